@@ -1,0 +1,9 @@
+// The inversion's shared working data.
+#pragma once
+
+namespace zelk::inversion {
+
+struct Inversion {
+};
+
+}  // namespace zelk::inversion
