@@ -39,4 +39,17 @@ struct Products {
 // Puts the results of the inversion into the form in which the record keeps them for output.
 void TOTOLMIR(Zelk& z);
 
+// N(h) table: MODE 0 the first pass at 1 km, MODE 1 the final pass at HSTEP with the topside.
+void NHTABLE(Zelk& z, int MODE);
+// Appends the rows of one layer (start fs, peak fe, peak height ZM, coefficients A(1..5)).
+void TABLYR(float HSTEP, float FS, float FE, float ZM, const float* A, int16_t& NPROW,
+            F1<float, MAXROW>& PRFFN, F1<float, MAXROW>& PRFHT);
+// Appends the valley (width VW, depth VD) above an E-type layer (fs, fe, ZM, A(1..3)).
+void TABVAL(float HSTEP, float VW, float VD, float FS, float FE, float ZM, const float* A,
+            int16_t& NPROW, F1<float, MAXROW>& PRFFN, F1<float, MAXROW>& PRFHT);
+// Electron content of the solved profile.
+void CALTEC(Zelk& z);
+// Quasi-parabolic fit of the N(h) table.
+void QPFIT(Zelk& z);
+
 }  // namespace zelk::products
