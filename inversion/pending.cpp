@@ -87,12 +87,6 @@ void TOTOLMIR(Zelk&) { pending("TOTOLMIR"); }
 
 // ===== products =====
 
-void NHTABLE(Zelk&, int) { pending("NHTABLE"); }
-void TABLYR(float, float, float, float, const float*, int16_t&, F1<float, MAXROW>&,
-            F1<float, MAXROW>&) { pending("TABLYR"); }
-void TABVAL(float, float, float, float, float, float, const float*, int16_t&,
-            F1<float, MAXROW>&, F1<float, MAXROW>&) { pending("TABVAL"); }
-void CALTEC(Zelk&) { pending("CALTEC"); }
 
 }  // namespace zelk::products
 
