@@ -23,9 +23,6 @@ namespace zelk::inversion {
 
 void PROFIL1(Zelk&) { pending("PROFIL1"); }
 void SETRCE(Zelk&, int16_t&) { pending("SETRCE"); }
-void DATAEFFE(Zelk&) { pending("DATAEFFE"); }
-void DATAUSED(Zelk&) { pending("DATAUSED"); }
-void THSMOOTH(Zelk&, int, float&, float&) { pending("THSMOOTH"); }
 
 // ===== solver, sequencing, E region, valley =====
 
