@@ -93,7 +93,7 @@ int32_t readursi(const Models& mod, int16_t MONTH, F1<float, NF2COEF>& coef) {
         if (path.empty()) continue;
         const bool binary = ext[1] == 'B';
         std::ifstream f(path, binary ? std::ios::binary : std::ios::in);
-        if (!f) continue;
+        if (!f.is_open()) continue;
         if (!(binary ? readbin(f, coef) : readasc(f, coef)))
             throw Stop(" CAN NOT READ THE URSI COEFFICIENT FILE " + name + "!");
         return 0;

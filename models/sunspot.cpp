@@ -176,7 +176,7 @@ void SSN_NOAA(Models& mod, std::ostream& out, int16_t IYEAR, int16_t IMON, float
                                      : platform::DATAPATH("SUNSPT.ASC", mod.DATADIRS);
         std::ifstream file;
         if (!path.empty()) file.open(path);
-        if (!file) throw Stop(MSGMISSING);
+        if (!file.is_open()) throw Stop(MSGMISSING);
         mod.SSNFILE.fill(SSNNONE);
         READSSN(file, out, mod.NCYCLE, mod.CYCBEGIN, mod.IYEAR0, mod.NYEARS, mod.SSNFILE);
         mod.SSNREAD = true;
