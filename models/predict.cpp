@@ -508,7 +508,7 @@ void PREDICT(Models& mod, const Log& log, float LATI, float LONGI, int16_t IYR,
     CALPREDF(mod, log.os(), LATI, LONGI, mod.IMON, IDAY, IHR, MINU, ISEC,
              static_cast<float>(mod.ISSN), log.IDEBUG, foe, fof1, fof2, istatus);
     if (istatus != 0) {
-        static const std::string msg = " CAN NOT FIND THE URSI COEFFICIENT FILES!";
+        constexpr char msg[] = " CAN NOT FIND THE URSI COEFFICIENT FILES!";
         log.os() << msg << '\n';
         throw Stop(msg);
     }

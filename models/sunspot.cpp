@@ -22,7 +22,7 @@ static constexpr float TSTUD = 1.812f;
 // The first year a data line may carry: the start of the monthly record.
 static constexpr int FIRSTYEAR = 1749;
 
-// Cycles before this one never enter the regression (their timing and counts are poor).
+// First cycle of the regression: the earlier cycles are the least reliable record.
 static constexpr int FIRSTREGCYC = 8;
 
 // The fewest cycles for which the regression has a prediction interval (it divides by
@@ -36,11 +36,11 @@ static constexpr int COLSM = 6, WSM = 2;
 static constexpr int COLMON = 8, WMON = 6, DMON = 1;
 static constexpr int COLCYC = 80, WCYC = 4;
 
-const std::string MSGMISSING = "FILE \"SUNSPT.ASC\" IS REQUIRED IN 60Z BUT IT DOES NOT EXIST!";
-const std::string MSGDATA = "FILE \"SUNSPT.ASC\" CONSTRUCTED WRONG. DATA MISSING.";
-const std::string MSGCYCLE = "FILE \"SUNSPT.ASC\" CONSTRUCTED WRONG. CYCLES DO NOT MATCH.";
-const std::string MSGVALUE = "FILE \"SUNSPT.ASC\" CONSTRUCTED WRONG. BAD VALUE.";
-const std::string MSGFULL = "FILE \"SUNSPT.ASC\" CONSTRUCTED WRONG. TABLE FULL.";
+constexpr char MSGMISSING[] = "FILE \"SUNSPT.ASC\" IS REQUIRED IN 60Z BUT IT DOES NOT EXIST!";
+constexpr char MSGDATA[] = "FILE \"SUNSPT.ASC\" CONSTRUCTED WRONG. DATA MISSING.";
+constexpr char MSGCYCLE[] = "FILE \"SUNSPT.ASC\" CONSTRUCTED WRONG. CYCLES DO NOT MATCH.";
+constexpr char MSGVALUE[] = "FILE \"SUNSPT.ASC\" CONSTRUCTED WRONG. BAD VALUE.";
+constexpr char MSGFULL[] = "FILE \"SUNSPT.ASC\" CONSTRUCTED WRONG. TABLE FULL.";
 
 constexpr int NMONTHS = NSSNYR * 12;
 
