@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <istream>
+#include <ostream>
 #include <limits>
 #include <type_traits>
 
@@ -591,20 +593,24 @@ FortranFormat::FortranFormat(std::string_view text) : text_(text) {
     if (!ok_) fields_.clear();
 }
 
+LineReader::LineReader(std::istream& is) : is_(&is) { buf_.resize(1 << 16); }
+
 bool LineReader::open(const std::string& path) {
     close();
     fp_ = std::fopen(path.c_str(), "rb");
     if (fp_ == nullptr) return false;
     buf_.resize(1 << 16);
     pos_ = end_ = 0;
-    eof_ = skip_rest_ = false;
+    eof_ = skip_rest_ = failed_ = false;
     nlines_ = 0;
+    nbytes_ = 0;
     return true;
 }
 
 void LineReader::close() {
     if (fp_ != nullptr) std::fclose(fp_);
     fp_ = nullptr;
+    is_ = nullptr;
     in_memory_ = false;
     mem_ = {};
 }
@@ -616,7 +622,15 @@ bool LineReader::fill() {
         end_ -= pos_;
         pos_ = 0;
     }
-    const size_t got = std::fread(buf_.data() + end_, 1, buf_.size() - end_, fp_);
+    size_t got = 0;
+    if (fp_ != nullptr) {
+        got = std::fread(buf_.data() + end_, 1, buf_.size() - end_, fp_);
+        if (got == 0 && std::ferror(fp_)) failed_ = true;
+    } else if (is_ != nullptr && *is_) {
+        is_->read(buf_.data() + end_, static_cast<std::streamsize>(buf_.size() - end_));
+        got = static_cast<size_t>(is_->gcount());
+        if (got == 0 && is_->bad()) failed_ = true;
+    }
     end_ += got;
     if (got == 0) eof_ = true;
     return got != 0;
@@ -624,29 +638,28 @@ bool LineReader::fill() {
 
 bool LineReader::next(std::string_view& line) {
     if (in_memory_) {
-        if (skip_rest_) {
-            const size_t nl = mem_.find('\n');
-            mem_ = nl == std::string_view::npos ? std::string_view{} : mem_.substr(nl + 1);
-            skip_rest_ = false;
-        }
         if (mem_.empty()) return false;
         const size_t nl = mem_.find('\n');
         std::string_view l = mem_.substr(0, nl);
+        nbytes_ += static_cast<long long>(nl == std::string_view::npos ? mem_.size() : nl + 1);
         mem_ = nl == std::string_view::npos ? std::string_view{} : mem_.substr(nl + 1);
         if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
         line = l.substr(0, MAX_LINE);
         ++nlines_;
         return true;
     }
-    if (fp_ == nullptr) return false;
+    if (fp_ == nullptr && is_ == nullptr) return false;
     // The tail of an overlong line delivered last time.
     while (skip_rest_) {
         const char* s = buf_.data() + pos_;
         const void* nl = std::memchr(s, '\n', end_ - pos_);
         if (nl != nullptr) {
-            pos_ += static_cast<size_t>(static_cast<const char*>(nl) - s) + 1;
+            const size_t k = static_cast<size_t>(static_cast<const char*>(nl) - s) + 1;
+            pos_ += k;
+            nbytes_ += static_cast<long long>(k);
             skip_rest_ = false;
         } else {
+            nbytes_ += static_cast<long long>(end_ - pos_);
             pos_ = end_ = 0;
             if (!fill()) skip_rest_ = false;
         }
@@ -657,6 +670,7 @@ bool LineReader::next(std::string_view& line) {
         const void* nlp = std::memchr(s, '\n', avail);
         if (nlp != nullptr || eof_ || avail >= MAX_LINE) {
             if (avail == 0) return false;
+            const size_t before = pos_;
             size_t len;
             if (nlp != nullptr) {
                 len = static_cast<size_t>(static_cast<const char*>(nlp) - s);
@@ -670,6 +684,7 @@ bool LineReader::next(std::string_view& line) {
                 pos_ += MAX_LINE;
                 skip_rest_ = true;
             }
+            nbytes_ += static_cast<long long>(pos_ - before);
             if (len > 0 && s[len - 1] == '\r') --len;
             line = std::string_view(s, len);
             ++nlines_;
@@ -688,14 +703,24 @@ bool LineWriter::open(const std::string& path) {
 }
 
 void LineWriter::flush() {
-    if (fp_ == nullptr || buf_.empty()) return;
-    if (std::fwrite(buf_.data(), 1, buf_.size(), fp_) != buf_.size()) failed_ = true;
+    if (buf_.empty()) return;
+    if (fp_ != nullptr) {
+        if (std::fwrite(buf_.data(), 1, buf_.size(), fp_) != buf_.size()) failed_ = true;
+    } else if (os_ != nullptr) {
+        if (!os_->write(buf_.data(), static_cast<std::streamsize>(buf_.size()))) failed_ = true;
+    } else {
+        return;
+    }
     buf_.clear();
 }
 
 bool LineWriter::close() {
-    if (fp_ == nullptr) return !failed_;
     flush();
+    if (os_ != nullptr) {
+        if (!os_->flush()) failed_ = true;
+        os_ = nullptr;
+    }
+    if (fp_ == nullptr) return !failed_;
     if (std::fclose(fp_) != 0) failed_ = true;
     fp_ = nullptr;
     return !failed_;

@@ -27,6 +27,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <iosfwd>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,6 +77,8 @@ public:
 
     LineReader() = default;
     explicit LineReader(std::string_view text) : mem_(text), in_memory_(true) {}
+    // Reads from an open stream (not owned), through the same block buffer as a file.
+    explicit LineReader(std::istream& is);
     ~LineReader() { close(); }
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
@@ -83,24 +86,29 @@ public:
     // Opens a file for buffered reading; false when it cannot be opened.
     bool open(const std::string& path);
     void close();
-    bool is_open() const { return in_memory_ || fp_ != nullptr; }
+    bool is_open() const { return in_memory_ || fp_ != nullptr || is_ != nullptr; }
 
     // Next line without its terminator; false at the end of the input. The view stays
     // valid until the next call.
     bool next(std::string_view& line);
-    // Number of lines delivered so far.
+    // Number of lines delivered so far, and of bytes consumed (terminators included).
     long lines_read() const { return nlines_; }
+    long long bytes_read() const { return nbytes_; }
+    // True when reading the file or stream failed (as opposed to ending).
+    bool failed() const { return failed_; }
 
 private:
     bool fill();
 
     std::FILE* fp_ = nullptr;
+    std::istream* is_ = nullptr;
     std::vector<char> buf_;
     size_t pos_ = 0, end_ = 0;
-    bool eof_ = false, skip_rest_ = false;
+    bool eof_ = false, skip_rest_ = false, failed_ = false;
     std::string_view mem_;
     bool in_memory_ = false;
     long nlines_ = 0;
+    long long nbytes_ = 0;
 };
 
 // Collects output lines in memory and passes them to a file in large blocks. Without a
@@ -114,6 +122,8 @@ public:
 
     // Creates (truncates) the file; false when it cannot be opened.
     bool open(const std::string& path);
+    // Writes to an open stream (not owned) instead of a file.
+    explicit LineWriter(std::ostream& os) : os_(&os) {}
     // Writes what is pending and closes; false when any write to the file failed.
     bool close();
 
@@ -122,7 +132,7 @@ public:
     const std::string& text() const { return buf_; }
     // Passes the pending text to the file once it exceeds the block size.
     void commit() {
-        if (fp_ != nullptr && buf_.size() >= BLOCK) flush();
+        if ((fp_ != nullptr || os_ != nullptr) && buf_.size() >= BLOCK) flush();
     }
     bool failed() const { return failed_; }
 
@@ -131,6 +141,7 @@ private:
     void flush();
 
     std::FILE* fp_ = nullptr;
+    std::ostream* os_ = nullptr;
     std::string buf_;
     bool failed_ = false;
 };
