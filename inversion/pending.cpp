@@ -46,10 +46,6 @@ void THSMOOTH(Zelk&, int, float&, float&) { pending("THSMOOTH"); }
 // ===== solver, sequencing, E region, valley =====
 
 void SETUP(Zelk&) { pending("SETUP"); }
-void DENSTY(Zelk&, float&) { pending("DENSTY"); }
-void ESTAB(Inversion&) { pending("ESTAB"); }
-void EQUTN(Zelk&, F2<float, 8, 9>&, int, F1<float, 8>&) { pending("EQUTN"); }
-void CHECKH(Inversion&, int16_t&) { pending("CHECKH"); }
 void DECIDE(Zelk&, int16_t&) { pending("DECIDE"); }
 void GOGXCOM(Inversion&, float&) { pending("GOGXCOM"); }
 void HEIGHTCHK(Zelk&) { pending("HEIGHTCHK"); }
