@@ -49,11 +49,6 @@ void SETUP(Zelk&) { pending("SETUP"); }
 void DECIDE(Zelk&, int16_t&) { pending("DECIDE"); }
 void GOGXCOM(Inversion&, float&) { pending("GOGXCOM"); }
 void HEIGHTCHK(Zelk&) { pending("HEIGHTCHK"); }
-void EPROF(Zelk&, float&) { pending("EPROF"); }
-void ECHAPMAN(Zelk&, float&) { pending("ECHAPMAN"); }
-void ZEROPROF(Inversion&, int) { pending("ZEROPROF"); }
-void FEWTERM(Zelk&, float&) { pending("FEWTERM"); }
-void EAPROF(Zelk&, float&) { pending("EAPROF"); }
 void MAHAGULY(Zelk&) { pending("MAHAGULY"); }
 void FNDDHV(Inversion&) { pending("FNDDHV"); }
 void PARAFITF(Inversion&) { pending("PARAFITF"); }
