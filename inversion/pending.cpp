@@ -46,9 +46,6 @@ void THSMOOTH(Zelk&, int, float&, float&) { pending("THSMOOTH"); }
 // ===== solver, sequencing, E region, valley =====
 
 void SETUP(Zelk&) { pending("SETUP"); }
-void DECIDE(Zelk&, int16_t&) { pending("DECIDE"); }
-void GOGXCOM(Inversion&, float&) { pending("GOGXCOM"); }
-void HEIGHTCHK(Zelk&) { pending("HEIGHTCHK"); }
 void MAHAGULY(Zelk&) { pending("MAHAGULY"); }
 void FNDDHV(Inversion&) { pending("FNDDHV"); }
 void PARAFITF(Inversion&) { pending("PARAFITF"); }
