@@ -71,7 +71,6 @@ namespace zelk::products {
 
 // ===== result arrangement =====
 
-void TOTOLMIR(Zelk&) { pending("TOTOLMIR"); }
 
 // ===== products =====
 
