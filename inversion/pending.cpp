@@ -47,8 +47,6 @@ void THSMOOTH(Zelk&, int, float&, float&) { pending("THSMOOTH"); }
 
 void SETUP(Zelk&) { pending("SETUP"); }
 void MAHAGULY(Zelk&) { pending("MAHAGULY"); }
-void FNDDHV(Inversion&) { pending("FNDDHV"); }
-void PARAFITF(Inversion&) { pending("PARAFITF"); }
 
 // ===== F1 and F2 regions =====
 
