@@ -105,6 +105,7 @@ struct Inversion {
     float HHALF = 9999.0f;           // real height at foF2/sqrt(2)
     F1<float, 9> EAFIT;              // auroral-E fit: 3 coefficients, base, peak, residual,
                                      // critical frequency, valley width, valley depth
+    int16_t NEAROW = 0;              // rows of the tabulated auroral-E layer (groups 58/59)
 
     // ---- Valley ------------------------------------------------------------------------------
     float VW = 0.0f, VD = 0.0f, FV = 0.0f;

@@ -27,21 +27,7 @@ void SETRCE(Zelk&, int16_t&) { pending("SETRCE"); }
 // ===== solver, sequencing, E region, valley =====
 
 void SETUP(Zelk&) { pending("SETUP"); }
-void DENSTY(Zelk&, float&) { pending("DENSTY"); }
-void ESTAB(Inversion&) { pending("ESTAB"); }
-void EQUTN(Zelk&, F2<float, 8, 9>&, int, F1<float, 8>&) { pending("EQUTN"); }
-void CHECKH(Inversion&, int16_t&) { pending("CHECKH"); }
-void DECIDE(Zelk&, int16_t&) { pending("DECIDE"); }
-void GOGXCOM(Inversion&, float&) { pending("GOGXCOM"); }
-void HEIGHTCHK(Zelk&) { pending("HEIGHTCHK"); }
-void EPROF(Zelk&, float&) { pending("EPROF"); }
-void ECHAPMAN(Zelk&, float&) { pending("ECHAPMAN"); }
-void ZEROPROF(Inversion&, int) { pending("ZEROPROF"); }
-void FEWTERM(Zelk&, float&) { pending("FEWTERM"); }
-void EAPROF(Zelk&, float&) { pending("EAPROF"); }
 void MAHAGULY(Zelk&) { pending("MAHAGULY"); }
-void FNDDHV(Inversion&) { pending("FNDDHV"); }
-void PARAFITF(Inversion&) { pending("PARAFITF"); }
 
 // ===== F1 and F2 regions =====
 
@@ -64,7 +50,6 @@ namespace zelk::products {
 
 // ===== result arrangement =====
 
-void TOTOLMIR(Zelk&) { pending("TOTOLMIR"); }
 
 // ===== products =====
 
