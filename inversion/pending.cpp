@@ -75,8 +75,6 @@ namespace zelk::iondata {
 
 // ===== record update =====
 
-void UPDATE_RECORD(Zelk&) { pending("UPDATE_RECORD"); }
-
 }  // namespace zelk::iondata
 
 namespace zelk::products {
