@@ -64,11 +64,6 @@ void PARAFITF(Inversion&) { pending("PARAFITF"); }
 
 // ===== F1 and F2 regions =====
 
-void F1PROF(Zelk&, float&) { pending("F1PROF"); }
-void FPROF(Zelk&, float&) { pending("FPROF"); }
-void FNDDHE(Zelk&) { pending("FNDDHE"); }
-void FNDDHF1(Zelk&) { pending("FNDDHF1"); }
-
 }  // namespace zelk::inversion
 
 namespace zelk::iondata {
