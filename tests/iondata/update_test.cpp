@@ -70,6 +70,7 @@ std::unique_ptr<Zelk> inverted_record() {
         prod.PRFHT(i) = 100.0f + 10.0f * static_cast<float>(i);
         prod.PRFFN(i) = 0.5f * static_cast<float>(i);
     }
+    rec.SCALED(36) = 36.5f;
     rec.EDITCH(50) = 1; rec.EDITCH(51) = 2; rec.EDITCH(52) = 3;
     rec.EDITCH(53) = 4; rec.EDITCH(54) = 5; rec.EDITCH(55) = 6;
     return z;
@@ -96,7 +97,7 @@ TEST(UpdateRecord, InvertedRecordCarriesItsResults) {
     EXPECT_EQ(S(32), 285.75f);
     EXPECT_EQ(S(33), 190.25f);
     EXPECT_EQ(S(34), 240.5f);
-    EXPECT_EQ(S(36), 136.0f);
+    EXPECT_EQ(S(36), 36.5f);   // carried through as read
     EXPECT_EQ(S(37), 80.0f);
     EXPECT_EQ(S(38), 45.0f);
     EXPECT_EQ(S(39), 12.3f);
