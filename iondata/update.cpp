@@ -88,7 +88,8 @@ void update_characteristics(Zelk& z) {
     S(32) = inv.ZMF2;
     S(33) = inv.ZMF1;
     S(34) = inv.HHALF;
-    // (35) the model foF2 follows with the model area; (36) keeps its input value.
+    S(35) = z.mod.FOF2PRE;
+    // (36) keeps its input value.
     S(37) = inv.YF2;
     S(38) = inv.YF1;
     S(39) = prod.ITEC;

@@ -63,6 +63,7 @@ std::unique_ptr<Zelk> inverted_record() {
     for (int j = 1; j <= 5; ++j) inv.A_F2(j) = -30.0f * static_cast<float>(j);
     inv.VWOUT = 12.5f; inv.VDOUT = 0.75f;
     inv.EAFIT(7) = 0.0f;
+    z->mod.FOF2PRE = 6.875f;
     prod.ITEC = 12.3f; prod.H = 45.6f;
     prod.B0 = 100.25f; prod.B1 = 2.5f; prod.D1 = 0.5f;
     prod.NPROW = 10;
@@ -97,6 +98,7 @@ TEST(UpdateRecord, InvertedRecordCarriesItsResults) {
     EXPECT_EQ(S(32), 285.75f);
     EXPECT_EQ(S(33), 190.25f);
     EXPECT_EQ(S(34), 240.5f);
+    EXPECT_EQ(S(35), 6.875f);
     EXPECT_EQ(S(36), 36.5f);   // carried through as read
     EXPECT_EQ(S(37), 80.0f);
     EXPECT_EQ(S(38), 45.0f);
