@@ -31,18 +31,11 @@ void MAHAGULY(Zelk&) { pending("MAHAGULY"); }
 
 // ===== F1 and F2 regions =====
 
-void F1PROF(Zelk&, float&) { pending("F1PROF"); }
-void FPROF(Zelk&, float&) { pending("FPROF"); }
-void FNDDHE(Zelk&) { pending("FNDDHE"); }
-void FNDDHF1(Zelk&) { pending("FNDDHF1"); }
-
 }  // namespace zelk::inversion
 
 namespace zelk::iondata {
 
 // ===== record update =====
-
-void UPDATE_RECORD(Zelk&) { pending("UPDATE_RECORD"); }
 
 }  // namespace zelk::iondata
 
