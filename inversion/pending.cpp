@@ -52,7 +52,6 @@ void TABLYR(float, float, float, float, const float*, int16_t&, F1<float, MAXROW
 void TABVAL(float, float, float, float, float, float, const float*, int16_t&,
             F1<float, MAXROW>&, F1<float, MAXROW>&) { pending("TABVAL"); }
 void CALTEC(Zelk&) { pending("CALTEC"); }
-void QPFIT(Zelk&) { pending("QPFIT"); }
 
 }  // namespace zelk::products
 
