@@ -5,14 +5,15 @@
 // A layer's integral of fN^2 over height is fe^2 sum_k a(k) c(k)/1000, with c(k)(r), r = fs/fe,
 // tabulated in TECCOF (see tools/gen_teccof.cpp).
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
+#include "platform/datafile.hpp"
 #include "products/products.hpp"
 
 namespace zelk::products {
@@ -25,23 +26,6 @@ constexpr float CHAPTOP = 2.821f;        // topside of an alpha-Chapman layer, i
 constexpr float FBOTTOM2 = 0.04f;        // square of the profile's start frequency 0.2 MHz
 constexpr float ROWTOL = 0.0001f;        // height tolerance when matching table rows (km)
 constexpr int MAXBISECT = 200;           // cap on the halvings of the scale-height search
-
-// Looks a data file up in the working directory, then in $ZELK_DATA, then in the installed
-// data directory. Returns the path of the first regular file found, or an empty string.
-std::string FINDDATA(const char* NAME) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    if (fs::is_regular_file(NAME, ec)) return NAME;
-    if (const char* env = std::getenv("ZELK_DATA"); env && *env) {
-        const fs::path p = fs::path(env) / NAME;
-        if (fs::is_regular_file(p, ec)) return p.string();
-    }
-#ifdef ZELK_INSTALL_DATADIR
-    const fs::path p = fs::path(ZELK_INSTALL_DATADIR) / NAME;
-    if (fs::is_regular_file(p, ec)) return p.string();
-#endif
-    return {};
-}
 
 // Parses TECCOF.BIN (rows of six little-endian 4-byte reals) or TECCOF.ASC (F5.3, 5E14.6
 // per line) into P.TECROW. The table is usable when it has at least two rows with the ratio
@@ -79,12 +63,15 @@ bool PARSETECCOF(Products& P, const std::string& PATH, bool BINARY) {
 }
 
 // Makes P.TECROW the parsed copy of the TECCOF file in use (the binary form when present,
-// else the text form), parsing again only when the file changed. False when neither form is
+// else the text form; looked up in DIRS, or by the platform lookup when DIRS is empty), parsing again only when the file changed. False when neither form is
 // found or the one found is unusable.
-bool LOADTECCOF(Products& P) {
-    std::string path = FINDDATA("TECCOF.BIN");
+bool LOADTECCOF(Products& P, const std::vector<std::string>& DIRS) {
+    auto find = [&DIRS](const char* name) {
+        return DIRS.empty() ? platform::DATAPATH(name) : platform::DATAPATH(name, DIRS);
+    };
+    std::string path = find("TECCOF.BIN");
     const bool binary = !path.empty();
-    if (!binary) path = FINDDATA("TECCOF.ASC");
+    if (!binary) path = find("TECCOF.ASC");
     if (path.empty()) {
         P.TECFILE = DataFileStamp{};
         return false;
@@ -153,7 +140,7 @@ void TECLAYER(Zelk& z, float FS, float FE, const float* A, float& CONTENT, int16
     }
     if (FS == FE) return;
     Products& P = z.prod;
-    if (!LOADTECCOF(P)) {
+    if (!LOADTECCOF(P, z.mod.DATADIRS)) {
         ITECST = 2;
         z.log.os() << "MISSING THE DATA FILE TECCOF.ASC AND CANNOT CALCULATE ITEC!\n";
         return;

@@ -73,7 +73,7 @@ struct TempCwd {
     }
 };
 
-// Data files are taken from the source tree unless a test's working directory holds its own.
-inline void use_source_data() { ::setenv("ZELK_DATA", ZELK_SOURCE_DATA, 1); }
+// Data files are taken from the source tree.
+inline void use_source_data(zelk::Zelk& z) { z.mod.DATADIRS = {ZELK_SOURCE_DATA}; }
 
 }  // namespace prof

@@ -58,7 +58,6 @@ double direct_btec(const Zelk& z) {
 
 struct Caltec : ::testing::Test {
     std::ostringstream log;
-    void SetUp() override { prof::use_source_data(); }
     void run(Zelk& z) {
         z.log.out = &log;
         z.run.HSTEP = 0.0f;
@@ -74,6 +73,7 @@ TEST_F(Caltec, BottomsideMatchesDirectIntegration) {
         SCOPED_TRACE(variant);
         Zelk z;
         prof::set(z, variant == 1, variant == 2 ? 0.0f : 30.0f);
+        prof::use_source_data(z);
         run(z);
         EXPECT_EQ(z.prod.ITECST, 0);
         const double truth = direct_btec(z);
@@ -89,6 +89,7 @@ TEST_F(Caltec, BottomsideMatchesDirectIntegration) {
 TEST_F(Caltec, NoF1AndNoValleyContributeNothing) {
     Zelk z;
     prof::set(z, false, 0.0f);
+    prof::use_source_data(z);
     run(z);
     const double e = layer_content(inversion::REGION(z.inv, 1));
     const double f2 = layer_content(inversion::REGION(z.inv, 3));
@@ -131,7 +132,7 @@ TEST_F(Caltec, MissingFileAndBinaryPreferredOverText) {
     Zelk z;
     prof::set(z);
     prof::TempCwd cwd;
-    ::setenv("ZELK_DATA", cwd.dir.c_str(), 1);
+    z.mod.DATADIRS = {"."};
     run(z);
     EXPECT_EQ(z.prod.ITECST, 2);
     EXPECT_EQ(z.prod.ITEC, 9999.0f);
@@ -164,5 +165,4 @@ TEST_F(Caltec, MissingFileAndBinaryPreferredOverText) {
     fs::copy_file(fs::path(ZELK_SOURCE_DATA) / "TECCOF.BIN", "TECCOF.BIN");
     run(z);
     EXPECT_NEAR(z.prod.BTEC, text, 2e-5f * text);
-    prof::use_source_data();
 }
