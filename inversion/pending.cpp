@@ -53,6 +53,5 @@ namespace zelk::models {
 
 // ===== bottomside shape parameters =====
 
-void CALB0B1D1(Zelk&) { pending("CALB0B1D1"); }
 
 }  // namespace zelk::models
