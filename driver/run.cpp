@@ -1,10 +1,6 @@
 // The run loop shared by the interactive and the batch program.
 #include "driver/run.hpp"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +11,7 @@
 
 #include "core/stop.hpp"
 #include "core/zelk.hpp"
+#include "driver/outfile.hpp"
 #include "iondata/prepare.hpp"
 
 namespace zelk::driver {
@@ -35,72 +32,6 @@ std::string rtrim(const std::string& s) {
     const auto e = s.find_last_not_of(' ');
     return e == std::string::npos ? std::string() : s.substr(0, e + 1);
 }
-
-// An output being written: a temporary file beside the final path, renamed into place
-// when the file ends with records in it, so that nothing partial ever carries the final
-// name and an existing file is not touched until its replacement is complete.
-class PendingOutput {
-public:
-    explicit PendingOutput(std::string final_path) : final_(std::move(final_path)) {}
-    ~PendingOutput() { discard(); }
-    PendingOutput(const PendingOutput&) = delete;
-    PendingOutput& operator=(const PendingOutput&) = delete;
-
-    // Creates the temporary file; false (with errno's text in why) when it cannot be made.
-    bool open(std::string& why) {
-        const fs::path fin(final_);
-        const fs::path dir = fin.has_parent_path() ? fin.parent_path() : fs::path(".");
-        std::string pattern = (dir / ("." + fin.filename().string() + ".XXXXXX")).string();
-        const int fd = ::mkstemp(pattern.data());
-        if (fd < 0) {
-            why = std::strerror(errno);
-            return false;
-        }
-        ::close(fd);
-        temp_ = pattern;
-        out_.open(temp_, std::ios::out | std::ios::trunc);
-        if (!out_) {
-            why = "cannot write the temporary file";
-            discard();
-            return false;
-        }
-        return true;
-    }
-    std::ostream& os() { return out_; }
-
-    // Moves the complete file into place; false when it could not be written or renamed.
-    bool commit(std::string& why) {
-        out_.close();
-        if (out_.fail()) {
-            why = "write error";
-            discard();
-            return false;
-        }
-        std::error_code ec;
-        fs::rename(temp_, final_, ec);
-        if (ec) {
-            why = ec.message();
-            discard();
-            return false;
-        }
-        temp_.clear();
-        return true;
-    }
-    // Removes the temporary file.
-    void discard() {
-        if (out_.is_open()) out_.close();
-        if (!temp_.empty()) {
-            std::error_code ec;
-            fs::remove(temp_, ec);
-            temp_.clear();
-        }
-    }
-
-private:
-    std::string final_;
-    std::string temp_;
-    std::ofstream out_;
-};
 
 // REALIN(45) of the listing: an input no preparation step fills, shown as it stands (0.0
 // while the array has no such entry).
