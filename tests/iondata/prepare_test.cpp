@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -366,6 +367,66 @@ TEST(Prepare, UnplaceableTracesAndAuroralGroups) {
     r.IDX(50) = 1;
     ASSERT_EQ(PREPARE(*z), PREP_OK);
     EXPECT_FLOAT_EQ(r.AUXHT(1), 0.0f);
+}
+
+}  // namespace
+
+namespace {
+
+// Records of random content (any stamp characters, counts up to and beyond the group
+// capacities, characteristics including NaN, infinities and huge values) must be prepared
+// or refused without a write outside any table; the bounds-checked arrays abort otherwise.
+TEST(Prepare, ArbitraryRecordsStayInBounds) {
+    uint64_t state = 0x9E3779B97F4A7C15ull;
+    auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    const float specials[] = {0.0f, -1.0f, 1e30f, -1e30f, 9999.0f, 999.0f, 99.99f, 50.0f,
+                              std::numeric_limits<float>::quiet_NaN(),
+                              std::numeric_limits<float>::infinity(), 0.0005f, 5.0f};
+    auto any_float = [&] {
+        const uint64_t r = next();
+        if (r % 3 == 0) return specials[(r >> 8) % (sizeof specials / sizeof specials[0])];
+        return static_cast<float>(static_cast<int64_t>(r >> 20) % 200000) / 1000.0f;
+    };
+    const std::string good = layout1();
+    int prepared = 0;
+    for (int n = 0; n < 3000; ++n) {
+        std::string stamp = good;
+        if (n % 4 == 1) stamp = layout2("0100", "0050", '2');
+        if (n % 4 == 2) stamp = "FE" + std::string(17, '1') + good.substr(0, 58);
+        // Change a few characters of the stamp to anything.
+        for (int k = 0; k < static_cast<int>(next() % 6); ++k) {
+            stamp[next() % stamp.size()] = static_cast<char>(next() % 256);
+        }
+        auto z = record(stamp);
+        auto& r = z->rec;
+        r.IDX(80) = static_cast<int32_t>(next() % 7);
+        r.IDX(4) = static_cast<int32_t>(next() % 60);
+        for (int g : {7, 12, 17, 47, 50}) r.IDX(g) = static_cast<int32_t>(next() % 450) - 20;
+        for (int k = 1; k <= 45; ++k) r.SCALED(k) = any_float();
+        for (int k = 1; k <= 5; ++k) r.GCONST(k) = any_float();
+        for (int i = 1; i <= 400; ++i) {
+            r.VHOF2(i) = any_float();
+            r.IVHOF2(i) = static_cast<int32_t>(next() % 2000) - 500;
+        }
+        for (int i = 1; i <= 150; ++i) {
+            r.VHOF1(i) = r.VHOE(i) = r.VHOEA(i) = any_float();
+            r.IVHOF1(i) = r.IVHOE(i) = static_cast<int32_t>(next() % 2000);
+        }
+        if (PREPARE(*z) == PREP_OK) {
+            ++prepared;
+            EXPECT_GT(z->inv.FQINCR, -100.0f);
+            for (int16_t line : {z->inv.IFOE, z->inv.MINFE, z->inv.IFOM, z->inv.IFOF1, z->inv.MINFF}) {
+                EXPECT_LE(line, 9999);
+            }
+        }
+    }
+    // The mix reaches the trace placement often enough to mean something.
+    EXPECT_GT(prepared, 300);
 }
 
 }  // namespace
