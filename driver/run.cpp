@@ -350,4 +350,16 @@ bool JOBS_FROM_SETTINGS(const std::string& INFILE, const std::string& OUTFILE,
     return true;
 }
 
+RunOutcome MAIN_RUN(Zelk& z, Frontend& fe, RecordSteps& steps, const std::string& filelist) {
+    std::vector<FileJob> jobs;
+    bool LWILD = false;
+    const bool listed = JOBS_FROM_SETTINGS(z.run.INFILE, z.run.OUTFILE, filelist, jobs, LWILD);
+    const RunOutcome run = RUN_FILES(z, listed ? jobs : std::vector<FileJob>{}, fe, steps, !LWILD);
+    if (LWILD) {
+        std::error_code ec;
+        fs::remove(filelist, ec);
+    }
+    return run;
+}
+
 }  // namespace zelk::driver

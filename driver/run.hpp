@@ -115,6 +115,12 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
 bool JOBS_FROM_SETTINGS(const std::string& INFILE, const std::string& OUTFILE,
                         const std::string& filelist, std::vector<FileJob>& jobs, bool& LWILD);
 
+// The interactive program's run of the settings in z.run: the jobs of JOBS_FROM_SETTINGS
+// (a single input ends the run when it cannot be opened or converted), then, for a
+// wildcard, the file list is deleted. A wildcard whose file list cannot be read runs
+// nothing and ends with the "WARNING" box.
+RunOutcome MAIN_RUN(Zelk& z, Frontend& fe, RecordSteps& steps, const std::string& filelist);
+
 // True when the two paths name the same existing file.
 bool SAME_FILE(const std::string& a, const std::string& b);
 

@@ -229,3 +229,26 @@ TEST(Jobs, FromInteractiveSettings) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RunLoop, InteractiveWildcardRunDeletesTheFileList) {
+    spit(path("A.VXO"), "GOOD 10\n");
+    spit(path("B.VXO"), "GOOD 11\nGOOD 12\n");
+    spit(path("FILELIST.TMP"), "A.VXO\n\nMISSING.VXO\nB.VXO\n");
+    z->run.INFILE = path("*.VXO");
+    z->run.OUTFILE = path("X.430");
+    const RunOutcome r = MAIN_RUN(*z, fe, steps, path("FILELIST.TMP"));
+    EXPECT_EQ(r.files, 3);
+    EXPECT_EQ(r.NRECS, 3);
+    EXPECT_EQ(listing(), (std::vector<std::string>{"A.VXO", "A.VXO.430", "B.VXO", "B.VXO.430"}));
+
+    // A single input that cannot be opened ends the run with the warning.
+    z->run.INFILE = path("MISSING.VXO");
+    z->run.OUTFILE = "NONE";
+    fe.boxes.clear();
+    EXPECT_EQ(MAIN_RUN(*z, fe, steps, path("FILELIST.TMP")).NRECS, 0);
+    EXPECT_EQ(fe.boxes.size(), 1u);
+}
+
+}  // namespace
