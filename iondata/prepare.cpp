@@ -1,6 +1,7 @@
 // Record preparation: from the Ionogram record to the inputs of the inversion.
 #include "iondata/prepare.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -59,12 +60,12 @@ void place_trace(Zelk& z, int J, float fc, int n, F1<int32_t, 400>* ivh400,
 }
 
 // Frequency step, height step and range start from the time stamp (see PREPARE).
-void sounder_settings(inversion::Inversion& inv, const F1<char, 120>& TS) {
+void sounder_settings(StampInfo& st, const F1<char, 120>& TS) {
     auto d = [&](int p) { return static_cast<float>(CHAR_NUM(TS(p))); };
-    inv.FQINCR = 0.0f;
-    inv.HGRID = 0.0f;
-    inv.BASEHT = -999.0f;
-    if (inv.LAYOUT == 2) {
+    st.FQINCR = 0.0f;
+    st.HGRID = 0.0f;
+    st.BASEHT = -999.0f;
+    if (st.LAYOUT == 2) {
         float FQINCR = d(33) + 0.1f * d(34) + 0.01f * d(35) + 0.001f * d(36);
         // A stamp may give the step of a multi-step sweep (m steps) in a second field; a
         // step of 0.005 MHz with two steps is the sounder's fine mode and is ignored.
@@ -77,34 +78,34 @@ void sounder_settings(inversion::Inversion& inv, const F1<char, 120>& TS) {
                 FQINCR = g;
             }
         }
-        inv.FQINCR = static_cast<float>(static_cast<int32_t>(FQINCR * 1000.0f + 0.5f)) / 1000.0f;
+        st.FQINCR = static_cast<float>(static_cast<int32_t>(FQINCR * 1000.0f + 0.5f)) / 1000.0f;
         switch (TS(60)) {
-            case '2': inv.HGRID = 2.5f; break;
-            case '5': inv.HGRID = 5.0f; break;
-            case 'A': inv.HGRID = 10.0f; break;
+            case '2': st.HGRID = 2.5f; break;
+            case '5': st.HGRID = 5.0f; break;
+            case 'A': st.HGRID = 10.0f; break;
             default: break;
         }
-        inv.BASEHT = 1000.0f * d(56) + 100.0f * d(57) + 10.0f * d(58) + d(59) - inv.HGRID;
+        st.BASEHT = 1000.0f * d(56) + 100.0f * d(57) + 10.0f * d(58) + d(59) - st.HGRID;
         return;
     }
-    switch (TS(35 + inv.IOFF)) {
-        case '0': inv.FQINCR = 0.2f; break;
-        case '1': inv.FQINCR = 0.1f; break;
-        case '2': inv.FQINCR = 0.05f; break;
-        case '3': inv.FQINCR = 0.025f; break;
-        case '4': inv.FQINCR = 0.01f; break;
-        default: inv.FQINCR = 0.005f; break;
+    switch (TS(35 + st.IOFF)) {
+        case '0': st.FQINCR = 0.2f; break;
+        case '1': st.FQINCR = 0.1f; break;
+        case '2': st.FQINCR = 0.05f; break;
+        case '3': st.FQINCR = 0.025f; break;
+        case '4': st.FQINCR = 0.01f; break;
+        default: st.FQINCR = 0.005f; break;
     }
-    switch (TS(54 + inv.IOFF)) {
-        case '0': inv.HGRID = 2.5f; break;
-        case '1': inv.HGRID = 5.0f; break;
-        default: inv.HGRID = 10.0f; break;
+    switch (TS(54 + st.IOFF)) {
+        case '0': st.HGRID = 2.5f; break;
+        case '1': st.HGRID = 5.0f; break;
+        default: st.HGRID = 10.0f; break;
     }
-    switch (TS(55 + inv.IOFF)) {
-        case '0': inv.BASEHT = 0.0f; break;
-        case '1': inv.BASEHT = 10.0f - inv.HGRID; break;
-        case '2': inv.BASEHT = 60.0f - inv.HGRID; break;
-        case '3': inv.BASEHT = 160.0f - inv.HGRID; break;
+    switch (TS(55 + st.IOFF)) {
+        case '0': st.BASEHT = 0.0f; break;
+        case '1': st.BASEHT = 10.0f - st.HGRID; break;
+        case '2': st.BASEHT = 60.0f - st.HGRID; break;
+        case '3': st.BASEHT = 160.0f - st.HGRID; break;
         default: break;
     }
 }
@@ -172,50 +173,73 @@ std::string ISO_TIME(int IYR, int IDAY, int IHR, int MINU, int ISEC) {
     return buf;
 }
 
-int16_t PREPARE(Zelk& z) {
-    IonogramRecord& rec = z.rec;
-    inversion::Inversion& inv = z.inv;
+int16_t DECODE_STAMP(const IonogramRecord& rec, StampInfo& st) {
+    st = StampInfo{};
     const F1<char, 120>& TS = rec.TSTAMP;
 
-    // Missing-height marker of the record's layout version.
-    inv.HMISS = rec.IDX(80) >= 4 ? 9999.0f : 999.0f;
-
-    // Time-stamp layout: short stamps are layout 1; 77-character stamps carry a prefix.
-    inv.LAYOUT = 0;
-    inv.IOFF = 0;
+    // Layout: short stamps are layout 1; 77-character stamps carry a 19-character prefix.
     if (rec.IDX(3) < 77) {
-        inv.LAYOUT = 1;
+        st.LAYOUT = 1;
     } else if (TS(1) == 'F' && TS(2) == 'F') {
-        inv.LAYOUT = 2;
-        inv.IOFF = 19;
+        st.LAYOUT = 2;
+        st.IOFF = 19;
     } else if ((TS(1) == 'F' && TS(2) == 'E') || (TS(1) == 'A' && TS(2) == 'A')) {
-        inv.LAYOUT = 3;
-        inv.IOFF = 19;
+        st.LAYOUT = 3;
+        st.IOFF = 19;
     } else {
         return PREP_LAYOUT;
     }
 
-    STATION_NAME(rec.SYSDSC1, inv.STNAME);
-
     // Station code and time: field positions by layout (layout 3 is layout 1 shifted by 19).
     auto d = [&](int p) { return CHAR_NUM(TS(p)); };
     int pcode, pyr, pday, phr, pmin, psec;
-    if (inv.LAYOUT == 2) {
+    if (st.LAYOUT == 2) {
         pcode = 20; pyr = 5; pday = 7; phr = 14; pmin = 16; psec = 18;
     } else {
-        const int o = inv.IOFF;
+        const int o = st.IOFF;
         pcode = 41 + o; pyr = 1 + o; pday = 3 + o; phr = 6 + o; pmin = 8 + o; psec = 10 + o;
     }
-    inv.ISTNCODE = static_cast<int16_t>(100 * d(pcode) + 10 * d(pcode + 1) + d(pcode + 2));
-    inv.IYR = static_cast<int16_t>(10 * d(pyr) + d(pyr + 1));
-    inv.IDAY = static_cast<int16_t>(100 * d(pday) + 10 * d(pday + 1) + d(pday + 2));
-    inv.IHR = static_cast<int16_t>(10 * d(phr) + d(phr + 1));
-    inv.MINU = static_cast<int16_t>(10 * d(pmin) + d(pmin + 1));
-    inv.ISEC = static_cast<int16_t>(10 * d(psec) + d(psec + 1));
-    if (inv.IDAY < 1 || inv.IDAY > 366 || inv.IHR < 0 || inv.IHR > 23 || inv.MINU < 0 ||
-        inv.MINU > 59 || inv.ISEC < 0 || inv.ISEC > 59) {
-        return PREP_TIME;
+    st.ISTNCODE = static_cast<int16_t>(100 * d(pcode) + 10 * d(pcode + 1) + d(pcode + 2));
+    st.IYR = static_cast<int16_t>(10 * d(pyr) + d(pyr + 1));
+    st.IDAY = static_cast<int16_t>(100 * d(pday) + 10 * d(pday + 1) + d(pday + 2));
+    st.IHR = static_cast<int16_t>(10 * d(phr) + d(phr + 1));
+    st.MINU = static_cast<int16_t>(10 * d(pmin) + d(pmin + 1));
+    st.ISEC = static_cast<int16_t>(10 * d(psec) + d(psec + 1));
+    int16_t status = PREP_OK;
+    if (st.IDAY < 1 || st.IDAY > 366 || st.IHR < 0 || st.IHR > 23 || st.MINU < 0 ||
+        st.MINU > 59 || st.ISEC < 0 || st.ISEC > 59) {
+        status = PREP_TIME;
     }
+
+    // Sounder settings; without a step, a bin size and a range start nothing can be placed.
+    sounder_settings(st, TS);
+    if (status == PREP_OK && (st.FQINCR == 0.0f || st.HGRID == 0.0f || st.BASEHT == -999.0f)) {
+        status = PREP_SOUNDER;
+    }
+    return status;
+}
+
+int16_t PREPARE(Zelk& z) {
+    IonogramRecord& rec = z.rec;
+    inversion::Inversion& inv = z.inv;
+
+    // Missing-height marker of the record's layout version.
+    inv.HMISS = rec.IDX(80) >= 4 ? 9999.0f : 999.0f;
+
+    StampInfo st;
+    const int16_t stamp = DECODE_STAMP(rec, st);
+    inv.LAYOUT = st.LAYOUT;
+    inv.IOFF = st.IOFF;
+    if (stamp == PREP_LAYOUT) return stamp;
+    inv.ISTNCODE = st.ISTNCODE;
+    inv.IYR = st.IYR;
+    inv.IDAY = st.IDAY;
+    inv.IHR = st.IHR;
+    inv.MINU = st.MINU;
+    inv.ISEC = st.ISEC;
+    if (stamp == PREP_TIME) return stamp;
+
+    STATION_NAME(rec.SYSDSC1, inv.STNAME);
 
     // Scaled characteristics. Entries 1..31 are taken as read; 32..43 hold the results of
     // an earlier analysis and are taken only when the record carries them.
@@ -256,9 +280,11 @@ int16_t PREPARE(Zelk& z) {
     const float ssn = rec.GCONST(5);
     inv.ISSN = (ssn > -32768.0f && ssn < 32768.0f) ? static_cast<int16_t>(ssn) : int16_t{0};
 
-    // Sounder settings; without a step, a bin size and a range start nothing can be placed.
-    sounder_settings(inv, TS);
-    if (inv.FQINCR == 0.0f || inv.HGRID == 0.0f || inv.BASEHT == -999.0f) return PREP_SOUNDER;
+    // Sounder settings.
+    inv.FQINCR = st.FQINCR;
+    inv.HGRID = st.HGRID;
+    inv.BASEHT = st.BASEHT;
+    if (stamp != PREP_OK) return stamp;
 
     inv.IQUALE(10) = static_cast<int16_t>(rec.AFLAGS(10));
     inv.IQUALE(4) = inv.FOF1 < 50.0f ? 1 : 0;

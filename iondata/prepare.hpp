@@ -29,6 +29,22 @@ const char* PREP_TEXT(int16_t status);
 // accepted; a non-digit gives a value outside 0..9, as the stamp decoding has always done).
 inline int CHAR_NUM(char c) { return static_cast<int>(c) - static_cast<int>('0'); }
 
+// What the time stamp of a record says: layout, station, time and sounder settings.
+struct StampInfo {
+    int16_t LAYOUT = 0;        // 1, 2 or 3; 0 = not recognised
+    int16_t IOFF = 0;          // character offset of the layout
+    int16_t ISTNCODE = 0;      // station code
+    int16_t IYR = 0, IDAY = 0, IHR = 0, MINU = 0, ISEC = 0;   // year (2 digits), day of year, time
+    float FQINCR = 0.0f;       // frequency step (MHz)
+    float HGRID = 0.0f;        // height step of the range bins (km)
+    float BASEHT = -999.0f;    // range start minus HGRID (km); -999.0 = no range start
+};
+
+// Decodes the time stamp of rec (index element 3 and TSTAMP) without changing anything.
+// Returns PREP_OK, PREP_LAYOUT (nothing decoded), PREP_TIME (time out of range; the other
+// fields are decoded) or PREP_SOUNDER (no step, bin size or range start).
+int16_t DECODE_STAMP(const IonogramRecord& rec, StampInfo& st);
+
 // Prepares the inversion's inputs from z.rec.
 // Given:   the record as READVXO left it; the trace tables cleared by the run loop
 //          (TRACEL/ITRCF = 9999, VHMIN = 9999.0).

@@ -107,6 +107,14 @@ TEST(Prepare, PrefixedLayouts) {
         EXPECT_FLOAT_EQ(z->inv.FQINCR, 0.1f);
         EXPECT_FLOAT_EQ(z->inv.BASEHT, 55.0f);
     }
+    // The decoding alone, as the record listing uses it: a bad time is reported with the
+    // fields decoded.
+    auto z3 = record(put(layout1(), 6, "24"));
+    StampInfo st;
+    EXPECT_EQ(DECODE_STAMP(z3->rec, st), PREP_TIME);
+    EXPECT_EQ(st.IHR, 24);
+    EXPECT_EQ(st.IDAY, 167);
+    EXPECT_FLOAT_EQ(st.FQINCR, 0.1f);
     // Any other 77-character stamp is not recognised and ends the file.
     auto z = record("XY" + std::string(75, '0'));
     EXPECT_EQ(PREPARE(*z), PREP_LAYOUT);
