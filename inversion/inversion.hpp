@@ -41,7 +41,8 @@ struct Inversion {
     F2<float, MAXLIN, 3> TRACEL;     // virtual height at frequency line K: J = 2 F, J = 3 E
     F2<int16_t, MAXLIN, 3> ITRCF;    // range-bin index of that height
     float FOF2P = 0.0f;              // foF2 carried with the profile, kept between records
-    int16_t ISSN = 0;                // sunspot number used by the models
+    // The sunspot number ISSN, the date IYEAR, IMON, IDOM and LASTMON are shared with the
+    // model predictions and live in the Models area (z.mod.ISSN, z.mod.IYEAR, ...).
     int16_t IEFLAG = 0;              // E-layer flag: 1 trace, 2 model foE, 3 scaled foE
     float HPF = 9999.0f, HPF2 = 9999.0f, HPE = 9999.0f, HPES = 9999.0f;  // h'F, h'F2, h'E, h'Es
     // Characteristics 1..43 of the record, as read; entries without a name of their own
@@ -71,8 +72,6 @@ struct Inversion {
     int16_t& ISTAT() { return IQUALE(2); }
     int16_t& LF1() { return IQUALE(4); }
     F2<float, 8, 8> CV;              // derivative table of the profile basis (SETCV)
-    int16_t IYEAR = 0, IMON = 0, IDOM = 0;
-    int16_t LASTMON = -1;            // month of the last sunspot lookup
     float SSNIN = 0.0f;              // ISSN as it stood on entry to PROFIL1
     char VERSION[9] = "VS.04.31";    // version identifier stored with the record
 

@@ -1,0 +1,32 @@
+// Lookup of the model data files shipped with the program (URSI11..22, SUNSPT.ASC,
+// TECCOF, B0B1DT, STATION.LST).
+//
+// A data file is looked for, in order, in
+//   1. the working directory (where the program has always looked for them),
+//   2. the directory named by the environment variable ZELK_DATA, when it is set and not
+//      empty,
+//   3. the installed data directory compiled into the program.
+// The first directory holding a regular file of that name wins. Nothing is cached: the
+// search runs on every call, so a file placed in the working directory during a run is
+// found by the next lookup.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zelk::platform {
+
+// The directories searched for data files, in the order above (working directory as ".").
+std::vector<std::string> DATADIRS();
+
+// Given a file name such as "URSI11.BIN", returns the path to open: the name joined to the
+// first of DATADIRS() that holds a regular file of that name. Returns an empty string when
+// none does (the caller then writes its own message).
+std::string DATAPATH(std::string_view name);
+
+// The same search over an explicit list of directories (a run or a test that names its own
+// data directories). An empty list searches nothing and returns an empty string.
+std::string DATAPATH(std::string_view name, const std::vector<std::string>& dirs);
+
+}  // namespace zelk::platform
