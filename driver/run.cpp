@@ -50,7 +50,7 @@ void list_inputs(const Zelk& z) {
     std::ostream& os = z.log.os();
     if (z.log.IDEBUG > 11) {
         os << "   SUN SPOT NUMBER, LATITUDE, LONGTITUDE, GYROFREQUENCY, DI(RADIANS)\n"
-           << std::setw(8) << inv.ISSN << std::fixed << std::setprecision(3) << std::setw(10)
+           << std::setw(8) << z.mod.ISSN << std::fixed << std::setprecision(3) << std::setw(10)
            << inv.REALIN(1) << std::setw(10) << inv.REALIN(2) << std::setw(10) << inv.FH2
            << std::setw(10) << inv.DIP << '\n';
     }

@@ -256,13 +256,17 @@ int16_t PREPARE(Zelk& z) {
     inv.HPES = S(14);
     inv.ZME = S(15);
     inv.YE = S(16);
+    // The model foE and foF1 of an earlier analysis start the model values of this record.
     inv.REALIN(43) = S(28);
     inv.REALIN(44) = S(31);
+    z.mod.FOEPRE = S(28);
+    z.mod.FOF1PRE = S(31);
     if (rec.IDX(4) > 31) {
         for (int k = 32; k <= 43; ++k) inv.CHARIN(k) = S(k);
         inv.ZMF2 = S(32);
         inv.ZMF1 = S(33);
         inv.HHALF = S(34);
+        z.mod.FOF2PRE = S(35);
         inv.YF2 = S(37);
         inv.YF1 = S(38);
         z.prod.ITEC = S(39);
@@ -278,7 +282,7 @@ int16_t PREPARE(Zelk& z) {
     inv.LOCATION(1) = inv.REALIN(1) = rec.GCONST(3);
     inv.LOCATION(2) = inv.REALIN(2) = rec.GCONST(4);
     const float ssn = rec.GCONST(5);
-    inv.ISSN = (ssn > -32768.0f && ssn < 32768.0f) ? static_cast<int16_t>(ssn) : int16_t{0};
+    z.mod.ISSN = (ssn > -32768.0f && ssn < 32768.0f) ? static_cast<int16_t>(ssn) : int16_t{0};
 
     // Sounder settings.
     inv.FQINCR = st.FQINCR;

@@ -50,8 +50,9 @@ int16_t DECODE_STAMP(const IonogramRecord& rec, StampInfo& st);
 //          (TRACEL/ITRCF = 9999, VHMIN = 9999.0).
 // Writes:  Inversion inputs (HMISS, LAYOUT, IOFF, STNAME, ISTNCODE, time, FQINCR, HGRID,
 //          BASEHT, the characteristics and their line indices, IQUALE(1,4,10), MINHF, NE,
-//          NF, REALIN, TRACEL, ITRCF); the model start values FOEPRE/FOF1PRE (and FOF2PRE
-//          and the earlier products when the record carries characteristics 32 to 43);
+//          NF, REALIN, TRACEL, ITRCF); in Models ISSN and the model start values
+//          FOEPRE/FOF1PRE (and FOF2PRE and, in Products, the earlier results when the
+//          record carries characteristics 32 to 43);
 //          the record itself: 999 -> 9999 in old-layout integer heights, groups 58/59.
 // Returns: PREP_OK, or the reason why the file must end here (no message is written).
 // Trace points whose frequency line falls outside 1..MAXLIN cannot be tabulated and are

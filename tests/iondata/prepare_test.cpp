@@ -233,7 +233,7 @@ TEST(Prepare, CharacteristicsAndConstants) {
     auto& S = z->rec.SCALED;
     S(1) = 9.02f; S(2) = 1000.0f; S(3) = 1.5f; S(7) = 3.15f; S(8) = 1.5f; S(9) = 3.12f;
     S(11) = 185.0f; S(13) = 95.0f; S(15) = 110.0f; S(16) = 20.0f; S(28) = 3.0f; S(31) = 4.5f;
-    S(32) = 280.0f; S(36) = 7.0f; S(41) = 100.0f;
+    S(32) = 280.0f; S(35) = 8.8f; S(36) = 7.0f; S(41) = 100.0f;
     ASSERT_EQ(PREPARE(*z), PREP_OK);
     const auto& inv = z->inv;
     EXPECT_FLOAT_EQ(inv.FOF2, 9.02f);
@@ -248,11 +248,13 @@ TEST(Prepare, CharacteristicsAndConstants) {
     EXPECT_FLOAT_EQ(inv.CHARIN(3), 1.5f);
     EXPECT_FLOAT_EQ(inv.REALIN(43), 3.0f);
     EXPECT_FLOAT_EQ(inv.REALIN(44), 4.5f);
+    EXPECT_FLOAT_EQ(z->mod.FOEPRE, 3.0f);
+    EXPECT_FLOAT_EQ(z->mod.FOF1PRE, 4.5f);
     EXPECT_FLOAT_EQ(inv.FH2, 0.675f);
     EXPECT_NEAR(inv.DIP, 1.1344640f, 1e-6f);
     EXPECT_FLOAT_EQ(inv.REALIN(1), 40.0f);
     EXPECT_FLOAT_EQ(inv.LOCATION(2), 255.0f);
-    EXPECT_EQ(inv.ISSN, 57);              // truncated, not rounded
+    EXPECT_EQ(z->mod.ISSN, 57);              // truncated, not rounded
     EXPECT_FLOAT_EQ(inv.HMISS, 9999.0f);
     EXPECT_EQ(inv.IQUALE(4), 0);          // no F1 layer scaled
     EXPECT_EQ(inv.IQUALE(1), 2);          // no E trace
@@ -271,6 +273,7 @@ TEST(Prepare, CharacteristicsAndConstants) {
     ASSERT_EQ(PREPARE(*z), PREP_OK);
     EXPECT_FLOAT_EQ(z->inv.ZMF2, 280.0f);
     EXPECT_FLOAT_EQ(z->inv.CHARIN(36), 7.0f);
+    EXPECT_FLOAT_EQ(z->mod.FOF2PRE, 8.8f);
     EXPECT_FLOAT_EQ(z->prod.B0, 100.0f);
 
     // Limits of the line indices: foE of 10 and foF2 of 0 are not scaled.
