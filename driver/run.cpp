@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <algorithm>
 #include <fstream>
 #include <iomanip>
 #include <memory>
@@ -178,8 +179,7 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
             }
         };
 
-        std::ifstream in(inpath);
-        if (!in) {
+        if (!steps.OPEN(inpath)) {
             fe.NOTICE(job.input + ": cannot be opened");
             drop_conversion();
             fe.FILE_DONE(job, fo);
@@ -209,7 +209,7 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                 }
             }
             if (!out) {
-                in.close();
+                steps.CLOSE();
                 drop_conversion();
                 fe.FILE_DONE(job, fo);
                 if (stop_on_failure) break;
@@ -224,9 +224,9 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
         try {
             while (RECNO < MAXREC) {
                 CLEAR_RECORD_TABLES(z);
-                const std::streampos before = in.tellg();
+                const long long before = steps.POSITION();
                 int16_t LBAD = 0;
-                steps.READ(in, z, IEOF, LREAD, LBAD);
+                steps.READ(z, IEOF, LREAD, LBAD);
                 if (IEOF == -1) break;
                 ++RECNO;
                 if (LBAD == 1) {
@@ -237,8 +237,7 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                     // A bad record after good ones is skipped; reading goes on from the
                     // line after the failure, as long as the reader moves forward.
                     ++fo.bad;
-                    const std::streampos after = in.tellg();
-                    if (!in || after == before) break;
+                    if (steps.POSITION() == before) break;
                     continue;
                 }
                 ++fo.read;
@@ -267,21 +266,21 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                 info.RECNO = RECNO;
                 info.NRECS = run.NRECS;
                 if (total_bytes > 0) {
-                    const std::streampos at = in.tellg();
-                    const double here = at < 0 ? static_cast<double>(job_bytes) : static_cast<double>(at);
-                    info.fraction = (static_cast<double>(done_bytes) + here) / static_cast<double>(total_bytes);
+                    const double here = static_cast<double>(steps.POSITION());
+                    info.fraction = std::min(1.0, (static_cast<double>(done_bytes) + here) /
+                                                      static_cast<double>(total_bytes));
                 }
                 fe.RECORD_DONE(z, info);
             }
         } catch (const Stop&) {
             out.reset();   // removes the temporary output
-            in.close();
+            steps.CLOSE();
             drop_conversion();
             throw;
         }
 
         // End of the file: the output is kept only when records were written to it.
-        in.close();
+        steps.CLOSE();
         drop_conversion();
         if (out) {
             if (fo.written > 0) {

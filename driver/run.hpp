@@ -73,17 +73,24 @@ public:
     virtual void RECORD_DONE(const Zelk& /*z*/, const RecordInfo& /*info*/) {}
 };
 
-// The record steps of the loop. The program's own are VxoSteps (READVXO, PROFIL1, the record
-// update and WRITVXO); tests supply their own to exercise the flow.
+// The record steps of the loop: the input unit, reading, inverting and writing. The
+// program's own are VxoSteps (READVXO, PROFIL1, the record update and WRITVXO); tests
+// supply their own to exercise the flow.
 class RecordSteps {
 public:
     virtual ~RecordSteps() = default;
-    // Reads the next record of in into z.rec: IEOF -1 at the end, LREAD 1 when a whole
-    // record was read, LBAD 1 for a record that cannot be used.
-    virtual void READ(std::istream& in, Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) = 0;
+    // Opens an input file as the input unit; false when it cannot be opened.
+    virtual bool OPEN(const std::string& path) = 0;
+    // Reads the next record of the input unit into z.rec: IEOF -1 at the end, LREAD 1 when
+    // a whole record was read, LBAD 1 for a record that cannot be used.
+    virtual void READ(Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) = 0;
+    // Bytes of the input unit consumed so far.
+    virtual long long POSITION() const = 0;
+    // Closes the input unit.
+    virtual void CLOSE() = 0;
     // Inverts the prepared record.
     virtual void INVERT(Zelk& z) = 0;
-    // Puts the results into the record and writes it.
+    // Puts the results into the record and writes it to out.
     virtual void WRITE(std::ostream& out, Zelk& z) = 0;
 };
 

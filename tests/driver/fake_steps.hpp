@@ -52,8 +52,16 @@ public:
     // Called inside WRITE with the output stream, to look at the files while a run is on.
     std::function<void()> during_write;
 
-    void READ(std::istream& in, zelk::Zelk& z, int32_t& IEOF, int16_t& LREAD,
-              int16_t& LBAD) override {
+    bool OPEN(const std::string& path) override {
+        in.close();
+        in.clear();
+        in.open(path);
+        return static_cast<bool>(in);
+    }
+    long long POSITION() const override { return static_cast<long long>(pos_); }
+    void CLOSE() override { in.close(); }
+
+    void READ(zelk::Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) override {
         LBAD = 1;
         std::string line;
         const std::streampos at = in.tellg();
@@ -61,6 +69,7 @@ public:
             IEOF = -1;
             return;
         }
+        pos_ = in.tellg();
         std::istringstream words(line);
         std::string kind;
         int day = 167;
@@ -68,6 +77,7 @@ public:
         if (kind == "BAD") return;
         if (kind == "STUCK") {
             in.seekg(at);
+            pos_ = at;
             return;
         }
         fill_record(z, day);
@@ -87,6 +97,8 @@ public:
     }
 
 private:
+    std::ifstream in;
+    std::streampos pos_ = 0;
     bool stop_ = false;
 };
 
