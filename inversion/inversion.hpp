@@ -110,6 +110,7 @@ struct Inversion {
     float HHALF = 9999.0f;           // real height at foF2/sqrt(2)
     F1<float, 9> EAFIT;              // auroral-E fit: 3 coefficients, base, peak, residual,
                                      // critical frequency, valley width, valley depth
+    int16_t NEAROW = 0;              // rows of the tabulated auroral-E layer (groups 58/59)
 
     // ---- Valley ------------------------------------------------------------------------------
     float VW = 0.0f, VD = 0.0f, FV = 0.0f;
@@ -158,6 +159,7 @@ void CONTPRFL(int NN, float FOLD, float FTOP, const float* A, float FNEW, float*
 RegionProfile REGION(const Inversion& inv, int region);  // 1 E, 2 F1, 3 F2
 float PROFILE_HEIGHT(const RegionProfile& r, float fN);   // real height at plasma frequency
 float PROFILE_FN(const RegionProfile& r, float h);        // plasma frequency at real height
+float PROFILE_FN(const RegionProfile& r, float h, float FLOW);  // same, searched in [FLOW, FE]
 
 // ---- Data selection ---------------------------------------------------------------------------
 void DATAEFFE(Zelk& z);

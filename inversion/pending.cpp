@@ -22,52 +22,14 @@ namespace zelk::inversion {
 // ===== entry, kernels, representation, data selection =====
 
 void PROFIL1(Zelk&) { pending("PROFIL1"); }
-void SETCV(Inversion&) { pending("SETCV"); }
 void SETRCE(Zelk&, int16_t&) { pending("SETRCE"); }
-float GOSUB(const Inversion&, float, float, float, float) { pending("GOSUB"); }
-void CDO(Inversion&) { pending("CDO"); }
-void SIK(Inversion&) { pending("SIK"); }
-void SIKP(Inversion&, float) { pending("SIKP"); }
-float DTST(const Inversion&, float, int) { pending("DTST"); }
-void CHNGSIKP(Inversion&, float) { pending("CHNGSIKP"); }
-float VIRTUAL(const Inversion&, int) { pending("VIRTUAL"); }
-float RECVIRT(Inversion&, float, int) { pending("RECVIRT"); }
-void SETLAMPT(int, float, F2<float, 5, 5>&) { pending("SETLAMPT"); }
-void SETS(int, const F2<float, 5, 5>&, F2<float, 5, 5>&) { pending("SETS"); }
-void ATOAP(int, const F2<float, 5, 5>&, const float*, float*) { pending("ATOAP"); }
-void CONTPRFL(int, float, float, const float*, float, float*) { pending("CONTPRFL"); }
-RegionProfile REGION(const Inversion&, int) { pending("REGION"); }
-float PROFILE_HEIGHT(const RegionProfile&, float) { pending("PROFILE_HEIGHT"); }
-float PROFILE_FN(const RegionProfile&, float) { pending("PROFILE_FN"); }
-void DATAEFFE(Zelk&) { pending("DATAEFFE"); }
-void DATAUSED(Zelk&) { pending("DATAUSED"); }
-void THSMOOTH(Zelk&, int, float&, float&) { pending("THSMOOTH"); }
 
 // ===== solver, sequencing, E region, valley =====
 
 void SETUP(Zelk&) { pending("SETUP"); }
-void DENSTY(Zelk&, float&) { pending("DENSTY"); }
-void ESTAB(Inversion&) { pending("ESTAB"); }
-void EQUTN(Zelk&, F2<float, 8, 9>&, int, F1<float, 8>&) { pending("EQUTN"); }
-void CHECKH(Inversion&, int16_t&) { pending("CHECKH"); }
-void DECIDE(Zelk&, int16_t&) { pending("DECIDE"); }
-void GOGXCOM(Inversion&, float&) { pending("GOGXCOM"); }
-void HEIGHTCHK(Zelk&) { pending("HEIGHTCHK"); }
-void EPROF(Zelk&, float&) { pending("EPROF"); }
-void ECHAPMAN(Zelk&, float&) { pending("ECHAPMAN"); }
-void ZEROPROF(Inversion&, int) { pending("ZEROPROF"); }
-void FEWTERM(Zelk&, float&) { pending("FEWTERM"); }
-void EAPROF(Zelk&, float&) { pending("EAPROF"); }
 void MAHAGULY(Zelk&) { pending("MAHAGULY"); }
-void FNDDHV(Inversion&) { pending("FNDDHV"); }
-void PARAFITF(Inversion&) { pending("PARAFITF"); }
 
 // ===== F1 and F2 regions =====
-
-void F1PROF(Zelk&, float&) { pending("F1PROF"); }
-void FPROF(Zelk&, float&) { pending("FPROF"); }
-void FNDDHE(Zelk&) { pending("FNDDHE"); }
-void FNDDHF1(Zelk&) { pending("FNDDHF1"); }
 
 }  // namespace zelk::inversion
 
@@ -75,15 +37,12 @@ namespace zelk::iondata {
 
 // ===== record update =====
 
-void UPDATE_RECORD(Zelk&) { pending("UPDATE_RECORD"); }
-
 }  // namespace zelk::iondata
 
 namespace zelk::products {
 
 // ===== result arrangement =====
 
-void TOTOLMIR(Zelk&) { pending("TOTOLMIR"); }
 
 // ===== products =====
 
@@ -93,7 +52,6 @@ void TABLYR(float, float, float, float, const float*, int16_t&, F1<float, MAXROW
 void TABVAL(float, float, float, float, float, float, const float*, int16_t&,
             F1<float, MAXROW>&, F1<float, MAXROW>&) { pending("TABVAL"); }
 void CALTEC(Zelk&) { pending("CALTEC"); }
-void QPFIT(Zelk&) { pending("QPFIT"); }
 
 }  // namespace zelk::products
 
