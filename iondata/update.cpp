@@ -47,7 +47,7 @@ void update_stamp(Zelk& z) {
     if (prefixed) return;
     rec.IDX(3) = STAMP_PREFIXED;
     const inversion::Inversion& inv = z.inv;
-    PREF4KMW(z.run.FMTVXO, rec.TSTAMP, inv.IYEAR, inv.IDAY, inv.IMON, inv.IDOM, inv.IHR,
+    PREF4KMW(z.run.FMTVXO, rec.TSTAMP, z.mod.IYEAR, inv.IDAY, z.mod.IMON, z.mod.IDOM, inv.IHR,
              inv.MINU, inv.ISEC);
 }
 
@@ -62,7 +62,7 @@ void update_characteristics(Zelk& z) {
     S(2) = inv.FOF1;
     S(3) = inv.CHARIN(3);
     S(6) = inv.CHARIN(6);
-    rec.GCONST(5) = static_cast<float>(inv.ISSN);
+    rec.GCONST(5) = static_cast<float>(z.mod.ISSN);
     S(7) = inv.FMINF;
     S(8) = inv.FMINE;
     const int16_t ie = inv.IQUALE(1);

@@ -43,7 +43,7 @@ std::unique_ptr<Zelk> inverted_record() {
     put_text(rec.TSTAMP, "041231020300123456789012345678901234567890123456789012345ZZY");
     put_text(rec.SYSDSC1, "STATION XYZ");
 
-    inv.IYEAR = 2004; inv.IDAY = 123; inv.IMON = 5; inv.IDOM = 2;
+    z->mod.IYEAR = 2004; inv.IDAY = 123; z->mod.IMON = 5; z->mod.IDOM = 2;
     inv.IHR = 10; inv.MINU = 20; inv.ISEC = 30;
     inv.FQINCR = 0.05f;
     inv.FOF2 = 7.234f; inv.FOF1 = 4.45f; inv.FOE = 3.1f;
@@ -52,7 +52,7 @@ std::unique_ptr<Zelk> inverted_record() {
     inv.ZME = 108.5f; inv.YE = 21.0f;
     inv.ZMF1 = 190.25f; inv.ZMF2 = 285.75f; inv.HHALF = 240.5f;
     inv.YF1 = 45.0f; inv.YF2 = 80.0f;
-    inv.ISSN = 57;
+    z->mod.ISSN = 57;
     for (int k = 1; k <= 43; ++k) inv.CHARIN(k) = 100.0f + static_cast<float>(k);
     inv.REALIN(43) = 3.05f; inv.REALIN(44) = 4.4f;
     inv.IQUALE(1) = 1; inv.IQUALE(2) = 2; inv.IQUALE(4) = 1; inv.IQUALE(10) = 3;
