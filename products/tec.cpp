@@ -5,6 +5,7 @@
 // A layer's integral of fN^2 over height is fe^2 sum_k a(k) c(k)/1000, with c(k)(r), r = fs/fe,
 // tabulated in TECCOF (see tools/gen_teccof.cpp).
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
