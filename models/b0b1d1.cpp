@@ -213,22 +213,47 @@ float XE(const Products& P, float H) {
     return XE4(P, H);
 }
 
-// XH: the height (km) between the valley top and hmF2 where XE reaches F (MHz), by bisection
-// (frequency within 1e-5 MHz or bracket below 0.0001 km); foF2 gives hmF2, frequencies above
-// foF2 or below foE give 0.
-float XH(const Products& P, float F) {
+namespace {
+
+// The search of XH. With MEMO/MEMOK (1-based, MAXXEMEMO nodes) the model values at the first
+// levels of the bisection tree are taken from, or kept in, MEMO: the same values XE gives, so
+// the result is unchanged.
+float XHSEARCH(const Products& P, float F, float* MEMO, int8_t* MEMOK) {
     if (F > P.FOF2 || F < P.FOE) return 0.0f;
     if (F == P.FOF2) return P.HMF2;
     float lo = P.HVT, hi = P.HMF2, mid = hi;
+    int node = 1;
     for (int it = 0; it < MAXBISECT; ++it) {
         mid = 0.5f * (lo + hi);
-        const float fm = XE(P, mid);
+        float fm;
+        if (MEMO != nullptr && node <= Products::MAXXEMEMO) {
+            if (!MEMOK[node]) {
+                MEMO[node] = XE(P, mid);
+                MEMOK[node] = 1;
+            }
+            fm = MEMO[node];
+        } else {
+            fm = XE(P, mid);
+        }
         if (std::fabs(fm - F) < FTOL) break;
-        if (fm > F) hi = mid; else lo = mid;
+        if (fm > F) {
+            hi = mid;
+            node = 2 * node;
+        } else {
+            lo = mid;
+            node = 2 * node + 1;
+        }
         if (hi - lo < HTOL) break;
     }
     return mid;
 }
+
+}  // namespace
+
+// XH: the height (km) between the valley top and hmF2 where XE reaches F (MHz), by bisection
+// (frequency within 1e-5 MHz or bracket below 0.0001 km); foF2 gives hmF2, frequencies above
+// foF2 or below foE give 0.
+float XH(const Products& P, float F) { return XHSEARCH(P, F, nullptr, nullptr); }
 
 // CALHSTHZ: the intermediate region between the valley top and the F2 (MODE 2) or F1 (MODE 1)
 // bottomside. HST, the height where the F2 bottomside (F1-mapped in MODE 1, x^B1 unlimited)
@@ -265,9 +290,10 @@ void CAL_IRI_FIT_ERROR(Products& P, float& E1, float& E2) {
     E1 = 0.0f;
     E2 = 0.0f;
     P.HIRI.fill(0.0f);
+    P.XEMEMOK.fill(0);
     const bool f1 = F1ACTIVE(P);
     for (int i = P.NPROW1; i >= 1 && P.PRFFN1(i) >= P.FOE; --i) {
-        const float hi = XH(P, P.PRFFN1(i));
+        const float hi = XHSEARCH(P, P.PRFFN1(i), P.XEMEMO.data(), P.XEMEMOK.data());
         P.HIRI(i) = hi;
         const float d = P.PRFHT1(i) - hi;
         if (f1 && (P.PRFFN1(i) < P.FOF1 || P.PRFHT1(i) < P.HF1)) E1 += d * d;
