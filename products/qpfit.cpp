@@ -75,11 +75,10 @@ bool ERRWITHIN(const Products& P, int I, int K0, double QA, double QB, double QC
     return static_cast<float>(e) <= ERRMAX;
 }
 
-// The checks that let a segment end at point i: the fitted slope keeps the sign of a layer
-// flank (not positive going down from a peak, not negative going up), the parabola's vertex does
-// not fall strictly inside the segment, and its largest relative error is within ERRMAX.
-bool SEGOK(const Products& P, int K0, double S0, int i, double QA, double QB, double QC,
-           float ERRMAX) {
+// The shape checks that let a segment end at point i: the fitted slope keeps the sign of a
+// layer flank (not positive going down from a peak, not negative going up) and the parabola's
+// vertex does not fall strictly inside the segment.
+bool SHAPEOK(const Products& P, int K0, double S0, int i, double QA, double QB) {
     const double x0 = P.XQ(K0), xi = P.XQ(i);
     const double slope = 2.0 * QA * xi + QB;
     if (i < K0 ? !(slope <= 0.0) : !(slope >= 0.0)) return false;
@@ -87,7 +86,14 @@ bool SEGOK(const Products& P, int K0, double S0, int i, double QA, double QB, do
         const double xv = -QB / (2.0 * QA);
         if (xv > std::min(x0, xi) && xv < std::max(x0, xi)) return false;
     }
-    return ERRWITHIN(P, i, K0, QA, QB, QC, ERRMAX);
+    return true;
+}
+
+// All the checks that let a segment end at point i: its shape, and its largest relative
+// error within ERRMAX.
+bool SEGOK(const Products& P, int K0, double S0, int i, double QA, double QB, double QC,
+           float ERRMAX) {
+    return SHAPEOK(P, K0, S0, i, QA, QB) && ERRWITHIN(P, i, K0, QA, QB, QC, ERRMAX);
 }
 
 // One segment grown from the fixed end K0 (value Y0, slope S0) towards the limit KLIM, point by
@@ -100,6 +106,17 @@ int GROW(Products& P, int LEV, int K0, double Y0, double S0, int KLIM, float ERR
     const int DIR = KLIM < K0 ? -1 : 1;
     const double x0 = P.XQ(K0);
     double S1 = 0.0, S2 = 0.0, S3 = 0.0;
+    // With Y0 and S0 fixed, the relative error at point j is |a_j - QA b_j| with
+    // a_j = (YQ(j) - Y0 - S0 (x_j - x0))/YQ(j) and b_j = (x_j - x0)^2/YQ(j), so the error
+    // stays within E exactly for QA in [max (a_j - E)/b_j, min (a_j + E)/b_j]. Kept for E just
+    // below and just above ERRMAX, these bounds settle most candidates without the scan over
+    // the segment; only a QA between them is decided by the scan itself (ERRWITHIN). The
+    // margin (1 %) is far above the rounding of either evaluation, so the outcome is the
+    // scan's. Accuracies below 1e-5 always scan.
+    const bool fast = ERRMAX >= 1.0e-5f;
+    const double Ein = 0.99 * static_cast<double>(ERRMAX), Eout = 1.01 * static_cast<double>(ERRMAX);
+    double LOin = -HUGE_VAL, HIin = HUGE_VAL, LOout = -HUGE_VAL, HIout = HUGE_VAL;
+    double AFIX = std::fabs(P.YQ(K0) - Y0) / P.YQ(K0);   // error where QA does not act
     int reach = K0;
     for (int i = K0 + DIR; i != KLIM + DIR; i += DIR) {
         const double d = x0 - P.XQ(i), d2 = d * d, w = P.WQ(i);
@@ -113,14 +130,30 @@ int GROW(Products& P, int LEV, int K0, double Y0, double S0, int KLIM, float ERR
         P.WB(LEV, i) = QB;
         P.WC(LEV, i) = QC;
         P.WOK(LEV, i) = 0;
+        const double a = (P.YQ(i) - Y0 + S0 * d) / P.YQ(i), b = d2 / P.YQ(i);
+        if (b > 0.0) {
+            LOin = std::max(LOin, (a - Ein) / b);
+            HIin = std::min(HIin, (a + Ein) / b);
+            LOout = std::max(LOout, (a - Eout) / b);
+            HIout = std::min(HIout, (a + Eout) / b);
+        } else {
+            AFIX = std::max(AFIX, std::fabs(a));
+        }
+        auto within = [&] {
+            if (fast) {
+                if (AFIX <= Ein && QA >= LOin && QA <= HIin) return true;
+                if (AFIX > Eout || QA < LOout || QA > HIout) return false;
+            }
+            return ERRWITHIN(P, i, K0, QA, QB, QC, ERRMAX);
+        };
         if (!(P.YQ(i) < Y0)) {
-            if (i == KLIM && ERRWITHIN(P, i, K0, QA, QB, QC, ERRMAX)) {
+            if (i == KLIM && within()) {
                 P.WOK(LEV, i) = 1;
                 reach = i;
             }
             continue;
         }
-        if (!SEGOK(P, K0, S0, i, QA, QB, QC, ERRMAX)) break;
+        if (!SHAPEOK(P, K0, S0, i, QA, QB) || !within()) break;
         P.WOK(LEV, i) = 1;
         reach = i;
     }
