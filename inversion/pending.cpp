@@ -21,9 +21,6 @@ namespace zelk::inversion {
 
 // ===== entry, kernels, representation, data selection =====
 
-void PROFIL1(Zelk&) { pending("PROFIL1"); }
-void SETRCE(Zelk&, int16_t&) { pending("SETRCE"); }
-
 // ===== solver, sequencing, E region, valley =====
 
 void SETUP(Zelk&) { pending("SETUP"); }
