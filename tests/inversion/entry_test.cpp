@@ -312,3 +312,66 @@ TEST_F(Entry, Profil1EntryAndExitLines) {
     PROFIL1(z);
     EXPECT_EQ(log.str().find(" ZELK STARTS HERE."), std::string::npos);
 }
+
+namespace {
+
+// Ends the run at the drawing of the trace list, so that the state with which PROFIL1 hands
+// a record to the region sequencing can be inspected.
+struct StopAtTraceList : Plotter {
+    struct Reached {};
+    void EVFPLOT(Zelk&, int code) override {
+        if (code == 0) throw Reached{};
+    }
+};
+
+}  // namespace
+
+// The steps before the region sequencing: a scaled foF2 beyond line 1024 sets ISTAT 8 but is
+// inverted at IDEBUG 0; FOF2P is raised above foF2; LF1 and the work arrays are set up.
+TEST_F(Entry, Profil1PreparesTheInversion) {
+    StopAtTraceList stop;
+    z.plot = &stop;
+    inv.FH2 = 0.6f;
+    inv.DIP = 1.0f;
+    inv.IYR = 2004;
+    inv.IDAY = 100;
+    eTrace(40, 50);
+    fTrace(60, 90);
+    f2Top(90);
+    inv.FOF2 = 99.99f;  // scaled, on a line beyond 1024
+    inv.IFOM = 1025;
+    inv.FOF1 = 50.0f;   // scaled F1 (but no F1 lines: MINFF above IFOF1)
+    inv.IFOF1 = 10;
+    inv.FOF2P = 99.99f;
+    inv.FQ(7) = 3.0f;
+    inv.A_F2(2) = 8.0f;
+    inv.ZMF2 = 300.0f;
+    inv.NGAUSS = 3;
+    z.log.IDEBUG = 0;
+    EXPECT_THROW(PROFIL1(z), StopAtTraceList::Reached);
+    EXPECT_EQ(inv.ISTAT(), 8);
+    EXPECT_EQ(inv.LF1(), 1);
+    EXPECT_FLOAT_EQ(inv.FOF2P, 99.99f + 0.00625f);
+    EXPECT_EQ(inv.FH, 1.2f);
+    EXPECT_EQ(inv.DIPK, 1.0f);
+    EXPECT_EQ(inv.NGAUSS, 16);
+    EXPECT_EQ(inv.FQ(7), 0.0f);
+    EXPECT_EQ(inv.A_F2(2), 0.0f);
+    EXPECT_EQ(inv.ZMF2, 0.0f);
+    EXPECT_EQ(inv.CV(3, 2), -24.0f);
+    EXPECT_EQ(inv.NFQE, 11);
+    EXPECT_EQ(inv.NFQF, 0);  // IFOM of 999 and more: no F2 trace
+    EXPECT_EQ(log.str().find("SCALED FOF2"), std::string::npos);
+
+    // A larger FOF2P left by an earlier record stays; unscaled foF2 (100) passes on with
+    // any line and without status 8; F1 above 50 MHz is not scaled.
+    inv.FOF2P = 120.0f;
+    inv.FOF2 = 100.0f;
+    inv.IFOM = 5000;
+    inv.FOF1 = 50.5f;
+    z.log.IDEBUG = 2;
+    EXPECT_THROW(PROFIL1(z), StopAtTraceList::Reached);
+    EXPECT_EQ(inv.FOF2P, 120.0f);
+    EXPECT_EQ(inv.ISTAT(), 0);
+    EXPECT_EQ(inv.LF1(), 0);
+}
