@@ -1,0 +1,252 @@
+// Layer solver: prepares one region of the profile (SETUP), searches its end frequency and
+// fits its coefficients by least squares on virtual heights (DENSTY with ESTAB and EQUTN),
+// and accepts only solutions whose real height rises monotonically over the region
+// (CHECKH, an exact root count by a Sturm sequence).
+#include <cmath>
+#include <cstdint>
+#include <ostream>
+
+#include "core/zelk.hpp"
+#include "inversion/inversion.hpp"
+
+namespace zelk::inversion {
+
+namespace {
+
+// Nearest multiple of 0.001, halves away from zero, in single precision.
+float round3(float x) { return std::round(x * 1000.0f) / 1000.0f; }
+
+// Widest bracket search: the bracket is one frequency step wide and is at least halved by
+// every trial, so a handful of trials end it; the cap only guards against a stalled search.
+static constexpr int MAXTRIAL = 64;
+// The bracket search ends when the bracket is narrower than this (MHz).
+static constexpr float FBRACKET_MIN = 0.0015f;
+
+// Sign of x as +1, -1 or 0.
+int sign_of(float x) { return (x > 0.0f) - (x < 0.0f); }
+
+// Number of sign changes of a Sturm sequence from the signs s[0..n-1]: each consecutive
+// pair adds |s(m+1) - s(m)| / (|s(m)| + |s(m+1)|) in integer division, a pair of two zeros
+// adds nothing, so a zero next to a non-zero sign counts as one change.
+int sign_changes(const int* s, int n) {
+    int v = 0;
+    for (int m = 0; m + 1 < n; ++m) {
+        const int den = std::abs(s[m]) + std::abs(s[m + 1]);
+        if (den != 0) v += std::abs(s[m + 1] - s[m]) / den;
+    }
+    return v;
+}
+
+}  // namespace
+
+// DENSTY: solves the region prepared by SETUP. Searches the end frequency FEND inside a
+// bracket one frequency step wide above the scaled critical frequency (F2: [FC(4),
+// FC(4) + FQINCR]; F1: [FC(3), FC(3) + FQINCR - 0.005]) and, for each trial FEND, fits the
+// NN coefficients to the data FQ/HV by least squares on virtual heights.
+// The fit variable starts one step below the lowest data frequency (FSD, at least FSTART);
+// the solution is converted to the variable that starts at FSTART and rounded to 0.001 km.
+// A trial with one turning point of h(fN) raises the bracket's lower end, one with more
+// lowers its upper end; a monotonic trial with a smaller mean error than the best so far
+// becomes the best and lowers the upper end. Once a trial has been accepted, the first
+// later trial with a turning point or without a smaller error ends the search.
+// Given: the Inversion area set up by SETUP and the data selection, DHE/DHV/DHF1.
+// Returns: ERR, the mean absolute virtual-height error of the accepted solution (km),
+// unchanged when none was accepted. Writes A, FEND (the accepted value, else the rounded
+// bracket midpoint FDEF), FC(IRGN+1) (accepted only), IROOT (0 accepted, otherwise the root
+// count of the last trial) and the solver storage. FSTART is restored on exit.
+void DENSTY(Zelk& z, float& ERR) {
+    Inversion& inv = z.inv;
+    const float FS0 = inv.FSTART;
+    float FSD = FS0;
+    if (inv.NFQ > 0) FSD = std::fmin(inv.FQ(1), inv.FQ(inv.NFQ)) - inv.FQINCR;
+    if (FSD < FS0) FSD = FS0;
+
+    inv.BEST = 9999.0f;
+    inv.ISTATE = 2;
+    if (inv.IRGN == 2) {
+        inv.FLO = inv.FC(3);
+        inv.FHI = inv.FC(3) + inv.FQINCR - 0.005f;
+    } else {
+        inv.FLO = inv.FC(inv.IRGN + 1);
+        inv.FHI = inv.FC(inv.IRGN + 1) + inv.FQINCR;
+    }
+    const float FSTEP100 = inv.FQINCR / 100.0f;
+    const float FDEF = std::round(0.5f * (inv.FLO + inv.FHI) / FSTEP100) * FSTEP100;
+
+    // At least one trial runs even when the bracket is already narrower than the search
+    // limit (a frequency step below 0.0015 MHz), so that IROOT always describes this region.
+    for (int trial = 0; trial < MAXTRIAL && (trial == 0 || inv.FHI - inv.FLO >= FBRACKET_MIN);
+         ++trial) {
+        inv.FEND = round3(0.5f * (inv.FLO + inv.FHI));
+        inv.FSTART = FSD;
+        CDO(inv);
+        SIK(inv);
+        if (FSD != FS0) {
+            // Kernels of a variable that starts at FSD for a profile that continues down
+            // to FS0: the part below FSD is added in the basis of the FSD variable.
+            inv.FSTART = FS0;
+            SIKP(inv, FSD);
+            CHNGSIKP(inv, FSD);
+        }
+        ESTAB(inv);
+        EQUTN(z, inv.NEQ, inv.NN, inv.XS);
+        CONTPRFL(inv.NN, FSD, inv.FEND, inv.XS.data(), FS0, inv.A.data());
+        for (int i = 1; i <= inv.NN; ++i) inv.A(i) = round3(inv.A(i));
+
+        CHECKH(inv, inv.ICHK);
+        if (inv.ICHK > 0 && inv.ISTATE == 0) break;
+        if (inv.ICHK == 0) {
+            inv.FSTART = FS0;
+            CDO(inv);
+            SIK(inv);
+            float sum = 0.0f;
+            for (int K = 1; K <= inv.NFQ; ++K) sum += std::fabs(VIRTUAL(inv, K) - inv.HV(K));
+            ERR = inv.NFQ > 0 ? sum / static_cast<float>(inv.NFQ) : 0.0f;
+            // A NaN error is never an improvement.
+            if (!(ERR < inv.BEST)) break;
+            inv.BEST = ERR;
+            inv.ISTATE = 0;
+            inv.FBEST = inv.FEND;
+            for (int i = 1; i <= MAXNN; ++i) inv.ABEST(i) = inv.A(i);
+            inv.FHI = inv.FEND;
+        } else if (inv.ICHK == 1) {
+            inv.FLO = inv.FEND;
+        } else {
+            inv.FHI = inv.FEND;
+        }
+    }
+
+    if (inv.ISTATE == 0) {
+        ERR = inv.BEST;
+        for (int i = 1; i <= MAXNN; ++i) inv.A(i) = inv.ABEST(i);
+        inv.FEND = inv.FBEST;
+        inv.FC(inv.IRGN + 1) = inv.FBEST;
+        inv.ICHK = 0;
+    } else {
+        inv.FEND = FDEF;
+    }
+    inv.IROOT = inv.ICHK;
+    inv.FSTART = FS0;
+}
+
+// ESTAB: the normal equations of the least-squares fit. YK(K) is the part of the observed
+// virtual height HV(K) that the region must explain (the group paths of the E layer, the
+// valley and the F1 layer removed, not below 0); NEQ(i,j) = sum_K G(i,K) G(j,K) and the
+// right-hand side NEQ(i,NN+1) = sum_K YK(K) G(i,K), i, j = 1..NN.
+// Reads HV, DHE, DHV, DHF1, G, NN, NFQ; writes YK and NEQ.
+void ESTAB(Inversion& inv) {
+    const int N = inv.NN;
+    for (int K = 1; K <= inv.NFQ; ++K)
+        inv.YK(K) = std::fmax(0.0f, inv.HV(K) - inv.DHE(K) - inv.DHV(K) - inv.DHF1(K));
+    for (int i = 1; i <= N; ++i) {
+        for (int j = 1; j <= N; ++j) {
+            float s = 0.0f;
+            for (int K = 1; K <= inv.NFQ; ++K) s += inv.G(i, K) * inv.G(j, K);
+            inv.NEQ(i, j) = s;
+        }
+        float r = 0.0f;
+        for (int K = 1; K <= inv.NFQ; ++K) r += inv.YK(K) * inv.G(i, K);
+        inv.NEQ(i, N + 1) = r;
+    }
+}
+
+// EQUTN: solves the N x N system held in NEQ (right-hand side in column N+1) by
+// Gauss-Jordan elimination with complete pivoting, in place. The pivot of each step is the
+// first largest |NEQ| among the rows and columns not yet used (rows outer, columns inner;
+// only a strictly larger value replaces it). The row and column permutations are IR and IC
+// of the Inversion area. Returns the solution in XS(1..N).
+// A zero pivot (singular system): XS(1) = 0, the other entries keep their values, and the
+// line "ILL-CONDITIONED" is written when IDEBUG > 0.
+void EQUTN(Zelk& z, F2<float, 8, 9>& NEQ, int N, F1<float, 8>& XS) {
+    Inversion& inv = z.inv;
+    for (int k = 1; k <= N + 1; ++k) {
+        inv.IR(k) = static_cast<int16_t>(k);
+        inv.IC(k) = static_cast<int16_t>(k);
+    }
+    for (int s = 1; s <= N; ++s) {
+        float big = 0.0f;
+        int ip = s, jp = s;
+        for (int i = s; i <= N; ++i)
+            for (int j = s; j <= N; ++j) {
+                const float v = std::fabs(NEQ(inv.IR(i), inv.IC(j)));
+                if (v > big) {
+                    big = v;
+                    ip = i;
+                    jp = j;
+                }
+            }
+        if (big == 0.0f) {
+            XS(1) = 0.0f;
+            if (z.log.IDEBUG > 0) z.log.os() << "ILL-CONDITIONED\n";
+            return;
+        }
+        std::swap(inv.IR(s), inv.IR(ip));
+        std::swap(inv.IC(s), inv.IC(jp));
+        const int pr = inv.IR(s);
+        const float pivot = NEQ(pr, inv.IC(s));
+        for (int j = s; j <= N + 1; ++j) NEQ(pr, inv.IC(j)) /= pivot;
+        for (int r = 1; r <= N; ++r) {
+            if (r == pr) continue;
+            const float f = NEQ(r, inv.IC(s));
+            for (int j = s; j <= N + 1; ++j) NEQ(r, inv.IC(j)) -= f * NEQ(pr, inv.IC(j));
+        }
+    }
+    for (int k = 1; k <= N; ++k) XS(inv.IC(k)) = NEQ(inv.IR(k), N + 1);
+}
+
+// CHECKH: number of turning points of the real height inside the region for the current
+// coefficients A(1..NN). The derivative polynomial D(u) = sum_i A(i) DTST_i(u) (rows of CV)
+// is 2 sqrt(u) dh/du, so its roots in (0,1) are the turning points of h(fN). They are
+// counted with the Sturm sequence P0 = D, P1 = D', P(m+1) = -rem(P(m-1), P(m)), stopped at
+// a constant remainder; ICHK = V(0) - V(1), the difference of the sign-change counts at
+// u = 0 and u = 1 (a zero sign next to a non-zero one counts as one change).
+// Reads A, NN and CV; writes the Sturm sequence into STURM (one polynomial per column,
+// constant term first).
+void CHECKH(Inversion& inv, int16_t& ICHK) {
+    const int N = inv.NN;
+    inv.STURM.fill(0.0f);
+    // Degree of the polynomial in column m, leading zero coefficients dropped; -1 when it
+    // is the zero polynomial.
+    const auto degree = [&](int m) {
+        int d = 7;
+        while (d >= 0 && inv.STURM(d + 1, m) == 0.0f) --d;
+        return d;
+    };
+    for (int i = 1; i <= N; ++i)
+        for (int m = 1; m <= i; ++m) inv.STURM(i - m + 1, 1) += inv.A(i) * inv.CV(i, m);
+
+    int nseq = 1;
+    int dcur = degree(1);
+    if (dcur >= 1) {
+        for (int k = 1; k <= dcur; ++k) inv.STURM(k, 2) = static_cast<float>(k) * inv.STURM(k + 1, 1);
+        nseq = 2;
+        dcur = degree(2);
+        // Each remainder is of lower degree than its divisor, so at most 7 more steps.
+        while (dcur > 0 && nseq < 8) {
+            const int dv = nseq, dd = nseq - 1;  // divisor and dividend columns
+            float r[8];
+            for (int k = 0; k < 8; ++k) r[k] = inv.STURM(k + 1, dd);
+            const int n = degree(dd);
+            const float lead = inv.STURM(dcur + 1, dv);
+            for (int k = n - dcur; k >= 0; --k) {
+                const float q = r[dcur + k] / lead;
+                for (int j = 0; j <= dcur; ++j) r[j + k] -= q * inv.STURM(j + 1, dv);
+                r[dcur + k] = 0.0f;
+            }
+            ++nseq;
+            for (int k = 0; k < dcur; ++k) inv.STURM(k + 1, nseq) = -r[k];
+            dcur = degree(nseq);
+        }
+    }
+
+    int s0[8], s1[8];
+    for (int m = 1; m <= nseq; ++m) {
+        float sum = 0.0f;
+        for (int k = 1; k <= 8; ++k) sum += inv.STURM(k, m);
+        s0[m - 1] = sign_of(inv.STURM(1, m));
+        s1[m - 1] = sign_of(sum);
+    }
+    ICHK = static_cast<int16_t>(sign_changes(s0, nseq) - sign_changes(s1, nseq));
+}
+
+}  // namespace zelk::inversion

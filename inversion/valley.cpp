@@ -1,0 +1,118 @@
+// Valley between the E peak and the F layer, which ionograms do not show: MAHAGULY models
+// its width from the solar zenith angle (limited by the lowest F virtual height) and its
+// depth from the width; FNDDHV gives the group path it adds to each F sounding frequency.
+// PARAFITF fits a parabola to the top half of a solved F1 or F2 layer.
+#include <cmath>
+#include <cstdint>
+
+#include "core/zelk.hpp"
+#include "inversion/inversion.hpp"
+
+namespace zelk::inversion {
+
+namespace {
+
+// 16-point Gauss-Legendre rule on [0,1]: nodes (1 + x_j)/2 and weights W_j/2 of the
+// standard rule on [-1,1], for the rising side of the valley.
+static constexpr int NGL = 16;
+static constexpr float GLT[NGL] = {
+    0.0052995325041750f, 0.0277124884633837f, 0.0671843988060841f, 0.1222977958224985f,
+    0.1910618777986781f, 0.2709916111713863f, 0.3591982246103705f, 0.4524937450811813f,
+    0.5475062549188188f, 0.6408017753896295f, 0.7290083888286137f, 0.8089381222013219f,
+    0.8777022041775016f, 0.9328156011939159f, 0.9722875115366163f, 0.9947004674958250f};
+static constexpr float GLW[NGL] = {
+    0.0135762297058770f, 0.0311267619693239f, 0.0475792558412464f, 0.0623144856277670f,
+    0.0747979944082884f, 0.0845782596975013f, 0.0913017075224618f, 0.0947253052275343f,
+    0.0947253052275343f, 0.0913017075224618f, 0.0845782596975013f, 0.0747979944082884f,
+    0.0623144856277670f, 0.0475792558412464f, 0.0311267619693239f, 0.0135762297058770f};
+
+// Inner products of the profile basis on [0,1]: PGRAM(j,k) = integral of
+// u T*_{j-1}(u) T*_{k-1}(u) du (exact rationals).
+static constexpr float PGRAM[5][5] = {
+    {1.0f / 2.0f, 1.0f / 6.0f, -1.0f / 6.0f, -1.0f / 10.0f, -1.0f / 30.0f},
+    {1.0f / 6.0f, 1.0f / 6.0f, 1.0f / 30.0f, -1.0f / 10.0f, -13.0f / 210.0f},
+    {-1.0f / 6.0f, 1.0f / 30.0f, 7.0f / 30.0f, 1.0f / 14.0f, -19.0f / 210.0f},
+    {-1.0f / 10.0f, -1.0f / 10.0f, 1.0f / 14.0f, 17.0f / 70.0f, 7.0f / 90.0f},
+    {-1.0f / 30.0f, -13.0f / 210.0f, -19.0f / 210.0f, 7.0f / 90.0f, 31.0f / 126.0f}};
+
+}  // namespace
+
+// FNDDHV: group path of the valley, DHV(K), at each fit frequency FQ(K), K = 1..NFQ, as the
+// sum of three parts, each at least its own width and skipped when the width is 0:
+//  * falling side (VW1): the E-layer top between FV and foE scaled by VSLOPE, via SIKP;
+//  * flat bottom (VW2): VW2 times the group index at plasma frequency FV;
+//  * rising side (VW3): plasma frequency rising linearly with height from FV to foE,
+//    integrated with the 16-point rule after the substitution fN^2 = fe^2 - (fe^2 - FV^2) x^2.
+// DHV = 0 without a valley. Writes DHV and GP; NN, FSTART and FEND are restored.
+void FNDDHV(Inversion& inv) {
+    const int16_t NNKEEP = inv.NN;
+    const float FSKEEP = inv.FSTART, FEKEEP = inv.FEND;
+    const float fe = inv.FC(2), FV = inv.FV;
+    if (inv.VW1 > 0.0f) {
+        inv.NN = 3;
+        inv.FSTART = FV;
+        inv.FEND = fe;
+        SIKP(inv, fe);
+    }
+    const float s2 = fe * fe - FV * FV;
+    for (int K = 1; K <= inv.NFQ; ++K) {
+        const float f = inv.FQ(K);
+        float D1 = 0.0f, D2 = 0.0f, D3 = 0.0f;
+        if (inv.VW1 > 0.0f) {
+            for (int j = 1; j <= 3; ++j) D1 += inv.GP(j, K) * inv.VSLOPE(j);
+            D1 = std::fmax(D1, inv.VW1);
+        }
+        if (inv.VW2 > 0.0f) D2 = std::fmax(inv.VW2 * GOSUB(inv, 1.0f, f, FV * FV, inv.FH), inv.VW2);
+        if (inv.VW3 > 0.0f) {
+            float sum = 0.0f;
+            for (int k = 0; k < NGL; ++k) {
+                const float p = fe * fe - s2 * GLT[k] * GLT[k];
+                sum += GLW[k] * GOSUB(inv, GLT[k], f, p, inv.FH) / std::sqrt(p);
+            }
+            D3 = std::fmax(inv.VW3 / (fe - FV) * s2 * sum, inv.VW3);
+        }
+        inv.DHV(K) = D1 + D2 + D3;
+    }
+    inv.NN = NNKEEP;
+    inv.FSTART = FSKEEP;
+    inv.FEND = FEKEEP;
+}
+
+// PARAFITF: semi-thickness of the parabola that best matches the top half of the layer
+// IRGN just solved (2 = F1, 3 = F2). The layer's five coefficients are re-expressed on
+// the interval from the middle frequency (flo + fe)/2 to its peak fe (CONTPRFL), and the
+// unit parabola for that ratio (ZEROPROF) is scaled to them in the least-squares sense of
+// the basis inner products PGRAM. The result is limited to the semi-thickness of the
+// parabola through the region's start point and its peak.
+// Writes YF1 or YF2, and leaves FSTART = (flo + fe)/2, FEND = fe and A = the unit parabola.
+void PARAFITF(Inversion& inv) {
+    const int region = inv.IRGN;
+    if (region != 2 && region != 3) return;
+    const float fe = inv.FC(region + 1), flo = inv.FC(region);
+    inv.FEND = fe;
+    inv.FSTART = 0.5f * (fe + flo);
+    const F1<float, 7>& a = region == 2 ? inv.A_F1 : inv.A_F2;
+    F1<float, MAXNN> c;
+    CONTPRFL(5, flo, fe, a.data(), inv.FSTART, c.data());
+    const float ZM = region == 2 ? inv.ZMF1 : inv.ZMF2;
+    const float ratio = flo / fe;
+    const float Ymax = (ZM - inv.HBASE(region)) / std::sqrt(1.0f - ratio * ratio);
+
+    const int16_t NNKEEP = inv.NN;
+    inv.NN = 5;
+    ZEROPROF(inv, 0);
+    inv.NN = NNKEEP;
+    float num = 0.0f, den = 0.0f;
+    for (int j = 1; j <= 5; ++j)
+        for (int k = 1; k <= 5; ++k) {
+            num += c(j) * inv.A(k) * PGRAM[j - 1][k - 1];
+            den += inv.A(j) * inv.A(k) * PGRAM[j - 1][k - 1];
+        }
+    const float Y = std::fmin(num / den, Ymax);
+    if (region == 2)
+        inv.YF1 = Y;
+    else
+        inv.YF2 = Y;
+}
+
+}  // namespace zelk::inversion
