@@ -375,3 +375,24 @@ TEST_F(Entry, Profil1PreparesTheInversion) {
     EXPECT_EQ(inv.ISTAT(), 0);
     EXPECT_EQ(inv.LF1(), 0);
 }
+
+// At IDEBUG 2 the same record is not inverted: the warning, status 8, and the results are
+// still arranged for output.
+TEST_F(Entry, Profil1ScaledFoF2BeyondTheLastLineAtLevelTwo) {
+    StopAtTraceList stop;
+    z.plot = &stop;
+    inv.FH2 = 0.6f;
+    inv.IYR = 2004;
+    inv.IDAY = 100;
+    eTrace(40, 50);
+    inv.FOF2 = 99.99f;
+    inv.IFOM = 1025;
+    inv.FOF2P = 3.0f;
+    inv.NN = 3;
+    z.log.IDEBUG = 2;
+    PROFIL1(z);  // no trace list is drawn: StopAtTraceList would throw
+    EXPECT_EQ(inv.ISTAT(), 8);
+    EXPECT_NE(log.str().find("   SCALED FOF2 > MAXIMUM FREQUENCY LINE!"), std::string::npos);
+    EXPECT_EQ(inv.FOF2P, 3.0f);  // step 7 did not run
+    EXPECT_EQ(inv.NN, 5);        // the output arrangement did
+}
