@@ -313,6 +313,9 @@ TEST(Recvirt, PartsOfTheSolvedProfile) {
     EXPECT_NEAR(RECVIRT(inv, 8.0f, 5), ref, 0.05);
     EXPECT_NEAR(RECVIRT(inv, 8.0f, 1) + RECVIRT(inv, 8.0f, 2), ref, 0.05);
     EXPECT_EQ(RECVIRT(inv, 8.0f, 4), 0.0f);  // no F1 layer
+    // Above the F2 peak the wave passes through the whole region.
+    const double through = virtualHeightRef({kSegE, f2}, 9.5, 1.2, 60.0 * PI / 180.0);
+    EXPECT_NEAR(RECVIRT(inv, 9.5f, 5), through, 0.05);
     // Below foE the E part is cut at the reflection height, never below the E peak.
     EXPECT_EQ(RECVIRT(inv, 3.2f, 2), 285.0f);
 }
