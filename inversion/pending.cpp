@@ -45,9 +45,6 @@ void THSMOOTH(Zelk&, int, float&, float&) { pending("THSMOOTH"); }
 
 // ===== solver, sequencing, E region, valley =====
 
-void SETUP(Zelk&) { pending("SETUP"); }
-void MAHAGULY(Zelk&) { pending("MAHAGULY"); }
-
 // ===== F1 and F2 regions =====
 
 void F1PROF(Zelk&, float&) { pending("F1PROF"); }

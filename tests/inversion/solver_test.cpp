@@ -128,3 +128,154 @@ TEST(CHECKH, ZeroSignAtAnEnd) {
     EXPECT_EQ(checkh(inv, {-5.0f, 1.0f}), 0);            // D = 6u - 6
     EXPECT_EQ(checkh(inv, {0.0f, 0.0f}), 0);             // D = 0
 }
+
+namespace {
+
+// A record with the given trace list: nE E points first, then nF1 F1 and nF2 F2 points.
+void trace_list(Inversion& inv, std::initializer_list<std::pair<float, float>> pts, int nE, int nF1,
+                int nF2) {
+    int J = 0;
+    for (auto [f, h] : pts) {
+        ++J;
+        inv.TRF(J) = f;
+        inv.TRH(J) = h;
+    }
+    inv.NFQE = static_cast<int16_t>(nE);
+    inv.NFQF1 = static_cast<int16_t>(nF1);
+    inv.NFQF = static_cast<int16_t>(nF2);
+}
+
+// Set-up of the E region with the model foE known and the sunspot number unchanged, so
+// that no prediction is needed.
+void setup_e(Ctx& c, float foe, float foepre, float fminf) {
+    Inversion& inv = c.z->inv;
+    c.z->mod.FOEPRE = foepre;
+    c.z->mod.ISSN = 80;
+    inv.SSNIN = 80.0f;
+    inv.FQINCR = 0.1f;
+    inv.FOE = foe;
+    inv.FMINF = fminf;
+    inv.IRGN = 1;
+    SETUP(*c.z);
+}
+
+}  // namespace
+
+// Without E points the E region ends at the scaled (or model) foE, pulled just below the
+// lowest F frequency when that lies at or below the model foE.
+TEST(SETUP, ERegionWithoutEPoints) {
+    Ctx c;
+    Inversion& inv = c.z->inv;
+    trace_list(inv, {{2.8f, 250.0f}}, 0, 0, 1);
+    setup_e(c, 3.1f, 3.0f, 2.8f);
+    EXPECT_EQ(inv.FEND, 2.8f - 0.1f + 2.0f * (0.1f * 0.1f));   // 2.72 MHz
+    EXPECT_EQ(inv.IEFLAG, 3);
+    EXPECT_EQ(inv.FSTART, 0.2f);
+    EXPECT_EQ(inv.NN, 3);
+    EXPECT_EQ(inv.NFQ, 0);
+    EXPECT_EQ(inv.FC(1), 0.2f);
+    EXPECT_EQ(inv.FC(2), inv.FEND);
+
+    Ctx m;   // foE not scaled, F trace well above: the model foE
+    trace_list(m.z->inv, {{4.0f, 250.0f}}, 0, 0, 1);
+    setup_e(m, 9999.0f, 3.0f, 4.0f);
+    EXPECT_EQ(m.z->inv.FEND, 3.0f);
+    EXPECT_EQ(m.z->inv.IEFLAG, 2);
+
+    Ctx low;  // F trace at 0.3 MHz or below: no E region
+    trace_list(low.z->inv, {{0.3f, 250.0f}}, 0, 0, 1);
+    setup_e(low, 3.1f, 3.0f, 0.3f);
+    EXPECT_EQ(low.z->inv.FEND, 0.0f);
+}
+
+// With E points the end frequency is the line of the scaled foE plus 0.2 step.
+TEST(SETUP, ERegionWithEPoints) {
+    Ctx c;
+    Inversion& inv = c.z->inv;
+    trace_list(inv, {{2.0f, 105.0f}, {2.5f, 112.0f}, {3.1f, 150.0f}, {3.5f, 250.0f}}, 3, 0, 1);
+    setup_e(c, 3.12f, 2.9f, 3.5f);
+    EXPECT_FLOAT_EQ(inv.FEND, 3.12f);
+    EXPECT_EQ(inv.IEFLAG, 1);
+    EXPECT_EQ(inv.NFQ, 3);
+    EXPECT_EQ(inv.FQ(3), 3.1f);
+    EXPECT_EQ(inv.HV(2), 112.0f);
+}
+
+// An F1 trace that ends in a missing height is joined to the F2 trace: the F1 top moves
+// midway to the first valid F2 point (heights rising across the junction), the points are
+// re-divided at it, and the missing top height takes the first valid F2 height.
+TEST(SETUP, F1JunctionRepair) {
+    const float M = 9999.0f;
+    for (bool rising : {true, false}) {
+        Ctx c;
+        Inversion& inv = c.z->inv;
+        inv.HMISS = M;
+        inv.FQINCR = 0.1f;
+        inv.FOF1 = 3.9f;
+        inv.FC(2) = 3.0f;
+        const float h2 = rising ? 250.0f : 215.0f;
+        trace_list(inv, {{2.0f, 105.0f}, {3.5f, 200.0f}, {3.6f, 210.0f}, {3.7f, 220.0f}, {3.8f, M},
+                         {3.9f, 0.0f}, {4.0f, h2}, {4.1f, 260.0f}},
+                   1, 4, 3);
+        inv.IRGN = 2;
+        SETUP(*c.z);
+        EXPECT_EQ(inv.FSTART, 3.0f);
+        EXPECT_EQ(inv.NN, 5);
+        if (rising) {
+            EXPECT_FLOAT_EQ(inv.FEND, 3.8f);
+            EXPECT_EQ(inv.NFQF1, 4);
+            EXPECT_EQ(inv.NFQF, 3);
+            EXPECT_EQ(inv.NFQ, 4);
+            EXPECT_EQ(inv.HV(4), 250.0f);
+        } else {
+            EXPECT_EQ(inv.FEND, 3.7f);
+            EXPECT_EQ(inv.NFQF1, 3);
+            EXPECT_EQ(inv.NFQF, 4);
+            EXPECT_EQ(inv.HV(3), 220.0f);
+        }
+        EXPECT_EQ(inv.FC(3), inv.FEND);
+        EXPECT_EQ(inv.FQ(1), 3.5f);
+    }
+}
+
+// A clean junction keeps the scaled foF1 line; F2 follows F1 in the trace list, or the E
+// points directly when the F1 layer is to be solved from the F trace (KF1MODE = 2).
+TEST(SETUP, F1AndF2Regions) {
+    Ctx c;
+    Inversion& inv = c.z->inv;
+    inv.FQINCR = 0.1f;
+    inv.FOF1 = 3.75f;
+    inv.FOF2 = 5.02f;
+    inv.FC(2) = 3.0f;
+    inv.LF1() = 1;
+    trace_list(inv, {{2.0f, 105.0f}, {3.5f, 200.0f}, {3.6f, 210.0f}, {4.0f, 250.0f}, {4.1f, 260.0f}},
+               1, 2, 2);
+    inv.IRGN = 2;
+    SETUP(*c.z);
+    EXPECT_FLOAT_EQ(inv.FEND, 3.7f);
+    EXPECT_EQ(inv.NFQF1, 2);
+    inv.IRGN = 3;
+    SETUP(*c.z);
+    EXPECT_EQ(inv.FSTART, inv.FC(3));
+    EXPECT_FLOAT_EQ(inv.FEND, 5.0f);
+    EXPECT_EQ(inv.FC(4), inv.FEND);
+    EXPECT_EQ(inv.FQ(1), 4.0f);
+
+    inv.KF1MODE = 2;
+    inv.NFQF1 = 0;
+    inv.NFQF = 4;
+    inv.LF1() = 0;
+    SETUP(*c.z);
+    EXPECT_EQ(inv.FC(3), 3.0f);
+    EXPECT_EQ(inv.FQ(1), 3.5f);
+    EXPECT_EQ(inv.NFQ, 4);
+}
+
+TEST(SETUP, IllegalRegion) {
+    Ctx c;
+    c.z->inv.ISTAT() = 2;
+    c.z->inv.IRGN = 4;
+    SETUP(*c.z);
+    EXPECT_EQ(c.z->inv.ISTAT(), 0);
+    EXPECT_EQ(c.log.str(), " ILLEGAL VALUE OF IRGN=4\n DATA ERROR: NO PROFILE INVERTED!\n");
+}
