@@ -75,3 +75,21 @@ TEST(ZEROPROF, LimitsRowSelectionAndTermCount) {
     ZEROPROF(inv, 34);                           // beyond the table: A unchanged
     EXPECT_EQ(inv.A(2), 0.770172f);
 }
+
+// Three E points or fewer: the model layer (peak 110 km, semi-thickness 20 km) with the
+// shape of the unit parabola for FSTART/FEND, and no residual.
+TEST(ECHAPMAN, ModelLayerBelowFourPoints) {
+    auto z = std::make_unique<Zelk>();
+    Inversion& inv = z->inv;
+    inv.NFQ = 3;
+    zeroprof(inv, 0.2f, 2.0f, 3);   // ratio 0.1: row 12
+    float er = -1.0f;
+    ECHAPMAN(*z, er);
+    EXPECT_EQ(er, 0.0f);
+    EXPECT_EQ(inv.YE, 20.0f);
+    EXPECT_EQ(inv.ZME, 110.0f);
+    EXPECT_EQ(inv.A_E(1), -29.070f);   // round3(20 x -1.45351)
+    EXPECT_EQ(inv.A_E(2), 11.118f);    // round3(20 x 0.555909)
+    EXPECT_EQ(inv.A_E(3), -2.288f);    // round3(20 x -0.114399)
+    EXPECT_FLOAT_EQ(inv.HBASE(1), 110.0f - 29.070f + 11.118f - 2.288f);
+}
