@@ -154,6 +154,7 @@ void CONTPRFL(int NN, float FOLD, float FTOP, const float* A, float FNEW, float*
 RegionProfile REGION(const Inversion& inv, int region);  // 1 E, 2 F1, 3 F2
 float PROFILE_HEIGHT(const RegionProfile& r, float fN);   // real height at plasma frequency
 float PROFILE_FN(const RegionProfile& r, float h);        // plasma frequency at real height
+float PROFILE_FN(const RegionProfile& r, float h, float FLOW);  // same, searched in [FLOW, FE]
 
 // ---- Data selection ---------------------------------------------------------------------------
 void DATAEFFE(Zelk& z);

@@ -22,26 +22,7 @@ namespace zelk::inversion {
 // ===== entry, kernels, representation, data selection =====
 
 void PROFIL1(Zelk&) { pending("PROFIL1"); }
-void SETCV(Inversion&) { pending("SETCV"); }
 void SETRCE(Zelk&, int16_t&) { pending("SETRCE"); }
-float GOSUB(const Inversion&, float, float, float, float) { pending("GOSUB"); }
-void CDO(Inversion&) { pending("CDO"); }
-void SIK(Inversion&) { pending("SIK"); }
-void SIKP(Inversion&, float) { pending("SIKP"); }
-float DTST(const Inversion&, float, int) { pending("DTST"); }
-void CHNGSIKP(Inversion&, float) { pending("CHNGSIKP"); }
-float VIRTUAL(const Inversion&, int) { pending("VIRTUAL"); }
-float RECVIRT(Inversion&, float, int) { pending("RECVIRT"); }
-void SETLAMPT(int, float, F2<float, 5, 5>&) { pending("SETLAMPT"); }
-void SETS(int, const F2<float, 5, 5>&, F2<float, 5, 5>&) { pending("SETS"); }
-void ATOAP(int, const F2<float, 5, 5>&, const float*, float*) { pending("ATOAP"); }
-void CONTPRFL(int, float, float, const float*, float, float*) { pending("CONTPRFL"); }
-RegionProfile REGION(const Inversion&, int) { pending("REGION"); }
-float PROFILE_HEIGHT(const RegionProfile&, float) { pending("PROFILE_HEIGHT"); }
-float PROFILE_FN(const RegionProfile&, float) { pending("PROFILE_FN"); }
-void DATAEFFE(Zelk&) { pending("DATAEFFE"); }
-void DATAUSED(Zelk&) { pending("DATAUSED"); }
-void THSMOOTH(Zelk&, int, float&, float&) { pending("THSMOOTH"); }
 
 // ===== solver, sequencing, E region, valley =====
 

@@ -11,12 +11,25 @@
 
 namespace zelk::platform {
 
+// Directory of the running program, or empty when it cannot be found.
+static std::filesystem::path program_dir() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path{} : exe.parent_path();
+}
+
 std::vector<std::string> DATADIRS() {
     std::vector<std::string> dirs{"."};
     if (const char* env = std::getenv("ZELK_DATA"); env != nullptr && *env != '\0')
         dirs.emplace_back(env);
     if (const std::string installed = ZELK_INSTALL_DATADIR; !installed.empty())
         dirs.push_back(installed);
+    // An installation moved to another prefix, and the build tree (which links data/ beside
+    // the programs), still find their files.
+    if (const std::filesystem::path dir = program_dir(); !dir.empty()) {
+        dirs.push_back((dir / ".." / "share" / "zelk").string());
+        dirs.push_back((dir / "data").string());
+    }
     return dirs;
 }
 

@@ -84,11 +84,12 @@ TEST(DataFile, WorkingDirectoryThenEnvironmentThenInstalled) {
         EnvVar var("ZELK_DATA", nullptr);
         const std::vector<std::string> dirs = zp::DATADIRS();
         EXPECT_EQ(dirs.front(), ".");
-        EXPECT_EQ(dirs.size(), 2u);  // working directory and the installed directory
-        EXPECT_TRUE(std::filesystem::path(dirs.back()).is_absolute()) << dirs.back();
+        // working directory, installed directory, and the two places beside the program
+        ASSERT_EQ(dirs.size(), 4u);
+        EXPECT_TRUE(std::filesystem::path(dirs[1]).is_absolute()) << dirs[1];
     }
     {
         EnvVar var("ZELK_DATA", "");
-        EXPECT_EQ(zp::DATADIRS().size(), 2u);
+        EXPECT_EQ(zp::DATADIRS().size(), 4u);
     }
 }

@@ -1,0 +1,347 @@
+// Refractive-index kernels and virtual height: the forward model of the inversion.
+//
+// For a region from plasma frequency FSTART to FEND with h(fN) = HTOP + sum A(i) PHI_i(u(fN)),
+// the virtual height of an ordinary echo at sounding frequency f reflecting inside the region is
+//     h'(f) = (group path below the region) + sum_i A(i) G_i(f),
+//     G_i(f) = integral from FSTART to f of mu'(f, fN) dPHI_i/dfN dfN,
+// with mu' the group refractive index. The substitution fN^2 = f^2 - (f^2 - FSTART^2) t^2 maps
+// reflection to t = 0 and FSTART to t = 1 and removes the 1/sqrt(1 - X) singularity of mu',
+// so a fixed 16-point Gauss-Legendre rule on [0,1] is accurate. Everything is single
+// precision, as the documented results of the inversion assume.
+#include <cmath>
+
+#include "inversion/inversion.hpp"
+
+namespace zelk::inversion {
+
+namespace {
+
+// The 16-point Gauss-Legendre rule: abscissae x and weights W on [-1,1], positive half.
+constexpr double GLX[8] = {0.0950125098376374401853193, 0.2816035507792589132304605,
+                           0.4580167776572273863424194, 0.6178762444026437484466718,
+                           0.7554044083550030338951012, 0.8656312023878317438804679,
+                           0.9445750230732325760779884, 0.9894009349916499325961542};
+constexpr double GLW[8] = {0.1894506104550684962853967, 0.1826034150449235888667637,
+                           0.1691565193950025381893121, 0.1495959888165767320815017,
+                           0.1246289712555338720524763, 0.0951585116824927848099251,
+                           0.0622535239386478928628438, 0.0271524594117540948517806};
+
+constexpr int NG = 16;  // quadrature points: the tables below are this rule, NGAUSS is 16
+
+// The rule mapped to [0,1], rising nodes: t_j = (1 + x_j)/2, w_j = W_j/2, and t_j^2.
+struct GaussTables {
+    float T[NG];
+    float W[NG];
+    float T2[NG];
+};
+constexpr GaussTables makeTables() {
+    GaussTables g{};
+    for (int j = 0; j < NG; ++j) {
+        const bool lower = j < NG / 2;
+        const int m = lower ? NG / 2 - 1 - j : j - NG / 2;
+        const double t = 0.5 * (1.0 + (lower ? -GLX[m] : GLX[m]));
+        g.T[j] = static_cast<float>(t);
+        g.W[j] = static_cast<float>(0.5 * GLW[m]);
+        g.T2[j] = static_cast<float>(t * t);
+    }
+    return g;
+}
+constexpr GaussTables GL = makeTables();
+
+// Margin (MHz) by which SIKP keeps a node's plasma frequency below FEND, so that ln u stays
+// finite at the top of the region.
+constexpr float FEND_MARGIN = 0.000001f;
+
+// Tiny positive number (dimensionless) that makes the reflection test of groupIndex
+// branch-free; far below the smallest positive 1 - X a float can hold (2^-24).
+constexpr float DTINY = 1.0e-30f;
+
+// Ordinary-wave group refractive index times W (see GOSUB). Written without branches so that
+// a loop over quadrature nodes vectorises: `below` is 1 when D > 0 and 0 when D <= 0 (taken
+// from the sign of D - DTINY), and the index is evaluated at |D| + DTINY, which equals D for
+// every positive float D and keeps the discarded value finite when D <= 0.
+inline float groupIndex(float GC1, float GC2, float GC3, float GC4, float W, float F, float FN2,
+                        float FH) {
+    const float X = FN2 / (F * F);
+    const float D = 1.0f - X;
+    const float below = 0.5f + std::copysign(0.5f, D - DTINY);
+    const float Dc = std::fabs(D) + DTINY;
+    const float Y = FH / F;
+    const float S = std::sqrt(1.0f + Dc * Dc * GC2 / (GC1 * Y * Y));
+    const float P = GC3 / (S + 1.0f);
+    const float Q = 1.0f + Dc * P;
+    const float M = std::sqrt(Q / (P + 1.0f));
+    const float K = (1.0f + X) / S - 2.0f / (S + 1.0f);
+    return below * (W * M * (1.0f + GC4 * X * K / (Q * Q)) / std::sqrt(Dc));
+}
+
+// Rows 1..NN of the derivative table CV as one contiguous block, highest power first.
+struct CvRows {
+    float c[MAXNN + 1][MAXNN + 1];
+};
+inline CvRows cvRows(const Inversion& inv, int NN) {
+    CvRows r{};
+    for (int i = 1; i <= NN; ++i)
+        for (int k = 1; k <= i; ++k) r.c[i][k] = inv.CV(i, k);
+    return r;
+}
+
+// DTST_I at every node: Horner's rule on row I of the derivative table (highest power first),
+// one pass over the nodes per coefficient so that each pass vectorises.
+inline void hornerNodes(const float* row, int I, const float* u, float* out) {
+    for (int j = 0; j < NG; ++j) out[j] = row[1];
+    for (int k = 2; k <= I; ++k) {
+        const float c = row[k];
+        for (int j = 0; j < NG; ++j) out[j] = out[j] * u[j] + c;
+    }
+}
+
+inline int clampInt(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
+}  // namespace
+
+// GOSUB: W times the group refractive index d(f n)/df of the collisionless ordinary wave
+// (Appleton-Hartree, vertical propagation, the wave normal at 90 degrees - dip to the field).
+// Given the weight W, the sounding frequency F (MHz), the plasma frequency squared FN2
+// (MHz^2) and the gyrofrequency FH (MHz); reads the dip constants GC1..GC4 (set once per run
+// from the dip). Returns 0 at or above reflection (FN2 >= F^2). The factor 1/sqrt(1 - X) is
+// the integrable singularity at reflection; callers pass in W a factor that removes it.
+float GOSUB(const Inversion& inv, float W, float F, float FN2, float FH) {
+    return groupIndex(inv.GC1, inv.GC2, inv.GC3, inv.GC4, W, F, FN2, FH);
+}
+
+// CDO: squared fit frequencies for the kernels. Reads FQ(1..NFQ), FSTART; writes
+// F2K(K) = FQ(K)^2 and DF2K(K) = FQ(K)^2 - FSTART^2, or 0 when FQ(K) <= FSTART.
+void CDO(Inversion& inv) {
+    const int nfq = clampInt(inv.NFQ, 0, MAXTRC);
+    const float fs2 = inv.FSTART * inv.FSTART;
+    for (int K = 1; K <= nfq; ++K) {
+        const float f2 = inv.FQ(K) * inv.FQ(K);
+        inv.F2K(K) = f2;
+        inv.DF2K(K) = f2 > fs2 ? f2 - fs2 : 0.0f;
+    }
+}
+
+// SIK: kernels G(i,K), i = 1..NN, K = 1..NFQ, of the current region over [FSTART, FQ(K)].
+// Reads FSTART, FEND (0 < FSTART < FEND), NN (1..8), NFQ, FQ, F2K, DF2K (from CDO), FH, the
+// dip constants and CV; writes G. A frequency at or below FSTART gets zero kernels.
+// With L = ln(FSTART/FEND) and the node substitution ZJ = F2K - DF2K t_j^2:
+//     G(i,K) = sum_j MU_j DF2K (0.5/(ZJ L)) w_j DTST_i(u_j)/sqrt(u_j),
+//     MU_j = GOSUB(t_j, FQ(K), ZJ), u_j = ln(sqrt(ZJ)/FEND)/L.
+// This is the inner loop of the inversion: per frequency the node arithmetic runs over
+// fixed-length local arrays (the group index and the weights vectorise; only the logarithm
+// is a scalar call), and nothing is allocated.
+void SIK(Inversion& inv) {
+    const int nn = clampInt(inv.NN, 0, MAXNN);
+    const int nfq = clampInt(inv.NFQ, 0, MAXTRC);
+    const float L = std::log(inv.FSTART / inv.FEND);
+    const float FEND = inv.FEND, FH = inv.FH;
+    const float GC1 = inv.GC1, GC2 = inv.GC2, GC3 = inv.GC3, GC4 = inv.GC4;
+    const CvRows cv = cvRows(inv, nn);
+    const float* fq = inv.FQ.data();
+    const float* f2k = inv.F2K.data();
+    const float* df2k = inv.DF2K.data();
+    float* g[MAXNN + 1] = {};
+    for (int i = 1; i <= nn; ++i) g[i] = &inv.G(i, 0);
+
+    for (int K = 1; K <= nfq; ++K) {
+        const float df2 = df2k[K];
+        if (df2 == 0.0f) {
+            for (int i = 1; i <= nn; ++i) g[i][K] = 0.0f;
+            continue;
+        }
+        const float f = fq[K], f2 = f2k[K];
+        float zj[NG], mu[NG], u[NG], term[NG], val[NG];
+        for (int j = 0; j < NG; ++j) {
+            zj[j] = f2 - df2 * GL.T2[j];
+            mu[j] = groupIndex(GC1, GC2, GC3, GC4, GL.T[j], f, zj[j], FH);
+        }
+        for (int j = 0; j < NG; ++j) u[j] = std::log(std::sqrt(zj[j]) / FEND) / L;
+        for (int j = 0; j < NG; ++j)
+            term[j] = mu[j] * df2 * (0.5f / (zj[j] * L)) * GL.W[j] / std::sqrt(u[j]);
+        for (int i = 1; i <= nn; ++i) {
+            hornerNodes(cv.c[i], i, u, val);
+            float sum = 0.0f;
+            for (int j = 0; j < NG; ++j) sum += term[j] * val[j];
+            g[i][K] = sum;
+        }
+    }
+}
+
+// SIKP: partial kernels GP(i,K), i = 1..NN (at most 5), K = 1..NFQ, over [FSTART, FP]
+// instead of [FSTART, FQ(K)]: the group path through the part of the region below the plasma
+// frequency FP (MHz). Reads FSTART, FEND, NN, NFQ, FQ, FH, the dip constants and CV; writes GP.
+// With R^2 = FP^2 - FSTART^2 the nodes are ZJ = (FP - R t_j)(FP + R t_j), the same for every
+// K; a node's plasma frequency at or above FEND is taken as FEND - 0.000001 MHz, so ln u stays
+// finite. Nodes whose plasma frequency is at or above FQ(K) contribute 0 (the wave reflects
+// below them). FP at or below FSTART is an empty interval and gives zero kernels.
+void SIKP(Inversion& inv, float FP) {
+    const int nn = clampInt(inv.NN, 0, 5);
+    const int nfq = clampInt(inv.NFQ, 0, MAXTRC);
+    const float R2 = FP * FP - inv.FSTART * inv.FSTART;
+    if (!(R2 > 0.0f)) {
+        for (int i = 1; i <= nn; ++i)
+            for (int K = 1; K <= nfq; ++K) inv.GP(i, K) = 0.0f;
+        return;
+    }
+    const float L = std::log(inv.FSTART / inv.FEND);
+    const float R = std::sqrt(R2);
+    const float scale = 0.5f * R2 / L;
+    const CvRows cv = cvRows(inv, nn);
+    float zj[NG], u[NG], base[NG], dt[5 + 1][NG];
+    for (int j = 0; j < NG; ++j) {
+        zj[j] = (FP - R * GL.T[j]) * (FP + R * GL.T[j]);
+        float fn = std::sqrt(zj[j]);
+        if (fn >= inv.FEND) fn = inv.FEND - FEND_MARGIN;
+        u[j] = std::log(fn / inv.FEND) / L;
+        base[j] = GL.W[j] / (zj[j] * std::sqrt(u[j]));
+    }
+    for (int i = 1; i <= nn; ++i) hornerNodes(cv.c[i], i, u, dt[i]);
+    const float FH = inv.FH;
+    const float GC1 = inv.GC1, GC2 = inv.GC2, GC3 = inv.GC3, GC4 = inv.GC4;
+    for (int K = 1; K <= nfq; ++K) {
+        const float f = inv.FQ(K);
+        float w[NG];
+        for (int j = 0; j < NG; ++j)
+            w[j] = groupIndex(GC1, GC2, GC3, GC4, GL.T[j], f, zj[j], FH) * base[j];
+        for (int i = 1; i <= nn; ++i) {
+            float sum = 0.0f;
+            for (int j = 0; j < NG; ++j) sum += w[j] * dt[i][j];
+            inv.GP(i, K) = scale * sum;
+        }
+    }
+}
+
+// DTST: DTST_I(U) = 2 sqrt(U) d/dU [sqrt(U) T*_{I-1}(U)], by Horner's rule on row I of CV
+// (filled by SETCV). I outside 1..8 gives 0.
+float DTST(const Inversion& inv, float U, int I) {
+    if (I < 1 || I > MAXNN) return 0.0f;
+    float p = inv.CV(I, 1);
+    for (int k = 2; k <= I; ++k) p = p * U + inv.CV(I, k);
+    return p;
+}
+
+// CHNGSIKP: adds to G the partial kernels GP (computed by SIKP over [FSTART, FP] in the basis
+// of the current FSTART) re-expressed in the basis whose start frequency is FP:
+// lambda = ln(FSTART/FEND)/ln(FP/FEND), S from SETLAMPT and SETS, and for K = 1..NFQ,
+// J = 1..NN: G(J,K) += sum over i = 1..J of GP(i,K) S(i,J). NN above 5 is treated as 5.
+void CHNGSIKP(Inversion& inv, float FP) {
+    const int nn = clampInt(inv.NN, 0, 5);
+    const int nfq = clampInt(inv.NFQ, 0, MAXTRC);
+    const float lambda = std::log(inv.FSTART / inv.FEND) / std::log(FP / inv.FEND);
+    F2<float, 5, 5> P, S;
+    SETLAMPT(nn, lambda, P);
+    SETS(nn, P, S);
+    for (int K = 1; K <= nfq; ++K) {
+        for (int J = 1; J <= nn; ++J) {
+            float sum = 0.0f;
+            for (int i = 1; i <= J; ++i) sum += inv.GP(i, K) * S(i, J);
+            inv.G(J, K) += sum;
+        }
+    }
+}
+
+// VIRTUAL: model virtual height (km) at FQ(K): sum over i = 1..NN of G(i,K) A(i), plus the
+// group path below the region: IRGN 1 the E base height HBASE(1); 2 DHE(K) + DHV(K);
+// 3 DHE(K) + DHV(K) + DHF1(K).
+float VIRTUAL(const Inversion& inv, int K) {
+    const int nn = clampInt(inv.NN, 0, MAXNN);
+    float h = 0.0f;
+    for (int i = 1; i <= nn; ++i) h += inv.G(i, K) * inv.A(i);
+    if (inv.IRGN == 1) {
+        h += inv.HBASE(1);
+    } else if (inv.IRGN == 2) {
+        h += inv.DHE(K) + inv.DHV(K);
+    } else if (inv.IRGN == 3) {
+        h += inv.DHE(K) + inv.DHV(K) + inv.DHF1(K);
+    }
+    return h;
+}
+
+// RECVIRT: virtual height (km) at sounding frequency F (MHz) through the solved profile up to
+// region IRGN (1..3), from the saved coefficients A_E, A_F1, A_F2, the boundaries FC, HBASE(1),
+// ZME and the valley (VW, FV, VW1..VW3, VSLOPE). MODE selects the parts that are summed:
+// 1 the current region, 2 the E part, 3 the valley, 4 the F1 part, any other value all.
+//   current region: the kernels of region IRGN over [FC(IRGN), F] with its coefficients;
+//   E part: HBASE(1) for IRGN 1; for IRGN 2 or 3 HBASE(1) plus the group path through the E
+//           layer (SIKP up to FC(2)), never below ZME;
+//   valley: for IRGN 2 or 3 with VW > 0, the valley's group path (FNDDHV for this frequency);
+//   F1 part: for IRGN 3 when FC(3) differs from FC(2), the group path through the F1 layer.
+// Leaves the solver's state as it found it: FSTART, FEND, NN, NFQ, FQ(1), A, and the first
+// column of G, GP, F2K, DF2K and DHV are restored. IRGN outside 1..3 gives 0.
+float RECVIRT(Inversion& inv, float F, int MODE) {
+    const int irgn = inv.IRGN;
+    if (irgn < 1 || irgn > 3) return 0.0f;
+
+    // Save what the evaluation overwrites.
+    const float saveFSTART = inv.FSTART, saveFEND = inv.FEND;
+    const int16_t saveNN = inv.NN, saveNFQ = inv.NFQ;
+    const float saveFQ1 = inv.FQ(1), saveF2K1 = inv.F2K(1), saveDF2K1 = inv.DF2K(1);
+    const float saveDHV1 = inv.DHV(1);
+    float saveA[MAXNN + 1], saveG[MAXNN + 1], saveGP[5 + 1];
+    for (int i = 1; i <= MAXNN; ++i) {
+        saveA[i] = inv.A(i);
+        saveG[i] = inv.G(i, 1);
+    }
+    for (int i = 1; i <= 5; ++i) saveGP[i] = inv.GP(i, 1);
+
+    inv.NFQ = 1;
+    inv.FQ(1) = F;
+    inv.FSTART = inv.FC(irgn);
+    inv.FEND = inv.FC(irgn + 1);
+    const bool all = MODE < 1 || MODE > 4;
+    float HCUR = 0.0f, HE = 0.0f, HVAL = 0.0f, HF1 = 0.0f;
+
+    if (all || MODE == 1) {
+        const int nn = irgn == 1 ? 3 : 5;
+        for (int i = 1; i <= MAXNN; ++i) inv.A(i) = 0.0f;
+        for (int i = 1; i <= nn; ++i)
+            inv.A(i) = irgn == 1 ? inv.A_E(i) : (irgn == 2 ? inv.A_F1(i) : inv.A_F2(i));
+        inv.NN = static_cast<int16_t>(nn);
+        CDO(inv);
+        SIK(inv);
+        for (int i = 1; i <= nn; ++i) HCUR += inv.G(i, 1) * inv.A(i);
+    }
+    if (all || MODE == 2) {
+        if (irgn == 1) {
+            HE = inv.HBASE(1);
+        } else {
+            inv.FSTART = inv.FC(1);
+            inv.FEND = inv.FC(2);
+            inv.NN = 3;
+            SIKP(inv, inv.FC(2));
+            HE = inv.HBASE(1);
+            for (int i = 1; i <= 3; ++i) HE += inv.A_E(i) * inv.GP(i, 1);
+            if (HE < inv.ZME) HE = inv.ZME;
+        }
+    }
+    if ((all || MODE == 3) && irgn >= 2 && inv.VW > 0.0f) {
+        FNDDHV(inv);
+        HVAL = inv.DHV(1);
+    }
+    if ((all || MODE == 4) && irgn == 3 && inv.FC(3) != inv.FC(2)) {
+        inv.FSTART = inv.FC(2);
+        inv.FEND = inv.FC(3);
+        inv.NN = 5;
+        SIKP(inv, inv.FC(3));
+        for (int i = 1; i <= 5; ++i) HF1 += inv.A_F1(i) * inv.GP(i, 1);
+    }
+
+    // Restore the solver's state.
+    inv.FSTART = saveFSTART;
+    inv.FEND = saveFEND;
+    inv.NN = saveNN;
+    inv.NFQ = saveNFQ;
+    inv.FQ(1) = saveFQ1;
+    inv.F2K(1) = saveF2K1;
+    inv.DF2K(1) = saveDF2K1;
+    inv.DHV(1) = saveDHV1;
+    for (int i = 1; i <= MAXNN; ++i) {
+        inv.A(i) = saveA[i];
+        inv.G(i, 1) = saveG[i];
+    }
+    for (int i = 1; i <= 5; ++i) inv.GP(i, 1) = saveGP[i];
+    return HCUR + HE + HVAL + HF1;
+}
+
+}  // namespace zelk::inversion
