@@ -1,6 +1,7 @@
 // Layer solver: the linear algebra and the root check that decide which solutions are kept.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <sstream>
 
@@ -278,4 +279,134 @@ TEST(SETUP, IllegalRegion) {
     SETUP(*c.z);
     EXPECT_EQ(c.z->inv.ISTAT(), 0);
     EXPECT_EQ(c.log.str(), " ILLEGAL VALUE OF IRGN=4\n DATA ERROR: NO PROFILE INVERTED!\n");
+}
+
+namespace {
+
+// An F region from FSTART = 3.0 MHz with 20 data from f0 (default 3.05 MHz) at steps of
+// step (default 0.1 MHz), whose virtual heights are those of the profile with end
+// frequency fend and coefficients a above a constant group path of 200 km through the
+// lower regions. The bracket cell FC(IRGN+1) = fc.
+void f_region(Ctx& c, int irgn, float fc, float fend, std::initializer_list<float> a,
+              float step = 0.1f, float f0 = 3.05f) {
+    Inversion& inv = c.z->inv;
+    SETCV(inv);
+    inv.FH = 1.2f;
+    float dip = 1.0f;
+    GOGXCOM(inv, dip);
+    inv.NGAUSS = 16;
+    inv.IRGN = static_cast<int16_t>(irgn);
+    inv.FQINCR = 0.1f;
+    inv.FC(irgn) = 3.0f;
+    inv.FC(irgn + 1) = fc;
+    inv.FSTART = 3.0f;
+    inv.FEND = fend;
+    inv.NN = static_cast<int16_t>(a.size());
+    inv.A.fill(0.0f);
+    int i = 1;
+    for (float v : a) inv.A(i++) = v;
+    inv.NFQ = 20;
+    for (int K = 1; K <= 20; ++K) {
+        inv.FQ(K) = f0 + step * static_cast<float>(K - 1);
+        inv.DHE(K) = 200.0f;
+    }
+    CDO(inv);
+    SIK(inv);
+    for (int K = 1; K <= 20; ++K) inv.HV(K) = VIRTUAL(inv, K);
+    inv.A.fill(0.0f);
+    inv.FEND = 0.0f;
+}
+
+}  // namespace
+
+// Data made with the bracket midpoint as end frequency: the first trial fits them exactly
+// and becomes the best; the next, lower trial has a larger error and ends the search.
+TEST(DENSTY, AcceptsTheBestMonotonicTrial) {
+    Ctx c;
+    Inversion& inv = c.z->inv;
+    const float mid = std::round(0.5f * (5.0f + 5.1f) * 1000.0f) / 1000.0f;
+    f_region(c, 3, 5.0f, mid, {-80.0f, -10.0f, 5.0f});
+    float err = -1.0f;
+    DENSTY(*c.z, err);
+    EXPECT_EQ(inv.IROOT, 0);
+    EXPECT_EQ(inv.FEND, mid);
+    EXPECT_EQ(inv.FC(4), mid);
+    EXPECT_EQ(inv.FSTART, 3.0f);
+    EXPECT_EQ(inv.FLO, 5.0f);
+    EXPECT_EQ(inv.FHI, mid);
+    EXPECT_LT(err, 0.01f);
+    EXPECT_NEAR(inv.A(1), -80.0f, 0.01f);
+    EXPECT_NEAR(inv.A(2), -10.0f, 0.01f);
+    EXPECT_NEAR(inv.A(3), 5.0f, 0.01f);
+    for (int i = 1; i <= 3; ++i) EXPECT_EQ(inv.A(i), std::round(inv.A(i) * 1000.0f) / 1000.0f);
+}
+
+// A profile with one turning point: every trial raises FLO until the bracket closes at
+// its upper end; the end frequency falls back to the rounded midpoint and IROOT = 1.
+TEST(DENSTY, OneTurningPointRaisesTheLowerEnd) {
+    Ctx c;
+    Inversion& inv = c.z->inv;
+    f_region(c, 3, 5.0f, 5.05f, {-40.0f, 10.0f});   // D(u) = 60u - 50: root at 5/6
+    float err = -1.0f;
+    DENSTY(*c.z, err);
+    EXPECT_EQ(inv.IROOT, 1);
+    EXPECT_EQ(inv.FHI, 5.1f);
+    EXPECT_GT(inv.FLO, 5.098f);
+    EXPECT_NEAR(inv.FEND, 5.05f, 1e-6f);
+    EXPECT_EQ(inv.FC(4), 5.0f);
+    EXPECT_EQ(err, -1.0f);
+}
+
+// Two turning points: every trial lowers FHI until the bracket closes at its lower end.
+TEST(DENSTY, TwoTurningPointsLowerTheUpperEnd) {
+    Ctx c;
+    Inversion& inv = c.z->inv;
+    // D(u) = -300 (u - 0.3)(u - 0.7)
+    f_region(c, 3, 5.0f, 5.05f, {-35.5f, 20.0f, -7.5f});
+    float err = -1.0f;
+    DENSTY(*c.z, err);
+    EXPECT_EQ(inv.IROOT, 2);
+    EXPECT_EQ(inv.FLO, 5.0f);
+    EXPECT_LT(inv.FHI, 5.002f);
+    EXPECT_NEAR(inv.FEND, 5.05f, 1e-6f);
+}
+
+// With a step of 0.1 MHz the F1 bracket is [foF1, foF1 + 0.095].
+TEST(DENSTY, F1Bracket) {
+    Ctx c;
+    Inversion& inv = c.z->inv;
+    f_region(c, 2, 4.0f, 4.05f, {-40.0f, 10.0f}, 0.05f);
+    float err = 0.0f;
+    DENSTY(*c.z, err);
+    EXPECT_EQ(inv.IROOT, 1);
+    EXPECT_EQ(inv.FHI, 4.0f + 0.1f - 0.005f);
+    EXPECT_GT(inv.FLO, 4.093f);
+    EXPECT_NEAR(inv.FEND, 4.048f, 0.0011f);   // midpoint 4.0475 on the 0.001 MHz grid
+
+    Ctx ok;
+    Inversion& inv2 = ok.z->inv;
+    const float mid = std::round(0.5f * (4.0f + 4.095f) * 1000.0f) / 1000.0f;
+    f_region(ok, 2, 4.0f, mid, {-30.0f, -5.0f}, 0.05f);
+    DENSTY(*ok.z, err);
+    EXPECT_EQ(inv2.IROOT, 0);
+    EXPECT_EQ(inv2.FC(3), inv2.FEND);
+    EXPECT_GE(inv2.FEND, 4.0f);
+    EXPECT_LE(inv2.FEND, 4.095f);
+}
+
+// Data that begin well above the region start: the fit variable starts one step below the
+// data, and the returned coefficients still describe the profile from FSTART.
+TEST(DENSTY, DataAboveTheRegionStart) {
+    Ctx c;
+    Inversion& inv = c.z->inv;
+    const float mid = std::round(0.5f * (5.0f + 5.1f) * 1000.0f) / 1000.0f;
+    f_region(c, 3, 5.0f, mid, {-80.0f, -10.0f, 5.0f}, 0.07f, 3.55f);
+    float err = -1.0f;
+    DENSTY(*c.z, err);
+    EXPECT_EQ(inv.IROOT, 0);
+    EXPECT_EQ(inv.FSTART, 3.0f);
+    EXPECT_LT(err, 0.01f);
+    EXPECT_NEAR(inv.A(1), -80.0f, 0.05f);
+    EXPECT_NEAR(inv.A(2), -10.0f, 0.05f);
+    EXPECT_NEAR(inv.A(3), 5.0f, 0.05f);
 }
