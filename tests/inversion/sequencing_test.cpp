@@ -107,3 +107,102 @@ TEST(GOGXCOM, OrdinaryAndExtraordinaryConstants) {
     EXPECT_EQ(inv.GC2, 0.0f);
     EXPECT_EQ(inv.GX1, 0.0f);
 }
+
+namespace {
+
+// Real height of the solved region at the fit frequency FQ(K).
+float height(const Inversion& inv, int K) {
+    RegionProfile r;
+    r.FS = inv.FSTART;
+    r.FE = inv.FEND;
+    r.ZM = inv.IRGN == 2 ? inv.ZMF1 : inv.ZMF2;
+    r.NN = inv.NN;
+    for (int i = 1; i <= inv.NN; ++i) r.A(i) = inv.A(i);
+    return PROFILE_HEIGHT(r, inv.FQ(K));
+}
+
+// Makes points K1..K2 bad: virtual height equal to the true height.
+void bad(Inversion& inv, int K1, int K2) {
+    for (int K = K1; K <= K2; ++K) inv.HV(K) = height(inv, K);
+}
+
+// An F2 solution h(f) = 250 - 50 sqrt(u) between 3 and 5 MHz, with 95 fit points from
+// 3.02 MHz at 0.02 MHz steps whose virtual heights lie 10 km above it.
+void solved_f2(Inversion& inv) {
+    inv.IRGN = 3;
+    inv.FSTART = 3.0f;
+    inv.FEND = 5.0f;
+    inv.NN = 1;
+    inv.A(1) = -50.0f;
+    inv.ZMF2 = 250.0f;
+    inv.ZMF1 = 150.0f;
+    inv.NFQ = 95;
+    for (int K = 1; K <= 95; ++K) {
+        inv.FQ(K) = 3.02f + 0.02f * static_cast<float>(K - 1);
+        inv.HV(K) = height(inv, K) + 10.0f;
+    }
+    inv.ISTAT() = 2;
+}
+
+}  // namespace
+
+// A bad run counts from the last good frequency before it to the good point after it;
+// the limit is 5 % of FEND - FQ(1) = 1.98 MHz. A true height equal to the virtual height
+// is bad.
+TEST(HEIGHTCHK, BadExtentAgainstFivePerCent) {
+    Ctx c;
+    Inversion& inv = c.z->inv;
+    c.z->log.IDEBUG = 2;
+    solved_f2(inv);
+    HEIGHTCHK(*c.z);
+    EXPECT_EQ(inv.ISTAT(), 2);
+
+    bad(inv, 10, 10);   // FQ(11) - FQ(9) = 0.04 MHz: 2 %
+    bad(inv, 30, 30);   // 0.04 MHz more: 4 %
+    HEIGHTCHK(*c.z);
+    EXPECT_EQ(inv.ISTAT(), 2);
+    EXPECT_EQ(c.log.str(), "");
+
+    bad(inv, 50, 50);   // 0.12 MHz: 6 %
+    HEIGHTCHK(*c.z);
+    EXPECT_EQ(inv.ISTAT(), 8);
+    EXPECT_EQ(c.log.str(), "   PHYSICALLY UNREASONABLE F2 TRACE!\n");
+
+    Ctx f1;
+    Inversion& r = f1.z->inv;
+    solved_f2(r);
+    r.IRGN = 2;
+    r.ZMF1 = 250.0f;
+    bad(r, 10, 13);     // 0.1 MHz: 5.05 %
+    HEIGHTCHK(*f1.z);
+    EXPECT_EQ(r.ISTAT(), 9);
+    EXPECT_EQ(f1.log.str(), "");   // message only at IDEBUG >= 2
+}
+
+// A bad run that starts at the first point counts from FQ(1); one still open at the last
+// point adds nothing; the walk stops at the first frequency that does not increase.
+TEST(HEIGHTCHK, RunsAtTheEndsAndTheWalkLimit) {
+    Ctx c;
+    Inversion& inv = c.z->inv;
+    solved_f2(inv);
+    bad(inv, 1, 3);      // FQ(4) - FQ(1) = 0.06 MHz
+    HEIGHTCHK(*c.z);
+    EXPECT_EQ(inv.ISTAT(), 2);
+    bad(inv, 1, 5);      // 0.1 MHz
+    HEIGHTCHK(*c.z);
+    EXPECT_EQ(inv.ISTAT(), 8);
+
+    Ctx open;
+    solved_f2(open.z->inv);
+    bad(open.z->inv, 60, 95);
+    HEIGHTCHK(*open.z);
+    EXPECT_EQ(open.z->inv.ISTAT(), 2);
+
+    Ctx walk;
+    Inversion& w = walk.z->inv;
+    solved_f2(w);
+    w.FQ(40) = w.FQ(39);
+    bad(w, 50, 70);
+    HEIGHTCHK(*walk.z);
+    EXPECT_EQ(w.ISTAT(), 2);
+}
