@@ -1,2 +1,364 @@
 // The run loop shared by the interactive and the batch program.
+#include "driver/run.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <algorithm>
+#include <fstream>
+#include <iomanip>
+#include <memory>
+#include <ostream>
+
+#include "core/stop.hpp"
 #include "core/zelk.hpp"
+#include "driver/outfile.hpp"
+#include "iondata/prepare.hpp"
+
+namespace zelk::driver {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using inversion::MAXLIN;
+using inversion::MAXTRC;
+
+// Records read from one file at most: a guard against a reader that stops advancing.
+static constexpr int32_t MAXREC = 100000000;
+// Answers of the output-exists dialog accepted before the file is given up.
+static constexpr int MAXASK = 1000;
+
+std::string rtrim(const std::string& s) {
+    const auto e = s.find_last_not_of(' ');
+    return e == std::string::npos ? std::string() : s.substr(0, e + 1);
+}
+
+// REALIN(45) of the listing: an input no preparation step fills, shown as it stands (0.0
+// while the array has no such entry).
+template <class A>
+float realin45(const A& r) {
+    if constexpr (A::size() >= 45) {
+        return r(45);
+    } else {
+        return 0.0f;
+    }
+}
+
+// Listing of the record's inputs for the higher debug levels.
+void list_inputs(const Zelk& z) {
+    const inversion::Inversion& inv = z.inv;
+    std::ostream& os = z.log.os();
+    if (z.log.IDEBUG > 11) {
+        os << "   SUN SPOT NUMBER, LATITUDE, LONGTITUDE, GYROFREQUENCY, DI(RADIANS)\n"
+           << std::setw(8) << z.mod.ISSN << std::fixed << std::setprecision(3) << std::setw(10)
+           << inv.REALIN(1) << std::setw(10) << inv.REALIN(2) << std::setw(10) << inv.FH2
+           << std::setw(10) << inv.DIP << '\n';
+    }
+    if (z.log.IDEBUG > 12) {
+        os << "PARAMETERS\n"
+           << "     IQUALE(1)    ,IQUALE(4)\n"
+           << std::setw(14) << inv.IQUALE(1) << std::setw(10) << inv.IQUALE(4) << '\n'
+           << "      MINFE,      IFOE,     MINFF,     IFOF1,   IFOM\n"
+           << std::setw(11) << inv.MINFE << std::setw(11) << inv.IFOE << std::setw(11)
+           << inv.MINFF << std::setw(11) << inv.IFOF1 << std::setw(8) << inv.IFOM << '\n'
+           << "   MINHF(1),  MINHF(2),   REALIN(45)\n"
+           << std::setw(11) << inv.MINHF(1) << std::setw(11) << inv.MINHF(2) << std::setw(13)
+           << realin45(inv.REALIN) << '\n'
+           << "         NE,      NF\n"
+           << std::setw(11) << inv.NE << std::setw(9) << inv.NF << '\n';
+    }
+    if (z.log.IDEBUG >= 16) {
+        os << " F-TRACE:\n";
+        for (int k = 1; k <= MAXLIN; ++k) os << ' ' << inv.TRACEL(k, 2) << (k % 10 == 0 ? "\n" : "");
+        os << '\n';
+        for (int k = 1; k <= MAXLIN; ++k) os << ' ' << inv.ITRCF(k, 2) << (k % 20 == 0 ? "\n" : "");
+        os << '\n';
+    }
+    os << std::defaultfloat;
+}
+
+// Frame of the record and the profiles the input record already carries.
+void draw_record(Zelk& z) {
+    z.plot->SETCOORD(z);
+    inversion::Inversion& inv = z.inv;
+    const iondata::IonogramRecord& rec = z.rec;
+    // Groups 39, 38, 37: E, F1, F2 descriptions; coefficients from entry 5 on.
+    if (rec.IDX(39) != 0) {
+        inv.IRGN = 1;
+        for (int i = 1; i <= 3; ++i) inv.A(i) = rec.PCOEFE(4 + i);
+        inv.A(4) = 0.0f;
+        inv.A(5) = 0.0f;
+        z.plot->PLOTPROF(z);
+    }
+    if (rec.IDX(38) != 0) {
+        inv.IRGN = 2;
+        for (int i = 1; i <= 5; ++i) inv.A(i) = rec.PCOEF1(4 + i);
+        z.plot->PLOTPROF(z);
+    }
+    if (rec.IDX(37) != 0) {
+        inv.IRGN = 3;
+        for (int i = 1; i <= 5; ++i) inv.A(i) = rec.PCOEF2(4 + i);
+        z.plot->PLOTPROF(z);
+    }
+}
+
+uintmax_t size_of(const std::string& path) {
+    std::error_code ec;
+    const uintmax_t n = fs::file_size(path, ec);
+    return ec ? 0 : n;
+}
+
+}  // namespace
+
+std::string Frontend::NONVXO_VXO(const std::string&, const std::string& path, bool) {
+    NOTICE(path + ": conversion of non-VXO input is not available in this program");
+    return {};
+}
+
+bool SAME_FILE(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    const bool same = fs::equivalent(a, b, ec);
+    return !ec && same;
+}
+
+void CLEAR_RECORD_TABLES(Zelk& z) {
+    inversion::Inversion& inv = z.inv;
+    for (int k = 1; k <= MAXLIN; ++k) {
+        for (int j = 1; j <= 3; ++j) {
+            inv.ITRCF(k, j) = 9999;
+            inv.TRACEL(k, j) = 9999.0f;
+        }
+    }
+    for (int k = 1; k <= MAXTRC; ++k) {
+        inv.TRF(k) = 0.0f;
+        inv.TRH(k) = 0.0f;
+    }
+    z.rec.AUXFN.fill(0.0f);
+    inv.ISTAT() = 0;
+    inv.VHMIN(1) = 9999.0f;
+    inv.VHMIN(2) = 9999.0f;
+}
+
+RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, RecordSteps& steps,
+                     bool stop_on_failure) {
+    RunOutcome run;
+    uintmax_t total_bytes = 0;
+    for (const FileJob& j : jobs) total_bytes += size_of(j.input);
+    uintmax_t done_bytes = 0;
+
+    for (const FileJob& job : jobs) {
+        ++run.files;
+        FileOutcome fo;
+        fe.FILE_START(job);
+        const uintmax_t job_bytes = size_of(job.input);
+
+        // Non-VXO input: read the temporary VXO file the conversion makes.
+        std::string inpath = job.input;
+        const bool converted = z.run.FMTVXO != 'Y';
+        if (converted) {
+            inpath = rtrim(fe.NONVXO_VXO(z.run.PROG, job.input, z.run.NOCONV));
+            if (inpath == "PROGRAM FOR CONVERSION NOT EXECUTABLE" ||
+                inpath == "BAD PROGRAM FOR CONVERSION") {
+                fe.CLEAR_WINDOW();
+                run.fatal = inpath[0] == 'P' ? 22 : 23;
+                fe.DODIALOG3(run.fatal);
+                fe.FILE_DONE(job, fo);
+                break;
+            }
+            if (inpath.empty()) {
+                fe.FILE_DONE(job, fo);
+                if (stop_on_failure) break;
+                continue;
+            }
+        }
+        auto drop_conversion = [&] {
+            if (converted) {
+                std::error_code ec;
+                fs::remove(inpath, ec);
+            }
+        };
+
+        if (!steps.OPEN(inpath)) {
+            fe.NOTICE(job.input + ": cannot be opened");
+            drop_conversion();
+            fe.FILE_DONE(job, fo);
+            if (stop_on_failure) break;
+            continue;
+        }
+        fo.opened = true;
+
+        // Output: ask while the path exists; the same answer overwrites.
+        std::unique_ptr<PendingOutput> out;
+        if (!job.output.empty()) {
+            std::string outpath = job.output;
+            for (int ask = 0; ask < MAXASK && fs::exists(outpath); ++ask) {
+                const std::string answer = rtrim(fe.DODIALOG4(outpath));
+                if (answer == outpath || answer.empty()) break;
+                outpath = answer;
+            }
+            std::string why;
+            if (SAME_FILE(outpath, job.input) || SAME_FILE(outpath, inpath)) {
+                fe.NOTICE(job.input + ": refused, the output " + outpath + " is the input file");
+                why = "same";
+            } else {
+                out = std::make_unique<PendingOutput>(outpath);
+                if (!out->open(why)) {
+                    fe.NOTICE(outpath + ": cannot be written (" + why + ")");
+                    out.reset();
+                }
+            }
+            if (!out) {
+                steps.CLOSE();
+                drop_conversion();
+                fe.FILE_DONE(job, fo);
+                if (stop_on_failure) break;
+                continue;
+            }
+        }
+
+        // Record loop.
+        int16_t LREAD = 0;
+        int32_t IEOF = 0;
+        int32_t RECNO = 0;
+        try {
+            while (RECNO < MAXREC) {
+                CLEAR_RECORD_TABLES(z);
+                const long long before = steps.POSITION();
+                int16_t LBAD = 0;
+                steps.READ(z, IEOF, LREAD, LBAD);
+                if (IEOF == -1) break;
+                ++RECNO;
+                if (LBAD == 1) {
+                    if (LREAD == 0) {
+                        fo.bad_first = true;
+                        break;
+                    }
+                    // A bad record after good ones is skipped; reading goes on from the
+                    // line after the failure, as long as the reader moves forward.
+                    ++fo.bad;
+                    if (steps.POSITION() == before) break;
+                    continue;
+                }
+                ++fo.read;
+
+                const int16_t prep = iondata::PREPARE(z);
+                if (prep != iondata::PREP_OK) {
+                    fo.ended_by = prep;
+                    fo.ended_at = RECNO;
+                    break;
+                }
+                if (z.log.IDEBUG > 11) list_inputs(z);
+                if (z.log.IDEBUG <= 3) draw_record(z);
+
+                ++run.NRECS;
+                ++fo.inverted;
+                steps.INVERT(z);
+                if (z.log.IDEBUG > 0) z.plot->PLOT_IRI_F_LAYER(z);
+                if (out) {
+                    steps.WRITE(out->os(), z);
+                    ++fo.written;
+                }
+                if (z.log.IDEBUG == 2 || z.log.IDEBUG == 3) z.plot->TIMDELAY(2.0f);
+
+                RecordInfo info;
+                info.job = &job;
+                info.RECNO = RECNO;
+                info.NRECS = run.NRECS;
+                if (total_bytes > 0) {
+                    const double here = static_cast<double>(steps.POSITION());
+                    info.fraction = std::min(1.0, (static_cast<double>(done_bytes) + here) /
+                                                      static_cast<double>(total_bytes));
+                }
+                fe.RECORD_DONE(z, info);
+            }
+        } catch (const Stop&) {
+            out.reset();   // removes the temporary output
+            steps.CLOSE();
+            drop_conversion();
+            throw;
+        }
+
+        // End of the file: the output is kept only when records were written to it.
+        steps.CLOSE();
+        drop_conversion();
+        if (out) {
+            if (fo.written > 0) {
+                std::string why;
+                if (out->commit(why)) {
+                    fo.output_kept = true;
+                } else {
+                    fe.NOTICE(job.output + ": could not be completed (" + why + ")");
+                }
+            } else {
+                out->discard();
+            }
+        }
+        run.written += fo.output_kept ? fo.written : 0;
+        run.bad += fo.bad;
+        done_bytes += job_bytes;
+        fe.FILE_DONE(job, fo);
+        if (stop_on_failure && fo.read == 0 && fo.bad_first) break;
+    }
+
+    if (run.NRECS == 0) {
+        fe.CLEAR_WINDOW();
+        fe.MESSAGE_BOX("WARNING", "NO PROPER DATA OR ERROR FOUND IN THE INPUT FILE.");
+    }
+    return run;
+}
+
+bool JOBS_FROM_SETTINGS(const std::string& INFILE, const std::string& OUTFILE,
+                        const std::string& filelist, std::vector<FileJob>& jobs, bool& LWILD) {
+    jobs.clear();
+    const std::string in = rtrim(INFILE);
+    const std::string out = rtrim(OUTFILE);
+    const bool LOUT = out != "NONE";
+
+    // Directory, name and extension of a path (the extension with its point).
+    auto split = [](const std::string& p, std::string& dir, std::string& name, std::string& ext) {
+        const auto slash = p.find_last_of('/');
+        dir = slash == std::string::npos ? std::string() : p.substr(0, slash + 1);
+        const std::string base = p.substr(dir.size());
+        const auto dot = base.find_last_of('.');
+        name = dot == std::string::npos ? base : base.substr(0, dot);
+        ext = dot == std::string::npos ? std::string() : base.substr(dot);
+    };
+    std::string indir, inname, inext;
+    split(in, indir, inname, inext);
+    LWILD = inname == "*" || inext == ".*";
+    if (!LWILD) {
+        jobs.push_back({in, LOUT ? out : std::string()});
+        return true;
+    }
+    std::string outdir, outname, outext;
+    if (LOUT) {
+        split(out, outdir, outname, outext);
+        outext = outext.substr(0, 4);
+    }
+    std::ifstream list(filelist);
+    if (!list) return false;
+    std::string line;
+    while (std::getline(list, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const auto b = line.find_first_not_of(' ');
+        if (b == std::string::npos) continue;   // blank line
+        const std::string name = rtrim(line.substr(b));
+        jobs.push_back({indir + name, LOUT ? outdir + name + outext : std::string()});
+    }
+    return true;
+}
+
+RunOutcome MAIN_RUN(Zelk& z, Frontend& fe, RecordSteps& steps, const std::string& filelist) {
+    std::vector<FileJob> jobs;
+    bool LWILD = false;
+    const bool listed = JOBS_FROM_SETTINGS(z.run.INFILE, z.run.OUTFILE, filelist, jobs, LWILD);
+    const RunOutcome run = RUN_FILES(z, listed ? jobs : std::vector<FileJob>{}, fe, steps, !LWILD);
+    if (LWILD) {
+        std::error_code ec;
+        fs::remove(filelist, ec);
+    }
+    return run;
+}
+
+}  // namespace zelk::driver

@@ -52,6 +52,11 @@ struct Inversion {
     F1<int16_t, 2> MINHF;            // lines of the lowest F1 / F2 virtual heights
     int16_t NE = 0, NF = 0;          // E and F2 trace counts of the record
     F1<float, 44> REALIN;            // 1 latitude, 2 longitude, 43/44 characteristics 28/31
+    int16_t LAYOUT = 0;              // time-stamp layout 1, 2 or 3; 0 = not recognised
+    int16_t IOFF = 0;                // character offset of that layout in TSTAMP
+    char STNAME[21] = "NO NAME             ";  // station name from the system description
+    int16_t ISTNCODE = 0;            // 3-digit station code of the time stamp
+    F1<float, 2> VHMIN;              // running minima of the F virtual heights behind MINHF
 
     // ---- Entry and trace set-up ------------------------------------------------------------
     float FH = 0.0f;                 // electron gyrofrequency (MHz)

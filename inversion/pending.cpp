@@ -28,18 +28,11 @@ void SETRCE(Zelk&, int16_t&) { pending("SETRCE"); }
 
 // ===== F1 and F2 regions =====
 
-void F1PROF(Zelk&, float&) { pending("F1PROF"); }
-void FPROF(Zelk&, float&) { pending("FPROF"); }
-void FNDDHE(Zelk&) { pending("FNDDHE"); }
-void FNDDHF1(Zelk&) { pending("FNDDHF1"); }
-
 }  // namespace zelk::inversion
 
 namespace zelk::iondata {
 
 // ===== record update =====
-
-void UPDATE_RECORD(Zelk&) { pending("UPDATE_RECORD"); }
 
 }  // namespace zelk::iondata
 
@@ -56,7 +49,6 @@ void TABLYR(float, float, float, float, const float*, int16_t&, F1<float, MAXROW
 void TABVAL(float, float, float, float, float, float, const float*, int16_t&,
             F1<float, MAXROW>&, F1<float, MAXROW>&) { pending("TABVAL"); }
 void CALTEC(Zelk&) { pending("CALTEC"); }
-void QPFIT(Zelk&) { pending("QPFIT"); }
 
 }  // namespace zelk::products
 

@@ -2,6 +2,10 @@
 // record before it is written.
 #pragma once
 
+#include <cstdint>
+
+#include "core/farray.hpp"
+
 namespace zelk {
 struct Zelk;
 }
@@ -9,5 +13,9 @@ struct Zelk;
 namespace zelk::iondata {
 
 void UPDATE_RECORD(Zelk& z);
+
+// Rewrites a time stamp behind the 19-character prefix "FE" or "AA" + date and time.
+void PREF4KMW(char FLAG, F1<char, 120>& TSTAMP, int IYEAR, int IDAY, int IMON, int IDOM,
+              int IHR, int MINU, int ISEC);
 
 }  // namespace zelk::iondata

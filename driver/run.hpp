@@ -1,0 +1,134 @@
+// The run loop shared by the interactive and the batch program: the file loop, the record
+// loop, the end of a file and the end of the run.
+//
+// The loop does not know where its job came from. The interactive program builds the list
+// of files from INFILE, OUTFILE and FILELIST.TMP (JOBS_FROM_SETTINGS); the batch program
+// builds it in memory from its command line. Everything the loop needs from the user
+// interface (conversion, dialogs, messages) goes through Frontend, whose defaults are the
+// headless behaviour; the record steps (read, invert, write) go through RecordSteps so that
+// the flow can be exercised on its own.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace zelk {
+struct Zelk;
+}
+
+namespace zelk::driver {
+
+// One input file of the run and the output file its records go to ("" for no output).
+struct FileJob {
+    std::string input;
+    std::string output;
+};
+
+// Where a record stands when the front end hears of it.
+struct RecordInfo {
+    const FileJob* job = nullptr;
+    int32_t RECNO = 0;      // ordinal of the record in its file (bad records counted)
+    int32_t NRECS = 0;      // records handed to the inversion so far in the run
+    double fraction = 0.0;  // part of the run's input read so far, 0..1 (by bytes)
+};
+
+// What happened to one file.
+struct FileOutcome {
+    int32_t read = 0;        // records read whole
+    int32_t inverted = 0;    // records handed to the inversion
+    int32_t written = 0;     // records written to the output
+    int32_t bad = 0;         // bad records skipped after good ones
+    int16_t ended_by = 0;    // PrepStatus of the record that ended the file, 0 if none
+    int32_t ended_at = 0;    // its ordinal
+    bool opened = false;     // the input could be opened
+    bool bad_first = false;  // the file ended on a bad first record
+    bool output_kept = false;
+};
+
+// The user-interface side of the run. The defaults do what a headless run does.
+class Frontend {
+public:
+    virtual ~Frontend() = default;
+    // Converts a non-VXO input into a temporary VXO file. Returns its path, "" when nothing
+    // could be converted, or "PROGRAM FOR CONVERSION NOT EXECUTABLE" / "BAD PROGRAM FOR
+    // CONVERSION". The headless default has no converter and converts nothing.
+    virtual std::string NONVXO_VXO(const std::string& PROG, const std::string& path, bool NOCONV);
+    // The output file exists: returns the path to write; the same path overwrites it.
+    virtual std::string DODIALOG4(const std::string& path) { return path; }
+    // Numbered message of the dialogs (22 and 23: conversion program failures).
+    virtual void DODIALOG3(int /*code*/) {}
+    // Message box with a title and a text (the end-of-run "WARNING").
+    virtual void MESSAGE_BOX(const std::string& /*title*/, const std::string& /*text*/) {}
+    // Clears the graphics window before a message of the end of the run.
+    virtual void CLEAR_WINDOW() {}
+    // Plain-language notices about files and records, for the user.
+    virtual void NOTICE(const std::string& /*text*/) {}
+    // A file is about to be processed (input size in bytes, for progress).
+    virtual void FILE_START(const FileJob& /*job*/) {}
+    // A file has ended.
+    virtual void FILE_DONE(const FileJob& /*job*/, const FileOutcome& /*outcome*/) {}
+    // A record went through the inversion (and was written when there is an output).
+    virtual void RECORD_DONE(const Zelk& /*z*/, const RecordInfo& /*info*/) {}
+};
+
+// The record steps of the loop: the input unit, reading, inverting and writing. The
+// program's own are VxoSteps (READVXO, PROFIL1, the record update and WRITVXO); tests
+// supply their own to exercise the flow.
+class RecordSteps {
+public:
+    virtual ~RecordSteps() = default;
+    // Opens an input file as the input unit; false when it cannot be opened.
+    virtual bool OPEN(const std::string& path) = 0;
+    // Reads the next record of the input unit into z.rec: IEOF -1 at the end, LREAD 1 when
+    // a whole record was read, LBAD 1 for a record that cannot be used.
+    virtual void READ(Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) = 0;
+    // Bytes of the input unit consumed so far.
+    virtual long long POSITION() const = 0;
+    // Closes the input unit.
+    virtual void CLOSE() = 0;
+    // Inverts the prepared record.
+    virtual void INVERT(Zelk& z) = 0;
+    // Puts the results into the record and writes it to out.
+    virtual void WRITE(std::ostream& out, Zelk& z) = 0;
+};
+
+// Outcome of a run.
+struct RunOutcome {
+    int32_t NRECS = 0;     // records handed to the inversion
+    int32_t files = 0;     // files attempted
+    int32_t written = 0;   // records written in all outputs
+    int32_t bad = 0;       // bad records skipped
+    int16_t fatal = 0;     // 22 or 23 when a conversion program failure ended the run
+};
+
+// Clears the per-record trace tables and running values before a record is read.
+void CLEAR_RECORD_TABLES(Zelk& z);
+
+// Runs the loop over the jobs with the settings in z.run (FMTVXO, NOCONV, PROG, HSTEP,
+// QPACC). With stop_on_failure (a single non-wildcard input), an input that cannot be
+// opened or converted ends the run, as in the interactive program; otherwise the loop
+// goes on with the next file. Ends with the "WARNING" box when no record reached the
+// inversion. Model data-file failures (zelk::Stop) propagate to the caller, after the
+// temporary output of the current file has been removed.
+RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, RecordSteps& steps,
+                     bool stop_on_failure);
+
+// The interactive program's job: the files of INFILE (or, for a wildcard, the names listed
+// in the file list, one per line, blank lines skipped) and their outputs (OUTFILE, or for
+// a wildcard the output directory + name + output extension). LWILD is set true for a
+// wildcard. Returns false when the file list of a wildcard cannot be read.
+bool JOBS_FROM_SETTINGS(const std::string& INFILE, const std::string& OUTFILE,
+                        const std::string& filelist, std::vector<FileJob>& jobs, bool& LWILD);
+
+// The interactive program's run of the settings in z.run: the jobs of JOBS_FROM_SETTINGS
+// (a single input ends the run when it cannot be opened or converted), then, for a
+// wildcard, the file list is deleted. A wildcard whose file list cannot be read runs
+// nothing and ends with the "WARNING" box.
+RunOutcome MAIN_RUN(Zelk& z, Frontend& fe, RecordSteps& steps, const std::string& filelist);
+
+// True when the two paths name the same existing file.
+bool SAME_FILE(const std::string& a, const std::string& b);
+
+}  // namespace zelk::driver

@@ -1,0 +1,46 @@
+// The per-record summary of a batch run: one row per record that went through the
+// inversion, as CSV (header line, empty fields for missing values) or JSON Lines (one
+// object per line, null for missing values). Values marked 9999 in the data areas are
+// never written as numbers.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace zelk {
+struct Zelk;
+}
+
+namespace zelk::driver {
+
+class PendingOutput;
+
+// Words for an inversion status ISTAT.
+const char* ISTAT_TEXT(int16_t ISTAT);
+
+class Summary {
+public:
+    Summary();
+    ~Summary();
+    Summary(const Summary&) = delete;
+    Summary& operator=(const Summary&) = delete;
+
+    // Chooses the format from the extension (.csv or .jsonl, any case); false for another
+    // extension, with the reason in why.
+    static bool FORMAT_OF(const std::string& path, bool& jsonl, std::string& why);
+    // Starts the summary file (written under a temporary name until CLOSE).
+    bool OPEN(const std::string& path, std::string& why);
+    // One row for the record in z, read from file as its record number RECNO.
+    void ROW(const Zelk& z, const std::string& file, int32_t RECNO);
+    // Completes the file; false when it could not be written.
+    bool CLOSE(std::string& why);
+    int32_t rows() const { return rows_; }
+
+private:
+    std::unique_ptr<PendingOutput> out_;
+    bool jsonl_ = false;
+    int32_t rows_ = 0;
+};
+
+}  // namespace zelk::driver

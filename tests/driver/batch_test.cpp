@@ -1,0 +1,277 @@
+// The batch program's run mode: options, input lists, output names, summary rows, exit
+// status.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "driver/batch.hpp"
+#include "driver/progress.hpp"
+#include "driver/summary.hpp"
+#include "fake_steps.hpp"
+#include "iondata/prepare.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace zelk::driver;
+using ztest::slurp;
+using ztest::spit;
+
+bool parse(std::vector<const char*> args, BatchOptions& opt, std::string& error) {
+    args.insert(args.begin(), "zelk-batch");
+    return PARSE_BATCH(static_cast<int>(args.size()), args.data(), opt, error);
+}
+
+TEST(BatchOptions, Parse) {
+    BatchOptions opt;
+    std::string error;
+    ASSERT_TRUE(parse({"-o", "out", "--hstep=10", "--qpacc", "0.01", "--debug", "0",
+                       "--summary", "s.JSONL", "a.VXO", "--", "-b.VXO"}, opt, error)) << error;
+    EXPECT_EQ(opt.output, "out");
+    EXPECT_FLOAT_EQ(opt.hstep, 10.0f);
+    EXPECT_FLOAT_EQ(opt.qpacc, 0.01f);
+    EXPECT_EQ(opt.debug, 0);
+    EXPECT_EQ(opt.summary, "s.JSONL");
+    EXPECT_EQ(opt.inputs, (std::vector<std::string>{"a.VXO", "-b.VXO"}));
+    EXPECT_FALSE(opt.inspect);
+
+    ASSERT_TRUE(parse({"--help"}, opt, error));
+    EXPECT_TRUE(opt.help);
+    ASSERT_TRUE(parse({"--inspect", "a.VXO"}, opt, error));
+    EXPECT_TRUE(opt.inspect);
+
+    // Usage errors, each with a message.
+    const std::vector<std::vector<const char*>> bad = {
+        {},                                  // no input
+        {"--frobnicate", "a.VXO"},           // unknown option
+        {"a.VXO", "-o"},                     // missing value
+        {"--hstep", "ten", "a.VXO"},
+        {"--hstep", "-1", "a.VXO"},
+        {"--hstep", "1e99", "a.VXO"},
+        {"--qpacc", "-0.5", "a.VXO"},
+        {"--debug", "1.5", "a.VXO"},
+        {"--debug", "40000", "a.VXO"},
+        {"--summary", "s.txt", "a.VXO"},
+    };
+    for (const auto& b : bad) {
+        error.clear();
+        EXPECT_FALSE(parse(b, opt, error)) << (b.empty() ? "" : b[0]);
+        EXPECT_FALSE(error.empty());
+    }
+    EXPECT_NE(std::string(BATCH_USAGE()).find("--summary FILE"), std::string::npos);
+}
+
+class BatchFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string t = (fs::temp_directory_path() / "zelk-batch-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(t.data()), nullptr);
+        dir = t;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string path(const std::string& name) const { return (fs::path(dir) / name).string(); }
+    std::string dir;
+};
+
+TEST_F(BatchFiles, ExpandInputs) {
+    fs::create_directory(path("in"));
+    spit(path("in/b.VXO"), "GOOD\n");
+    spit(path("in/a.VXO"), "GOOD\n");
+    spit(path("in/c.dat"), "GOOD\n");
+    spit(path("in/a.VXO.430"), "GOOD\n");   // an earlier output
+    spit(path("in/.a.VXO.430.x1y2z3"), "GOOD\n");   // a temporary output
+    spit(path("in/empty.VXO"), "");
+    fs::create_directory(path("in/sub"));
+
+    std::vector<std::string> files;
+    bool several = false;
+    std::string error;
+    ASSERT_TRUE(EXPAND_INPUTS({path("in")}, files, several, error)) << error;
+    EXPECT_EQ(files, (std::vector<std::string>{path("in/a.VXO"), path("in/b.VXO"), path("in/c.dat")}));
+    EXPECT_TRUE(several);
+
+    ASSERT_TRUE(EXPAND_INPUTS({path("in/*.VXO")}, files, several, error)) << error;
+    EXPECT_EQ(files, (std::vector<std::string>{path("in/a.VXO"), path("in/b.VXO")}));
+    ASSERT_TRUE(EXPAND_INPUTS({path("in/?.dat"), path("in/b.VXO")}, files, several, error));
+    EXPECT_EQ(files, (std::vector<std::string>{path("in/c.dat"), path("in/b.VXO")}));
+
+    // One file named: one input, even when it is empty.
+    ASSERT_TRUE(EXPAND_INPUTS({path("in/empty.VXO")}, files, several, error));
+    EXPECT_FALSE(several);
+
+    EXPECT_FALSE(EXPAND_INPUTS({path("in/none.VXO")}, files, several, error));
+    EXPECT_NE(error.find("no such file"), std::string::npos);
+    EXPECT_FALSE(EXPAND_INPUTS({path("in/*.XYZ")}, files, several, error));
+    EXPECT_FALSE(EXPAND_INPUTS({path("*/a.VXO")}, files, several, error));
+    EXPECT_FALSE(EXPAND_INPUTS({path("in/sub")}, files, several, error));
+}
+
+TEST_F(BatchFiles, OutputNames) {
+    spit(path("a.VXO"), "GOOD\n");
+    spit(path("b.VXO"), "GOOD\n");
+    fs::create_directory(path("x"));
+    spit(path("x/a.VXO"), "GOOD\n");
+    std::vector<FileJob> jobs;
+    bool outdir = false;
+    std::string error;
+
+    ASSERT_TRUE(BATCH_JOBS({path("a.VXO")}, false, path("a.out"), jobs, outdir, error));
+    EXPECT_FALSE(outdir);
+    EXPECT_EQ(jobs[0].output, path("a.out"));
+    ASSERT_TRUE(BATCH_JOBS({path("a.VXO")}, false, "NONE", jobs, outdir, error));
+    EXPECT_EQ(jobs[0].output, "");
+    // One input into an existing directory, and several inputs into a new one.
+    ASSERT_TRUE(BATCH_JOBS({path("a.VXO")}, false, path("x"), jobs, outdir, error));
+    EXPECT_TRUE(outdir);
+    EXPECT_EQ(jobs[0].output, path("x/a.VXO.430"));
+    ASSERT_TRUE(BATCH_JOBS({path("a.VXO"), path("b.VXO")}, true, path("new"), jobs, outdir, error));
+    EXPECT_EQ(jobs[1].output, path("new/b.VXO.430"));
+    EXPECT_FALSE(fs::exists(path("new")));   // nothing is made before the run
+
+    // Refused before anything is written: the output is an input; two inputs, one output;
+    // several inputs and an output that is a file.
+    EXPECT_FALSE(BATCH_JOBS({path("a.VXO")}, false, path("a.VXO"), jobs, outdir, error));
+    EXPECT_NE(error.find("refused"), std::string::npos);
+    EXPECT_FALSE(BATCH_JOBS({path("a.VXO"), path("x/a.VXO")}, true, path("y"), jobs, outdir, error));
+    EXPECT_FALSE(BATCH_JOBS({path("a.VXO"), path("b.VXO")}, true, path("a.VXO"), jobs, outdir, error));
+    EXPECT_EQ(slurp(path("a.VXO")), "GOOD\n");
+}
+
+TEST_F(BatchFiles, RunExitStatusAndSummary) {
+    fs::create_directory(path("in"));
+    spit(path("in/1.VXO"), "GOOD 10\nBAD\nGOOD 11\n");
+    spit(path("in/2.VXO"), "BAD\n");
+    spit(path("in/3.VXO"), "GOOD 12\nGOOD 0\n");
+
+    BatchOptions opt;
+    opt.inputs = {path("in")};
+    opt.output = path("out");
+    opt.summary = path("s.csv");
+    ztest::FakeSteps steps;
+    std::ostringstream diag, err;
+    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 0);
+    EXPECT_EQ(slurp(path("out/1.VXO.430")), "REC 10\nREC 11\n");
+    EXPECT_FALSE(fs::exists(path("out/2.VXO.430")));
+    EXPECT_EQ(slurp(path("out/3.VXO.430")), "REC 12\n");
+    const std::string msg = err.str();
+    EXPECT_NE(msg.find("1.VXO: 1 bad record skipped, 2 read"), std::string::npos) << msg;
+    EXPECT_NE(msg.find("2.VXO: the first record cannot be read"), std::string::npos) << msg;
+    EXPECT_NE(msg.find("3.VXO: record 2 ends the file (date or time out of range)"), std::string::npos) << msg;
+    EXPECT_NE(msg.find("3 records inverted from 3 files, 3 written, 1 bad skipped"), std::string::npos) << msg;
+
+    const std::string csv = slurp(path("s.csv"));
+    std::istringstream lines(csv);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "file,record,station,station_code,time,istat,status,foE,hmE,foF1,hmF1,foF2,"
+                    "hmF2,hhalf,yF2,B0,B1,D1,TEC,H_top,n_qp,er_F2");
+    std::getline(lines, line);
+    EXPECT_EQ(line.substr(line.find(",1,")), ",1,FAKE,101,2004-01-10T19:05:30Z,2,profile inverted,,,,,5.000,,,,,,,,,0,");
+    int rows = 1;
+    while (std::getline(lines, line)) ++rows;
+    EXPECT_EQ(rows, 3);
+
+    // Nothing reaches the inversion: status 1, and the warning on standard error.
+    opt.inputs = {path("in/2.VXO")};
+    opt.output = "";
+    opt.summary = "";
+    err.str("");
+    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 1);
+    EXPECT_NE(err.str().find("WARNING: NO PROPER DATA OR ERROR FOUND IN THE INPUT FILE."), std::string::npos);
+
+    // Usage errors found while preparing the run: status 2 and nothing written.
+    opt.inputs = {path("in/1.VXO")};
+    opt.output = path("in/1.VXO");
+    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 2);
+    EXPECT_EQ(slurp(path("in/1.VXO")), "GOOD 10\nBAD\nGOOD 11\n");
+    opt.output = "";
+    opt.summary = path("in/1.VXO");
+    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 2);
+    EXPECT_EQ(slurp(path("in/1.VXO")), "GOOD 10\nBAD\nGOOD 11\n");
+
+    // A model data file missing: status 3 with its one-line message, no partial outputs.
+    spit(path("in/4.VXO"), "GOOD 10\nSTOP\n");
+    opt.inputs = {path("in/4.VXO")};
+    opt.output = path("4.out");
+    opt.summary = path("s4.jsonl");
+    err.str("");
+    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 3);
+    EXPECT_EQ(err.str(), "URSI13.ASC NOT FOUND\n");
+    EXPECT_FALSE(fs::exists(path("4.out")));
+    EXPECT_FALSE(fs::exists(path("s4.jsonl")));
+}
+
+TEST_F(BatchFiles, SummaryRows) {
+    auto z = std::make_unique<zelk::Zelk>();
+    ztest::fill_record(*z, 60);
+    ASSERT_EQ(zelk::iondata::PREPARE(*z), zelk::iondata::PREP_OK);
+    auto& inv = z->inv;
+    inv.ISTAT() = 2;
+    inv.FOE = 3.12f;
+    inv.IQUALE(1) = 1;
+    inv.ZME = 110.0f;
+    inv.FOF1 = 4.81f;
+    inv.ZMF1 = 190.25f;
+    inv.FOF2 = 9.02f;
+    inv.ZMF2 = 280.5f;
+    inv.HHALF = 240.0f;
+    inv.YF2 = 9999.0f;
+    inv.ER(3) = 1.25f;
+    z->prod.B0 = 98.76f;
+    z->prod.B1 = 2.5f;
+    z->prod.D1 = 9999.0f;
+    z->prod.ITEC = 12.345f;
+    z->prod.H = 50.0f;
+    z->prod.NSEG = 4;
+
+    for (const char* name : {"s.csv", "s.jsonl"}) {
+        Summary s;
+        std::string why;
+        ASSERT_TRUE(s.OPEN(path(name), why)) << why;
+        s.ROW(*z, "dir/a,b.VXO", 7);
+        inv.ISTAT() = 18;   // F2 fit failed: the F2 results and products are left out
+        inv.FOF1 = 9999.0f;
+        s.ROW(*z, "dir/a,b.VXO", 8);
+        inv.ISTAT() = 2;
+        inv.FOF1 = 4.81f;
+        ASSERT_TRUE(s.CLOSE(why)) << why;
+        EXPECT_EQ(s.rows(), 2);
+    }
+    std::istringstream csv(slurp(path("s.csv")));
+    std::string line;
+    std::getline(csv, line);
+    std::getline(csv, line);
+    EXPECT_EQ(line, "\"dir/a,b.VXO\",7,FAKE,101,2004-02-29T19:05:30Z,2,profile inverted,3.120,110.000,"
+                    "4.810,190.250,9.020,280.500,240.000,,98.76,2.50,,12.345,50.000,4,1.250");
+    std::getline(csv, line);
+    EXPECT_EQ(line, "\"dir/a,b.VXO\",8,FAKE,101,2004-02-29T19:05:30Z,18,F2 solution oscillates or "
+                    "fits badly,3.120,110.000,,,9.020,,,,,,,,,4,1.250");
+    std::istringstream js(slurp(path("s.jsonl")));
+    std::getline(js, line);
+    EXPECT_EQ(line, "{\"file\":\"dir/a,b.VXO\",\"record\":7,\"station\":\"FAKE\",\"station_code\":101,"
+                    "\"time\":\"2004-02-29T19:05:30Z\",\"istat\":2,\"status\":\"profile inverted\","
+                    "\"foE\":3.120,\"hmE\":110.000,\"foF1\":4.810,\"hmF1\":190.250,\"foF2\":9.020,"
+                    "\"hmF2\":280.500,\"hhalf\":240.000,\"yF2\":null,\"B0\":98.76,\"B1\":2.50,"
+                    "\"D1\":null,\"TEC\":12.345,\"H_top\":50.000,\"n_qp\":4,\"er_F2\":1.250}");
+    std::getline(js, line);
+    EXPECT_NE(line.find("\"hmF2\":null"), std::string::npos);
+    EXPECT_NE(line.find("\"foF1\":null"), std::string::npos);
+    EXPECT_EQ(line.find("9999"), std::string::npos);
+}
+
+TEST(Progress, LineAndSilence) {
+    EXPECT_EQ(Progress::LINE(500, 2.0, 0.25), "500 records, 250 records/s, 25%, about 0:06 left");
+    EXPECT_EQ(Progress::LINE(10, 1.0, 0.005), "10 records, 10 records/s");
+    EXPECT_EQ(Progress::LINE(0, 0.0, 0.0), "0 records, 0 records/s");
+    EXPECT_EQ(Progress::LINE(1000, 100.0, 0.5), "1000 records, 10 records/s, 50%, about 1:40 left");
+    std::ostringstream os;
+    Progress off(os, false);
+    off.UPDATE(100, 0.5);
+    off.CLEAR();
+    EXPECT_TRUE(os.str().empty());
+}
+
+}  // namespace
