@@ -40,7 +40,6 @@ namespace zelk::products {
 
 // ===== result arrangement =====
 
-
 // ===== products =====
 
 void NHTABLE(Zelk&, int) { pending("NHTABLE"); }

@@ -4,7 +4,9 @@
 
 #include <cmath>
 #include <memory>
+#include <fstream>
 #include <sstream>
+#include <string>
 
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
@@ -205,4 +207,99 @@ TEST(HEIGHTCHK, RunsAtTheEndsAndTheWalkLimit) {
     bad(w, 50, 70);
     HEIGHTCHK(*walk.z);
     EXPECT_EQ(w.ISTAT(), 2);
+}
+
+namespace {
+
+// The synthetic day-time ionogram of tests/data/parabolic_e_day.txt (parabolic E layer,
+// hmE 110 km, semi-thickness 20 km) as the trace set-up leaves it: the trace list of the
+// valid E, F1 and F2 points, the scaled values and the station. nF2 limits the F2 points.
+void synthetic_day(Zelk& z, int nF2) {
+    Inversion& inv = z.inv;
+    std::ifstream in(std::string(ZELK_TEST_DATA) + "/parabolic_e_day.txt");
+    ASSERT_TRUE(in.good());
+    std::string line;
+    int count[4] = {0, 0, 0, 0};
+    int J = 0;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream ls(line);
+        int layer = 0;
+        float f = 0.0f, h = 0.0f;
+        ls >> layer >> f >> h;
+        if (h >= 999.0f || (layer == 3 && count[3] >= nF2)) continue;
+        ++count[layer];
+        ++J;
+        inv.TRF(J) = f;
+        inv.TRH(J) = h;
+    }
+    inv.NFQE = static_cast<int16_t>(count[1]);
+    inv.NFQF1 = static_cast<int16_t>(count[2]);
+    inv.NFQF = static_cast<int16_t>(count[3]);
+    SETCV(inv);
+    inv.FH = 1.35f;
+    inv.DIPK = 65.0f * 3.14159265f / 180.0f;
+    inv.FQINCR = 0.05f;
+    inv.HGRID = 5.0f;
+    inv.BASEHT = 45.0f;
+    inv.HMISS = 9999.0f;
+    inv.FOE = 3.12f;
+    inv.FOF1 = 4.81f;
+    inv.FOF2 = 9.02f;
+    inv.FMINF = 3.15f;
+    inv.LF1() = 1;
+    inv.HPF = 190.0f;
+    inv.LOCATION(1) = 40.0f;
+    inv.LOCATION(2) = 255.0f;
+    inv.IYR = 2004;
+    inv.IDAY = 167;
+    inv.IHR = 19;
+    inv.MINU = 0;
+    inv.ISEC = 0;
+    z.mod.FOEPRE = 3.3f;   // model foE as predicted for the record
+    z.mod.ISSN = 100;
+    inv.SSNIN = 100.0f;
+}
+
+}  // namespace
+
+// The E layer of a synthetic day-time ionogram comes back within 3 km of its true peak
+// height, the valley follows the width and depth laws, and the region summary lines are
+// written at IDEBUG 2. With only two F2 points the F2 stage stops with ISTAT 12.
+TEST(DECIDE, SyntheticDayTimeELayer) {
+    Ctx c;
+    Inversion& inv = c.z->inv;
+    synthetic_day(*c.z, 2);
+    c.z->log.IDEBUG = 2;
+    int16_t IOK = 1;
+    DECIDE(*c.z, IOK);
+    EXPECT_NEAR(inv.ZME, 110.0f, 3.0f);
+    EXPECT_NEAR(inv.YE, 20.0f, 3.0f);
+    EXPECT_EQ(inv.IEFLAG, 1);
+    EXPECT_FLOAT_EQ(inv.FC(2), 3.11f);   // line of foE (3.10) + 0.2 step
+
+    // Valley: noon sun (chi about 17 deg) below the cap of 0.7 (190 - ZME).
+    EXPECT_GT(std::fabs(inv.ZENANG), 10.0f);
+    EXPECT_LT(std::fabs(inv.ZENANG), 25.0f);
+    const double c1 = std::cos(inv.ZENANG * 3.14159 / 180.0) + 0.05;
+    const double w0 = 59.45 - 14.63 * std::log(1.0 + 40.0 * c1);
+    EXPECT_NEAR(inv.VW, w0, 0.002);
+    const double e = std::exp((59.45 - inv.VW) / 14.63);
+    EXPECT_NEAR(inv.VD, 3.11 * (1.0 - std::sqrt(0.49 + 0.46 * (e - 1) / (e + 1))), 0.001);
+    EXPECT_FLOAT_EQ(inv.HBASE(2), inv.ZME + inv.VW);
+
+    EXPECT_EQ(inv.ISTAT(), 12);
+    const std::string out = c.log.str();
+    std::istringstream lines(out);
+    std::string eline, vline;
+    std::getline(lines, eline);
+    std::getline(lines, vline);
+    EXPECT_EQ(eline.rfind("  E:FS0.200 FM 3.110 ZM", 0), 0u) << out;
+    EXPECT_EQ(eline.size(), 6u + 5 + 3 + 6 + 3 + 7 + 3 + 6 + 3 + 24 + 7 + 7);
+    EXPECT_NE(eline.find("    YE="), std::string::npos);
+    EXPECT_EQ(vline.rfind("  V:W", 0), 0u) << out;
+    EXPECT_EQ(vline.size(), 5u + 7 + 1 + 7 + 1 + 7 + 1 + 7 + 1 + 2 + 9);
+    EXPECT_NE(out.find(" F1:FS3.110 FM"), std::string::npos) << out;
+    EXPECT_NE(out.find(" : TOO FEW F2 DATA POINTS!"), std::string::npos) << out;
+    EXPECT_EQ(out.find(" F2:FS"), std::string::npos);
 }
