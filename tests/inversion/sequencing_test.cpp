@@ -303,3 +303,25 @@ TEST(DECIDE, SyntheticDayTimeELayer) {
     EXPECT_NE(out.find(" : TOO FEW F2 DATA POINTS!"), std::string::npos) << out;
     EXPECT_EQ(out.find(" F2:FS"), std::string::npos);
 }
+
+// foF1 = 50.0 MHz still counts as a scaled F1 layer and the F1 stage runs (it sets the F1
+// peak to at least the valley top); 50.01 MHz skips it, and F2 starts at foE.
+TEST(DECIDE, F1StageRunsUpToFiftyMegahertz) {
+    for (float fof1 : {50.0f, 50.01f}) {
+        Ctx c;
+        Inversion& inv = c.z->inv;
+        synthetic_day(*c.z, 2);
+        c.z->log.IDEBUG = 0;
+        inv.FOF1 = fof1;
+        inv.LF1() = fof1 <= 50.0f ? 1 : 0;
+        int16_t IOK = 1;
+        DECIDE(*c.z, IOK);
+        if (fof1 <= 50.0f) {
+            EXPECT_GE(inv.ZMF1, inv.ZME + inv.VW);
+        } else {
+            EXPECT_EQ(inv.ZMF1, 0.0f);
+            EXPECT_EQ(inv.FC(3), inv.FC(2));
+            EXPECT_EQ(inv.ISTAT(), 12);
+        }
+    }
+}
