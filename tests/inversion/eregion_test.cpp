@@ -212,3 +212,36 @@ TEST(FEWTERM, TriesFewerTerms) {
             EXPECT_NE(inv.A(3), 0.0f);   // F1 stops at 3 terms
     }
 }
+
+// The auroral-E fit has no base-height limits: a layer with base 70 km comes back, its base
+// on the 0.1 km grid. Without a table step nothing is tabulated and the valley stays 0.
+TEST(EAPROF, FitsTheAuroralEProfileWithoutLimits) {
+    auto z = std::make_unique<Zelk>();
+    Inversion& inv = z->inv;
+    e_points(inv, 70.0f, 20.0f);
+    F1<float, MAXNN> q;
+    for (int j = 1; j <= 3; ++j) q(j) = inv.A(j);
+    for (int K = 1; K <= 4; ++K) {
+        z->rec.AUXFN(K) = inv.FQ(K);
+        z->rec.AUXHT(K) = inv.HV(K);
+    }
+    z->rec.AUXFN(6) = 4.0f;   // beyond the first zero frequency: not read
+    z->rec.AUXHT(6) = 300.0f;
+    inv.FQINCR = 0.5f;        // fcEA = 2.9 + 0.1 = 3.0 MHz, the FEND of the data
+    z->run.HSTEP = 0.0f;
+    inv.EAFIT(8) = 5.0f;
+    EAPROF(*z, inv.EAFIT(6));
+    EXPECT_EQ(inv.NFQ, 4);
+    EXPECT_FLOAT_EQ(inv.EAFIT(7), 3.0f);
+    EXPECT_FLOAT_EQ(inv.EAFIT(4), 70.0f);
+    float sum = 0.0f;
+    for (int j = 1; j <= 3; ++j) {
+        EXPECT_NEAR(inv.EAFIT(j), 20.0f * q(j), 0.002f) << j;
+        sum += inv.EAFIT(j);
+    }
+    EXPECT_FLOAT_EQ(inv.EAFIT(5), inv.EAFIT(4) - sum);
+    EXPECT_LT(inv.EAFIT(6), 0.01f);
+    EXPECT_EQ(inv.EAFIT(8), 0.0f);
+    EXPECT_EQ(inv.NEAROW, 0);
+    EXPECT_EQ(z->rec.AUXFN(1), inv.FQ(1));   // the input pairs stay
+}
