@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
@@ -211,6 +212,12 @@ TEST(HEIGHTCHK, RunsAtTheEndsAndTheWalkLimit) {
 
 namespace {
 
+// Records the display codes the inversion asks for.
+struct CodeRecorder : Plotter {
+    std::vector<int> codes;
+    void EVFPLOT(Zelk&, int code) override { codes.push_back(code); }
+};
+
 // The synthetic day-time ionogram of tests/data/parabolic_e_day.txt (parabolic E layer,
 // hmE 110 km, semi-thickness 20 km) as the trace set-up leaves it: the trace list of the
 // valid E, F1 and F2 points, the scaled values and the station. nF2 limits the F2 points.
@@ -271,8 +278,12 @@ TEST(DECIDE, SyntheticDayTimeELayer) {
     Inversion& inv = c.z->inv;
     synthetic_day(*c.z, 2);
     c.z->log.IDEBUG = 2;
+    CodeRecorder rec;
+    c.z->plot = &rec;
     int16_t IOK = 1;
     DECIDE(*c.z, IOK);
+    // E data, E layer, valley, F1 data, F1 layer, F2 data.
+    EXPECT_EQ(rec.codes, (std::vector<int>{10, 1, 5, 2, 10, 3, 5, 10}));
     EXPECT_NEAR(inv.ZME, 110.0f, 3.0f);
     EXPECT_NEAR(inv.YE, 20.0f, 3.0f);
     EXPECT_EQ(inv.IEFLAG, 1);
