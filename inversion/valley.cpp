@@ -25,7 +25,7 @@ static constexpr float VLAWSCALE = 14.63f;
 static constexpr float VWCAP = 0.7f;
 // Lowest plasma frequency of the valley bottom (MHz).
 static constexpr float FVMIN = 0.2f;
-// The degree-to-radian factor of the width law, with pi as the law was fitted with.
+// Pi as the width law's degree-to-radian conversion has it (six digits).
 static constexpr float PI_LAW = 3.14159f;
 
 // 16-point Gauss-Legendre rule on [0,1]: nodes (1 + x_j)/2 and weights W_j/2 of the

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <memory>
+#include <sstream>
 #include <vector>
 
 #include "core/zelk.hpp"
@@ -244,4 +245,49 @@ TEST(EAPROF, FitsTheAuroralEProfileWithoutLimits) {
     EXPECT_EQ(inv.EAFIT(8), 0.0f);
     EXPECT_EQ(inv.NEAROW, 0);
     EXPECT_EQ(z->rec.AUXFN(1), inv.FQ(1));   // the input pairs stay
+}
+
+// EPROF refuses an E region without extent (always reported) and an E layer whose peak
+// lies outside 50..180 km (reported at IDEBUG >= 2).
+TEST(EPROF, RangeErrorAndUnreasonableLayer) {
+    auto z = std::make_unique<Zelk>();
+    std::ostringstream log;
+    z->log.out = &log;
+    z->log.IDEBUG = 0;
+    Inversion& inv = z->inv;
+    inv.ISTAT() = 2;
+    inv.FQINCR = 0.1f;
+    inv.FOE = 3.1f;
+    inv.FMINF = 0.25f;     // F trace from 0.25 MHz: no room for an E region
+    z->mod.FOEPRE = 3.0f;
+    float er = -1.0f;
+    EPROF(*z, er);
+    EXPECT_EQ(inv.ISTAT(), 4);
+    EXPECT_EQ(log.str(), " E LAYER: FSTART,FEND=     0.200     0.000\n"
+                         " DATA ERROR: E-REGION FREQUENCY RANGE ERROR!\n");
+
+    auto h = std::make_unique<Zelk>();
+    std::ostringstream hlog;
+    h->log.out = &hlog;
+    h->log.IDEBUG = 2;
+    Inversion& hi = h->inv;
+    kernels(hi);
+    hi.ISTAT() = 2;
+    hi.FQINCR = 0.1f;
+    hi.FOE = 3.0f;
+    hi.HMISS = 9999.0f;
+    hi.BASEHT = 45.0f;
+    hi.HGRID = 5.0f;
+    h->mod.FOEPRE = 3.0f;
+    const float f[4] = {1.5f, 2.0f, 2.5f, 2.9f};
+    for (int K = 1; K <= 4; ++K) {
+        hi.TRF(K) = f[K - 1];
+        hi.TRH(K) = 300.0f + 20.0f * static_cast<float>(K);
+    }
+    hi.NFQE = 4;
+    EPROF(*h, er);
+    EXPECT_EQ(hi.ISTAT(), 7);
+    EXPECT_GT(hi.ZME, 180.0f);
+    EXPECT_EQ(hlog.str().rfind(" ZME=", 0), 0u);
+    EXPECT_NE(hlog.str().find(" : E TRACE PHYSICALLY UNREASONABLE!\n"), std::string::npos);
 }
