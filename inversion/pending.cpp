@@ -23,9 +23,6 @@ namespace zelk::inversion {
 
 // ===== solver, sequencing, E region, valley =====
 
-void SETUP(Zelk&) { pending("SETUP"); }
-void MAHAGULY(Zelk&) { pending("MAHAGULY"); }
-
 // ===== F1 and F2 regions =====
 
 }  // namespace zelk::inversion
@@ -39,7 +36,6 @@ namespace zelk::iondata {
 namespace zelk::products {
 
 // ===== result arrangement =====
-
 
 // ===== products =====
 
