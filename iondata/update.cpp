@@ -4,6 +4,7 @@
 // decides which result groups are filled.
 #include "iondata/update.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -22,6 +23,8 @@ static constexpr int STAMP_PREFIXED = 77;
 // Characters of the old stamp kept behind the prefix, and the prefix length.
 static constexpr int STAMP_KEPT = 58;
 static constexpr int STAMP_PREFIX = 19;
+// Earth radius closing the quasi-parabolic segment group (km).
+static constexpr double EARTH_RADIUS = 6370.0;
 
 // Writes VALUE right-aligned with leading zeros into TSTAMP(POS..POS+WIDTH-1); a value that
 // is negative or too wide for its field is written as asterisks, as a formatted write would.
@@ -155,8 +158,7 @@ void update_descriptions(Zelk& z) {
     }
 
     // Auroral E: laid out like the E description (start 0.2 MHz, critical frequency, peak
-    // height, residual, three coefficients). Its tabulation in groups 58 and 59 ends at the
-    // first zero plasma frequency: the storage is cleared before the layer is tabulated.
+    // height, residual, three coefficients); groups 58 to 60 hold its tabulation.
     if (inv.EAFIT(7) != 0.0f) {
         rec.IDX(57) = 7;
         rec.VALDSC(1) = 0.2f;
@@ -164,15 +166,29 @@ void update_descriptions(Zelk& z) {
         rec.VALDSC(3) = inv.EAFIT(5);
         rec.VALDSC(4) = inv.EAFIT(6);
         for (int j = 1; j <= 3; ++j) rec.VALDSC(4 + j) = inv.EAFIT(j);
-        int rows = 0;
-        while (rows < 999 && rec.AUXFN(rows + 1) > 0.0f) ++rows;
-        rec.IDX(58) = rec.IDX(59) = rec.IDX(60) = rows;
+        rec.IDX(58) = rec.IDX(59) = rec.IDX(60) = inv.NEAROW;
     } else {
         for (int g = 57; g <= 60; ++g) rec.IDX(g) = 0;
     }
 
-    // Quasi-parabolic segments: filled once the segment tables are part of the products.
-    rec.IDX(40) = 0;
+    // Quasi-parabolic segments: six values per segment, then the Earth radius.
+    const products::Products& prod = z.prod;
+    const int nseg = std::min<int>(prod.NSEG, products::MAXSEG);
+    if (nseg > 0) {
+        int k = 0;
+        for (int i = 1; i <= nseg; ++i) {
+            rec.QPSEGS(++k) = i == 1 ? prod.R0 : prod.RTOP(i - 1);
+            rec.QPSEGS(++k) = prod.RTOP(i);
+            rec.QPSEGS(++k) = prod.QA(i);
+            rec.QPSEGS(++k) = prod.QB(i);
+            rec.QPSEGS(++k) = prod.QC(i);
+            rec.QPSEGS(++k) = static_cast<double>(prod.QERR(i));
+        }
+        rec.QPSEGS(++k) = EARTH_RADIUS;
+        rec.IDX(40) = k;
+    } else {
+        rec.IDX(40) = 0;
+    }
 }
 
 // Step 15: the version mark "ZK n.nn" in the system description.

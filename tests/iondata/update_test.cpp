@@ -221,7 +221,7 @@ TEST(UpdateRecord, AuroralEDescriptionAndItsTable) {
     auto z = inverted_record();
     auto& inv = z->inv;
     for (int j = 1; j <= 9; ++j) inv.EAFIT(j) = static_cast<float>(j);
-    for (int i = 1; i <= 6; ++i) z->rec.AUXFN(i) = 0.2f * static_cast<float>(i);
+    inv.NEAROW = 6;
     UPDATE_RECORD(*z);
     const auto& rec = z->rec;
     ASSERT_EQ(rec.IDX(57), 7);
@@ -238,8 +238,42 @@ TEST(UpdateRecord, AuroralEDescriptionAndItsTable) {
     auto n = inverted_record();
     n->rec.IDX(57) = 7;
     n->rec.IDX(58) = n->rec.IDX(59) = n->rec.IDX(60) = 4;
+    n->inv.NEAROW = 4;   // left from an earlier record: no layer in this one
     UPDATE_RECORD(*n);
     for (int g = 57; g <= 60; ++g) EXPECT_EQ(n->rec.IDX(g), 0) << "group " << g;
+}
+
+// Two segments: 13 values, each segment from the top of the one below (R0 for the first),
+// then the Earth radius.
+TEST(UpdateRecord, QuasiParabolicSegments) {
+    auto z = inverted_record();
+    auto& prod = z->prod;
+    prod.NSEG = 2;
+    prod.R0 = 6460.0;
+    prod.RTOP(1) = 6480.5;
+    prod.RTOP(2) = 6670.25;
+    for (int i = 1; i <= 2; ++i) {
+        prod.QA(i) = -1.0e6 * i;
+        prod.QB(i) = 2.0e3 * i;
+        prod.QC(i) = -3.0 * i;
+        prod.QERR(i) = 0.0125f * static_cast<float>(i);
+    }
+    UPDATE_RECORD(*z);
+    const auto& q = z->rec.QPSEGS;
+    ASSERT_EQ(z->rec.IDX(40), 13);
+    EXPECT_EQ(q(1), 6460.0);
+    EXPECT_EQ(q(2), 6480.5);
+    EXPECT_EQ(q(3), -1.0e6);
+    EXPECT_EQ(q(6), static_cast<double>(0.0125f));
+    EXPECT_EQ(q(7), 6480.5);
+    EXPECT_EQ(q(8), 6670.25);
+    EXPECT_EQ(q(11), -6.0);
+    EXPECT_EQ(q(13), 6370.0);
+
+    auto n = inverted_record();   // no fit in this record
+    n->rec.IDX(40) = 13;
+    UPDATE_RECORD(*n);
+    EXPECT_EQ(n->rec.IDX(40), 0);
 }
 
 TEST(UpdateRecord, SixtyCharacterStampGetsThePrefix) {
