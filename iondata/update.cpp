@@ -23,6 +23,8 @@ static constexpr int STAMP_PREFIXED = 77;
 // Characters of the old stamp kept behind the prefix, and the prefix length.
 static constexpr int STAMP_KEPT = 58;
 static constexpr int STAMP_PREFIX = 19;
+// Largest profile edit count: the flags are single digits.
+static constexpr int32_t EDIT_COUNT_MAX = 9;
 // Earth radius closing the quasi-parabolic segment group (km).
 static constexpr double EARTH_RADIUS = 6370.0;
 
@@ -274,6 +276,10 @@ void UPDATE_RECORD(Zelk& z) {
     update_characteristics(z);
     update_descriptions(z);
 
+    // A record without profile edit flags of its own starts from none: the array still holds
+    // those of an earlier record, whose edit count would otherwise grow from record to
+    // record.
+    if (rec.IDX(56) == 0) rec.EDITFL.fill(0);
     // Old layouts kept the profile edit flags in entries 50 to 54 of the characteristics'
     // edit flags.
     if (rec.IDX(80) < 2) {
@@ -282,7 +288,9 @@ void UPDATE_RECORD(Zelk& z) {
             rec.EDITCH(49 + i) = 0;
         }
     }
-    rec.EDITFL(4) += 1;
+    // The edit count is one digit in the file: it stops at 9 (a wider value could not be
+    // read back).
+    if (rec.EDITFL(4) < EDIT_COUNT_MAX) rec.EDITFL(4) += 1;
     rec.IDX(56) = 120;
 
     if (istat == ISTAT_OK) {

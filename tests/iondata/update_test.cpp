@@ -154,6 +154,29 @@ TEST(UpdateRecord, InvertedRecordCarriesItsResults) {
     EXPECT_EQ(rec.IDX(80), 5);
 }
 
+// The edit count counts the updates of one record: an input without profile edit flags
+// starts from 0 (the array still holds the previous record's flags, which used to grow to
+// 10 after ten records and be written as an asterisk that no reader accepts), and the
+// single digit stops at 9.
+TEST(UpdateRecord, EditCountDoesNotGrowFromRecordToRecord) {
+    auto z = inverted_record();
+    z->rec.IDX(80) = 5;
+    for (int record = 1; record <= 12; ++record) {
+        z->rec.IDX(56) = 0;   // read over by the next record, which has no group 56
+        z->rec.IDX(80) = 5;
+        UPDATE_RECORD(*z);
+        EXPECT_EQ(z->rec.EDITFL(4), 1) << "record " << record;
+    }
+    auto e = inverted_record();   // an input edited nine times already
+    e->rec.IDX(80) = 5;
+    e->rec.IDX(56) = 120;
+    e->rec.EDITFL(4) = 9;
+    e->rec.EDITFL(7) = 3;
+    UPDATE_RECORD(*e);
+    EXPECT_EQ(e->rec.EDITFL(4), 9);
+    EXPECT_EQ(e->rec.EDITFL(7), 3);
+}
+
 TEST(UpdateRecord, FailedInversionLeavesOutTheProfileGroups) {
     auto z = inverted_record();
     z->inv.IQUALE(2) = 12;   // too few F2 points
