@@ -39,12 +39,6 @@ namespace zelk::products {
 
 // ===== products =====
 
-void NHTABLE(Zelk&, int) { pending("NHTABLE"); }
-void TABLYR(float, float, float, float, const float*, int16_t&, F1<float, MAXROW>&,
-            F1<float, MAXROW>&) { pending("TABLYR"); }
-void TABVAL(float, float, float, float, float, float, const float*, int16_t&,
-            F1<float, MAXROW>&, F1<float, MAXROW>&) { pending("TABVAL"); }
-void CALTEC(Zelk&) { pending("CALTEC"); }
 
 }  // namespace zelk::products
 
@@ -52,6 +46,5 @@ namespace zelk::models {
 
 // ===== bottomside shape parameters =====
 
-void CALB0B1D1(Zelk&) { pending("CALB0B1D1"); }
 
 }  // namespace zelk::models
