@@ -18,7 +18,7 @@ for k in range(300):
     vals.append(struct.unpack('<f', struct.pack('<I', b))[0])
 with open('fvals.txt', 'w') as f:
     for v in vals:
-        f.write('%08X\n' % fbits(v) if v == v or True else '')
+        f.write('%08X\n' % fbits(v))
 dvals = [0.0, -0.0, 6370.0, -1/3, 1e100, 1e-100, 1e300, 0.5, 1e-300, 5e-324, float('inf'), float('nan'), 1e99, 9.99999999999949e99, 9.9999999999995e99, 0.1]
 for k in range(500):
     dvals.append(random.uniform(-1, 1) * 10 ** random.randint(-40, 40))
