@@ -65,7 +65,9 @@ void decoded(const IonogramRecord& r, std::ostream& out) {
     const int16_t status = iondata::DECODE_STAMP(r, st);
     if (status != iondata::PREP_LAYOUT) out << iondata::ISO_TIME(st.IYR, st.IDAY, st.IHR, st.MINU, st.ISEC);
     out << ',';
-    if (status != iondata::PREP_LAYOUT && st.FQINCR > 0.0f) {
+    // The step only when the stamp reaches the characters that give it.
+    const int last = st.LAYOUT == 2 ? 36 : 35 + st.IOFF;
+    if (status != iondata::PREP_LAYOUT && r.IDX(3) >= last && st.FQINCR > 0.0f) {
         char step[32];
         std::snprintf(step, sizeof step, "%.3f", static_cast<double>(st.FQINCR));
         out << step;

@@ -18,8 +18,8 @@ namespace zelk::driver {
 // a comma or quote are quoted; characters outside printable ASCII are shown as '?'.
 // For a whole record, time is the date and time the stamp decodes to (ISO 8601, UTC),
 // step its frequency step (MHz), nE, nF1, nF2 the point counts of the O-ray E, F1 and F2
-// traces; time and step are empty when the stamp does not decode to them, and all five
-// for a bad record.
+// traces; time and step are empty when the stamp does not decode to them (or is too short
+// to hold the step), and all five for a bad record.
 // A file that cannot be opened is reported on err and the others are still listed.
 // Returns 0 when every file could be read, 1 otherwise.
 int inspect_files(const std::vector<std::string>& files, std::ostream& out, std::ostream& err);
