@@ -237,3 +237,33 @@ TEST_F(VxoLoop, DamagedFilesGoThroughTheLoop) {
 }
 
 }  // namespace
+
+namespace {
+
+// The bad-input corpus as one wildcard-like run: every file is read to its end or to the
+// record that ends it, nothing is written out of bounds, and the files with whole records
+// before their damage still give outputs.
+TEST_F(VxoLoop, BadInputCorpusThroughTheLoop) {
+    std::vector<FileJob> jobs;
+    for (const auto& e : fs::directory_iterator(DATA + "/bad")) {
+        const std::string name = e.path().filename().string();
+        jobs.push_back({e.path().string(), path(name + ".430")});
+    }
+    std::sort(jobs.begin(), jobs.end(), [](const FileJob& a, const FileJob& b) { return a.input < b.input; });
+    ASSERT_GE(jobs.size(), 8u);
+    auto z = std::make_unique<zelk::Zelk>();
+    ztest::RecordingFrontend fe;
+    ReadOnlySteps steps;
+    const RunOutcome r = RUN_FILES(*z, jobs, fe, steps, false);
+    EXPECT_EQ(r.files, static_cast<int32_t>(jobs.size()));
+    EXPECT_GT(r.NRECS, 0);
+    // An output exists exactly for the files that had records written.
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        EXPECT_EQ(fs::exists(jobs[i].output), fe.files[i].written > 0) << jobs[i].input;
+        if (fe.files[i].written > 0) {
+            EXPECT_EQ(count_records(jobs[i].output), fe.files[i].written);
+        }
+    }
+}
+
+}  // namespace
