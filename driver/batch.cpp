@@ -83,7 +83,7 @@ public:
         if (fo.bad_first) {
             NOTICE(job.input + ": the first record cannot be read; file skipped");
         } else if (fo.read == 0 && fo.bad == 0) {
-            NOTICE(job.input + ": no records");
+            NOTICE(job.input + ": no whole record");
         }
         if (fo.bad > 0) {
             NOTICE(job.input + ": " + std::to_string(fo.bad) + " bad record" +
