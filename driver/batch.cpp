@@ -83,7 +83,7 @@ public:
         if (fo.bad_first) {
             NOTICE(job.input + ": the first record cannot be read; file skipped");
         } else if (fo.read == 0 && fo.bad == 0) {
-            NOTICE(job.input + ": no records");
+            NOTICE(job.input + ": no whole record");
         }
         if (fo.bad > 0) {
             NOTICE(job.input + ": " + std::to_string(fo.bad) + " bad record" +
@@ -233,12 +233,12 @@ bool EXPAND_INPUTS(const std::vector<std::string>& inputs, std::vector<std::stri
         const std::string name = p.filename().string();
         std::vector<std::string> found;
         std::error_code ec;
-        if (name.find_first_of("*?[") != std::string::npos) {
-            const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
-            if (dir.string().find_first_of("*?[") != std::string::npos) {
-                error = in + ": wildcards are allowed in the file name only";
-                return false;
-            }
+        const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
+        if (dir.string().find_first_of("*?") != std::string::npos) {
+            error = in + ": wildcards are allowed in the file name only";
+            return false;
+        }
+        if (name.find_first_of("*?") != std::string::npos) {
             several = true;
             fs::directory_iterator it(dir, ec);
             if (ec) {
@@ -269,10 +269,12 @@ bool EXPAND_INPUTS(const std::vector<std::string>& inputs, std::vector<std::stri
                 error = in + ": the directory holds no input files";
                 return false;
             }
-        } else if (fs::is_regular_file(p, ec)) {
+        } else if (fs::is_regular_file(p, ec) || !fs::exists(p, ec)) {
+            // A file that does not exist is left to the run, which reports it and goes on
+            // with the other files, as with a file that cannot be opened.
             found.push_back(in);
         } else {
-            error = in + (fs::exists(p, ec) ? ": not a regular file" : ": no such file");
+            error = in + ": not a regular file";
             return false;
         }
         std::sort(found.begin(), found.end());

@@ -35,8 +35,10 @@ bool PARSE_BATCH(int argc, const char* const* argv, BatchOptions& opt, std::stri
 // regular files of its directory sorted by name. Directories and patterns leave out hidden
 // and empty files and the outputs of earlier runs (.430, .ARP) and programs (.EXE).
 // several is set when the inputs call for an output directory (more than one file, or a
-// directory or pattern among them). Returns false with a message for an input that names
-// nothing usable.
+// directory or pattern among them). A named file that does not exist is kept (the run
+// reports that it cannot be opened). Returns false with a message for a pattern or
+// directory without input files, a wildcard in a directory name, or a named path that is
+// neither a file nor a directory.
 bool EXPAND_INPUTS(const std::vector<std::string>& inputs, std::vector<std::string>& files,
                    bool& several, std::string& error);
 

@@ -1,46 +1,45 @@
-// zelk-batch: the headless batch program.
+// zelk-batch: the headless batch program. Reads the command line, then either lists the
+// records of the inputs (--inspect) or runs the run loop over them.
 //
-// Parses the command line with CLI11 and hands the job to the driver. Exit status: 0 on
-// success, 1 when an input could not be read, 2 for a usage error.
+// Exit status: 0 at least one record reached the inversion (for --inspect: every file could
+// be read), 1 none did (for --inspect: a file could not be read), 2 usage error, 3 a model
+// data file is missing or malformed.
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-
+#include "driver/batch.hpp"
 #include "driver/inspect.hpp"
+#include "driver/progress.hpp"
+#include "driver/vxo_steps.hpp"
 
 namespace {
 
-// The options of the command line, as parsed.
-struct BatchOptions {
-    std::vector<std::string> inputs;
-    bool inspect = false;
-};
-
-void define_options(CLI::App& app, BatchOptions& o) {
-    app.description("ZELK batch program: electron-density profiles from ionogram files (VXO format).");
-    app.add_option("INPUT", o.inputs, "input VXO files")->required();
-    app.add_flag("--inspect", o.inspect,
-                 "list the records of the inputs instead of inverting: one CSV row per record "
-                 "(file,record,version,station,stamp,groups,status) on standard output");
+int usage_error(const std::string& text) {
+    std::cerr << "zelk-batch: " << text << "\nTry 'zelk-batch --help'.\n";
+    return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"zelk-batch"};
-    BatchOptions o;
-    define_options(app, o);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        app.exit(e);
-        return 2;
+    using namespace zelk::driver;
+    BatchOptions opt;
+    std::string error;
+    if (!PARSE_BATCH(argc, argv, opt, error)) return usage_error(error);
+    if (opt.help) {
+        std::cout << BATCH_USAGE();
+        return 0;
     }
-    if (o.inspect) return zelk::driver::inspect_files(o.inputs, std::cout, std::cerr);
-    std::cerr << "zelk-batch: only --inspect is available in this build\n";
-    return 2;
+    if (opt.inspect) {
+        if (!opt.output.empty() || !opt.summary.empty()) {
+            return usage_error("--inspect only lists the records; it takes no -o or --summary");
+        }
+        std::vector<std::string> files;
+        bool several = false;
+        if (!EXPAND_INPUTS(opt.inputs, files, several, error)) return usage_error(error);
+        return inspect_files(files, std::cout, std::cerr);
+    }
+    VxoSteps steps;
+    return BATCH_RUN(opt, steps, std::cout, std::cerr, Progress::STDERR_IS_TERMINAL());
 }

@@ -3,11 +3,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <ostream>
 #include <string_view>
 
+#include "iondata/prepare.hpp"
 #include "iondata/vxo.hpp"
 
 namespace zelk::driver {
@@ -57,6 +59,22 @@ int present_groups(const IonogramRecord& r) {
     return n;
 }
 
+// Time (ISO 8601, UTC), frequency step and the E, F1, F2 point counts of a whole record.
+void decoded(const IonogramRecord& r, std::ostream& out) {
+    iondata::StampInfo st;
+    const int16_t status = iondata::DECODE_STAMP(r, st);
+    if (status != iondata::PREP_LAYOUT) out << iondata::ISO_TIME(st.IYR, st.IDAY, st.IHR, st.MINU, st.ISEC);
+    out << ',';
+    // The step only when the stamp reaches the characters that give it.
+    const int last = st.LAYOUT == 2 ? 36 : 35 + st.IOFF;
+    if (status != iondata::PREP_LAYOUT && r.IDX(3) >= last && st.FQINCR > 0.0f) {
+        char step[32];
+        std::snprintf(step, sizeof step, "%.3f", static_cast<double>(st.FQINCR));
+        out << step;
+    }
+    out << ',' << r.IDX(17) << ',' << r.IDX(12) << ',' << r.IDX(7);
+}
+
 // Lists the records of one open file.
 void inspect_one(const std::string& path, iondata::LineReader& in, IonogramRecord& rec, std::ostream& out) {
     int32_t IEOF = 0;
@@ -76,7 +94,13 @@ void inspect_one(const std::string& path, iondata::LineReader& in, IonogramRecor
         const int nstamp = std::min(std::max(rec.IDX(3), 0), 120);
         const std::string_view stamp = trim_right(std::string_view(rec.TSTAMP.data() + 1, static_cast<size_t>(nstamp)));
         out << csv(path) << ',' << nrec << ',' << rec.IDX(80) << ',' << csv(station) << ',' << csv(stamp) << ','
-            << present_groups(rec) << ',' << (whole ? "ok" : "bad") << '\n';
+            << present_groups(rec) << ',' << (whole ? "ok" : "bad") << ',';
+        if (whole) {
+            decoded(rec, out);
+        } else {
+            out << ",,,,";
+        }
+        out << '\n';
         // Every call consumes at least one line; the check guards the loop all the same.
         if (IEOF == -1 || in.bytes_read() == before) break;
     }
@@ -87,7 +111,7 @@ void inspect_one(const std::string& path, iondata::LineReader& in, IonogramRecor
 int inspect_files(const std::vector<std::string>& files, std::ostream& out, std::ostream& err) {
     auto rec = std::make_unique<IonogramRecord>();
     int status = 0;
-    out << "file,record,version,station,stamp,groups,status\n";
+    out << "file,record,version,station,stamp,groups,status,time,step,nE,nF1,nF2\n";
     for (const std::string& path : files) {
         iondata::LineReader in;
         if (!in.open(path)) {

@@ -1,10 +1,10 @@
 // The run loop shared by the interactive and the batch program.
 #include "driver/run.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <algorithm>
 #include <fstream>
 #include <iomanip>
 #include <memory>
@@ -197,11 +197,10 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                 if (answer == outpath || answer.empty()) break;
                 outpath = answer;
             }
-            std::string why;
             if (SAME_FILE(outpath, job.input) || SAME_FILE(outpath, inpath)) {
                 fe.NOTICE(job.input + ": refused, the output " + outpath + " is the input file");
-                why = "same";
             } else {
+                std::string why;
                 out = std::make_unique<PendingOutput>(outpath);
                 if (!out->open(why)) {
                     fe.NOTICE(outpath + ": cannot be written (" + why + ")");
@@ -298,7 +297,6 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
         run.bad += fo.bad;
         done_bytes += job_bytes;
         fe.FILE_DONE(job, fo);
-        if (stop_on_failure && fo.read == 0 && fo.bad_first) break;
     }
 
     if (run.NRECS == 0) {

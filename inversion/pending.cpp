@@ -21,13 +21,7 @@ namespace zelk::inversion {
 
 // ===== entry, kernels, representation, data selection =====
 
-void PROFIL1(Zelk&) { pending("PROFIL1"); }
-void SETRCE(Zelk&, int16_t&) { pending("SETRCE"); }
-
 // ===== solver, sequencing, E region, valley =====
-
-void SETUP(Zelk&) { pending("SETUP"); }
-void MAHAGULY(Zelk&) { pending("MAHAGULY"); }
 
 // ===== F1 and F2 regions =====
 
@@ -42,7 +36,6 @@ namespace zelk::iondata {
 namespace zelk::products {
 
 // ===== result arrangement =====
-
 
 // ===== products =====
 
