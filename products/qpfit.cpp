@@ -98,10 +98,14 @@ bool SEGOK(const Products& P, int K0, double S0, int i, double QA, double QB, do
 
 // One segment grown from the fixed end K0 (value Y0, slope S0) towards the limit KLIM, point by
 // point. The coefficients for every reach are kept in look-ahead level LEV (WA/WB/WC) and WOK
-// marks the reaches that pass the checks. A point whose value is not below Y0 stays in the
-// sums but is not a place to stop (it may end a segment only as the stage limit, when its error
-// is within ERRMAX). The first point below Y0 that fails the checks ends the growth.
-// Returns the farthest valid reach; K0 when no segment can leave K0.
+// marks the reaches where the segment may end. A point whose value is not below Y0 stays in
+// the sums but is not a place to stop (it may end a segment only as the stage limit, when its
+// error is within ERRMAX). At a point below Y0 the growth stops at the first point where the
+// largest relative error exceeds ERRMAX (the segment cannot reach it), or at the first point
+// where the shape turns: the slope changes sign or the vertex comes inside (the segment may
+// end there, which lets a chain pass a ledge such as the F1 peak, where the profile
+// flattens, but it goes no further).
+// Returns the farthest reach; K0 when no segment can leave K0.
 int GROW(Products& P, int LEV, int K0, double Y0, double S0, int KLIM, float ERRMAX) {
     const int DIR = KLIM < K0 ? -1 : 1;
     const double x0 = P.XQ(K0);
@@ -153,9 +157,10 @@ int GROW(Products& P, int LEV, int K0, double Y0, double S0, int KLIM, float ERR
             }
             continue;
         }
-        if (!SHAPEOK(P, K0, S0, i, QA, QB) || !within()) break;
+        if (!within()) break;
         P.WOK(LEV, i) = 1;
         reach = i;
+        if (!SHAPEOK(P, K0, S0, i, QA, QB)) break;
     }
     return reach;
 }
