@@ -98,7 +98,7 @@ bool SEGOK(const Products& P, int K0, double S0, int i, double QA, double QB, do
 
 // One segment grown from the fixed end K0 (value Y0, slope S0) towards the limit KLIM, point by
 // point. The coefficients for every reach are kept in look-ahead level LEV (WA/WB/WC) and WOK
-// marks the reaches where the segment may end. A point whose value is not below Y0 stays in
+// marks the reaches where the segment may end (2: where its shape turned, see JOINT). A point whose value is not below Y0 stays in
 // the sums but is not a place to stop (it may end a segment only as the stage limit, when its
 // error is within ERRMAX). At a point below Y0 the growth stops at the first point where the
 // largest relative error exceeds ERRMAX (the segment cannot reach it), or at the first point
@@ -158,18 +158,24 @@ int GROW(Products& P, int LEV, int K0, double Y0, double S0, int KLIM, float ERR
             continue;
         }
         if (!within()) break;
-        P.WOK(LEV, i) = 1;
         reach = i;
-        if (!SHAPEOK(P, K0, S0, i, QA, QB)) break;
+        if (!SHAPEOK(P, K0, S0, i, QA, QB)) {
+            P.WOK(LEV, i) = 2;
+            break;
+        }
+        P.WOK(LEV, i) = 1;
     }
     return reach;
 }
 
-// Value and slope dfN^2/dx at point J of the segment kept at level LEV for reach J.
+// Value and slope dfN^2/dx at point J of the segment kept at level LEV for reach J. A segment
+// that ended where its shape turned ends at a ledge of the profile: the next one starts from
+// it as from a peak, with slope 0 (its vertex lies within the last step, so the slope there is
+// that of one table step at most).
 void JOINT(const Products& P, int LEV, int J, double& Y, double& S) {
     const double x = P.XQ(J);
     Y = (P.WA(LEV, J) * x + P.WB(LEV, J)) * x + P.WC(LEV, J);
-    S = 2.0 * P.WA(LEV, J) * x + P.WB(LEV, J);
+    S = P.WOK(LEV, J) == 2 ? 0.0 : 2.0 * P.WA(LEV, J) * x + P.WB(LEV, J);
 }
 
 // First segment of a downward step (level 1).
