@@ -97,9 +97,12 @@ bool LOADB0B1DT(Products& P, const std::vector<std::string>& DIRS) {
     return P.B0FILE.OK;
 }
 
+bool FITERR(Products& P, float& E1, float& E2, float LIMSUM, float LIM1);
+float XHSEARCH(const Products& P, float F, float* MEMO, int8_t* MEMOK);
+
 // One trial of the coordinate search: the parameters as they stand. False when they give no
-// usable model (hF1 or HZ zero); else the misfit in E.
-bool TRIAL(Products& P, int MODE, float& E) {
+// usable model (hF1 or HZ zero) or no misfit below LIMIT; else the misfit in E.
+bool TRIAL(Products& P, int MODE, float LIMIT, float& E) {
     if (MODE == 1) {
         P.HF1 = IRI_F2_BASIC2(P, P.FOF1);
         if (P.HF1 == 0.0f) return false;
@@ -107,7 +110,7 @@ bool TRIAL(Products& P, int MODE, float& E) {
     CALHSTHZ(P, MODE == 1 ? 1 : 2);
     if (P.HZ == 0.0f) return false;
     float e1 = 0.0f, e2 = 0.0f;
-    CAL_IRI_FIT_ERROR(P, e1, e2);
+    if (!FITERR(P, e1, e2, LIMIT, HUGE_VALF)) return false;
     E = e1 + e2;
     return true;
 }
@@ -282,11 +285,13 @@ void CALHSTHZ(Products& P, int MODE) {
     if (P.T < 0.0f && !(P.HZ > P.HVT)) P.HZ = 0.0f;
 }
 
-// CAL_IRI_FIT_ERROR: for the rows of the 1 km table from the F2 peak down while fN >= foE, the
-// IRI height XH of the row's frequency (kept in HIRI for the display) and its difference d
-// from the row's height. E1 sums d^2 over the F1 part (F1 modification active and the row
-// below foF1 or below hF1), E2 over the rest. Rows not compared have HIRI 0.
-void CAL_IRI_FIT_ERROR(Products& P, float& E1, float& E2) {
+namespace {
+
+// The sums of CAL_IRI_FIT_ERROR, given up as soon as E1 + E2 reaches LIMSUM or E1 reaches
+// LIM1: the sums only grow, so a caller that needs a misfit below such a limit learns that it
+// cannot have one without the rest of the rows. Returns false when it gave up (E1, E2 and
+// HIRI then hold the partial sums and heights).
+bool FITERR(Products& P, float& E1, float& E2, float LIMSUM, float LIM1) {
     E1 = 0.0f;
     E2 = 0.0f;
     P.HIRI.fill(0.0f);
@@ -298,7 +303,19 @@ void CAL_IRI_FIT_ERROR(Products& P, float& E1, float& E2) {
         const float d = P.PRFHT1(i) - hi;
         if (f1 && (P.PRFFN1(i) < P.FOF1 || P.PRFHT1(i) < P.HF1)) E1 += d * d;
         else E2 += d * d;
+        if (!(E1 + E2 < LIMSUM) || !(E1 < LIM1)) return false;
     }
+    return true;
+}
+
+}  // namespace
+
+// CAL_IRI_FIT_ERROR: for the rows of the 1 km table from the F2 peak down while fN >= foE, the
+// IRI height XH of the row's frequency (kept in HIRI for the display) and its difference d
+// from the row's height. E1 sums d^2 over the F1 part (F1 modification active and the row
+// below foF1 or below hF1), E2 over the rest. Rows not compared have HIRI 0.
+void CAL_IRI_FIT_ERROR(Products& P, float& E1, float& E2) {
+    FITERR(P, E1, E2, HUGE_VALF, HUGE_VALF);
 }
 
 // CALD1: D1 on [0, 5] minimising the F1-part misfit E1: scans at step 0.2 (values rounded to
@@ -318,8 +335,7 @@ void CALD1(Products& P, float& D1, float& E1) {
             CALHSTHZ(P, 1);
             if (P.HZ == 0.0f) continue;
             float e1 = 0.0f, e2 = 0.0f;
-            CAL_IRI_FIT_ERROR(P, e1, e2);
-            if (!(e1 < sbest)) break;
+            if (!FITERR(P, e1, e2, HUGE_VALF, sbest) || !(e1 < sbest)) break;
             sbest = e1;
             if (e1 < best) {
                 best = e1;
@@ -355,7 +371,7 @@ void ADUJST_B0B1D1(Products& P, int MODE, float& ERR) {
                 const float keep[4] = {P.HF1, P.HST, P.HZ, P.T};
                 *par[p] = trial;
                 float e = 0.0f;
-                if (TRIAL(P, MODE, e) && e < ERR) {
+                if (TRIAL(P, MODE, ERR, e) && e < ERR) {
                     ERR = e;
                     moved = true;
                     break;
