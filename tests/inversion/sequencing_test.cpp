@@ -336,3 +336,25 @@ TEST(DECIDE, F1StageRunsUpToFiftyMegahertz) {
         }
     }
 }
+
+// The whole synthetic record: every region is solved (ISTAT 2), the F2 summary line is
+// written, the F-layer tops get their parabolic thickness, and the final N(h) table runs
+// (only on this path).
+TEST(DECIDE, SyntheticDayTimeRecordInverted) {
+    Ctx c;
+    Inversion& inv = c.z->inv;
+    synthetic_day(*c.z, 1000);
+    c.z->log.IDEBUG = 2;
+    c.z->run.HSTEP = 10.0f;
+    int16_t IOK = 1;
+    DECIDE(*c.z, IOK);
+    EXPECT_EQ(inv.ISTAT(), 2) << c.log.str();
+    EXPECT_EQ(inv.IROOT, 0);
+    EXPECT_NEAR(inv.ZME, 110.0f, 3.0f);
+    EXPECT_NEAR(inv.ZMF1, 190.0f, 5.0f);
+    EXPECT_NEAR(inv.ZMF2, 280.0f, 5.0f);
+    EXPECT_NE(inv.YF2, 9999.0f);
+    EXPECT_NE(c.log.str().find(" F2:FS"), std::string::npos) << c.log.str();
+    EXPECT_GT(c.z->prod.NPROW, 0);
+    EXPECT_GT(c.z->prod.PRFHT(c.z->prod.NPROW), inv.ZMF2);   // topside of the final pass
+}
