@@ -24,7 +24,7 @@ double segment_error(const products::Products& p, int k) {
     double e = 0.0;
     for (int j = lo; j <= hi; ++j) {
         const double x = p.XQ(j);
-        const double y = p.QA(k) * x * x + p.QB(k) * x + p.QC(k);
+        const double y = (p.QA(k) * x + p.QB(k)) * x + p.QC(k);
         e = std::max(e, std::fabs(p.YQ(j) - y) / p.YQ(j));
     }
     return e;
@@ -148,7 +148,8 @@ TEST(Qpfit, ChainsPassTheF1LedgeAndTheFootOfTheELayer) {
         ASSERT_GT(p.NSEG, 0);
         EXPECT_EQ(p.KJT(p.NSEG), p.NQP);
         for (int k = 1; k <= p.NSEG; ++k) {
-            EXPECT_LE(segment_error(p, k), p.QERR(k) * 1.0051 + 1e-9) << k;
+            // 3-digit rounding, and 1e-7 for the evaluation of nearly exact segments.
+            EXPECT_LE(segment_error(p, k), p.QERR(k) * 1.0051 + 1e-7) << k;
             EXPECT_LE(p.QERR(k), 0.16f) << k;
         }
     }
