@@ -5,7 +5,14 @@
 // fitted by weighted least squares of the relative error of fN^2 (weights 1/fN^4) under two
 // constraints: it takes the value and the slope dfN^2/dx of its neighbour at the joint it grows
 // from, so the chain is continuous with a continuous slope. A chain starts at a layer peak with
-// the data value there and slope 0.
+// the data value there and slope 0, and so does the part of a chain below a ledge of the
+// profile (the F1 peak, the foot of the E layer), where fN^2 flattens so abruptly that no
+// segment with the slope of the one above can follow the table (see GROW and JOINT); the
+// value stays continuous there.
+// The stages: the F chain from the F2 peak down to the valley's second third, the chain up
+// from the E peak to the valley's first third, the straight valley segment between them, and
+// the chain down from the E peak to the profile's base. Without a valley in the table the F
+// chain runs down to the E peak; without an E peak, down to the base.
 #include <algorithm>
 #include <cmath>
 
