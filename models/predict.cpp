@@ -500,7 +500,9 @@ void PREDICT(Models& mod, const Log& log, float LATI, float LONGI, int16_t IYR,
         mod.LASTMON = mod.IMON;
         float ssn = 0.0f;
         SSN_NOAA(mod, log.os(), mod.IYEAR, mod.IMON, ssn, mod.SSNDEVOUT);
-        mod.ISSN = static_cast<int16_t>(std::trunc(ssn));
+        // A month without a value (the no-value marker) keeps the sunspot number the
+        // record carries, as the inversion entry does, rather than a sunspot number of -1.
+        if (ssn >= 0.0f) mod.ISSN = static_cast<int16_t>(std::trunc(ssn));
     }
 
     float foe = 0.0f, fof1 = 0.0f, fof2 = 0.0f;
