@@ -57,7 +57,7 @@ static constexpr float FOF1_SCALED = 50.0f;
 static constexpr int GAP_STEPS = 4;
 // Highest order of the gap mode and of the F regions.
 static constexpr int16_t NN_MAX = 5;
-// Orders of the merged F1 solution.
+// Order of the merged F1 solution.
 static constexpr int16_t NN_MERGED_F1 = 3;
 // Margin above foE of the lowest synthetic F2 point (MHz).
 static constexpr float GAP_F2_MARGIN = 0.0001f;
@@ -69,7 +69,7 @@ static constexpr float ZMF2_MAX = 800.0f;
 static constexpr float ER_F2_MAX = 99.999f;
 // Smallest data-frequency spacing before the gap test has seen any pair (MHz).
 static constexpr float DFMIN_START = 99.0f;
-// Ratio of the plasma frequency at half the peak density to the critical frequency.
+// Critical frequency over the plasma frequency of half the peak density: sqrt(2).
 static constexpr float SQRT2 = 1.4142135f;
 // RECVIRT mode that adds every solved part of the profile.
 static constexpr int RECVIRT_ALL = 5;
@@ -121,7 +121,8 @@ float sum(const F1<float, N>& a, int n) {
 // extra low-frequency points were appended behind the data) give no gap mode.
 void gap_test(Inversion& inv, float FLOWER) {
     inv.DFMIN = DFMIN_START;
-    for (int K = 1; K <= inv.NFQ - 1; ++K) inv.DFMIN = std::min(inv.DFMIN, inv.FQ(K + 1) - inv.FQ(K));
+    for (int K = 1; K <= inv.NFQ - 1; ++K)
+        inv.DFMIN = std::min(inv.DFMIN, inv.FQ(K + 1) - inv.FQ(K));
     if (inv.NFQ < 1 || !(inv.DFMIN > 0.0f)) return;
     if (nint((inv.FQ(1) - FLOWER) / inv.DFMIN) > GAP_STEPS) inv.KF1MODE = MODE_GAP;
 }
