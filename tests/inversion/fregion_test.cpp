@@ -60,7 +60,7 @@ struct Scenario {
         inv.FH = FH;
         inv.DIPK = DIP60;
         GOGXCOM(inv, inv.DIPK);
-        inv.GOGXDONE = true;
+        inv.GOGXDIP = inv.DIPK;
         SETCV(inv);
         inv.NGAUSS = 16;
         inv.FQINCR = STEP;
