@@ -23,6 +23,7 @@
 #include <iomanip>
 #include <ostream>
 
+#include "core/rounding.hpp"
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
 #include "models/b0b1d1.hpp"
@@ -78,9 +79,6 @@ static constexpr int RECVIRT_ALL = 5;
 static constexpr int PLOT_F1 = 3;
 static constexpr int PLOT_LAYER = 5;
 static constexpr int PLOT_DATA = 10;
-
-// Nearest multiple of 0.001, halves away from zero.
-float round3(float x) { return std::round(x * 1000.0f) / 1000.0f; }
 
 // Nearest integer, halves away from zero; values beyond the int range are clamped.
 int nint(float x) {
@@ -194,7 +192,7 @@ void gap_mode(Zelk& z, float& ERR) {
 
         int added = 0;
         for (int k = 1; n0 + k <= MAXTRC; ++k) {
-            const float f = round3(inv.FQ(1) - static_cast<float>(k) * inv.FQINCR);
+            const float f = ROUND3(inv.FQ(1) - static_cast<float>(k) * inv.FQINCR);
             if (!(f > flimit)) break;
             inv.FQ(n0 + k) = f;
             inv.HV(n0 + k) = RECVIRT(inv, f, RECVIRT_ALL);
