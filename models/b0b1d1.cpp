@@ -14,6 +14,7 @@
 #include <fstream>
 #include <string>
 
+#include "core/rounding.hpp"
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
 #include "platform/datafile.hpp"
@@ -37,7 +38,6 @@ constexpr float B0STEP = 4.0f, B1STEP = 0.2f, D1STEP = 0.2f;  // first steps of 
 constexpr float B0STEPMIN = 0.1f;    // the search ends when the B0 step is at most this (km)
 constexpr int MAXSEARCH = 2000;      // cap on the rounds of the coordinate search
 
-float ROUND2(float x) { return static_cast<float>(std::round(static_cast<double>(x) * 100.0) / 100.0); }
 
 // F2 bottomside at height H with x^B1 limited to XBM (no limit when XBM <= 0). Heights above
 // the peak give foF2.
