@@ -15,7 +15,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -38,7 +40,7 @@ bool valid(float x, float limit = 9998.5f) { return std::isfinite(x) && std::fab
 // What one record left behind.
 struct Result {
     int16_t ISTAT = 0;
-    float foF2 = MISSING, hmF2 = MISSING, hmF1 = MISSING, ZME = MISSING;
+    float foF2 = MISSING, hmF2 = MISSING, hmF1 = MISSING, ZME = MISSING, HHALF = MISSING;
     float TEC = MISSING, BTEC = 0.0f, VW = 0.0f, VD = 0.0f;
     std::vector<float> h, f;   // the N(h) table written (groups 51, 52)
 };
@@ -53,6 +55,7 @@ public:
         x.foF2 = r.SCALED(1);
         x.hmF2 = r.SCALED(32);
         x.hmF1 = r.SCALED(33);
+        x.HHALF = r.SCALED(34);
         x.ZME = r.IDX(39) >= 3 ? r.PCOEFE(3) : r.SCALED(15);
         x.TEC = r.SCALED(39);
         x.BTEC = z.prod.BTEC;
@@ -158,9 +161,10 @@ void check_pinned(const Figures& g, const Pinned& e) {
     EXPECT_LE(std::fabs(g.dtec), std::fabs(e.dtec) + 0.5f);
 }
 
-// Runs a file, checks that every record was inverted and returns the figures.
+// Runs a file, checks that every record was inverted and returns the figures (listed on
+// standard output when verbose).
 std::vector<Figures> run_and_measure(const std::string& file, std::vector<e2e::Truth>& truth,
-                                     std::vector<Result>& res) {
+                                     std::vector<Result>& res, bool verbose = true) {
     truth = e2e::read_truth(std::string(ZELK_TEST_DATA) + "/accuracy/" + file + ".truth");
     res = run_file(file + ".VXO");
     std::vector<Figures> out;
@@ -168,7 +172,7 @@ std::vector<Figures> run_and_measure(const std::string& file, std::vector<e2e::T
     for (std::size_t i = 0; i < std::min(res.size(), truth.size()); ++i) {
         EXPECT_EQ(res[i].ISTAT, 2) << truth[i].name;
         out.push_back(measure(res[i], truth[i]));
-        print(truth[i], res[i], out.back());
+        if (verbose) print(truth[i], res[i], out.back());
     }
     return out;
 }
@@ -249,6 +253,7 @@ TEST(Accuracy, ValleyConsistentProfiles) {
             EXPECT_LE(g.dh_max, 1.5f);
             EXPECT_LE(g.dh_mean, 1.0f);
             EXPECT_LE(std::fabs(g.dbtec), 1.0f);
+            EXPECT_NEAR(res[i].HHALF, t.height(t.foF2 / std::sqrt(2.0)), 2.0);
         } else {           // night: F2 only, from 0.5 MHz
             EXPECT_LE(std::fabs(g.dfoF2), 0.005f);
             EXPECT_LE(std::fabs(g.dhmF2), 2.5f);
@@ -270,4 +275,45 @@ TEST(Accuracy, PresetsAtThreeStepsWithAndWithoutNoise) {
         ASSERT_EQ(truth[i].name, PRESET_CASES[i].name);
         check_pinned(got[i], PRESET_CASES[i]);
     }
+}
+
+// zelk-batch with --hstep 10 --qpacc 0.01 --summary on the valley-consistent file: every
+// record is inverted, its summary row carries what the library gave (so the figures above
+// hold for the batch program) and a quasi-parabolic fit.
+TEST(Accuracy, BatchProgramSummaryCarriesTheSameResults) {
+    std::vector<e2e::Truth> truth;
+    std::vector<Result> res;
+    run_and_measure("valley", truth, res, false);
+    const fs::path csv = fs::temp_directory_path() / "zelk_accuracy_summary.csv";
+    const std::string cmd = std::string(ZELK_BATCH_EXE) + " --hstep 10 --qpacc 0.01 --summary " +
+                            csv.string() + " -o NONE " + ZELK_TEST_DATA +
+                            "/accuracy/valley.VXO > /dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    std::ifstream in(csv);
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    auto split = [](const std::string& l) {
+        std::vector<std::string> f;
+        std::stringstream ss(l);
+        for (std::string x; std::getline(ss, x, ',');) f.push_back(x);
+        return f;
+    };
+    const std::vector<std::string> head = split(line);
+    auto col = [&](const char* name) {
+        return static_cast<std::size_t>(std::find(head.begin(), head.end(), name) - head.begin());
+    };
+    std::size_t n = 0;
+    for (; std::getline(in, line) && n < res.size(); ++n) {
+        const std::vector<std::string> f = split(line);
+        SCOPED_TRACE(truth[n].name);
+        ASSERT_GT(f.size(), col("n_qp"));
+        EXPECT_EQ(f[col("istat")], "2");
+        EXPECT_NEAR(std::stod(f[col("foF2")]), res[n].foF2, 0.0015);
+        EXPECT_NEAR(std::stod(f[col("hmF2")]), res[n].hmF2, 0.0015);
+        EXPECT_NEAR(std::stod(f[col("hhalf")]), res[n].HHALF, 0.0015);
+        EXPECT_NEAR(std::stod(f[col("TEC")]), res[n].TEC, 0.0015);
+        EXPECT_GT(std::stoi(f[col("n_qp")]), 0);
+    }
+    EXPECT_EQ(n, res.size());
+    fs::remove(csv);
 }
