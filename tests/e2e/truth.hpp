@@ -49,6 +49,13 @@ struct Truth {
     double lowest = 0;                       // lowest echo frequency (MHz)
     std::vector<Piece> pieces;
 
+    // Plasma frequency (MHz) at height h (km).
+    double fn(double h) const {
+        for (const Piece& p : pieces)
+            if (h <= p.hi) return std::sqrt(std::max(0.0, p.fn2(h)));
+        return 0.0;
+    }
+
     // First height (km) where the plasma frequency reaches fn (MHz), searching up from the
     // ground; NaN when the profile never reaches it. A frequency within 1e-6 of a layer's
     // peak (the single-precision table rounds the peak row) reflects at that peak. Bisection
