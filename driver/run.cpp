@@ -135,6 +135,10 @@ void CLEAR_RECORD_TABLES(Zelk& z) {
         inv.TRH(k) = 0.0f;
     }
     z.rec.AUXFN.fill(0.0f);
+    // The profile edit flags (group 56) are counted up by the record update and written with
+    // every record. A record that does not carry them would otherwise inherit those of the
+    // record before and count on from there, until the count no longer fits its field.
+    z.rec.EDITFL.fill(0);
     inv.ISTAT() = 0;
     inv.VHMIN(1) = 9999.0f;
     inv.VHMIN(2) = 9999.0f;

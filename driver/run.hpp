@@ -103,7 +103,8 @@ struct RunOutcome {
     int16_t fatal = 0;     // 22 or 23 when a conversion program failure ended the run
 };
 
-// Clears the per-record trace tables and running values before a record is read.
+// Clears the per-record trace tables and running values before a record is read, and the
+// record's profile edit flags, so that a record without them does not inherit them.
 void CLEAR_RECORD_TABLES(Zelk& z);
 
 // Runs the loop over the jobs with the settings in z.run (FMTVXO, NOCONV, PROG, HSTEP,
