@@ -8,6 +8,7 @@
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
 
+using namespace zelk;
 using namespace zelk::inversion;
 
 namespace {
@@ -43,9 +44,9 @@ void BM_SIK(benchmark::State& state) {
 }
 BENCHMARK(BM_SIK)->Arg(200)->Arg(400)->Unit(benchmark::kMicrosecond);
 
-// RECVIRT at 7.5 MHz for an F2 record with E (3 to 6 MHz), no valley, F1 (6 to 7 MHz) and
-// F2 (7 to 10 MHz), all parts (MODE 5). The valley term needs a valley with positive width;
-// it is measured separately below when the valley code is present.
+// RECVIRT at 7.5 MHz for an F2 record with E (3 to 6 MHz), a 30 km valley down to 4.8 MHz,
+// F1 (6 to 7 MHz) and F2 (7 to 10 MHz): all parts (MODE 5), and the E, valley and F1 parts
+// alone (the group path below the F2 region).
 void BM_RECVIRT(benchmark::State& state) {
     auto inv = std::make_unique<Inversion>();
     setDip60(*inv);
@@ -55,16 +56,29 @@ void BM_RECVIRT(benchmark::State& state) {
     inv->HBASE(1) = 200.0f;
     inv->A_E(1) = -80.0f; inv->A_E(2) = -10.0f; inv->A_E(3) = 5.0f;
     inv->ZME = 285.0f;
+    inv->VW = 30.0f;
+    inv->VW1 = 10.0f; inv->VW2 = 10.0f; inv->VW3 = 10.0f;
+    inv->FV = 4.8f;
+    F1<float, 5> c;
+    CONTPRFL(3, inv->FC(1), inv->FC(2), inv->A_E.data(), inv->FV, c.data());
+    for (int j = 1; j <= 3; ++j) inv->VSLOPE(j) = inv->VW1 * c(j) / -(c(1) + c(2) + c(3));
     const float af1[5] = {-60.0f, 8.0f, -3.0f, 1.0f, -0.5f};
     const float af2[5] = {-90.0f, 10.0f, -4.0f, 2.0f, -0.5f};
     for (int i = 1; i <= 5; ++i) {
         inv->A_F1(i) = af1[i - 1];
         inv->A_F2(i) = af2[i - 1];
     }
-    inv->VW = 0.0f;
     inv->IRGN = 3;
-    for (auto _ : state) benchmark::DoNotOptimize(RECVIRT(*inv, 7.5f, 5));
+    const int mode = static_cast<int>(state.range(0));
+    if (mode == 5) {
+        for (auto _ : state) benchmark::DoNotOptimize(RECVIRT(*inv, 7.5f, 5));
+    } else {
+        for (auto _ : state) {
+            float h = RECVIRT(*inv, 7.5f, 2) + RECVIRT(*inv, 7.5f, 3) + RECVIRT(*inv, 7.5f, 4);
+            benchmark::DoNotOptimize(h);
+        }
+    }
 }
-BENCHMARK(BM_RECVIRT)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RECVIRT)->Arg(5)->Arg(234)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -1,7 +1,15 @@
 // Inversion entry and trace set-up: PROFIL1 (one record through the whole inversion), SETCV
-// (the derivative table of the profile basis) and SETRCE (the trace list of the record).
+// (the derivative table of the profile basis), SETRCE (the trace list of the record) and
+// MONTHDAY (calendar date of a day of year).
+#include <cmath>
+#include <cstring>
+#include <iomanip>
+#include <ostream>
+
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
+#include "models/models.hpp"
+#include "products/products.hpp"
 
 namespace zelk::inversion {
 
@@ -21,6 +29,94 @@ constexpr float CVROWS[8][8] = {
     {122880, -372736, 433664, -241920, 65856, -7840, 294, -1},
 };
 
+// Version identifier stored with every record the inversion sees.
+constexpr char VERSION_ID[9] = "VS.04.31";
+
+// Frequency tolerance (MHz) of the trace consistency checks.
+constexpr float FTOL = 0.0001f;
+// Markers of values that are not scaled: line index, foF2 (MHz), foF1 (MHz), lowest E and F
+// frequencies (MHz), and the line index limit of the F2 trace.
+constexpr int NOLINE = 9999;
+constexpr float FOF2_UNSCALED = 100.0f;
+constexpr float FOF1_UNSCALED = 50.0f;
+constexpr float FMINE_LIMIT = 900.0f;
+constexpr int MINFE_LIMIT = 900;
+constexpr float FMINF_LIMIT = 100.0f;
+constexpr int IFOM_LIMIT = 999;
+// Scaled foE above this (MHz) is not used as the lower limit of the F trace.
+constexpr float FOE_FLOW_LIMIT = 10.0f;
+// Amplitude numbers at or above this mark an F point that is not an echo.
+constexpr int ITRCF_LIMIT = 512;
+// Virtual heights at or above this (km) mark an E line without an echo.
+constexpr float HNOECHO = 999.0f;
+// Highest frequency line of the scaled foF2 that is inverted without question.
+constexpr int IFOM_LASTLINE = 1024;
+// Fraction of a frequency step by which FOF2P is raised above foF2.
+constexpr float FOF2P_STEP = 0.1f;
+// Number of quadrature points of the virtual-height integrals.
+constexpr int16_t NGAUSS16 = 16;
+
+// Days before month m (m = 1..12) and to its end (m + 1) in a common year.
+constexpr int CUMDAYS[13] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365};
+
+void writeValues(std::ostream& os, const float* v, int first, int last) {
+    os << std::fixed << std::setprecision(3);
+    for (int k = first; k <= last; ++k) os << ' ' << std::setw(8) << v[k];
+    os << '\n';
+}
+
+// The parameter summary of PROFIL1 (IDEBUG >= 6).
+void writeSummary(std::ostream& os, const Inversion& inv) {
+    os << std::fixed << std::setprecision(4);
+    os << " ***********\n"
+       << " FOR ZELK, IN ADITION TO THE TRACE DATA\n"
+       << "     E-TRACE IN TRACEL(K,3)\n"
+       << "     F-TRACE IN ITRCF(K,2) & TRACEL(K,2)\n"
+       << " THE FOLLOWING PARAMETERS ARE REQUIRED:\n";
+    os << " TIME: IYR,IDAY,IHR,MINU=" << std::setw(6) << inv.IYR << std::setw(6) << inv.IDAY
+       << std::setw(6) << inv.IHR << std::setw(6) << inv.MINU << '\n';
+    os << " LOCATION=" << std::setw(12) << inv.LOCATION(1) << std::setw(12) << inv.LOCATION(2) << '\n';
+    os << " FH/2(MHZ), DIP(RAD)=" << std::setw(12) << inv.FH2 << std::setw(12) << inv.DIP << '\n';
+    os << " FQINCR, HGRID=" << std::setw(12) << inv.FQINCR << std::setw(12) << inv.HGRID << '\n';
+    os << " BASEHT(=RANGESTART-HGRID)=" << std::setw(12) << inv.BASEHT << '\n';
+    os << " E:    FOE, IFOE=" << std::setw(12) << inv.FOE << std::setw(6) << inv.IFOE << '\n';
+    os << "    FMINE, MINFE=" << std::setw(12) << inv.FMINE << std::setw(6) << inv.MINFE << '\n';
+    os << " F1: FOF1, IFOF1=" << std::setw(12) << inv.FOF1 << std::setw(6) << inv.IFOF1 << '\n';
+    os << " F2: FOF2,  IFOM=" << std::setw(12) << inv.FOF2 << std::setw(6) << inv.IFOM << '\n';
+    os << "    FMINF, MINFF=" << std::setw(12) << inv.FMINF << std::setw(6) << inv.MINFF << '\n';
+    os << " ***********\n";
+}
+
+// The trace listing of SETRCE (IDEBUG >= 5).
+void writeTraceList(std::ostream& os, const Inversion& inv) {
+    const float* trf = inv.TRF.data();
+    const float* trh = inv.TRH.data();
+    os << " ZELK INPUT DATA (IN 71X: SETRCE) :\n";
+    os << " MINFE=" << std::setw(6) << inv.MINFE << " IFOE=" << std::setw(6) << inv.IFOE << '\n';
+    os << " MINFF=" << std::setw(6) << inv.MINFF << " IFOF1=" << std::setw(6) << inv.IFOF1 << '\n';
+    os << " IFOM=" << std::setw(6) << inv.IFOM << '\n';
+    const int e1 = 1, e2 = inv.NFQE;
+    const int f11 = e2 + 1, f12 = e2 + inv.NFQF1;
+    const int f21 = f12 + 1, f22 = f12 + inv.NFQF;
+    if (inv.NFQE > 0) {
+        os << " E LAYER : NFQE=" << std::setw(5) << inv.NFQE << '\n';
+        writeValues(os, trh, e1, e2);
+        writeValues(os, trf, e1, e2);
+    } else {
+        os << " NO E TRACE\n";
+    }
+    if (inv.NFQF1 > 0) {
+        os << " F1 TRACE : NFQF1=" << std::setw(5) << inv.NFQF1 << '\n';
+        writeValues(os, trh, f11, f12);
+        writeValues(os, trf, f11, f12);
+    } else {
+        os << " NO F1 LAYER\n";
+    }
+    os << " F2 TRACE : NFQF=" << std::setw(5) << inv.NFQF << '\n';
+    writeValues(os, trh, f21, f22);
+    writeValues(os, trf, f21, f22);
+}
+
 }  // namespace
 
 // SETCV: fills CV(i, 1..i), i = 1..8, with the coefficients of DTST_i (highest power first);
@@ -29,6 +125,236 @@ void SETCV(Inversion& inv) {
     inv.CV.fill(0.0f);
     for (int i = 1; i <= 8; ++i)
         for (int k = 1; k <= i; ++k) inv.CV(i, k) = CVROWS[i - 1][k - 1];
+}
+
+// MONTHDAY: calendar date of the record. IYR is a 2-digit year (below 70: 20xx, 70..999:
+// 19xx) or a 4-digit year; IDAY the day of year. Returns the 4-digit year IYEAR, the month
+// IMON and the day of month IDOM, with the leap day (Gregorian rule) counted from February
+// on. A day of year beyond the year's end is taken as 31 December, one below 1 as 1 January,
+// so that the sunspot lookup always gets a month of the record's year.
+void MONTHDAY(int16_t IYR, int16_t IDAY, int16_t& IYEAR, int16_t& IMON, int16_t& IDOM) {
+    int year = IYR;
+    if (IYR < 70) {
+        year = IYR + 2000;
+    } else if (IYR < 1000) {
+        year = IYR + 1900;
+    }
+    IYEAR = static_cast<int16_t>(year);
+    const int leap = (year % 400 == 0 || (year % 4 == 0 && year % 100 != 0)) ? 1 : 0;
+    const int day = IDAY < 1 ? 1 : (IDAY > 365 + leap ? 365 + leap : IDAY);
+    for (int m = 1; m <= 12; ++m) {
+        const int before = CUMDAYS[m - 1] + (m > 2 ? leap : 0);
+        const int end = CUMDAYS[m] + (m >= 2 ? leap : 0);
+        if (day > before && day <= end) {
+            IMON = static_cast<int16_t>(m);
+            IDOM = static_cast<int16_t>(day - before);
+            return;
+        }
+    }
+}
+
+// SETRCE: builds the trace list TRF/TRH of the record (E points, then F1, then F2) and the
+// counts NFQE, NFQF1, NFQF. Reads the scaled values and their line indices, FQINCR, TRACEL,
+// ITRCF, LF1 and the model foE (FOEPRE); draws the trace list (plot code 0) when it is good.
+//   E: lines MINFE..IFOE at f = FMINE + (K - MINFE) FQINCR, when the E trace is scaled; an
+//      E point is accepted when 0 < TRACEL(K,3) < 999.
+//   F1: lines MINFF..IFOF1 from FMINF, when an F1 layer is scaled (LF1 = 1); F2: lines from
+//      the one after the F1 trace (or MINFF) to IFOM, frequencies continuing from the last F1
+//      frequency + FQINCR (or FMINF). An F point is accepted when 0 < ITRCF(K,2) < 512.
+//   A frequency above its layer's critical frequency + 0.0001 MHz, or an F frequency at or
+//   below FLOW - 0.0001 MHz (FLOW: the E critical frequency, or the model foE, lowered to
+//   FMINF - FQINCR; after an F1 trace foF1), is an inconsistent record.
+// IOK (out) = 1 when at least one point was accepted and no check failed; else 0 and
+// ISTAT = 0. Lines outside the trace tables (1..2048) carry no echo and are not read. The
+// list holds at most 1024 points: further points are dropped (their frequencies are still
+// checked) and, with IDEBUG >= 2, " TRACE LIST CUT AT 1024 POINTS" is written.
+void SETRCE(Zelk& z, int16_t& IOK) {
+    Inversion& inv = z.inv;
+    std::ostream& os = z.log.os();
+    int J = 0;
+    bool cut = false;
+    inv.NFQE = 0;
+    inv.NFQF1 = 0;
+    inv.NFQF = 0;
+    // Stores an accepted point unless the list is full.
+    auto store = [&](float f, float h, int16_t& count) {
+        if (J >= MAXTRC) {
+            cut = true;
+            return;
+        }
+        ++J;
+        inv.TRF(J) = f;
+        inv.TRH(J) = h;
+        ++count;
+    };
+    auto fail = [&]() {
+        inv.ISTAT() = 0;
+        IOK = 0;
+    };
+    auto firstLine = [](int k) { return k < 1 ? 1 : k; };
+    auto lastLine = [](int k) { return k > MAXLIN ? MAXLIN : k; };
+
+    // 1. E trace.
+    if (inv.MINFE >= 1 && inv.MINFE <= MINFE_LIMIT && inv.FMINE <= FMINE_LIMIT && inv.FOE > 0.0f &&
+        inv.FOE <= FOF2_UNSCALED && inv.MINFE <= inv.IFOE) {
+        for (int K = inv.MINFE; K <= lastLine(inv.IFOE); ++K) {
+            const float f = inv.FMINE + static_cast<float>(K - inv.MINFE) * inv.FQINCR;
+            if (f > inv.FOE + FTOL) return fail();
+            const float h = inv.TRACEL(K, 3);
+            if (h > 0.0f && h < HNOECHO) store(f, h, inv.NFQE);
+        }
+    }
+
+    // 2. Lower limit of the F trace and the start of the F2 frequencies.
+    float FLOW = (inv.FOE > 0.0f && inv.FOE <= FOE_FLOW_LIMIT) ? inv.FOE : z.mod.FOEPRE;
+    if (inv.FMINF - inv.FQINCR < FLOW) FLOW = inv.FMINF - inv.FQINCR;
+    float FBASE = inv.FMINF;
+    int KFIRST = inv.MINFF;
+
+    // 3. F1 trace.
+    if (inv.MINFF < NOLINE && inv.FMINF <= FMINF_LIMIT && inv.LF1() == 1 && inv.MINFF <= inv.IFOF1) {
+        float f = FBASE;
+        for (int K = firstLine(inv.MINFF); K <= lastLine(inv.IFOF1); ++K) {
+            f = inv.FMINF + static_cast<float>(K - inv.MINFF) * inv.FQINCR;
+            if (f <= FLOW - FTOL || f > inv.FOF1 + FTOL) return fail();
+            const int16_t amp = inv.ITRCF(K, 2);
+            if (amp > 0 && amp < ITRCF_LIMIT) store(f, inv.TRACEL(K, 2), inv.NFQF1);
+        }
+        FLOW = inv.FOF1;
+        FBASE = f + inv.FQINCR;
+        KFIRST = inv.IFOF1 + 1;
+    }
+
+    // 4. F2 trace.
+    if (inv.IFOM < IFOM_LIMIT && KFIRST < NOLINE && !(inv.FOF2 < FOF2_UNSCALED && KFIRST > inv.IFOM)) {
+        for (int K = firstLine(KFIRST); K <= lastLine(inv.IFOM); ++K) {
+            const float f = FBASE + static_cast<float>(K - KFIRST) * inv.FQINCR;
+            if (f <= FLOW - FTOL || f > inv.FOF2 + FTOL) return fail();
+            const int16_t amp = inv.ITRCF(K, 2);
+            if (amp > 0 && amp < ITRCF_LIMIT) store(f, inv.TRACEL(K, 2), inv.NFQF);
+        }
+    }
+
+    // 5. Nothing usable.
+    if (J == 0) return fail();
+
+    // 6. A good trace list.
+    IOK = 1;
+    if (cut && z.log.IDEBUG >= 2) os << " TRACE LIST CUT AT 1024 POINTS\n";
+    z.plot->EVFPLOT(z, 0);
+    if (z.log.IDEBUG >= 5) writeTraceList(os, inv);
+}
+
+// PROFIL1: the true-height inversion of one record. Reads the inputs of the Inversion area
+// (set from the record), the Models area (sunspot lookup, model foE) and IDEBUG; writes the
+// per-record results of the Inversion and Products areas, ISTAT and LF1 (in IQUALE), and in
+// the Models area the date (IYEAR, IMON, IDOM), LASTMON, ISSN and SSNDEVOUT.
+//   1. Version identifier; entry lines (IDEBUG >= 5) and parameter summary (>= 6).
+//   2. Per-record results cleared; SSNIN = ISSN.
+//   3. Date of the record; on a new month the sunspot lookup, ISSN = its value truncated.
+//   4. FH = 2 x FH/2, DIPK = DIP; FH or FQINCR not positive: " DATA ERROR" lines, no
+//      inversion and no output arrangement.
+//   5-7. SETCV; scaled foF2 beyond line 1024: ISTAT = 8 (with IDEBUG >= 2 a warning and no
+//      inversion); FOF2P, LF1, work arrays cleared, NGAUSS = 16, SETRCE, DECIDE.
+//   8. TOTOLMIR arranges the results for output.
+// A sunspot lookup without a value for the month (the no-value marker -1) leaves ISSN as it
+// was rather than handing the models a sunspot number of -1.
+void PROFIL1(Zelk& z) {
+    Inversion& inv = z.inv;
+    models::Models& mod = z.mod;
+    products::Products& prod = z.prod;
+    std::ostream& os = z.log.os();
+    const int16_t IDEBUG = z.log.IDEBUG;
+
+    // 1. Version and entry diagnostics.
+    std::memcpy(inv.VERSION, VERSION_ID, sizeof VERSION_ID);
+    if (IDEBUG >= 5) {
+        os << " ZELK STARTS HERE. IDEBUG=" << std::setw(4) << IDEBUG << '\n';
+        os << "  ZELK VERSION # = " << inv.VERSION << '\n';
+    }
+    if (IDEBUG >= 6) writeSummary(os, inv);
+
+    // 2. Per-record results.
+    for (int i = 1; i <= 3; ++i) inv.ER(i) = 0.0f;
+    for (int i = 1; i <= 4; ++i) inv.FC(i) = 0.0f;
+    inv.IROOTE = 0;
+    inv.IROOTF1 = 0;
+    inv.IROOTF2 = 0;
+    inv.KF1MODE = 0;
+    inv.KF1MODEP = 0;
+    inv.ISTAT() = 0;
+    inv.NN = 0;
+    prod.NPROW = 0;
+    prod.NPROW1 = 0;
+    prod.NSEG = 0;
+    inv.YE = 9999.0f;
+    inv.YF1 = 9999.0f;
+    inv.YF2 = 9999.0f;
+    prod.B0 = 9999.0f;
+    prod.B1 = 9999.0f;
+    prod.D1 = 9999.0f;
+    prod.ITEC = 9999.0f;
+    prod.H = 9999.0f;
+    inv.SSNIN = static_cast<float>(mod.ISSN);
+
+    // 3. Date and sunspot number (shared with the model predictions in the Models area).
+    MONTHDAY(inv.IYR, inv.IDAY, mod.IYEAR, mod.IMON, mod.IDOM);
+    if (mod.IMON != mod.LASTMON) {
+        mod.LASTMON = mod.IMON;
+        float SSN = models::SSNNONE;
+        models::SSN_NOAA(mod, os, mod.IYEAR, mod.IMON, SSN, mod.SSNDEVOUT);
+        if (SSN >= 0.0f) mod.ISSN = static_cast<int16_t>(std::trunc(SSN));
+    }
+
+    // 4. Gyrofrequency and dip of the kernels.
+    inv.DIPK = inv.DIP;
+    inv.FH = 2.0f * inv.FH2;
+    if (inv.FH <= 0.0f || inv.FQINCR <= 0.0f) {
+        os << std::fixed << std::setprecision(4);
+        os << "     DIP ANGLE(RADIANS), GYROFREQUENCY (MHZ)=" << std::setw(12) << inv.DIPK
+           << std::setw(12) << inv.FH << '\n';
+        os << "     FQINCR (MHZ)=" << std::setw(12) << inv.FQINCR << '\n';
+        os << "      DATA ERROR: INVERSION IS IMPOSSIBLE!\n";
+    } else {
+        // 5. Derivative table of the basis.
+        SETCV(inv);
+        // 6. Scaled foF2 beyond the last frequency line.
+        bool invert = true;
+        if (inv.FOF2 < FOF2_UNSCALED && inv.IFOM > IFOM_LASTLINE) {
+            inv.ISTAT() = 8;
+            if (IDEBUG >= 2) {
+                os << "   SCALED FOF2 > MAXIMUM FREQUENCY LINE!\n";
+                invert = false;
+            }
+        }
+        // 7. The inversion.
+        if (invert) {
+            if (inv.FOF2P <= inv.FOF2) inv.FOF2P = inv.FOF2 + inv.FQINCR * FOF2P_STEP;
+            inv.LF1() = inv.FOF1 <= FOF1_UNSCALED ? 1 : 0;
+            inv.TRF.fill(0.0f);
+            inv.TRH.fill(0.0f);
+            inv.FQ.fill(0.0f);
+            inv.HV.fill(0.0f);
+            inv.F2K.fill(0.0f);
+            inv.DF2K.fill(0.0f);
+            inv.A.fill(0.0f);
+            inv.A_E.fill(0.0f);
+            inv.A_F1.fill(0.0f);
+            inv.A_F2.fill(0.0f);
+            inv.ZME = 0.0f;
+            inv.ZMF1 = 0.0f;
+            inv.ZMF2 = 0.0f;
+            inv.NGAUSS = NGAUSS16;
+            int16_t IOK = 1;
+            SETRCE(z, IOK);
+            DECIDE(z, IOK);
+        }
+        // 8. Results arranged for output.
+        products::TOTOLMIR(z);
+    }
+
+    // 9. Exit line.
+    if (IDEBUG >= 5) os << " ZELK ENDS HERE.\n";
 }
 
 }  // namespace zelk::inversion

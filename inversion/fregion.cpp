@@ -141,6 +141,17 @@ int solve(Zelk& z, float& ERR, bool FEWONLY) {
     return std::max<int>(inv.NN, 4);
 }
 
+// Group paths of the layers below the current region at the fit frequencies: E layer and
+// valley, and for the F2 region the F1 layer (nothing when there is none). The F1 path is
+// needed in gap mode as in the normal solution: without it an F2 layer above a solved F1
+// layer would have to explain the F1 layer's thickness itself, while the synthetic points
+// (RECVIRT) include it.
+void lower_paths(Zelk& z) {
+    FNDDHE(z);
+    FNDDHV(z.inv);
+    if (z.inv.IRGN == 3) FNDDHF1(z);
+}
+
 // Gap mode: solves the current region (IRGN 2 or 3) order by order. Order 1 is fitted to the
 // observed points; after each accepted order the gap between the region's lower limit and
 // the first observed frequency FQ(1) is filled with synthetic points one frequency step
@@ -167,8 +178,7 @@ void gap_mode(Zelk& z, float& ERR) {
     float err = 0.0f;
 
     inv.NN = 1;
-    FNDDHE(z);
-    FNDDHV(inv);
+    lower_paths(z);
     inv.FC(iend) = fcend;
     DENSTY(z, err);
     while (inv.IROOT == 0) {
@@ -193,8 +203,7 @@ void gap_mode(Zelk& z, float& ERR) {
         if (inv.NN >= NN_MAX) break;
 
         inv.NN = static_cast<int16_t>(inv.NN + 1);
-        FNDDHE(z);
-        FNDDHV(inv);
+        lower_paths(z);
         inv.FC(iend) = fcend;
         DENSTY(z, err);
     }

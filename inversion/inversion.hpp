@@ -139,6 +139,8 @@ struct RegionProfile {
 void PROFIL1(Zelk& z);
 void SETCV(Inversion& inv);
 void SETRCE(Zelk& z, int16_t& IOK);
+// Calendar date of day of year IDAY in year IYR (2 or 4 digits): 4-digit year, month, day.
+void MONTHDAY(int16_t IYR, int16_t IDAY, int16_t& IYEAR, int16_t& IMON, int16_t& IDOM);
 
 // ---- Kernels and virtual height -------------------------------------------------------------
 float GOSUB(const Inversion& inv, float W, float F, float FN2, float FH);

@@ -124,7 +124,8 @@ void CDO(Inversion& inv) {
 
 // SIK: kernels G(i,K), i = 1..NN, K = 1..NFQ, of the current region over [FSTART, FQ(K)].
 // Reads FSTART, FEND (0 < FSTART < FEND), NN (1..8), NFQ, FQ, F2K, DF2K (from CDO), FH, the
-// dip constants and CV; writes G. A frequency at or below FSTART gets zero kernels.
+// dip constants and CV; writes G. A frequency at or below FSTART gets zero kernels; a
+// frequency above FEND has no reflection in the region and must not be given (use SIKP).
 // With L = ln(FSTART/FEND) and the node substitution ZJ = F2K - DF2K t_j^2:
 //     G(i,K) = sum_j MU_j DF2K (0.5/(ZJ L)) w_j DTST_i(u_j)/sqrt(u_j),
 //     MU_j = GOSUB(t_j, FQ(K), ZJ), u_j = ln(sqrt(ZJ)/FEND)/L.
@@ -263,6 +264,8 @@ float VIRTUAL(const Inversion& inv, int K) {
 // ZME and the valley (VW, FV, VW1..VW3, VSLOPE). MODE selects the parts that are summed:
 // 1 the current region, 2 the E part, 3 the valley, 4 the F1 part, any other value all.
 //   current region: the kernels of region IRGN over [FC(IRGN), F] with its coefficients;
+//           a frequency above the region's top frequency passes through the whole region
+//           and gets its group path up to the top (the kernels of SIK are not defined there);
 //   E part: HBASE(1) for IRGN 1; for IRGN 2 or 3 HBASE(1) plus the group path through the E
 //           layer (SIKP up to FC(2)), never below ZME;
 //   valley: for IRGN 2 or 3 with VW > 0, the valley's group path (FNDDHV for this frequency);
@@ -298,9 +301,15 @@ float RECVIRT(Inversion& inv, float F, int MODE) {
         for (int i = 1; i <= nn; ++i)
             inv.A(i) = irgn == 1 ? inv.A_E(i) : (irgn == 2 ? inv.A_F1(i) : inv.A_F2(i));
         inv.NN = static_cast<int16_t>(nn);
-        CDO(inv);
-        SIK(inv);
-        for (int i = 1; i <= nn; ++i) HCUR += inv.G(i, 1) * inv.A(i);
+        if (F > inv.FEND) {
+            // The wave passes through the whole region: its group path up to the top.
+            SIKP(inv, inv.FEND);
+            for (int i = 1; i <= nn; ++i) HCUR += inv.GP(i, 1) * inv.A(i);
+        } else {
+            CDO(inv);
+            SIK(inv);
+            for (int i = 1; i <= nn; ++i) HCUR += inv.G(i, 1) * inv.A(i);
+        }
     }
     if (all || MODE == 2) {
         if (irgn == 1) {

@@ -21,13 +21,7 @@ namespace zelk::inversion {
 
 // ===== entry, kernels, representation, data selection =====
 
-void PROFIL1(Zelk&) { pending("PROFIL1"); }
-void SETRCE(Zelk&, int16_t&) { pending("SETRCE"); }
-
 // ===== solver, sequencing, E region, valley =====
-
-void SETUP(Zelk&) { pending("SETUP"); }
-void MAHAGULY(Zelk&) { pending("MAHAGULY"); }
 
 // ===== F1 and F2 regions =====
 
@@ -43,15 +37,8 @@ namespace zelk::products {
 
 // ===== result arrangement =====
 
-
 // ===== products =====
 
-void NHTABLE(Zelk&, int) { pending("NHTABLE"); }
-void TABLYR(float, float, float, float, const float*, int16_t&, F1<float, MAXROW>&,
-            F1<float, MAXROW>&) { pending("TABLYR"); }
-void TABVAL(float, float, float, float, float, float, const float*, int16_t&,
-            F1<float, MAXROW>&, F1<float, MAXROW>&) { pending("TABVAL"); }
-void CALTEC(Zelk&) { pending("CALTEC"); }
 
 }  // namespace zelk::products
 
@@ -59,6 +46,5 @@ namespace zelk::models {
 
 // ===== bottomside shape parameters =====
 
-void CALB0B1D1(Zelk&) { pending("CALB0B1D1"); }
 
 }  // namespace zelk::models

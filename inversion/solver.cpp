@@ -8,6 +8,7 @@
 
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
+#include "models/models.hpp"
 
 namespace zelk::inversion {
 
@@ -15,6 +16,12 @@ namespace {
 
 // Nearest multiple of 0.001, halves away from zero, in single precision.
 float round3(float x) { return std::round(x * 1000.0f) / 1000.0f; }
+
+// Frequency of the line that holds f: the line index is the integer part of
+// (f + 0.0005)/FQINCR (truncation), and the line's frequency that index times FQINCR.
+float line_frequency(float f, float FQINCR) {
+    return static_cast<float>(static_cast<int32_t>((f + 0.0005f) / FQINCR)) * FQINCR;
+}
 
 // Widest bracket search: the bracket is one frequency step wide and is at least halved by
 // every trial, so a handful of trials end it; the cap only guards against a stalled search.
@@ -38,6 +45,145 @@ int sign_changes(const int* s, int n) {
 }
 
 }  // namespace
+
+// SETUP: prepares the region IRGN for the solver: its start and end plasma frequencies
+// FSTART and FEND, the number of terms NN and the fit data FQ/HV (NFQ points) copied from
+// the trace list.
+//  * IRGN = 1 (E): FSTART = 0.2 MHz, NN = 3. Runs PREDICT when the sunspot number changed
+//    since the entry (ISSN != SSNIN) or no model foE is known yet (FOEPRE > 99). Without E
+//    points FEND comes from the model foE (IEFLAG = 2) or the scaled foE (IEFLAG = 3) and is
+//    pulled below the lowest F frequency when that lies at or below the model foE; with E
+//    points (IEFLAG = 1) FEND is the line of the scaled foE plus 0.2 step. FC(1), FC(2) set.
+//  * IRGN = 2 (F1): FSTART = FC(2), FEND = line of foF1, NN = 5, FC(3) = FEND. When the F1
+//    trace ends in missing heights, or the F2 trace starts with them, the F1/F2 junction is
+//    repaired: the F1 top moves to the last valid F1 point (or midway to the first valid F2
+//    point when the heights rise across the junction) and NFQF1/NFQF are re-divided.
+//  * IRGN = 3 (F2): FSTART = FC(3) (= FC(2) without F1), FEND = line of foF2, NN = 5,
+//    FC(4) = FEND; with KF1MODE = 2 the F2 data follow the E points directly.
+// Reads the trace list and the scaled values of the Inversion area and FOEPRE; writes
+// FSTART, FEND, NN, NFQ, FQ, HV, FC, IEFLAG (E), NFQF1 and NFQF (F1 junction).
+// Any other IRGN: ISTAT = 0 and two messages, nothing else.
+void SETUP(Zelk& z) {
+    Inversion& inv = z.inv;
+    const float FINC = 0.1f * inv.FQINCR;
+    switch (inv.IRGN) {
+        case 1: {
+            inv.FSTART = 0.2f;
+            inv.NFQ = inv.NFQE;
+            inv.NN = 3;
+            models::Models& mod = z.mod;
+            if (static_cast<float>(mod.ISSN) != inv.SSNIN || mod.FOEPRE > 99.0f)
+                models::PREDICT(mod, z.log, inv.LOCATION(1), inv.LOCATION(2), inv.IYR, inv.IDAY,
+                                inv.IHR, inv.MINU, inv.ISEC);
+            const float FOEPRE = mod.FOEPRE;
+            inv.IEFLAG = 1;
+            if (inv.NFQE == 0) {
+                if (inv.FOE <= 0.0f || inv.FOE > 50.0f) {
+                    inv.FEND = FOEPRE;
+                    inv.IEFLAG = 2;
+                } else {
+                    inv.FEND = inv.FOE;
+                    inv.IEFLAG = 3;
+                }
+                // An F trace that starts at or below the model foE leaves no room for a
+                // thicker E layer: end the E region just above the line below it.
+                if (inv.FMINF <= FOEPRE)
+                    inv.FEND = inv.FMINF > 0.3f ? inv.FMINF - inv.FQINCR + 2.0f * FINC : 0.0f;
+            } else {
+                if (inv.FOE <= 0.3f || inv.FOE >= 99.0f)
+                    inv.FEND = FOEPRE;
+                else
+                    inv.FEND = line_frequency(inv.FOE, inv.FQINCR) + 2.0f * FINC;
+            }
+            for (int K = 1; K <= inv.NFQE; ++K) {
+                inv.FQ(K) = inv.TRF(K);
+                inv.HV(K) = inv.TRH(K);
+            }
+            inv.FC(1) = inv.FSTART;
+            inv.FC(2) = inv.FEND;
+            break;
+        }
+        case 2: {
+            inv.NFQ = inv.NFQF1;
+            inv.FSTART = inv.FC(2);
+            if (inv.NFQF1 == 0) {
+                inv.FEND = inv.FC(2);
+                inv.NN = 5;
+                inv.FC(3) = inv.FC(2);
+                break;
+            }
+            inv.FEND = line_frequency(inv.FOF1, inv.FQINCR);
+            const auto valid = [&](int J) { return inv.TRH(J) != 0.0f && inv.TRH(J) != inv.HMISS; };
+            const int first1 = inv.NFQE + 1, last1 = inv.NFQE + inv.NFQF1;
+            const int first2 = last1 + 1, last2 = last1 + inv.NFQF;
+            bool skipped = false, found1 = false, found2 = false;
+            float F1V = 0.0f, H1V = 0.0f, F2V = 0.0f, H2V = 0.0f;
+            for (int J = last1; J >= first1; --J) {
+                if (valid(J)) {
+                    F1V = inv.TRF(J);
+                    H1V = inv.TRH(J);
+                    found1 = true;
+                    break;
+                }
+                skipped = true;
+            }
+            if (found1) {
+                for (int J = first2; J <= last2; ++J) {
+                    if (valid(J)) {
+                        F2V = inv.TRF(J);
+                        H2V = inv.TRH(J);
+                        found2 = true;
+                        break;
+                    }
+                    skipped = true;
+                }
+            }
+            if (skipped && found2) {
+                const float F1TOP = H1V <= H2V ? line_frequency(0.5f * (F1V + F2V), inv.FQINCR) : F1V;
+                inv.FEND = F1TOP;
+                // Frequencies of the trace list and F1TOP come from different sums of line
+                // steps; a tolerance far below the step keeps a point on the F1TOP line in F1.
+                int16_t n1 = 0;
+                for (int J = first1; J <= last2; ++J)
+                    if (!(inv.TRF(J) > F1TOP + 0.0001f)) ++n1;
+                inv.NFQF = static_cast<int16_t>(inv.NFQF1 + inv.NFQF - n1);
+                inv.NFQF1 = n1;
+            }
+            inv.NFQ = inv.NFQF1;
+            for (int K = 1; K <= inv.NFQF1; ++K) {
+                inv.FQ(K) = inv.TRF(inv.NFQE + K);
+                inv.HV(K) = inv.TRH(inv.NFQE + K);
+            }
+            // A missing height at the F1 top is replaced by the first valid F2 height; with
+            // no valid F2 point it stays missing and the data selection drops it.
+            if (found2 && inv.NFQ > 0 && (inv.HV(inv.NFQ) == 0.0f || inv.HV(inv.NFQ) == inv.HMISS))
+                inv.HV(inv.NFQ) = H2V;
+            inv.NN = 5;
+            inv.FC(3) = inv.FEND;
+            break;
+        }
+        case 3: {
+            if (inv.LF1() == 0) inv.FC(3) = inv.FC(2);
+            inv.FSTART = inv.FC(3);
+            inv.NFQ = inv.NFQF;
+            if (inv.NFQF == 0) break;
+            inv.FEND = line_frequency(inv.FOF2, inv.FQINCR);
+            const int offset = inv.KF1MODE == 2 ? inv.NFQE : inv.NFQE + inv.NFQF1;
+            for (int K = 1; K <= inv.NFQF; ++K) {
+                inv.FQ(K) = inv.TRF(offset + K);
+                inv.HV(K) = inv.TRH(offset + K);
+            }
+            inv.NN = 5;
+            inv.FC(4) = inv.FEND;
+            break;
+        }
+        default:
+            inv.ISTAT() = 0;
+            z.log.os() << " ILLEGAL VALUE OF IRGN=" << inv.IRGN << '\n'
+                       << " DATA ERROR: NO PROFILE INVERTED!\n";
+            break;
+    }
+}
 
 // DENSTY: solves the region prepared by SETUP. Searches the end frequency FEND inside a
 // bracket one frequency step wide above the scaled critical frequency (F2: [FC(4),

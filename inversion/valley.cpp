@@ -7,10 +7,26 @@
 
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
+#include "models/models.hpp"
 
 namespace zelk::inversion {
 
 namespace {
+
+// Nearest multiple of 0.001, halves away from zero, in single precision.
+float round3(float x) { return std::round(x * 1000.0f) / 1000.0f; }
+
+// Width law of the valley: W0 = VLAW0 - VLAWSCALE ln(...) of the zenith angle (km), and the
+// depth law rho = (FV/foE)^2 = 0.49 + 0.46 tanh((VLAW0 - W)/(2 VLAWSCALE)), at most 1.
+static constexpr float VLAW0 = 59.45f;
+static constexpr float VLAWSCALE = 14.63f;
+// The valley may fill at most this share of the gap between the E peak and the lowest
+// F virtual height.
+static constexpr float VWCAP = 0.7f;
+// Lowest plasma frequency of the valley bottom (MHz).
+static constexpr float FVMIN = 0.2f;
+// Pi as the width law's degree-to-radian conversion has it (six digits).
+static constexpr float PI_LAW = 3.14159f;
 
 // 16-point Gauss-Legendre rule on [0,1]: nodes (1 + x_j)/2 and weights W_j/2 of the
 // standard rule on [-1,1], for the rising side of the valley.
@@ -36,6 +52,87 @@ static constexpr float PGRAM[5][5] = {
     {-1.0f / 30.0f, -13.0f / 210.0f, -19.0f / 210.0f, 7.0f / 90.0f, 31.0f / 126.0f}};
 
 }  // namespace
+
+// MAHAGULY: the E-F valley of the record, after the E layer.
+//  * hmin, the lowest virtual height of the F1 data (when there are F1 points) and of the
+//    F2 data (when there are fewer than four F1 points), after SETUP and DATAEFFE; it fills
+//    the record's h'F when that is missing (0 or 9999).
+//  * Width: W0 = 59.45 - 14.63 L(chi) km from the solar zenith angle chi (SOCO at the local
+//    time of the station), capped at 0.7 (hmin - ZME); VW = 0 when not positive.
+//  * Depth: FV = sqrt(rho) foE, at least 0.2 MHz, rho from the depth law; VD = foE - FV.
+//  * Sides: VW1 = VW2 = VW/3 (falling side and flat bottom), VW3 the rest (rising side);
+//    the falling side is the top of the E layer between FV and foE stretched to VW1
+//    (VSLOPE).
+// Writes VW, VD, FV, VW1..VW3, VSLOPE, ZENANG, HBASE(2) = HBASE(3) = ZME + VW, KF1MODE =
+// KF1MODEP = 0, HPF, and through SETUP the F set-up (FC(3), FC(4), NFQF1/NFQF, FQ/HV, IRGN).
+// FSTART and FEND are restored.
+void MAHAGULY(Zelk& z) {
+    Inversion& inv = z.inv;
+    inv.VW = inv.VD = 0.0f;
+    inv.VW1 = inv.VW2 = inv.VW3 = 0.0f;
+    inv.VSLOPE.fill(0.0f);
+    inv.HBASE(2) = inv.HBASE(3) = inv.ZME;
+    inv.KF1MODE = inv.KF1MODEP = 0;
+    const float FSKEEP = inv.FSTART, FEKEEP = inv.FEND;
+
+    float hmin = 9999.0f;
+    const auto lowest = [&]() {
+        for (int K = 1; K <= inv.NFQ; ++K) hmin = std::fmin(hmin, inv.HV(K));
+    };
+    if (inv.NFQF1 > 0) {
+        inv.IRGN = 2;
+        SETUP(z);
+        DATAEFFE(z);
+        lowest();
+    }
+    if (inv.NFQF1 < 4) {
+        inv.IRGN = 3;
+        SETUP(z);
+        DATAEFFE(z);
+        lowest();
+    }
+    if (inv.HPF == 0.0f || inv.HPF >= 9999.0f) inv.HPF = hmin;
+
+    // Local time at the station (hours), brought into [0, 24).
+    float LT = static_cast<float>(inv.IHR) + static_cast<float>(inv.MINU) / 60.0f +
+               static_cast<float>(inv.ISEC) / 3600.0f + inv.LOCATION(2) / 15.0f;
+    if (LT < 0.0f) LT += 24.0f;
+    if (LT >= 24.0f) LT -= 24.0f;
+    float decl = 0.0f, chi = 0.0f, sunrise = 0.0f, sunset = 0.0f;
+    models::SOCO(inv.IDAY, LT, inv.LOCATION(1), inv.LOCATION(2), decl, chi, sunrise, sunset);
+    inv.ZENANG = LT < 12.0f ? -chi : chi;
+
+    // L = ln(1 + 40c) by day, -ln(1 - 40c) when the sun is low or down: one smooth law.
+    const float c = std::cos(chi * PI_LAW / 180.0f) + 0.05f;
+    const float L = std::log((c + 0.05f + std::fabs(c)) / (0.05f - c + std::fabs(c)));
+    const float W0 = VLAW0 - VLAWSCALE * L;
+    const float Wcap = VWCAP * (hmin - inv.ZME);
+    inv.VW = W0 > Wcap ? round3(Wcap) : round3(W0);
+
+    if (!(inv.VW > 0.0f)) {
+        inv.VW = 0.0f;
+        inv.VD = 0.0f;
+        inv.FV = inv.FC(2);
+    } else {
+        const float e = std::exp((VLAW0 - inv.VW) / VLAWSCALE);
+        const float rho = std::fmin(1.0f, 0.49f + 0.46f * (e - 1.0f) / (e + 1.0f));
+        inv.FV = std::fmax(FVMIN, std::sqrt(rho) * inv.FC(2));
+        inv.VD = round3(inv.FC(2) - inv.FV);
+        inv.VW1 = inv.VW / 3.0f;
+        inv.VW2 = inv.VW1;
+        inv.VW3 = inv.VW - inv.VW1 - inv.VW2;
+        // The top of the E layer between FV and foE, scaled to the thickness VW1.
+        if (inv.FV < inv.FC(2)) {
+            CONTPRFL(3, inv.FC(1), inv.FC(2), inv.A_E.data(), inv.FV, inv.A.data());
+            const float S = -(inv.A(1) + inv.A(2) + inv.A(3));
+            if (S != 0.0f)
+                for (int j = 1; j <= 3; ++j) inv.VSLOPE(j) = inv.VW1 * inv.A(j) / S;
+        }
+    }
+    inv.FSTART = FSKEEP;
+    inv.FEND = FEKEEP;
+    inv.HBASE(2) = inv.HBASE(3) = inv.ZME + inv.VW;
+}
 
 // FNDDHV: group path of the valley, DHV(K), at each fit frequency FQ(K), K = 1..NFQ, as the
 // sum of three parts, each at least its own width and skipped when the width is 0:

@@ -4,6 +4,7 @@
 // decides which result groups are filled.
 #include "iondata/update.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -22,6 +23,10 @@ static constexpr int STAMP_PREFIXED = 77;
 // Characters of the old stamp kept behind the prefix, and the prefix length.
 static constexpr int STAMP_KEPT = 58;
 static constexpr int STAMP_PREFIX = 19;
+// Largest profile edit count: the flags are single digits.
+static constexpr int32_t EDIT_COUNT_MAX = 9;
+// Earth radius closing the quasi-parabolic segment group (km).
+static constexpr double EARTH_RADIUS = 6370.0;
 
 // Writes VALUE right-aligned with leading zeros into TSTAMP(POS..POS+WIDTH-1); a value that
 // is negative or too wide for its field is written as asterisks, as a formatted write would.
@@ -155,8 +160,7 @@ void update_descriptions(Zelk& z) {
     }
 
     // Auroral E: laid out like the E description (start 0.2 MHz, critical frequency, peak
-    // height, residual, three coefficients). Its tabulation in groups 58 and 59 ends at the
-    // first zero plasma frequency: the storage is cleared before the layer is tabulated.
+    // height, residual, three coefficients); groups 58 to 60 hold its tabulation.
     if (inv.EAFIT(7) != 0.0f) {
         rec.IDX(57) = 7;
         rec.VALDSC(1) = 0.2f;
@@ -164,15 +168,29 @@ void update_descriptions(Zelk& z) {
         rec.VALDSC(3) = inv.EAFIT(5);
         rec.VALDSC(4) = inv.EAFIT(6);
         for (int j = 1; j <= 3; ++j) rec.VALDSC(4 + j) = inv.EAFIT(j);
-        int rows = 0;
-        while (rows < 999 && rec.AUXFN(rows + 1) > 0.0f) ++rows;
-        rec.IDX(58) = rec.IDX(59) = rec.IDX(60) = rows;
+        rec.IDX(58) = rec.IDX(59) = rec.IDX(60) = inv.NEAROW;
     } else {
         for (int g = 57; g <= 60; ++g) rec.IDX(g) = 0;
     }
 
-    // Quasi-parabolic segments: filled once the segment tables are part of the products.
-    rec.IDX(40) = 0;
+    // Quasi-parabolic segments: six values per segment, then the Earth radius.
+    const products::Products& prod = z.prod;
+    const int nseg = std::min<int>(prod.NSEG, products::MAXSEG);
+    if (nseg > 0) {
+        int k = 0;
+        for (int i = 1; i <= nseg; ++i) {
+            rec.QPSEGS(++k) = i == 1 ? prod.R0 : prod.RTOP(i - 1);
+            rec.QPSEGS(++k) = prod.RTOP(i);
+            rec.QPSEGS(++k) = prod.QA(i);
+            rec.QPSEGS(++k) = prod.QB(i);
+            rec.QPSEGS(++k) = prod.QC(i);
+            rec.QPSEGS(++k) = static_cast<double>(prod.QERR(i));
+        }
+        rec.QPSEGS(++k) = EARTH_RADIUS;
+        rec.IDX(40) = k;
+    } else {
+        rec.IDX(40) = 0;
+    }
 }
 
 // Step 15: the version mark "ZK n.nn" in the system description.
@@ -258,6 +276,10 @@ void UPDATE_RECORD(Zelk& z) {
     update_characteristics(z);
     update_descriptions(z);
 
+    // A record without profile edit flags of its own starts from none: the array still holds
+    // those of an earlier record, whose edit count would otherwise grow from record to
+    // record.
+    if (rec.IDX(56) == 0) rec.EDITFL.fill(0);
     // Old layouts kept the profile edit flags in entries 50 to 54 of the characteristics'
     // edit flags.
     if (rec.IDX(80) < 2) {
@@ -266,7 +288,9 @@ void UPDATE_RECORD(Zelk& z) {
             rec.EDITCH(49 + i) = 0;
         }
     }
-    rec.EDITFL(4) += 1;
+    // The edit count is one digit in the file: it stops at 9 (a wider value could not be
+    // read back).
+    if (rec.EDITFL(4) < EDIT_COUNT_MAX) rec.EDITFL(4) += 1;
     rec.IDX(56) = 120;
 
     if (istat == ISTAT_OK) {

@@ -54,10 +54,30 @@ void SEGFIT(const Products& P, int K0, double Y0, double S0, int J, double& QA, 
     QC = (QA * x0 - S0) * x0 + Y0;
 }
 
+// True when the largest relative error over the points from I to K0, rounded to 3 significant
+// digits, is within ERRMAX (compared in the precision of ERRMAX, single, so that 0.01 allows an
+// error of 0.01). The scan starts at the newest point I and gives up as soon as one point is
+// off by more than 1.01 ERRMAX: rounding to 3 digits moves a value by less than 0.5 %, so
+// such a point decides the outcome and the result is that of the full scan.
+bool ERRWITHIN(const Products& P, int I, int K0, double QA, double QB, double QC,
+               float ERRMAX) {
+    const double cut = 1.01 * static_cast<double>(ERRMAX);
+    const int DIR = I < K0 ? 1 : -1;
+    double e = 0.0;
+    for (int j = I; j != K0 + DIR; j += DIR) {
+        const double x = P.XQ(j);
+        const double y = (QA * x + QB) * x + QC;
+        const double ej = std::fabs(P.YQ(j) - y) / P.YQ(j);
+        if (!(ej <= cut)) return false;
+        e = std::max(e, ej);
+    }
+    TRNKV(3, e);
+    return static_cast<float>(e) <= ERRMAX;
+}
+
 // The checks that let a segment end at point i: the fitted slope keeps the sign of a layer
 // flank (not positive going down from a peak, not negative going up), the parabola's vertex does
 // not fall strictly inside the segment, and its largest relative error is within ERRMAX.
-// The error is compared in the precision of ERRMAX (single), so 0.01 allows an error of 0.01.
 bool SEGOK(const Products& P, int K0, double S0, int i, double QA, double QB, double QC,
            float ERRMAX) {
     const double x0 = P.XQ(K0), xi = P.XQ(i);
@@ -67,8 +87,7 @@ bool SEGOK(const Products& P, int K0, double S0, int i, double QA, double QB, do
         const double xv = -QB / (2.0 * QA);
         if (xv > std::min(x0, xi) && xv < std::max(x0, xi)) return false;
     }
-    const double e = SEGERR(P, std::min(i, K0), std::max(i, K0), QA, QB, QC);
-    return static_cast<float>(e) <= ERRMAX;
+    return ERRWITHIN(P, i, K0, QA, QB, QC, ERRMAX);
 }
 
 // One segment grown from the fixed end K0 (value Y0, slope S0) towards the limit KLIM, point by
@@ -95,9 +114,7 @@ int GROW(Products& P, int LEV, int K0, double Y0, double S0, int KLIM, float ERR
         P.WC(LEV, i) = QC;
         P.WOK(LEV, i) = 0;
         if (!(P.YQ(i) < Y0)) {
-            if (i == KLIM &&
-                static_cast<float>(SEGERR(P, std::min(i, K0), std::max(i, K0), QA, QB, QC)) <=
-                    ERRMAX) {
+            if (i == KLIM && ERRWITHIN(P, i, K0, QA, QB, QC, ERRMAX)) {
                 P.WOK(LEV, i) = 1;
                 reach = i;
             }

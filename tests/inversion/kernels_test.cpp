@@ -313,6 +313,9 @@ TEST(Recvirt, PartsOfTheSolvedProfile) {
     EXPECT_NEAR(RECVIRT(inv, 8.0f, 5), ref, 0.05);
     EXPECT_NEAR(RECVIRT(inv, 8.0f, 1) + RECVIRT(inv, 8.0f, 2), ref, 0.05);
     EXPECT_EQ(RECVIRT(inv, 8.0f, 4), 0.0f);  // no F1 layer
+    // Above the F2 peak the wave passes through the whole region.
+    const double through = virtualHeightRef({kSegE, f2}, 9.5, 1.2, 60.0 * PI / 180.0);
+    EXPECT_NEAR(RECVIRT(inv, 9.5f, 5), through, 0.05);
     // Below foE the E part is cut at the reflection height, never below the E peak.
     EXPECT_EQ(RECVIRT(inv, 3.2f, 2), 285.0f);
 }
@@ -351,4 +354,52 @@ TEST(Recvirt, LeavesTheSolverStateAsItFoundIt) {
         EXPECT_EQ(inv.G(i, 1), before.G(i, 1));
     }
     for (int i = 1; i <= 5; ++i) EXPECT_EQ(inv.GP(i, 1), before.GP(i, 1));
+}
+
+// The valley part of RECVIRT is the valley group path the F stages subtract (FNDDHV) for the
+// same frequency, and the parts of MODE 1 to 4 add up to the whole (MODE 5).
+TEST(Recvirt, ValleyPartAndTheSumOfTheParts) {
+    Inversion inv;
+    setDip(inv, 60.0);
+    SETCV(inv);
+    inv.FH = 1.2f;
+    inv.FC(1) = 3.0f; inv.FC(2) = 6.0f; inv.FC(3) = 7.5f; inv.FC(4) = 10.0f;
+    inv.HBASE(1) = 200.0f;
+    inv.A_E(1) = -80.0f; inv.A_E(2) = -10.0f; inv.A_E(3) = 5.0f;
+    inv.ZME = 285.0f;
+    // A valley 30 km wide down to 0.8 foE, its falling side the top of the E layer.
+    inv.VW = 30.0f;
+    inv.VW1 = 10.0f; inv.VW2 = 10.0f; inv.VW3 = 10.0f;
+    inv.FV = 4.8f;
+    F1<float, 5> c;
+    CONTPRFL(3, inv.FC(1), inv.FC(2), inv.A_E.data(), inv.FV, c.data());
+    for (int j = 1; j <= 3; ++j) inv.VSLOPE(j) = inv.VW1 * c(j) / -(c(1) + c(2) + c(3));
+    for (int i = 1; i <= 5; ++i) {
+        inv.A_F1(i) = i == 1 ? -40.0f : 2.0f;
+        inv.A_F2(i) = i == 1 ? -90.0f : -1.0f;
+    }
+    inv.IRGN = 3;
+
+    // FNDDHV over a set of fit frequencies, as the F stages call it.
+    inv.NFQ = 3;
+    inv.FQ(1) = 6.5f; inv.FQ(2) = 8.0f; inv.FQ(3) = 9.5f;
+    FNDDHV(inv);
+    const float dhv2 = inv.DHV(2);
+    inv.DHV(1) = -1.0f;
+    const float valley = RECVIRT(inv, 8.0f, 3);
+    EXPECT_EQ(valley, dhv2);
+    EXPECT_EQ(inv.DHV(1), -1.0f);  // restored
+    EXPECT_EQ(inv.FQ(1), 6.5f);
+    EXPECT_EQ(inv.NFQ, 3);
+    // Between the valley width times the group index at the bottom and at the top.
+    EXPECT_GT(valley, 30.0f * GOSUB(inv, 1.0f, 8.0f, 4.8f * 4.8f, 1.2f));
+    EXPECT_LT(valley, 30.0f * GOSUB(inv, 1.0f, 8.0f, 36.0f, 1.2f));
+
+    const float whole = RECVIRT(inv, 8.0f, 5);
+    float parts = 0.0f;
+    for (int mode = 1; mode <= 4; ++mode) parts += RECVIRT(inv, 8.0f, mode);
+    EXPECT_NEAR(whole, parts, 1e-3);
+    EXPECT_EQ(RECVIRT(inv, 8.0f, 0), whole);
+    // The E part of an F frequency is the E base height plus the E group path.
+    EXPECT_NEAR(RECVIRT(inv, 8.0f, 2), virtualHeightRef({kSegE}, 8.0, 1.2, 60.0 * PI / 180.0), 0.05);
 }

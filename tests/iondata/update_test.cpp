@@ -154,6 +154,29 @@ TEST(UpdateRecord, InvertedRecordCarriesItsResults) {
     EXPECT_EQ(rec.IDX(80), 5);
 }
 
+// The edit count counts the updates of one record: an input without profile edit flags
+// starts from 0 (the array still holds the previous record's flags, which used to grow to
+// 10 after ten records and be written as an asterisk that no reader accepts), and the
+// single digit stops at 9.
+TEST(UpdateRecord, EditCountDoesNotGrowFromRecordToRecord) {
+    auto z = inverted_record();
+    z->rec.IDX(80) = 5;
+    for (int record = 1; record <= 12; ++record) {
+        z->rec.IDX(56) = 0;   // read over by the next record, which has no group 56
+        z->rec.IDX(80) = 5;
+        UPDATE_RECORD(*z);
+        EXPECT_EQ(z->rec.EDITFL(4), 1) << "record " << record;
+    }
+    auto e = inverted_record();   // an input edited nine times already
+    e->rec.IDX(80) = 5;
+    e->rec.IDX(56) = 120;
+    e->rec.EDITFL(4) = 9;
+    e->rec.EDITFL(7) = 3;
+    UPDATE_RECORD(*e);
+    EXPECT_EQ(e->rec.EDITFL(4), 9);
+    EXPECT_EQ(e->rec.EDITFL(7), 3);
+}
+
 TEST(UpdateRecord, FailedInversionLeavesOutTheProfileGroups) {
     auto z = inverted_record();
     z->inv.IQUALE(2) = 12;   // too few F2 points
@@ -221,7 +244,7 @@ TEST(UpdateRecord, AuroralEDescriptionAndItsTable) {
     auto z = inverted_record();
     auto& inv = z->inv;
     for (int j = 1; j <= 9; ++j) inv.EAFIT(j) = static_cast<float>(j);
-    for (int i = 1; i <= 6; ++i) z->rec.AUXFN(i) = 0.2f * static_cast<float>(i);
+    inv.NEAROW = 6;
     UPDATE_RECORD(*z);
     const auto& rec = z->rec;
     ASSERT_EQ(rec.IDX(57), 7);
@@ -238,8 +261,42 @@ TEST(UpdateRecord, AuroralEDescriptionAndItsTable) {
     auto n = inverted_record();
     n->rec.IDX(57) = 7;
     n->rec.IDX(58) = n->rec.IDX(59) = n->rec.IDX(60) = 4;
+    n->inv.NEAROW = 4;   // left from an earlier record: no layer in this one
     UPDATE_RECORD(*n);
     for (int g = 57; g <= 60; ++g) EXPECT_EQ(n->rec.IDX(g), 0) << "group " << g;
+}
+
+// Two segments: 13 values, each segment from the top of the one below (R0 for the first),
+// then the Earth radius.
+TEST(UpdateRecord, QuasiParabolicSegments) {
+    auto z = inverted_record();
+    auto& prod = z->prod;
+    prod.NSEG = 2;
+    prod.R0 = 6460.0;
+    prod.RTOP(1) = 6480.5;
+    prod.RTOP(2) = 6670.25;
+    for (int i = 1; i <= 2; ++i) {
+        prod.QA(i) = -1.0e6 * i;
+        prod.QB(i) = 2.0e3 * i;
+        prod.QC(i) = -3.0 * i;
+        prod.QERR(i) = 0.0125f * static_cast<float>(i);
+    }
+    UPDATE_RECORD(*z);
+    const auto& q = z->rec.QPSEGS;
+    ASSERT_EQ(z->rec.IDX(40), 13);
+    EXPECT_EQ(q(1), 6460.0);
+    EXPECT_EQ(q(2), 6480.5);
+    EXPECT_EQ(q(3), -1.0e6);
+    EXPECT_EQ(q(6), static_cast<double>(0.0125f));
+    EXPECT_EQ(q(7), 6480.5);
+    EXPECT_EQ(q(8), 6670.25);
+    EXPECT_EQ(q(11), -6.0);
+    EXPECT_EQ(q(13), 6370.0);
+
+    auto n = inverted_record();   // no fit in this record
+    n->rec.IDX(40) = 13;
+    UPDATE_RECORD(*n);
+    EXPECT_EQ(n->rec.IDX(40), 0);
 }
 
 TEST(UpdateRecord, SixtyCharacterStampGetsThePrefix) {

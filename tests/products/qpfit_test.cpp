@@ -84,7 +84,9 @@ TEST(Qpfit, ReproducesTableWithinReportedAccuracy) {
     EXPECT_DOUBLE_EQ(p.R0, r0);
     for (int k = 1; k <= p.NSEG; ++k) {
         SCOPED_TRACE(k);
-        if (k > 1) EXPECT_LT(p.KJT(k - 1), p.KJT(k));
+        if (k > 1) {
+            EXPECT_LT(p.KJT(k - 1), p.KJT(k));
+        }
         EXPECT_DOUBLE_EQ(p.RTOP(k), p.RQ(p.KJT(k)));
         // The reported error is that of the segment, rounded to 3 digits, and within 0.01.
         const double e = segment_error(p, k);

@@ -1,0 +1,451 @@
+// Bottomside shape parameters: CALB0B1D1 and its routines CALTIJ, PROFILE_H_F, CALB0B1,
+// CAL_IRI_FIT_ERROR, CALHSTHZ, CALD1, ADUJST_B0B1D1, the IRI bottomside IRI_F2_BASIC1/2, XE,
+// XH, XE4, and the parsed copy of the shape table B0B1DT.
+//
+// IRI F2 bottomside: fN(h) = foF2 sqrt(exp(-x^B1)/cosh(x)), x = (hmF2 - h)/B0, h <= hmF2.
+// The computed F2 layer is first matched against the tabulated shapes of B0B1DT (each the
+// coefficient form of the bottomside with B0 = 1 km for one B1, see tools/gen_b0b1dt.cpp): the
+// best least-squares scale of a shape is B0. A coordinate search then refines B0, B1 and, with
+// an F1 layer, D1 against the 1 km N(h) table.
+#include "models/b0b1d1.hpp"
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "core/zelk.hpp"
+#include "inversion/inversion.hpp"
+#include "platform/datafile.hpp"
+
+namespace zelk::models {
+
+using products::Products;
+
+namespace {
+
+constexpr float X0LOW = 0.4882682f;  // lowest fN/foF2 of the part compared with the table
+constexpr float FTOL = 1.0e-5f;      // frequency match that ends a height search (MHz)
+constexpr float HTOL = 0.0001f;      // bracket width that ends a height search (km)
+constexpr int MAXBISECT = 100;       // cap on the halvings of a search
+constexpr float BIG = 1.0e10f;       // "no error yet"
+constexpr float XBMAX1 = 80.0f;      // limit of x^B1 in IRI_F2_BASIC1
+constexpr float XBMAX = 10.0f;       // limit of x^B1 in XE and XE4
+constexpr float NOTSET = 9999.0f;
+constexpr float D1MAX = 5.0f;        // range of the D1 scan
+constexpr float B0STEP = 4.0f, B1STEP = 0.2f, D1STEP = 0.2f;  // first steps of the search
+constexpr float B0STEPMIN = 0.1f;    // the search ends when the B0 step is at most this (km)
+constexpr int MAXSEARCH = 2000;      // cap on the rounds of the coordinate search
+
+float ROUND2(float x) { return static_cast<float>(std::round(static_cast<double>(x) * 100.0) / 100.0); }
+
+// F2 bottomside at height H with x^B1 limited to XBM (no limit when XBM <= 0). Heights above
+// the peak give foF2.
+float F2BOT(const Products& P, float H, float XBM) {
+    double x = (static_cast<double>(P.HMF2) - H) / P.B0;
+    if (!(x > 0.0)) return P.FOF2;
+    double xb = std::pow(x, static_cast<double>(P.B1));
+    if (XBM > 0.0f && xb > XBM) xb = XBM;
+    return static_cast<float>(P.FOF2 * std::sqrt(std::exp(-xb) / std::cosh(x)));
+}
+
+bool F1ACTIVE(const Products& P) { return P.D1 > 0.0f && P.D1 < 90.0f; }
+
+// The F1 modification of the height scale: hF1 (1 - ((hF1 - h)/hF1)^(1 + D1)), h <= hF1.
+float F1MAP(const Products& P, float H) {
+    if (!(P.HF1 > 0.0f) || H >= P.HF1) return H;
+    const double r = (static_cast<double>(P.HF1) - H) / P.HF1;
+    return static_cast<float>(P.HF1 * (1.0 - std::pow(r, 1.0 + P.D1)));
+}
+
+// Parses B0B1DT.BIN (records of six 4-byte reals) or B0B1DT.ASC (free-format text, six numbers
+// per record) into P.B0REC. Usable when at least one whole record was read.
+bool PARSEB0B1DT(Products& P, const std::string& PATH, bool BINARY) {
+    P.NB0REC = 0;
+    std::ifstream in(PATH, std::ios::binary);
+    if (!in) return false;
+    float v[6];
+    if (BINARY) {
+        while (P.NB0REC < products::MAXB0REC && in.read(reinterpret_cast<char*>(v), sizeof v)) {
+            ++P.NB0REC;
+            for (int k = 0; k < 6; ++k) P.B0REC(P.NB0REC, k + 1) = v[k];
+        }
+    } else {
+        while (P.NB0REC < products::MAXB0REC &&
+               (in >> v[0] >> v[1] >> v[2] >> v[3] >> v[4] >> v[5])) {
+            ++P.NB0REC;
+            for (int k = 0; k < 6; ++k) P.B0REC(P.NB0REC, k + 1) = v[k];
+        }
+    }
+    return P.NB0REC > 0;
+}
+
+// Makes P.B0REC the parsed copy of the B0B1DT file in use (binary form first), parsing again
+// only when the file changed. False when neither form is found or the one found is unusable.
+bool LOADB0B1DT(Products& P, const std::vector<std::string>& DIRS) {
+    auto find = [&DIRS](const char* name) {
+        return DIRS.empty() ? platform::DATAPATH(name) : platform::DATAPATH(name, DIRS);
+    };
+    std::string path = find("B0B1DT.BIN");
+    const bool binary = !path.empty();
+    if (!binary) path = find("B0B1DT.ASC");
+    if (path.empty()) {
+        P.B0FILE = products::DataFileStamp{};
+        return false;
+    }
+    if (products::DATAFILE_CHANGED(P.B0FILE, path)) P.B0FILE.OK = PARSEB0B1DT(P, path, binary);
+    return P.B0FILE.OK;
+}
+
+// One trial of the coordinate search: the parameters as they stand. False when they give no
+// usable model (hF1 or HZ zero); else the misfit in E.
+bool TRIAL(Products& P, int MODE, float& E) {
+    if (MODE == 1) {
+        P.HF1 = IRI_F2_BASIC2(P, P.FOF1);
+        if (P.HF1 == 0.0f) return false;
+    }
+    CALHSTHZ(P, MODE == 1 ? 1 : 2);
+    if (P.HZ == 0.0f) return false;
+    float e1 = 0.0f, e2 = 0.0f;
+    CAL_IRI_FIT_ERROR(P, e1, e2);
+    E = e1 + e2;
+    return true;
+}
+
+}  // namespace
+
+// CALTIJ: TIJ(j,k) = integral_0^1 u T*_{j-1}(u) T*_{k-1}(u) du, the inner products of the
+// profile basis functions sqrt(u) T*_{j-1}(u) (PGRAM of the valley fit), from the power
+// coefficients of the shifted Chebyshev polynomials; X0 = 0.4882682.
+void CALTIJ(Products& P) {
+    static constexpr double CTP[5][5] = {{1, 0, 0, 0, 0},
+                                         {-1, 2, 0, 0, 0},
+                                         {1, -8, 8, 0, 0},
+                                         {-1, 18, -48, 32, 0},
+                                         {1, -32, 160, -256, 128}};
+    for (int j = 0; j < 5; ++j)
+        for (int k = 0; k < 5; ++k) {
+            double s = 0.0;
+            for (int a = 0; a < 5; ++a)
+                for (int b = 0; b < 5; ++b) s += CTP[j][a] * CTP[k][b] / (a + b + 2);
+            P.TIJ(j + 1, k + 1) = static_cast<float>(s);
+        }
+    P.X0 = X0LOW;
+}
+
+// PROFILE_H_F: plasma frequency (MHz) at height H (km) of the region with start and end
+// frequencies FS, FE, peak height HM and coefficients A(1..5) (A points at element 0), by the
+// profile evaluator's search. The region's start height is implied by A.
+float PROFILE_H_F(float FS, float FE, float HM, const float* A, float H) {
+    inversion::RegionProfile r;
+    r.FS = FS;
+    r.FE = FE;
+    r.ZM = HM;
+    r.NN = 5;
+    for (int k = 1; k <= 5; ++k) r.A(k) = A[k];
+    return inversion::PROFILE_FN(r, H);
+}
+
+// CALB0B1: S = <C, R>/<R, R>, E = sqrt(<C - S R, C - S R>) with <u, v> = sum u(j) v(k) TIJ(j,k)
+// (C, R point at element 0 of 1-based vectors of 5). A zero shape gives S = 0, E = |C|.
+void CALB0B1(const Products& P, const float* C, const float* R, float& S, float& E) {
+    auto dot = [&P](const float* u, const float* v) {
+        double s = 0.0;
+        for (int j = 1; j <= 5; ++j)
+            for (int k = 1; k <= 5; ++k) s += static_cast<double>(u[j]) * v[k] * P.TIJ(j, k);
+        return s;
+    };
+    const double rr = dot(R, R);
+    S = rr > 0.0 ? static_cast<float>(dot(C, R) / rr) : 0.0f;
+    float D[6] = {0.0f};
+    for (int k = 1; k <= 5; ++k) D[k] = C[k] - S * R[k];
+    E = static_cast<float>(std::sqrt(std::fmax(dot(D, D), 0.0)));
+}
+
+// IRI_F2_BASIC1: the F2 bottomside at height H (km), x^B1 limited to 80.
+float IRI_F2_BASIC1(const Products& P, float H) { return F2BOT(P, H, XBMAX1); }
+
+// IRI_F2_BASIC2: the height (km) between 0 and hmF2 where the F2 bottomside reaches F (MHz),
+// by bisection until the frequency is within 1e-5 MHz or the bracket below 0.0001 km.
+// Frequencies below fN(0) or above foF2 give 0.
+float IRI_F2_BASIC2(const Products& P, float F) {
+    if (F > P.FOF2 || F < IRI_F2_BASIC1(P, 0.0f)) return 0.0f;
+    float lo = 0.0f, hi = P.HMF2, mid = hi;
+    for (int it = 0; it < MAXBISECT; ++it) {
+        mid = 0.5f * (lo + hi);
+        const float fm = IRI_F2_BASIC1(P, mid);
+        if (std::fabs(fm - F) < FTOL) break;
+        if (fm > F) hi = mid; else lo = mid;
+        if (hi - lo < HTOL) break;
+    }
+    return mid;
+}
+
+// XE4: the intermediate region below HZ. HST < 0: foE. Otherwise the height is carried to the
+// F2 bottomside by h' = h (HST = valley top), h' = HZ + T/2 - sqrt(T (HZ - h + T/4)) (T > 0),
+// or, when T < 0 (the F2 shape reaches foE below the valley top, HST < hVT), by the quadratic
+// h' = h - (hVT - HST) ((HZ - h)/(HZ - hVT))^2, which like the first maps hVT to HST and joins
+// the F2 bottomside at HZ with slope 1, and is monotonic. With the F1 modification h' is
+// mapped again. x^B1 limited to 10.
+float XE4(const Products& P, float H) {
+    if (P.HST < 0.0f) return P.FOE;
+    float hp = H;
+    if (P.HST != P.HVT) {
+        if (P.T > 0.0f) {
+            const double arg = static_cast<double>(P.T) * (P.HZ - H + P.T / 4.0);
+            hp = static_cast<float>(P.HZ + P.T / 2.0 - std::sqrt(std::fmax(arg, 0.0)));
+        } else if (P.T < 0.0f) {
+            const double q = (static_cast<double>(P.HZ) - H) / (P.HZ - P.HVT);
+            hp = static_cast<float>(H - (P.HVT - P.HST) * q * q);
+        }
+    }
+    if (F1ACTIVE(P)) hp = F1MAP(P, hp);
+    return F2BOT(P, hp, XBMAX);
+}
+
+// XE: the full IRI bottomside at height H (km); 0 outside 0..hmF2. The F1 modification is
+// active when 0 < D1 < 90.
+float XE(const Products& P, float H) {
+    if (H < 0.0f || H > P.HMF2) return 0.0f;
+    if (!F1ACTIVE(P)) return H >= P.HZ ? F2BOT(P, H, XBMAX) : XE4(P, H);
+    if (H >= P.HF1) return F2BOT(P, H, XBMAX);
+    if (H >= P.HZ) return F2BOT(P, F1MAP(P, H), XBMAX);
+    return XE4(P, H);
+}
+
+// XH: the height (km) between the valley top and hmF2 where XE reaches F (MHz), by bisection
+// (frequency within 1e-5 MHz or bracket below 0.0001 km); foF2 gives hmF2, frequencies above
+// foF2 or below foE give 0.
+float XH(const Products& P, float F) {
+    if (F > P.FOF2 || F < P.FOE) return 0.0f;
+    if (F == P.FOF2) return P.HMF2;
+    float lo = P.HVT, hi = P.HMF2, mid = hi;
+    for (int it = 0; it < MAXBISECT; ++it) {
+        mid = 0.5f * (lo + hi);
+        const float fm = XE(P, mid);
+        if (std::fabs(fm - F) < FTOL) break;
+        if (fm > F) hi = mid; else lo = mid;
+        if (hi - lo < HTOL) break;
+    }
+    return mid;
+}
+
+// CALHSTHZ: the intermediate region between the valley top and the F2 (MODE 2) or F1 (MODE 1)
+// bottomside. HST, the height where the F2 bottomside (F1-mapped in MODE 1, x^B1 unlimited)
+// reaches foE, by bisection on [0, hs] (hs = hF1 or hmF2); HZ = (hs + HST)/2; T = (HZ - HST)^2/
+// (HST - hVT), 0 when HST = hVT. A negative T is kept (XE4 then uses its quadratic), but an
+// HZ that is not above the valley top leaves no intermediate region: HZ = 0 marks the set
+// unusable. foE not positive: HZ = 0.
+void CALHSTHZ(Products& P, int MODE) {
+    if (!(P.FOE > 0.0f)) {
+        P.HZ = 0.0f;
+        return;
+    }
+    const float hs = MODE == 1 ? P.HF1 : P.HMF2;
+    float lo = 0.0f, hi = hs, mid = hi;
+    for (int it = 0; it < MAXBISECT; ++it) {
+        mid = 0.5f * (lo + hi);
+        const float h = MODE == 1 ? F1MAP(P, mid) : mid;
+        const float fm = F2BOT(P, h, 0.0f);
+        if (fm > P.FOE && fm - P.FOE < FTOL) break;
+        if (fm > P.FOE) hi = mid; else lo = mid;
+        if (hi - lo < HTOL) break;
+    }
+    P.HST = mid;
+    P.HZ = 0.5f * (hs + P.HST);
+    P.T = P.HST == P.HVT ? 0.0f : (P.HZ - P.HST) * (P.HZ - P.HST) / (P.HST - P.HVT);
+    if (P.T < 0.0f && !(P.HZ > P.HVT)) P.HZ = 0.0f;
+}
+
+// CAL_IRI_FIT_ERROR: for the rows of the 1 km table from the F2 peak down while fN >= foE, the
+// IRI height XH of the row's frequency (kept in HIRI for the display) and its difference d
+// from the row's height. E1 sums d^2 over the F1 part (F1 modification active and the row
+// below foF1 or below hF1), E2 over the rest. Rows not compared have HIRI 0.
+void CAL_IRI_FIT_ERROR(Products& P, float& E1, float& E2) {
+    E1 = 0.0f;
+    E2 = 0.0f;
+    P.HIRI.fill(0.0f);
+    const bool f1 = F1ACTIVE(P);
+    for (int i = P.NPROW1; i >= 1 && P.PRFFN1(i) >= P.FOE; --i) {
+        const float hi = XH(P, P.PRFFN1(i));
+        P.HIRI(i) = hi;
+        const float d = P.PRFHT1(i) - hi;
+        if (f1 && (P.PRFFN1(i) < P.FOF1 || P.PRFHT1(i) < P.HF1)) E1 += d * d;
+        else E2 += d * d;
+    }
+}
+
+// CALD1: D1 on [0, 5] minimising the F1-part misfit E1: scans at step 0.2 (values rounded to
+// 0.01), each scan walking upwards while the misfit keeps falling, then around the best value
+// +- the step with the step halved, while the step is above 0.005. Parameter sets whose HZ is
+// 0 are skipped. Returns the best D1 and its E1 (1e10 when none was usable). Leaves P.D1 at
+// the best value.
+void CALD1(Products& P, float& D1, float& E1) {
+    float lo = 0.0f, hi = D1MAX, step = D1STEP;
+    float best = BIG, bestD = 0.0f;
+    for (int round = 0; round < 32 && step > 0.005f; ++round) {
+        float sbest = BIG;
+        for (int k = 0; k < 1000; ++k) {
+            const float d = ROUND2(lo + static_cast<float>(k) * step);
+            if (d > hi + 1e-4f) break;
+            P.D1 = d;
+            CALHSTHZ(P, 1);
+            if (P.HZ == 0.0f) continue;
+            float e1 = 0.0f, e2 = 0.0f;
+            CAL_IRI_FIT_ERROR(P, e1, e2);
+            if (!(e1 < sbest)) break;
+            sbest = e1;
+            if (e1 < best) {
+                best = e1;
+                bestD = d;
+            }
+        }
+        lo = std::fmax(0.0f, bestD - step);
+        hi = bestD + step;
+        step *= 0.5f;
+    }
+    P.D1 = bestD;
+    D1 = bestD;
+    E1 = best;
+}
+
+// ADUJST_B0B1D1: coordinate search from the misfit ERR: B0 +- 4 km, B1 +- 0.2 (values above
+// 1.0 only), and in MODE 1 D1 +- 0.2 (within [0, 90)), each trial accepted when its misfit
+// e1 + e2 is below the current one; when nothing moves all steps are halved, until the B0 step
+// is 0.1 km or less. Trials with B0 not positive, or giving hF1 = 0 or HZ = 0, are rejected.
+// Ends with B0, B1, D1 rounded to 0.01 and ERR the misfit reached.
+void ADUJST_B0B1D1(Products& P, int MODE, float& ERR) {
+    float step[3] = {B0STEP, B1STEP, D1STEP};
+    float* par[3] = {&P.B0, &P.B1, &P.D1};
+    const int npar = MODE == 1 ? 3 : 2;
+    for (int round = 0; round < MAXSEARCH && step[0] > B0STEPMIN; ++round) {
+        bool moved = false;
+        for (int p = 0; p < npar; ++p) {
+            for (float sign : {1.0f, -1.0f}) {
+                const float old = *par[p], trial = old + sign * step[p];
+                if ((p == 0 && !(trial > 0.0f)) || (p == 1 && !(trial > 1.0f)) ||
+                    (p == 2 && !(trial >= 0.0f && trial < 90.0f)))
+                    continue;
+                const float keep[4] = {P.HF1, P.HST, P.HZ, P.T};
+                *par[p] = trial;
+                float e = 0.0f;
+                if (TRIAL(P, MODE, e) && e < ERR) {
+                    ERR = e;
+                    moved = true;
+                    break;
+                }
+                *par[p] = old;
+                P.HF1 = keep[0];
+                P.HST = keep[1];
+                P.HZ = keep[2];
+                P.T = keep[3];
+            }
+        }
+        if (!moved)
+            for (float& s : step) s *= 0.5f;
+    }
+    P.B0 = ROUND2(P.B0);
+    P.B1 = ROUND2(P.B1);
+    if (MODE == 1) P.D1 = ROUND2(P.D1);
+}
+
+// CALB0B1D1: B0, B1 and (with an F1 layer) D1 of the computed bottomside.
+// Reads FC(2..4), ZME, VW, ZMF1, ZMF2, A_F2, the 1 km table NPROW1/PRFHT1/PRFFN1 and IDEBUG;
+// writes B0, B1, D1 (9999.0 when not determined, else rounded to 0.01), the model state and
+// HIRI of z.prod. Without B0B1DT (binary or text form) the message
+// " CANNOT FIND THE FILE "B0B1DT.ASC"!" is written and B0, B1, D1 stay 9999.0. Nothing is
+// fitted when foF2 is not above FC(3) or no table shape gives a finite misfit.
+void CALB0B1D1(Zelk& z) {
+    Products& P = z.prod;
+    const inversion::Inversion& inv = z.inv;
+    P.B0 = P.B1 = P.D1 = NOTSET;
+    P.HVT = inv.ZME + inv.VW;
+    P.HMF2 = inv.ZMF2;
+    P.FOF2 = inv.FC(4);
+    P.FOE = inv.FC(2);
+    P.FOF1 = 0.0f;
+    P.HF1 = 0.0f;
+    P.HIRI.fill(0.0f);
+    CALTIJ(P);
+    if (!LOADB0B1DT(P, z.mod.DATADIRS)) {
+        z.log.os() << " CANNOT FIND THE FILE \"B0B1DT.ASC\"!\n";
+        return;
+    }
+    if (!(inv.FC(4) > inv.FC(3))) return;
+    float CF[6] = {0.0f};
+    for (int k = 1; k <= 5; ++k) CF[k] = inv.A_F2(k);
+
+    // The compared part of the F2 layer starts halfway up from the valley top, or at the F1
+    // peak when there is an F1 layer.
+    const int mode = inv.FC(3) <= inv.FC(2) ? 0 : 1;
+    float hstart = P.HVT + (P.HMF2 - P.HVT) / 2.0f;
+    if (mode == 1) {
+        P.FOF1 = inv.FC(3);
+        hstart = inv.ZMF1;
+    }
+    const float f0 = PROFILE_H_F(inv.FC(3), inv.FC(4), P.HMF2, CF, hstart);
+    float C[6] = {0.0f};
+    inversion::CONTPRFL(5, inv.FC(3), inv.FC(4), CF, f0, C);
+    const float flow = P.X0 * P.FOF2;
+    const bool reexpress = f0 / P.FOF2 > P.X0;
+    if (!reexpress) inversion::CONTPRFL(5, f0, P.FOF2, C, flow, C);
+
+    // Every tabulated shape, carried to the compared interval when that starts above X0 foF2.
+    // The carrying matrix is the same for all records.
+    F2<float, 5, 5> PM, SM;
+    if (reexpress) {
+        const float LAMBDA = std::log(f0 / P.FOF2) / std::log(flow / P.FOF2);
+        inversion::SETLAMPT(5, LAMBDA, PM);
+        inversion::SETS(5, PM, SM);
+    }
+    float best = BIG, keptS = NOTSET, keptB1 = NOTSET;
+    for (int n = 1; n <= P.NB0REC; ++n) {
+        float R[6] = {0.0f};
+        for (int k = 1; k <= 5; ++k) R[k] = P.B0REC(n, k + 1);
+        if (reexpress) inversion::ATOAP(5, SM, R, R);
+        float s = 0.0f, e = 0.0f;
+        CALB0B1(P, C, R, s, e);
+        if (e < best) {
+            best = e;
+            keptS = s;
+            keptB1 = P.B0REC(n, 1);
+        }
+    }
+    if (!(best < BIG)) return;
+    P.B0 = ROUND2(keptS);
+    P.B1 = keptB1;
+
+    float err = BIG;
+    if (mode == 0) {
+        CALHSTHZ(P, 2);
+        if (P.HZ != 0.0f) {
+            float e1 = 0.0f, e2 = 0.0f;
+            CAL_IRI_FIT_ERROR(P, e1, e2);
+            err = e1 + e2;
+        }
+    } else {
+        P.D1 = 0.0f;
+        P.HF1 = IRI_F2_BASIC2(P, P.FOF1);
+        if (P.HF1 != 0.0f) {
+            float d1 = 0.0f, e1 = 0.0f, e2 = 0.0f;
+            CALD1(P, d1, e1);
+            CALHSTHZ(P, 1);
+            if (P.HZ != 0.0f) {
+                CAL_IRI_FIT_ERROR(P, e1, e2);
+                err = e1 + e2;
+            }
+        }
+    }
+    ADUJST_B0B1D1(P, mode, err);
+
+    // The model as finally rounded, for the display: its intermediate region and the IRI
+    // height of every compared row.
+    if (z.log.IDEBUG > 0) {
+        if (mode == 1) P.HF1 = IRI_F2_BASIC2(P, P.FOF1);
+        CALHSTHZ(P, inv.FC(2) == inv.FC(3) ? 2 : 1);
+        float e1 = 0.0f, e2 = 0.0f;
+        CAL_IRI_FIT_ERROR(P, e1, e2);
+    }
+}
+
+}  // namespace zelk::models
