@@ -240,9 +240,10 @@ TEST_F(VxoLoop, DamagedFilesGoThroughTheLoop) {
 
 namespace {
 
-// The bad-input corpus as one wildcard-like run: every file is read to its end or to the
+// The bad-input corpus as one wildcard-like run through the whole loop (reader,
+// preparation, inversion, record update, writer): every file is read to its end or to the
 // record that ends it, nothing is written out of bounds, and the files with whole records
-// before their damage still give outputs.
+// before their damage still give outputs that read back whole.
 TEST_F(VxoLoop, BadInputCorpusThroughTheLoop) {
     std::vector<FileJob> jobs;
     for (const auto& e : fs::directory_iterator(DATA + "/bad")) {
@@ -252,8 +253,12 @@ TEST_F(VxoLoop, BadInputCorpusThroughTheLoop) {
     std::sort(jobs.begin(), jobs.end(), [](const FileJob& a, const FileJob& b) { return a.input < b.input; });
     ASSERT_GE(jobs.size(), 8u);
     auto z = std::make_unique<zelk::Zelk>();
+    std::ostringstream diag;
+    z->log.out = &diag;
+    z->run.HSTEP = 10.0f;
+    z->run.QPACC = 0.01f;
     ztest::RecordingFrontend fe;
-    ReadOnlySteps steps;
+    VxoSteps steps;
     const RunOutcome r = RUN_FILES(*z, jobs, fe, steps, false);
     EXPECT_EQ(r.files, static_cast<int32_t>(jobs.size()));
     EXPECT_GT(r.NRECS, 0);
