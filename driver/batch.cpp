@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <ostream>
+#include <streambuf>
 
 #include "core/stop.hpp"
 #include "core/zelk.hpp"
@@ -101,11 +102,40 @@ public:
         progress_.UPDATE(info.NRECS, info.fraction);
     }
     void finish() { progress_.CLEAR(); }
+    Progress& progress() { return progress_; }
 
 private:
     std::ostream& err_;
     Summary* summary_;
     Progress progress_;
+};
+
+// The diagnostics stream while a progress line may stand on the terminal: the line is
+// removed before any diagnostic text, and each diagnostic line is passed on at once, so
+// the two never share a line.
+class DiagnosticsBuffer final : public std::streambuf {
+public:
+    DiagnosticsBuffer(std::streambuf* dest, Progress& progress) : dest_(dest), progress_(progress) {}
+
+protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        progress_.CLEAR();
+        const int_type r = dest_->sputc(traits_type::to_char_type(c));
+        if (traits_type::to_char_type(c) == '\n') dest_->pubsync();
+        return r;
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        progress_.CLEAR();
+        const std::streamsize r = dest_->sputn(s, n);
+        if (std::char_traits<char>::find(s, static_cast<size_t>(n), '\n') != nullptr) dest_->pubsync();
+        return r;
+    }
+    int sync() override { return dest_->pubsync(); }
+
+private:
+    std::streambuf* dest_;
+    Progress& progress_;
 };
 
 }  // namespace
@@ -371,6 +401,9 @@ int BATCH_RUN(const BatchOptions& opt, RecordSteps& steps, std::ostream& diag, s
         }
     }
     BatchFrontend fe(err, summary.get(), progress);
+    DiagnosticsBuffer diagbuf(diag.rdbuf(), fe.progress());
+    std::ostream diag_clear(&diagbuf);
+    if (progress) z->log.out = &diag_clear;
     RunOutcome run;
     try {
         run = RUN_FILES(*z, jobs, fe, steps, false);

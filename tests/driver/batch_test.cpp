@@ -276,3 +276,24 @@ TEST(Progress, LineAndSilence) {
 }
 
 }  // namespace
+
+namespace {
+
+// With the progress line on, diagnostics still arrive whole and in order.
+TEST_F(BatchFiles, DiagnosticsWithProgress) {
+    spit(path("a.VXO"), "GOOD 10\nGOOD 11\n");
+    BatchOptions opt;
+    opt.inputs = {path("a.VXO")};
+    opt.debug = 13;
+    ztest::FakeSteps steps;
+    std::ostringstream diag, err;
+    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, true), 0);
+    const std::string d = diag.str();
+    size_t n = 0;
+    for (size_t at = d.find("PARAMETERS\n"); at != std::string::npos; at = d.find("PARAMETERS\n", at + 1)) ++n;
+    EXPECT_EQ(n, 2u);
+    EXPECT_NE(d.find("   SUN SPOT NUMBER, LATITUDE, LONGTITUDE, GYROFREQUENCY, DI(RADIANS)\n"), std::string::npos);
+    EXPECT_EQ(d.find('\r'), std::string::npos);
+}
+
+}  // namespace
