@@ -336,3 +336,70 @@ TEST(DECIDE, F1StageRunsUpToFiftyMegahertz) {
         }
     }
 }
+
+// The whole synthetic record: every region is solved (ISTAT 2), the F2 summary line is
+// written, the F-layer tops get their parabolic thickness, and the final N(h) table runs
+// (only on this path).
+TEST(DECIDE, SyntheticDayTimeRecordInverted) {
+    Ctx c;
+    Inversion& inv = c.z->inv;
+    synthetic_day(*c.z, 1000);
+    c.z->log.IDEBUG = 2;
+    c.z->run.HSTEP = 10.0f;
+    int16_t IOK = 1;
+    DECIDE(*c.z, IOK);
+    EXPECT_EQ(inv.ISTAT(), 2) << c.log.str();
+    EXPECT_EQ(inv.IROOT, 0);
+    EXPECT_NEAR(inv.ZME, 110.0f, 3.0f);
+    EXPECT_NEAR(inv.ZMF1, 190.0f, 5.0f);
+    EXPECT_NEAR(inv.ZMF2, 280.0f, 5.0f);
+    EXPECT_NE(inv.YF2, 9999.0f);
+    EXPECT_NE(c.log.str().find(" F2:FS"), std::string::npos) << c.log.str();
+    EXPECT_GT(c.z->prod.NPROW, 0);
+    EXPECT_GT(c.z->prod.PRFHT(c.z->prod.NPROW), inv.ZMF2);   // topside of the final pass
+}
+
+// After an inverted record with a table step, the auroral-E layer (here a parabolic layer
+// with base 90 km and semi-thickness 20 km up to 3.91 MHz, between foE and foF2) is
+// tabulated into the record's groups 58/59, followed by the valley up to the main profile.
+TEST(DECIDE, AuroralELayerTabulatedWithItsValley) {
+    Ctx c;
+    Inversion& inv = c.z->inv;
+    synthetic_day(*c.z, 1000);
+    c.z->log.IDEBUG = 0;
+    c.z->run.HSTEP = 10.0f;
+    // Virtual heights of the auroral-E layer at 2.0 .. 3.9 MHz through the kernels.
+    float dip = inv.DIPK;
+    GOGXCOM(inv, dip);
+    inv.FSTART = 0.2f;
+    inv.FEND = 3.91f;
+    inv.NN = 3;
+    inv.NFQ = 20;
+    for (int K = 1; K <= 20; ++K) inv.FQ(K) = 2.0f + 0.1f * static_cast<float>(K - 1);
+    ZEROPROF(inv, 0);
+    CDO(inv);
+    SIK(inv);
+    for (int K = 1; K <= 20; ++K) {
+        float p = 0.0f;
+        for (int j = 1; j <= 3; ++j) p += inv.G(j, K) * inv.A(j);
+        c.z->rec.AUXFN(K) = inv.FQ(K);
+        c.z->rec.AUXHT(K) = 90.0f + 20.0f * p;
+    }
+    int16_t IOK = 1;
+    DECIDE(*c.z, IOK);
+    ASSERT_EQ(inv.ISTAT(), 2);
+    EXPECT_FLOAT_EQ(inv.EAFIT(7), 3.91f);
+    EXPECT_NEAR(inv.EAFIT(4), 90.0f, 0.051f);
+    EXPECT_LT(inv.EAFIT(6), 0.05f);
+    const float W = inv.EAFIT(8);
+    EXPECT_GT(W, 20.0f);
+    const double e = std::exp((59.45 - W) / 14.63);
+    EXPECT_NEAR(inv.EAFIT(9), 3.91 * (1.0 - std::sqrt(0.49 + 0.46 * (e - 1) / (e + 1))), 1e-4);
+    const int n = inv.NEAROW;
+    ASSERT_GT(n, 5);
+    EXPECT_EQ(c.z->rec.AUXFN(1), 0.2f);
+    EXPECT_FLOAT_EQ(c.z->rec.AUXHT(1), inv.EAFIT(4));
+    EXPECT_FLOAT_EQ(c.z->rec.AUXFN(n), 3.91f);
+    EXPECT_NEAR(c.z->rec.AUXHT(n), inv.EAFIT(5) + W, 0.002f);
+    for (int k = 2; k <= n; ++k) EXPECT_GE(c.z->rec.AUXHT(k), c.z->rec.AUXHT(k - 1)) << k;
+}

@@ -410,3 +410,20 @@ TEST(DENSTY, DataAboveTheRegionStart) {
     EXPECT_NEAR(inv.A(2), -10.0f, 0.05f);
     EXPECT_NEAR(inv.A(3), 5.0f, 0.05f);
 }
+
+// A frequency step below the search limit gives a bracket narrower than 0.0015 MHz: one
+// trial still runs, so IROOT describes this region and not a value left from another one.
+TEST(DENSTY, NarrowBracketStillTriesOnce) {
+    Ctx c;
+    Inversion& inv = c.z->inv;
+    const float mid = std::round(0.5f * (5.0f + 5.001f) * 1000.0f) / 1000.0f;
+    f_region(c, 3, 5.0f, mid, {-80.0f, -10.0f, 5.0f});
+    inv.FQINCR = 0.001f;
+    inv.ICHK = 7;
+    float err = -1.0f;
+    DENSTY(*c.z, err);
+    EXPECT_EQ(inv.IROOT, 0);
+    EXPECT_EQ(inv.FEND, mid);
+    EXPECT_EQ(inv.FC(4), mid);
+    EXPECT_LT(err, 0.05f);
+}
