@@ -172,7 +172,8 @@ const char* BATCH_USAGE() {
         "it is a terminal.\n"
         "\n"
         "Exit status: 0 at least one record was inverted; 1 none was (no proper data or an\n"
-        "error in the input); 2 usage error; 3 a model data file is missing or malformed.\n"
+        "error in the input); 2 usage error; 3 a model data file is missing or malformed;\n"
+        "4 an output file or the summary could not be written.\n"
         "\n"
         "Examples:\n"
         "  zelk-batch DAY.VXO -o DAY.VXO.430\n"
@@ -416,15 +417,19 @@ int BATCH_RUN(const BatchOptions& opt, RecordSteps& steps, std::ostream& diag, s
     }
     fe.finish();
     diag.flush();
+    bool summary_failed = false;
     if (summary && !summary->CLOSE(error)) {
         err << PROGNAME << ": " << opt.summary << ": could not be completed (" << error << ")\n";
+        summary_failed = true;
     }
     err << PROGNAME << ": " << run.NRECS << " record" << (run.NRECS == 1 ? "" : "s")
         << " inverted from " << run.files << " file" << (run.files == 1 ? "" : "s");
     if (!jobs.front().output.empty()) err << ", " << run.written << " written";
     if (run.bad > 0) err << ", " << run.bad << " bad skipped";
     if (summary) err << ", summary " << opt.summary;
+    if (run.unwritten > 0) err << ", " << run.unwritten << " output" << (run.unwritten == 1 ? "" : "s") << " not written";
     err << '\n';
+    if (run.unwritten > 0 || summary_failed) return 4;
     return run.NRECS > 0 ? 0 : 1;
 }
 

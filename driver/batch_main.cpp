@@ -3,7 +3,7 @@
 //
 // Exit status: 0 at least one record reached the inversion (for --inspect: every file could
 // be read), 1 none did (for --inspect: a file could not be read), 2 usage error, 3 a model
-// data file is missing or malformed.
+// data file is missing or malformed, 4 an output file or the summary could not be written.
 #include <iostream>
 #include <string>
 #include <vector>

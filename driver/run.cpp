@@ -203,11 +203,13 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
             }
             if (SAME_FILE(outpath, job.input) || SAME_FILE(outpath, inpath)) {
                 fe.NOTICE(job.input + ": refused, the output " + outpath + " is the input file");
+                ++run.unwritten;
             } else {
                 std::string why;
                 out = std::make_unique<PendingOutput>(outpath);
                 if (!out->open(why)) {
                     fe.NOTICE(outpath + ": cannot be written (" + why + ")");
+                    ++run.unwritten;
                     out.reset();
                 }
             }
@@ -292,6 +294,7 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                     fo.output_kept = true;
                 } else {
                     fe.NOTICE(job.output + ": could not be completed (" + why + ")");
+                    ++run.unwritten;
                 }
             } else {
                 out->discard();

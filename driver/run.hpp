@@ -100,6 +100,7 @@ struct RunOutcome {
     int32_t files = 0;     // files attempted
     int32_t written = 0;   // records written in all outputs
     int32_t bad = 0;       // bad records skipped
+    int32_t unwritten = 0; // outputs refused, not creatable or not completed
     int16_t fatal = 0;     // 22 or 23 when a conversion program failure ended the run
 };
 

@@ -297,3 +297,26 @@ TEST_F(BatchFiles, DiagnosticsWithProgress) {
 }
 
 }  // namespace
+
+namespace {
+
+// An output that cannot be made is not a success: status 4, and the other outputs of the
+// run are still complete.
+TEST_F(BatchFiles, UnwritableOutputIsReported) {
+    spit(path("a.VXO"), "GOOD 10\n");
+    spit(path("blocker"), "a file where a directory should be\n");
+    BatchOptions opt;
+    opt.inputs = {path("a.VXO")};
+    opt.output = path("blocker/a.out");
+    ztest::FakeSteps steps;
+    std::ostringstream diag, err;
+    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 4);
+    EXPECT_NE(err.str().find("blocker/a.out: cannot be written"), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("1 output not written"), std::string::npos) << err.str();
+
+    opt.output = "";
+    opt.summary = path("blocker/s.csv");
+    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 2);   // found before the run
+}
+
+}  // namespace
