@@ -10,6 +10,7 @@
 
 #include "driver/batch.hpp"
 #include "driver/inspect.hpp"
+#include "driver/outfile.hpp"
 #include "driver/progress.hpp"
 #include "driver/vxo_steps.hpp"
 
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
         if (!EXPAND_INPUTS(opt.inputs, files, several, error)) return usage_error(error);
         return inspect_files(files, std::cout, std::cerr);
     }
+    REMOVE_TEMPORARIES_ON_SIGNAL();
     VxoSteps steps;
     return BATCH_RUN(opt, steps, std::cout, std::cerr, Progress::STDERR_IS_TERMINAL());
 }

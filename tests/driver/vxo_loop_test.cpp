@@ -4,6 +4,10 @@
 
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
 
 #include <filesystem>
 #include <memory>
@@ -269,6 +273,39 @@ TEST_F(VxoLoop, BadInputCorpusThroughTheLoop) {
             EXPECT_EQ(count_records(jobs[i].output), fe.files[i].written);
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A run ended by SIGTERM leaves neither a partial output under its name nor a temporary
+// file beside it, and ends as the signal ends a program.
+TEST_F(VxoLoop, TerminatedRunLeavesNoFiles) {
+    const std::string series = slurp(std::string(ZELK_SOURCE_DATA) + "/../examples/synth-series.VXO");
+    ASSERT_FALSE(series.empty());
+    spit(path("long.VXO"), series + series + series + series);
+    const std::string exe = ZELK_BATCH_EXE;
+    const std::string out = path("out.VXO"), summary = path("s.csv");
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::freopen("/dev/null", "w", stdout);
+        ::freopen("/dev/null", "w", stderr);
+        ::execl(exe.c_str(), exe.c_str(), "-o", out.c_str(), "--summary", summary.c_str(),
+                path("long.VXO").c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::usleep(400000);
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    if (WIFEXITED(status)) GTEST_SKIP() << "the run ended before it could be interrupted";
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"long.VXO"});
 }
 
 }  // namespace
