@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string>
 
+#include "core/rounding.hpp"
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
 #include "products/products.hpp"
@@ -15,9 +16,6 @@
 namespace zelk::inversion {
 
 namespace {
-
-// Nearest multiple of 0.001, halves away from zero, in single precision.
-float round3(float x) { return std::round(x * 1000.0f) / 1000.0f; }
 
 // Model E layer used when the trace has too few points to fit (km).
 static constexpr float YE_MODEL = 20.0f;    // semi-thickness
@@ -184,9 +182,9 @@ void EPROF(Zelk& z, float& ER1) {
 // FEND, NN = 3). The shape q is the unit parabola for FSTART/FEND (ZEROPROF); the virtual
 // heights of the unit layer P(K) come from the kernels, and HV = c0 + c1 P is fitted by
 // least squares with the base height c0 held within 75..90 km. Then HBASE(1) = c0 and
-// YE = c1 (semi-thickness), A_E = A = round3(c1 q), ZME = HBASE(1) - sum A_E.
+// YE = c1 (semi-thickness), A_E = A = ROUND3(c1 q), ZME = HBASE(1) - sum A_E.
 // With three points or fewer the model layer is used (YE = 20 km, ZME = 110 km, A_E =
-// round3(20 q), HBASE(1) = 110 + sum A_E) and ERR stays 0.
+// ROUND3(20 q), HBASE(1) = 110 + sum A_E) and ERR stays 0.
 // Returns: ERR, the mean absolute virtual-height residual (km).
 // Writes A (with the shape q, or the fitted coefficients), A_E, HBASE(1), YE, ZME, G.
 void ECHAPMAN(Zelk& z, float& ERR) {
@@ -201,7 +199,7 @@ void ECHAPMAN(Zelk& z, float& ERR) {
         inv.ZME = ZME_MODEL;
         float sum = 0.0f;
         for (int j = 1; j <= 3; ++j) {
-            inv.A_E(j) = round3(YE_MODEL * q(j));
+            inv.A_E(j) = ROUND3(YE_MODEL * q(j));
             sum += inv.A_E(j);
         }
         inv.HBASE(1) = ZME_MODEL + sum;
@@ -210,11 +208,11 @@ void ECHAPMAN(Zelk& z, float& ERR) {
 
     float c0 = 0.0f, c1 = 0.0f;
     fit_parabola(inv, q, true, c0, c1);
-    inv.HBASE(1) = round3(c0);
+    inv.HBASE(1) = ROUND3(c0);
     inv.YE = c1;
     float sum = 0.0f;
     for (int j = 1; j <= 3; ++j) {
-        inv.A_E(j) = round3(c1 * q(j));
+        inv.A_E(j) = ROUND3(c1 * q(j));
         inv.A(j) = inv.A_E(j);
         sum += inv.A_E(j);
     }
@@ -309,7 +307,7 @@ void EAPROF(Zelk& z, float& ERR) {
     const float base = std::round(c0 * 10.0f) / 10.0f;
     float sum = 0.0f;
     for (int j = 1; j <= 3; ++j) {
-        inv.A(j) = round3(c1 * q(j));
+        inv.A(j) = ROUND3(c1 * q(j));
         inv.EAFIT(j) = inv.A(j);
         sum += inv.A(j);
     }

@@ -23,6 +23,7 @@
 #include <iomanip>
 #include <ostream>
 
+#include "core/rounding.hpp"
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
 #include "models/b0b1d1.hpp"
@@ -57,7 +58,7 @@ static constexpr float FOF1_SCALED = 50.0f;
 static constexpr int GAP_STEPS = 4;
 // Highest order of the gap mode and of the F regions.
 static constexpr int16_t NN_MAX = 5;
-// Orders of the merged F1 solution.
+// Order of the merged F1 solution.
 static constexpr int16_t NN_MERGED_F1 = 3;
 // Margin above foE of the lowest synthetic F2 point (MHz).
 static constexpr float GAP_F2_MARGIN = 0.0001f;
@@ -69,7 +70,7 @@ static constexpr float ZMF2_MAX = 800.0f;
 static constexpr float ER_F2_MAX = 99.999f;
 // Smallest data-frequency spacing before the gap test has seen any pair (MHz).
 static constexpr float DFMIN_START = 99.0f;
-// Ratio of the plasma frequency at half the peak density to the critical frequency.
+// Critical frequency over the plasma frequency of half the peak density: sqrt(2).
 static constexpr float SQRT2 = 1.4142135f;
 // RECVIRT mode that adds every solved part of the profile.
 static constexpr int RECVIRT_ALL = 5;
@@ -78,9 +79,6 @@ static constexpr int RECVIRT_ALL = 5;
 static constexpr int PLOT_F1 = 3;
 static constexpr int PLOT_LAYER = 5;
 static constexpr int PLOT_DATA = 10;
-
-// Nearest multiple of 0.001, halves away from zero.
-float round3(float x) { return std::round(x * 1000.0f) / 1000.0f; }
 
 // Nearest integer, halves away from zero; values beyond the int range are clamped.
 int nint(float x) {
@@ -121,7 +119,8 @@ float sum(const F1<float, N>& a, int n) {
 // extra low-frequency points were appended behind the data) give no gap mode.
 void gap_test(Inversion& inv, float FLOWER) {
     inv.DFMIN = DFMIN_START;
-    for (int K = 1; K <= inv.NFQ - 1; ++K) inv.DFMIN = std::min(inv.DFMIN, inv.FQ(K + 1) - inv.FQ(K));
+    for (int K = 1; K <= inv.NFQ - 1; ++K)
+        inv.DFMIN = std::min(inv.DFMIN, inv.FQ(K + 1) - inv.FQ(K));
     if (inv.NFQ < 1 || !(inv.DFMIN > 0.0f)) return;
     if (nint((inv.FQ(1) - FLOWER) / inv.DFMIN) > GAP_STEPS) inv.KF1MODE = MODE_GAP;
 }
@@ -193,7 +192,7 @@ void gap_mode(Zelk& z, float& ERR) {
 
         int added = 0;
         for (int k = 1; n0 + k <= MAXTRC; ++k) {
-            const float f = round3(inv.FQ(1) - static_cast<float>(k) * inv.FQINCR);
+            const float f = ROUND3(inv.FQ(1) - static_cast<float>(k) * inv.FQINCR);
             if (!(f > flimit)) break;
             inv.FQ(n0 + k) = f;
             inv.HV(n0 + k) = RECVIRT(inv, f, RECVIRT_ALL);

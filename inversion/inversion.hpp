@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 #include "core/farray.hpp"
 
@@ -78,7 +79,7 @@ struct Inversion {
     // ---- Kernels ----------------------------------------------------------------------------
     float GC1 = 1.0f, GC2 = 0.0f, GC3 = 0.0f, GC4 = 0.0f;  // dip constants, ordinary ray
     float GX1 = 0.0f, GX2 = 0.0f;    // dip constants, extraordinary ray
-    bool GOGXDONE = false;           // GOGXCOM has run in this run
+    float GOGXDIP = std::numeric_limits<float>::quiet_NaN();  // dip the constants were formed from
     F1<float, MAXTRC> F2K, DF2K;     // FQ(K)^2 and FQ(K)^2 - FSTART^2 (or 0)
     F2<float, MAXNN, MAXTRC> G;      // kernels G(i,K)
     F2<float, 5, MAXTRC> GP;         // partial kernels from SIKP

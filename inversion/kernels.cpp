@@ -103,7 +103,7 @@ inline int clampInt(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi :
 // GOSUB: W times the group refractive index d(f n)/df of the collisionless ordinary wave
 // (Appleton-Hartree, vertical propagation, the wave normal at 90 degrees - dip to the field).
 // Given the weight W, the sounding frequency F (MHz), the plasma frequency squared FN2
-// (MHz^2) and the gyrofrequency FH (MHz); reads the dip constants GC1..GC4 (set once per run
+// (MHz^2) and the gyrofrequency FH (MHz); reads the dip constants GC1..GC4 (set per dip
 // from the dip). Returns 0 at or above reflection (FN2 >= F^2). The factor 1/sqrt(1 - X) is
 // the integrable singularity at reflection; callers pass in W a factor that removes it.
 float GOSUB(const Inversion& inv, float W, float F, float FN2, float FH) {

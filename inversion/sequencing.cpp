@@ -1,8 +1,8 @@
 // Region sequencing: DECIDE inverts one record region by region from the bottom up (E,
 // valley, F1, F2, then the products of the whole bottomside and the auroral-E fit), and
 // stops climbing at the first region that fails. GOGXCOM sets the dip constants of the
-// group refractive index once per run; HEIGHTCHK rejects a region whose true heights reach
-// the observed virtual heights over too wide a frequency range.
+// group refractive index for the dip of the record; HEIGHTCHK rejects a region whose true
+// heights reach the observed virtual heights over too wide a frequency range.
 #include <cmath>
 #include <cstdio>
 #include <ostream>
@@ -68,9 +68,12 @@ void DECIDE(Zelk& z, int16_t& IOK) {
 
     if (inv.FH < FH_MIN) inv.FH = FH_MIN;
     if (!(std::fabs(inv.DIPK) <= DIP_MAX)) inv.DIPK = DIP_MAX;
-    if (!inv.GOGXDONE) {
+    // The constants are formed again whenever the dip differs from the one they were formed
+    // from: a run over files of several stations must give each station's records the same
+    // profiles as a run over that station alone.
+    if (!(inv.DIPK == inv.GOGXDIP)) {
         GOGXCOM(inv, inv.DIPK);
-        inv.GOGXDONE = true;
+        inv.GOGXDIP = inv.DIPK;
     }
     inv.DHE.fill(0.0f);
     inv.DHV.fill(0.0f);
@@ -134,7 +137,7 @@ void DECIDE(Zelk& z, int16_t& IOK) {
 // ordinary ray GC1 = cos^2 I, GC2 = 4 tan^2 I, GC3 = 2 tan^2 I, GC4 = tan^2 I; extraordinary
 // ray GX1 = 4 sin^2 I / (1 + sin^2 I)^2, GX2 = 2 sin^2 I / (1 + sin^2 I). A dip whose sine
 // and cosine cannot be formed (not finite) is taken as 0 (sin I = 0, cos I = 1).
-// DECIDE calls it once per run, with the dip of the first record that reaches the inversion.
+// DECIDE calls it whenever the record's dip differs from the one the constants hold.
 void GOGXCOM(Inversion& inv, float& DIPK) {
     float s = 0.0f, c = 1.0f;
     if (std::isfinite(DIPK)) {

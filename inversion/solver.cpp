@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ostream>
 
+#include "core/rounding.hpp"
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
 #include "models/models.hpp"
@@ -13,9 +14,6 @@
 namespace zelk::inversion {
 
 namespace {
-
-// Nearest multiple of 0.001, halves away from zero, in single precision.
-float round3(float x) { return std::round(x * 1000.0f) / 1000.0f; }
 
 // Frequency of the line that holds f: the line index is the integer part of
 // (f + 0.0005)/FQINCR (truncation), and the line's frequency that index times FQINCR.
@@ -223,7 +221,7 @@ void DENSTY(Zelk& z, float& ERR) {
     // limit (a frequency step below 0.0015 MHz), so that IROOT always describes this region.
     for (int trial = 0; trial < MAXTRIAL && (trial == 0 || inv.FHI - inv.FLO >= FBRACKET_MIN);
          ++trial) {
-        inv.FEND = round3(0.5f * (inv.FLO + inv.FHI));
+        inv.FEND = ROUND3(0.5f * (inv.FLO + inv.FHI));
         inv.FSTART = FSD;
         CDO(inv);
         SIK(inv);
@@ -237,7 +235,7 @@ void DENSTY(Zelk& z, float& ERR) {
         ESTAB(inv);
         EQUTN(z, inv.NEQ, inv.NN, inv.XS);
         CONTPRFL(inv.NN, FSD, inv.FEND, inv.XS.data(), FS0, inv.A.data());
-        for (int i = 1; i <= inv.NN; ++i) inv.A(i) = round3(inv.A(i));
+        for (int i = 1; i <= inv.NN; ++i) inv.A(i) = ROUND3(inv.A(i));
 
         CHECKH(inv, inv.ICHK);
         if (inv.ICHK > 0 && inv.ISTATE == 0) break;

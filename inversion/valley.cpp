@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "core/rounding.hpp"
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
 #include "models/models.hpp"
@@ -12,9 +13,6 @@
 namespace zelk::inversion {
 
 namespace {
-
-// Nearest multiple of 0.001, halves away from zero, in single precision.
-float round3(float x) { return std::round(x * 1000.0f) / 1000.0f; }
 
 // Width law of the valley: W0 = VLAW0 - VLAWSCALE ln(...) of the zenith angle (km), and the
 // depth law rho = (FV/foE)^2 = 0.49 + 0.46 tanh((VLAW0 - W)/(2 VLAWSCALE)), at most 1.
@@ -107,7 +105,7 @@ void MAHAGULY(Zelk& z) {
     const float L = std::log((c + 0.05f + std::fabs(c)) / (0.05f - c + std::fabs(c)));
     const float W0 = VLAW0 - VLAWSCALE * L;
     const float Wcap = VWCAP * (hmin - inv.ZME);
-    inv.VW = W0 > Wcap ? round3(Wcap) : round3(W0);
+    inv.VW = W0 > Wcap ? ROUND3(Wcap) : ROUND3(W0);
 
     if (!(inv.VW > 0.0f)) {
         inv.VW = 0.0f;
@@ -117,7 +115,7 @@ void MAHAGULY(Zelk& z) {
         const float e = std::exp((VLAW0 - inv.VW) / VLAWSCALE);
         const float rho = std::fmin(1.0f, 0.49f + 0.46f * (e - 1.0f) / (e + 1.0f));
         inv.FV = std::fmax(FVMIN, std::sqrt(rho) * inv.FC(2));
-        inv.VD = round3(inv.FC(2) - inv.FV);
+        inv.VD = ROUND3(inv.FC(2) - inv.FV);
         inv.VW1 = inv.VW / 3.0f;
         inv.VW2 = inv.VW1;
         inv.VW3 = inv.VW - inv.VW1 - inv.VW2;

@@ -276,10 +276,10 @@ void UPDATE_RECORD(Zelk& z) {
     update_characteristics(z);
     update_descriptions(z);
 
-    // A record without profile edit flags of its own starts from none: the array still holds
+    // The profile edit flags the record did not carry start from 0: the array still holds
     // those of an earlier record, whose edit count would otherwise grow from record to
     // record.
-    if (rec.IDX(56) == 0) rec.EDITFL.fill(0);
+    for (int i = std::max(rec.IDX(56), 0) + 1; i <= 120; ++i) rec.EDITFL(i) = 0;
     // Old layouts kept the profile edit flags in entries 50 to 54 of the characteristics'
     // edit flags.
     if (rec.IDX(80) < 2) {

@@ -10,6 +10,7 @@
 #include <ostream>
 #include <string>
 
+#include "core/rounding.hpp"
 #include "core/diag.hpp"
 #include "core/stop.hpp"
 #include "models/models.hpp"
@@ -43,9 +44,6 @@ static constexpr float HDIP = 300.0f;
 
 // Flags of SOCO for a sun that never sets (+) or never rises (-).
 static constexpr float SUNFLAG = 99.0f;
-
-// Rounds to 0.001 MHz, halves away from zero.
-float round3(float v) { return std::round(1000.0f * v) / 1000.0f; }
 
 // Reads the 1976 values of a binary URSI file (4-byte little-endian IEEE reals). Returns
 // false when the file holds fewer bytes.
@@ -407,7 +405,7 @@ void CALPREDF(Models& mod, std::ostream& out, float LATI, float LONGI, int16_t M
 
     const float r = std::fmin(RSSN, RMAX);
     const float cov = 63.75f + r * (0.728f + 0.00089f * r);
-    FOE = round3(FOEPIRI(cov, xhi, xnoon, std::fabs(LATI)));
+    FOE = ROUND3(FOEPIRI(cov, xhi, xnoon, std::fabs(LATI)));
 
     // Night: polar night (-99), or local time outside sunrise..sunset (the interval wraps
     // through midnight when sunrise comes after sunset in local time).
@@ -426,7 +424,7 @@ void CALPREDF(Models& mod, std::ostream& out, float LATI, float LONGI, int16_t M
 
     FOF1 = 9999.0f;
     if (!night) {
-        const float v = round3(FOF1ED(diplat, RSSN, xhi));
+        const float v = ROUND3(FOF1ED(diplat, RSSN, xhi));
         if (v > FOE) FOF1 = v;
     }
 
@@ -446,7 +444,7 @@ void CALPREDF(Models& mod, std::ostream& out, float LATI, float LONGI, int16_t M
     if (ISTATUS == 0) {
         F1<int32_t, 9> nq;
         for (int i = 1; i <= 9; ++i) nq(i) = NQTAB[static_cast<size_t>(i - 1)];
-        FOF2 = round3(GAMMA1(modip, LATI, LONGI, ut, IHARM, nq, K1, MCOORD, MBLOCK, NF2SET,
+        FOF2 = ROUND3(GAMMA1(modip, LATI, LONGI, ut, IHARM, nq, K1, MCOORD, MBLOCK, NF2SET,
                              mod.F2COEF));
     }
 
@@ -500,7 +498,9 @@ void PREDICT(Models& mod, const Log& log, float LATI, float LONGI, int16_t IYR,
         mod.LASTMON = mod.IMON;
         float ssn = 0.0f;
         SSN_NOAA(mod, log.os(), mod.IYEAR, mod.IMON, ssn, mod.SSNDEVOUT);
-        mod.ISSN = static_cast<int16_t>(std::trunc(ssn));
+        // A month without a value (the no-value marker) keeps the sunspot number the
+        // record carries, as the inversion entry does, rather than a sunspot number of -1.
+        if (ssn >= 0.0f) mod.ISSN = static_cast<int16_t>(std::trunc(ssn));
     }
 
     float foe = 0.0f, fof1 = 0.0f, fof2 = 0.0f;

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <string>
 
+#include "core/rounding.hpp"
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
 #include "products/products.hpp"
@@ -16,9 +17,6 @@ namespace {
 
 // foE written when the E layer came from the model foE (MHz).
 static constexpr float FOE_MODEL_MARK = 999.9f;
-
-// Nearest multiple of 0.001, halves away from zero, in single precision.
-float round3(float x) { return std::round(x * 1000.0f) / 1000.0f; }
 
 }  // namespace
 
@@ -73,7 +71,7 @@ void TOTOLMIR(Zelk& z) {
         inv.A_F2.fill(0.0f);
     }
 
-    for (int k = 1; k <= 3; ++k) inv.ER(k) = round3(inv.ER(k));
+    for (int k = 1; k <= 3; ++k) inv.ER(k) = ROUND3(inv.ER(k));
 
     if (z.log.IDEBUG >= 2) {
         // The version number is characters 5..8 of the version identifier ("4.31").

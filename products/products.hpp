@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/farray.hpp"
+#include "core/rounding.hpp"
 
 namespace zelk {
 struct Zelk;
@@ -19,11 +20,6 @@ static constexpr int MAXSEG = 20;    // quasi-parabolic segments
 static constexpr int MAXQP = 500;    // rows of a table that is still fitted
 static constexpr int MAXTECROW = 4001;  // capacity for rows of the TECCOF file
 static constexpr int MAXB0REC = 2001;   // capacity for records of the B0B1DT file
-
-// Nearest multiple of 0.001, halves away from zero (heights in km, frequencies in MHz).
-inline float ROUND3(float x) {
-    return static_cast<float>(std::round(static_cast<double>(x) * 1000.0) / 1000.0);
-}
 
 // A parsed coefficient file and what identifies the copy on disk it was parsed from, so that
 // the file is read again only when it is replaced or changed.

@@ -60,7 +60,7 @@ struct Scenario {
         inv.FH = FH;
         inv.DIPK = DIP60;
         GOGXCOM(inv, inv.DIPK);
-        inv.GOGXDONE = true;
+        inv.GOGXDIP = inv.DIPK;
         SETCV(inv);
         inv.NGAUSS = 16;
         inv.FQINCR = STEP;
@@ -174,6 +174,20 @@ struct Scenario {
     int16_t istat() { return z->inv.ISTAT(); }
 };
 
+// Height of a region of the representation at plasma frequency f, written out here from
+// its definition so that the test does not lean on the evaluator under test.
+float height(float fs, float fe, float zm, const float* a, int nn, float f) {
+    const double u = std::log(f / fe) / std::log(fs / fe);
+    double t0 = 1.0, t1 = 2.0 * u - 1.0, s = a[1];
+    for (int k = 2; k <= nn; ++k) {
+        s += a[k] * t1;
+        const double t2 = 2.0 * (2.0 * u - 1.0) * t1 - t0;
+        t0 = t1;
+        t1 = t2;
+    }
+    return static_cast<float>(zm + std::sqrt(u) * s);
+}
+
 // A scaled F1 layer without trace points is handed on to the F2 stage at once.
 TEST(F1Prof, ScaledF1WithoutPointsIsLeftToTheF2Stage) {
     auto z = std::make_unique<Zelk>();
@@ -272,5 +286,315 @@ TEST(FnddhF1, GroupPathOfTheF1LayerAndItsAbsence) {
     for (int K = 1; K <= 3; ++K) EXPECT_EQ(inv.DHF1(K), 0.0f);
 }
 
+
+// Fills the trace list with points at the given F frequencies whose virtual heights lie
+// MARGIN km below the group path of the layers under the region, so that nothing is left
+// for the region itself to explain: the solution is A = 0 and the peak is the region's
+// start height.
+void below_lower_layers(Scenario& s, int IRGN, float F0, int N, float MARGIN) {
+    Inversion& inv = s.inv();
+    inv.NFQ = static_cast<int16_t>(N);
+    for (int K = 1; K <= N; ++K) inv.FQ(K) = round3(F0 + static_cast<float>(K - 1) * STEP);
+    FNDDHE(*s.z);
+    FNDDHV(inv);
+    if (IRGN == 3) FNDDHF1(*s.z);
+    inv.NFQE = 0;
+    inv.NFQF1 = IRGN == 2 ? static_cast<int16_t>(N) : 0;
+    inv.NFQF = IRGN == 3 ? static_cast<int16_t>(N) : 0;
+    for (int K = 1; K <= N; ++K) {
+        inv.TRF(K) = inv.FQ(K);
+        inv.TRH(K) = inv.DHE(K) + inv.DHV(K) + (IRGN == 3 ? inv.DHF1(K) : 0.0f) - MARGIN;
+    }
+}
+
+
+
+// Truth of the flow tests: E layer to 3.0 MHz, F2 parabola to 7.02 MHz peaking at 300 km.
+constexpr float FOE = 3.0f;
+constexpr float FOF2 = 7.02f;
+constexpr float HMF2 = 300.0f;
+
+// The F2 layer recovered from its own virtual heights, from the first line above foE.
+TEST(FProf, RecoversAParabolicF2Layer) {
+    Scenario s(FOE);
+    s.f2(FOF2, HMF2);
+    s.trace(3.05f);
+    Inversion& inv = s.inv();
+    FPROF(*s.z, inv.ER(3));
+    ASSERT_EQ(s.istat(), 2) << s.log.str();
+    EXPECT_EQ(inv.KF1MODE, 0);
+    EXPECT_EQ(inv.IROOTF2, 0);
+    // Thinning and smoothing of the data limit the agreement to a few km (3.0 km measured).
+    EXPECT_NEAR(inv.ZMF2, HMF2, 5.0);
+    EXPECT_GE(inv.FC(4), 7.0f);
+    EXPECT_LE(inv.FC(4), 7.05f);
+    EXPECT_GT(inv.ER(3), 0.0f);
+    EXPECT_LT(inv.ER(3), 5.0f);
+    // HHALF lies on the solved F2 region, and near the true height there.
+    const float f = inv.FC(4) / 1.4142135f;
+    EXPECT_NEAR(inv.HHALF, height(FOE, inv.FC(4), inv.ZMF2, inv.A_F2.data(), 5, f), 0.01);
+    EXPECT_NEAR(inv.HHALF, height(FOE, FOF2, s.truth_zmf2(), s.truth.A_F2.data(), 5, f), 5.0);
+}
+
+// Data beginning 5 frequency steps above the F2 start are solved in gap mode, 4 steps not.
+TEST(FProf, GapModeFromFiveStepsAboveTheStart) {
+    Scenario four(FOE);
+    four.f2(FOF2, HMF2);
+    four.trace(FOE + 4 * STEP);
+    FPROF(*four.z, four.inv().ER(3));
+    ASSERT_EQ(four.istat(), 2) << four.log.str();
+    EXPECT_EQ(four.inv().KF1MODE, 0);
+    EXPECT_GT(four.inv().ER(3), 0.0f);
+
+    Scenario five(FOE);
+    five.f2(FOF2, HMF2);
+    five.trace(FOE + 5 * STEP);
+    Inversion& inv = five.inv();
+    FPROF(*five.z, inv.ER(3));
+    ASSERT_EQ(five.istat(), 2) << five.log.str();
+    EXPECT_EQ(inv.KF1MODE, 1);
+    EXPECT_EQ(inv.ER(3), 0.0f);   // not set in gap mode
+    EXPECT_NEAR(inv.ZMF2, HMF2, 5.0);
+    // The gap is filled from the line below the data down to the line above foE, with the
+    // virtual heights of the final profile.
+    ASSERT_GE(inv.NFQ, 5);
+    EXPECT_FLOAT_EQ(inv.FQ(inv.NFQ), 3.05f);
+    EXPECT_FLOAT_EQ(inv.FQ(inv.NFQ - 3), 3.20f);
+    const float hv = inv.HV(inv.NFQ);
+    inv.IRGN = 3;
+    EXPECT_EQ(RECVIRT(inv, 3.05f, 5), hv);
+}
+
+// 3, 4 or 5 F2 points are solved by FEWTERM (at most 4 coefficients), 6 by the full
+// solution, 2 are too few.
+TEST(FProf, FewPointsGoStraightToFewterm) {
+    for (int n = 2; n <= 6; ++n) {
+        Scenario s(FOE);
+        const float fo = FOE + static_cast<float>(n) * STEP + 0.02f;
+        s.f2(fo, 200.0f);
+        s.trace(FOE + STEP);
+        Inversion& inv = s.inv();
+        ASSERT_EQ(inv.NFQF, n);
+        FPROF(*s.z, inv.ER(3));
+        if (n == 2) {
+            EXPECT_EQ(s.istat(), 12);
+            EXPECT_NE(s.log.str().find(" NFQ=2 : TOO FEW F2 DATA POINTS!"), std::string::npos);
+            continue;
+        }
+        ASSERT_EQ(s.istat(), 2) << n << " points\n" << s.log.str();
+        if (n <= 5) {
+            EXPECT_EQ(inv.A_F2(5), 0.0f) << n << " points";
+        } else {
+            EXPECT_NE(inv.A_F2(5), 0.0f) << n << " points";
+        }
+    }
+}
+
+// Residuals: with virtual heights below the group path of the E layer the F2 solution is
+// A = 0 and its mean residual is the mean distance of the data below that path; three
+// points keep their raw heights (too few neighbours to smooth), so the residual is set
+// exactly. 100 km counts as an oscillating solution although the root check passed.
+TEST(FProf, ResidualOf100KmIsRejected) {
+    for (float target : {100.0f, 99.99f}) {
+        Scenario s(FOE);
+        Inversion& inv = s.inv();
+        zelk::F1<float, 7> ae;   // a thick E layer, whose group path leaves room below it
+        parabola(inv, 0.2f, FOE, 3, 100.0f, ae);
+        for (int j = 1; j <= 3; ++j) inv.A_E(j) = ae(j);
+        inv.HBASE(1) = ZME_TRUE + ae(1) + ae(2) + ae(3);
+        inv.FOF2 = 3.17f;
+        below_lower_layers(s, 3, 3.05f, 3, 0.0f);
+        float room = 0.0f;
+        for (int K = 1; K <= 3; ++K) room += inv.TRH(K) - 112.0f;
+        const float c = 3.0f * target / room;
+        ASSERT_LT(c, 1.0f);
+        for (int K = 1; K <= 3; ++K) inv.TRH(K) -= c * (inv.TRH(K) - 112.0f);
+        FPROF(*s.z, inv.ER(3));
+        EXPECT_NEAR(inv.ER(3), target, 0.001);
+        EXPECT_EQ(inv.IROOTF2, 0);
+        if (target > 99.999f) {
+            EXPECT_EQ(s.istat(), 18);
+            EXPECT_NE(s.log.str().find("   OSCILLATING F2 LAYER SOLUTION!"), std::string::npos);
+        } else {
+            EXPECT_EQ(s.istat(), 2) << s.log.str();
+        }
+    }
+}
+
+// An F2 solution with nothing to explain (A = 0) peaks at its start height, the F1 peak:
+// ZMF2 equal to ZMF1 is rejected; just above it is accepted.
+TEST(FProf, F2PeakAtTheF1PeakIsRejected) {
+    for (float zmf1 : {200.0f, 199.999f}) {
+        Scenario s(FOE);
+        Inversion& inv = s.inv();
+        s.f1(4.52f, 200.0f);
+        inv.A_F1 = s.truth.A_F1;
+        inv.FC(3) = 4.52f;
+        inv.ZMF1 = 200.0f;
+        inv.HBASE(3) = 200.0f;
+        inv.FOF2 = 4.87f;
+        below_lower_layers(s, 3, 4.55f, 7, 40.0f);
+        inv.ZMF1 = zmf1;
+        FPROF(*s.z, inv.ER(3));
+        EXPECT_EQ(inv.ZMF2, 200.0f);
+        if (zmf1 == 200.0f) {
+            EXPECT_EQ(s.istat(), 8);
+            EXPECT_NE(s.log.str().find(" : F2 TRACE PHYSICALLY UNREASONABLE!"), std::string::npos);
+        } else {
+            EXPECT_EQ(s.istat(), 2) << s.log.str();
+        }
+    }
+}
+
+// The same construction for the F1 layer above a valley of width VW (rising side only):
+// ZMF1 = ZME + VW. 300.0 km is accepted, 300.1 km rejected.
+TEST(F1Prof, PeakBoundIs300Km) {
+    for (float vw : {190.0f, 190.1f}) {
+        Scenario s(FOE);
+        Inversion& inv = s.inv();
+        inv.VW = vw;
+        inv.VW1 = inv.VW2 = 0.0f;
+        inv.VW3 = vw;
+        inv.FV = 1.0f;
+        inv.HBASE(2) = inv.HBASE(3) = inv.ZME + vw;
+        inv.FOF1 = 3.52f;
+        inv.LF1() = 1;
+        below_lower_layers(s, 2, 3.05f, 10, 20.0f);
+        F1PROF(*s.z, inv.ER(2));
+        EXPECT_EQ(inv.ZMF1, ZME_TRUE + vw);
+        if (vw == 190.0f) {
+            EXPECT_EQ(s.istat(), 2) << s.log.str();
+            EXPECT_EQ(inv.HBASE(3), 300.0f);
+        } else {
+            EXPECT_EQ(s.istat(), 10);
+            EXPECT_NE(s.log.str().find(" : F1 LAYER SOLUTION TOO THICK!"), std::string::npos);
+            EXPECT_EQ(inv.HBASE(3), ZME_TRUE + vw);
+        }
+    }
+}
+
+// foF2/sqrt(2) below foE: HHALF is a height of the E region.
+TEST(FProf, HalfDensityHeightInTheERegion) {
+    Scenario s(FOE);
+    s.f2(4.02f, 250.0f);
+    s.trace(3.05f);
+    Inversion& inv = s.inv();
+    FPROF(*s.z, inv.ER(3));
+    ASSERT_EQ(s.istat(), 2) << s.log.str();
+    const float f = inv.FC(4) / 1.4142135f;
+    ASSERT_LT(f, FOE);
+    EXPECT_LT(inv.HHALF, ZME_TRUE);
+    EXPECT_NEAR(inv.HHALF, height(0.2f, FOE, inv.ZME, inv.A_E.data(), 3, f), 0.01);
+}
+
+// F1 and F2 with their own traces, in the order of the region sequencing.
+TEST(F1Prof, F1ThenF2) {
+    Scenario s(FOE);
+    s.f1(4.52f, 200.0f);
+    s.f2(FOF2, HMF2);
+    s.trace(3.05f);
+    Inversion& inv = s.inv();
+    F1PROF(*s.z, inv.ER(2));
+    ASSERT_EQ(s.istat(), 2) << s.log.str();
+    EXPECT_EQ(inv.KF1MODE, 0);
+    EXPECT_NEAR(inv.ZMF1, 200.0, 3.0);   // 1.9 km measured
+    EXPECT_EQ(inv.HBASE(3), inv.ZMF1);
+    EXPECT_GT(inv.ER(2), 0.0f);
+    FPROF(*s.z, inv.ER(3));
+    ASSERT_EQ(s.istat(), 2) << s.log.str();
+    EXPECT_NEAR(inv.ZMF2, HMF2, 5.0);    // 2.7 km measured
+    EXPECT_EQ(inv.IROOTF1, 0);
+    EXPECT_EQ(inv.IROOTF2, 0);
+}
+
+// A scaled F1 without F1 points: FPROF solves the F1 layer from the F trace with 3
+// coefficients, then the F2 layer above it.
+TEST(FProf, MergedF1FromTheFTrace) {
+    Scenario s(FOE);
+    s.f1(4.52f, 200.0f);
+    s.f2(FOF2, HMF2);
+    s.trace(3.05f, false);
+    Inversion& inv = s.inv();
+    F1PROF(*s.z, inv.ER(2));
+    ASSERT_EQ(inv.KF1MODE, 2);
+    FPROF(*s.z, inv.ER(3));
+    ASSERT_EQ(s.istat(), 2) << s.log.str();
+    EXPECT_EQ(inv.KF1MODEP, 2);
+    EXPECT_EQ(inv.KF1MODE, 0);
+    EXPECT_EQ(inv.A_F1(4), 0.0f);
+    EXPECT_EQ(inv.A_F1(5), 0.0f);
+    EXPECT_NE(inv.A_F1(3), 0.0f);
+    EXPECT_GE(inv.FC(3), 4.52f);
+    EXPECT_LE(inv.FC(3), 4.565f);
+    EXPECT_NEAR(inv.ZMF1, 200.0, 10.0);  // 6.9 km measured: three terms only
+    EXPECT_EQ(inv.HBASE(3), inv.ZMF1);
+    EXPECT_GT(inv.ER(2), 0.0f);
+    EXPECT_NEAR(inv.ZMF2, HMF2, 5.0);    // 2.3 km measured
+}
+
+// foF1 = 49 MHz without F1 points: the whole F trace becomes the F1 layer, whose peak then
+// lies far too high. The 3-coefficient solution fails here and FEWTERM's 4-coefficient one
+// stands: all four coefficients are kept (not only the 3 of the order asked for).
+TEST(FProf, MergedF1At49MHz) {
+    Scenario s(FOE);
+    s.f2(FOF2, HMF2);
+    s.trace(3.05f);
+    Inversion& inv = s.inv();
+    inv.FOF1 = 49.0f;
+    inv.LF1() = 1;
+    F1PROF(*s.z, inv.ER(2));
+    ASSERT_EQ(inv.KF1MODE, 2);
+    EXPECT_EQ(inv.FC(3), FOE);
+    FPROF(*s.z, inv.ER(3));
+    EXPECT_EQ(s.istat(), 10);
+    EXPECT_GE(inv.FC(3), 49.0f);
+    EXPECT_NE(inv.A_F1(4), 0.0f);
+    EXPECT_EQ(inv.A_F1(5), 0.0f);
+    EXPECT_EQ(inv.ZMF1, inv.HBASE(2) - (inv.A_F1(1) + inv.A_F1(2) + inv.A_F1(3) + inv.A_F1(4)));
+    EXPECT_GT(inv.ZMF1, 300.0f);
+}
+
+// foF1 of exactly 50 MHz counts as scaled but has no F1 points: the F1 stage refuses to
+// run the solver on no data (it used to fit an empty data set).
+TEST(F1Prof, NoUsableF1PointIsRefused) {
+    Scenario s(FOE);
+    s.f2(FOF2, HMF2);
+    s.trace(3.05f);
+    Inversion& inv = s.inv();
+    inv.FOF1 = 50.0f;
+    inv.LF1() = 1;
+    F1PROF(*s.z, inv.ER(2));
+    EXPECT_EQ(s.istat(), 9);
+    EXPECT_EQ(inv.FC(3), FOE);
+}
+
+// A foF2 below the F2 start frequency: range error, reported whatever the debug level.
+TEST(FProf, FrequencyRangeErrorIsAlwaysReported) {
+    Scenario s(FOE);
+    s.f2(FOF2, HMF2);
+    s.trace(3.05f);
+    Inversion& inv = s.inv();
+    s.z->log.IDEBUG = 0;
+    inv.FOF2 = 2.9f;
+    FPROF(*s.z, inv.ER(3));
+    EXPECT_EQ(s.istat(), 5);
+    EXPECT_NE(s.log.str().find(" DATA ERROR: F2-REGION FREQUENCY RANGE ERROR!"), std::string::npos);
+}
+// An F2 trace beginning well above foF1 is solved in gap mode with the F1 layer's group
+// path removed, as in the normal solution (it used to be left in, and the F2 solution
+// failed as oscillating).
+TEST(FProf, GapModeAboveAnF1Layer) {
+    Scenario s(FOE);
+    s.f1(4.52f, 200.0f);
+    s.f2(FOF2, HMF2);
+    s.trace(4.55f + 6 * STEP);
+    Inversion& inv = s.inv();
+    F1PROF(*s.z, inv.ER(2));
+    ASSERT_EQ(s.istat(), 2) << s.log.str();
+    FPROF(*s.z, inv.ER(3));
+    ASSERT_EQ(s.istat(), 2) << s.log.str();
+    EXPECT_EQ(inv.KF1MODE, 1);
+    EXPECT_NEAR(inv.ZMF2, HMF2, 5.0);    // 3.0 km measured
+}
 
 }  // namespace

@@ -193,7 +193,7 @@ TEST(Sik, ExampleRegionVirtualHeights) {
 // km at 80 degrees).
 TEST(Sik, AgreesWithDirectIntegration) {
     const Segment five{2.5, 7.0, 180.0, {-120.0, 15.0, -6.0, 3.0, -1.0}};
-    for (double dip : {20.0, 45.0, 60.0, 70.0, 80.0}) {
+    for (double dip : {2.0, 8.0, 20.0, 45.0, 60.0, 70.0, 80.0}) {
         const double tol = dip <= 60.0 ? 0.05 : (dip <= 70.0 ? 0.1 : 0.5);
         for (const Segment* s : {&kSegE, &five}) {
             Inversion inv;

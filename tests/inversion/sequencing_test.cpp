@@ -1,5 +1,5 @@
 // Region sequencing: what DECIDE does before and around the region stages, and the dip
-// constants that it sets once per run.
+// constants that it forms for the dip of each record.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -50,7 +50,7 @@ TEST(DECIDE, NoTracePointsRunsOnlyTheAuroralEFit) {
     EXPECT_EQ(inv.NGAUSS, 16);
     EXPECT_EQ(inv.EAFIT(7), 0.0f);
     EXPECT_EQ(inv.NEAROW, 0);
-    EXPECT_TRUE(inv.GOGXDONE);
+    EXPECT_EQ(inv.GOGXDIP, inv.DIPK);
     EXPECT_EQ(c.log.str(), "");   // no region summary lines
 }
 
@@ -71,19 +71,22 @@ TEST(DECIDE, LimitsDipAndGyrofrequency) {
     EXPECT_NEAR(inv.GC2, 4.0 * t2, 4e-3 * t2);
 }
 
-// The constants come from the first record of the run; a second record with another dip
-// keeps them. Another run (another Zelk) forms its own.
-TEST(DECIDE, DipConstantsAreSetOncePerRun) {
+// The constants follow the dip of each record: a second record with another dip (a file of
+// another station in the same run) gets its own, a record with the same dip keeps them.
+// Another run (another Zelk) forms its own.
+TEST(DECIDE, DipConstantsFollowTheRecordsDip) {
     Ctx run1;
     run1.z->inv.FH = 1.2f;
     run1.z->inv.DIPK = 1.0f;
     int16_t IOK = 0;
     DECIDE(*run1.z, IOK);
-    const float first = run1.z->inv.GC1;
-    EXPECT_NEAR(first, gc1(1.0), 1e-6);
+    EXPECT_NEAR(run1.z->inv.GC1, gc1(1.0), 1e-6);
     run1.z->inv.DIPK = 0.3f;
     DECIDE(*run1.z, IOK);
-    EXPECT_EQ(run1.z->inv.GC1, first);
+    EXPECT_NEAR(run1.z->inv.GC1, gc1(0.3), 1e-6);
+    run1.z->inv.GC1 = -1.0f;   // not formed again while the dip stays the same
+    DECIDE(*run1.z, IOK);
+    EXPECT_EQ(run1.z->inv.GC1, -1.0f);
 
     Ctx run2;
     run2.z->inv.FH = 1.2f;

@@ -175,6 +175,16 @@ TEST(UpdateRecord, EditCountDoesNotGrowFromRecordToRecord) {
     UPDATE_RECORD(*e);
     EXPECT_EQ(e->rec.EDITFL(4), 9);
     EXPECT_EQ(e->rec.EDITFL(7), 3);
+
+    auto p = inverted_record();   // five flags read; the rest are left from earlier records
+    p->rec.IDX(80) = 5;
+    p->rec.IDX(56) = 5;
+    p->rec.EDITFL(5) = 2;
+    p->rec.EDITFL(6) = 7;
+    UPDATE_RECORD(*p);
+    EXPECT_EQ(p->rec.EDITFL(5), 2);
+    EXPECT_EQ(p->rec.EDITFL(6), 0);
+    EXPECT_EQ(p->rec.IDX(56), 120);
 }
 
 TEST(UpdateRecord, FailedInversionLeavesOutTheProfileGroups) {

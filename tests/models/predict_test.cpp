@@ -109,6 +109,12 @@ TEST(Predict, SunspotLookupOnANewMonthOnly) {
     r.predict(2027, 1);
     EXPECT_EQ(r.mod.ISSN, 61);
     EXPECT_GT(r.mod.SSNDEVOUT, 0.0f);
+
+    // A month the table can give no value for keeps the record's sunspot number.
+    r.mod.IYEAR = 2040;
+    r.mod.ISSN = 77;
+    r.predict(2040, 1);
+    EXPECT_EQ(r.mod.ISSN, 77);
 }
 
 // The sunspot number enters the activity index and the maps limited to 150, foF1 as given.

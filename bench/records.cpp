@@ -1,0 +1,96 @@
+// Whole records through reading, preparation, inversion, record update and writing, as the
+// run loop takes them, on one core. The input is 1000 synthetic day-time records (the
+// mid-latitude and equatorial day records of tests/data/e2e/synth-e2e.VXO, at frequency
+// steps of 0.1, 0.05 and 0.025 MHz, repeated in turn) held in memory; the output goes to a
+// memory buffer, so the figure is the computation without the disk.
+//
+// Arguments: 0 = no N(h) table and no quasi-parabolic fit; 1 = the recommended settings of
+// the specification dialog (10 km table, fit accuracy 0.01).
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/zelk.hpp"
+#include "driver/run.hpp"
+#include "inversion/inversion.hpp"
+#include "iondata/fortran_io.hpp"
+#include "iondata/prepare.hpp"
+#include "iondata/update.hpp"
+#include "iondata/vxo.hpp"
+
+using namespace zelk;
+
+namespace {
+
+constexpr int NRECORDS = 1000;
+
+// The text of 1000 day-time records: each day record of the end-to-end file is read and
+// written back once, and the records are then joined in turn.
+std::string day_records() {
+    auto z = std::make_unique<Zelk>();
+    iondata::LineReader in;
+    if (!in.open(ZELK_TEST_DATA "/e2e/synth-e2e.VXO")) return {};
+    std::vector<std::string> day;
+    for (int n = 0; n < 100; ++n) {
+        int32_t IEOF = 0;
+        int16_t LREAD = 0, LBAD = 0;
+        iondata::READVXO(IEOF, in, z->rec, LREAD, LBAD);
+        if (IEOF == -1) break;
+        std::string line(z->rec.SYSDSC1.data() + 1, 120);
+        if (line.find("NIGHT") != std::string::npos) continue;
+        std::ostringstream os;
+        iondata::LineWriter out(os);
+        iondata::WRITVXO(out, z->rec);
+        out.close();
+        day.push_back(os.str());
+    }
+    std::string text;
+    for (int i = 0; !day.empty() && i < NRECORDS; ++i) text += day[static_cast<std::size_t>(i) % day.size()];
+    return text;
+}
+
+void BM_Records(benchmark::State& state) {
+    const std::string text = day_records();
+    if (text.empty()) {
+        state.SkipWithError("no day-time records");
+        return;
+    }
+    auto z = std::make_unique<Zelk>();
+    z->mod.DATADIRS = {ZELK_SOURCE_DATA};
+    std::ostringstream diag;
+    z->log.out = &diag;
+    if (state.range(0) == 1) {
+        z->run.HSTEP = 10.0f;
+        z->run.QPACC = 0.01f;
+    }
+    int64_t inverted = 0;
+    for (auto _ : state) {
+        iondata::LineReader in(text);
+        std::ostringstream os;
+        iondata::LineWriter out(os);
+        for (int n = 0; n < NRECORDS; ++n) {
+            driver::CLEAR_RECORD_TABLES(*z);
+            int32_t IEOF = 0;
+            int16_t LREAD = 0, LBAD = 0;
+            iondata::READVXO(IEOF, in, z->rec, LREAD, LBAD);
+            if (IEOF == -1 || LBAD != 0) break;
+            if (iondata::PREPARE(*z) != iondata::PREP_OK) break;
+            inversion::PROFIL1(*z);
+            if (z->inv.ISTAT() == 2) ++inverted;
+            iondata::UPDATE_RECORD(*z);
+            iondata::WRITVXO(out, z->rec);
+            out.commit();
+        }
+        out.close();
+        benchmark::DoNotOptimize(os.str().size());
+        diag.str({});
+    }
+    state.SetItemsProcessed(state.iterations() * NRECORDS);
+    state.counters["inverted"] = static_cast<double>(inverted) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_Records)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
