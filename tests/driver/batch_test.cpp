@@ -261,6 +261,18 @@ TEST_F(BatchFiles, SummaryRows) {
     EXPECT_NE(line.find("\"hmF2\":null"), std::string::npos);
     EXPECT_NE(line.find("\"foF1\":null"), std::string::npos);
     EXPECT_EQ(line.find("9999"), std::string::npos);
+
+    // foF1 equal to foF2 (no F1 layer apart from the peak): foF1 is kept, its height not.
+    inv.FOF1 = inv.FOF2;
+    Summary s;
+    std::string why;
+    ASSERT_TRUE(s.OPEN(path("t.csv"), why)) << why;
+    s.ROW(*z, "a", 1);
+    ASSERT_TRUE(s.CLOSE(why)) << why;
+    std::istringstream t(slurp(path("t.csv")));
+    std::getline(t, line);
+    std::getline(t, line);
+    EXPECT_NE(line.find(",110.000,9.020,,9.020,280.500,"), std::string::npos) << line;
 }
 
 TEST(Progress, LineAndSilence) {
