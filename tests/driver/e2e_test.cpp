@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -88,6 +89,35 @@ TEST_F(EndToEnd, EveryRecordInvertedWrittenAndSummarised) {
         }
     }
     EXPECT_GE(inverted, 8);
+
+    // The summary carries the values of the output records: characteristics 1, 2, 9, 15,
+    // 32 to 34, 37, 39 to 43, with the missing ones empty.
+    zelk::iondata::LineReader in;
+    ASSERT_TRUE(in.open(path("out.VXO")));
+    auto rec = std::make_unique<zelk::iondata::IonogramRecord>();
+    const std::vector<std::pair<std::string, int>> columns = {
+        {"foF2", 1}, {"foF1", 2}, {"foE", 9}, {"hmE", 15}, {"hmF2", 32}, {"hmF1", 33},
+        {"hhalf", 34}, {"yF2", 37}, {"TEC", 39}, {"H_top", 40}, {"B0", 41}, {"B1", 42}, {"D1", 43}};
+    int32_t IEOF = 0;
+    int16_t LREAD = 0, LBAD = 0;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        READVXO(IEOF, in, *rec, LREAD, LBAD);
+        ASSERT_EQ(LBAD, 0);
+        const auto f = fields(rows[i]);
+        for (const auto& [name, k] : columns) {
+            const size_t c = static_cast<size_t>(std::find(head.begin(), head.end(), name) - head.begin());
+            ASSERT_LT(c, f.size()) << name;
+            const float v = rec->SCALED(k);
+            const bool missing = v >= 9998.5f || v <= 0.0f || ((k == 1 || k == 9) && v >= 99.0f) ||
+                                 (k == 2 && v > 50.0f);
+            if (missing) {
+                EXPECT_TRUE(f[c].empty()) << name << " of record " << i << ": " << f[c] << " / " << v;
+            } else {
+                ASSERT_FALSE(f[c].empty()) << name << " of record " << i << ": " << v;
+                EXPECT_NEAR(std::stod(f[c]), v, 0.006) << name << " of record " << i;
+            }
+        }
+    }
 }
 
 TEST_F(EndToEnd, SeveralFilesWithBadOnesAmongThem) {
