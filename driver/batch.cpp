@@ -2,6 +2,7 @@
 #include "driver/batch.hpp"
 
 #include <fnmatch.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -9,7 +10,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <set>
 #include <ostream>
 #include <streambuf>
 
@@ -63,6 +66,23 @@ bool parse_int16(const std::string& s, int16_t& v) {
     if (errno != 0 || *end != '\0' || x < -32768 || x > 32767) return false;
     v = static_cast<int16_t>(x);
     return true;
+}
+
+// Identities (device, inode) of existing files, to recognise a file under any of its names.
+using FileIds = std::set<std::pair<dev_t, ino_t>>;
+
+FileIds file_ids(const std::vector<std::string>& files) {
+    FileIds ids;
+    for (const std::string& f : files) {
+        struct stat st {};
+        if (::stat(f.c_str(), &st) == 0) ids.insert({st.st_dev, st.st_ino});
+    }
+    return ids;
+}
+
+bool is_one_of(const std::string& path, const FileIds& ids) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && ids.count({st.st_dev, st.st_ino}) > 0;
 }
 
 // The batch program's side of the run: notices on standard error, the summary rows and
@@ -337,21 +357,21 @@ bool BATCH_JOBS(const std::vector<std::string>& files, bool several, const std::
         jobs.push_back({f, out});
     }
     if (none) return true;
-    // Refuse an output that is an input of the run, and two inputs sharing an output.
+    // Refuse an output that is an input of the run (the same file, by device and inode, so
+    // that links are caught too), and two inputs sharing an output.
+    const FileIds inputs = file_ids(files);
+    std::map<std::string, size_t> seen;
     for (size_t i = 0; i < jobs.size(); ++i) {
-        for (const std::string& f : files) {
-            if (SAME_FILE(jobs[i].output, f)) {
-                error = f + ": the output " + jobs[i].output + " is this input file; refused";
-                return false;
-            }
+        if (is_one_of(jobs[i].output, inputs)) {
+            error = jobs[i].output + " is an input file of the run; refused";
+            return false;
         }
-        const fs::path oi = fs::absolute(jobs[i].output, ec).lexically_normal();
-        for (size_t k = 0; k < i; ++k) {
-            if (fs::absolute(jobs[k].output, ec).lexically_normal() == oi) {
-                error = jobs[k].input + " and " + jobs[i].input + " would both write " +
-                        jobs[i].output + "; refused";
-                return false;
-            }
+        const std::string key = fs::absolute(jobs[i].output, ec).lexically_normal().string();
+        const auto [at, fresh] = seen.emplace(key, i);
+        if (!fresh) {
+            error = jobs[at->second].input + " and " + jobs[i].input + " would both write " +
+                    jobs[i].output + "; refused";
+            return false;
         }
     }
     return true;
@@ -371,8 +391,8 @@ int BATCH_RUN(const BatchOptions& opt, RecordSteps& steps, std::ostream& diag, s
     bool outdir = false;
     if (!BATCH_JOBS(files, several, opt.output, jobs, outdir, error)) return usage_error(error);
     if (!opt.summary.empty()) {
-        for (const std::string& f : files) {
-            if (SAME_FILE(opt.summary, f)) return usage_error(opt.summary + " is an input file; refused");
+        if (is_one_of(opt.summary, file_ids(files))) {
+            return usage_error(opt.summary + " is an input file; refused");
         }
     }
     std::error_code ec;
@@ -380,7 +400,7 @@ int BATCH_RUN(const BatchOptions& opt, RecordSteps& steps, std::ostream& diag, s
         fs::create_directories(opt.output, ec);
         if (ec) {
             err << PROGNAME << ": " << opt.output << ": cannot make the directory (" << ec.message() << ")\n";
-            return 2;
+            return 4;
         }
     }
 
@@ -398,7 +418,7 @@ int BATCH_RUN(const BatchOptions& opt, RecordSteps& steps, std::ostream& diag, s
         summary = std::make_unique<Summary>();
         if (!summary->OPEN(opt.summary, error)) {
             err << PROGNAME << ": " << opt.summary << ": cannot be written (" << error << ")\n";
-            return 2;
+            return 4;
         }
     }
     BatchFrontend fe(err, summary.get(), progress);

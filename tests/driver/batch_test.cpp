@@ -136,6 +136,8 @@ TEST_F(BatchFiles, OutputNames) {
     // several inputs and an output that is a file.
     EXPECT_FALSE(BATCH_JOBS({path("a.VXO")}, false, path("a.VXO"), jobs, outdir, error));
     EXPECT_NE(error.find("refused"), std::string::npos);
+    fs::create_hard_link(path("a.VXO"), path("link.VXO"));   // the input under another name
+    EXPECT_FALSE(BATCH_JOBS({path("a.VXO")}, false, path("link.VXO"), jobs, outdir, error));
     EXPECT_FALSE(BATCH_JOBS({path("a.VXO"), path("x/a.VXO")}, true, path("y"), jobs, outdir, error));
     EXPECT_FALSE(BATCH_JOBS({path("a.VXO"), path("b.VXO")}, true, path("a.VXO"), jobs, outdir, error));
     EXPECT_EQ(slurp(path("a.VXO")), "GOOD\n");
@@ -328,7 +330,8 @@ TEST_F(BatchFiles, UnwritableOutputIsReported) {
 
     opt.output = "";
     opt.summary = path("blocker/s.csv");
-    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 2);   // found before the run
+    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 4);
+    EXPECT_NE(err.str().find("s.csv: cannot be written"), std::string::npos) << err.str();
 }
 
 }  // namespace
