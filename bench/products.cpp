@@ -1,9 +1,19 @@
 // Cost of the profile products of one record: the 1 km N(h) table, the shape parameters B0,
 // B1 (D1), the electron content, the quasi-parabolic fit and the final table with topside, on
-// a solved profile in coefficient form (E layer, valley, F2 layer; with and without F1).
+// a solved profile in coefficient form (E layer, valley, F2 layer; with and without F1), and
+// on the profiles of real inversions; and whole records through the run loop, with the
+// optional products (table at 10 km, fit at 0.01) and without them, for the split of time
+// between the inversion and the products.
 #include <benchmark/benchmark.h>
 
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
 #include "core/zelk.hpp"
+#include "driver/run.hpp"
+#include "driver/vxo_steps.hpp"
 #include "models/b0b1d1.hpp"
 #include "products/products.hpp"
 #include "tests/products/profile.hpp"
@@ -86,8 +96,93 @@ void BM_AllProducts(benchmark::State& st) {
                                                   benchmark::Counter::kIsRate);
 }
 
+// The example file of many records (a day of a mid-latitude station).
+const std::string SERIES = std::string(ZELK_SOURCE_DATA) + "/../examples/synth-series.VXO";
+
+// Runs the whole file through the run loop (read, invert, no output); counts records.
+class Count : public zelk::driver::Frontend {
+public:
+    long records = 0;
+    void RECORD_DONE(const Zelk&, const zelk::driver::RecordInfo&) override { ++records; }
+};
+
+void run_series(benchmark::State& st, float hstep, float qpacc) {
+    auto z = std::make_unique<Zelk>();
+    std::ostringstream diag;
+    z->log.out = &diag;
+    z->mod.DATADIRS = {ZELK_SOURCE_DATA};
+    z->run.HSTEP = hstep;
+    z->run.QPACC = qpacc;
+    std::vector<zelk::driver::FileJob> jobs{{SERIES, ""}};
+    long records = 0;
+    for (auto _ : st) {
+        Count fe;
+        zelk::driver::VxoSteps steps;
+        zelk::driver::RUN_FILES(*z, jobs, fe, steps, false);
+        records += fe.records;
+        diag.str("");
+    }
+    st.counters["records/s"] = benchmark::Counter(static_cast<double>(records),
+                                                  benchmark::Counter::kIsRate);
+}
+
+// Whole records: the products that every inverted record gets (1 km table, B0/B1/D1,
+// electron content) are part of the F2 stage; the table at 10 km and the fit at 0.01 are
+// the optional ones.
+void BM_RecordsWithOptionalProducts(benchmark::State& st) { run_series(st, 10.0f, 0.01f); }
+void BM_RecordsWithoutOptionalProducts(benchmark::State& st) { run_series(st, 0.0f, 0.0f); }
+
+// The products alone, on the solved profiles of the same file: each record's state is taken
+// when its F2 layer has been accepted, and all products are computed again from it.
+class Snapshot : public zelk::Plotter, public zelk::driver::Frontend {
+public:
+    std::vector<std::unique_ptr<Zelk>> states;
+    void EVFPLOT(Zelk& z, int code) override {
+        if (code != 4 || states.size() >= 50) return;
+        auto copy = std::make_unique<Zelk>();
+        copy->inv = z.inv;
+        copy->mod.DATADIRS = z.mod.DATADIRS;
+        copy->run = z.run;
+        copy->log.out = z.log.out;
+        states.push_back(std::move(copy));
+    }
+};
+
+void BM_ProductsOfInvertedRecords(benchmark::State& st) {
+    static Snapshot snap;
+    static std::ostringstream diag;
+    if (snap.states.empty()) {
+        auto z = std::make_unique<Zelk>();
+        z->log.out = &diag;
+        z->mod.DATADIRS = {ZELK_SOURCE_DATA};
+        z->run.HSTEP = 10.0f;
+        z->run.QPACC = 0.01f;
+        z->plot = &snap;
+        std::vector<zelk::driver::FileJob> jobs{{SERIES, ""}};
+        zelk::driver::VxoSteps steps;
+        zelk::driver::RUN_FILES(*z, jobs, snap, steps, false);
+    }
+    long records = 0;
+    for (auto _ : st) {
+        for (auto& z : snap.states) {
+            products::NHTABLE(*z, 0);
+            models::CALB0B1D1(*z);
+            products::CALTEC(*z);
+            products::QPFIT(*z);
+            products::NHTABLE(*z, 1);
+            benchmark::DoNotOptimize(z->prod.NPROW);
+        }
+        records += static_cast<long>(snap.states.size());
+    }
+    st.counters["records/s"] = benchmark::Counter(static_cast<double>(records),
+                                                  benchmark::Counter::kIsRate);
+}
+
 }  // namespace
 
+BENCHMARK(BM_RecordsWithOptionalProducts)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RecordsWithoutOptionalProducts)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ProductsOfInvertedRecords)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NhtableFirstPass)->Arg(0)->Arg(1);
 BENCHMARK(BM_ShapeParameters)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ElectronContent)->Arg(0)->Arg(1);

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <string>
 
+#include "core/rounding.hpp"
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
 #include "platform/datafile.hpp"
@@ -37,7 +38,6 @@ constexpr float B0STEP = 4.0f, B1STEP = 0.2f, D1STEP = 0.2f;  // first steps of 
 constexpr float B0STEPMIN = 0.1f;    // the search ends when the B0 step is at most this (km)
 constexpr int MAXSEARCH = 2000;      // cap on the rounds of the coordinate search
 
-float ROUND2(float x) { return static_cast<float>(std::round(static_cast<double>(x) * 100.0) / 100.0); }
 
 // F2 bottomside at height H with x^B1 limited to XBM (no limit when XBM <= 0). Heights above
 // the peak give foF2.
@@ -97,9 +97,12 @@ bool LOADB0B1DT(Products& P, const std::vector<std::string>& DIRS) {
     return P.B0FILE.OK;
 }
 
+bool FITERR(Products& P, float& E1, float& E2, float LIMSUM, float LIM1);
+float XHSEARCH(const Products& P, float F, float* MEMO, int8_t* MEMOK);
+
 // One trial of the coordinate search: the parameters as they stand. False when they give no
-// usable model (hF1 or HZ zero); else the misfit in E.
-bool TRIAL(Products& P, int MODE, float& E) {
+// usable model (hF1 or HZ zero) or no misfit below LIMIT; else the misfit in E.
+bool TRIAL(Products& P, int MODE, float LIMIT, float& E) {
     if (MODE == 1) {
         P.HF1 = IRI_F2_BASIC2(P, P.FOF1);
         if (P.HF1 == 0.0f) return false;
@@ -107,7 +110,7 @@ bool TRIAL(Products& P, int MODE, float& E) {
     CALHSTHZ(P, MODE == 1 ? 1 : 2);
     if (P.HZ == 0.0f) return false;
     float e1 = 0.0f, e2 = 0.0f;
-    CAL_IRI_FIT_ERROR(P, e1, e2);
+    if (!FITERR(P, e1, e2, LIMIT, HUGE_VALF)) return false;
     E = e1 + e2;
     return true;
 }
@@ -213,22 +216,47 @@ float XE(const Products& P, float H) {
     return XE4(P, H);
 }
 
-// XH: the height (km) between the valley top and hmF2 where XE reaches F (MHz), by bisection
-// (frequency within 1e-5 MHz or bracket below 0.0001 km); foF2 gives hmF2, frequencies above
-// foF2 or below foE give 0.
-float XH(const Products& P, float F) {
+namespace {
+
+// The search of XH. With MEMO/MEMOK (1-based, MAXXEMEMO nodes) the model values at the first
+// levels of the bisection tree are taken from, or kept in, MEMO: the same values XE gives, so
+// the result is unchanged.
+float XHSEARCH(const Products& P, float F, float* MEMO, int8_t* MEMOK) {
     if (F > P.FOF2 || F < P.FOE) return 0.0f;
     if (F == P.FOF2) return P.HMF2;
     float lo = P.HVT, hi = P.HMF2, mid = hi;
+    int node = 1;
     for (int it = 0; it < MAXBISECT; ++it) {
         mid = 0.5f * (lo + hi);
-        const float fm = XE(P, mid);
+        float fm;
+        if (MEMO != nullptr && node <= Products::MAXXEMEMO) {
+            if (!MEMOK[node]) {
+                MEMO[node] = XE(P, mid);
+                MEMOK[node] = 1;
+            }
+            fm = MEMO[node];
+        } else {
+            fm = XE(P, mid);
+        }
         if (std::fabs(fm - F) < FTOL) break;
-        if (fm > F) hi = mid; else lo = mid;
+        if (fm > F) {
+            hi = mid;
+            node = 2 * node;
+        } else {
+            lo = mid;
+            node = 2 * node + 1;
+        }
         if (hi - lo < HTOL) break;
     }
     return mid;
 }
+
+}  // namespace
+
+// XH: the height (km) between the valley top and hmF2 where XE reaches F (MHz), by bisection
+// (frequency within 1e-5 MHz or bracket below 0.0001 km); foF2 gives hmF2, frequencies above
+// foF2 or below foE give 0.
+float XH(const Products& P, float F) { return XHSEARCH(P, F, nullptr, nullptr); }
 
 // CALHSTHZ: the intermediate region between the valley top and the F2 (MODE 2) or F1 (MODE 1)
 // bottomside. HST, the height where the F2 bottomside (F1-mapped in MODE 1, x^B1 unlimited)
@@ -257,22 +285,62 @@ void CALHSTHZ(Products& P, int MODE) {
     if (P.T < 0.0f && !(P.HZ > P.HVT)) P.HZ = 0.0f;
 }
 
+namespace {
+
+// The sums of CAL_IRI_FIT_ERROR, given up as soon as E1 + E2 reaches LIMSUM or E1 reaches
+// LIM1: the sums only grow, so a caller that needs a misfit below such a limit learns that it
+// cannot have one without the rest of the rows. Returns false when it gave up (E1, E2 and
+// HIRI then hold partial values).
+// With a finite limit the rows are first visited from the bottom up, where the model departs
+// most from the table, with the sums kept in double: a partial sum above the limit by 0.1 %
+// (far more than the rounding of any sum of 999 terms in single precision) settles the
+// outcome early. Otherwise the sums are formed in the canonical order, top down, from the
+// heights already found, so the misfit is the same to the last bit.
+bool FITERR(Products& P, float& E1, float& E2, float LIMSUM, float LIM1) {
+    static constexpr double MARGIN = 1.001;
+    E1 = 0.0f;
+    E2 = 0.0f;
+    P.HIRI.fill(0.0f);
+    P.XEMEMOK.fill(0);
+    const bool f1 = F1ACTIVE(P);
+    auto infirst = [&P, f1](int i) {
+        return f1 && (P.PRFFN1(i) < P.FOF1 || P.PRFHT1(i) < P.HF1);
+    };
+    int ilo = P.NPROW1 + 1;
+    while (ilo > 1 && P.PRFFN1(ilo - 1) >= P.FOE) --ilo;
+    bool found = false;
+    if (LIMSUM < HUGE_VALF || LIM1 < HUGE_VALF) {
+        double s = 0.0, s1 = 0.0;
+        for (int i = ilo; i <= P.NPROW1; ++i) {
+            const float hi = XHSEARCH(P, P.PRFFN1(i), P.XEMEMO.data(), P.XEMEMOK.data());
+            P.HIRI(i) = hi;
+            const double d = static_cast<double>(P.PRFHT1(i) - hi);
+            s += d * d;
+            if (infirst(i)) s1 += d * d;
+            if (s >= MARGIN * LIMSUM || s1 >= MARGIN * LIM1) return false;
+        }
+        found = true;
+    }
+    for (int i = P.NPROW1; i >= ilo; --i) {
+        const float hi =
+            found ? P.HIRI(i) : XHSEARCH(P, P.PRFFN1(i), P.XEMEMO.data(), P.XEMEMOK.data());
+        P.HIRI(i) = hi;
+        const float d = P.PRFHT1(i) - hi;
+        if (infirst(i)) E1 += d * d;
+        else E2 += d * d;
+        if (!(E1 + E2 < LIMSUM) || !(E1 < LIM1)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 // CAL_IRI_FIT_ERROR: for the rows of the 1 km table from the F2 peak down while fN >= foE, the
 // IRI height XH of the row's frequency (kept in HIRI for the display) and its difference d
 // from the row's height. E1 sums d^2 over the F1 part (F1 modification active and the row
 // below foF1 or below hF1), E2 over the rest. Rows not compared have HIRI 0.
 void CAL_IRI_FIT_ERROR(Products& P, float& E1, float& E2) {
-    E1 = 0.0f;
-    E2 = 0.0f;
-    P.HIRI.fill(0.0f);
-    const bool f1 = F1ACTIVE(P);
-    for (int i = P.NPROW1; i >= 1 && P.PRFFN1(i) >= P.FOE; --i) {
-        const float hi = XH(P, P.PRFFN1(i));
-        P.HIRI(i) = hi;
-        const float d = P.PRFHT1(i) - hi;
-        if (f1 && (P.PRFFN1(i) < P.FOF1 || P.PRFHT1(i) < P.HF1)) E1 += d * d;
-        else E2 += d * d;
-    }
+    FITERR(P, E1, E2, HUGE_VALF, HUGE_VALF);
 }
 
 // CALD1: D1 on [0, 5] minimising the F1-part misfit E1: scans at step 0.2 (values rounded to
@@ -292,8 +360,7 @@ void CALD1(Products& P, float& D1, float& E1) {
             CALHSTHZ(P, 1);
             if (P.HZ == 0.0f) continue;
             float e1 = 0.0f, e2 = 0.0f;
-            CAL_IRI_FIT_ERROR(P, e1, e2);
-            if (!(e1 < sbest)) break;
+            if (!FITERR(P, e1, e2, HUGE_VALF, sbest) || !(e1 < sbest)) break;
             sbest = e1;
             if (e1 < best) {
                 best = e1;
@@ -329,7 +396,7 @@ void ADUJST_B0B1D1(Products& P, int MODE, float& ERR) {
                 const float keep[4] = {P.HF1, P.HST, P.HZ, P.T};
                 *par[p] = trial;
                 float e = 0.0f;
-                if (TRIAL(P, MODE, e) && e < ERR) {
+                if (TRIAL(P, MODE, ERR, e) && e < ERR) {
                     ERR = e;
                     moved = true;
                     break;

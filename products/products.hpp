@@ -73,6 +73,12 @@ struct Products {
     float X0 = 0.4882682f;                   // lowest fN/foF2 compared with the table
     F2<float, 5, 5> TIJ;                     // inner products of the profile basis
     F1<float, MAXROW> HIRI;                  // IRI height of each 1 km table row (0: none)
+    // The first levels of the height search of CAL_IRI_FIT_ERROR start from the same bracket
+    // for every row: their model values, node n with children 2n and 2n + 1, are kept here
+    // for the rows of one call (XEMEMOK(n) = 1 when node n holds a value).
+    static constexpr int MAXXEMEMO = 511;
+    F1<float, MAXXEMEMO> XEMEMO;
+    F1<int8_t, MAXXEMEMO> XEMEMOK;
     DataFileStamp B0FILE;
     int16_t NB0REC = 0;                      // records parsed
     F2<float, MAXB0REC, 6> B0REC;            // B1, R1..R5 per record

@@ -5,7 +5,14 @@
 // fitted by weighted least squares of the relative error of fN^2 (weights 1/fN^4) under two
 // constraints: it takes the value and the slope dfN^2/dx of its neighbour at the joint it grows
 // from, so the chain is continuous with a continuous slope. A chain starts at a layer peak with
-// the data value there and slope 0.
+// the data value there and slope 0, and so does the part of a chain below a ledge of the
+// profile (the F1 peak, the foot of the E layer), where fN^2 flattens so abruptly that no
+// segment with the slope of the one above can follow the table (see GROW and JOINT); the
+// value stays continuous there.
+// The stages: the F chain from the F2 peak down to the valley's second third, the chain up
+// from the E peak to the valley's first third, the straight valley segment between them, and
+// the chain down from the E peak to the profile's base. Without a valley in the table the F
+// chain runs down to the E peak; without an E peak, down to the base.
 #include <algorithm>
 #include <cmath>
 
@@ -75,11 +82,10 @@ bool ERRWITHIN(const Products& P, int I, int K0, double QA, double QB, double QC
     return static_cast<float>(e) <= ERRMAX;
 }
 
-// The checks that let a segment end at point i: the fitted slope keeps the sign of a layer
-// flank (not positive going down from a peak, not negative going up), the parabola's vertex does
-// not fall strictly inside the segment, and its largest relative error is within ERRMAX.
-bool SEGOK(const Products& P, int K0, double S0, int i, double QA, double QB, double QC,
-           float ERRMAX) {
+// The shape checks that let a segment end at point i: the fitted slope keeps the sign of a
+// layer flank (not positive going down from a peak, not negative going up) and the parabola's
+// vertex does not fall strictly inside the segment.
+bool SHAPEOK(const Products& P, int K0, double S0, int i, double QA, double QB) {
     const double x0 = P.XQ(K0), xi = P.XQ(i);
     const double slope = 2.0 * QA * xi + QB;
     if (i < K0 ? !(slope <= 0.0) : !(slope >= 0.0)) return false;
@@ -87,19 +93,41 @@ bool SEGOK(const Products& P, int K0, double S0, int i, double QA, double QB, do
         const double xv = -QB / (2.0 * QA);
         if (xv > std::min(x0, xi) && xv < std::max(x0, xi)) return false;
     }
-    return ERRWITHIN(P, i, K0, QA, QB, QC, ERRMAX);
+    return true;
+}
+
+// All the checks that let a segment end at point i: its shape, and its largest relative
+// error within ERRMAX.
+bool SEGOK(const Products& P, int K0, double S0, int i, double QA, double QB, double QC,
+           float ERRMAX) {
+    return SHAPEOK(P, K0, S0, i, QA, QB) && ERRWITHIN(P, i, K0, QA, QB, QC, ERRMAX);
 }
 
 // One segment grown from the fixed end K0 (value Y0, slope S0) towards the limit KLIM, point by
 // point. The coefficients for every reach are kept in look-ahead level LEV (WA/WB/WC) and WOK
-// marks the reaches that pass the checks. A point whose value is not below Y0 stays in the
-// sums but is not a place to stop (it may end a segment only as the stage limit, when its error
-// is within ERRMAX). The first point below Y0 that fails the checks ends the growth.
-// Returns the farthest valid reach; K0 when no segment can leave K0.
+// marks the reaches where the segment may end (2: where its shape turned, see JOINT). A point whose value is not below Y0 stays in
+// the sums but is not a place to stop (it may end a segment only as the stage limit, when its
+// error is within ERRMAX). At a point below Y0 the growth stops at the first point where the
+// largest relative error exceeds ERRMAX (the segment cannot reach it), or at the first point
+// where the shape turns: the slope changes sign or the vertex comes inside (the segment may
+// end there, which lets a chain pass a ledge such as the F1 peak, where the profile
+// flattens, but it goes no further).
+// Returns the farthest reach; K0 when no segment can leave K0.
 int GROW(Products& P, int LEV, int K0, double Y0, double S0, int KLIM, float ERRMAX) {
     const int DIR = KLIM < K0 ? -1 : 1;
     const double x0 = P.XQ(K0);
     double S1 = 0.0, S2 = 0.0, S3 = 0.0;
+    // With Y0 and S0 fixed, the relative error at point j is |a_j - QA b_j| with
+    // a_j = (YQ(j) - Y0 - S0 (x_j - x0))/YQ(j) and b_j = (x_j - x0)^2/YQ(j), so the error
+    // stays within E exactly for QA in [max (a_j - E)/b_j, min (a_j + E)/b_j]. Kept for E just
+    // below and just above ERRMAX, these bounds settle most candidates without the scan over
+    // the segment; only a QA between them is decided by the scan itself (ERRWITHIN). The
+    // margin (1 %) is far above the rounding of either evaluation, so the outcome is the
+    // scan's. Accuracies below 1e-5 always scan.
+    const bool fast = ERRMAX >= 1.0e-5f;
+    const double Ein = 0.99 * static_cast<double>(ERRMAX), Eout = 1.01 * static_cast<double>(ERRMAX);
+    double LOin = -HUGE_VAL, HIin = HUGE_VAL, LOout = -HUGE_VAL, HIout = HUGE_VAL;
+    double AFIX = std::fabs(P.YQ(K0) - Y0) / P.YQ(K0);   // error where QA does not act
     int reach = K0;
     for (int i = K0 + DIR; i != KLIM + DIR; i += DIR) {
         const double d = x0 - P.XQ(i), d2 = d * d, w = P.WQ(i);
@@ -113,25 +141,48 @@ int GROW(Products& P, int LEV, int K0, double Y0, double S0, int KLIM, float ERR
         P.WB(LEV, i) = QB;
         P.WC(LEV, i) = QC;
         P.WOK(LEV, i) = 0;
+        const double a = (P.YQ(i) - Y0 + S0 * d) / P.YQ(i), b = d2 / P.YQ(i);
+        if (b > 0.0) {
+            LOin = std::max(LOin, (a - Ein) / b);
+            HIin = std::min(HIin, (a + Ein) / b);
+            LOout = std::max(LOout, (a - Eout) / b);
+            HIout = std::min(HIout, (a + Eout) / b);
+        } else {
+            AFIX = std::max(AFIX, std::fabs(a));
+        }
+        auto within = [&] {
+            if (fast) {
+                if (AFIX <= Ein && QA >= LOin && QA <= HIin) return true;
+                if (AFIX > Eout || QA < LOout || QA > HIout) return false;
+            }
+            return ERRWITHIN(P, i, K0, QA, QB, QC, ERRMAX);
+        };
         if (!(P.YQ(i) < Y0)) {
-            if (i == KLIM && ERRWITHIN(P, i, K0, QA, QB, QC, ERRMAX)) {
+            if (i == KLIM && within()) {
                 P.WOK(LEV, i) = 1;
                 reach = i;
             }
             continue;
         }
-        if (!SEGOK(P, K0, S0, i, QA, QB, QC, ERRMAX)) break;
-        P.WOK(LEV, i) = 1;
+        if (!within()) break;
         reach = i;
+        if (!SHAPEOK(P, K0, S0, i, QA, QB)) {
+            P.WOK(LEV, i) = 2;
+            break;
+        }
+        P.WOK(LEV, i) = 1;
     }
     return reach;
 }
 
-// Value and slope dfN^2/dx at point J of the segment kept at level LEV for reach J.
+// Value and slope dfN^2/dx at point J of the segment kept at level LEV for reach J. A segment
+// that ended where its shape turned ends at a ledge of the profile: the next one starts from
+// it as from a peak, with slope 0 (its vertex lies within the last step, so the slope there is
+// that of one table step at most).
 void JOINT(const Products& P, int LEV, int J, double& Y, double& S) {
     const double x = P.XQ(J);
     Y = (P.WA(LEV, J) * x + P.WB(LEV, J)) * x + P.WC(LEV, J);
-    S = 2.0 * P.WA(LEV, J) * x + P.WB(LEV, J);
+    S = P.WOK(LEV, J) == 2 ? 0.0 : 2.0 * P.WA(LEV, J) * x + P.WB(LEV, J);
 }
 
 // First segment of a downward step (level 1).

@@ -6,7 +6,6 @@
 // tabulated in TECCOF (see tools/gen_teccof.cpp).
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>

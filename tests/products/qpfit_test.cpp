@@ -5,6 +5,7 @@
 
 #include "core/zelk.hpp"
 #include "products/products.hpp"
+#include "profile.hpp"
 #include "synth.hpp"
 
 using namespace zelk;
@@ -23,7 +24,7 @@ double segment_error(const products::Products& p, int k) {
     double e = 0.0;
     for (int j = lo; j <= hi; ++j) {
         const double x = p.XQ(j);
-        const double y = p.QA(k) * x * x + p.QB(k) * x + p.QC(k);
+        const double y = (p.QA(k) * x + p.QB(k)) * x + p.QC(k);
         e = std::max(e, std::fabs(p.YQ(j) - y) / p.YQ(j));
     }
     return e;
@@ -130,4 +131,26 @@ TEST(Qpfit, AccuracyDoublesUntilTwentySegmentsSuffice) {
     EXPECT_GT(acc, 0.01f);
     EXPECT_GE(worst, acc / 2.0f);
     EXPECT_LE(worst, acc);
+}
+
+TEST(Qpfit, ChainsPassTheF1LedgeAndTheFootOfTheELayer) {
+    // The 1 km table of a profile with an F1 layer: fN^2 flattens at the F1 peak and at the
+    // foot of the E layer, where no segment with a continuous slope can follow the table.
+    for (bool f1 : {false, true}) {
+        SCOPED_TRACE(f1 ? "with F1" : "without F1");
+        Zelk z;
+        prof::set(z, f1);
+        z.run.HSTEP = 0.0f;
+        z.run.QPACC = 0.01f;
+        products::NHTABLE(z, 0);
+        products::QPFIT(z);
+        const auto& p = z.prod;
+        ASSERT_GT(p.NSEG, 0);
+        EXPECT_EQ(p.KJT(p.NSEG), p.NQP);
+        for (int k = 1; k <= p.NSEG; ++k) {
+            // 3-digit rounding, and 1e-7 for the evaluation of nearly exact segments.
+            EXPECT_LE(segment_error(p, k), p.QERR(k) * 1.0051 + 1e-7) << k;
+            EXPECT_LE(p.QERR(k), 0.16f) << k;
+        }
+    }
 }
