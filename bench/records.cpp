@@ -5,7 +5,7 @@
 // memory buffer, so the figure is the computation without the disk.
 //
 // Arguments: 0 = no N(h) table and no quasi-parabolic fit; 1 = the recommended settings of
-// the specification dialog (10 km table, fit accuracy 0.01).
+// the job dialog (10 km table, fit accuracy 0.01).
 #include <benchmark/benchmark.h>
 
 #include <memory>

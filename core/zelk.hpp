@@ -15,7 +15,7 @@
 
 namespace zelk {
 
-// The job of the run, as the specification dialog or the batch command line fills it.
+// The job of the run, as the job dialog or the batch command line fills it.
 struct RunSettings {
     std::string VERSID = "VS.04.31";   // version identifier shown by the dialogs
     char FMTVXO = 'Y';                 // 'Y' when the input format is VXO

@@ -2,6 +2,7 @@
 #include "driver/batch.hpp"
 
 #include <fnmatch.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -9,8 +10,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <set>
 #include <ostream>
+#include <streambuf>
 
 #include "core/stop.hpp"
 #include "core/zelk.hpp"
@@ -64,6 +68,23 @@ bool parse_int16(const std::string& s, int16_t& v) {
     return true;
 }
 
+// Identities (device, inode) of existing files, to recognise a file under any of its names.
+using FileIds = std::set<std::pair<dev_t, ino_t>>;
+
+FileIds file_ids(const std::vector<std::string>& files) {
+    FileIds ids;
+    for (const std::string& f : files) {
+        struct stat st {};
+        if (::stat(f.c_str(), &st) == 0) ids.insert({st.st_dev, st.st_ino});
+    }
+    return ids;
+}
+
+bool is_one_of(const std::string& path, const FileIds& ids) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && ids.count({st.st_dev, st.st_ino}) > 0;
+}
+
 // The batch program's side of the run: notices on standard error, the summary rows and
 // the progress display.
 class BatchFrontend final : public Frontend {
@@ -101,11 +122,40 @@ public:
         progress_.UPDATE(info.NRECS, info.fraction);
     }
     void finish() { progress_.CLEAR(); }
+    Progress& progress() { return progress_; }
 
 private:
     std::ostream& err_;
     Summary* summary_;
     Progress progress_;
+};
+
+// The diagnostics stream while a progress line may stand on the terminal: the line is
+// removed before any diagnostic text, and each diagnostic line is passed on at once, so
+// the two never share a line.
+class DiagnosticsBuffer final : public std::streambuf {
+public:
+    DiagnosticsBuffer(std::streambuf* dest, Progress& progress) : dest_(dest), progress_(progress) {}
+
+protected:
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        progress_.CLEAR();
+        const int_type r = dest_->sputc(traits_type::to_char_type(c));
+        if (traits_type::to_char_type(c) == '\n') dest_->pubsync();
+        return r;
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        progress_.CLEAR();
+        const std::streamsize r = dest_->sputn(s, n);
+        if (std::char_traits<char>::find(s, static_cast<size_t>(n), '\n') != nullptr) dest_->pubsync();
+        return r;
+    }
+    int sync() override { return dest_->pubsync(); }
+
+private:
+    std::streambuf* dest_;
+    Progress& progress_;
 };
 
 }  // namespace
@@ -142,7 +192,8 @@ const char* BATCH_USAGE() {
         "it is a terminal.\n"
         "\n"
         "Exit status: 0 at least one record was inverted; 1 none was (no proper data or an\n"
-        "error in the input); 2 usage error; 3 a model data file is missing or malformed.\n"
+        "error in the input); 2 usage error; 3 a model data file is missing or malformed;\n"
+        "4 an output file or the summary could not be written.\n"
         "\n"
         "Examples:\n"
         "  zelk-batch DAY.VXO -o DAY.VXO.430\n"
@@ -306,21 +357,21 @@ bool BATCH_JOBS(const std::vector<std::string>& files, bool several, const std::
         jobs.push_back({f, out});
     }
     if (none) return true;
-    // Refuse an output that is an input of the run, and two inputs sharing an output.
+    // Refuse an output that is an input of the run (the same file, by device and inode, so
+    // that links are caught too), and two inputs sharing an output.
+    const FileIds inputs = file_ids(files);
+    std::map<std::string, size_t> seen;
     for (size_t i = 0; i < jobs.size(); ++i) {
-        for (const std::string& f : files) {
-            if (SAME_FILE(jobs[i].output, f)) {
-                error = f + ": the output " + jobs[i].output + " is this input file; refused";
-                return false;
-            }
+        if (is_one_of(jobs[i].output, inputs)) {
+            error = jobs[i].output + " is an input file of the run; refused";
+            return false;
         }
-        const fs::path oi = fs::absolute(jobs[i].output, ec).lexically_normal();
-        for (size_t k = 0; k < i; ++k) {
-            if (fs::absolute(jobs[k].output, ec).lexically_normal() == oi) {
-                error = jobs[k].input + " and " + jobs[i].input + " would both write " +
-                        jobs[i].output + "; refused";
-                return false;
-            }
+        const std::string key = fs::absolute(jobs[i].output, ec).lexically_normal().string();
+        const auto [at, fresh] = seen.emplace(key, i);
+        if (!fresh) {
+            error = jobs[at->second].input + " and " + jobs[i].input + " would both write " +
+                    jobs[i].output + "; refused";
+            return false;
         }
     }
     return true;
@@ -340,8 +391,8 @@ int BATCH_RUN(const BatchOptions& opt, RecordSteps& steps, std::ostream& diag, s
     bool outdir = false;
     if (!BATCH_JOBS(files, several, opt.output, jobs, outdir, error)) return usage_error(error);
     if (!opt.summary.empty()) {
-        for (const std::string& f : files) {
-            if (SAME_FILE(opt.summary, f)) return usage_error(opt.summary + " is an input file; refused");
+        if (is_one_of(opt.summary, file_ids(files))) {
+            return usage_error(opt.summary + " is an input file; refused");
         }
     }
     std::error_code ec;
@@ -349,7 +400,7 @@ int BATCH_RUN(const BatchOptions& opt, RecordSteps& steps, std::ostream& diag, s
         fs::create_directories(opt.output, ec);
         if (ec) {
             err << PROGNAME << ": " << opt.output << ": cannot make the directory (" << ec.message() << ")\n";
-            return 2;
+            return 4;
         }
     }
 
@@ -367,10 +418,13 @@ int BATCH_RUN(const BatchOptions& opt, RecordSteps& steps, std::ostream& diag, s
         summary = std::make_unique<Summary>();
         if (!summary->OPEN(opt.summary, error)) {
             err << PROGNAME << ": " << opt.summary << ": cannot be written (" << error << ")\n";
-            return 2;
+            return 4;
         }
     }
     BatchFrontend fe(err, summary.get(), progress);
+    DiagnosticsBuffer diagbuf(diag.rdbuf(), fe.progress());
+    std::ostream diag_clear(&diagbuf);
+    if (progress) z->log.out = &diag_clear;
     RunOutcome run;
     try {
         run = RUN_FILES(*z, jobs, fe, steps, false);
@@ -383,15 +437,19 @@ int BATCH_RUN(const BatchOptions& opt, RecordSteps& steps, std::ostream& diag, s
     }
     fe.finish();
     diag.flush();
+    bool summary_failed = false;
     if (summary && !summary->CLOSE(error)) {
         err << PROGNAME << ": " << opt.summary << ": could not be completed (" << error << ")\n";
+        summary_failed = true;
     }
     err << PROGNAME << ": " << run.NRECS << " record" << (run.NRECS == 1 ? "" : "s")
         << " inverted from " << run.files << " file" << (run.files == 1 ? "" : "s");
     if (!jobs.front().output.empty()) err << ", " << run.written << " written";
     if (run.bad > 0) err << ", " << run.bad << " bad skipped";
     if (summary) err << ", summary " << opt.summary;
+    if (run.unwritten > 0) err << ", " << run.unwritten << " output" << (run.unwritten == 1 ? "" : "s") << " not written";
     err << '\n';
+    if (run.unwritten > 0 || summary_failed) return 4;
     return run.NRECS > 0 ? 0 : 1;
 }
 

@@ -52,7 +52,8 @@ bool BATCH_JOBS(const std::vector<std::string>& files, bool several, const std::
 // Runs the jobs of the options with the given record steps; messages to err, diagnostics
 // to diag. Returns the exit status: 0 when at least one record reached the inversion, 1
 // when none did, 2 for a usage error found while preparing the run, 3 when a model data
-// file is missing or malformed.
+// file is missing or malformed, 4 when an output file or the summary could not be written
+// (the other outputs are complete).
 int BATCH_RUN(const BatchOptions& opt, RecordSteps& steps, std::ostream& diag, std::ostream& err,
               bool progress);
 

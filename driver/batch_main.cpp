@@ -3,13 +3,14 @@
 //
 // Exit status: 0 at least one record reached the inversion (for --inspect: every file could
 // be read), 1 none did (for --inspect: a file could not be read), 2 usage error, 3 a model
-// data file is missing or malformed.
+// data file is missing or malformed, 4 an output file or the summary could not be written.
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "driver/batch.hpp"
 #include "driver/inspect.hpp"
+#include "driver/outfile.hpp"
 #include "driver/progress.hpp"
 #include "driver/vxo_steps.hpp"
 
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
         if (!EXPAND_INPUTS(opt.inputs, files, several, error)) return usage_error(error);
         return inspect_files(files, std::cout, std::cerr);
     }
+    REMOVE_TEMPORARIES_ON_SIGNAL();
     VxoSteps steps;
     return BATCH_RUN(opt, steps, std::cout, std::cerr, Progress::STDERR_IS_TERMINAL());
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +13,47 @@
 namespace zelk::driver {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// The temporary files of the outputs being written, for the signal handler: a fixed table
+// that the handler can read without allocating. A slot's path is complete before its flag
+// is set, and the flag is cleared before the path changes.
+static constexpr int NSLOT = 8;
+static constexpr size_t SLOTLEN = 4096;
+char temp_paths[NSLOT][SLOTLEN];
+volatile std::sig_atomic_t temp_used[NSLOT];
+
+extern "C" void remove_temporaries(int sig) {
+    for (int i = 0; i < NSLOT; ++i) {
+        if (temp_used[i]) ::unlink(temp_paths[i]);
+    }
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+int remember(const std::string& path) {
+    if (path.size() >= SLOTLEN) return -1;
+    for (int i = 0; i < NSLOT; ++i) {
+        if (!temp_used[i]) {
+            std::memcpy(temp_paths[i], path.c_str(), path.size() + 1);
+            temp_used[i] = 1;
+            return i;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+void REMOVE_TEMPORARIES_ON_SIGNAL() {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, remove_temporaries);
+}
+
+void PendingOutput::forget() {
+    if (slot_ >= 0) temp_used[slot_] = 0;
+    slot_ = -1;
+}
 
 bool PendingOutput::open(std::string& why) {
     const fs::path fin(final_);
@@ -28,6 +70,7 @@ bool PendingOutput::open(std::string& why) {
     ::fchmod(fd, 0666 & ~mask);
     ::close(fd);
     temp_ = pattern;
+    slot_ = remember(temp_);
     out_.open(temp_, std::ios::out | std::ios::trunc);
     if (!out_) {
         why = "cannot write the temporary file";
@@ -51,6 +94,7 @@ bool PendingOutput::commit(std::string& why) {
         discard();
         return false;
     }
+    forget();
     temp_.clear();
     return true;
 }
@@ -60,6 +104,7 @@ void PendingOutput::discard() {
     if (!temp_.empty()) {
         std::error_code ec;
         fs::remove(temp_, ec);
+        forget();
         temp_.clear();
     }
 }

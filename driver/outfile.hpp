@@ -8,6 +8,11 @@
 
 namespace zelk::driver {
 
+// Makes SIGINT, SIGTERM and SIGHUP remove the temporary files of the outputs being written
+// before the program ends as the signal would end it, so that an interrupted run leaves
+// neither a partial file under a final name nor a temporary one beside it.
+void REMOVE_TEMPORARIES_ON_SIGNAL();
+
 class PendingOutput {
 public:
     explicit PendingOutput(std::string final_path) : final_(std::move(final_path)) {}
@@ -27,6 +32,9 @@ public:
     void discard();
 
 private:
+    void forget();   // takes the temporary file off the list of the signal handler
+
+    int slot_ = -1;
     std::string final_;
     std::string temp_;
     std::ofstream out_;

@@ -135,6 +135,10 @@ void CLEAR_RECORD_TABLES(Zelk& z) {
         inv.TRH(k) = 0.0f;
     }
     z.rec.AUXFN.fill(0.0f);
+    // The profile edit flags (group 56) are counted up by the record update and written with
+    // every record. A record that does not carry them would otherwise inherit those of the
+    // record before and count on from there, until the count no longer fits its field.
+    z.rec.EDITFL.fill(0);
     inv.ISTAT() = 0;
     inv.VHMIN(1) = 9999.0f;
     inv.VHMIN(2) = 9999.0f;
@@ -199,11 +203,13 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
             }
             if (SAME_FILE(outpath, job.input) || SAME_FILE(outpath, inpath)) {
                 fe.NOTICE(job.input + ": refused, the output " + outpath + " is the input file");
+                ++run.unwritten;
             } else {
                 std::string why;
                 out = std::make_unique<PendingOutput>(outpath);
                 if (!out->open(why)) {
                     fe.NOTICE(outpath + ": cannot be written (" + why + ")");
+                    ++run.unwritten;
                     out.reset();
                 }
             }
@@ -288,6 +294,7 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                     fo.output_kept = true;
                 } else {
                     fe.NOTICE(job.output + ": could not be completed (" + why + ")");
+                    ++run.unwritten;
                 }
             } else {
                 out->discard();

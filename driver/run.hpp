@@ -100,10 +100,12 @@ struct RunOutcome {
     int32_t files = 0;     // files attempted
     int32_t written = 0;   // records written in all outputs
     int32_t bad = 0;       // bad records skipped
+    int32_t unwritten = 0; // outputs refused, not creatable or not completed
     int16_t fatal = 0;     // 22 or 23 when a conversion program failure ended the run
 };
 
-// Clears the per-record trace tables and running values before a record is read.
+// Clears the per-record trace tables and running values before a record is read, and the
+// record's profile edit flags, so that a record without them does not inherit them.
 void CLEAR_RECORD_TABLES(Zelk& z);
 
 // Runs the loop over the jobs with the settings in z.run (FMTVXO, NOCONV, PROG, HSTEP,

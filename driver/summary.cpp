@@ -140,6 +140,7 @@ void Summary::ROW(const Zelk& z, const std::string& file, int32_t RECNO) {
     const products::Products& prod = z.prod;
     const int16_t ISTAT = inv.IQUALE(2);
     const bool ok = ISTAT == 2;
+    // An F1 height only for an F1 layer apart from the F2 peak, as in the output record.
     const bool f1 = inv.FOF1 <= FMAXF1 && inv.FOF1 != inv.FOF2;
 
     std::string station(inv.STNAME, 20);
@@ -152,7 +153,7 @@ void Summary::ROW(const Zelk& z, const std::string& file, int32_t RECNO) {
     const Field cols[] = {
         (inv.IQUALE(1) == 2) ? none : value(inv.FOE, 0.0f, FMAXE),
         value(inv.ZME, 0.0f, HMAX),
-        f1 ? value(inv.FOF1, 0.0f, FMAXF1 + 0.0005f) : none,
+        value(inv.FOF1, 0.0f, FMAXF1 + 0.0005f),
         (ok && f1) ? value(inv.ZMF1, 0.0f, HMAX) : none,
         value(inv.FOF2, 0.0f, FMAXE),
         ok ? value(inv.ZMF2, 0.0f, HMAX) : none,

@@ -15,7 +15,8 @@ namespace {
 using inversion::MAXLIN;
 
 static constexpr float NOVAL = 9999.0f;          // marker of a value not scaled / no echo
-static constexpr float DEG2RAD = 0.017453292f;   // degrees to radians, as the record has it
+// Degrees to radians, pi/180 to the nine digits the dip conversion has always used.
+static constexpr float DEG2RAD = 0.017453292f;
 static constexpr int16_t NOLINE = 9999;          // line index of a value not scaled
 
 // Integer part of a line number or bin index computed in single precision; NOLINE when it

@@ -136,6 +136,8 @@ TEST_F(BatchFiles, OutputNames) {
     // several inputs and an output that is a file.
     EXPECT_FALSE(BATCH_JOBS({path("a.VXO")}, false, path("a.VXO"), jobs, outdir, error));
     EXPECT_NE(error.find("refused"), std::string::npos);
+    fs::create_hard_link(path("a.VXO"), path("link.VXO"));   // the input under another name
+    EXPECT_FALSE(BATCH_JOBS({path("a.VXO")}, false, path("link.VXO"), jobs, outdir, error));
     EXPECT_FALSE(BATCH_JOBS({path("a.VXO"), path("x/a.VXO")}, true, path("y"), jobs, outdir, error));
     EXPECT_FALSE(BATCH_JOBS({path("a.VXO"), path("b.VXO")}, true, path("a.VXO"), jobs, outdir, error));
     EXPECT_EQ(slurp(path("a.VXO")), "GOOD\n");
@@ -261,6 +263,18 @@ TEST_F(BatchFiles, SummaryRows) {
     EXPECT_NE(line.find("\"hmF2\":null"), std::string::npos);
     EXPECT_NE(line.find("\"foF1\":null"), std::string::npos);
     EXPECT_EQ(line.find("9999"), std::string::npos);
+
+    // foF1 equal to foF2 (no F1 layer apart from the peak): foF1 is kept, its height not.
+    inv.FOF1 = inv.FOF2;
+    Summary s;
+    std::string why;
+    ASSERT_TRUE(s.OPEN(path("t.csv"), why)) << why;
+    s.ROW(*z, "a", 1);
+    ASSERT_TRUE(s.CLOSE(why)) << why;
+    std::istringstream t(slurp(path("t.csv")));
+    std::getline(t, line);
+    std::getline(t, line);
+    EXPECT_NE(line.find(",110.000,9.020,,9.020,280.500,"), std::string::npos) << line;
 }
 
 TEST(Progress, LineAndSilence) {
@@ -273,6 +287,51 @@ TEST(Progress, LineAndSilence) {
     off.UPDATE(100, 0.5);
     off.CLEAR();
     EXPECT_TRUE(os.str().empty());
+}
+
+}  // namespace
+
+namespace {
+
+// With the progress line on, diagnostics still arrive whole and in order.
+TEST_F(BatchFiles, DiagnosticsWithProgress) {
+    spit(path("a.VXO"), "GOOD 10\nGOOD 11\n");
+    BatchOptions opt;
+    opt.inputs = {path("a.VXO")};
+    opt.debug = 13;
+    ztest::FakeSteps steps;
+    std::ostringstream diag, err;
+    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, true), 0);
+    const std::string d = diag.str();
+    size_t n = 0;
+    for (size_t at = d.find("PARAMETERS\n"); at != std::string::npos; at = d.find("PARAMETERS\n", at + 1)) ++n;
+    EXPECT_EQ(n, 2u);
+    EXPECT_NE(d.find("   SUN SPOT NUMBER, LATITUDE, LONGTITUDE, GYROFREQUENCY, DI(RADIANS)\n"), std::string::npos);
+    EXPECT_EQ(d.find('\r'), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// An output that cannot be made is not a success: status 4, and the other outputs of the
+// run are still complete.
+TEST_F(BatchFiles, UnwritableOutputIsReported) {
+    spit(path("a.VXO"), "GOOD 10\n");
+    spit(path("blocker"), "a file where a directory should be\n");
+    BatchOptions opt;
+    opt.inputs = {path("a.VXO")};
+    opt.output = path("blocker/a.out");
+    ztest::FakeSteps steps;
+    std::ostringstream diag, err;
+    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 4);
+    EXPECT_NE(err.str().find("blocker/a.out: cannot be written"), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("1 output not written"), std::string::npos) << err.str();
+
+    opt.output = "";
+    opt.summary = path("blocker/s.csv");
+    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 4);
+    EXPECT_NE(err.str().find("s.csv: cannot be written"), std::string::npos) << err.str();
 }
 
 }  // namespace

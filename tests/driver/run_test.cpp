@@ -190,12 +190,14 @@ TEST_F(RunLoop, ClearsTheTablesBeforeEachRecord) {
     z->inv.ITRCF(2048, 3) = 5;
     z->inv.TRH(1024) = 1.0f;
     z->rec.AUXFN(999) = 2.0f;
+    z->rec.EDITFL(4) = 9;
     z->inv.ISTAT() = 2;
     CLEAR_RECORD_TABLES(*z);
     EXPECT_FLOAT_EQ(z->inv.TRACEL(7, 2), 9999.0f);
     EXPECT_EQ(z->inv.ITRCF(2048, 3), 9999);
     EXPECT_FLOAT_EQ(z->inv.TRH(1024), 0.0f);
     EXPECT_FLOAT_EQ(z->rec.AUXFN(999), 0.0f);
+    EXPECT_EQ(z->rec.EDITFL(4), 0);
     EXPECT_EQ(z->inv.ISTAT(), 0);
     EXPECT_FLOAT_EQ(z->inv.VHMIN(2), 9999.0f);
 }

@@ -4,6 +4,10 @@
 
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
 
 #include <filesystem>
 #include <memory>
@@ -240,9 +244,10 @@ TEST_F(VxoLoop, DamagedFilesGoThroughTheLoop) {
 
 namespace {
 
-// The bad-input corpus as one wildcard-like run: every file is read to its end or to the
+// The bad-input corpus as one wildcard-like run through the whole loop (reader,
+// preparation, inversion, record update, writer): every file is read to its end or to the
 // record that ends it, nothing is written out of bounds, and the files with whole records
-// before their damage still give outputs.
+// before their damage still give outputs that read back whole.
 TEST_F(VxoLoop, BadInputCorpusThroughTheLoop) {
     std::vector<FileJob> jobs;
     for (const auto& e : fs::directory_iterator(DATA + "/bad")) {
@@ -252,8 +257,12 @@ TEST_F(VxoLoop, BadInputCorpusThroughTheLoop) {
     std::sort(jobs.begin(), jobs.end(), [](const FileJob& a, const FileJob& b) { return a.input < b.input; });
     ASSERT_GE(jobs.size(), 8u);
     auto z = std::make_unique<zelk::Zelk>();
+    std::ostringstream diag;
+    z->log.out = &diag;
+    z->run.HSTEP = 10.0f;
+    z->run.QPACC = 0.01f;
     ztest::RecordingFrontend fe;
-    ReadOnlySteps steps;
+    VxoSteps steps;
     const RunOutcome r = RUN_FILES(*z, jobs, fe, steps, false);
     EXPECT_EQ(r.files, static_cast<int32_t>(jobs.size()));
     EXPECT_GT(r.NRECS, 0);
@@ -264,6 +273,39 @@ TEST_F(VxoLoop, BadInputCorpusThroughTheLoop) {
             EXPECT_EQ(count_records(jobs[i].output), fe.files[i].written);
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A run ended by SIGTERM leaves neither a partial output under its name nor a temporary
+// file beside it, and ends as the signal ends a program.
+TEST_F(VxoLoop, TerminatedRunLeavesNoFiles) {
+    const std::string series = slurp(std::string(ZELK_SOURCE_DATA) + "/../examples/synth-series.VXO");
+    ASSERT_FALSE(series.empty());
+    spit(path("long.VXO"), series + series + series + series);
+    const std::string exe = ZELK_BATCH_EXE;
+    const std::string out = path("out.VXO"), summary = path("s.csv");
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::freopen("/dev/null", "w", stdout);
+        ::freopen("/dev/null", "w", stderr);
+        ::execl(exe.c_str(), exe.c_str(), "-o", out.c_str(), "--summary", summary.c_str(),
+                path("long.VXO").c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::usleep(400000);
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    if (WIFEXITED(status)) GTEST_SKIP() << "the run ended before it could be interrupted";
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"long.VXO"});
 }
 
 }  // namespace
