@@ -10,13 +10,13 @@
 #include "models/b0b1d1.hpp"
 
 #include <cmath>
-#include <cstdlib>
 #include <fstream>
 #include <string>
 
 #include "core/rounding.hpp"
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
+#include "iondata/fortran_io.hpp"
 #include "platform/datafile.hpp"
 
 namespace zelk::models {
@@ -58,21 +58,24 @@ float F1MAP(const Products& P, float H) {
     return static_cast<float>(P.HF1 * (1.0 - std::pow(r, 1.0 + P.D1)));
 }
 
-// Parses B0B1DT.BIN (records of six 4-byte reals) or B0B1DT.ASC (free-format text, six numbers
-// per record) into P.B0REC. Usable when at least one whole record was read.
+// Parses B0B1DT.BIN (records of six 4-byte reals) or B0B1DT.ASC (list-directed text, six
+// numbers per record, each record starting on a new line) into P.B0REC. Usable when at least
+// one whole record was read; a text record that holds something other than numbers ends the
+// table there.
 bool PARSEB0B1DT(Products& P, const std::string& PATH, bool BINARY) {
     P.NB0REC = 0;
-    std::ifstream in(PATH, std::ios::binary);
-    if (!in) return false;
     float v[6];
     if (BINARY) {
+        std::ifstream in(PATH, std::ios::binary);
+        if (!in) return false;
         while (P.NB0REC < products::MAXB0REC && in.read(reinterpret_cast<char*>(v), sizeof v)) {
             ++P.NB0REC;
             for (int k = 0; k < 6; ++k) P.B0REC(P.NB0REC, k + 1) = v[k];
         }
     } else {
-        while (P.NB0REC < products::MAXB0REC &&
-               (in >> v[0] >> v[1] >> v[2] >> v[3] >> v[4] >> v[5])) {
+        iondata::LineReader in;
+        if (!in.open(PATH)) return false;
+        while (P.NB0REC < products::MAXB0REC && iondata::read_list(in, v, 6) == iondata::IoStat::OK) {
             ++P.NB0REC;
             for (int k = 0; k < 6; ++k) P.B0REC(P.NB0REC, k + 1) = v[k];
         }

@@ -20,6 +20,8 @@ static constexpr int MAXSEG = 20;    // quasi-parabolic segments
 static constexpr int MAXQP = 500;    // rows of a table that is still fitted
 static constexpr int MAXTECROW = 4001;  // capacity for rows of the TECCOF file
 static constexpr int MAXB0REC = 2001;   // capacity for records of the B0B1DT file
+// Layout of a line of TECCOF.ASC (r, c1..c5), shared by its reader and its generator.
+static constexpr char TECCOFFMT[] = "(F5.3,5E14.6)";
 
 // A parsed coefficient file and what identifies the copy on disk it was parsed from, so that
 // the file is read again only when it is replaced or changed.

@@ -5,14 +5,15 @@
 // A layer's integral of fN^2 over height is fe^2 sum_k a(k) c(k)/1000, with c(k)(r), r = fs/fe,
 // tabulated in TECCOF (see tools/gen_teccof.cpp).
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
+#include "iondata/fortran_io.hpp"
 #include "platform/datafile.hpp"
 #include "products/products.hpp"
 
@@ -27,33 +28,30 @@ constexpr float FBOTTOM2 = 0.04f;        // square of the profile's start freque
 constexpr float ROWTOL = 0.0001f;        // height tolerance when matching table rows (km)
 constexpr int MAXBISECT = 200;           // cap on the halvings of the scale-height search
 
-// Parses TECCOF.BIN (rows of six little-endian 4-byte reals) or TECCOF.ASC (F5.3, 5E14.6
-// per line) into P.TECROW. The table is usable when it has at least two rows with the ratio
-// strictly ascending; rows beyond the capacity are ignored.
+// Parses TECCOF.BIN (rows of six little-endian 4-byte reals) or TECCOF.ASC (TECCOFFMT, one
+// row per line, blank lines skipped) into P.TECROW. The table is usable when it has at least
+// two rows with the ratio strictly ascending and, in the text form, no field that is not a
+// number; rows beyond the capacity are ignored.
 bool PARSETECCOF(Products& P, const std::string& PATH, bool BINARY) {
     P.NTECROW = 0;
-    std::ifstream in(PATH, std::ios::binary);
-    if (!in) return false;
+    float v[6];
     if (BINARY) {
-        float v[6];
+        std::ifstream in(PATH, std::ios::binary);
+        if (!in) return false;
         while (P.NTECROW < MAXTECROW && in.read(reinterpret_cast<char*>(v), sizeof v)) {
             ++P.NTECROW;
             for (int k = 0; k < 6; ++k) P.TECROW(P.NTECROW, k + 1) = v[k];
         }
     } else {
-        std::string line;
-        static constexpr int START[6] = {0, 5, 19, 33, 47, 61};
-        static constexpr int WIDTH[6] = {5, 14, 14, 14, 14, 14};
-        while (P.NTECROW < MAXTECROW && std::getline(in, line)) {
-            if (line.find_first_not_of(" \r") == std::string::npos) continue;
+        iondata::LineReader in;
+        if (!in.open(PATH)) return false;
+        const iondata::FortranFormat f(TECCOFFMT);
+        std::string_view line;
+        while (P.NTECROW < MAXTECROW && in.next(line)) {
+            if (line.find_first_not_of(' ') == std::string_view::npos) continue;
+            if (iondata::decode_line(line, f, v, 6) != iondata::IoStat::OK) return false;
             ++P.NTECROW;
-            for (int k = 0; k < 6; ++k) {
-                // A field that is blank or missing reads as zero.
-                char field[16] = {0};
-                if (static_cast<int>(line.size()) > START[k])
-                    line.copy(field, WIDTH[k], START[k]);
-                P.TECROW(P.NTECROW, k + 1) = std::strtof(field, nullptr);
-            }
+            for (int k = 0; k < 6; ++k) P.TECROW(P.NTECROW, k + 1) = v[k];
         }
     }
     if (P.NTECROW < 2) return false;
