@@ -872,6 +872,9 @@ std::string edit_line(const FortranFormat& f, const int32_t* v, int cnt) { retur
 std::string edit_line(const FortranFormat& f, const float* v, int cnt) { return edit_line_t(f, v, cnt); }
 std::string edit_line(const FortranFormat& f, const double* v, int cnt) { return edit_line_t(f, v, cnt); }
 
+std::string edit_value(std::string_view fmt, double v) { return edit_line(FortranFormat(fmt), &v, 1); }
+std::string edit_value(std::string_view fmt, int32_t v) { return edit_line(FortranFormat(fmt), &v, 1); }
+
 void edit_int(char* dst, const EditField& fd, int64_t v) {
     const int w = fd.w;
     if (fd.kind != 'I') return stars(dst, w);

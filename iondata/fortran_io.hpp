@@ -188,6 +188,11 @@ std::string edit_line(const FortranFormat& f, const int32_t* v, int cnt);
 std::string edit_line(const FortranFormat& f, const float* v, int cnt);
 std::string edit_line(const FortranFormat& f, const double* v, int cnt);
 
+// One value under a one-field format text such as "(F8.3)" or "(I5)", as edit_line writes it:
+// for diagnostics that put single values among labels.
+std::string edit_value(std::string_view fmt, double v);
+std::string edit_value(std::string_view fmt, int32_t v);
+
 // Formats one value into dst[0..fd.w-1] (no terminator), for writers that build lines of
 // mixed content. The field width must be at least 1.
 void edit_int(char* dst, const EditField& fd, int64_t v);
