@@ -95,6 +95,8 @@ private:
         switch (c) {
         case 'I':
             if (w < 1) return false;
+            // Iw.m: at least m digits, with leading zeros.
+            if (eat('.') && (!number(d) || d > w)) return false;
             break;
         case 'F':
             if (w < 1 || !eat('.') || !number(d) || d >= w) return false;
@@ -878,13 +880,14 @@ std::string edit_value(std::string_view fmt, int32_t v) { return edit_line(Fortr
 void edit_int(char* dst, const EditField& fd, int64_t v) {
     const int w = fd.w;
     if (fd.kind != 'I') return stars(dst, w);
-    char tmp[24];
+    char tmp[FortranFormat::MAX_WIDTH + 24];
     int n = 0;
     uint64_t a = v < 0 ? static_cast<uint64_t>(-(v + 1)) + 1 : static_cast<uint64_t>(v);
     do {
         tmp[n++] = static_cast<char>('0' + a % 10);
         a /= 10;
     } while (a != 0);
+    while (n < fd.d && n < FortranFormat::MAX_WIDTH) tmp[n++] = '0';   // Iw.m: leading zeros
     const int len = n + (v < 0 ? 1 : 0);
     if (len > w) return stars(dst, w);
     char* p = dst;

@@ -21,7 +21,7 @@
 // 0.ddddE+x and ES fields as d.dddE+x with the exponent in e digits (or E+xx / +xxx without
 // Ee), and a field of asterisks when the value does not fit.
 //
-// Supported edit descriptors: Iw, Fw.d, Ew.d, Ew.dEe, ESw.d, ESw.dEe, Aw, A, nX, with repeat
+// Supported edit descriptors: Iw, Iw.m, Fw.d, Ew.d, Ew.dEe, ESw.d, ESw.dEe, Aw, A, nX, with repeat
 // counts and parenthesised groups ("(1X,2(I3,F8.3))"). One pass through the format is one line.
 //
 // List-directed input (read_list) takes values separated by blanks, tabs or commas over as
@@ -46,7 +46,7 @@ struct EditField {
     char kind = 'I';      // 'I', 'F', 'E', 'S' (for ES) or 'A'
     int16_t col = 0;      // first column of the field on its line (0-based)
     int16_t w = 0;        // width in characters; for 'A' 0 means the length of the item
-    int16_t d = 0;        // decimals ('F', 'S'), mantissa digits ('E')
+    int16_t d = 0;        // decimals ('F', 'S'), mantissa digits ('E'), least digits ('I')
     int16_t e = 0;        // exponent digits of an Ew.dEe or ESw.dEe descriptor; 0 when not given
 };
 

@@ -84,6 +84,11 @@ TEST(FortranOutput, FieldsOfTheArchiveFormats) {
     EXPECT_EQ(edit("(I3)", -100), "***");
     EXPECT_EQ(edit("(I3)", 0), "  0");
     EXPECT_EQ(edit("(I2)", -9), "-9");
+    // Iw.m: leading zeros up to m digits; the sign needs a column of its own.
+    EXPECT_EQ(edit("(I3.3)", 7), "007");
+    EXPECT_EQ(edit("(I4.2)", -5), " -05");
+    EXPECT_EQ(edit("(I2.2)", -1), "**");
+    EXPECT_EQ(edit("(I4.4)", 12345), "****");
 }
 
 // ES fields hold one digit before the point: for two-digit exponents they are what C's %E
@@ -282,7 +287,7 @@ TEST(FortranFormatText, ParsesTheDescriptorsAndRejectsMalformedTexts) {
     }
     for (const char* t : {"", "40I3", "(40I3", "(40Q3)", "(F8)", "(F8.8)", "(E8.0)", "(I0)", "(0I3)", "(A,I3)",
                           "(I3)x", "(2000I1)", "(E11.6E10)", "(I99999999)",
-                          "(ES8.0)", "(ES8)"}) {
+                          "(ES8.0)", "(ES8)", "(I3.4)", "(I3.)"}) {
         EXPECT_FALSE(FortranFormat(t).ok()) << t;
     }
     const FortranFormat f("(1X,2(I3,F8.3),A2)");
