@@ -17,7 +17,6 @@
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
 #include "iondata/fortran_io.hpp"
-#include "platform/datafile.hpp"
 
 namespace zelk::models {
 
@@ -81,23 +80,6 @@ bool PARSEB0B1DT(Products& P, const std::string& PATH, bool BINARY) {
         }
     }
     return P.NB0REC > 0;
-}
-
-// Makes P.B0REC the parsed copy of the B0B1DT file in use (binary form first), parsing again
-// only when the file changed. False when neither form is found or the one found is unusable.
-bool LOADB0B1DT(Products& P, const std::vector<std::string>& DIRS) {
-    auto find = [&DIRS](const char* name) {
-        return DIRS.empty() ? platform::DATAPATH(name) : platform::DATAPATH(name, DIRS);
-    };
-    std::string path = find("B0B1DT.BIN");
-    const bool binary = !path.empty();
-    if (!binary) path = find("B0B1DT.ASC");
-    if (path.empty()) {
-        P.B0FILE = products::DataFileStamp{};
-        return false;
-    }
-    if (products::DATAFILE_CHANGED(P.B0FILE, path)) P.B0FILE.OK = PARSEB0B1DT(P, path, binary);
-    return P.B0FILE.OK;
 }
 
 bool FITERR(Products& P, float& E1, float& E2, float LIMSUM, float LIM1);
@@ -437,7 +419,7 @@ void CALB0B1D1(Zelk& z) {
     P.HF1 = 0.0f;
     P.HIRI.fill(0.0f);
     CALTIJ(P);
-    if (!LOADB0B1DT(P, z.mod.DATADIRS)) {
+    if (!products::LOADDATAFILE(P, P.B0FILE, z.mod.DATADIRS, "B0B1DT", PARSEB0B1DT)) {
         z.log.os() << " CANNOT FIND THE FILE \"B0B1DT.ASC\"!\n";
         return;
     }

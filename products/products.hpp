@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/farray.hpp"
 #include "core/rounding.hpp"
@@ -86,10 +87,10 @@ struct Products {
     F2<float, MAXB0REC, 6> B0REC;            // B1, R1..R5 per record
 };
 
-// Refreshes the parsed copy of a coefficient file: returns true when STAMP describes a
-// different file than PATH now is (another path, size or modification time), after updating
-// STAMP to PATH; the caller then parses PATH again and sets STAMP.OK.
-bool DATAFILE_CHANGED(DataFileStamp& STAMP, const std::string& PATH);
+// Makes the parsed copy of the coefficient file STEM (STEM.BIN, else STEM.ASC) current and
+// returns whether it is usable; PARSE(P, PATH, BINARY) is called only when the file changed.
+bool LOADDATAFILE(Products& P, DataFileStamp& STAMP, const std::vector<std::string>& DIRS,
+                  const std::string& STEM, bool (*PARSE)(Products&, const std::string&, bool));
 
 // Rounds X in place to NDIG (1..12) significant digits, halves away from zero.
 void TRNKV(int NDIG, double& X);

@@ -60,24 +60,6 @@ bool PARSETECCOF(Products& P, const std::string& PATH, bool BINARY) {
     return true;
 }
 
-// Makes P.TECROW the parsed copy of the TECCOF file in use (the binary form when present,
-// else the text form; looked up in DIRS, or by the platform lookup when DIRS is empty), parsing again only when the file changed. False when neither form is
-// found or the one found is unusable.
-bool LOADTECCOF(Products& P, const std::vector<std::string>& DIRS) {
-    auto find = [&DIRS](const char* name) {
-        return DIRS.empty() ? platform::DATAPATH(name) : platform::DATAPATH(name, DIRS);
-    };
-    std::string path = find("TECCOF.BIN");
-    const bool binary = !path.empty();
-    if (!binary) path = find("TECCOF.ASC");
-    if (path.empty()) {
-        P.TECFILE = DataFileStamp{};
-        return false;
-    }
-    if (DATAFILE_CHANGED(P.TECFILE, path)) P.TECFILE.OK = PARSETECCOF(P, path, binary);
-    return P.TECFILE.OK;
-}
-
 // One step of the scale-height search: the bisection of CALSHFPEAK for target T, integral
 // I, factor Q and bracket [L, U]. The first midpoint is always evaluated, so a bracket that
 // starts narrower than 0.0005 km (or inverted) returns its midpoint (raised to I + eps).
@@ -101,24 +83,40 @@ float SHFBISECT(float T, float I, float Q, float L, float U) {
 
 }  // namespace
 
-// DATAFILE_CHANGED: true when STAMP does not describe the file PATH as it is now (another
-// path, size or modification time); STAMP then describes PATH, with OK cleared.
-bool DATAFILE_CHANGED(DataFileStamp& STAMP, const std::string& PATH) {
+// LOADDATAFILE: makes the parsed copy of the coefficient file STEM current.
+//   Given the parsed copy's STAMP (an area of P), the directories DIRS to look in (the
+//   platform lookup when empty), the file stem and its parser.
+//   Looks up STEM.BIN, else STEM.ASC, and calls PARSE(P, path, binary) when the file found is
+//   not the one STAMP describes (another path, size or modification time); STAMP then
+//   describes it, with OK the parser's result. Returns STAMP.OK; false, with STAMP cleared,
+//   when neither form is found.
+bool LOADDATAFILE(Products& P, DataFileStamp& STAMP, const std::vector<std::string>& DIRS,
+                  const std::string& STEM, bool (*PARSE)(Products&, const std::string&, bool)) {
+    auto find = [&DIRS](const std::string& name) {
+        return DIRS.empty() ? platform::DATAPATH(name) : platform::DATAPATH(name, DIRS);
+    };
+    std::string path = find(STEM + ".BIN");
+    const bool binary = !path.empty();
+    if (!binary) path = find(STEM + ".ASC");
+    if (path.empty()) {
+        STAMP = DataFileStamp{};
+        return false;
+    }
     namespace fs = std::filesystem;
     std::error_code ec;
-    const std::uintmax_t size = fs::file_size(PATH, ec);
+    const std::uintmax_t size = fs::file_size(path, ec);
     if (ec) {
         STAMP = DataFileStamp{};
-        return true;
+        return false;
     }
-    const auto t = fs::last_write_time(PATH, ec);
+    const auto t = fs::last_write_time(path, ec);
     const long long mtime = ec ? 0 : static_cast<long long>(t.time_since_epoch().count());
-    if (STAMP.PATH == PATH && STAMP.SIZE == size && STAMP.MTIME == mtime) return false;
-    STAMP.PATH = PATH;
+    if (STAMP.PATH == path && STAMP.SIZE == size && STAMP.MTIME == mtime) return STAMP.OK;
+    STAMP.PATH = path;
     STAMP.SIZE = size;
     STAMP.MTIME = mtime;
-    STAMP.OK = false;
-    return true;
+    STAMP.OK = PARSE(P, path, binary);
+    return STAMP.OK;
 }
 
 // TECLAYER: content of one layer from start FS to peak FE (MHz) with coefficients A(1..5)
@@ -138,7 +136,7 @@ void TECLAYER(Zelk& z, float FS, float FE, const float* A, float& CONTENT, int16
     }
     if (FS == FE) return;
     Products& P = z.prod;
-    if (!LOADTECCOF(P, z.mod.DATADIRS)) {
+    if (!LOADDATAFILE(P, P.TECFILE, z.mod.DATADIRS, "TECCOF", PARSETECCOF)) {
         ITECST = 2;
         z.log.os() << "MISSING THE DATA FILE TECCOF.ASC AND CANNOT CALCULATE ITEC!\n";
         return;
