@@ -7,17 +7,14 @@
 
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
+#include "ztest.hpp"
 
 using namespace zelk;
 using namespace zelk::inversion;
 
 namespace {
 
-struct Ctx {
-    std::unique_ptr<Zelk> z = std::make_unique<Zelk>();
-    std::ostringstream log;
-    Ctx() { z->log.out = &log; }
-};
+using ztest::Ctx;
 
 int checkh(Inversion& inv, std::initializer_list<float> a) {
     SETCV(inv);
