@@ -190,18 +190,24 @@ inline std::string_view field_text(std::string_view line, int col, int w) {
     return line.substr(c, static_cast<size_t>(w));
 }
 
+// Skips the leading blanks and an optional sign of a numeric field: I is then the position
+// after them and NEG tells the sign. False when the field is all blanks.
+bool field_start(std::string_view s, size_t& i, bool& neg) {
+    i = 0;
+    while (i < s.size() && s[i] == ' ') ++i;
+    if (i == s.size()) return false;
+    neg = s[i] == '-';
+    if (s[i] == '+' || s[i] == '-') ++i;
+    return true;
+}
+
 bool decode_int(std::string_view s, int32_t& out) {
     size_t i = 0;
     const size_t n = s.size();
-    while (i < n && s[i] == ' ') ++i;
-    if (i == n) {
+    bool neg = false;
+    if (!field_start(s, i, neg)) {
         out = 0;
         return true;
-    }
-    bool neg = false;
-    if (s[i] == '+' || s[i] == '-') {
-        neg = s[i] == '-';
-        ++i;
     }
     int64_t m = 0;
     bool any = false;
@@ -225,15 +231,10 @@ template <class T>
 bool decode_real(std::string_view s, int d, T& out) {
     const size_t n = s.size();
     size_t i = 0;
-    while (i < n && s[i] == ' ') ++i;
-    if (i == n) {
+    bool neg = false;
+    if (!field_start(s, i, neg)) {
         out = T(0);
         return true;
-    }
-    bool neg = false;
-    if (s[i] == '+' || s[i] == '-') {
-        neg = s[i] == '-';
-        ++i;
     }
     // Significant digits (leading zeros dropped) and the decimal scale of the last one kept.
     char dig[40];
