@@ -153,12 +153,10 @@ void GOGXCOM(Inversion& inv, float& DIPK) {
 void HEIGHTCHK(Zelk& z) {
     Inversion& inv = z.inv;
     if (inv.NFQ < 1) return;
-    RegionProfile r;
-    r.FS = inv.FSTART;
-    r.FE = inv.FEND;
-    r.ZM = inv.IRGN == 1 ? inv.ZME : inv.IRGN == 2 ? inv.ZMF1 : inv.ZMF2;
-    r.NN = inv.NN < 5 ? inv.NN : 5;
-    for (int i = 1; i <= 5; ++i) r.A(i) = i <= r.NN ? inv.A(i) : 0.0f;
+    const RegionProfile r =
+        MAKEREGION(inv.FSTART, inv.FEND,
+                   inv.IRGN == 1 ? inv.ZME : inv.IRGN == 2 ? inv.ZMF1 : inv.ZMF2, inv.A.data(),
+                   inv.NN < 5 ? inv.NN : 5);
 
     float extent = 0.0f;
     float F0 = inv.FQ(1);

@@ -125,13 +125,7 @@ void CALTIJ(Products& P) {
 // frequencies FS, FE, peak height HM and coefficients A(1..5) (A points at element 0), by the
 // profile evaluator's search. The region's start height is implied by A.
 float PROFILE_H_F(float FS, float FE, float HM, const float* A, float H) {
-    inversion::RegionProfile r;
-    r.FS = FS;
-    r.FE = FE;
-    r.ZM = HM;
-    r.NN = 5;
-    for (int k = 1; k <= 5; ++k) r.A(k) = A[k];
-    return inversion::PROFILE_FN(r, H);
+    return inversion::PROFILE_FN(inversion::MAKEREGION(FS, FE, HM, A), H);
 }
 
 // CALB0B1: S = <C, R>/<R, R>, E = sqrt(<C - S R, C - S R>) with <u, v> = sum u(j) v(k) TIJ(j,k)

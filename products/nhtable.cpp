@@ -62,12 +62,7 @@ void CLEARTABLE(Products& P) {
 void TABLYR(float HSTEP, float FS, float FE, float ZM, const float* A, int16_t& NPROW,
             F1<float, MAXROW>& PRFFN, F1<float, MAXROW>& PRFHT) {
     if (!(FS * FE > 0.0f && FE > FS)) return;
-    inversion::RegionProfile r;
-    r.FS = FS;
-    r.FE = FE;
-    r.ZM = ZM;
-    r.NN = 5;
-    for (int k = 1; k <= 5; ++k) r.A(k) = A[k];
+    const inversion::RegionProfile r = inversion::MAKEREGION(FS, FE, ZM, A);
     if (FS == FBOTTOM) {
         NPROW = 1;
         PRFFN(1) = FBOTTOM;
