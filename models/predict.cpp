@@ -5,7 +5,6 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <fstream>
 #include <ostream>
 #include <string>
@@ -73,10 +72,9 @@ bool readasc(iondata::LineReader& f, F1<float, NF2COEF>& coef) {
 // A file that opens but is short or unreadable stops the run: its model values would be
 // garbage.
 int32_t readursi(const Models& mod, int16_t MONTH, F1<float, NF2COEF>& coef) {
-    char base[16];
-    std::snprintf(base, sizeof base, "URSI%02d", static_cast<int>(MONTH) + 10);
+    const std::string base = "URSI" + iondata::edit_value("(I2.2)", MONTH + 10);
     for (const char* ext : {".BIN", ".ASC"}) {
-        const std::string name = std::string(base) + ext;
+        const std::string name = base + ext;
         const std::string path = mod.DATADIRS.empty() ? platform::DATAPATH(name)
                                                       : platform::DATAPATH(name, mod.DATADIRS);
         if (path.empty()) continue;
@@ -446,10 +444,9 @@ void CALPREDF(Models& mod, std::ostream& out, float LATI, float LONGI, int16_t M
     }
 
     if (IDEBUG <= -11) {
-        char hm[8];
-        std::snprintf(hm, sizeof hm, "%02d:%02d", IHR % 100, MINU % 100);
         const float sun[5] = {lt, xhi, xnoon, srise, sset};
-        out << ' ' << hm << " LT,XHI,XNOON,SRISE,SSET="
+        out << ' ' << iondata::edit_value("(I2.2)", IHR % 100) << ':'
+            << iondata::edit_value("(I2.2)", MINU % 100) << " LT,XHI,XNOON,SRISE,SSET="
             << iondata::edit_line(iondata::FortranFormat("(5F8.3)"), sun, 5) << '\n';
     }
 }
