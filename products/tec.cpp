@@ -1,5 +1,6 @@
 // Electron content of the solved profile: CALTEC with TECLAYER, TECVALLEY and CALSHFPEAK, the
-// parsed copy of the coefficient file TECCOF, and the change test of parsed data files.
+// parsed copy of the coefficient file TECCOF, and LOADDATAFILE, which keeps the parsed copies
+// of the coefficient files current.
 //
 // Contents are 0.001238 x fN^2 (MHz^2) x thickness (km), electrons per m^2 in units of 1e16.
 // A layer's integral of fN^2 over height is fe^2 sum_k a(k) c(k)/1000, with c(k)(r), r = fs/fe,
