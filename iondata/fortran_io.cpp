@@ -201,25 +201,33 @@ bool field_start(std::string_view s, size_t& i, bool& neg) {
     return true;
 }
 
+// Reads the rest of a field, s[i..], as decimal digits (blanks ignored) into V, which stops
+// growing at CAP. False when anything but digits and blanks is met, or no digit.
+bool rest_digits(std::string_view s, size_t i, int64_t CAP, int64_t& V) {
+    V = 0;
+    bool any = false;
+    for (; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c == ' ') continue;
+        if (!is_digit(c)) return false;
+        V = std::min(V * 10 + (c - '0'), CAP);
+        any = true;
+    }
+    return any;
+}
+
+// Largest exponent magnitude kept: far beyond any representable value, and far from overflow.
+constexpr int64_t EXPCAP = 100000;
+
 bool decode_int(std::string_view s, int32_t& out) {
     size_t i = 0;
-    const size_t n = s.size();
     bool neg = false;
     if (!field_start(s, i, neg)) {
         out = 0;
         return true;
     }
     int64_t m = 0;
-    bool any = false;
-    for (; i < n; ++i) {
-        const char c = s[i];
-        if (c == ' ') continue;
-        if (!is_digit(c)) return false;
-        m = m * 10 + (c - '0');
-        if (m > int64_t{1} << 31) return false;
-        any = true;
-    }
-    if (!any) return false;
+    if (!rest_digits(s, i, (int64_t{1} << 31) + 1, m) || m > int64_t{1} << 31) return false;
     if (neg) m = -m;
     if (m > std::numeric_limits<int32_t>::max()) return false;
     out = static_cast<int32_t>(m);
@@ -280,17 +288,9 @@ bool decode_real(std::string_view s, int d, T& out) {
             eneg = c == '-';
             ++i;
         }
-        int ex = 0;
-        bool edig = false;
-        for (; i < n; ++i) {
-            const char ce = s[i];
-            if (ce == ' ') continue;
-            if (!is_digit(ce)) return false;
-            ex = std::min(ex * 10 + (ce - '0'), 100000);
-            edig = true;
-        }
-        if (!edig) return false;
-        scale += eneg ? -ex : ex;
+        int64_t ex = 0;
+        if (!rest_digits(s, i, EXPCAP, ex)) return false;
+        scale += static_cast<int>(eneg ? -ex : ex);
     }
     if (ndig == 0) {
         out = neg ? -T(0) : T(0);
