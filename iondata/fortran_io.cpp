@@ -565,19 +565,28 @@ IoStat decode_numbers(std::string_view line, const FortranFormat& f, T* v, int c
     return IoStat::OK;
 }
 
-template <class T>
-IoStat read_numbers(LineReader& in, const FortranFormat& f, T* v, int n) {
-    if (!f.ok() || n < 0) return IoStat::BAD;
+// Reads a group of n items over ceil(n/k) lines (one line when n is 0), DECODE(line, first,
+// cnt) decoding items first..first+cnt-1 from one line.
+template <class Fn>
+IoStat read_lines(LineReader& in, const FortranFormat& f, int n, Fn&& DECODE) {
     const int k = f.per_line();
     int done = 0;
     do {
         std::string_view line;
         if (!in.next(line)) return IoStat::END;
         const int cnt = std::min(k, n - done);
-        if (decode_numbers(line, f, v + done, cnt) != IoStat::OK) return IoStat::BAD;
+        if (DECODE(line, done, cnt) != IoStat::OK) return IoStat::BAD;
         done += cnt;
     } while (done < n);
     return IoStat::OK;
+}
+
+template <class T>
+IoStat read_numbers(LineReader& in, const FortranFormat& f, T* v, int n) {
+    if (!f.ok() || n < 0) return IoStat::BAD;
+    return read_lines(in, f, n, [&](std::string_view line, int first, int cnt) {
+        return decode_numbers(line, f, v + first, cnt);
+    });
 }
 
 // List-directed reading of n values from the next line on (see read_list).
@@ -811,16 +820,9 @@ IoStat read_group(LineReader& in, const FortranFormat& f, double* v, int n) { re
 
 IoStat read_group(LineReader& in, const FortranFormat& f, char* v, int len, int n) {
     if (!f.ok() || n < 0 || len < 1) return IoStat::BAD;
-    const int k = f.per_line();
-    int done = 0;
-    do {
-        std::string_view line;
-        if (!in.next(line)) return IoStat::END;
-        const int cnt = std::min(k, n - done);
-        if (decode_line(line, f, v + static_cast<ptrdiff_t>(done) * len, len, cnt) != IoStat::OK) return IoStat::BAD;
-        done += cnt;
-    } while (done < n);
-    return IoStat::OK;
+    return read_lines(in, f, n, [&](std::string_view line, int first, int cnt) {
+        return decode_line(line, f, v + static_cast<ptrdiff_t>(first) * len, len, cnt);
+    });
 }
 
 void write_group(std::string& out, const FortranFormat& f, const int32_t* v, int n) { write_numbers(out, f, v, n); }
