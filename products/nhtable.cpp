@@ -135,25 +135,23 @@ void TABVAL(float HSTEP, float VW, float VD, float FS, float FE, float ZM, const
     if (NPROW >= MAXROW) return;
     APPEND(FV, H1, NPROW, PRFFN, PRFHT);
     hlast = H1;
-    // The flat bottom.
-    for (more = NEXTH(h, hlast, HSTEP, nstep); more && h < H2;
-         more = NEXTH(h, hlast, HSTEP, nstep)) {
-        if (NPROW >= MAXROW) return;
-        APPEND(FV, h, NPROW, PRFFN, PRFHT);
-        hlast = h;
-    }
-    if (NPROW >= MAXROW) return;
-    APPEND(FV, H2, NPROW, PRFFN, PRFHT);
-    hlast = H2;
-    // The rising side, linear in plasma frequency.
-    for (more = NEXTH(h, hlast, HSTEP, nstep); more && h < H3;
-         more = NEXTH(h, hlast, HSTEP, nstep)) {
-        if (NPROW >= MAXROW) return;
-        APPEND(FV + (FE - FV) * (h - ZMR - 2.0f * W1) / W1, h, NPROW, PRFFN, PRFHT);
-        hlast = h;
-    }
-    if (NPROW >= MAXROW) return;
-    APPEND(FE, H3, NPROW, PRFFN, PRFHT);
+    // A part whose plasma frequency is FPART(h): the stepped heights below HTOP, then HTOP
+    // itself at FTOP. False when the table filled up.
+    auto part = [&](float HTOP, float FTOP, auto FPART) {
+        for (more = NEXTH(h, hlast, HSTEP, nstep); more && h < HTOP;
+             more = NEXTH(h, hlast, HSTEP, nstep)) {
+            if (NPROW >= MAXROW) return false;
+            APPEND(FPART(h), h, NPROW, PRFFN, PRFHT);
+            hlast = h;
+        }
+        if (NPROW >= MAXROW) return false;
+        APPEND(FTOP, HTOP, NPROW, PRFFN, PRFHT);
+        hlast = HTOP;
+        return true;
+    };
+    // The flat bottom, then the rising side, linear in plasma frequency up to FE at H3.
+    if (!part(H2, FV, [FV](float) { return FV; })) return;
+    part(H3, FE, [&](float hh) { return FV + (FE - FV) * (hh - ZMR - 2.0f * W1) / W1; });
 }
 
 // TABTOP: appends the topside above the F2 peak (critical frequency FC, peak height HM): an
