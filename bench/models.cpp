@@ -48,37 +48,27 @@ void BM_SunspotFirstLookup(benchmark::State& state) {
 }
 BENCHMARK(BM_SunspotFirstLookup);
 
-// PREDICT for records of one month: no lookup, coefficients cached.
-void BM_PredictSameMonth(benchmark::State& state) {
+// PREDICT for a run of records. Arg 0: records of one month at changing times (no lookup,
+// coefficients cached). Arg 1: the month changing on every call (a sunspot lookup and a
+// binary coefficient file read each time).
+void BM_Predict(benchmark::State& state) {
+    const bool monthly = state.range(0) != 0;
     auto mod = makemodels();
     std::ostringstream out;
     zelk::Log log;
     log.out = &out;
     zm::PREDICT(*mod, log, 40.0f, -105.0f, 2000, 100, 12, 0, 0);
-    int16_t minute = 0;
+    int16_t day = monthly ? 15 : 100, minute = 0;
     for (auto _ : state) {
-        zm::PREDICT(*mod, log, 40.0f, -105.0f, 2000, 100, 12, minute, 0);
-        minute = static_cast<int16_t>((minute + 15) % 60);
+        zm::PREDICT(*mod, log, 40.0f, -105.0f, 2000, day, 12, minute, 0);
+        if (monthly) {
+            day = static_cast<int16_t>(day == 15 ? 46 : 15);
+        } else {
+            minute = static_cast<int16_t>((minute + 15) % 60);
+        }
         benchmark::DoNotOptimize(mod->FOF2PRE);
     }
 }
-BENCHMARK(BM_PredictSameMonth);
-
-// PREDICT with the month changing on every call: a sunspot lookup and a binary
-// coefficient file read each time.
-void BM_PredictMonthChange(benchmark::State& state) {
-    auto mod = makemodels();
-    std::ostringstream out;
-    zelk::Log log;
-    log.out = &out;
-    zm::PREDICT(*mod, log, 40.0f, -105.0f, 2000, 100, 12, 0, 0);
-    int16_t day = 15;
-    for (auto _ : state) {
-        zm::PREDICT(*mod, log, 40.0f, -105.0f, 2000, day, 12, 0, 0);
-        day = static_cast<int16_t>(day == 15 ? 46 : 15);
-        benchmark::DoNotOptimize(mod->FOF2PRE);
-    }
-}
-BENCHMARK(BM_PredictMonthChange);
+BENCHMARK(BM_Predict)->Arg(0)->Arg(1);
 
 }  // namespace

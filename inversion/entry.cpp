@@ -3,15 +3,17 @@
 // MONTHDAY (calendar date of a day of year).
 #include <cmath>
 #include <cstring>
-#include <iomanip>
 #include <ostream>
 
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
+#include "iondata/fortran_io.hpp"
 #include "models/models.hpp"
 #include "products/products.hpp"
 
 namespace zelk::inversion {
+
+using iondata::edit_value;
 
 namespace {
 
@@ -59,60 +61,63 @@ constexpr int16_t NGAUSS16 = 16;
 // Days before month m (m = 1..12) and to its end (m + 1) in a common year.
 constexpr int CUMDAYS[13] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365};
 
+// Values v[first..last] on one line, each under (1X,F8.3).
 void writeValues(std::ostream& os, const float* v, int first, int last) {
-    os << std::fixed << std::setprecision(3);
-    for (int k = first; k <= last; ++k) os << ' ' << std::setw(8) << v[k];
+    const iondata::FortranFormat f("(1X,F8.3)");
+    for (int k = first; k <= last; ++k) os << iondata::edit_line(f, v + k, 1);
     os << '\n';
 }
 
 // The parameter summary of PROFIL1 (IDEBUG >= 6).
 void writeSummary(std::ostream& os, const Inversion& inv) {
-    os << std::fixed << std::setprecision(4);
+    auto F = [](float x) { return edit_value("(F12.4)", x); };
+    auto I = [](int32_t n) { return edit_value("(I6)", n); };
     os << " ***********\n"
        << " FOR ZELK, IN ADITION TO THE TRACE DATA\n"
        << "     E-TRACE IN TRACEL(K,3)\n"
        << "     F-TRACE IN ITRCF(K,2) & TRACEL(K,2)\n"
        << " THE FOLLOWING PARAMETERS ARE REQUIRED:\n";
-    os << " TIME: IYR,IDAY,IHR,MINU=" << std::setw(6) << inv.IYR << std::setw(6) << inv.IDAY
-       << std::setw(6) << inv.IHR << std::setw(6) << inv.MINU << '\n';
-    os << " LOCATION=" << std::setw(12) << inv.LOCATION(1) << std::setw(12) << inv.LOCATION(2) << '\n';
-    os << " FH/2(MHZ), DIP(RAD)=" << std::setw(12) << inv.FH2 << std::setw(12) << inv.DIP << '\n';
-    os << " FQINCR, HGRID=" << std::setw(12) << inv.FQINCR << std::setw(12) << inv.HGRID << '\n';
-    os << " BASEHT(=RANGESTART-HGRID)=" << std::setw(12) << inv.BASEHT << '\n';
-    os << " E:    FOE, IFOE=" << std::setw(12) << inv.FOE << std::setw(6) << inv.IFOE << '\n';
-    os << "    FMINE, MINFE=" << std::setw(12) << inv.FMINE << std::setw(6) << inv.MINFE << '\n';
-    os << " F1: FOF1, IFOF1=" << std::setw(12) << inv.FOF1 << std::setw(6) << inv.IFOF1 << '\n';
-    os << " F2: FOF2,  IFOM=" << std::setw(12) << inv.FOF2 << std::setw(6) << inv.IFOM << '\n';
-    os << "    FMINF, MINFF=" << std::setw(12) << inv.FMINF << std::setw(6) << inv.MINFF << '\n';
+    os << " TIME: IYR,IDAY,IHR,MINU=" << I(inv.IYR) << I(inv.IDAY)
+       << I(inv.IHR) << I(inv.MINU) << '\n';
+    os << " LOCATION=" << F(inv.LOCATION(1)) << F(inv.LOCATION(2)) << '\n';
+    os << " FH/2(MHZ), DIP(RAD)=" << F(inv.FH2) << F(inv.DIP) << '\n';
+    os << " FQINCR, HGRID=" << F(inv.FQINCR) << F(inv.HGRID) << '\n';
+    os << " BASEHT(=RANGESTART-HGRID)=" << F(inv.BASEHT) << '\n';
+    os << " E:    FOE, IFOE=" << F(inv.FOE) << I(inv.IFOE) << '\n';
+    os << "    FMINE, MINFE=" << F(inv.FMINE) << I(inv.MINFE) << '\n';
+    os << " F1: FOF1, IFOF1=" << F(inv.FOF1) << I(inv.IFOF1) << '\n';
+    os << " F2: FOF2,  IFOM=" << F(inv.FOF2) << I(inv.IFOM) << '\n';
+    os << "    FMINF, MINFF=" << F(inv.FMINF) << I(inv.MINFF) << '\n';
     os << " ***********\n";
 }
 
 // The trace listing of SETRCE (IDEBUG >= 5).
 void writeTraceList(std::ostream& os, const Inversion& inv) {
+    auto I = [](int32_t n) { return edit_value("(I6)", n); };
     const float* trf = inv.TRF.data();
     const float* trh = inv.TRH.data();
     os << " ZELK INPUT DATA (IN 71X: SETRCE) :\n";
-    os << " MINFE=" << std::setw(6) << inv.MINFE << " IFOE=" << std::setw(6) << inv.IFOE << '\n';
-    os << " MINFF=" << std::setw(6) << inv.MINFF << " IFOF1=" << std::setw(6) << inv.IFOF1 << '\n';
-    os << " IFOM=" << std::setw(6) << inv.IFOM << '\n';
+    os << " MINFE=" << I(inv.MINFE) << " IFOE=" << I(inv.IFOE) << '\n';
+    os << " MINFF=" << I(inv.MINFF) << " IFOF1=" << I(inv.IFOF1) << '\n';
+    os << " IFOM=" << I(inv.IFOM) << '\n';
     const int e1 = 1, e2 = inv.NFQE;
     const int f11 = e2 + 1, f12 = e2 + inv.NFQF1;
     const int f21 = f12 + 1, f22 = f12 + inv.NFQF;
     if (inv.NFQE > 0) {
-        os << " E LAYER : NFQE=" << std::setw(5) << inv.NFQE << '\n';
+        os << " E LAYER : NFQE=" << edit_value("(I5)", inv.NFQE) << '\n';
         writeValues(os, trh, e1, e2);
         writeValues(os, trf, e1, e2);
     } else {
         os << " NO E TRACE\n";
     }
     if (inv.NFQF1 > 0) {
-        os << " F1 TRACE : NFQF1=" << std::setw(5) << inv.NFQF1 << '\n';
+        os << " F1 TRACE : NFQF1=" << edit_value("(I5)", inv.NFQF1) << '\n';
         writeValues(os, trh, f11, f12);
         writeValues(os, trf, f11, f12);
     } else {
         os << " NO F1 LAYER\n";
     }
-    os << " F2 TRACE : NFQF=" << std::setw(5) << inv.NFQF << '\n';
+    os << " F2 TRACE : NFQF=" << edit_value("(I5)", inv.NFQF) << '\n';
     writeValues(os, trh, f21, f22);
     writeValues(os, trf, f21, f22);
 }
@@ -269,7 +274,7 @@ void PROFIL1(Zelk& z) {
     // 1. Version and entry diagnostics.
     std::memcpy(inv.VERSION, VERSION_ID, sizeof VERSION_ID);
     if (IDEBUG >= 5) {
-        os << " ZELK STARTS HERE. IDEBUG=" << std::setw(4) << IDEBUG << '\n';
+        os << " ZELK STARTS HERE. IDEBUG=" << edit_value("(I4)", IDEBUG) << '\n';
         os << "  ZELK VERSION # = " << inv.VERSION << '\n';
     }
     if (IDEBUG >= 6) writeSummary(os, inv);
@@ -310,10 +315,9 @@ void PROFIL1(Zelk& z) {
     inv.DIPK = inv.DIP;
     inv.FH = 2.0f * inv.FH2;
     if (inv.FH <= 0.0f || inv.FQINCR <= 0.0f) {
-        os << std::fixed << std::setprecision(4);
-        os << "     DIP ANGLE(RADIANS), GYROFREQUENCY (MHZ)=" << std::setw(12) << inv.DIPK
-           << std::setw(12) << inv.FH << '\n';
-        os << "     FQINCR (MHZ)=" << std::setw(12) << inv.FQINCR << '\n';
+        os << "     DIP ANGLE(RADIANS), GYROFREQUENCY (MHZ)=" << edit_value("(F12.4)", inv.DIPK)
+           << edit_value("(F12.4)", inv.FH) << '\n';
+        os << "     FQINCR (MHZ)=" << edit_value("(F12.4)", inv.FQINCR) << '\n';
         os << "      DATA ERROR: INVERSION IS IMPOSSIBLE!\n";
     } else {
         // 5. Derivative table of the basis.

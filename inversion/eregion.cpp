@@ -4,13 +4,13 @@
 // fewer terms; EAPROF fits the same model to the auroral-E profile carried in the record.
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <ostream>
 #include <string>
 
 #include "core/rounding.hpp"
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
+#include "iondata/fortran_io.hpp"
 #include "products/products.hpp"
 
 namespace zelk::inversion {
@@ -80,13 +80,6 @@ static constexpr float ZPTAB[NZP][6] = {
 // Below this ratio the table is interpolated in the logarithm of the ratio, where the
 // coefficients vary fastest.
 static constexpr float ZP_LOGLIMIT = 0.2f;
-
-// A value of a message line: fixed point, three decimals, right-aligned in 10 characters.
-std::string F10(float x) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%10.3f", static_cast<double>(x));
-    return buf;
-}
 
 // Least-squares line HV = c0 + c1 P through the points (P(K), HV(K)), K = 1..N.
 // With LIMIT the intercept is held within [C0_MIN, C0_MAX] and the slope refitted with the
@@ -164,7 +157,9 @@ void EPROF(Zelk& z, float& ER1) {
     std::ostream& os = z.log.os();
     if (!(inv.FEND > inv.FSTART)) {
         inv.ISTAT() = 4;
-        os << " E LAYER: FSTART,FEND=" << F10(inv.FSTART) << F10(inv.FEND) << '\n'
+        const float range[2] = {inv.FSTART, inv.FEND};
+        os << " E LAYER: FSTART,FEND="
+           << iondata::edit_line(iondata::FortranFormat("(2F10.3)"), range, 2) << '\n'
            << " DATA ERROR: E-REGION FREQUENCY RANGE ERROR!\n";
         return;
     }
@@ -174,7 +169,9 @@ void EPROF(Zelk& z, float& ER1) {
     float amax = 0.0f;
     for (int j = 1; j <= inv.NN && j <= 3; ++j) amax = std::fmax(amax, std::fabs(inv.A_E(j)));
     if (amax <= AMAX && inv.ZME >= ZME_LOW && inv.ZME <= ZME_HIGH) return;
-    if (z.log.IDEBUG >= 2) os << " ZME=" << F10(inv.ZME) << " : E TRACE PHYSICALLY UNREASONABLE!\n";
+    if (z.log.IDEBUG >= 2)
+        os << " ZME=" << iondata::edit_value("(F10.3)", inv.ZME)
+           << " : E TRACE PHYSICALLY UNREASONABLE!\n";
     inv.ISTAT() = 7;
 }
 

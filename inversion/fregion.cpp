@@ -20,12 +20,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <iomanip>
 #include <ostream>
 
 #include "core/rounding.hpp"
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
+#include "iondata/fortran_io.hpp"
 #include "models/b0b1d1.hpp"
 #include "products/products.hpp"
 
@@ -87,8 +87,12 @@ int nint(float x) {
     return static_cast<int>(std::lround(x));
 }
 
+// A value of a message line under Fw.d (F10.3 unless given).
 std::ostream& num(std::ostream& os, float x, int w = 10, int d = 3) {
-    return os << std::setw(w) << std::fixed << std::setprecision(d) << x;
+    const iondata::EditField fd{'F', 0, static_cast<int16_t>(w), static_cast<int16_t>(d), 0};
+    char buf[32];
+    iondata::edit_real(buf, fd, x);
+    return os.write(buf, w);
 }
 
 bool debug(const Zelk& z, int level) { return z.log.IDEBUG >= level; }
@@ -345,7 +349,7 @@ void FNDDHE(Zelk& z) {
         for (int j = 1; j <= 3; ++j) h += inv.GP(j, K) * inv.A_E(j);
         inv.DHE(K) = std::max(h, inv.ZME);
         if (list) {
-            z.log.os() << std::setw(7) << K;
+            z.log.os() << iondata::edit_value("(I7)", K);
             num(z.log.os(), inv.FQ(K), 8);
             num(z.log.os(), inv.DHE(K), 9);
             num(z.log.os(), inv.ZME, 9) << '\n';

@@ -136,6 +136,18 @@ struct RegionProfile {
     int NN = 5;
 };
 
+// The region from plasma frequency FS to FE (MHz) with peak height ZM (km) and the NN (1..5)
+// coefficients A[1..NN] (A points at element 0; the coefficients beyond NN are 0).
+inline RegionProfile MAKEREGION(float FS, float FE, float ZM, const float* A, int NN = 5) {
+    RegionProfile r;
+    r.FS = FS;
+    r.FE = FE;
+    r.ZM = ZM;
+    r.NN = NN;
+    for (int k = 1; k <= NN; ++k) r.A(k) = A[k];
+    return r;
+}
+
 // ---- Entry and trace set-up -----------------------------------------------------------------
 void PROFIL1(Zelk& z);
 void SETCV(Inversion& inv);

@@ -123,22 +123,11 @@ void CONTPRFL(int NN, float FOLD, float FTOP, const float* A, float FNEW, float*
 // 3 = F2 (FC(3)..FC(4), ZMF2, A_F2(1..5)). Reads FC, ZME, ZMF1, ZMF2, A_E, A_F1, A_F2.
 // Any other region number gives an empty profile (NN = 0, all frequencies 0).
 RegionProfile REGION(const Inversion& inv, int region) {
+    if (region == 1) return MAKEREGION(inv.FC(1), inv.FC(2), inv.ZME, inv.A_E.data(), 3);
+    if (region == 2) return MAKEREGION(inv.FC(2), inv.FC(3), inv.ZMF1, inv.A_F1.data());
+    if (region == 3) return MAKEREGION(inv.FC(3), inv.FC(4), inv.ZMF2, inv.A_F2.data());
     RegionProfile r;
     r.NN = 0;
-    if (region == 1) {
-        r.FS = inv.FC(1);
-        r.FE = inv.FC(2);
-        r.ZM = inv.ZME;
-        r.NN = 3;
-        for (int i = 1; i <= 3; ++i) r.A(i) = inv.A_E(i);
-    } else if (region == 2 || region == 3) {
-        const auto& a = region == 2 ? inv.A_F1 : inv.A_F2;
-        r.FS = inv.FC(region);
-        r.FE = inv.FC(region + 1);
-        r.ZM = region == 2 ? inv.ZMF1 : inv.ZMF2;
-        r.NN = 5;
-        for (int i = 1; i <= 5; ++i) r.A(i) = a(i);
-    }
     return r;
 }
 

@@ -3,11 +3,11 @@
 // the critical frequency, smooths the kept heights (THSMOOTH) and appends the extra
 // low-frequency points offered by the valley code.
 #include <cmath>
-#include <iomanip>
 #include <ostream>
 
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
+#include "iondata/fortran_io.hpp"
 
 namespace zelk::inversion {
 
@@ -42,15 +42,16 @@ float hfloor(const Inversion& inv) {
 
 // One diagnostic line of values.
 void writeValues(std::ostream& os, const float* v, int n) {
-    os << std::fixed << std::setprecision(3);
-    for (int k = 1; k <= n; ++k) os << ' ' << std::setw(8) << v[k];
+    const iondata::FortranFormat f("(1X,F8.3)");
+    for (int k = 1; k <= n; ++k) os << iondata::edit_line(f, v + k, 1);
     os << '\n';
 }
 
 // The heading line and the two value lines of the fit data.
 void writeFitData(std::ostream& os, const char* label, const Inversion& inv) {
     const int n = inv.NFQ < 0 ? 0 : (inv.NFQ > MAXTRC ? MAXTRC : inv.NFQ);
-    os << label << std::setw(4) << inv.IRGN << " NFQ=" << std::setw(5) << inv.NFQ << '\n';
+    os << label << iondata::edit_value("(I4)", inv.IRGN) << " NFQ="
+       << iondata::edit_value("(I5)", inv.NFQ) << '\n';
     writeValues(os, inv.FQ.data(), n);
     writeValues(os, inv.HV.data(), n);
 }

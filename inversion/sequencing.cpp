@@ -4,12 +4,12 @@
 // group refractive index for the dip of the record; HEIGHTCHK rejects a region whose true
 // heights reach the observed virtual heights over too wide a frequency range.
 #include <cmath>
-#include <cstdio>
 #include <ostream>
 #include <string>
 
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
+#include "iondata/fortran_io.hpp"
 #include "products/products.hpp"
 
 namespace zelk::inversion {
@@ -24,29 +24,14 @@ static constexpr float DIP_MAX = 1.569051f;
 // or above the virtual heights make the solution unreasonable.
 static constexpr float BAD_PERCENT = 5.0f;
 
-// A fixed-point field Fw.d: right-aligned in w characters with d decimals; a value that
-// does not fit loses its leading zero ("0.5" -> ".5"), then is written as w asterisks.
-std::string Fw(double x, int w, int d) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", d, x);
-    std::string s = buf;
-    if (static_cast<int>(s.size()) > w) {
-        if (s.rfind("0.", 0) == 0)
-            s.erase(0, 1);
-        else if (s.rfind("-0.", 0) == 0)
-            s.erase(1, 1);
-    }
-    if (static_cast<int>(s.size()) > w || !std::isfinite(x)) return std::string(static_cast<size_t>(w), '*');
-    return std::string(static_cast<size_t>(w) - s.size(), ' ') + s;
-}
-
 // The region summary line of an F layer: " F1:FS" or " F2:FS" with start, end, peak height,
 // residual and the five coefficients, laid out as (A,F5.3,A,F6.3,A,F7.3,A,F6.3,A,3F8.3,2F7.3).
 void write_f_line(std::ostream& os, const char* label, float fs, float fm, float zm, float er,
                   const F1<float, 7>& a) {
-    os << label << Fw(fs, 5, 3) << " FM" << Fw(fm, 6, 3) << " ZM" << Fw(zm, 7, 3) << " ER"
-       << Fw(er, 6, 3) << " A=" << Fw(a(1), 8, 3) << Fw(a(2), 8, 3) << Fw(a(3), 8, 3)
-       << Fw(a(4), 7, 3) << Fw(a(5), 7, 3) << '\n';
+    using iondata::edit_value;
+    os << label << edit_value("(F5.3)", fs) << " FM" << edit_value("(F6.3)", fm) << " ZM"
+       << edit_value("(F7.3)", zm) << " ER" << edit_value("(F6.3)", er) << " A="
+       << iondata::edit_line(iondata::FortranFormat("(3F8.3,2F7.3)"), a.data() + 1, 5) << '\n';
 }
 
 }  // namespace
@@ -89,10 +74,12 @@ void DECIDE(Zelk& z, int16_t& IOK) {
         EPROF(z, inv.ER(1));
         if (inv.ISTAT() != 2) break;
         if (verbose) {
-            os << "  E:FS" << Fw(inv.FC(1), 5, 3) << " FM" << Fw(inv.FC(2), 6, 3) << " ZM"
-               << Fw(inv.ZME, 7, 3) << " ER" << Fw(inv.ER(1), 6, 3) << " A=" << Fw(inv.A_E(1), 8, 3)
-               << Fw(inv.A_E(2), 8, 3) << Fw(inv.A_E(3), 8, 3) << "    YE=" << Fw(inv.YE, 7, 3)
-               << '\n';
+            using iondata::edit_value;
+            os << "  E:FS" << edit_value("(F5.3)", inv.FC(1)) << " FM"
+               << edit_value("(F6.3)", inv.FC(2)) << " ZM" << edit_value("(F7.3)", inv.ZME)
+               << " ER" << edit_value("(F6.3)", inv.ER(1)) << " A="
+               << iondata::edit_line(iondata::FortranFormat("(3F8.3)"), inv.A_E.data() + 1, 3)
+               << "    YE=" << edit_value("(F7.3)", inv.YE) << '\n';
         }
         z.plot->EVFPLOT(z, 1);
         z.plot->EVFPLOT(z, 5);
@@ -100,8 +87,10 @@ void DECIDE(Zelk& z, int16_t& IOK) {
         MAHAGULY(z);
         if (inv.ISTAT() != 2) break;
         if (verbose) {
-            os << "  V:W" << Fw(inv.VW, 7, 3) << "(" << Fw(inv.VW1, 7, 3) << "+" << Fw(inv.VW2, 7, 3)
-               << "+" << Fw(inv.VW3, 7, 3) << ")" << " D" << Fw(inv.VD, 9, 4) << '\n';
+            using iondata::edit_value;
+            os << "  V:W" << edit_value("(F7.3)", inv.VW) << "(" << edit_value("(F7.3)", inv.VW1)
+               << "+" << edit_value("(F7.3)", inv.VW2) << "+" << edit_value("(F7.3)", inv.VW3)
+               << ") D" << edit_value("(F9.4)", inv.VD) << '\n';
         }
         z.plot->EVFPLOT(z, 2);
 
@@ -164,12 +153,10 @@ void GOGXCOM(Inversion& inv, float& DIPK) {
 void HEIGHTCHK(Zelk& z) {
     Inversion& inv = z.inv;
     if (inv.NFQ < 1) return;
-    RegionProfile r;
-    r.FS = inv.FSTART;
-    r.FE = inv.FEND;
-    r.ZM = inv.IRGN == 1 ? inv.ZME : inv.IRGN == 2 ? inv.ZMF1 : inv.ZMF2;
-    r.NN = inv.NN < 5 ? inv.NN : 5;
-    for (int i = 1; i <= 5; ++i) r.A(i) = i <= r.NN ? inv.A(i) : 0.0f;
+    const RegionProfile r =
+        MAKEREGION(inv.FSTART, inv.FEND,
+                   inv.IRGN == 1 ? inv.ZME : inv.IRGN == 2 ? inv.ZMF1 : inv.ZMF2, inv.A.data(),
+                   inv.NN < 5 ? inv.NN : 5);
 
     float extent = 0.0f;
     float F0 = inv.FQ(1);

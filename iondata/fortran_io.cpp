@@ -56,7 +56,7 @@ private:
         if (!has_n) n = 1;
         skip_blanks();
         if (i_ >= s_.size()) return false;
-        const char c = upper(s_[i_]);
+        char c = upper(s_[i_]);
         if (c == '(') {
             ++i_;
             // A parenthesised group: parse it once, then repeat its fields.
@@ -77,6 +77,11 @@ private:
             return true;
         }
         ++i_;
+        // ES (scientific form) is kept as kind 'S'.
+        if (c == 'E' && i_ < s_.size() && upper(s_[i_]) == 'S') {
+            ++i_;
+            c = 'S';
+        }
         if (c == 'X') {
             if (open_a_) return false;
             col_ += n;
@@ -90,11 +95,14 @@ private:
         switch (c) {
         case 'I':
             if (w < 1) return false;
+            // Iw.m: at least m digits, with leading zeros.
+            if (eat('.') && (!number(d) || d > w)) return false;
             break;
         case 'F':
             if (w < 1 || !eat('.') || !number(d) || d >= w) return false;
             break;
         case 'E':
+        case 'S':
             if (w < 1 || !eat('.') || !number(d) || d < 1 || d >= w) return false;
             skip_blanks();
             if (i_ < s_.size() && upper(s_[i_]) == 'E') {
@@ -182,30 +190,44 @@ inline std::string_view field_text(std::string_view line, int col, int w) {
     return line.substr(c, static_cast<size_t>(w));
 }
 
-bool decode_int(std::string_view s, int32_t& out) {
-    size_t i = 0;
-    const size_t n = s.size();
-    while (i < n && s[i] == ' ') ++i;
-    if (i == n) {
-        out = 0;
-        return true;
-    }
-    bool neg = false;
-    if (s[i] == '+' || s[i] == '-') {
-        neg = s[i] == '-';
-        ++i;
-    }
-    int64_t m = 0;
+// Skips the leading blanks and an optional sign of a numeric field: I is then the position
+// after them and NEG tells the sign. False when the field is all blanks.
+bool field_start(std::string_view s, size_t& i, bool& neg) {
+    i = 0;
+    while (i < s.size() && s[i] == ' ') ++i;
+    if (i == s.size()) return false;
+    neg = s[i] == '-';
+    if (s[i] == '+' || s[i] == '-') ++i;
+    return true;
+}
+
+// Reads the rest of a field, s[i..], as decimal digits (blanks ignored) into V, which stops
+// growing at CAP. False when anything but digits and blanks is met, or no digit.
+bool rest_digits(std::string_view s, size_t i, int64_t CAP, int64_t& V) {
+    V = 0;
     bool any = false;
-    for (; i < n; ++i) {
+    for (; i < s.size(); ++i) {
         const char c = s[i];
         if (c == ' ') continue;
         if (!is_digit(c)) return false;
-        m = m * 10 + (c - '0');
-        if (m > int64_t{1} << 31) return false;
+        V = std::min(V * 10 + (c - '0'), CAP);
         any = true;
     }
-    if (!any) return false;
+    return any;
+}
+
+// Largest exponent magnitude kept: far beyond any representable value, and far from overflow.
+constexpr int64_t EXPCAP = 100000;
+
+bool decode_int(std::string_view s, int32_t& out) {
+    size_t i = 0;
+    bool neg = false;
+    if (!field_start(s, i, neg)) {
+        out = 0;
+        return true;
+    }
+    int64_t m = 0;
+    if (!rest_digits(s, i, (int64_t{1} << 31) + 1, m) || m > int64_t{1} << 31) return false;
     if (neg) m = -m;
     if (m > std::numeric_limits<int32_t>::max()) return false;
     out = static_cast<int32_t>(m);
@@ -217,15 +239,10 @@ template <class T>
 bool decode_real(std::string_view s, int d, T& out) {
     const size_t n = s.size();
     size_t i = 0;
-    while (i < n && s[i] == ' ') ++i;
-    if (i == n) {
+    bool neg = false;
+    if (!field_start(s, i, neg)) {
         out = T(0);
         return true;
-    }
-    bool neg = false;
-    if (s[i] == '+' || s[i] == '-') {
-        neg = s[i] == '-';
-        ++i;
     }
     // Significant digits (leading zeros dropped) and the decimal scale of the last one kept.
     char dig[40];
@@ -271,17 +288,9 @@ bool decode_real(std::string_view s, int d, T& out) {
             eneg = c == '-';
             ++i;
         }
-        int ex = 0;
-        bool edig = false;
-        for (; i < n; ++i) {
-            const char ce = s[i];
-            if (ce == ' ') continue;
-            if (!is_digit(ce)) return false;
-            ex = std::min(ex * 10 + (ce - '0'), 100000);
-            edig = true;
-        }
-        if (!edig) return false;
-        scale += eneg ? -ex : ex;
+        int64_t ex = 0;
+        if (!rest_digits(s, i, EXPCAP, ex)) return false;
+        scale += static_cast<int>(eneg ? -ex : ex);
     }
     if (ndig == 0) {
         out = neg ? -T(0) : T(0);
@@ -434,30 +443,34 @@ void edit_fixed(char* dst, int w, int d, T v) {
     place_fixed(dst, w, d, neg, ip, nip, fp);
 }
 
-void edit_exp(char* dst, int w, int d, int e, double v) {
+// Ew.d[Ee] (SCI false: [-]0.ddd<exp>, d significant digits) or ESw.d[Ee] (SCI true:
+// [-]D.ddd<exp>, d + 1 significant digits).
+void edit_exp(char* dst, int w, int d, int e, double v, bool SCI) {
     if (!std::isfinite(v)) return edit_nonfinite(dst, w, v);
     const bool neg = std::signbit(v);
     const double a = std::fabs(v);
+    const int nsig = SCI ? d + 1 : d;
     char mant[FortranFormat::MAX_WIDTH + 1];
-    int ex = 0;   // exponent of the 0.ddd form
+    int ex = 0;   // exponent of the written form
     if (a == 0.0) {
-        std::memset(mant, '0', static_cast<size_t>(d));
+        std::memset(mant, '0', static_cast<size_t>(nsig));
     } else {
-        // d significant digits, correctly rounded: "D.DDDDe+XX".
+        // nsig significant digits, correctly rounded: "D.DDDDe+XX".
         char buf[FortranFormat::MAX_WIDTH + 64];
-        const auto res = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific, d - 1);
+        const auto res =
+            std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific, nsig - 1);
         if (res.ec != std::errc()) return stars(dst, w);
         const char* p = buf;
         mant[0] = *p++;
-        if (d > 1) {
+        if (nsig > 1) {
             ++p;   // the point
-            std::memcpy(mant + 1, p, static_cast<size_t>(d - 1));
-            p += d - 1;
+            std::memcpy(mant + 1, p, static_cast<size_t>(nsig - 1));
+            p += nsig - 1;
         }
         ++p;       // 'e'
         int x = 0;
         std::from_chars(p[0] == '+' ? p + 1 : p, res.ptr, x);
-        ex = x + 1;
+        ex = SCI ? x : x + 1;
     }
     const int ax = ex < 0 ? -ex : ex;
     const int nax = ax < 10 ? 1 : ax < 100 ? 2 : ax < 1000 ? 3 : 4;
@@ -482,6 +495,20 @@ void edit_exp(char* dst, int w, int d, int e, double v) {
     } else {
         return stars(dst, w);
     }
+    if (SCI) {
+        const int len = (neg ? 1 : 0) + 1 + 1 + d + nx;   // [-]D.ddd<exp>
+        if (len > w) return stars(dst, w);
+        char* p = dst;
+        std::memset(p, ' ', static_cast<size_t>(w - len));
+        p += w - len;
+        if (neg) *p++ = '-';
+        *p++ = mant[0];
+        *p++ = '.';
+        std::memcpy(p, mant + 1, static_cast<size_t>(d));
+        p += d;
+        std::memcpy(p, xbuf, static_cast<size_t>(nx));
+        return;
+    }
     int len = (neg ? 1 : 0) + 1 + 1 + d + nx;   // [-]0.ddd<exp>
     bool zero = true;
     if (len > w) {
@@ -504,7 +531,8 @@ template <class T>
 void edit_real_t(char* dst, const EditField& fd, T v) {
     switch (fd.kind) {
     case 'F': return edit_fixed(dst, fd.w, fd.d, v);
-    case 'E': return edit_exp(dst, fd.w, fd.d, fd.e, static_cast<double>(v));
+    case 'E': return edit_exp(dst, fd.w, fd.d, fd.e, static_cast<double>(v), false);
+    case 'S': return edit_exp(dst, fd.w, fd.d, fd.e, static_cast<double>(v), true);
     default: return stars(dst, fd.w);   // a real under I or A: not editable
     }
 }
@@ -529,25 +557,57 @@ IoStat decode_numbers(std::string_view line, const FortranFormat& f, T* v, int c
         if constexpr (std::is_same_v<T, int32_t>) {
             good = fd.kind == 'I' && decode_int(s, v[j]);
         } else {
-            good = (fd.kind == 'F' || fd.kind == 'E') && decode_real(s, fd.d, v[j]);
+            good = (fd.kind == 'F' || fd.kind == 'E' || fd.kind == 'S') &&
+                   decode_real(s, fd.d, v[j]);
         }
         if (!good) return IoStat::BAD;
     }
     return IoStat::OK;
 }
 
-template <class T>
-IoStat read_numbers(LineReader& in, const FortranFormat& f, T* v, int n) {
-    if (!f.ok() || n < 0) return IoStat::BAD;
+// Reads a group of n items over ceil(n/k) lines (one line when n is 0), DECODE(line, first,
+// cnt) decoding items first..first+cnt-1 from one line.
+template <class Fn>
+IoStat read_lines(LineReader& in, const FortranFormat& f, int n, Fn&& DECODE) {
     const int k = f.per_line();
     int done = 0;
     do {
         std::string_view line;
         if (!in.next(line)) return IoStat::END;
         const int cnt = std::min(k, n - done);
-        if (decode_numbers(line, f, v + done, cnt) != IoStat::OK) return IoStat::BAD;
+        if (DECODE(line, done, cnt) != IoStat::OK) return IoStat::BAD;
         done += cnt;
     } while (done < n);
+    return IoStat::OK;
+}
+
+template <class T>
+IoStat read_numbers(LineReader& in, const FortranFormat& f, T* v, int n) {
+    if (!f.ok() || n < 0) return IoStat::BAD;
+    return read_lines(in, f, n, [&](std::string_view line, int first, int cnt) {
+        return decode_numbers(line, f, v + first, cnt);
+    });
+}
+
+// List-directed reading of n values from the next line on (see read_list).
+template <class T>
+IoStat read_list_t(LineReader& in, T* v, int n) {
+    auto sep = [](char c) { return c == ' ' || c == '\t' || c == ','; };
+    int done = 0;
+    while (done < n) {
+        std::string_view line;
+        if (!in.next(line)) return IoStat::END;
+        size_t i = 0;
+        while (done < n) {
+            while (i < line.size() && sep(line[i])) ++i;
+            if (i >= line.size()) break;
+            size_t j = i;
+            while (j < line.size() && !sep(line[j])) ++j;
+            if (!decode_real(line.substr(i, j - i), 0, v[done])) return IoStat::BAD;
+            ++done;
+            i = j;
+        }
+    }
     return IoStat::OK;
 }
 
@@ -747,22 +807,22 @@ IoStat decode_line(std::string_view line, const FortranFormat& f, char* v, int l
     return IoStat::OK;
 }
 
+bool blank_field(std::string_view line, const EditField& fd) {
+    return field_text(line, fd.col, fd.w).find_first_not_of(' ') == std::string_view::npos;
+}
+
+IoStat read_list(LineReader& in, float* v, int n) { return read_list_t(in, v, n); }
+IoStat read_list(LineReader& in, double* v, int n) { return read_list_t(in, v, n); }
+
 IoStat read_group(LineReader& in, const FortranFormat& f, int32_t* v, int n) { return read_numbers(in, f, v, n); }
 IoStat read_group(LineReader& in, const FortranFormat& f, float* v, int n) { return read_numbers(in, f, v, n); }
 IoStat read_group(LineReader& in, const FortranFormat& f, double* v, int n) { return read_numbers(in, f, v, n); }
 
 IoStat read_group(LineReader& in, const FortranFormat& f, char* v, int len, int n) {
     if (!f.ok() || n < 0 || len < 1) return IoStat::BAD;
-    const int k = f.per_line();
-    int done = 0;
-    do {
-        std::string_view line;
-        if (!in.next(line)) return IoStat::END;
-        const int cnt = std::min(k, n - done);
-        if (decode_line(line, f, v + static_cast<ptrdiff_t>(done) * len, len, cnt) != IoStat::OK) return IoStat::BAD;
-        done += cnt;
-    } while (done < n);
-    return IoStat::OK;
+    return read_lines(in, f, n, [&](std::string_view line, int first, int cnt) {
+        return decode_line(line, f, v + static_cast<ptrdiff_t>(first) * len, len, cnt);
+    });
 }
 
 void write_group(std::string& out, const FortranFormat& f, const int32_t* v, int n) { write_numbers(out, f, v, n); }
@@ -801,16 +861,36 @@ void write_group(std::string& out, const FortranFormat& f, const char* v, int le
     }
 }
 
+namespace {
+
+template <class T>
+std::string edit_line_t(const FortranFormat& f, const T* v, int cnt) {
+    std::string out;
+    write_numbers(out, f, v, std::max(1, std::min(cnt, f.per_line())));
+    out.pop_back();
+    return out;
+}
+
+}  // namespace
+
+std::string edit_line(const FortranFormat& f, const int32_t* v, int cnt) { return edit_line_t(f, v, cnt); }
+std::string edit_line(const FortranFormat& f, const float* v, int cnt) { return edit_line_t(f, v, cnt); }
+std::string edit_line(const FortranFormat& f, const double* v, int cnt) { return edit_line_t(f, v, cnt); }
+
+std::string edit_value(std::string_view fmt, double v) { return edit_line(FortranFormat(fmt), &v, 1); }
+std::string edit_value(std::string_view fmt, int32_t v) { return edit_line(FortranFormat(fmt), &v, 1); }
+
 void edit_int(char* dst, const EditField& fd, int64_t v) {
     const int w = fd.w;
     if (fd.kind != 'I') return stars(dst, w);
-    char tmp[24];
+    char tmp[FortranFormat::MAX_WIDTH + 24];
     int n = 0;
     uint64_t a = v < 0 ? static_cast<uint64_t>(-(v + 1)) + 1 : static_cast<uint64_t>(v);
     do {
         tmp[n++] = static_cast<char>('0' + a % 10);
         a /= 10;
     } while (a != 0);
+    while (n < fd.d && n < FortranFormat::MAX_WIDTH) tmp[n++] = '0';   // Iw.m: leading zeros
     const int len = n + (v < 0 ? 1 : 0);
     if (len > w) return stars(dst, w);
     char* p = dst;

@@ -18,11 +18,15 @@
 // Output is what a Fortran compiler writes for the descriptor: correctly rounded decimals
 // (halves to even on the exact binary value), "0." dropped before the point when the field is
 // too narrow for it, a minus sign on negative values that round to zero, E fields as
-// 0.ddddE+x with the exponent in e digits (or E+xx / +xxx without Ee), and a field of asterisks
-// when the value does not fit.
+// 0.ddddE+x and ES fields as d.dddE+x with the exponent in e digits (or E+xx / +xxx without
+// Ee), and a field of asterisks when the value does not fit.
 //
-// Supported edit descriptors: Iw, Fw.d, Ew.d, Ew.dEe, Aw, A, nX, with repeat counts and
-// parenthesised groups ("(1X,2(I3,F8.3))"). One pass through the format is one line.
+// Supported edit descriptors: Iw, Iw.m, Fw.d, Ew.d, Ew.dEe, ESw.d, ESw.dEe, Aw, A, nX, with repeat
+// counts and parenthesised groups ("(1X,2(I3,F8.3))"). One pass through the format is one line.
+//
+// List-directed input (read_list) takes values separated by blanks, tabs or commas over as
+// many lines as needed, each decoded as a real field without implied decimals; repeat counts
+// ("3*1.0"), null values and the slash are not accepted (decode error).
 #pragma once
 
 #include <cstdint>
@@ -39,11 +43,11 @@ enum class IoStat : int8_t { OK = 0, END = -1, BAD = 1 };
 
 // One value field of a line.
 struct EditField {
-    char kind = 'I';      // 'I', 'F', 'E' or 'A'
+    char kind = 'I';      // 'I', 'F', 'E', 'S' (for ES) or 'A'
     int16_t col = 0;      // first column of the field on its line (0-based)
     int16_t w = 0;        // width in characters; for 'A' 0 means the length of the item
-    int16_t d = 0;        // decimals ('F'), mantissa digits ('E')
-    int16_t e = 0;        // exponent digits of an Ew.dEe descriptor; 0 when not given
+    int16_t d = 0;        // decimals ('F', 'S'), mantissa digits ('E'), least digits ('I')
+    int16_t e = 0;        // exponent digits of an Ew.dEe or ESw.dEe descriptor; 0 when not given
 };
 
 class FortranFormat {
@@ -153,6 +157,10 @@ IoStat decode_line(std::string_view line, const FortranFormat& f, double* v, int
 // Character items of len characters each (A fields).
 IoStat decode_line(std::string_view line, const FortranFormat& f, char* v, int len, int cnt);
 
+// True when the field fd of the line is all blanks (or lies beyond the end of the line), that
+// is, when it reads as zero without holding a zero.
+bool blank_field(std::string_view line, const EditField& fd);
+
 // Reads a group of n values v[0..n-1] over ceil(n/k) lines (one line when n is 0).
 // END when the input ends before the last line, BAD on a decode error (the input is then
 // positioned after the failing line).
@@ -161,12 +169,29 @@ IoStat read_group(LineReader& in, const FortranFormat& f, float* v, int n);
 IoStat read_group(LineReader& in, const FortranFormat& f, double* v, int n);
 IoStat read_group(LineReader& in, const FortranFormat& f, char* v, int len, int n);
 
+// Reads n values list-directed, starting on the next line and going on over further lines
+// until n values are read; the rest of the last line is skipped. END when the input ends
+// first (also when it ends before the first value), BAD on a value that is not a number.
+IoStat read_list(LineReader& in, float* v, int n);
+IoStat read_list(LineReader& in, double* v, int n);
+
 // Appends a group of n values over ceil(n/k) lines, each ended by '\n' (one empty line when
 // n is 0). Floats are written from their exact single-precision value.
 void write_group(std::string& out, const FortranFormat& f, const int32_t* v, int n);
 void write_group(std::string& out, const FortranFormat& f, const float* v, int n);
 void write_group(std::string& out, const FortranFormat& f, const double* v, int n);
 void write_group(std::string& out, const FortranFormat& f, const char* v, int len, int n);
+
+// One line of cnt values (1 <= cnt <= per_line()) as write_group makes it, without the line
+// terminator: for diagnostics that put formatted values after a label.
+std::string edit_line(const FortranFormat& f, const int32_t* v, int cnt);
+std::string edit_line(const FortranFormat& f, const float* v, int cnt);
+std::string edit_line(const FortranFormat& f, const double* v, int cnt);
+
+// One value under a one-field format text such as "(F8.3)" or "(I5)", as edit_line writes it:
+// for diagnostics that put single values among labels.
+std::string edit_value(std::string_view fmt, double v);
+std::string edit_value(std::string_view fmt, int32_t v);
 
 // Formats one value into dst[0..fd.w-1] (no terminator), for writers that build lines of
 // mixed content. The field width must be at least 1.

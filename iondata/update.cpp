@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/zelk.hpp"
+#include "iondata/fortran_io.hpp"
 
 namespace zelk::iondata {
 
@@ -27,18 +28,6 @@ static constexpr int STAMP_PREFIX = 19;
 static constexpr int32_t EDIT_COUNT_MAX = 9;
 // Earth radius closing the quasi-parabolic segment group (km).
 static constexpr double EARTH_RADIUS = 6370.0;
-
-// Writes VALUE right-aligned with leading zeros into TSTAMP(POS..POS+WIDTH-1); a value that
-// is negative or too wide for its field is written as asterisks, as a formatted write would.
-void put_digits(F1<char, 120>& TSTAMP, int POS, int WIDTH, int VALUE) {
-    int limit = 1;
-    for (int i = 0; i < WIDTH; ++i) limit *= 10;
-    const bool fits = VALUE >= 0 && VALUE < limit;
-    for (int i = WIDTH - 1; i >= 0; --i) {
-        TSTAMP(POS + i) = fits ? static_cast<char>('0' + VALUE % 10) : '*';
-        if (fits) VALUE /= 10;
-    }
-}
 
 // Step 1: the time stamp gets the 19-character prefix unless it already has one. A stamp
 // beginning "AA" already carries the prefix of a converted record; prefixing it again would
@@ -243,13 +232,9 @@ void PREF4KMW(char FLAG, F1<char, 120>& TSTAMP, int IYEAR, int IDAY, int IMON, i
     for (int p = STAMP_KEPT; p >= 1; --p) TSTAMP(p + STAMP_PREFIX) = TSTAMP(p);
     TSTAMP(1) = FLAG == 'Y' ? 'F' : 'A';
     TSTAMP(2) = FLAG == 'Y' ? 'E' : 'A';
-    put_digits(TSTAMP, 3, 4, IYEAR);
-    put_digits(TSTAMP, 7, 3, IDAY);
-    put_digits(TSTAMP, 10, 2, IMON);
-    put_digits(TSTAMP, 12, 2, IDOM);
-    put_digits(TSTAMP, 14, 2, IHR);
-    put_digits(TSTAMP, 16, 2, MINU);
-    put_digits(TSTAMP, 18, 2, ISEC);
+    const int32_t v[7] = {IYEAR, IDAY, IMON, IDOM, IHR, MINU, ISEC};
+    const std::string prefix = edit_line(FortranFormat("(I4.4,I3.3,5I2.2)"), v, 7);
+    for (int p = 3; p <= STAMP_PREFIX; ++p) TSTAMP(p) = prefix[static_cast<size_t>(p - 3)];
 }
 
 // UPDATE_RECORD: puts the results of the inversion into the Ionogram record.

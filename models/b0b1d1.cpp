@@ -10,14 +10,13 @@
 #include "models/b0b1d1.hpp"
 
 #include <cmath>
-#include <cstdlib>
 #include <fstream>
 #include <string>
 
 #include "core/rounding.hpp"
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
-#include "platform/datafile.hpp"
+#include "iondata/fortran_io.hpp"
 
 namespace zelk::models {
 
@@ -58,43 +57,29 @@ float F1MAP(const Products& P, float H) {
     return static_cast<float>(P.HF1 * (1.0 - std::pow(r, 1.0 + P.D1)));
 }
 
-// Parses B0B1DT.BIN (records of six 4-byte reals) or B0B1DT.ASC (free-format text, six numbers
-// per record) into P.B0REC. Usable when at least one whole record was read.
+// Parses B0B1DT.BIN (records of six 4-byte reals) or B0B1DT.ASC (list-directed text, six
+// numbers per record, each record starting on a new line) into P.B0REC. Usable when at least
+// one whole record was read; a text record that holds something other than numbers ends the
+// table there.
 bool PARSEB0B1DT(Products& P, const std::string& PATH, bool BINARY) {
     P.NB0REC = 0;
-    std::ifstream in(PATH, std::ios::binary);
-    if (!in) return false;
     float v[6];
     if (BINARY) {
+        std::ifstream in(PATH, std::ios::binary);
+        if (!in) return false;
         while (P.NB0REC < products::MAXB0REC && in.read(reinterpret_cast<char*>(v), sizeof v)) {
             ++P.NB0REC;
             for (int k = 0; k < 6; ++k) P.B0REC(P.NB0REC, k + 1) = v[k];
         }
     } else {
-        while (P.NB0REC < products::MAXB0REC &&
-               (in >> v[0] >> v[1] >> v[2] >> v[3] >> v[4] >> v[5])) {
+        iondata::LineReader in;
+        if (!in.open(PATH)) return false;
+        while (P.NB0REC < products::MAXB0REC && iondata::read_list(in, v, 6) == iondata::IoStat::OK) {
             ++P.NB0REC;
             for (int k = 0; k < 6; ++k) P.B0REC(P.NB0REC, k + 1) = v[k];
         }
     }
     return P.NB0REC > 0;
-}
-
-// Makes P.B0REC the parsed copy of the B0B1DT file in use (binary form first), parsing again
-// only when the file changed. False when neither form is found or the one found is unusable.
-bool LOADB0B1DT(Products& P, const std::vector<std::string>& DIRS) {
-    auto find = [&DIRS](const char* name) {
-        return DIRS.empty() ? platform::DATAPATH(name) : platform::DATAPATH(name, DIRS);
-    };
-    std::string path = find("B0B1DT.BIN");
-    const bool binary = !path.empty();
-    if (!binary) path = find("B0B1DT.ASC");
-    if (path.empty()) {
-        P.B0FILE = products::DataFileStamp{};
-        return false;
-    }
-    if (products::DATAFILE_CHANGED(P.B0FILE, path)) P.B0FILE.OK = PARSEB0B1DT(P, path, binary);
-    return P.B0FILE.OK;
 }
 
 bool FITERR(Products& P, float& E1, float& E2, float LIMSUM, float LIM1);
@@ -140,13 +125,7 @@ void CALTIJ(Products& P) {
 // frequencies FS, FE, peak height HM and coefficients A(1..5) (A points at element 0), by the
 // profile evaluator's search. The region's start height is implied by A.
 float PROFILE_H_F(float FS, float FE, float HM, const float* A, float H) {
-    inversion::RegionProfile r;
-    r.FS = FS;
-    r.FE = FE;
-    r.ZM = HM;
-    r.NN = 5;
-    for (int k = 1; k <= 5; ++k) r.A(k) = A[k];
-    return inversion::PROFILE_FN(r, H);
+    return inversion::PROFILE_FN(inversion::MAKEREGION(FS, FE, HM, A), H);
 }
 
 // CALB0B1: S = <C, R>/<R, R>, E = sqrt(<C - S R, C - S R>) with <u, v> = sum u(j) v(k) TIJ(j,k)
@@ -434,7 +413,7 @@ void CALB0B1D1(Zelk& z) {
     P.HF1 = 0.0f;
     P.HIRI.fill(0.0f);
     CALTIJ(P);
-    if (!LOADB0B1DT(P, z.mod.DATADIRS)) {
+    if (!products::LOADDATAFILE(P, P.B0FILE, z.mod.DATADIRS, "B0B1DT", PARSEB0B1DT)) {
         z.log.os() << " CANNOT FIND THE FILE \"B0B1DT.ASC\"!\n";
         return;
     }

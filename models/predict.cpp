@@ -5,7 +5,6 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <fstream>
 #include <ostream>
 #include <string>
@@ -13,8 +12,8 @@
 #include "core/rounding.hpp"
 #include "core/diag.hpp"
 #include "core/stop.hpp"
+#include "iondata/fortran_io.hpp"
 #include "models/models.hpp"
-#include "models/textfields.hpp"
 #include "platform/datafile.hpp"
 
 namespace zelk::models {
@@ -63,18 +62,9 @@ bool readbin(std::ifstream& f, F1<float, NF2COEF>& coef) {
 
 // Reads the 1976 values of a text URSI file: per line one blank column and four values of
 // 15 columns (494 lines). Returns false when a line is missing or a field is not a number.
-bool readasc(std::ifstream& f, F1<float, NF2COEF>& coef) {
-    std::string line;
-    int i = 0;
-    while (i < NF2COEF) {
-        if (!std::getline(f, line)) return false;
-        for (int k = 0; k < 4 && i < NF2COEF; ++k) {
-            float v = 0.0f;
-            if (!FIELDREAL(line, 2 + 15 * k, 15, 8, v)) return false;
-            coef(++i) = v;
-        }
-    }
-    return true;
+bool readasc(iondata::LineReader& f, F1<float, NF2COEF>& coef) {
+    const iondata::FortranFormat FURSI("(1X,4E15.8)");
+    return iondata::read_group(f, FURSI, coef.data() + 1, NF2COEF) == iondata::IoStat::OK;
 }
 
 // Reads the URSI file of month MONTH into F2COEF: the binary file when it can be opened,
@@ -82,18 +72,23 @@ bool readasc(std::ifstream& f, F1<float, NF2COEF>& coef) {
 // A file that opens but is short or unreadable stops the run: its model values would be
 // garbage.
 int32_t readursi(const Models& mod, int16_t MONTH, F1<float, NF2COEF>& coef) {
-    char base[16];
-    std::snprintf(base, sizeof base, "URSI%02d", static_cast<int>(MONTH) + 10);
+    const std::string base = "URSI" + iondata::edit_value("(I2.2)", MONTH + 10);
     for (const char* ext : {".BIN", ".ASC"}) {
-        const std::string name = std::string(base) + ext;
+        const std::string name = base + ext;
         const std::string path = mod.DATADIRS.empty() ? platform::DATAPATH(name)
                                                       : platform::DATAPATH(name, mod.DATADIRS);
         if (path.empty()) continue;
-        const bool binary = ext[1] == 'B';
-        std::ifstream f(path, binary ? std::ios::binary : std::ios::in);
-        if (!f.is_open()) continue;
-        if (!(binary ? readbin(f, coef) : readasc(f, coef)))
-            throw Stop(" CAN NOT READ THE URSI COEFFICIENT FILE " + name + "!");
+        bool ok = false;
+        if (ext[1] == 'B') {
+            std::ifstream f(path, std::ios::binary);
+            if (!f.is_open()) continue;
+            ok = readbin(f, coef);
+        } else {
+            iondata::LineReader f;
+            if (!f.open(path)) continue;
+            ok = readasc(f, coef);
+        }
+        if (!ok) throw Stop(" CAN NOT READ THE URSI COEFFICIENT FILE " + name + "!");
         return 0;
     }
     return 1;
@@ -449,10 +444,10 @@ void CALPREDF(Models& mod, std::ostream& out, float LATI, float LONGI, int16_t M
     }
 
     if (IDEBUG <= -11) {
-        char hm[8];
-        std::snprintf(hm, sizeof hm, "%02d:%02d", IHR % 100, MINU % 100);
-        out << ' ' << hm << " LT,XHI,XNOON,SRISE,SSET=" << FMTF(lt, 8, 3) << FMTF(xhi, 8, 3)
-            << FMTF(xnoon, 8, 3) << FMTF(srise, 8, 3) << FMTF(sset, 8, 3) << '\n';
+        const float sun[5] = {lt, xhi, xnoon, srise, sset};
+        out << ' ' << iondata::edit_value("(I2.2)", IHR % 100) << ':'
+            << iondata::edit_value("(I2.2)", MINU % 100) << " LT,XHI,XNOON,SRISE,SSET="
+            << iondata::edit_line(iondata::FortranFormat("(5F8.3)"), sun, 5) << '\n';
     }
 }
 
@@ -515,9 +510,11 @@ void PREDICT(Models& mod, const Log& log, float LATI, float LONGI, int16_t IYR,
     mod.FOEPRE = foe;
     mod.FOF1PRE = fof1;
     mod.FOF2PRE = fof2;
-    if (log.IDEBUG <= -6)
-        log.os() << " IRI FOE, FOF1, FOF2 PREDICTIONS:" << FMTF(foe, 7, 3) << FMTF(fof1, 7, 3)
-                 << FMTF(fof2, 7, 3) << '\n';
+    if (log.IDEBUG <= -6) {
+        const float pre[3] = {foe, fof1, fof2};
+        log.os() << " IRI FOE, FOF1, FOF2 PREDICTIONS:"
+                 << iondata::edit_line(iondata::FortranFormat("(3F7.3)"), pre, 3) << '\n';
+    }
 }
 
 }  // namespace zelk::models

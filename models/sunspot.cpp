@@ -5,10 +5,11 @@
 #include <istream>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "core/stop.hpp"
+#include "iondata/fortran_io.hpp"
 #include "models/models.hpp"
-#include "models/textfields.hpp"
 #include "platform/datafile.hpp"
 
 namespace zelk::models {
@@ -29,12 +30,11 @@ static constexpr int FIRSTREGCYC = 8;
 // n - 1 and n - 2).
 static constexpr int MINREGCYC = 3;
 
-// Columns of a data line: year, cycle start month, twelve months of 6 columns from
-// column 8, cycle number.
-static constexpr int COLYEAR = 1, WYEAR = 4;
-static constexpr int COLSM = 6, WSM = 2;
-static constexpr int COLMON = 8, WMON = 6, DMON = 1;
-static constexpr int COLCYC = 80, WCYC = 4;
+// Fields of a data line: year and cycle start month, twelve months of 6 columns from
+// column 8, cycle number in columns 80-83.
+constexpr char FMTYEAR[] = "(I4,1X,I2)";
+constexpr char FMTMON[] = "(7X,12F6.1)";
+constexpr char FMTCYC[] = "(79X,I4)";
 
 constexpr char MSGMISSING[] = "FILE \"SUNSPT.ASC\" IS REQUIRED IN 60Z BUT IT DOES NOT EXIST!";
 constexpr char MSGDATA[] = "FILE \"SUNSPT.ASC\" CONSTRUCTED WRONG. DATA MISSING.";
@@ -68,20 +68,27 @@ void READSSN(std::istream& in, std::ostream& out, int16_t& NCYCLE,
     IYEAR0 = 0;
     NYEARS = 0;
     int iyearpre = 0;
-    std::string line;
-    while (std::getline(in, line)) {
+    const iondata::FortranFormat fyear(FMTYEAR), fmon(FMTMON), fcyc(FMTCYC);
+    const iondata::FortranFormat fdiag("(2I5)");
+    iondata::LineReader lines(in);
+    std::string_view line;
+    while (lines.next(line)) {
         if (line.empty() || line[0] < '0' || line[0] > '9') continue;
 
-        int icycle = 0, iyear = 0, smonth = 0;
-        if (!FIELDINT(line, COLCYC, WCYC, icycle) || !FIELDINT(line, COLYEAR, WYEAR, iyear) ||
-            !FIELDINT(line, COLSM, WSM, smonth) || smonth < 0 || smonth > 12)
+        int32_t ys[2] = {0, 0};   // year, cycle start month
+        int32_t icycle = 0;
+        if (iondata::decode_line(line, fcyc, &icycle, 1) != iondata::IoStat::OK ||
+            iondata::decode_line(line, fyear, ys, 2) != iondata::IoStat::OK || ys[1] < 0 ||
+            ys[1] > 12)
             throw Stop(MSGVALUE);
+        const int iyear = ys[0], smonth = ys[1];
         if (icycle > 0 && NCYCLE == 0) NCYCLE = static_cast<int16_t>(icycle - 1);
 
         // Years must follow one another from 1749 on.
         if (iyearpre == 0 && iyear > 0) iyearpre = iyear - 1;
         if (iyearpre != iyear - 1 || iyear < FIRSTYEAR) {
-            out << " IYEARPRE,IYEAR=" << FMTI(iyearpre, 5) << FMTI(iyear, 5) << '\n';
+            const int32_t years[2] = {iyearpre, iyear};
+            out << " IYEARPRE,IYEAR=" << iondata::edit_line(fdiag, years, 2) << '\n';
             throw Stop(MSGDATA);
         }
         iyearpre = iyear;
@@ -91,14 +98,11 @@ void READSSN(std::istream& in, std::ostream& out, int16_t& NCYCLE,
 
         // The monthly values, up to the first blank field.
         int nread = 0;
-        for (int m = 1; m <= 12; ++m) {
-            const int col = COLMON + (m - 1) * WMON;
-            if (FIELDBLANK(line, col, WMON)) break;
-            float v = 0.0f;
-            if (!FIELDREAL(line, col, WMON, DMON, v)) throw Stop(MSGVALUE);
-            SSNTAB(row, m) = v;
-            ++nread;
-        }
+        while (nread < 12 && !iondata::blank_field(line, fmon.field(nread))) ++nread;
+        float v[12];
+        if (iondata::decode_line(line, fmon, v, nread) != iondata::IoStat::OK)
+            throw Stop(MSGVALUE);
+        for (int m = 1; m <= nread; ++m) SSNTAB(row, m) = v[m - 1];
         if (nread > 0) NYEARS = static_cast<int16_t>(row);
         if (smonth == 0) {
             if (nread < 12) return;
@@ -108,7 +112,8 @@ void READSSN(std::istream& in, std::ostream& out, int16_t& NCYCLE,
         // A solar cycle starts in this year.
         NCYCLE = static_cast<int16_t>(NCYCLE + 1);
         if (icycle != NCYCLE) {
-            out << " ICYCLE,NCYCLES=" << FMTI(icycle, 5) << FMTI(NCYCLE, 5) << '\n';
+            const int32_t cycles[2] = {icycle, NCYCLE};
+            out << " ICYCLE,NCYCLES=" << iondata::edit_line(fdiag, cycles, 2) << '\n';
             throw Stop(MSGCYCLE);
         }
         if (NCYCLE > NSSNCYC) throw Stop(MSGFULL);

@@ -2,13 +2,13 @@
 // the form in which the record keeps them, and clears what failed so that the writer never
 // stores a partial profile.
 #include <cmath>
-#include <iomanip>
 #include <ostream>
 #include <string>
 
 #include "core/rounding.hpp"
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
+#include "iondata/fortran_io.hpp"
 #include "products/products.hpp"
 
 namespace zelk::products {
@@ -77,7 +77,7 @@ void TOTOLMIR(Zelk& z) {
         // The version number is characters 5..8 of the version identifier ("4.31").
         std::ostream& os = z.log.os();
         os << " ******* ZELK " << " ZK " << std::string(inv.VERSION + 4, 4) << "  FLAGS : ";
-        for (int k = 1; k <= inv.IQUALE.size(); ++k) os << std::setw(3) << inv.IQUALE(k);
+        for (int k = 1; k <= inv.IQUALE.size(); ++k) os << iondata::edit_value("(I3)", inv.IQUALE(k));
         os << " *******\n";
     }
 }

@@ -62,12 +62,7 @@ void CLEARTABLE(Products& P) {
 void TABLYR(float HSTEP, float FS, float FE, float ZM, const float* A, int16_t& NPROW,
             F1<float, MAXROW>& PRFFN, F1<float, MAXROW>& PRFHT) {
     if (!(FS * FE > 0.0f && FE > FS)) return;
-    inversion::RegionProfile r;
-    r.FS = FS;
-    r.FE = FE;
-    r.ZM = ZM;
-    r.NN = 5;
-    for (int k = 1; k <= 5; ++k) r.A(k) = A[k];
+    const inversion::RegionProfile r = inversion::MAKEREGION(FS, FE, ZM, A);
     if (FS == FBOTTOM) {
         NPROW = 1;
         PRFFN(1) = FBOTTOM;
@@ -140,25 +135,23 @@ void TABVAL(float HSTEP, float VW, float VD, float FS, float FE, float ZM, const
     if (NPROW >= MAXROW) return;
     APPEND(FV, H1, NPROW, PRFFN, PRFHT);
     hlast = H1;
-    // The flat bottom.
-    for (more = NEXTH(h, hlast, HSTEP, nstep); more && h < H2;
-         more = NEXTH(h, hlast, HSTEP, nstep)) {
-        if (NPROW >= MAXROW) return;
-        APPEND(FV, h, NPROW, PRFFN, PRFHT);
-        hlast = h;
-    }
-    if (NPROW >= MAXROW) return;
-    APPEND(FV, H2, NPROW, PRFFN, PRFHT);
-    hlast = H2;
-    // The rising side, linear in plasma frequency.
-    for (more = NEXTH(h, hlast, HSTEP, nstep); more && h < H3;
-         more = NEXTH(h, hlast, HSTEP, nstep)) {
-        if (NPROW >= MAXROW) return;
-        APPEND(FV + (FE - FV) * (h - ZMR - 2.0f * W1) / W1, h, NPROW, PRFFN, PRFHT);
-        hlast = h;
-    }
-    if (NPROW >= MAXROW) return;
-    APPEND(FE, H3, NPROW, PRFFN, PRFHT);
+    // A part whose plasma frequency is FPART(h): the stepped heights below HTOP, then HTOP
+    // itself at FTOP. False when the table filled up.
+    auto part = [&](float HTOP, float FTOP, auto FPART) {
+        for (more = NEXTH(h, hlast, HSTEP, nstep); more && h < HTOP;
+             more = NEXTH(h, hlast, HSTEP, nstep)) {
+            if (NPROW >= MAXROW) return false;
+            APPEND(FPART(h), h, NPROW, PRFFN, PRFHT);
+            hlast = h;
+        }
+        if (NPROW >= MAXROW) return false;
+        APPEND(FTOP, HTOP, NPROW, PRFFN, PRFHT);
+        hlast = HTOP;
+        return true;
+    };
+    // The flat bottom, then the rising side, linear in plasma frequency up to FE at H3.
+    if (!part(H2, FV, [FV](float) { return FV; })) return;
+    part(H3, FE, [&](float hh) { return FV + (FE - FV) * (hh - ZMR - 2.0f * W1) / W1; });
 }
 
 // TABTOP: appends the topside above the F2 peak (critical frequency FC, peak height HM): an

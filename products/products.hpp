@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/farray.hpp"
 #include "core/rounding.hpp"
@@ -20,6 +21,8 @@ static constexpr int MAXSEG = 20;    // quasi-parabolic segments
 static constexpr int MAXQP = 500;    // rows of a table that is still fitted
 static constexpr int MAXTECROW = 4001;  // capacity for rows of the TECCOF file
 static constexpr int MAXB0REC = 2001;   // capacity for records of the B0B1DT file
+// Layout of a line of TECCOF.ASC (r, c1..c5), shared by its reader and its generator.
+static constexpr char TECCOFFMT[] = "(F5.3,5E14.6)";
 
 // A parsed coefficient file and what identifies the copy on disk it was parsed from, so that
 // the file is read again only when it is replaced or changed.
@@ -84,10 +87,10 @@ struct Products {
     F2<float, MAXB0REC, 6> B0REC;            // B1, R1..R5 per record
 };
 
-// Refreshes the parsed copy of a coefficient file: returns true when STAMP describes a
-// different file than PATH now is (another path, size or modification time), after updating
-// STAMP to PATH; the caller then parses PATH again and sets STAMP.OK.
-bool DATAFILE_CHANGED(DataFileStamp& STAMP, const std::string& PATH);
+// Makes the parsed copy of the coefficient file STEM (STEM.BIN, else STEM.ASC) current and
+// returns whether it is usable; PARSE(P, PATH, BINARY) is called only when the file changed.
+bool LOADDATAFILE(Products& P, DataFileStamp& STAMP, const std::vector<std::string>& DIRS,
+                  const std::string& STEM, bool (*PARSE)(Products&, const std::string&, bool));
 
 // Rounds X in place to NDIG (1..12) significant digits, halves away from zero.
 void TRNKV(int NDIG, double& X);

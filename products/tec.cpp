@@ -1,18 +1,20 @@
 // Electron content of the solved profile: CALTEC with TECLAYER, TECVALLEY and CALSHFPEAK, the
-// parsed copy of the coefficient file TECCOF, and the change test of parsed data files.
+// parsed copy of the coefficient file TECCOF, and LOADDATAFILE, which keeps the parsed copies
+// of the coefficient files current.
 //
 // Contents are 0.001238 x fN^2 (MHz^2) x thickness (km), electrons per m^2 in units of 1e16.
 // A layer's integral of fN^2 over height is fe^2 sum_k a(k) c(k)/1000, with c(k)(r), r = fs/fe,
 // tabulated in TECCOF (see tools/gen_teccof.cpp).
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
+#include "iondata/fortran_io.hpp"
 #include "platform/datafile.hpp"
 #include "products/products.hpp"
 
@@ -27,57 +29,36 @@ constexpr float FBOTTOM2 = 0.04f;        // square of the profile's start freque
 constexpr float ROWTOL = 0.0001f;        // height tolerance when matching table rows (km)
 constexpr int MAXBISECT = 200;           // cap on the halvings of the scale-height search
 
-// Parses TECCOF.BIN (rows of six little-endian 4-byte reals) or TECCOF.ASC (F5.3, 5E14.6
-// per line) into P.TECROW. The table is usable when it has at least two rows with the ratio
-// strictly ascending; rows beyond the capacity are ignored.
+// Parses TECCOF.BIN (rows of six little-endian 4-byte reals) or TECCOF.ASC (TECCOFFMT, one
+// row per line, blank lines skipped) into P.TECROW. The table is usable when it has at least
+// two rows with the ratio strictly ascending and, in the text form, no field that is not a
+// number; rows beyond the capacity are ignored.
 bool PARSETECCOF(Products& P, const std::string& PATH, bool BINARY) {
     P.NTECROW = 0;
-    std::ifstream in(PATH, std::ios::binary);
-    if (!in) return false;
+    float v[6];
     if (BINARY) {
-        float v[6];
+        std::ifstream in(PATH, std::ios::binary);
+        if (!in) return false;
         while (P.NTECROW < MAXTECROW && in.read(reinterpret_cast<char*>(v), sizeof v)) {
             ++P.NTECROW;
             for (int k = 0; k < 6; ++k) P.TECROW(P.NTECROW, k + 1) = v[k];
         }
     } else {
-        std::string line;
-        static constexpr int START[6] = {0, 5, 19, 33, 47, 61};
-        static constexpr int WIDTH[6] = {5, 14, 14, 14, 14, 14};
-        while (P.NTECROW < MAXTECROW && std::getline(in, line)) {
-            if (line.find_first_not_of(" \r") == std::string::npos) continue;
+        iondata::LineReader in;
+        if (!in.open(PATH)) return false;
+        const iondata::FortranFormat f(TECCOFFMT);
+        std::string_view line;
+        while (P.NTECROW < MAXTECROW && in.next(line)) {
+            if (line.find_first_not_of(' ') == std::string_view::npos) continue;
+            if (iondata::decode_line(line, f, v, 6) != iondata::IoStat::OK) return false;
             ++P.NTECROW;
-            for (int k = 0; k < 6; ++k) {
-                // A field that is blank or missing reads as zero.
-                char field[16] = {0};
-                if (static_cast<int>(line.size()) > START[k])
-                    line.copy(field, WIDTH[k], START[k]);
-                P.TECROW(P.NTECROW, k + 1) = std::strtof(field, nullptr);
-            }
+            for (int k = 0; k < 6; ++k) P.TECROW(P.NTECROW, k + 1) = v[k];
         }
     }
     if (P.NTECROW < 2) return false;
     for (int i = 2; i <= P.NTECROW; ++i)
         if (!(P.TECROW(i, 1) > P.TECROW(i - 1, 1))) return false;
     return true;
-}
-
-// Makes P.TECROW the parsed copy of the TECCOF file in use (the binary form when present,
-// else the text form; looked up in DIRS, or by the platform lookup when DIRS is empty), parsing again only when the file changed. False when neither form is
-// found or the one found is unusable.
-bool LOADTECCOF(Products& P, const std::vector<std::string>& DIRS) {
-    auto find = [&DIRS](const char* name) {
-        return DIRS.empty() ? platform::DATAPATH(name) : platform::DATAPATH(name, DIRS);
-    };
-    std::string path = find("TECCOF.BIN");
-    const bool binary = !path.empty();
-    if (!binary) path = find("TECCOF.ASC");
-    if (path.empty()) {
-        P.TECFILE = DataFileStamp{};
-        return false;
-    }
-    if (DATAFILE_CHANGED(P.TECFILE, path)) P.TECFILE.OK = PARSETECCOF(P, path, binary);
-    return P.TECFILE.OK;
 }
 
 // One step of the scale-height search: the bisection of CALSHFPEAK for target T, integral
@@ -103,24 +84,40 @@ float SHFBISECT(float T, float I, float Q, float L, float U) {
 
 }  // namespace
 
-// DATAFILE_CHANGED: true when STAMP does not describe the file PATH as it is now (another
-// path, size or modification time); STAMP then describes PATH, with OK cleared.
-bool DATAFILE_CHANGED(DataFileStamp& STAMP, const std::string& PATH) {
+// LOADDATAFILE: makes the parsed copy of the coefficient file STEM current.
+//   Given the parsed copy's STAMP (an area of P), the directories DIRS to look in (the
+//   platform lookup when empty), the file stem and its parser.
+//   Looks up STEM.BIN, else STEM.ASC, and calls PARSE(P, path, binary) when the file found is
+//   not the one STAMP describes (another path, size or modification time); STAMP then
+//   describes it, with OK the parser's result. Returns STAMP.OK; false, with STAMP cleared,
+//   when neither form is found.
+bool LOADDATAFILE(Products& P, DataFileStamp& STAMP, const std::vector<std::string>& DIRS,
+                  const std::string& STEM, bool (*PARSE)(Products&, const std::string&, bool)) {
+    auto find = [&DIRS](const std::string& name) {
+        return DIRS.empty() ? platform::DATAPATH(name) : platform::DATAPATH(name, DIRS);
+    };
+    std::string path = find(STEM + ".BIN");
+    const bool binary = !path.empty();
+    if (!binary) path = find(STEM + ".ASC");
+    if (path.empty()) {
+        STAMP = DataFileStamp{};
+        return false;
+    }
     namespace fs = std::filesystem;
     std::error_code ec;
-    const std::uintmax_t size = fs::file_size(PATH, ec);
+    const std::uintmax_t size = fs::file_size(path, ec);
     if (ec) {
         STAMP = DataFileStamp{};
-        return true;
+        return false;
     }
-    const auto t = fs::last_write_time(PATH, ec);
+    const auto t = fs::last_write_time(path, ec);
     const long long mtime = ec ? 0 : static_cast<long long>(t.time_since_epoch().count());
-    if (STAMP.PATH == PATH && STAMP.SIZE == size && STAMP.MTIME == mtime) return false;
-    STAMP.PATH = PATH;
+    if (STAMP.PATH == path && STAMP.SIZE == size && STAMP.MTIME == mtime) return STAMP.OK;
+    STAMP.PATH = path;
     STAMP.SIZE = size;
     STAMP.MTIME = mtime;
-    STAMP.OK = false;
-    return true;
+    STAMP.OK = PARSE(P, path, binary);
+    return STAMP.OK;
 }
 
 // TECLAYER: content of one layer from start FS to peak FE (MHz) with coefficients A(1..5)
@@ -140,7 +137,7 @@ void TECLAYER(Zelk& z, float FS, float FE, const float* A, float& CONTENT, int16
     }
     if (FS == FE) return;
     Products& P = z.prod;
-    if (!LOADTECCOF(P, z.mod.DATADIRS)) {
+    if (!LOADDATAFILE(P, P.TECFILE, z.mod.DATADIRS, "TECCOF", PARSETECCOF)) {
         ITECST = 2;
         z.log.os() << "MISSING THE DATA FILE TECCOF.ASC AND CANNOT CALCULATE ITEC!\n";
         return;

@@ -1,6 +1,6 @@
 // gen_b0b1dt: writes the bottomside-shape table B0B1DT in both of its forms, B0B1DT.BIN
-// (records of six 4-byte little-endian reals) and B0B1DT.ASC (free-format text, one record
-// per line).
+// (records of six 4-byte little-endian reals) and B0B1DT.ASC (text read list-directed, one
+// record per line laid out as F5.2, 5(1X, ES16.8)).
 //
 // Usage: gen_b0b1dt [DIR]        writes DIR/B0B1DT.BIN and DIR/B0B1DT.ASC (DIR default ".")
 //
@@ -22,43 +22,17 @@
 #include <string>
 #include <utility>
 
+#include "tools/gen_common.hpp"
+
 namespace {
+
+using zelk::tools::Gauss;
 
 constexpr double X0 = 0.4882682;   // lowest fN/foF2 of the compared part of the layer
 constexpr int NB1 = 501;           // records: B1 = 1.00 .. 6.00
 constexpr double B1FIRST = 1.0, B1STEP = 0.01;
-
-struct Gauss {
-    double x[20], w[20];
-    Gauss() {
-        const int n = 20;
-        for (int i = 0; i < n; ++i) {
-            double z = std::cos(M_PI * (i + 0.75) / (n + 0.5));
-            double dp = 1.0;
-            for (int it = 0; it < 100; ++it) {
-                double p0 = 1.0, p1 = z;
-                for (int k = 2; k <= n; ++k) {
-                    const double p2 = ((2.0 * k - 1.0) * z * p1 - (k - 1.0) * p0) / k;
-                    p0 = p1;
-                    p1 = p2;
-                }
-                dp = n * (z * p1 - p0) / (z * z - 1.0);
-                const double dz = p1 / dp;
-                z -= dz;
-                if (std::fabs(dz) < 1e-16) break;
-            }
-            x[i] = z;
-            w[i] = 2.0 / ((1.0 - z * z) * dp * dp);
-        }
-    }
-};
-
-void tstar(double u, double t[5]) {
-    const double s = 2.0 * u - 1.0;
-    t[0] = 1.0;
-    t[1] = s;
-    for (int k = 2; k < 5; ++k) t[k] = 2.0 * s * t[k - 1] - t[k - 2];
-}
+// Layout of a text record: the generator's choice, any the list-directed reader accepts.
+constexpr char B0B1DTFMT[] = "(F5.2,5(1X,ES16.8))";
 
 // x >= 0 with x^b1 + ln cosh x = v (v >= 0); the left side increases strictly with x.
 double solve_x(double b1, double v) {
@@ -102,23 +76,17 @@ void solve5(double M[5][5], double b[5], double r[5]) {
     for (int i = 0; i < 5; ++i) r[i] = b[i] / M[i][i];
 }
 
-// Calls f(u, phi[5], du-weight) at every quadrature node of [0, 1] in u.
+// Calls f(u, phi[5], du-weight) at every quadrature node of [0, 1] in u (u = t^2, panels
+// graded down to 2^-40 in t).
 template <class Fn>
 void quadrature(const Gauss& g, Fn&& f) {
-    double lo = 0.0;
-    for (int p = 40; p >= 0; --p) {
-        const double hi = std::ldexp(1.0, -p);
-        const double mid = 0.5 * (lo + hi), half = 0.5 * (hi - lo);
-        for (int i = 0; i < 20; ++i) {
-            const double t = mid + half * g.x[i];
-            const double u = t * t;
-            double tk[5], phi[5];
-            tstar(u, tk);
-            for (int k = 0; k < 5; ++k) phi[k] = t * tk[k];
-            f(u, phi, 2.0 * t * half * g.w[i]);
-        }
-        lo = hi;
-    }
+    zelk::tools::graded_quadrature(g, 40, [&](double t, double half, double w) {
+        const double u = t * t;
+        double tk[5], phi[5];
+        zelk::tools::tstar(u, tk);
+        for (int k = 0; k < 5; ++k) phi[k] = t * tk[k];
+        f(u, phi, 2.0 * t * half * w);
+    });
 }
 
 }  // namespace
@@ -126,9 +94,8 @@ void quadrature(const Gauss& g, Fn&& f) {
 int main(int argc, char** argv) {
     const std::string dir = argc > 1 ? argv[1] : ".";
     const Gauss g;
-    FILE* fb = std::fopen((dir + "/B0B1DT.BIN").c_str(), "wb");
-    FILE* fa = std::fopen((dir + "/B0B1DT.ASC").c_str(), "w");
-    if (!fb || !fa) {
+    zelk::tools::TableFiles files(dir, "B0B1DT", B0B1DTFMT);
+    if (!files.ok()) {
         std::fprintf(stderr, "gen_b0b1dt: cannot write into %s\n", dir.c_str());
         return 1;
     }
@@ -156,14 +123,13 @@ int main(int argc, char** argv) {
         worst_rms = std::fmax(worst_rms, std::sqrt(sq));
         worst_max = std::fmax(worst_max, mx);
 
-        float rec[6] = {static_cast<float>(b1)};
-        for (int k = 0; k < 5; ++k) rec[k + 1] = static_cast<float>(r[k]);
-        std::fwrite(rec, sizeof(float), 6, fb);
-        std::fprintf(fa, "%5.2f %16.8E %16.8E %16.8E %16.8E %16.8E\n", b1, r[0], r[1], r[2], r[3],
-                     r[4]);
+        const double rec[6] = {b1, r[0], r[1], r[2], r[3], r[4]};
+        files.row(rec);
     }
-    std::fclose(fb);
-    std::fclose(fa);
+    if (!files.close()) {
+        std::fprintf(stderr, "gen_b0b1dt: writing into %s failed\n", dir.c_str());
+        return 1;
+    }
     std::printf("B0B1DT: %d records, B1 = 1.00 (0.01) 6.00, B0 = 1 km, X0 = %.7f\n", NB1, X0);
     std::printf("largest fit error over the interval: RMS %.3e km, maximum %.3e km\n", worst_rms,
                 worst_max);

@@ -20,71 +20,32 @@
 // largest error at the midpoints between rows relative to max_k |c(k)|, and the smallest
 // grid ratio from which on that error stays below 1e-4.
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
+
+#include "products/products.hpp"
+#include "tools/gen_common.hpp"
 
 namespace {
 
+using zelk::tools::Gauss;
+
 constexpr int NROW = 1001;        // rows of the table
 constexpr double RSTEP = 0.001;   // grid step in r
-
-// 20-point Gauss-Legendre nodes and weights on [-1, 1], computed once by Newton's method.
-struct Gauss {
-    double x[20], w[20];
-    Gauss() {
-        const int n = 20;
-        for (int i = 0; i < n; ++i) {
-            double z = std::cos(M_PI * (i + 0.75) / (n + 0.5));
-            double dp = 1.0;
-            for (int it = 0; it < 100; ++it) {
-                double p0 = 1.0, p1 = z;
-                for (int k = 2; k <= n; ++k) {
-                    const double p2 = ((2.0 * k - 1.0) * z * p1 - (k - 1.0) * p0) / k;
-                    p0 = p1;
-                    p1 = p2;
-                }
-                dp = n * (z * p1 - p0) / (z * z - 1.0);
-                const double dz = p1 / dp;
-                z -= dz;
-                if (std::fabs(dz) < 1e-16) break;
-            }
-            x[i] = z;
-            w[i] = 2.0 / ((1.0 - z * z) * dp * dp);
-        }
-    }
-};
-
-// Shifted Chebyshev polynomials T*_0..T*_4 at u.
-void tstar(double u, double t[5]) {
-    const double s = 2.0 * u - 1.0;
-    t[0] = 1.0;
-    t[1] = s;
-    for (int k = 2; k < 5; ++k) t[k] = 2.0 * s * t[k - 1] - t[k - 2];
-}
 
 // c(1..5) for ratio r (0 < r < 1).
 void coefficients(const Gauss& g, double r, double c[5]) {
     const double lr = std::log(r);
     double sum[5] = {0, 0, 0, 0, 0};
     // Panels [0, 2^-30], [2^-30, 2^-29], ..., [1/2, 1] in t.
-    double lo = 0.0;
-    for (int p = 30; p >= 0; --p) {
-        const double hi = std::ldexp(1.0, -p);
-        const double mid = 0.5 * (lo + hi), half = 0.5 * (hi - lo);
-        for (int i = 0; i < 20; ++i) {
-            const double t = mid + half * g.x[i];
-            const double u = t * t;
-            double tk[5];
-            tstar(u, tk);
-            // PHI_k(u) r^{2u} du = t T*(u) e^{2u ln r} 2t dt
-            const double f = 2.0 * t * t * std::exp(2.0 * u * lr) * half * g.w[i];
-            for (int k = 0; k < 5; ++k) sum[k] += f * tk[k];
-        }
-        lo = hi;
-    }
+    zelk::tools::graded_quadrature(g, 30, [&](double t, double half, double w) {
+        const double u = t * t;
+        double tk[5];
+        zelk::tools::tstar(u, tk);
+        // PHI_k(u) r^{2u} du = t T*(u) e^{2u ln r} 2t dt
+        const double f = 2.0 * t * t * std::exp(2.0 * u * lr) * half * w;
+        for (int k = 0; k < 5; ++k) sum[k] += f * tk[k];
+    });
     for (int k = 0; k < 5; ++k) c[k] = 1000.0 * (-r * r + 2.0 * lr * sum[k]);
 }
 
@@ -98,52 +59,26 @@ void row(const Gauss& g, double r, double c[5]) {
     }
 }
 
-// Fortran Ew.d with w = 14, d = 6: [-]0.ddddddE+xx right-justified; writes 14 characters
-// and a terminating zero.
-void fmt_e14_6(double x, char* out) {
-    char field[32] = "0.000000E+00";
-    if (x != 0.0) {
-        char b[32];
-        std::snprintf(b, sizeof b, "%.5e", std::fabs(x));   // d.ddddde+xx, 6 digits
-        const int e = std::atoi(b + 8) + 1;
-        std::snprintf(field, sizeof field, "%s0.%c%.5sE%c%02d", x < 0 ? "-" : "", b[0], b + 2,
-                      e < 0 ? '-' : '+', std::abs(e) % 100);
-    }
-    const std::size_t len = std::strlen(field);
-    std::memset(out, ' ', 14 - len);
-    std::memcpy(out + 14 - len, field, len + 1);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string dir = argc > 1 ? argv[1] : ".";
     const Gauss g;
 
-    FILE* fb = std::fopen((dir + "/TECCOF.BIN").c_str(), "wb");
-    FILE* fa = std::fopen((dir + "/TECCOF.ASC").c_str(), "w");
-    if (!fb || !fa) {
+    zelk::tools::TableFiles files(dir, "TECCOF", zelk::products::TECCOFFMT);
+    if (!files.ok()) {
         std::fprintf(stderr, "gen_teccof: cannot write into %s\n", dir.c_str());
         return 1;
     }
     for (int i = 0; i < NROW; ++i) {
-        const double r = i * RSTEP;
-        double c[5];
-        row(g, r, c);
-        float v[6] = {static_cast<float>(r)};
-        for (int k = 0; k < 5; ++k) v[k + 1] = static_cast<float>(c[k]);
-        // The binary form is little-endian; so is every machine the program is built for.
-        std::fwrite(v, sizeof(float), 6, fb);
-        char line[128];
-        int n = std::snprintf(line, sizeof line, "%5.3f", r);
-        for (int k = 0; k < 5; ++k) {
-            fmt_e14_6(c[k], line + n);
-            n += 14;
-        }
-        std::fprintf(fa, "%s\n", line);
+        double v[6] = {i * RSTEP};
+        row(g, v[0], v + 1);
+        files.row(v);
     }
-    std::fclose(fb);
-    std::fclose(fa);
+    if (!files.close()) {
+        std::fprintf(stderr, "gen_teccof: writing into %s failed\n", dir.c_str());
+        return 1;
+    }
 
     // Accuracy of linear interpolation between the rows, measured at the midpoints.
     double worst = 0.0, rgood = 1.0;

@@ -11,17 +11,14 @@
 
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
+#include "ztest.hpp"
 
 using namespace zelk;
 using namespace zelk::inversion;
 
 namespace {
 
-struct Ctx {
-    std::unique_ptr<Zelk> z = std::make_unique<Zelk>();
-    std::ostringstream log;
-    Ctx() { z->log.out = &log; }
-};
+using ztest::Ctx;
 
 // Ordinary-ray constant GC1 = cos^2 I expected for a dip I (radians), in double.
 double gc1(double dip) { return std::cos(dip) * std::cos(dip); }

@@ -7,35 +7,17 @@
 
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
+#include "ztest.hpp"
 
 using namespace zelk;
 using namespace zelk::inversion;
 
 namespace {
 
-// Rows of the derivative table of the profile basis, highest power first.
-void fill_cv(Inversion& inv) {
-    static const float rows[8][8] = {
-        {1},
-        {6, -1},
-        {40, -24, 1},
-        {224, -240, 54, -1},
-        {1152, -1792, 800, -96, 1},
-        {5632, -11520, 7840, -2000, 150, -1},
-        {26624, -67584, 62208, -25088, 4200, -216, 1},
-        {122880, -372736, 433664, -241920, 65856, -7840, 294, -1}};
-    for (int i = 1; i <= 8; ++i)
-        for (int m = 1; m <= i; ++m) inv.CV(i, m) = rows[i - 1][m - 1];
-}
-
-struct Ctx {
-    std::unique_ptr<Zelk> z = std::make_unique<Zelk>();
-    std::ostringstream log;
-    Ctx() { z->log.out = &log; }
-};
+using ztest::Ctx;
 
 int checkh(Inversion& inv, std::initializer_list<float> a) {
-    fill_cv(inv);
+    SETCV(inv);
     inv.NN = static_cast<int16_t>(a.size());
     int i = 1;
     for (float v : a) inv.A(i++) = v;

@@ -8,6 +8,7 @@
 
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
+#include "ztest.hpp"
 #include "models/models.hpp"
 
 using namespace zelk;
@@ -15,12 +16,7 @@ using namespace zelk::inversion;
 
 namespace {
 
-struct Ctx {
-    std::unique_ptr<Zelk> z = std::make_unique<Zelk>();
-    std::ostringstream log;
-    Ctx() { z->log.out = &log; }
-    Inversion& inv() { return z->inv; }
-};
+using ztest::Ctx;
 
 // A record after the E stage: E layer 0.2..foE MHz with its model shape (peak 110 km,
 // semi-thickness 20 km), no F1 layer, five F2 points at virtual height hF from 4.0 MHz.

@@ -26,23 +26,10 @@ std::vector<std::string> read_lines(const std::string& path) {
     return v;
 }
 
-std::string edit(const char* fmt, double v) {
-    FortranFormat f(fmt);
-    std::string out;
-    write_group(out, f, &v, 1);
-    return out.substr(0, out.size() - 1);
-}
-std::string edit(const char* fmt, float v) {
-    FortranFormat f(fmt);
-    std::string out;
-    write_group(out, f, &v, 1);
-    return out.substr(0, out.size() - 1);
-}
-std::string edit(const char* fmt, int32_t v) {
-    FortranFormat f(fmt);
-    std::string out;
-    write_group(out, f, &v, 1);
-    return out.substr(0, out.size() - 1);
+// One value under a one-field format, as written.
+template <class T>
+std::string edit(const char* fmt, T v) {
+    return edit_line(FortranFormat(fmt), &v, 1);
 }
 
 }  // namespace
@@ -97,6 +84,33 @@ TEST(FortranOutput, FieldsOfTheArchiveFormats) {
     EXPECT_EQ(edit("(I3)", -100), "***");
     EXPECT_EQ(edit("(I3)", 0), "  0");
     EXPECT_EQ(edit("(I2)", -9), "-9");
+    // Iw.m: leading zeros up to m digits; the sign needs a column of its own.
+    EXPECT_EQ(edit("(I3.3)", 7), "007");
+    EXPECT_EQ(edit("(I4.2)", -5), " -05");
+    EXPECT_EQ(edit("(I2.2)", -1), "**");
+    EXPECT_EQ(edit("(I4.4)", 12345), "****");
+}
+
+// ES fields hold one digit before the point: for two-digit exponents they are what C's %E
+// writes, which checks the rounding independently; the value reads back unchanged.
+TEST(FortranOutput, ScientificFieldsAndDiagnosticLines) {
+    for (const double x : {0.0, 1.0, -7.12092153e-1, 1.08032887e-2, 9.999999995e-3, 6.25e22,
+                           -1.5e-7, 12345.678901234}) {
+        char ref[32];
+        std::snprintf(ref, sizeof ref, "%16.8E", x);
+        EXPECT_EQ(edit("(ES16.8)", x), ref) << x;
+        double back = 1.0;
+        ASSERT_EQ(decode_line(ref, FortranFormat("(ES16.8)"), &back, 1), IoStat::OK);
+        EXPECT_EQ(back, std::stod(ref));
+    }
+    EXPECT_EQ(edit("(ES9.2E1)", -0.0625f), " -6.25E-2");
+    EXPECT_EQ(edit("(ES12.3)", 1.0e100), "   1.000+100");
+    EXPECT_EQ(edit("(ES7.3)", 10.0f), "*******");
+    // A diagnostic line of several values: the fields side by side, no terminator.
+    const float lt[3] = {12.5f, -3.25f, 99999.0f};
+    EXPECT_EQ(edit_line(FortranFormat("(3F8.3)"), lt, 3), "  12.500  -3.250********");
+    const int32_t years[2] = {1999, 2001};
+    EXPECT_EQ(edit_line(FortranFormat("(2I5)"), years, 2), " 1999 2001");
 }
 
 // Fields read by gfortran under F11.3, E11.6E1 and E11.4 (bit patterns and IOSTAT).
@@ -234,6 +248,28 @@ TEST(FortranGroups, ValuesSpreadOverLinesAndReadBack) {
     EXPECT_EQ(std::string(line, 120), "SHORT LINE" + std::string(110, ' '));
 }
 
+// List-directed values run over lines and skip the rest of the last one; a blank field is told
+// from a written zero.
+TEST(FortranGroups, ListDirectedValuesAndBlankFields) {
+    LineReader in(" 1.00  -7.1E-01,2\n\n   3 4.5e1\t6 7\n8\n 9 x\n");
+    float v[6] = {};
+    ASSERT_EQ(read_list(in, v, 6), IoStat::OK);
+    const float want[6] = {1.0f, -0.71f, 2.0f, 3.0f, 45.0f, 6.0f};
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(v[k], want[k]) << k;
+    // The 7 after the sixth value is skipped with its line.
+    ASSERT_EQ(read_list(in, v, 3), IoStat::BAD);
+    EXPECT_EQ(v[0], 8.0f);
+    EXPECT_EQ(v[1], 9.0f);
+    EXPECT_EQ(read_list(in, v, 1), IoStat::END);
+    LineReader star("3*1.0\n");
+    EXPECT_EQ(read_list(star, v, 3), IoStat::BAD);
+
+    const FortranFormat f("(I4,2F6.1)");
+    EXPECT_TRUE(blank_field("1749      ", f.field(1)));
+    EXPECT_FALSE(blank_field("1749   0.0", f.field(1)));
+    EXPECT_TRUE(blank_field("1749", f.field(2)));
+}
+
 TEST(FortranGroups, EndOfInputInsideAGroup) {
     const FortranFormat f("(40I3)");
     std::vector<int32_t> v(80);
@@ -245,11 +281,13 @@ TEST(FortranGroups, EndOfInputInsideAGroup) {
 
 TEST(FortranFormatText, ParsesTheDescriptorsAndRejectsMalformedTexts) {
     for (const char* t : {"(40I3)", "(15F8.3)", "(16F7.3)", "(20F6.3)", "(10E11.6E1)", "(13E9.4E1)", "(15E8.3E1)",
-                          "(6E20.12)", "(60I2)", "(120I1)", "(120A1)", "(A120)", "( 2X, 3(I3 ,F8.3) )", "(a)"}) {
+                          "(6E20.12)", "(60I2)", "(120I1)", "(120A1)", "(A120)", "( 2X, 3(I3 ,F8.3) )", "(a)",
+                          "(F5.2,5(1X,ES16.8))", "(es9.2e1)"}) {
         EXPECT_TRUE(FortranFormat(t).ok()) << t;
     }
     for (const char* t : {"", "40I3", "(40I3", "(40Q3)", "(F8)", "(F8.8)", "(E8.0)", "(I0)", "(0I3)", "(A,I3)",
-                          "(I3)x", "(2000I1)", "(E11.6E10)", "(I99999999)"}) {
+                          "(I3)x", "(2000I1)", "(E11.6E10)", "(I99999999)",
+                          "(ES8.0)", "(ES8)", "(I3.4)", "(I3.)"}) {
         EXPECT_FALSE(FortranFormat(t).ok()) << t;
     }
     const FortranFormat f("(1X,2(I3,F8.3),A2)");

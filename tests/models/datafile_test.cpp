@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "models/helpers.hpp"
+#include "ztest.hpp"
 #include "platform/datafile.hpp"
 
 namespace zp = zelk::platform;
-using zelk_test_models::ScratchDir;
+using ztest::ScratchDir;
 
 namespace {
 

@@ -10,11 +10,11 @@
 
 #include "core/diag.hpp"
 #include "core/stop.hpp"
-#include "models/helpers.hpp"
+#include "ztest.hpp"
 #include "models/models.hpp"
 
 namespace zm = zelk::models;
-using zelk_test_models::ScratchDir;
+using ztest::ScratchDir;
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "core/stop.hpp"
-#include "models/helpers.hpp"
+#include "ztest.hpp"
 #include "models/models.hpp"
 
 namespace zm = zelk::models;
-using zelk_test_models::ScratchDir;
+using ztest::ScratchDir;
 
 namespace {
 
@@ -82,19 +82,29 @@ Lookup lookup(zm::Models& mod, int year, int month) {
     return r;
 }
 
-// READSSN on a text, expecting a stop; returns its message and the diagnostics.
-std::pair<std::string, std::string> readstop(const std::string& text) {
-    std::istringstream in(text);
+// READSSN on a text into a table of -1 (no value); STOP holds the message of a stop.
+struct SsnRead {
     std::ostringstream out;
     int16_t ncyc = 0, iyear0 = 0, nyears = 0;
     zelk::F1<int16_t, zm::NSSNCYC> cb;
-    auto tab = std::make_unique<zelk::F2<float, zm::NSSNYR, 12>>();
-    try {
-        zm::READSSN(in, out, ncyc, cb, iyear0, nyears, *tab);
-    } catch (const zelk::Stop& e) {
-        return {e.what(), out.str()};
+    std::unique_ptr<zelk::F2<float, zm::NSSNYR, 12>> tab =
+        std::make_unique<zelk::F2<float, zm::NSSNYR, 12>>();
+    std::string stop = "no stop";
+    explicit SsnRead(const std::string& text) {
+        std::istringstream in(text);
+        tab->fill(-1.0f);
+        try {
+            zm::READSSN(in, out, ncyc, cb, iyear0, nyears, *tab);
+        } catch (const zelk::Stop& e) {
+            stop = e.what();
+        }
     }
-    return {"no stop", out.str()};
+};
+
+// READSSN on a text, expecting a stop; returns its message and the diagnostics.
+std::pair<std::string, std::string> readstop(const std::string& text) {
+    const SsnRead r(text);
+    return {r.stop, r.out.str()};
 }
 
 const std::string DATAMISSING = "FILE \"SUNSPT.ASC\" CONSTRUCTED WRONG. DATA MISSING.";
@@ -139,24 +149,19 @@ TEST(SunspotFile, ReadsCyclesHeadingsAndImpliedDecimals) {
     std::string extra = ssnline(1774, 0, std::vector<float>(12, 1.0f), 3);
     extra.replace(7, 6, "  1234");
     text += extra;
-    std::istringstream in(text);
-    std::ostringstream out;
-    int16_t ncyc = 0, iyear0 = 0, nyears = 0;
-    zelk::F1<int16_t, zm::NSSNCYC> cb;
-    auto tab = std::make_unique<zelk::F2<float, zm::NSSNYR, 12>>();
-    tab->fill(-1.0f);
-    zm::READSSN(in, out, ncyc, cb, iyear0, nyears, *tab);
-    EXPECT_EQ(ncyc, 3);
-    EXPECT_EQ(iyear0, 1749);
-    EXPECT_EQ(nyears, 1774 - 1749 + 1);
-    EXPECT_EQ(cb(1), 13);   // January 1750
-    EXPECT_EQ(cb(3), 253);  // January 1770
-    EXPECT_EQ((*tab)(1, 7), 50.0f);
-    EXPECT_EQ((*tab)(2, 3), 7.0f);  // cycle 1, phase 2
-    EXPECT_EQ((*tab)(26, 1), 123.4f);
-    EXPECT_EQ((*tab)(26, 2), 1.0f);
-    EXPECT_EQ((*tab)(27, 1), -1.0f);
-    EXPECT_TRUE(out.str().empty());
+    const SsnRead r(text);
+    ASSERT_EQ(r.stop, "no stop");
+    EXPECT_EQ(r.ncyc, 3);
+    EXPECT_EQ(r.iyear0, 1749);
+    EXPECT_EQ(r.nyears, 1774 - 1749 + 1);
+    EXPECT_EQ(r.cb(1), 13);   // January 1750
+    EXPECT_EQ(r.cb(3), 253);  // January 1770
+    EXPECT_EQ((*r.tab)(1, 7), 50.0f);
+    EXPECT_EQ((*r.tab)(2, 3), 7.0f);  // cycle 1, phase 2
+    EXPECT_EQ((*r.tab)(26, 1), 123.4f);
+    EXPECT_EQ((*r.tab)(26, 2), 1.0f);
+    EXPECT_EQ((*r.tab)(27, 1), -1.0f);
+    EXPECT_TRUE(r.out.str().empty());
 }
 
 // A line with a blank month ends the table unless it also starts a cycle.
@@ -166,21 +171,16 @@ TEST(SunspotFile, ShortLineEndsTheTableUnlessACycleStarts) {
     text += ssnline(1751, 0, std::vector<float>(12, 4.0f), 1);
     text += ssnline(1752, 0, {5.0f, 6.0f, 7.0f}, 1);  // ends the data
     text += ssnline(1753, 0, std::vector<float>(12, 8.0f), 1);
-    std::istringstream in(text);
-    std::ostringstream out;
-    int16_t ncyc = 0, iyear0 = 0, nyears = 0;
-    zelk::F1<int16_t, zm::NSSNCYC> cb;
-    auto tab = std::make_unique<zelk::F2<float, zm::NSSNYR, 12>>();
-    tab->fill(-1.0f);
-    zm::READSSN(in, out, ncyc, cb, iyear0, nyears, *tab);
-    EXPECT_EQ(ncyc, 1);
-    EXPECT_EQ(cb(1), 18);  // June 1750
-    EXPECT_EQ(nyears, 4);
-    EXPECT_EQ((*tab)(2, 3), -1.0f);
-    EXPECT_EQ((*tab)(3, 12), 4.0f);
-    EXPECT_EQ((*tab)(4, 3), 7.0f);
-    EXPECT_EQ((*tab)(4, 4), -1.0f);
-    EXPECT_EQ((*tab)(5, 1), -1.0f);
+    const SsnRead r(text);
+    ASSERT_EQ(r.stop, "no stop");
+    EXPECT_EQ(r.ncyc, 1);
+    EXPECT_EQ(r.cb(1), 18);  // June 1750
+    EXPECT_EQ(r.nyears, 4);
+    EXPECT_EQ((*r.tab)(2, 3), -1.0f);
+    EXPECT_EQ((*r.tab)(3, 12), 4.0f);
+    EXPECT_EQ((*r.tab)(4, 3), 7.0f);
+    EXPECT_EQ((*r.tab)(4, 4), -1.0f);
+    EXPECT_EQ((*r.tab)(5, 1), -1.0f);
 }
 
 TEST(SunspotFile, MalformedFilesStopWithTheirMessages) {

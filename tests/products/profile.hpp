@@ -11,6 +11,7 @@
 
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
+#include "ztest.hpp"
 
 namespace prof {
 
@@ -53,25 +54,7 @@ inline void set(zelk::Zelk& z, bool f1 = false, float vw = 30.0f) {
     v.A_F2(1) += (base - v.ZMF2) - (-140.0f - 14.0f + 3.0f - 0.5f);
 }
 
-// Runs a test body in a fresh temporary working directory, restoring the old one after.
-struct TempCwd {
-    std::filesystem::path old, dir;
-    TempCwd() {
-        old = std::filesystem::current_path();
-        dir = std::filesystem::temp_directory_path() /
-              ("zelk_prod_" + std::to_string(::getpid()) + "_" + std::to_string(counter()++));
-        std::filesystem::create_directories(dir);
-        std::filesystem::current_path(dir);
-    }
-    ~TempCwd() {
-        std::filesystem::current_path(old);
-        std::filesystem::remove_all(dir);
-    }
-    static int& counter() {
-        static int n = 0;
-        return n;
-    }
-};
+using ztest::TempCwd;
 
 // Data files are taken from the source tree.
 inline void use_source_data(zelk::Zelk& z) { z.mod.DATADIRS = {ZELK_SOURCE_DATA}; }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
 
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
@@ -165,4 +166,30 @@ TEST_F(Caltec, MissingFileAndBinaryPreferredOverText) {
     fs::copy_file(fs::path(ZELK_SOURCE_DATA) / "TECCOF.BIN", "TECCOF.BIN");
     run(z);
     EXPECT_NEAR(z.prod.BTEC, text, 2e-5f * text);
+}
+
+// A text table with a field that is not a number is refused as a whole, not read with that
+// field as zero; the same table intact is used.
+TEST_F(Caltec, TextTableWithAFieldThatIsNotANumberIsRefused) {
+    Zelk z;
+    prof::set(z);
+    prof::TempCwd cwd;
+    z.mod.DATADIRS = {"."};
+    auto copy_text_table = [](bool spoil) {
+        std::ifstream in(fs::path(ZELK_SOURCE_DATA) / "TECCOF.ASC");
+        std::ofstream out("TECCOF.ASC", std::ios::trunc);
+        int n = 0;
+        for (std::string line; std::getline(in, line);) {
+            if (spoil && ++n == 500) line.replace(22, 3, "x.x");
+            out << line << '\n';
+        }
+    };
+    copy_text_table(true);
+    run(z);
+    EXPECT_EQ(z.prod.ITECST, 2);
+    EXPECT_EQ(z.prod.ITEC, 9999.0f);
+    fs::remove("TECCOF.ASC");
+    copy_text_table(false);
+    run(z);
+    EXPECT_EQ(z.prod.ITECST, 0);
 }
