@@ -153,7 +153,7 @@ TEST_F(BatchFiles, RunExitStatusAndSummary) {
     opt.inputs = {path("in")};
     opt.output = path("out");
     opt.summary = path("s.csv");
-    ztest::FakeSteps steps;
+    const StepsFactory steps = [] { return std::make_unique<ztest::FakeSteps>(); };
     std::ostringstream diag, err;
     EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 0);
     EXPECT_EQ(slurp(path("out/1.VXO.430")), "REC 10\nREC 11\n");
@@ -299,7 +299,7 @@ TEST_F(BatchFiles, DiagnosticsWithProgress) {
     BatchOptions opt;
     opt.inputs = {path("a.VXO")};
     opt.debug = 13;
-    ztest::FakeSteps steps;
+    const StepsFactory steps = [] { return std::make_unique<ztest::FakeSteps>(); };
     std::ostringstream diag, err;
     EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, true), 0);
     const std::string d = diag.str();
@@ -322,7 +322,7 @@ TEST_F(BatchFiles, UnwritableOutputIsReported) {
     BatchOptions opt;
     opt.inputs = {path("a.VXO")};
     opt.output = path("blocker/a.out");
-    ztest::FakeSteps steps;
+    const StepsFactory steps = [] { return std::make_unique<ztest::FakeSteps>(); };
     std::ostringstream diag, err;
     EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 4);
     EXPECT_NE(err.str().find("blocker/a.out: cannot be written"), std::string::npos) << err.str();
