@@ -542,8 +542,9 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     if (!EXPAND_INPUTS(opt.inputs, files, several, error)) return usage_error(error);
     const bool sharded = opt.shards > 0;
     if (sharded) {
-        // The outputs are named, and checked, from the whole list, so that every shard
-        // writes where a run over the whole list would.
+        // The whole list, sorted and without repeats (its one slice of one). The outputs
+        // are named, and checked, from it, so that every shard writes where a run over the
+        // whole list would and refuses what that run would refuse.
         files = SHARD_FILES(files, 1, 1);
         several = several || files.size() > 1;
     }
