@@ -486,17 +486,19 @@ std::vector<std::string> SHARD_FILES(std::vector<std::string> files, int32_t I, 
 
 namespace {
 
-// What the run of one file leaves for the batch program: its counts, and whether a model
-// data file failed (with the one-line message).
+// What the run of one file leaves for the batch program to add up.
 struct FileResult {
-    RunOutcome run;
-    std::string warning;
-    std::string stop;
-    bool stopped = false;
-    int32_t rows = 0;
+    RunOutcome run;        // its counts
+    std::string warning;   // the "nothing inverted" box of its run, if it gave one
+    std::string stop;      // the one-line message of a model data-file failure
+    bool stopped = false;  // a model data file failed
+    int32_t rows = 0;      // summary rows made
 };
 
-// Runs one file with a fresh run context of the options' settings.
+// Runs one file: a fresh run context with the settings of the options, the run loop over
+// the one job with the given record steps, front end (notices, rows) and diagnostics
+// stream. A model data-file failure is returned, not thrown; a file abandoned after
+// another file's failure returns what it had counted, which is never passed on.
 FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& steps,
                    BatchFrontend& fe, std::ostream& diag) {
     FileResult r;

@@ -78,6 +78,9 @@ TEST(BatchOptions, Parse) {
     EXPECT_EQ(opt.shard, 2);
     EXPECT_EQ(opt.shards, 5);
     EXPECT_EQ(opt.output, "y");
+    // Inputs before, between and after options are all kept, in order.
+    ASSERT_TRUE(parse({"a.VXO", "--jobs", "2", "b.VXO", "--inspect", "c.VXO"}, opt, error)) << error;
+    EXPECT_EQ(opt.inputs, (std::vector<std::string>{"a.VXO", "b.VXO", "c.VXO"}));
     ASSERT_TRUE(parse({"a.VXO"}, opt, error));
     EXPECT_EQ(opt.jobs, 1);
     EXPECT_EQ(opt.shards, 0);
