@@ -253,19 +253,21 @@ std::string check_shard(const std::string& v) {
 void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
     app.name(PROGNAME);
     app.description(
-        "Inverts the ionograms of VXO files into electron-density profiles N(h) and writes\n"
-        "each record back, with its profile and results, in VXO layout 5.\n"
+        "Inverts the ionograms of VXO files into electron-density profiles N(h) and\n"
+        "writes each record back, with its profile and results, in VXO layout 5.\n"
         "\n"
-        "INPUT is a VXO file, a directory (its files in name order) or a pattern with * and ?\n"
-        "in the file name (quote it so that the shell passes it on). Directories and patterns\n"
-        "leave out hidden and empty files and earlier outputs (.430, .ARP).\n");
+        "INPUT is a VXO file, a directory (its files in name order) or a pattern with\n"
+        "* and ? in the file name (quote it so that the shell passes it on).\n"
+        "Directories and patterns leave out hidden and empty files and earlier outputs\n"
+        "(.430, .ARP).\n");
     app.footer(
-        "Messages about files and bad records go to standard error, with a progress line when\n"
-        "it is a terminal.\n"
+        "Messages about files and bad records go to standard error, with a progress\n"
+        "line when it is a terminal.\n"
         "\n"
-        "Exit status: 0 at least one record was inverted; 1 none was (no proper data or an\n"
-        "error in the input); 2 usage error; 3 a model data file is missing or malformed;\n"
-        "4 an output file or the summary could not be written.\n"
+        "Exit status: 0 at least one record was inverted; 1 none was (no proper data\n"
+        "or an error in the input); 2 usage error; 3 a model data file is missing or\n"
+        "malformed; 4 an output file or the summary could not be written. With\n"
+        "several jobs, the status of the whole run: 3 before 4, 4 before 0 or 1.\n"
         "\n"
         "Examples:\n"
         "  zelk-batch DAY.VXO -o DAY.VXO.430\n"
@@ -283,10 +285,10 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         ->required();
     app.add_option("-o,--output", opt.output,
                    "one input file: the output file; several inputs (or a\n"
-                   "directory or pattern): a directory, made if missing, where\n"
-                   "each output is named <input name>.430. Omitted or NONE:\n"
-                   "nothing is written. Outputs appear only when complete; an\n"
-                   "input is never overwritten.")
+                   "directory or pattern): a directory, made if missing,\n"
+                   "where each output is named <input name>.430. Omitted or\n"
+                   "NONE: nothing is written. Outputs appear only when\n"
+                   "complete; an input is never overwritten.")
         ->type_name("PATH");
     app.add_option_function<std::string>(
            "--hstep", [&opt](const std::string& v) { parse_float(v, opt.hstep); },
