@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -12,9 +15,14 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <ostream>
+#include <sstream>
 #include <streambuf>
+#include <thread>
+
+#include <CLI/CLI.hpp>
 
 #include "core/stop.hpp"
 #include "core/zelk.hpp"
@@ -85,19 +93,40 @@ bool is_one_of(const std::string& path, const FileIds& ids) {
     return ::stat(path.c_str(), &st) == 0 && ids.count({st.st_dev, st.st_ino}) > 0;
 }
 
-// The batch program's side of the run: notices on standard error, the summary rows and
-// the progress display.
+// Run totals that the workers add to while the files are processed, for the progress line.
+struct Tally {
+    std::atomic<int32_t> records{0};
+    std::atomic<uint64_t> bytes{0};
+    uint64_t total_bytes = 0;
+    double fraction() const {
+        return total_bytes == 0 ? 0.0
+                                : std::min(1.0, static_cast<double>(bytes.load()) /
+                                                    static_cast<double>(total_bytes));
+    }
+};
+
+// Thrown into the run of a file that comes after a file that met a model data-file
+// failure: that file would not have been started by a run on one worker.
+struct Abandon {};
+
+// The batch program's side of the run of one file: its notices, its summary rows and the
+// run totals. Notices and rows go to the streams it is given, which are the program's own
+// on one worker and the file's buffers on several.
 class BatchFrontend final : public Frontend {
 public:
-    BatchFrontend(std::ostream& err, Summary* summary, bool progress)
-        : err_(err), summary_(summary), progress_(err, progress) {}
+    BatchFrontend(std::ostream& err, const Summary* summary, std::ostream* rows, Progress* progress,
+                  Tally& tally, uint64_t file_bytes, std::function<bool()> abandoned)
+        : err_(err), summary_(summary), rows_(rows), progress_(progress), tally_(tally),
+          file_bytes_(file_bytes), abandoned_(std::move(abandoned)) {}
 
     void NOTICE(const std::string& text) override {
-        progress_.CLEAR();
+        if (progress_) progress_->CLEAR();
         err_ << PROGNAME << ": " << text << '\n';
     }
+    // The run of one file reports "nothing inverted" for that file; the batch program says
+    // it once, for the whole run, so the text is only kept here.
     void MESSAGE_BOX(const std::string& title, const std::string& text) override {
-        NOTICE(title + ": " + text);
+        warning = title + ": " + text;
     }
     void FILE_DONE(const FileJob& job, const FileOutcome& fo) override {
         if (!fo.opened) return;   // already reported
@@ -116,18 +145,36 @@ public:
                    " ends the file (" + iondata::PREP_TEXT(fo.ended_by) + "); " +
                    std::to_string(fo.inverted) + " records before it were processed");
         }
+        tally_.bytes += file_bytes_ - counted_;
+        counted_ = file_bytes_;
     }
     void RECORD_DONE(const Zelk& z, const RecordInfo& info) override {
-        if (summary_) summary_->ROW(z, info.job->input, info.RECNO);
-        progress_.UPDATE(info.NRECS, info.fraction);
+        if (abandoned_ && abandoned_()) throw Abandon{};
+        if (summary_ && rows_) {
+            summary_->ROW(*rows_, z, info.job->input, info.RECNO);
+            ++rows;
+        }
+        ++tally_.records;
+        const auto at = static_cast<uint64_t>(info.fraction * static_cast<double>(file_bytes_));
+        if (at > counted_) {
+            tally_.bytes += at - counted_;
+            counted_ = at;
+        }
+        if (progress_) progress_->UPDATE(tally_.records, tally_.fraction());
     }
-    void finish() { progress_.CLEAR(); }
-    Progress& progress() { return progress_; }
+
+    std::string warning;   // the end-of-run box of the file's run, if it gave one
+    int32_t rows = 0;      // summary rows made
 
 private:
     std::ostream& err_;
-    Summary* summary_;
-    Progress progress_;
+    const Summary* summary_;
+    std::ostream* rows_;
+    Progress* progress_;
+    Tally& tally_;
+    uint64_t file_bytes_;
+    uint64_t counted_ = 0;   // bytes of this file added to the tally
+    std::function<bool()> abandoned_;
 };
 
 // The diagnostics stream while a progress line may stand on the terminal: the line is
@@ -160,116 +207,162 @@ private:
 
 }  // namespace
 
-const char* BATCH_USAGE() {
-    return
-        "Usage: zelk-batch [options] INPUT...\n"
+namespace {
+
+// Checks of option values, in the form the command-line parser takes them: "" when the
+// value is good, else what is wrong with it.
+std::string check_float(const std::string& v, const char* what) {
+    float x = 0.0f;
+    if (parse_float(v, x) && x >= 0.0f) return {};
+    return std::string("needs ") + what + ", 0 or more (got '" + v + "')";
+}
+
+std::string check_debug(const std::string& v) {
+    int16_t x = 0;
+    if (parse_int16(v, x)) return {};
+    return "needs a whole number (got '" + v + "')";
+}
+
+std::string check_jobs(const std::string& v) {
+    int16_t x = 0;
+    if (parse_int16(v, x) && x >= 1 && x <= MAXJOBS) return {};
+    return "needs a number of files processed in parallel, 1 to " + std::to_string(MAXJOBS) +
+           " (got '" + v + "')";
+}
+
+// --shard I/N: two whole numbers with 1 <= I <= N.
+bool parse_shard(const std::string& v, int32_t& I, int32_t& N) {
+    const auto slash = v.find('/');
+    int16_t i = 0, n = 0;
+    if (slash == std::string::npos || !parse_int16(v.substr(0, slash), i) ||
+        !parse_int16(v.substr(slash + 1), n) || n < 1 || i < 1 || i > n) {
+        return false;
+    }
+    I = i;
+    N = n;
+    return true;
+}
+
+std::string check_shard(const std::string& v) {
+    int32_t I = 0, N = 0;
+    if (parse_shard(v, I, N)) return {};
+    return "needs I/N, slice I of N with 1 <= I <= N (got '" + v + "')";
+}
+
+// Builds the command line of the batch program on app, filling opt when it is parsed.
+void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
+    app.name(PROGNAME);
+    app.description(
+        "Inverts the ionograms of VXO files into electron-density profiles N(h) and\n"
+        "writes each record back, with its profile and results, in VXO layout 5.\n"
         "\n"
-        "Inverts the ionograms of VXO files into electron-density profiles N(h) and writes\n"
-        "each record back, with its profile and results, in VXO layout 5.\n"
+        "INPUT is a VXO file, a directory (its files in name order) or a pattern with\n"
+        "* and ? in the file name (quote it so that the shell passes it on).\n"
+        "Directories and patterns leave out hidden and empty files and earlier outputs\n"
+        "(.430, .ARP).\n");
+    app.footer(
+        "Messages about files and bad records go to standard error, with a progress\n"
+        "line when it is a terminal.\n"
         "\n"
-        "INPUT is a VXO file, a directory (its files in name order) or a pattern with * and ?\n"
-        "in the file name (quote it so that the shell passes it on). Directories and patterns\n"
-        "leave out hidden and empty files and earlier outputs (.430, .ARP).\n"
-        "\n"
-        "Options:\n"
-        "  -o, --output PATH   one input file: the output file; several inputs (or a directory\n"
-        "                      or pattern): a directory, made if missing, where each output is\n"
-        "                      named <input name>.430. Omitted or NONE: nothing is written.\n"
-        "                      Outputs appear only when complete; an input is never overwritten.\n"
-        "  --hstep KM          height step of the N(h) table put into each record\n"
-        "                      (default 0: no table)\n"
-        "  --qpacc X           accuracy of the quasi-parabolic fit of the profile\n"
-        "                      (default 0: no fit)\n"
-        "  --summary FILE      one row per record (file, record, station, time, status, foE,\n"
-        "                      hmE, foF1, hmF1, foF2, hmF2, HHALF, YF2, B0, B1, D1, TEC, ...)\n"
-        "                      as CSV (FILE.csv) or JSON Lines (FILE.jsonl)\n"
-        "  --debug N           diagnostic level (default 1); higher levels list more of the\n"
-        "                      inversion on standard output\n"
-        "  --inspect           list the records of the inputs instead of inverting them\n"
-        "  -h, --help          show this text\n"
-        "\n"
-        "Messages about files and bad records go to standard error, with a progress line when\n"
-        "it is a terminal.\n"
-        "\n"
-        "Exit status: 0 at least one record was inverted; 1 none was (no proper data or an\n"
-        "error in the input); 2 usage error; 3 a model data file is missing or malformed;\n"
-        "4 an output file or the summary could not be written.\n"
+        "Exit status: 0 at least one record was inverted; 1 none was (no proper data\n"
+        "or an error in the input); 2 usage error; 3 a model data file is missing or\n"
+        "malformed; 4 an output file or the summary could not be written. With\n"
+        "several jobs, the status of the whole run: 3 before 4, 4 before 0 or 1.\n"
         "\n"
         "Examples:\n"
         "  zelk-batch DAY.VXO -o DAY.VXO.430\n"
         "  zelk-batch --hstep 10 --summary day.csv -o out data/\n"
-        "  zelk-batch --inspect 'data/*.VXO'\n";
+        "  zelk-batch --inspect 'data/*.VXO'\n"
+        "  zelk-batch --jobs 2 --shard 1/3 --summary part1.csv -o out data/");
+    app.get_formatter()->column_width(22);
+    app.get_formatter()->label("OPTIONS", "options");
+    // An option given twice takes its last value.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.set_help_flag("-h,--help", "show this text");
+
+    app.add_option("INPUT", opt.inputs, "VXO files, directories or patterns")
+        ->type_name("")
+        ->required();
+    app.add_option("-o,--output", opt.output,
+                   "one input file: the output file; several inputs (or a\n"
+                   "directory or pattern): a directory, made if missing,\n"
+                   "where each output is named <input name>.430. Omitted or\n"
+                   "NONE: nothing is written. Outputs appear only when\n"
+                   "complete; an input is never overwritten.")
+        ->type_name("PATH");
+    app.add_option_function<std::string>(
+           "--hstep", [&opt](const std::string& v) { parse_float(v, opt.hstep); },
+           "height step of the N(h) table put into each record\n(default 0: no table)")
+        ->type_name("KM")
+        ->check(CLI::Validator([](std::string& v) { return check_float(v, "a height step in km"); }, ""));
+    app.add_option_function<std::string>(
+           "--qpacc", [&opt](const std::string& v) { parse_float(v, opt.qpacc); },
+           "accuracy of the quasi-parabolic fit of the profile\n(default 0: no fit)")
+        ->type_name("X")
+        ->check(CLI::Validator([](std::string& v) { return check_float(v, "an accuracy"); }, ""));
+    app.add_option("--summary", opt.summary,
+                   "one row per record (file, record, station, time, status,\n"
+                   "foE, hmE, foF1, hmF1, foF2, hmF2, HHALF, YF2, B0, B1, D1,\n"
+                   "TEC, ...) as CSV (FILE.csv) or JSON Lines (FILE.jsonl)")
+        ->type_name("FILE")
+        ->check(CLI::Validator(
+            [](std::string& v) {
+                bool jsonl = false;
+                std::string why;
+                return Summary::FORMAT_OF(v, jsonl, why) ? std::string() : why;
+            },
+            ""));
+    app.add_option_function<std::string>(
+           "--debug", [&opt](const std::string& v) { parse_int16(v, opt.debug); },
+           "diagnostic level (default 1); higher levels list more of\n"
+           "the inversion on standard output")
+        ->type_name("N")
+        ->check(CLI::Validator(check_debug, ""));
+    app.add_flag("--inspect", opt.inspect, "list the records of the inputs instead of inverting them");
+    app.add_option_function<std::string>(
+           "--jobs",
+           [&opt](const std::string& v) {
+               int16_t n = 1;
+               parse_int16(v, n);
+               opt.jobs = n;
+           },
+           "files processed in parallel (default 1, at most " + std::to_string(MAXJOBS) +
+               ");\nthe outputs, summary and messages are the same as with 1")
+        ->type_name("N")
+        ->check(CLI::Validator(check_jobs, ""));
+    app.add_option_function<std::string>(
+           "--shard", [&opt](const std::string& v) { parse_shard(v, opt.shard, opt.shards); },
+           "process only the I-th of N slices of the input files\n"
+           "(sorted by name): N runs given the same inputs and\n"
+           "I = 1..N process every file once, with the same outputs\n"
+           "as one run over them all")
+        ->type_name("I/N")
+        ->check(CLI::Validator(check_shard, ""));
+}
+
+}  // namespace
+
+std::string BATCH_USAGE() {
+    BatchOptions opt;
+    CLI::App app;
+    BATCH_CLI(app, opt);
+    return app.help();
 }
 
 bool PARSE_BATCH(int argc, const char* const* argv, BatchOptions& opt, std::string& error) {
     opt = BatchOptions{};
-    bool options_end = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (options_end || a.empty() || a[0] != '-' || a == "-") {
-            opt.inputs.push_back(a);
-            continue;
-        }
-        if (a == "--") {
-            options_end = true;
-            continue;
-        }
-        // --name=value or --name value
-        std::string name = a;
-        std::string value;
-        bool has_value = false;
-        const auto eq = a.find('=');
-        if (a.rfind("--", 0) == 0 && eq != std::string::npos) {
-            name = a.substr(0, eq);
-            value = a.substr(eq + 1);
-            has_value = true;
-        }
-        auto need = [&]() -> bool {
-            if (has_value) return true;
-            if (i + 1 >= argc) {
-                error = "option " + name + " needs a value";
-                return false;
-            }
-            value = argv[++i];
-            return true;
-        };
-        if (name == "-h" || name == "--help") {
-            opt.help = true;
-        } else if (name == "--inspect") {
-            opt.inspect = true;
-        } else if (name == "-o" || name == "--output") {
-            if (!need()) return false;
-            opt.output = value;
-        } else if (name == "--summary") {
-            if (!need()) return false;
-            bool jsonl = false;
-            if (!Summary::FORMAT_OF(value, jsonl, error)) return false;
-            opt.summary = value;
-        } else if (name == "--hstep") {
-            if (!need()) return false;
-            if (!parse_float(value, opt.hstep) || opt.hstep < 0.0f) {
-                error = "--hstep needs a height step in km, 0 or more (got '" + value + "')";
-                return false;
-            }
-        } else if (name == "--qpacc") {
-            if (!need()) return false;
-            if (!parse_float(value, opt.qpacc) || opt.qpacc < 0.0f) {
-                error = "--qpacc needs an accuracy, 0 or more (got '" + value + "')";
-                return false;
-            }
-        } else if (name == "--debug") {
-            if (!need()) return false;
-            if (!parse_int16(value, opt.debug)) {
-                error = "--debug needs a whole number (got '" + value + "')";
-                return false;
-            }
-        } else {
-            error = "unknown option " + name;
-            return false;
-        }
-    }
-    if (!opt.help && opt.inputs.empty()) {
+    CLI::App app;
+    BATCH_CLI(app, opt);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        opt.help = true;
+        return true;
+    } catch (const CLI::RequiredError&) {
         error = "no input given";
+        return false;
+    } catch (const CLI::ParseError& e) {
+        error = e.what();
         return false;
     }
     return true;
@@ -377,8 +470,72 @@ bool BATCH_JOBS(const std::vector<std::string>& files, bool several, const std::
     return true;
 }
 
-int BATCH_RUN(const BatchOptions& opt, RecordSteps& steps, std::ostream& diag, std::ostream& err,
-              bool progress) {
+std::pair<size_t, size_t> SHARD_SLICE(size_t count, int32_t I, int32_t N) {
+    if (N < 1 || I < 1 || I > N) return {0, 0};
+    const auto n = static_cast<unsigned long long>(N);
+    const auto c = static_cast<unsigned long long>(count);
+    return {static_cast<size_t>(c * static_cast<unsigned long long>(I - 1) / n),
+            static_cast<size_t>(c * static_cast<unsigned long long>(I) / n)};
+}
+
+std::vector<std::string> SHARD_FILES(std::vector<std::string> files, int32_t I, int32_t N) {
+    std::sort(files.begin(), files.end());
+    files.erase(std::unique(files.begin(), files.end()), files.end());
+    const auto [begin, end] = SHARD_SLICE(files.size(), I, N);
+    return {files.begin() + static_cast<std::ptrdiff_t>(begin),
+            files.begin() + static_cast<std::ptrdiff_t>(end)};
+}
+
+namespace {
+
+// What the run of one file leaves for the batch program to add up.
+struct FileResult {
+    RunOutcome run;        // its counts
+    std::string warning;   // the "nothing inverted" box of its run, if it gave one
+    std::string stop;      // the one-line message of a model data-file failure
+    bool stopped = false;  // a model data file failed
+    int32_t rows = 0;      // summary rows made
+};
+
+// Runs one file: a fresh run context with the settings of the options, the run loop over
+// the one job with the given record steps, front end (notices, rows) and diagnostics
+// stream. A model data-file failure is returned, not thrown; a file abandoned after
+// another file's failure returns what it had counted, which is never passed on.
+FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& steps,
+                   BatchFrontend& fe, std::ostream& diag) {
+    FileResult r;
+    auto z = std::make_unique<Zelk>();
+    z->log.IDEBUG = opt.debug;
+    z->log.out = &diag;
+    z->run.FMTVXO = 'Y';
+    z->run.INFILE = job.input;
+    z->run.OUTFILE = opt.output.empty() ? std::string("NONE") : opt.output;
+    z->run.HSTEP = opt.hstep;
+    z->run.QPACC = opt.qpacc;
+    try {
+        r.run = RUN_FILES(*z, {job}, fe, steps, false);
+    } catch (const Stop& stop) {
+        r.stopped = true;
+        r.stop = stop.what();
+    } catch (const Abandon&) {
+        steps.CLOSE();   // the temporary output was removed on the way out
+    }
+    r.warning = fe.warning;
+    r.rows = fe.rows;
+    return r;
+}
+
+// A file's buffers while files are processed in parallel.
+struct Slot {
+    std::ostringstream notices, rows, diag;
+    FileResult result;
+    bool done = false;
+};
+
+}  // namespace
+
+int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostream& diag,
+              std::ostream& err, bool progress) {
     auto usage_error = [&](const std::string& text) {
         err << PROGNAME << ": " << text << "\n" << "Try '" << PROGNAME << " --help'.\n";
         return 2;
@@ -387,6 +544,14 @@ int BATCH_RUN(const BatchOptions& opt, RecordSteps& steps, std::ostream& diag, s
     bool several = false;
     std::string error;
     if (!EXPAND_INPUTS(opt.inputs, files, several, error)) return usage_error(error);
+    const bool sharded = opt.shards > 0;
+    if (sharded) {
+        // The whole list, sorted and without repeats (its one slice of one). The outputs
+        // are named, and checked, from it, so that every shard writes where a run over the
+        // whole list would and refuses what that run would refuse.
+        files = SHARD_FILES(files, 1, 1);
+        several = several || files.size() > 1;
+    }
     std::vector<FileJob> jobs;
     bool outdir = false;
     if (!BATCH_JOBS(files, several, opt.output, jobs, outdir, error)) return usage_error(error);
@@ -395,23 +560,19 @@ int BATCH_RUN(const BatchOptions& opt, RecordSteps& steps, std::ostream& diag, s
             return usage_error(opt.summary + " is an input file; refused");
         }
     }
+    if (sharded) {
+        const auto [begin, end] = SHARD_SLICE(jobs.size(), opt.shard, opt.shards);
+        jobs = {jobs.begin() + static_cast<std::ptrdiff_t>(begin),
+                jobs.begin() + static_cast<std::ptrdiff_t>(end)};
+    }
     std::error_code ec;
-    if (outdir && !fs::is_directory(opt.output, ec)) {
+    if (outdir && !jobs.empty() && !fs::is_directory(opt.output, ec)) {
         fs::create_directories(opt.output, ec);
         if (ec) {
             err << PROGNAME << ": " << opt.output << ": cannot make the directory (" << ec.message() << ")\n";
             return 4;
         }
     }
-
-    auto z = std::make_unique<Zelk>();
-    z->log.IDEBUG = opt.debug;
-    z->log.out = &diag;
-    z->run.FMTVXO = 'Y';
-    z->run.INFILE = files.front();
-    z->run.OUTFILE = opt.output.empty() ? std::string("NONE") : opt.output;
-    z->run.HSTEP = opt.hstep;
-    z->run.QPACC = opt.qpacc;
 
     std::unique_ptr<Summary> summary;
     if (!opt.summary.empty()) {
@@ -421,30 +582,126 @@ int BATCH_RUN(const BatchOptions& opt, RecordSteps& steps, std::ostream& diag, s
             return 4;
         }
     }
-    BatchFrontend fe(err, summary.get(), progress);
-    DiagnosticsBuffer diagbuf(diag.rdbuf(), fe.progress());
+    Progress prog(err, progress);
+    Progress* shown = progress ? &prog : nullptr;
+    DiagnosticsBuffer diagbuf(diag.rdbuf(), prog);
     std::ostream diag_clear(&diagbuf);
-    if (progress) z->log.out = &diag_clear;
+    std::ostream& diag_out = progress ? diag_clear : diag;
+    Tally tally;
+    std::vector<uint64_t> sizes;
+    for (const FileJob& j : jobs) {
+        const uintmax_t n = fs::file_size(j.input, ec);
+        sizes.push_back(ec ? 0 : static_cast<uint64_t>(n));
+        tally.total_bytes += sizes.back();
+    }
+
     RunOutcome run;
-    try {
-        run = RUN_FILES(*z, jobs, fe, steps, false);
-    } catch (const Stop& stop) {
-        fe.finish();
+    std::string warning;
+    std::string stop;
+    // Adds up one file's outcome; false when it met a model data-file failure.
+    auto account = [&](const FileResult& r) {
+        if (r.stopped) {
+            stop = r.stop;
+            return false;
+        }
+        run.NRECS += r.run.NRECS;
+        run.files += r.run.files;
+        run.written += r.run.written;
+        run.bad += r.run.bad;
+        run.unwritten += r.run.unwritten;
+        if (!r.warning.empty()) warning = r.warning;
+        return true;
+    };
+
+    const size_t workers = std::min(static_cast<size_t>(std::max(opt.jobs, 1)), jobs.size());
+    if (workers <= 1) {
+        // One worker: the files in turn on this thread, straight to the program's streams.
+        std::unique_ptr<RecordSteps> steps = jobs.empty() ? nullptr : make_steps();
+        for (size_t k = 0; k < jobs.size(); ++k) {
+            std::ostringstream rows;
+            BatchFrontend fe(err, summary.get(), &rows, shown, tally, sizes[k], nullptr);
+            const FileResult r = RUN_ONE(opt, jobs[k], *steps, fe, diag_out);
+            if (summary) summary->APPEND(rows.str(), r.rows);
+            if (!account(r)) break;
+        }
+    } else {
+        // Several workers: each takes the next file, with its own run context and record
+        // steps, into the file's buffers; this thread passes the buffers on in file order.
+        std::vector<Slot> slots(jobs.size());
+        std::mutex m;
+        std::condition_variable cv;
+        std::atomic<size_t> next{0};
+        std::atomic<size_t> stop_at{jobs.size()};   // first file (so far) that met a failure
+        auto work = [&] {
+            std::unique_ptr<RecordSteps> steps = make_steps();
+            for (size_t k = next++; k < jobs.size(); k = next++) {
+                Slot& s = slots[k];
+                if (k < stop_at.load()) {
+                    BatchFrontend fe(s.notices, summary.get(), &s.rows, nullptr, tally, sizes[k],
+                                     [&stop_at, k] { return stop_at.load() < k; });
+                    s.result = RUN_ONE(opt, jobs[k], *steps, fe, s.diag);
+                    if (s.result.stopped) {
+                        size_t seen = stop_at.load();
+                        while (k < seen && !stop_at.compare_exchange_weak(seen, k)) {
+                        }
+                    }
+                }
+                {
+                    const std::lock_guard<std::mutex> lock(m);
+                    s.done = true;
+                }
+                cv.notify_all();
+            }
+        };
+        std::vector<std::thread> pool;
+        for (size_t w = 0; w < workers; ++w) pool.emplace_back(work);
+        for (size_t k = 0; k < slots.size(); ++k) {
+            Slot& s = slots[k];
+            {
+                std::unique_lock<std::mutex> lock(m);
+                while (!cv.wait_for(lock, std::chrono::milliseconds(250), [&] { return s.done; })) {
+                    lock.unlock();
+                    prog.UPDATE(tally.records, tally.fraction());
+                    lock.lock();
+                }
+            }
+            // The files before the first failure were all run to their end, so the failing
+            // file is reached here before any file that was skipped or abandoned.
+            diag_out << s.diag.str();
+            if (const std::string text = s.notices.str(); !text.empty()) {
+                prog.CLEAR();
+                err << text;
+            }
+            if (summary) summary->APPEND(s.rows.str(), s.result.rows);
+            s.diag.str({});
+            s.notices.str({});
+            s.rows.str({});
+            if (!account(s.result)) break;
+            prog.UPDATE(tally.records, tally.fraction());
+        }
+        for (std::thread& t : pool) t.join();
+    }
+    prog.CLEAR();
+    diag_out.flush();
+    if (!stop.empty()) {
         summary.reset();   // an incomplete summary is not left behind
-        diag.flush();
-        err << stop.what() << '\n';
+        err << stop << '\n';
         return 3;
     }
-    fe.finish();
-    diag.flush();
+    if (run.NRECS == 0 && !warning.empty()) err << PROGNAME << ": " << warning << '\n';
     bool summary_failed = false;
     if (summary && !summary->CLOSE(error)) {
         err << PROGNAME << ": " << opt.summary << ": could not be completed (" << error << ")\n";
         summary_failed = true;
     }
+    if (sharded && jobs.empty()) {
+        err << PROGNAME << ": shard " << opt.shard << '/' << opt.shards << " holds none of the "
+            << files.size() << " input file" << (files.size() == 1 ? "" : "s") << '\n';
+        return summary_failed ? 4 : 0;
+    }
     err << PROGNAME << ": " << run.NRECS << " record" << (run.NRECS == 1 ? "" : "s")
         << " inverted from " << run.files << " file" << (run.files == 1 ? "" : "s");
-    if (!jobs.front().output.empty()) err << ", " << run.written << " written";
+    if (!opt.output.empty() && opt.output != "NONE") err << ", " << run.written << " written";
     if (run.bad > 0) err << ", " << run.bad << " bad skipped";
     if (summary) err << ", summary " << opt.summary;
     if (run.unwritten > 0) err << ", " << run.unwritten << " output" << (run.unwritten == 1 ? "" : "s") << " not written";

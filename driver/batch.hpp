@@ -3,9 +3,13 @@
 // summary and the progress display.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <iosfwd>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/run.hpp"
@@ -20,11 +24,16 @@ struct BatchOptions {
     int16_t debug = 1;                 // IDEBUG
     bool inspect = false;              // list the records instead of inverting them
     std::string summary;               // --summary FILE (.csv or .jsonl), "" for none
+    int32_t jobs = 1;                  // files processed in parallel
+    int32_t shard = 0, shards = 0;     // --shard I/N: slice I of N; 0/0 for the whole list
     bool help = false;
 };
 
+// Most files processed in parallel (--jobs).
+static constexpr int32_t MAXJOBS = 64;
+
 // The --help text.
-const char* BATCH_USAGE();
+std::string BATCH_USAGE();
 
 // Reads the command line (argv[1..argc-1]). Returns false with a message in error for a
 // usage error (unknown option, missing or malformed value, no input).
@@ -49,12 +58,28 @@ bool EXPAND_INPUTS(const std::vector<std::string>& inputs, std::vector<std::stri
 bool BATCH_JOBS(const std::vector<std::string>& files, bool several, const std::string& output,
                 std::vector<FileJob>& jobs, bool& outdir, std::string& error);
 
-// Runs the jobs of the options with the given record steps; messages to err, diagnostics
-// to diag. Returns the exit status: 0 when at least one record reached the inversion, 1
-// when none did, 2 for a usage error found while preparing the run, 3 when a model data
-// file is missing or malformed, 4 when an output file or the summary could not be written
-// (the other outputs are complete).
-int BATCH_RUN(const BatchOptions& opt, RecordSteps& steps, std::ostream& diag, std::ostream& err,
-              bool progress);
+// The files of slice I (1..N) of a list of count files: the half-open range [begin, end)
+// of the I-th of N contiguous slices whose sizes differ by one at most. The slices of
+// I = 1..N cover the list once.
+std::pair<size_t, size_t> SHARD_SLICE(size_t count, int32_t I, int32_t N);
+
+// The files of --shard I/N: the list sorted and without repeated names, then its slice I,
+// so that runs given the same inputs in any order split them the same way.
+std::vector<std::string> SHARD_FILES(std::vector<std::string> files, int32_t I, int32_t N);
+
+// Makes the record steps of one worker of the run.
+using StepsFactory = std::function<std::unique_ptr<RecordSteps>()>;
+
+// Runs the jobs of the options, each file with a run context of its own (so that its
+// results do not depend on the files before it, nor on how the files are shared out among
+// workers or shards), on opt.jobs workers, each with record steps made by make_steps.
+// Messages to err, diagnostics to diag; both, and the summary rows, come in file order
+// (then record order) whatever the number of workers. Returns the exit status: 0 when at
+// least one record reached the inversion (or the shard holds no file), 1 when none did, 2
+// for a usage error found while preparing the run, 3 when a model data file is missing or
+// malformed (no file after the one that met it is started), 4 when an output file or the
+// summary could not be written (the other outputs are complete).
+int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostream& diag,
+              std::ostream& err, bool progress);
 
 }  // namespace zelk::driver

@@ -5,6 +5,7 @@
 // be read), 1 none did (for --inspect: a file could not be read), 2 usage error, 3 a model
 // data file is missing or malformed, 4 an output file or the summary could not be written.
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,15 +34,16 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (opt.inspect) {
-        if (!opt.output.empty() || !opt.summary.empty()) {
-            return usage_error("--inspect only lists the records; it takes no -o or --summary");
+        if (!opt.output.empty() || !opt.summary.empty() || opt.jobs != 1) {
+            return usage_error("--inspect only lists the records; it takes no -o, --summary or --jobs");
         }
         std::vector<std::string> files;
         bool several = false;
         if (!EXPAND_INPUTS(opt.inputs, files, several, error)) return usage_error(error);
+        if (opt.shards > 0) files = SHARD_FILES(files, opt.shard, opt.shards);
         return inspect_files(files, std::cout, std::cerr);
     }
     REMOVE_TEMPORARIES_ON_SIGNAL();
-    VxoSteps steps;
-    return BATCH_RUN(opt, steps, std::cout, std::cerr, Progress::STDERR_IS_TERMINAL());
+    return BATCH_RUN(opt, [] { return std::make_unique<VxoSteps>(); }, std::cout, std::cerr,
+                     Progress::STDERR_IS_TERMINAL());
 }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 
 namespace zelk::driver {
 
@@ -18,11 +19,14 @@ namespace {
 
 // The temporary files of the outputs being written, for the signal handler: a fixed table
 // that the handler can read without allocating. A slot's path is complete before its flag
-// is set, and the flag is cleared before the path changes.
-static constexpr int NSLOT = 8;
+// is set, and the flag is cleared before the path changes. Slots are taken and given back
+// under a lock, since several files may be written at once (one per worker of the batch
+// program, and its summary).
+static constexpr int NSLOT = 72;
 static constexpr size_t SLOTLEN = 4096;
 char temp_paths[NSLOT][SLOTLEN];
 volatile std::sig_atomic_t temp_used[NSLOT];
+std::mutex slots_lock;
 
 extern "C" void remove_temporaries(int sig) {
     for (int i = 0; i < NSLOT; ++i) {
@@ -34,6 +38,7 @@ extern "C" void remove_temporaries(int sig) {
 
 int remember(const std::string& path) {
     if (path.size() >= SLOTLEN) return -1;
+    const std::lock_guard<std::mutex> lock(slots_lock);
     for (int i = 0; i < NSLOT; ++i) {
         if (!temp_used[i]) {
             std::memcpy(temp_paths[i], path.c_str(), path.size() + 1);
@@ -51,7 +56,10 @@ void REMOVE_TEMPORARIES_ON_SIGNAL() {
 }
 
 void PendingOutput::forget() {
-    if (slot_ >= 0) temp_used[slot_] = 0;
+    if (slot_ >= 0) {
+        const std::lock_guard<std::mutex> lock(slots_lock);
+        temp_used[slot_] = 0;
+    }
     slot_ = -1;
 }
 

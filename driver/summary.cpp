@@ -136,6 +136,17 @@ bool Summary::OPEN(const std::string& path, std::string& why) {
 
 void Summary::ROW(const Zelk& z, const std::string& file, int32_t RECNO) {
     if (!out_) return;
+    ROW(out_->os(), z, file, RECNO);
+    ++rows_;
+}
+
+void Summary::APPEND(const std::string& rows, int32_t n) {
+    if (!out_) return;
+    out_->os() << rows;
+    rows_ += n;
+}
+
+void Summary::ROW(std::ostream& os, const Zelk& z, const std::string& file, int32_t RECNO) const {
     const inversion::Inversion& inv = z.inv;
     const products::Products& prod = z.prod;
     const int16_t ISTAT = inv.IQUALE(2);
@@ -167,7 +178,6 @@ void Summary::ROW(const Zelk& z, const std::string& file, int32_t RECNO) {
     };
     const Field er3 = value(inv.ER(3), 0.0f, HMAX);
 
-    std::ostream& os = out_->os();
     if (jsonl_) {
         os << "{\"file\":" << json_text(file) << ",\"record\":" << RECNO
            << ",\"station\":" << json_text(station) << ",\"station_code\":" << inv.ISTNCODE
@@ -184,7 +194,6 @@ void Summary::ROW(const Zelk& z, const std::string& file, int32_t RECNO) {
         for (const Field& f : cols) os << ',' << (f.present ? number(f) : "");
         os << ',' << prod.NSEG << ',' << (er3.present ? number(er3) : "") << '\n';
     }
-    ++rows_;
 }
 
 bool Summary::CLOSE(std::string& why) {

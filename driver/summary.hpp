@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <string>
 
@@ -33,6 +34,11 @@ public:
     bool OPEN(const std::string& path, std::string& why);
     // One row for the record in z, read from file as its record number RECNO.
     void ROW(const Zelk& z, const std::string& file, int32_t RECNO);
+    // The same row, in the format of this summary, written to os instead (rows made apart
+    // from the file, to be appended later in order).
+    void ROW(std::ostream& os, const Zelk& z, const std::string& file, int32_t RECNO) const;
+    // Appends rows made with the ROW above; n is their number.
+    void APPEND(const std::string& rows, int32_t n);
     // Completes the file; false when it could not be written.
     bool CLOSE(std::string& why);
     int32_t rows() const { return rows_; }

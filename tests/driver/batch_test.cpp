@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <map>
 #include <sstream>
 
 #include "driver/batch.hpp"
@@ -55,6 +56,14 @@ TEST(BatchOptions, Parse) {
         {"--debug", "1.5", "a.VXO"},
         {"--debug", "40000", "a.VXO"},
         {"--summary", "s.txt", "a.VXO"},
+        {"--jobs", "0", "a.VXO"},
+        {"--jobs", "65", "a.VXO"},
+        {"--jobs", "two", "a.VXO"},
+        {"--shard", "0/3", "a.VXO"},         // I outside 1..N
+        {"--shard", "4/3", "a.VXO"},
+        {"--shard", "1/0", "a.VXO"},
+        {"--shard", "2", "a.VXO"},
+        {"--shard", "1/2/3", "a.VXO"},
     };
     for (const auto& b : bad) {
         error.clear();
@@ -62,6 +71,55 @@ TEST(BatchOptions, Parse) {
         EXPECT_FALSE(error.empty());
     }
     EXPECT_NE(std::string(BATCH_USAGE()).find("--summary FILE"), std::string::npos);
+
+    // The two run options, and an option given twice keeps its last value.
+    ASSERT_TRUE(parse({"--jobs", "3", "--shard=2/5", "-o", "x", "-o", "y", "a.VXO"}, opt, error)) << error;
+    EXPECT_EQ(opt.jobs, 3);
+    EXPECT_EQ(opt.shard, 2);
+    EXPECT_EQ(opt.shards, 5);
+    EXPECT_EQ(opt.output, "y");
+    // Inputs before, between and after options are all kept, in order.
+    ASSERT_TRUE(parse({"a.VXO", "--jobs", "2", "b.VXO", "--inspect", "c.VXO"}, opt, error)) << error;
+    EXPECT_EQ(opt.inputs, (std::vector<std::string>{"a.VXO", "b.VXO", "c.VXO"}));
+    ASSERT_TRUE(parse({"a.VXO"}, opt, error));
+    EXPECT_EQ(opt.jobs, 1);
+    EXPECT_EQ(opt.shards, 0);
+    const std::string usage = BATCH_USAGE();
+    for (const char* text : {"Usage: zelk-batch [options] INPUT...", "--jobs N", "--shard I/N",
+                             "Exit status:", "Examples:"}) {
+        EXPECT_NE(usage.find(text), std::string::npos) << text;
+    }
+}
+
+// The slices of --shard I/N: contiguous, sizes one apart at most, every file in exactly one.
+TEST(BatchOptions, ShardSlicesCoverTheListOnce) {
+    for (size_t count = 0; count <= 23; ++count) {
+        for (int32_t N = 1; N <= 9; ++N) {
+            size_t expect_begin = 0, smallest = count, largest = 0;
+            for (int32_t I = 1; I <= N; ++I) {
+                const auto [begin, end] = SHARD_SLICE(count, I, N);
+                EXPECT_EQ(begin, expect_begin) << count << " files, slice " << I << "/" << N;
+                ASSERT_LE(begin, end);
+                smallest = std::min(smallest, end - begin);
+                largest = std::max(largest, end - begin);
+                expect_begin = end;
+            }
+            EXPECT_EQ(expect_begin, count) << count << " files in " << N << " slices";
+            EXPECT_LE(largest - smallest, 1u);
+        }
+    }
+    // The list is sorted and repeated names dropped first, so that the order of the inputs
+    // on the command line does not change the slices.
+    const std::vector<std::string> a = {"c", "a", "b", "a", "e", "d"};
+    const std::vector<std::string> b = {"e", "d", "c", "b", "a"};
+    std::vector<std::string> all;
+    for (int32_t I = 1; I <= 3; ++I) {
+        const auto slice = SHARD_FILES(a, I, 3);
+        EXPECT_EQ(slice, SHARD_FILES(b, I, 3));
+        all.insert(all.end(), slice.begin(), slice.end());
+    }
+    EXPECT_EQ(all, (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+    EXPECT_TRUE(SHARD_FILES(a, 4, 3).empty());
 }
 
 class BatchFiles : public ::testing::Test {
@@ -153,7 +211,7 @@ TEST_F(BatchFiles, RunExitStatusAndSummary) {
     opt.inputs = {path("in")};
     opt.output = path("out");
     opt.summary = path("s.csv");
-    ztest::FakeSteps steps;
+    const StepsFactory steps = [] { return std::make_unique<ztest::FakeSteps>(); };
     std::ostringstream diag, err;
     EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 0);
     EXPECT_EQ(slurp(path("out/1.VXO.430")), "REC 10\nREC 11\n");
@@ -299,7 +357,7 @@ TEST_F(BatchFiles, DiagnosticsWithProgress) {
     BatchOptions opt;
     opt.inputs = {path("a.VXO")};
     opt.debug = 13;
-    ztest::FakeSteps steps;
+    const StepsFactory steps = [] { return std::make_unique<ztest::FakeSteps>(); };
     std::ostringstream diag, err;
     EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, true), 0);
     const std::string d = diag.str();
@@ -322,7 +380,7 @@ TEST_F(BatchFiles, UnwritableOutputIsReported) {
     BatchOptions opt;
     opt.inputs = {path("a.VXO")};
     opt.output = path("blocker/a.out");
-    ztest::FakeSteps steps;
+    const StepsFactory steps = [] { return std::make_unique<ztest::FakeSteps>(); };
     std::ostringstream diag, err;
     EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 4);
     EXPECT_NE(err.str().find("blocker/a.out: cannot be written"), std::string::npos) << err.str();
@@ -332,6 +390,130 @@ TEST_F(BatchFiles, UnwritableOutputIsReported) {
     opt.summary = path("blocker/s.csv");
     EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 4);
     EXPECT_NE(err.str().find("s.csv: cannot be written"), std::string::npos) << err.str();
+}
+
+}  // namespace
+
+namespace {
+
+// Files processed in parallel give what one worker gives: the same outputs, the same summary
+// rows in file order, the same notices and diagnostics in file order. Each file runs with a
+// run context of its own, so the worker a file falls to makes no difference.
+TEST_F(BatchFiles, JobsGiveTheResultsOfOneWorker) {
+    fs::create_directory(path("in"));
+    spit(path("in/1.VXO"), "GOOD 10\nBAD\nGOOD 11\n");
+    spit(path("in/2.VXO"), "BAD\n");
+    spit(path("in/3.VXO"), "GOOD 12\nGOOD 0\n");
+    for (int i = 4; i <= 9; ++i) spit(path("in/" + std::to_string(i) + ".VXO"), "GOOD " + std::to_string(20 + i) + "\n");
+    const StepsFactory steps = [] { return std::make_unique<ztest::FakeSteps>(); };
+
+    struct Result {
+        int status;
+        std::string diag, err, summary;
+        std::map<std::string, std::string> outputs;
+    };
+    auto run = [&](int32_t jobs) {
+        BatchOptions opt;
+        opt.inputs = {path("in")};
+        opt.output = path("out" + std::to_string(jobs));
+        opt.summary = path("s.csv");
+        opt.debug = 13;   // the input listings of every record
+        opt.jobs = jobs;
+        std::ostringstream diag, err;
+        Result r;
+        r.status = BATCH_RUN(opt, steps, diag, err, false);
+        r.diag = diag.str();
+        r.err = err.str();
+        r.summary = slurp(path("s.csv"));
+        for (const auto& e : fs::directory_iterator(opt.output)) {
+            r.outputs[e.path().filename().string()] = slurp(e.path().string());
+        }
+        return r;
+    };
+    const Result one = run(1);
+    EXPECT_EQ(one.status, 0);
+    EXPECT_EQ(one.outputs.size(), 8u);
+    EXPECT_NE(one.diag.find("PARAMETERS"), std::string::npos);
+    EXPECT_NE(one.err.find("9 records inverted from 9 files, 9 written, 1 bad skipped"), std::string::npos) << one.err;
+    for (int32_t jobs : {2, 3, 9, 64}) {
+        const Result many = run(jobs);
+        EXPECT_EQ(many.status, one.status) << jobs;
+        EXPECT_EQ(many.diag, one.diag) << jobs;
+        EXPECT_EQ(many.err, one.err) << jobs;
+        EXPECT_EQ(many.summary, one.summary) << jobs;
+        EXPECT_EQ(many.outputs, one.outputs) << jobs;
+    }
+}
+
+// A model data file that fails under several workers: status 3, its message once, no
+// summary, and the files before it complete as with one worker.
+TEST_F(BatchFiles, JobsStopOnAModelDataFailure) {
+    fs::create_directory(path("in"));
+    spit(path("in/1.VXO"), "GOOD 10\nGOOD 11\n");
+    spit(path("in/2.VXO"), "GOOD 12\nSTOP\n");
+    spit(path("in/3.VXO"), "STOP\n");
+    spit(path("in/4.VXO"), "GOOD 13\n");
+    const StepsFactory steps = [] { return std::make_unique<ztest::FakeSteps>(); };
+    for (int32_t jobs : {1, 2, 4}) {
+        BatchOptions opt;
+        opt.inputs = {path("in")};
+        opt.output = path("out" + std::to_string(jobs));
+        opt.summary = path("s.csv");
+        opt.jobs = jobs;
+        std::ostringstream diag, err;
+        EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 3) << jobs;
+        EXPECT_EQ(err.str(), "URSI13.ASC NOT FOUND\n") << jobs;
+        EXPECT_FALSE(fs::exists(path("s.csv"))) << jobs;
+        EXPECT_EQ(slurp(path("out" + std::to_string(jobs) + "/1.VXO.430")), "REC 10\nREC 11\n") << jobs;
+        EXPECT_FALSE(fs::exists(path("out" + std::to_string(jobs) + "/2.VXO.430"))) << jobs;
+        // No temporary output is left behind by a file abandoned after the failure.
+        for (const auto& e : fs::directory_iterator(opt.output)) {
+            EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+        }
+    }
+}
+
+// --shard I/N: the shards together write what one run writes, each file once, into the
+// output directory of the whole list even when a shard holds one file or none.
+TEST_F(BatchFiles, ShardsTogetherMakeTheWholeRun) {
+    fs::create_directory(path("in"));
+    for (int i = 1; i <= 5; ++i) spit(path("in/" + std::to_string(i) + ".VXO"), "GOOD " + std::to_string(10 + i) + "\n");
+    const StepsFactory steps = [] { return std::make_unique<ztest::FakeSteps>(); };
+    BatchOptions opt;
+    opt.inputs = {path("in/5.VXO"), path("in/*.VXO")};   // 5.VXO twice, out of order
+    opt.output = path("whole");
+    std::ostringstream diag, err;
+    // The whole list has 5.VXO twice, which would write one output twice: refused.
+    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 2);
+    opt.inputs = {path("in/4.VXO"), path("in/5.VXO"), path("in/1.VXO"), path("in/2.VXO"), path("in/3.VXO")};
+    ASSERT_EQ(BATCH_RUN(opt, steps, diag, err, false), 0);
+
+    std::map<std::string, std::string> shards;
+    std::string rows;
+    for (int32_t I = 1; I <= 7; ++I) {
+        opt.output = path("shards");
+        opt.summary = path("s" + std::to_string(I) + ".csv");
+        opt.shard = I;
+        opt.shards = 7;
+        err.str("");
+        EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 0) << I << ": " << err.str();
+        std::istringstream csv(slurp(opt.summary));
+        std::string line;
+        std::getline(csv, line);   // header, also in a summary of an empty shard
+        EXPECT_EQ(line.substr(0, 12), "file,record,");
+        while (std::getline(csv, line)) rows += line.substr(line.find_last_of('/') + 1, 5) + ";";
+        if (I == 1) {
+            EXPECT_NE(err.str().find("holds none of the 5 input files"), std::string::npos) << err.str();
+        }
+    }
+    EXPECT_EQ(rows, "1.VXO;2.VXO;3.VXO;4.VXO;5.VXO;");
+    for (const auto& e : fs::directory_iterator(path("whole"))) {
+        const std::string name = e.path().filename().string();
+        EXPECT_EQ(slurp(path("shards/" + name)), slurp(e.path().string())) << name;
+    }
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(path("shards"))) ++n;
+    EXPECT_EQ(n, 5u);
 }
 
 }  // namespace

@@ -1,0 +1,111 @@
+// The batch program with files in parallel (--jobs) and in slices (--shard), end to end on
+// real ionograms: neither may change a byte of what a plain run gives.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "fake_steps.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ztest::slurp;
+
+const std::string DATA = ZELK_TEST_DATA;
+
+class Parallel : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string t = (fs::temp_directory_path() / "zelk-parallel-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(t.data()), nullptr);
+        dir = t;
+        // Records of four stations, and a file with a bad record among good ones; the
+        // copies of one file under other names put different files before each of them.
+        fs::create_directory(path("in"));
+        for (const char* name : {"a", "c", "e"}) {
+            fs::copy_file(DATA + "/synth-small.VXO", path(std::string("in/") + name + ".VXO"));
+        }
+        fs::copy_file(DATA + "/synth-small-bad.VXO", path("in/b.VXO"));
+        for (const char* name : {"equatorial-day", "midlat-day", "midlat-night"}) {
+            fs::copy_file(DATA + "/samples/" + name + ".VXO", path(std::string("in/d-") + name + ".VXO"));
+        }
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string path(const std::string& name) const { return (fs::path(dir) / name).string(); }
+    int batch(const std::string& args) {
+        const std::string cmd = std::string(ZELK_BATCH_EXE) + " " + args + " > " + path("stdout") +
+                                " 2> " + path("stderr");
+        const int rc = std::system(cmd.c_str());
+        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    }
+    std::map<std::string, std::string> files_of(const std::string& d) const {
+        std::map<std::string, std::string> m;
+        for (const auto& e : fs::directory_iterator(d)) m[e.path().filename().string()] = slurp(e.path().string());
+        return m;
+    }
+    // The same files with the same contents (naming the files that differ).
+    static void expect_same(const std::map<std::string, std::string>& got,
+                            const std::map<std::string, std::string>& want) {
+        for (const auto& [name, text] : want) {
+            const auto at = got.find(name);
+            EXPECT_TRUE(at != got.end() && at->second == text) << name;
+        }
+        EXPECT_EQ(got.size(), want.size());
+    }
+    std::string dir;
+};
+
+TEST_F(Parallel, TwoJobsGiveTheBytesOfOne) {
+    const std::string common = "--hstep 10 --qpacc 0.01 --debug 2 --summary " + path("s.csv") + " " + path("in");
+    ASSERT_EQ(batch("--jobs 1 -o " + path("one") + " " + common), 0) << slurp(path("stderr"));
+    const std::string out1 = slurp(path("stdout")), err1 = slurp(path("stderr")), sum1 = slurp(path("s.csv"));
+    EXPECT_NE(err1.find("b.VXO: 1 bad record skipped, 9 read"), std::string::npos) << err1;
+    EXPECT_NE(err1.find("42 records inverted from 7 files"), std::string::npos) << err1;
+    ASSERT_EQ(batch("--jobs 2 -o " + path("two") + " " + common), 0) << slurp(path("stderr"));
+    EXPECT_EQ(slurp(path("stdout")), out1);   // diagnostics, in file order
+    EXPECT_EQ(slurp(path("stderr")), err1);   // notices and the closing line
+    EXPECT_EQ(slurp(path("s.csv")), sum1);    // rows in file, then record order
+    const auto one = files_of(path("one"));
+    expect_same(files_of(path("two")), one);
+    ASSERT_EQ(batch("--jobs 3 -o " + path("three") + " " + common), 0) << slurp(path("stderr"));
+    expect_same(files_of(path("three")), one);
+    EXPECT_EQ(one.size(), 7u);
+}
+
+TEST_F(Parallel, ShardsWriteWhatTheWholeRunWrites) {
+    ASSERT_EQ(batch("--hstep 10 -o " + path("whole") + " " + path("in")), 0) << slurp(path("stderr"));
+    const auto whole = files_of(path("whole"));
+    // Three machines, the inputs named in another order on each: every file once.
+    const std::vector<std::string> orders = {
+        path("in"), "'" + path("in") + "/d-*.VXO' '" + path("in") + "/?.VXO' " + path("in/e.VXO"),
+        path("in/e.VXO") + " " + path("in")};
+    std::string rows;
+    for (int I = 1; I <= 3; ++I) {
+        const std::string s = path("s" + std::to_string(I) + ".csv");
+        ASSERT_EQ(batch("--hstep 10 --shard " + std::to_string(I) + "/3 --jobs 2 --summary " + s +
+                        " -o " + path("shards") + " " + orders[static_cast<size_t>(I - 1)]), 0)
+            << slurp(path("stderr"));
+        rows += slurp(s);
+    }
+    expect_same(files_of(path("shards")), whole);
+    for (const char* name : {"/a.VXO,", "/b.VXO,", "/e.VXO,", "/d-midlat-day.VXO,"}) {
+        EXPECT_NE(rows.find(name), std::string::npos) << name;
+    }
+    // The usage errors of the two options.
+    EXPECT_EQ(batch("--shard 4/3 " + path("in")), 2);
+    EXPECT_NE(slurp(path("stderr")).find("--shard"), std::string::npos);
+    EXPECT_EQ(batch("--jobs 0 " + path("in")), 2);
+    EXPECT_EQ(batch("--inspect --jobs 2 " + path("in")), 2);
+    // --inspect lists the slice alone.
+    ASSERT_EQ(batch("--inspect --shard 3/3 " + path("in")), 0);
+    const std::string listing = slurp(path("stdout"));
+    EXPECT_NE(listing.find("/d-midlat-night.VXO,"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("/a.VXO,"), std::string::npos) << listing;
+}
+
+}  // namespace
