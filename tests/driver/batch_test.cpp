@@ -12,6 +12,7 @@
 #include "driver/progress.hpp"
 #include "driver/summary.hpp"
 #include "fake_steps.hpp"
+#include "scratch_test.hpp"
 #include "iondata/prepare.hpp"
 
 namespace {
@@ -122,17 +123,7 @@ TEST(BatchOptions, ShardSlicesCoverTheListOnce) {
     EXPECT_TRUE(SHARD_FILES(a, 4, 3).empty());
 }
 
-class BatchFiles : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string t = (fs::temp_directory_path() / "zelk-batch-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(t.data()), nullptr);
-        dir = t;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string path(const std::string& name) const { return (fs::path(dir) / name).string(); }
-    std::string dir;
-};
+class BatchFiles : public ztest::ScratchTest {};
 
 TEST_F(BatchFiles, ExpandInputs) {
     fs::create_directory(path("in"));

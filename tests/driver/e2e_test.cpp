@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "fake_steps.hpp"
+#include "scratch_test.hpp"
 #include "iondata/vxo.hpp"
 
 namespace {
@@ -20,28 +21,14 @@ using ztest::slurp;
 
 const std::string DATA = ZELK_TEST_DATA;
 
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public ztest::ScratchTest {
 protected:
-    void SetUp() override {
-        std::string t = (fs::temp_directory_path() / "zelk-e2e-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(t.data()), nullptr);
-        dir = t;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string path(const std::string& name) const { return (fs::path(dir) / name).string(); }
-    int batch(const std::string& args) {
-        const std::string cmd = std::string(ZELK_BATCH_EXE) + " " + args + " > " + path("stdout") +
-                                " 2> " + path("stderr");
-        const int rc = std::system(cmd.c_str());
-        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    }
     std::vector<std::string> lines(const std::string& file) const {
         std::istringstream in(slurp(file));
         std::vector<std::string> v;
         for (std::string l; std::getline(in, l);) v.push_back(l);
         return v;
     }
-    std::string dir;
 };
 
 // Fields of a CSV line without quoted fields.

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "fake_steps.hpp"
+#include "scratch_test.hpp"
 
 namespace {
 
@@ -18,12 +19,9 @@ using ztest::slurp;
 
 const std::string DATA = ZELK_TEST_DATA;
 
-class Parallel : public ::testing::Test {
+class Parallel : public ztest::ScratchTest {
 protected:
     void SetUp() override {
-        std::string t = (fs::temp_directory_path() / "zelk-parallel-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(t.data()), nullptr);
-        dir = t;
         // Records of four stations, and a file with a bad record among good ones; the
         // copies of one file under other names put different files before each of them.
         fs::create_directory(path("in"));
@@ -34,14 +32,6 @@ protected:
         for (const char* name : {"equatorial-day", "midlat-day", "midlat-night"}) {
             fs::copy_file(DATA + "/samples/" + name + ".VXO", path(std::string("in/d-") + name + ".VXO"));
         }
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string path(const std::string& name) const { return (fs::path(dir) / name).string(); }
-    int batch(const std::string& args) {
-        const std::string cmd = std::string(ZELK_BATCH_EXE) + " " + args + " > " + path("stdout") +
-                                " 2> " + path("stderr");
-        const int rc = std::system(cmd.c_str());
-        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
     }
     std::map<std::string, std::string> files_of(const std::string& d) const {
         std::map<std::string, std::string> m;
@@ -57,7 +47,6 @@ protected:
         }
         EXPECT_EQ(got.size(), want.size());
     }
-    std::string dir;
 };
 
 TEST_F(Parallel, TwoJobsGiveTheBytesOfOne) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "fake_steps.hpp"
+#include "scratch_test.hpp"
 
 namespace {
 
@@ -16,25 +17,7 @@ using ztest::slurp;
 
 const std::string SAMPLES = std::string(ZELK_TEST_DATA) + "/samples";
 
-class BatchRegression : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string t = (fs::temp_directory_path() / "zelk-regr-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(t.data()), nullptr);
-        dir = t;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string path(const std::string& name) const { return (fs::path(dir) / name).string(); }
-
-    // Runs zelk-batch with the arguments; returns its exit status.
-    int batch(const std::string& args) const {
-        const std::string cmd = std::string(ZELK_BATCH_EXE) + " " + args + " > " +
-                                path("stdout") + " 2> " + path("stderr");
-        const int rc = std::system(cmd.c_str());
-        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    }
-    std::string dir;
-};
+class BatchRegression : public ztest::ScratchTest {};
 
 // The dip constants of the group index were kept from the first record of the run, so a
 // mid-latitude record inverted after an equatorial one came out 20 km too high.

@@ -8,6 +8,7 @@
 
 #include "driver/run.hpp"
 #include "fake_steps.hpp"
+#include "scratch_test.hpp"
 #include "iondata/prepare.hpp"
 
 namespace {
@@ -19,16 +20,8 @@ using ztest::RecordingFrontend;
 using ztest::slurp;
 using ztest::spit;
 
-class RunLoop : public ::testing::Test {
+class RunLoop : public ztest::ScratchTest {
 protected:
-    void SetUp() override {
-        std::string t = (fs::temp_directory_path() / "zelk-run-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(t.data()), nullptr);
-        dir = t;
-        z = std::make_unique<zelk::Zelk>();
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string path(const std::string& name) const { return (fs::path(dir) / name).string(); }
     // Names of the files in the directory, hidden ones included.
     std::vector<std::string> listing() const {
         std::vector<std::string> names;
@@ -40,8 +33,7 @@ protected:
         return RUN_FILES(*z, jobs, fe, steps, stop_on_failure);
     }
 
-    std::string dir;
-    std::unique_ptr<zelk::Zelk> z;
+    std::unique_ptr<zelk::Zelk> z = std::make_unique<zelk::Zelk>();
     FakeSteps steps;
     RecordingFrontend fe;
 };
@@ -203,9 +195,8 @@ TEST_F(RunLoop, ClearsTheTablesBeforeEachRecord) {
 }
 
 TEST(Jobs, FromInteractiveSettings) {
-    std::string t = (fs::temp_directory_path() / "zelk-jobs-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(t.data()), nullptr);
-    const std::string list = t + "/FILELIST.TMP";
+    const ztest::ScratchDir scratch;
+    const std::string list = scratch.file("FILELIST.TMP").string();
     spit(list, "A1.VXO\n\n   \nB2.VXO  \r\n");
     std::vector<FileJob> jobs;
     bool wild = false;
@@ -226,8 +217,8 @@ TEST(Jobs, FromInteractiveSettings) {
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(jobs[0].output, "/out/DAY.430");
 
-    EXPECT_FALSE(JOBS_FROM_SETTINGS("/data/*.VXO", "NONE", t + "/MISSING", jobs, wild));
-    fs::remove_all(t);
+    EXPECT_FALSE(JOBS_FROM_SETTINGS("/data/*.VXO", "NONE", scratch.file("MISSING").string(), jobs,
+                                    wild));
 }
 
 }  // namespace

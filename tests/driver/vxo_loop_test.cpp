@@ -17,6 +17,7 @@
 #include "driver/run.hpp"
 #include "driver/vxo_steps.hpp"
 #include "fake_steps.hpp"
+#include "scratch_test.hpp"
 #include "iondata/prepare.hpp"
 #include "iondata/vxo.hpp"
 
@@ -71,26 +72,7 @@ int count_records(const std::string& path) {
     return n;
 }
 
-class VxoLoop : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string t = (fs::temp_directory_path() / "zelk-vxo-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(t.data()), nullptr);
-        dir = t;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string path(const std::string& name) const { return (fs::path(dir) / name).string(); }
-
-    // Runs the batch program with the arguments (a shell command line); its standard
-    // output and error go to files of the test directory. Returns the exit status.
-    int batch(const std::string& args) {
-        const std::string cmd = std::string(ZELK_BATCH_EXE) + " " + args + " > " + path("stdout") +
-                                " 2> " + path("stderr");
-        const int rc = std::system(cmd.c_str());
-        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    }
-    std::string dir;
-};
+class VxoLoop : public ztest::ScratchTest {};
 
 TEST_F(VxoLoop, BadRecordAmongGoodOnesIsSkipped) {
     // Ten synthetic records; the third has a letter in its F2 heights.
