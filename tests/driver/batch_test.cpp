@@ -2,7 +2,6 @@
 // status.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
 
 #include <filesystem>
 #include <map>

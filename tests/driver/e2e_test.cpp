@@ -2,8 +2,6 @@
 // the preparation, the inversion and its products, the record update and the writer.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>

@@ -2,8 +2,6 @@
 // real ionograms: neither may change a byte of what a plain run gives.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <map>

@@ -1,8 +1,6 @@
 // Faults found in whole runs of the batch program, each pinned by the run that showed it.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <string>

@@ -1,7 +1,6 @@
 // The run loop: file and record flow, bad records, outputs kept, replaced or removed.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
 
 #include <filesystem>
 #include <memory>
