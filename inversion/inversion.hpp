@@ -49,7 +49,8 @@ struct Inversion {
     // Characteristics 1..43 of the record, as read; entries without a name of their own
     // (3, 6, 10, 17, 18, 21, 25, 36) are carried through to the output from here.
     F1<float, 43> CHARIN;
-    F1<int16_t, 10> IQUALE;          // record quality flags; ISTAT is IQUALE(2), LF1 IQUALE(4)
+    F1<int16_t, 20> IQUALE;          // record quality flags (the record's 20 analysis flags);
+                                     // ISTAT is IQUALE(2), LF1 IQUALE(4)
     F1<int16_t, 2> MINHF;            // lines of the lowest F1 / F2 virtual heights
     int16_t NE = 0, NF = 0;          // E and F2 trace counts of the record
     F1<float, 44> REALIN;            // 1 latitude, 2 longitude, 43/44 characteristics 28/31

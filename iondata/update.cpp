@@ -293,11 +293,10 @@ void UPDATE_RECORD(Zelk& z) {
     }
     rec.IDX(51) = rec.IDX(52) = rec.IDX(53) = rows;
 
-    // The record quality flags become analysis flags 1 to 20; the area holds the first ten
-    // of them, the others are 0. The group is written with at least these 20 flags, so the
-    // status of the inversion reaches the output even when the input had no such group.
-    const int nq = inv.IQUALE.size();
-    for (int i = 1; i <= 20; ++i) rec.AFLAGS(i) = i <= nq ? inv.IQUALE(i) : 0;
+    // The 20 record quality flags become analysis flags 1 to 20. The group is written with at
+    // least these 20 flags, so the status of the inversion reaches the output even when the
+    // input had no such group.
+    for (int i = 1; i <= inv.IQUALE.size(); ++i) rec.AFLAGS(i) = inv.IQUALE(i);
     if (rec.IDX(5) < 20) rec.IDX(5) = 20;
 
     update_version_mark(z);
