@@ -3,6 +3,7 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all bootstrap configure build test demo bench asan clean
 
