@@ -9,7 +9,11 @@
 // an F1 layer, D1 against the 1 km N(h) table.
 #include "models/b0b1d1.hpp"
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <string>
 
@@ -364,6 +368,23 @@ void ADUJST_B0B1D1(Products& P, int MODE, float& ERR) {
     float step[3] = {B0STEP, B1STEP, D1STEP};
     float* par[3] = {&P.B0, &P.B1, &P.D1};
     const int npar = MODE == 1 ? 3 : 2;
+    // The parameter sets tried most recently (the starting set first). A set's misfit depends
+    // on the set alone and ERR never grows, so a set met again cannot be accepted: it was
+    // rejected against an ERR at least the present one, or accepted and then beaten. A step
+    // that returns to the set just left (B0 + s - s) is the common case.
+    static constexpr int NSEEN = 64;
+    std::array<std::array<uint32_t, 3>, NSEEN> seen{};
+    int nseen = 0;
+    auto key = [&P] {
+        return std::array<uint32_t, 3>{std::bit_cast<uint32_t>(P.B0), std::bit_cast<uint32_t>(P.B1),
+                                       std::bit_cast<uint32_t>(P.D1)};
+    };
+    auto known = [&](const std::array<uint32_t, 3>& k) {
+        for (int n = 0; n < std::min(nseen, NSEEN); ++n)
+            if (seen[static_cast<std::size_t>(n)] == k) return true;
+        return false;
+    };
+    seen[static_cast<std::size_t>(nseen++ % NSEEN)] = key();
     for (int round = 0; round < MAXSEARCH && step[0] > B0STEPMIN; ++round) {
         bool moved = false;
         for (int p = 0; p < npar; ++p) {
@@ -374,6 +395,12 @@ void ADUJST_B0B1D1(Products& P, int MODE, float& ERR) {
                     continue;
                 const float keep[4] = {P.HF1, P.HST, P.HZ, P.T};
                 *par[p] = trial;
+                const auto k = key();
+                if (known(k)) {
+                    *par[p] = old;
+                    continue;
+                }
+                seen[static_cast<std::size_t>(nseen++ % NSEEN)] = k;
                 float e = 0.0f;
                 if (TRIAL(P, MODE, ERR, e) && e < ERR) {
                     ERR = e;
