@@ -201,37 +201,66 @@ float XE(const Products& P, float H) {
 
 namespace {
 
-// The search of XH. With MEMO/MEMOK (1-based, MAXXEMEMO nodes) the model values at the first
-// levels of the bisection tree are taken from, or kept in, MEMO: the same values XE gives, so
-// the result is unchanged.
-float XHSEARCH(const Products& P, float F, float* MEMO, int8_t* MEMOK) {
-    if (F > P.FOF2 || F < P.FOE) return 0.0f;
-    if (F == P.FOF2) return P.HMF2;
-    float lo = P.HVT, hi = P.HMF2, mid = hi;
-    int node = 1;
-    for (int it = 0; it < MAXBISECT; ++it) {
-        mid = 0.5f * (lo + hi);
-        float fm;
-        if (MEMO != nullptr && node <= Products::MAXXEMEMO) {
-            if (!MEMOK[node]) {
-                MEMO[node] = XE(P, mid);
-                MEMOK[node] = 1;
-            }
-            fm = MEMO[node];
-        } else {
-            fm = XE(P, mid);
-        }
-        if (std::fabs(fm - F) < FTOL) break;
-        if (fm > F) {
-            hi = mid;
-            node = 2 * node;
-        } else {
-            lo = mid;
-            node = 2 * node + 1;
-        }
-        if (hi - lo < HTOL) break;
+// One height search of XH, resumable: the bracket, the last midpoint (the result once DONE),
+// the node of the bisection tree the next midpoint belongs to (1 = root) and the halvings done.
+// The result, when not yet DONE, lies in [LO, HI].
+struct XHSTATE {
+    float LO, HI, MID;
+    int NODE, IT;
+    bool DONE;
+};
+
+XHSTATE XHSTART(const Products& P, float F) {
+    XHSTATE S{P.HVT, P.HMF2, P.HMF2, 1, 0, false};
+    if (F > P.FOF2 || F < P.FOE) {
+        S.MID = 0.0f;
+        S.DONE = true;
+    } else if (F == P.FOF2) {
+        S.DONE = true;
     }
-    return mid;
+    return S;
+}
+
+// One halving of the search S for frequency F. With MEMO/MEMOK (1-based, MAXXEMEMO nodes) the
+// model values at the first levels of the bisection tree are taken from, or kept in, MEMO: the
+// same values XE gives, so the result is unchanged.
+void XHSTEP(const Products& P, float F, XHSTATE& S, float* MEMO, int8_t* MEMOK) {
+    if (S.DONE) return;
+    if (S.IT >= MAXBISECT) {
+        S.DONE = true;
+        return;
+    }
+    ++S.IT;
+    S.MID = 0.5f * (S.LO + S.HI);
+    float fm;
+    if (MEMO != nullptr && S.NODE <= Products::MAXXEMEMO) {
+        if (!MEMOK[S.NODE]) {
+            MEMO[S.NODE] = XE(P, S.MID);
+            MEMOK[S.NODE] = 1;
+        }
+        fm = MEMO[S.NODE];
+    } else {
+        fm = XE(P, S.MID);
+    }
+    if (std::fabs(fm - F) < FTOL) {
+        S.DONE = true;
+        return;
+    }
+    if (fm > F) {
+        S.HI = S.MID;
+        S.NODE = 2 * S.NODE;
+    } else {
+        S.LO = S.MID;
+        S.NODE = 2 * S.NODE + 1;
+    }
+    if (S.HI - S.LO < HTOL) S.DONE = true;
+}
+
+// The search of XH to its end.
+float XHSEARCH(const Products& P, float F, float* MEMO, int8_t* MEMOK) {
+    XHSTATE S = XHSTART(P, F);
+    while (!S.DONE) XHSTEP(P, F, S, MEMO, MEMOK);
+    return S.MID;
 }
 
 }  // namespace
@@ -274,11 +303,12 @@ namespace {
 // LIM1: the sums only grow, so a caller that needs a misfit below such a limit learns that it
 // cannot have one without the rest of the rows. Returns false when it gave up (E1, E2 and
 // HIRI then hold partial values).
-// With a finite limit the rows are first visited from the bottom up, where the model departs
-// most from the table, with the sums kept in double: a partial sum above the limit by 0.1 %
-// (far more than the rounding of any sum of 999 terms in single precision) settles the
-// outcome early. Otherwise the sums are formed in the canonical order, top down, from the
-// heights already found, so the misfit is the same to the last bit.
+// With a finite limit the height searches of all rows advance together, one halving at a
+// time, and the sums are bounded from below in double: the IRI height of a row lies in its
+// search bracket, so the row adds at least the squared distance of its table height from the
+// bracket. A bound above the limit by 0.1 % (far more than the rounding of any sum of 999
+// terms in single precision) settles the outcome early. Otherwise the sums are formed in the
+// canonical order, top down, from the heights found, so the misfit is the same to the last bit.
 bool FITERR(Products& P, float& E1, float& E2, float LIMSUM, float LIM1) {
     static constexpr double MARGIN = 1.001;
     E1 = 0.0f;
@@ -293,16 +323,42 @@ bool FITERR(Products& P, float& E1, float& E2, float LIMSUM, float LIM1) {
     while (ilo > 1 && P.PRFFN1(ilo - 1) >= P.FOE) --ilo;
     bool found = false;
     if (LIMSUM < HUGE_VALF || LIM1 < HUGE_VALF) {
+        // Smallest square the row can add: from its result once found, else from its bracket.
+        auto low = [&P](int i, const XHSTATE& S) {
+            const float h = P.PRFHT1(i);
+            float d = 0.0f;
+            if (S.DONE) d = h - S.MID;
+            else if (h < S.LO) d = h - S.LO;
+            else if (h > S.HI) d = h - S.HI;
+            return static_cast<double>(d) * d;
+        };
+        std::array<XHSTATE, products::MAXROW + 1> S;
+        std::array<double, products::MAXROW + 1> lb;
+        const double cut = MARGIN * LIMSUM, cut1 = MARGIN * LIM1;
         double s = 0.0, s1 = 0.0;
         for (int i = ilo; i <= P.NPROW1; ++i) {
-            const float hi = XHSEARCH(P, P.PRFFN1(i), P.XEMEMO.data(), P.XEMEMOK.data());
-            P.HIRI(i) = hi;
-            const double d = static_cast<double>(P.PRFHT1(i) - hi);
-            s += d * d;
-            if (infirst(i)) s1 += d * d;
-            if (s >= MARGIN * LIMSUM || s1 >= MARGIN * LIM1) return false;
+            const auto n = static_cast<std::size_t>(i);
+            S[n] = XHSTART(P, P.PRFFN1(i));
+            lb[n] = low(i, S[n]);
+            s += lb[n];
+            if (infirst(i)) s1 += lb[n];
         }
-        found = true;
+        if (s >= cut || s1 >= cut1) return false;
+        for (int level = 0; level <= MAXBISECT && !found; ++level) {
+            found = true;
+            for (int i = ilo; i <= P.NPROW1; ++i) {
+                const auto n = static_cast<std::size_t>(i);
+                if (S[n].DONE) continue;
+                XHSTEP(P, P.PRFFN1(i), S[n], P.XEMEMO.data(), P.XEMEMOK.data());
+                found = found && S[n].DONE;
+                const double l = low(i, S[n]);
+                s += l - lb[n];
+                if (infirst(i)) s1 += l - lb[n];
+                lb[n] = l;
+                if (s >= cut || s1 >= cut1) return false;
+            }
+        }
+        for (int i = ilo; i <= P.NPROW1; ++i) P.HIRI(i) = S[static_cast<std::size_t>(i)].MID;
     }
     for (int i = P.NPROW1; i >= ilo; --i) {
         const float hi =
