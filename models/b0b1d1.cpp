@@ -382,14 +382,25 @@ void CAL_IRI_FIT_ERROR(Products& P, float& E1, float& E2) {
     FITERR(P, E1, E2, HUGE_VALF, HUGE_VALF);
 }
 
-// CALD1: D1 on [0, 5] minimising the F1-part misfit E1: scans at step 0.2 (values rounded to
-// 0.01), each scan walking upwards while the misfit keeps falling, then around the best value
-// +- the step with the step halved, while the step is above 0.005. Parameter sets whose HZ is
-// 0 are skipped. Returns the best D1 and its E1 (1e10 when none was usable). Leaves P.D1 at
-// the best value.
-void CALD1(Products& P, float& D1, float& E1) {
+namespace {
+
+// CALD1, also returning E2 of the best D1 (when its misfit was formed to the end, FULL).
+// The scans of successive rounds meet the same D1 values again (the best one and its
+// neighbours of the round before): what a value gave is kept, either its F1-part misfit, or,
+// when it was given up against a limit, that limit, below which it cannot come (a limit
+// that is no larger gives it up again).
+void CALD1X(Products& P, float& D1, float& E1, float& E2, bool& FULL) {
+    struct SEEN {
+        uint32_t D;
+        bool EXACT;
+        float E1, E2;   // EXACT: the misfits; else E1 is the limit it was given up against
+    };
+    static constexpr int NSEEN = 128;
+    std::array<SEEN, NSEEN> seen;
+    int nseen = 0;
     float lo = 0.0f, hi = D1MAX, step = D1STEP;
-    float best = BIG, bestD = 0.0f;
+    float best = BIG, bestD = 0.0f, bestE2 = 0.0f;
+    FULL = false;
     for (int round = 0; round < 32 && step > 0.005f; ++round) {
         float sbest = BIG;
         for (int k = 0; k < 1000; ++k) {
@@ -398,12 +409,29 @@ void CALD1(Products& P, float& D1, float& E1) {
             P.D1 = d;
             CALHSTHZ(P, 1);
             if (P.HZ == 0.0f) continue;
+            const uint32_t key = std::bit_cast<uint32_t>(d);
+            SEEN* hit = nullptr;
+            for (int n = 0; n < nseen; ++n)
+                if (seen[static_cast<std::size_t>(n)].D == key) hit = &seen[static_cast<std::size_t>(n)];
             float e1 = 0.0f, e2 = 0.0f;
-            if (!FITERR(P, e1, e2, HUGE_VALF, sbest) || !(e1 < sbest)) break;
+            if (hit != nullptr && (hit->EXACT || sbest <= hit->E1)) {
+                if (!hit->EXACT) break;
+                e1 = hit->E1;
+                e2 = hit->E2;
+            } else {
+                const bool ok = FITERR(P, e1, e2, HUGE_VALF, sbest);
+                SEEN entry{key, ok, ok ? e1 : sbest, e2};
+                if (hit != nullptr) *hit = entry;
+                else if (nseen < NSEEN) seen[static_cast<std::size_t>(nseen++)] = entry;
+                if (!ok) break;
+            }
+            if (!(e1 < sbest)) break;
             sbest = e1;
             if (e1 < best) {
                 best = e1;
                 bestD = d;
+                bestE2 = e2;
+                FULL = true;
             }
         }
         lo = std::fmax(0.0f, bestD - step);
@@ -413,6 +441,20 @@ void CALD1(Products& P, float& D1, float& E1) {
     P.D1 = bestD;
     D1 = bestD;
     E1 = best;
+    E2 = bestE2;
+}
+
+}  // namespace
+
+// CALD1: D1 on [0, 5] minimising the F1-part misfit E1: scans at step 0.2 (values rounded to
+// 0.01), each scan walking upwards while the misfit keeps falling, then around the best value
+// +- the step with the step halved, while the step is above 0.005. Parameter sets whose HZ is
+// 0 are skipped. Returns the best D1 and its E1 (1e10 when none was usable). Leaves P.D1 at
+// the best value.
+void CALD1(Products& P, float& D1, float& E1) {
+    float e2 = 0.0f;
+    bool full = false;
+    CALD1X(P, D1, E1, e2, full);
 }
 
 // ADUJST_B0B1D1: coordinate search from the misfit ERR: B0 +- 4 km, B1 +- 0.2 (values above
@@ -557,9 +599,13 @@ void CALB0B1D1(Zelk& z) {
         P.HF1 = IRI_F2_BASIC2(P, P.FOF1);
         if (P.HF1 != 0.0f) {
             float d1 = 0.0f, e1 = 0.0f, e2 = 0.0f;
-            CALD1(P, d1, e1);
+            bool full = false;
+            CALD1X(P, d1, e1, e2, full);
             CALHSTHZ(P, 1);
-            if (P.HZ != 0.0f) {
+            // The misfit of the best D1 was formed to the end by the scan: the same sums.
+            if (full) {
+                err = e1 + e2;
+            } else if (P.HZ != 0.0f) {
                 CAL_IRI_FIT_ERROR(P, e1, e2);
                 err = e1 + e2;
             }
