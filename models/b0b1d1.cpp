@@ -9,7 +9,11 @@
 // an F1 layer, D1 against the 1 km N(h) table.
 #include "models/b0b1d1.hpp"
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <string>
 
@@ -197,37 +201,66 @@ float XE(const Products& P, float H) {
 
 namespace {
 
-// The search of XH. With MEMO/MEMOK (1-based, MAXXEMEMO nodes) the model values at the first
-// levels of the bisection tree are taken from, or kept in, MEMO: the same values XE gives, so
-// the result is unchanged.
-float XHSEARCH(const Products& P, float F, float* MEMO, int8_t* MEMOK) {
-    if (F > P.FOF2 || F < P.FOE) return 0.0f;
-    if (F == P.FOF2) return P.HMF2;
-    float lo = P.HVT, hi = P.HMF2, mid = hi;
-    int node = 1;
-    for (int it = 0; it < MAXBISECT; ++it) {
-        mid = 0.5f * (lo + hi);
-        float fm;
-        if (MEMO != nullptr && node <= Products::MAXXEMEMO) {
-            if (!MEMOK[node]) {
-                MEMO[node] = XE(P, mid);
-                MEMOK[node] = 1;
-            }
-            fm = MEMO[node];
-        } else {
-            fm = XE(P, mid);
-        }
-        if (std::fabs(fm - F) < FTOL) break;
-        if (fm > F) {
-            hi = mid;
-            node = 2 * node;
-        } else {
-            lo = mid;
-            node = 2 * node + 1;
-        }
-        if (hi - lo < HTOL) break;
+// One height search of XH, resumable: the bracket, the last midpoint (the result once DONE),
+// the node of the bisection tree the next midpoint belongs to (1 = root) and the halvings done.
+// The result, when not yet DONE, lies in [LO, HI].
+struct XHSTATE {
+    float LO, HI, MID;
+    int NODE, IT;
+    bool DONE;
+};
+
+XHSTATE XHSTART(const Products& P, float F) {
+    XHSTATE S{P.HVT, P.HMF2, P.HMF2, 1, 0, false};
+    if (F > P.FOF2 || F < P.FOE) {
+        S.MID = 0.0f;
+        S.DONE = true;
+    } else if (F == P.FOF2) {
+        S.DONE = true;
     }
-    return mid;
+    return S;
+}
+
+// One halving of the search S for frequency F. With MEMO/MEMOK (1-based, MAXXEMEMO nodes) the
+// model values at the first levels of the bisection tree are taken from, or kept in, MEMO: the
+// same values XE gives, so the result is unchanged.
+void XHSTEP(const Products& P, float F, XHSTATE& S, float* MEMO, int8_t* MEMOK) {
+    if (S.DONE) return;
+    if (S.IT >= MAXBISECT) {
+        S.DONE = true;
+        return;
+    }
+    ++S.IT;
+    S.MID = 0.5f * (S.LO + S.HI);
+    float fm;
+    if (MEMO != nullptr && S.NODE <= Products::MAXXEMEMO) {
+        if (!MEMOK[S.NODE]) {
+            MEMO[S.NODE] = XE(P, S.MID);
+            MEMOK[S.NODE] = 1;
+        }
+        fm = MEMO[S.NODE];
+    } else {
+        fm = XE(P, S.MID);
+    }
+    if (std::fabs(fm - F) < FTOL) {
+        S.DONE = true;
+        return;
+    }
+    if (fm > F) {
+        S.HI = S.MID;
+        S.NODE = 2 * S.NODE;
+    } else {
+        S.LO = S.MID;
+        S.NODE = 2 * S.NODE + 1;
+    }
+    if (S.HI - S.LO < HTOL) S.DONE = true;
+}
+
+// The search of XH to its end.
+float XHSEARCH(const Products& P, float F, float* MEMO, int8_t* MEMOK) {
+    XHSTATE S = XHSTART(P, F);
+    while (!S.DONE) XHSTEP(P, F, S, MEMO, MEMOK);
+    return S.MID;
 }
 
 }  // namespace
@@ -270,11 +303,12 @@ namespace {
 // LIM1: the sums only grow, so a caller that needs a misfit below such a limit learns that it
 // cannot have one without the rest of the rows. Returns false when it gave up (E1, E2 and
 // HIRI then hold partial values).
-// With a finite limit the rows are first visited from the bottom up, where the model departs
-// most from the table, with the sums kept in double: a partial sum above the limit by 0.1 %
-// (far more than the rounding of any sum of 999 terms in single precision) settles the
-// outcome early. Otherwise the sums are formed in the canonical order, top down, from the
-// heights already found, so the misfit is the same to the last bit.
+// With a finite limit the height searches of all rows advance together, one halving at a
+// time, and the sums are bounded from below in double: the IRI height of a row lies in its
+// search bracket, so the row adds at least the squared distance of its table height from the
+// bracket. A bound above the limit by 0.1 % (far more than the rounding of any sum of 999
+// terms in single precision) settles the outcome early. Otherwise the sums are formed in the
+// canonical order, top down, from the heights found, so the misfit is the same to the last bit.
 bool FITERR(Products& P, float& E1, float& E2, float LIMSUM, float LIM1) {
     static constexpr double MARGIN = 1.001;
     E1 = 0.0f;
@@ -289,16 +323,42 @@ bool FITERR(Products& P, float& E1, float& E2, float LIMSUM, float LIM1) {
     while (ilo > 1 && P.PRFFN1(ilo - 1) >= P.FOE) --ilo;
     bool found = false;
     if (LIMSUM < HUGE_VALF || LIM1 < HUGE_VALF) {
+        // Smallest square the row can add: from its result once found, else from its bracket.
+        auto low = [&P](int i, const XHSTATE& S) {
+            const float h = P.PRFHT1(i);
+            float d = 0.0f;
+            if (S.DONE) d = h - S.MID;
+            else if (h < S.LO) d = h - S.LO;
+            else if (h > S.HI) d = h - S.HI;
+            return static_cast<double>(d) * d;
+        };
+        std::array<XHSTATE, products::MAXROW + 1> S;
+        std::array<double, products::MAXROW + 1> lb;
+        const double cut = MARGIN * LIMSUM, cut1 = MARGIN * LIM1;
         double s = 0.0, s1 = 0.0;
         for (int i = ilo; i <= P.NPROW1; ++i) {
-            const float hi = XHSEARCH(P, P.PRFFN1(i), P.XEMEMO.data(), P.XEMEMOK.data());
-            P.HIRI(i) = hi;
-            const double d = static_cast<double>(P.PRFHT1(i) - hi);
-            s += d * d;
-            if (infirst(i)) s1 += d * d;
-            if (s >= MARGIN * LIMSUM || s1 >= MARGIN * LIM1) return false;
+            const auto n = static_cast<std::size_t>(i);
+            S[n] = XHSTART(P, P.PRFFN1(i));
+            lb[n] = low(i, S[n]);
+            s += lb[n];
+            if (infirst(i)) s1 += lb[n];
         }
-        found = true;
+        if (s >= cut || s1 >= cut1) return false;
+        for (int level = 0; level <= MAXBISECT && !found; ++level) {
+            found = true;
+            for (int i = ilo; i <= P.NPROW1; ++i) {
+                const auto n = static_cast<std::size_t>(i);
+                if (S[n].DONE) continue;
+                XHSTEP(P, P.PRFFN1(i), S[n], P.XEMEMO.data(), P.XEMEMOK.data());
+                found = found && S[n].DONE;
+                const double l = low(i, S[n]);
+                s += l - lb[n];
+                if (infirst(i)) s1 += l - lb[n];
+                lb[n] = l;
+                if (s >= cut || s1 >= cut1) return false;
+            }
+        }
+        for (int i = ilo; i <= P.NPROW1; ++i) P.HIRI(i) = S[static_cast<std::size_t>(i)].MID;
     }
     for (int i = P.NPROW1; i >= ilo; --i) {
         const float hi =
@@ -322,14 +382,25 @@ void CAL_IRI_FIT_ERROR(Products& P, float& E1, float& E2) {
     FITERR(P, E1, E2, HUGE_VALF, HUGE_VALF);
 }
 
-// CALD1: D1 on [0, 5] minimising the F1-part misfit E1: scans at step 0.2 (values rounded to
-// 0.01), each scan walking upwards while the misfit keeps falling, then around the best value
-// +- the step with the step halved, while the step is above 0.005. Parameter sets whose HZ is
-// 0 are skipped. Returns the best D1 and its E1 (1e10 when none was usable). Leaves P.D1 at
-// the best value.
-void CALD1(Products& P, float& D1, float& E1) {
+namespace {
+
+// CALD1, also returning E2 of the best D1 (when its misfit was formed to the end, FULL).
+// The scans of successive rounds meet the same D1 values again (the best one and its
+// neighbours of the round before): what a value gave is kept, either its F1-part misfit, or,
+// when it was given up against a limit, that limit, below which it cannot come (a limit
+// that is no larger gives it up again).
+void CALD1X(Products& P, float& D1, float& E1, float& E2, bool& FULL) {
+    struct SEEN {
+        uint32_t D;
+        bool EXACT;
+        float E1, E2;   // EXACT: the misfits; else E1 is the limit it was given up against
+    };
+    static constexpr int NSEEN = 128;
+    std::array<SEEN, NSEEN> seen;
+    int nseen = 0;
     float lo = 0.0f, hi = D1MAX, step = D1STEP;
-    float best = BIG, bestD = 0.0f;
+    float best = BIG, bestD = 0.0f, bestE2 = 0.0f;
+    FULL = false;
     for (int round = 0; round < 32 && step > 0.005f; ++round) {
         float sbest = BIG;
         for (int k = 0; k < 1000; ++k) {
@@ -338,12 +409,29 @@ void CALD1(Products& P, float& D1, float& E1) {
             P.D1 = d;
             CALHSTHZ(P, 1);
             if (P.HZ == 0.0f) continue;
+            const uint32_t key = std::bit_cast<uint32_t>(d);
+            SEEN* hit = nullptr;
+            for (int n = 0; n < nseen; ++n)
+                if (seen[static_cast<std::size_t>(n)].D == key) hit = &seen[static_cast<std::size_t>(n)];
             float e1 = 0.0f, e2 = 0.0f;
-            if (!FITERR(P, e1, e2, HUGE_VALF, sbest) || !(e1 < sbest)) break;
+            if (hit != nullptr && (hit->EXACT || sbest <= hit->E1)) {
+                if (!hit->EXACT) break;
+                e1 = hit->E1;
+                e2 = hit->E2;
+            } else {
+                const bool ok = FITERR(P, e1, e2, HUGE_VALF, sbest);
+                SEEN entry{key, ok, ok ? e1 : sbest, e2};
+                if (hit != nullptr) *hit = entry;
+                else if (nseen < NSEEN) seen[static_cast<std::size_t>(nseen++)] = entry;
+                if (!ok) break;
+            }
+            if (!(e1 < sbest)) break;
             sbest = e1;
             if (e1 < best) {
                 best = e1;
                 bestD = d;
+                bestE2 = e2;
+                FULL = true;
             }
         }
         lo = std::fmax(0.0f, bestD - step);
@@ -353,6 +441,20 @@ void CALD1(Products& P, float& D1, float& E1) {
     P.D1 = bestD;
     D1 = bestD;
     E1 = best;
+    E2 = bestE2;
+}
+
+}  // namespace
+
+// CALD1: D1 on [0, 5] minimising the F1-part misfit E1: scans at step 0.2 (values rounded to
+// 0.01), each scan walking upwards while the misfit keeps falling, then around the best value
+// +- the step with the step halved, while the step is above 0.005. Parameter sets whose HZ is
+// 0 are skipped. Returns the best D1 and its E1 (1e10 when none was usable). Leaves P.D1 at
+// the best value.
+void CALD1(Products& P, float& D1, float& E1) {
+    float e2 = 0.0f;
+    bool full = false;
+    CALD1X(P, D1, E1, e2, full);
 }
 
 // ADUJST_B0B1D1: coordinate search from the misfit ERR: B0 +- 4 km, B1 +- 0.2 (values above
@@ -364,6 +466,23 @@ void ADUJST_B0B1D1(Products& P, int MODE, float& ERR) {
     float step[3] = {B0STEP, B1STEP, D1STEP};
     float* par[3] = {&P.B0, &P.B1, &P.D1};
     const int npar = MODE == 1 ? 3 : 2;
+    // The parameter sets tried most recently (the starting set first). A set's misfit depends
+    // on the set alone and ERR never grows, so a set met again cannot be accepted: it was
+    // rejected against an ERR at least the present one, or accepted and then beaten. A step
+    // that returns to the set just left (B0 + s - s) is the common case.
+    static constexpr int NSEEN = 64;
+    std::array<std::array<uint32_t, 3>, NSEEN> seen{};
+    int nseen = 0;
+    auto key = [&P] {
+        return std::array<uint32_t, 3>{std::bit_cast<uint32_t>(P.B0), std::bit_cast<uint32_t>(P.B1),
+                                       std::bit_cast<uint32_t>(P.D1)};
+    };
+    auto known = [&](const std::array<uint32_t, 3>& k) {
+        for (int n = 0; n < std::min(nseen, NSEEN); ++n)
+            if (seen[static_cast<std::size_t>(n)] == k) return true;
+        return false;
+    };
+    seen[static_cast<std::size_t>(nseen++ % NSEEN)] = key();
     for (int round = 0; round < MAXSEARCH && step[0] > B0STEPMIN; ++round) {
         bool moved = false;
         for (int p = 0; p < npar; ++p) {
@@ -374,6 +493,12 @@ void ADUJST_B0B1D1(Products& P, int MODE, float& ERR) {
                     continue;
                 const float keep[4] = {P.HF1, P.HST, P.HZ, P.T};
                 *par[p] = trial;
+                const auto k = key();
+                if (known(k)) {
+                    *par[p] = old;
+                    continue;
+                }
+                seen[static_cast<std::size_t>(nseen++ % NSEEN)] = k;
                 float e = 0.0f;
                 if (TRIAL(P, MODE, ERR, e) && e < ERR) {
                     ERR = e;
@@ -474,9 +599,13 @@ void CALB0B1D1(Zelk& z) {
         P.HF1 = IRI_F2_BASIC2(P, P.FOF1);
         if (P.HF1 != 0.0f) {
             float d1 = 0.0f, e1 = 0.0f, e2 = 0.0f;
-            CALD1(P, d1, e1);
+            bool full = false;
+            CALD1X(P, d1, e1, e2, full);
             CALHSTHZ(P, 1);
-            if (P.HZ != 0.0f) {
+            // The misfit of the best D1 was formed to the end by the scan: the same sums.
+            if (full) {
+                err = e1 + e2;
+            } else if (P.HZ != 0.0f) {
                 CAL_IRI_FIT_ERROR(P, e1, e2);
                 err = e1 + e2;
             }

@@ -141,14 +141,24 @@ int GROW(Products& P, int LEV, int K0, double Y0, double S0, int KLIM, float ERR
         P.WB(LEV, i) = QB;
         P.WC(LEV, i) = QC;
         P.WOK(LEV, i) = 0;
-        const double a = (P.YQ(i) - Y0 + S0 * d) / P.YQ(i), b = d2 / P.YQ(i);
-        if (b > 0.0) {
+        // (a -+ E)/b = c -+ E u with c = (YQ - Y0 + S0 d)/d^2 and u = YQ/d^2: one division
+        // instead of four; the bounds move by a few units in the last place, nothing beside
+        // the margin.
+        const double y = P.YQ(i), num = y - Y0 + S0 * d;
+        if (d2 > 0.0 && y > 0.0) {
+            const double id2 = 1.0 / d2, c = num * id2, u = y * id2;
+            LOin = std::max(LOin, c - Ein * u);
+            HIin = std::min(HIin, c + Ein * u);
+            LOout = std::max(LOout, c - Eout * u);
+            HIout = std::min(HIout, c + Eout * u);
+        } else if (!(d2 / y > 0.0)) {
+            AFIX = std::max(AFIX, std::fabs(num / y));
+        } else {
+            const double a = num / y, b = d2 / y;
             LOin = std::max(LOin, (a - Ein) / b);
             HIin = std::min(HIin, (a + Ein) / b);
             LOout = std::max(LOout, (a - Eout) / b);
             HIout = std::min(HIout, (a + Eout) / b);
-        } else {
-            AFIX = std::max(AFIX, std::fabs(a));
         }
         auto within = [&] {
             if (fast) {

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <sstream>
 
+#include "core/rounding.hpp"
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
 #include "models/b0b1d1.hpp"
@@ -202,4 +204,158 @@ TEST(ShapeParameters, MissingTableAndNoF2Layer) {
     EXPECT_EQ(z.prod.B0, 9999.0f);
     EXPECT_NE(b0, 9999.0f);
     EXPECT_NE(b1, 9999.0f);
+}
+
+namespace {
+
+// The coordinate search and the D1 scan as plainly stated, every misfit formed in full: the
+// reference for the searches of the module, which skip sets met before and give up misfits
+// that cannot win. Both must end on the same parameters and misfit, to the bit.
+void plain_adjust(Products& P, int MODE, float& ERR) {
+    float step[3] = {4.0f, 0.2f, 0.2f};
+    float* par[3] = {&P.B0, &P.B1, &P.D1};
+    const int npar = MODE == 1 ? 3 : 2;
+    for (int round = 0; round < 2000 && step[0] > 0.1f; ++round) {
+        bool moved = false;
+        for (int p = 0; p < npar; ++p) {
+            for (float sign : {1.0f, -1.0f}) {
+                const float old = *par[p], trial = old + sign * step[p];
+                if ((p == 0 && !(trial > 0.0f)) || (p == 1 && !(trial > 1.0f)) ||
+                    (p == 2 && !(trial >= 0.0f && trial < 90.0f)))
+                    continue;
+                const float keep[4] = {P.HF1, P.HST, P.HZ, P.T};
+                *par[p] = trial;
+                bool ok = true;
+                if (MODE == 1) {
+                    P.HF1 = models::IRI_F2_BASIC2(P, P.FOF1);
+                    ok = P.HF1 != 0.0f;
+                }
+                if (ok) {
+                    models::CALHSTHZ(P, MODE == 1 ? 1 : 2);
+                    ok = P.HZ != 0.0f;
+                }
+                float e1 = 0.0f, e2 = 0.0f;
+                if (ok) models::CAL_IRI_FIT_ERROR(P, e1, e2);
+                if (ok && e1 + e2 < ERR) {
+                    ERR = e1 + e2;
+                    moved = true;
+                    break;
+                }
+                *par[p] = old;
+                P.HF1 = keep[0];
+                P.HST = keep[1];
+                P.HZ = keep[2];
+                P.T = keep[3];
+            }
+        }
+        if (!moved)
+            for (float& s : step) s *= 0.5f;
+    }
+    P.B0 = ROUND2(P.B0);
+    P.B1 = ROUND2(P.B1);
+    if (MODE == 1) P.D1 = ROUND2(P.D1);
+}
+
+void plain_d1(Products& P, float& D1, float& E1) {
+    float lo = 0.0f, hi = 5.0f, step = 0.2f, best = 1.0e10f, bestD = 0.0f;
+    for (int round = 0; round < 32 && step > 0.005f; ++round) {
+        float sbest = 1.0e10f;
+        for (int k = 0; k < 1000; ++k) {
+            const float d = ROUND2(lo + static_cast<float>(k) * step);
+            if (d > hi + 1e-4f) break;
+            P.D1 = d;
+            models::CALHSTHZ(P, 1);
+            if (P.HZ == 0.0f) continue;
+            float e1 = 0.0f, e2 = 0.0f;
+            models::CAL_IRI_FIT_ERROR(P, e1, e2);
+            if (!(e1 < sbest)) break;
+            sbest = e1;
+            if (e1 < best) {
+                best = e1;
+                bestD = d;
+            }
+        }
+        lo = std::fmax(0.0f, bestD - step);
+        hi = bestD + step;
+        step *= 0.5f;
+    }
+    P.D1 = bestD;
+    D1 = bestD;
+    E1 = best;
+}
+
+// Starts both searches from B0, B1 (and D1 in MODE 1) on copies of the model state P and
+// compares where they end.
+void same_search(const Products& P, int MODE, float B0, float B1, float D1) {
+    SCOPED_TRACE(::testing::Message() << "start B0 " << B0 << " B1 " << B1 << " D1 " << D1);
+    auto a = std::make_unique<Products>(P);
+    a->B0 = B0;
+    a->B1 = B1;
+    a->D1 = D1;
+    float err = 1.0e10f;
+    if (MODE == 1) a->HF1 = models::IRI_F2_BASIC2(*a, a->FOF1);
+    if (MODE == 0 || a->HF1 != 0.0f) {
+        models::CALHSTHZ(*a, MODE == 1 ? 1 : 2);
+        float e1 = 0.0f, e2 = 0.0f;
+        if (a->HZ != 0.0f) {
+            models::CAL_IRI_FIT_ERROR(*a, e1, e2);
+            err = e1 + e2;
+        }
+    }
+    auto b = std::make_unique<Products>(*a);
+    float erra = err, errb = err;
+    models::ADUJST_B0B1D1(*a, MODE, erra);
+    plain_adjust(*b, MODE, errb);
+    EXPECT_EQ(a->B0, b->B0);
+    EXPECT_EQ(a->B1, b->B1);
+    EXPECT_EQ(a->D1, b->D1);
+    EXPECT_EQ(erra, errb);
+    EXPECT_LT(erra, 1.0e10f);
+}
+
+}  // namespace
+
+// The searches with their shortcuts end exactly where the plain searches end, from starts
+// near and far from the best parameters, with and without an F1 layer.
+TEST(ShapeParameters, SearchesEndWhereThePlainSearchesEnd) {
+    {
+        Zelk z;
+        iri_profile(z, 100.0, 2.5);
+        models::CALB0B1D1(z);
+        ASSERT_NE(z.prod.B0, 9999.0f);
+        for (const float s : {100.0f, 80.0f, 131.37f})
+            for (const float b1 : {2.5f, 1.9f, 3.3f}) same_search(z.prod, 0, s, b1, 9999.0f);
+    }
+    Zelk z;
+    iri_profile(z, 100.0, 2.5);
+    auto& v = z.inv;
+    const float hF1 = inversion::PROFILE_HEIGHT(inversion::REGION(v, 3), 4.5f);
+    float C[6];
+    inversion::CONTPRFL(5, v.FC(3), v.FC(4), v.A_F2.data(), 4.5f, C);
+    for (int k = 1; k <= 5; ++k) v.A_F2(k) = C[k];
+    v.FC(3) = 4.5f;
+    v.LF1() = 1;
+    v.ZMF1 = hF1;
+    for (int k = 1; k <= 5; ++k) v.A_F1(k) = 0.0f;
+    v.A_F1(1) = (v.ZME + v.VW) - hF1;
+    products::NHTABLE(z, 0);
+    models::CALB0B1D1(z);
+    ASSERT_NE(z.prod.D1, 9999.0f);
+    for (const float s : {100.0f, 70.0f})
+        for (const float b1 : {2.5f, 2.1f}) {
+            // The D1 scan from these B0, B1, then the search from its D1 and from far off.
+            auto a = std::make_unique<Products>(z.prod);
+            a->B0 = s;
+            a->B1 = b1;
+            a->HF1 = models::IRI_F2_BASIC2(*a, a->FOF1);
+            ASSERT_NE(a->HF1, 0.0f);
+            auto b = std::make_unique<Products>(*a);
+            float da = 0.0f, ea = 0.0f, db = 0.0f, eb = 0.0f;
+            models::CALD1(*a, da, ea);
+            plain_d1(*b, db, eb);
+            EXPECT_EQ(da, db);
+            EXPECT_EQ(ea, eb);
+            same_search(z.prod, 1, s, b1, da);
+            same_search(z.prod, 1, s, b1, 0.4f);
+        }
 }
