@@ -409,3 +409,21 @@ TEST(DENSTY, NarrowBracketStillTriesOnce) {
     EXPECT_EQ(inv.FC(4), mid);
     EXPECT_LT(err, 0.05f);
 }
+
+// A turning point (5.004 MHz) after an accepted trial (5.007) ends the search short of 5.005.
+TEST(DENSTY, TurningPointAfterAnAcceptedTrialEndsTheSearch) {
+    Ctx c;
+    Inversion& inv = c.z->inv;
+    f_region(c, 3, 5.0f, 5.005f, {-100.0f, -10.0f, 5.0f, 0.0f, 1.0f});
+    float err = -1.0f;
+    DENSTY(*c.z, err);
+    EXPECT_EQ(inv.IROOT, 0);
+    EXPECT_FLOAT_EQ(inv.FEND, 5.007f);
+    EXPECT_EQ(inv.FC(4), inv.FEND);
+    EXPECT_EQ(inv.FHI, inv.FEND);
+    EXPECT_EQ(inv.FLO, 5.0f);   // the trial with the turning point did not move the bracket
+    EXPECT_NEAR(err, 0.056126f, 2e-5f);
+    const float accepted[5] = {-100.706f, -9.609f, 4.831f, 0.073f, 0.978f};
+    for (int i = 1; i <= 5; ++i) EXPECT_NEAR(inv.A(i), accepted[i - 1], 1.5e-3f);
+    EXPECT_EQ(checkh(inv, {-100.0f, -10.0f, 5.0f, 0.0f, 1.0f}), 0);   // the exact fit is monotonic
+}
