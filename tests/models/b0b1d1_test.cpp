@@ -92,6 +92,22 @@ void iri_profile(Zelk& z, double B0, double B1) {
     products::NHTABLE(z, 0);
 }
 
+// Puts an F1 ledge at 4.5 MHz under the profile of iri_profile: the F2 layer starts at its
+// peak, and the 1 km table is made again.
+void add_f1_ledge(Zelk& z) {
+    auto& v = z.inv;
+    const float hF1 = inversion::PROFILE_HEIGHT(inversion::REGION(v, 3), 4.5f);
+    float C[6];
+    inversion::CONTPRFL(5, v.FC(3), v.FC(4), v.A_F2.data(), 4.5f, C);
+    for (int k = 1; k <= 5; ++k) v.A_F2(k) = C[k];
+    v.FC(3) = 4.5f;
+    v.LF1() = 1;
+    v.ZMF1 = hF1;
+    for (int k = 1; k <= 5; ++k) v.A_F1(k) = 0.0f;
+    v.A_F1(1) = (v.ZME + v.VW) - hF1;
+    products::NHTABLE(z, 0);
+}
+
 }  // namespace
 
 TEST(IriBottomside, InversesAndBasisTable) {
@@ -163,18 +179,7 @@ TEST(ShapeParameters, KnownB0B1ComeBack) {
 TEST(ShapeParameters, F1LayerGivesD1InRange) {
     Zelk z;
     iri_profile(z, 100.0, 2.5);
-    // Put an F1 ledge at 4.5 MHz: the F2 layer starts at its peak.
-    auto& v = z.inv;
-    const float hF1 = inversion::PROFILE_HEIGHT(inversion::REGION(v, 3), 4.5f);
-    float C[6];
-    inversion::CONTPRFL(5, v.FC(3), v.FC(4), v.A_F2.data(), 4.5f, C);
-    for (int k = 1; k <= 5; ++k) v.A_F2(k) = C[k];
-    v.FC(3) = 4.5f;
-    v.LF1() = 1;
-    v.ZMF1 = hF1;
-    for (int k = 1; k <= 5; ++k) v.A_F1(k) = 0.0f;
-    v.A_F1(1) = (v.ZME + v.VW) - hF1;
-    products::NHTABLE(z, 0);
+    add_f1_ledge(z);
     models::CALB0B1D1(z);
     EXPECT_GE(z.prod.D1, 0.0f);
     EXPECT_LT(z.prod.D1, 90.0f);
@@ -328,17 +333,7 @@ TEST(ShapeParameters, SearchesEndWhereThePlainSearchesEnd) {
     }
     Zelk z;
     iri_profile(z, 100.0, 2.5);
-    auto& v = z.inv;
-    const float hF1 = inversion::PROFILE_HEIGHT(inversion::REGION(v, 3), 4.5f);
-    float C[6];
-    inversion::CONTPRFL(5, v.FC(3), v.FC(4), v.A_F2.data(), 4.5f, C);
-    for (int k = 1; k <= 5; ++k) v.A_F2(k) = C[k];
-    v.FC(3) = 4.5f;
-    v.LF1() = 1;
-    v.ZMF1 = hF1;
-    for (int k = 1; k <= 5; ++k) v.A_F1(k) = 0.0f;
-    v.A_F1(1) = (v.ZME + v.VW) - hF1;
-    products::NHTABLE(z, 0);
+    add_f1_ledge(z);
     models::CALB0B1D1(z);
     ASSERT_NE(z.prod.D1, 9999.0f);
     for (const float s : {100.0f, 70.0f})
