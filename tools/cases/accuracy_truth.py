@@ -24,10 +24,11 @@ The pieces are the synthesiser's analytic profile, fN^2 (MHz^2) on (lo, hi] km:
     valley    p1 (1 - p2 sin^2(pi (h - p3)/p4))
 The top of the last piece is written as 1e9 km.
 """
-import json
 import math
 import os
 import sys
+
+from truth_common import joined_cases, write_pair, zero_if_none
 
 
 def piece_line(p):
@@ -48,36 +49,23 @@ def piece_line(p):
 
 
 def main(tools, config, outdir, base):
-    sys.path.insert(0, tools)
-    import ionosynth
-    cfg = json.load(open(config))
-    vxo_parts = []
+    vxo_text, records = joined_cases(tools, config, outdir)
     lines = ['# truth of %s.VXO, made by tools/cases/accuracy_truth.py from %s'
              % (os.path.basename(base), os.path.basename(config))]
-    for case in cfg['cases']:
-        name = case['name']
-        vxo_parts.append(open('%s/%s.VXO' % (outdir, name)).read())
-        truth = json.load(open('%s/%s.json' % (outdir, name)))
-        for rec in truth['records']:
-            prof = ionosynth.LayeredProfile(rec['params'])
-            pk, snd, tec = rec['peaks'], rec['sounding'], rec['tec']
-            v = rec['valley'] or {'width_km': 0.0, 'depth_mhz': 0.0}
-
-            def z(x):
-                return 0.0 if x is None else x
-            lines.append('RECORD %s %.3f %.2f' % (name, snd['step'], snd['noise']))
-            lines.append('PEAKS %.3f %.4f %.3f %.4f %.3f %.4f' % (
-                pk['foF2'], pk['hmF2'], z(pk['foF1']), z(pk['hmF1']), z(pk['foE']), z(pk['hmE'])))
-            lines.append('VALLEY %.4f %.4f' % (v['width_km'], v['depth_mhz']))
-            lines.append('TEC %.6f %.6f %.6f' % (tec['bottomside_tecu'], tec['topside_tecu'],
-                                                 tec['total_tecu']))
-            lines.append('LOWEST %.3f' % rec['lowest_echo_mhz'])
-            lines.append('PIECES %d' % len(prof.pieces))
-            lines += [piece_line(p) for p in prof.pieces]
-    with open(base + '.VXO', 'w') as fh:
-        fh.write(''.join(vxo_parts))
-    with open(base + '.truth', 'w') as fh:
-        fh.write('\n'.join(lines) + '\n')
+    z = zero_if_none
+    for name, rec, prof in records:
+        pk, snd, tec = rec['peaks'], rec['sounding'], rec['tec']
+        v = rec['valley'] or {'width_km': 0.0, 'depth_mhz': 0.0}
+        lines.append('RECORD %s %.3f %.2f' % (name, snd['step'], snd['noise']))
+        lines.append('PEAKS %.3f %.4f %.3f %.4f %.3f %.4f' % (
+            pk['foF2'], pk['hmF2'], z(pk['foF1']), z(pk['hmF1']), z(pk['foE']), z(pk['hmE'])))
+        lines.append('VALLEY %.4f %.4f' % (v['width_km'], v['depth_mhz']))
+        lines.append('TEC %.6f %.6f %.6f' % (tec['bottomside_tecu'], tec['topside_tecu'],
+                                             tec['total_tecu']))
+        lines.append('LOWEST %.3f' % rec['lowest_echo_mhz'])
+        lines.append('PIECES %d' % len(prof.pieces))
+        lines += [piece_line(p) for p in prof.pieces]
+    write_pair(base, vxo_text, lines)
 
 
 if __name__ == '__main__':
