@@ -40,6 +40,10 @@ constexpr int32_t FIRST_YEAR = 1970, LAST_YEAR = 2069;
 // groups of their virtual heights and frequencies.
 enum Layer { E = 0, F1L = 1, F2L = 2 };
 constexpr int CAPACITY[3] = {150, 150, 400};
+// Points held per block: more than the frequency grid has lines.
+constexpr int MAXPOINTS = 1024;
+// Range of the station constants' field "(F7.3)".
+constexpr float CONST_MIN = -99.999f, CONST_MAX = 999.999f;
 constexpr const char* LAYER_NAME[3] = {"E", "F1", "F2"};
 
 constexpr int MONTH_DAYS[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -124,7 +128,7 @@ private:
 struct Block {
     float fc = NOT_SCALED;     // critical frequency (MHz)
     int n = 0;                 // points kept
-    F1<float, 400> f, h;       // their frequencies (MHz) and virtual heights (km)
+    F1<float, MAXPOINTS> f, h; // their frequencies (MHz) and virtual heights (km)
     bool scaled() const { return fc < NOT_SCALED; }
     float lowest() const {
         float lo = f(1);
@@ -136,7 +140,7 @@ struct Block {
 // Why points of a block were refused, for one notice per record.
 struct PointTally {
     int height = 0;     // height of 0 km or less, or above 999 km
-    int capacity = 0;   // beyond the capacity of the layer
+    int capacity = 0;   // beyond MAXPOINTS
 };
 
 std::string fmt3(float v) {
@@ -158,7 +162,7 @@ enum class BlockEnd { LINE, FILE };
 
 // Reads the pairs of one block after its critical frequency: one pair per line until a
 // line that does not begin with two numbers (passed over) or the end of the file.
-BlockEnd read_pairs(ListInput& li, Block& b, float& fstep, float& hstep, Layer L, PointTally& tally) {
+BlockEnd read_pairs(ListInput& li, Block& b, float& fstep, float& hstep, PointTally& tally) {
     std::string_view l;
     std::string_view items[2];
     b.n = 0;
@@ -177,7 +181,7 @@ BlockEnd read_pairs(ListInput& li, Block& b, float& fstep, float& hstep, Layer L
             ++tally.height;
             continue;
         }
-        if (b.n >= CAPACITY[L]) {
+        if (b.n >= MAXPOINTS) {
             ++tally.capacity;
             continue;
         }
@@ -415,6 +419,16 @@ StandardOutcome STANDARD_TO_VXO(LineReader& in, LineWriter& out, IonogramRecord&
                                         : "the station constants are not five numbers"));
                 break;
             }
+            // Longitudes east from 0 to 360 degrees: the constants' field holds -99.999 to
+            // 999.999, so a western longitude such as -105 is written as 255.
+            if (c[1] < 0.0f && c[1] >= -360.0f) c[1] += 360.0f;
+            bool fits = true;
+            for (const float v : c) fits = fits && v >= CONST_MIN && v <= CONST_MAX;
+            if (!fits) {
+                stop("line " + std::to_string(li.line_number()) +
+                     ": a station constant lies outside -99.999 to 999.999");
+                break;
+            }
             R.GCONST(3) = c[0];
             R.GCONST(4) = c[1];
             R.GCONST(1) = c[2];
@@ -465,7 +479,7 @@ StandardOutcome STANDARD_TO_VXO(LineReader& in, LineWriter& out, IonogramRecord&
                 break;
             }
             b.fc = ROUND3(std::min(fc, NOT_SCALED));
-            const BlockEnd be = read_pairs(li, b, fstep, hstep, static_cast<Layer>(L), tally);
+            const BlockEnd be = read_pairs(li, b, fstep, hstep, tally);
             if (be == BlockEnd::FILE && L != F2L) {
                 stop(what + ": the file ends inside the " + std::string(LAYER_NAME[L]) + " block");
                 ended = true;
@@ -480,7 +494,7 @@ StandardOutcome STANDARD_TO_VXO(LineReader& in, LineWriter& out, IonogramRecord&
         }
         if (tally.capacity > 0) {
             notice(what + ": " + std::to_string(tally.capacity) +
-                   " point(s) beyond the capacity of their layer left out");
+                   " point(s) beyond the " + std::to_string(MAXPOINTS) + " a layer may have left out");
         }
 
         // 5. Consistency of the critical frequencies and the points.

@@ -79,12 +79,12 @@ static constexpr int MAXNOTICES = 50;
 //     not at least 0.0001 MHz below a scaled foF2,
 //   - its year cannot be held by the two-digit year of the time stamp (1970..2069),
 //   - a critical frequency lies beyond the 800-line frequency grid.
-// Points are dropped (counted in a notice) at frequency 0 or less, within 0.001 MHz of the
-// point kept before, at a height of 0 km or less or above 999 km, and beyond the capacity
-// of the layer (150, 150, 400 points); a trace longer than its group keeps its highest
-// lines. The conversion stops (stopped = true, the records before kept) at a date or time
+// Points are dropped at frequency 0 or less, within 0.001 MHz of the point kept before,
+// and (counted in a notice) at a height of 0 km or less or above 999 km; a trace longer than
+// its group (150, 150, 400 lines) keeps its highest lines, next to the critical frequency.
+// A western longitude (-360 to 0) is stored as east longitude (+360). The conversion stops (stopped = true, the records before kept) at a date or time
 // out of range (hour 24 is taken as 0 h of the next day), at a value that is not a number
-// where one is needed, and at the end of the file inside a record, except within the
+// where one is needed or a station constant the old layout cannot hold, and at the end of the file inside a record, except within the
 // F2 points of its last record, where the end of the file ends the block.
 StandardOutcome STANDARD_TO_VXO(LineReader& in, LineWriter& out, IonogramRecord& rec);
 
