@@ -123,13 +123,6 @@ public:
         if (progress_) progress_->CLEAR();
         err_ << PROGNAME << ": " << text << '\n';
     }
-    // Non-VXO input: converted in a private temporary directory that goes with the file.
-    std::string NONVXO_VXO(const std::string& PROG, const std::string& path, bool NOCONV) override {
-        std::vector<std::string> notices;
-        std::string vxo = conversion.NONVXO_VXO(PROG, path, NOCONV, notices);
-        for (const std::string& n : notices) NOTICE(n);
-        return vxo;
-    }
     void DODIALOG3(int code) override { NOTICE(code == 22 ? MESSAGE_22 : MESSAGE_23); }
     // The run of one file reports "nothing inverted" for that file; the batch program says
     // it once, for the whole run, so the text is only kept here.
@@ -173,7 +166,6 @@ public:
 
     std::string warning;   // the end-of-run box of the file's run, if it gave one
     int32_t rows = 0;      // summary rows made
-    Conversion conversion; // of non-VXO input
 
 private:
     std::ostream& err_;
@@ -262,10 +254,12 @@ std::string check_shard(const std::string& v) {
 void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
     app.name(PROGNAME);
     app.description(
-        "Inverts the ionograms of VXO files into electron-density profiles N(h) and\n"
-        "writes each record back, with its profile and results, in VXO layout 5.\n"
+        "Inverts the ionograms of VXO files (or Standard files, or files of any format\n"
+        "a conversion program turns into the Standard format) into electron-density\n"
+        "profiles N(h) and writes each record back, with its profile and results, in\n"
+        "VXO layout 5.\n"
         "\n"
-        "INPUT is a VXO file, a directory (its files in name order) or a pattern with\n"
+        "INPUT is a file, a directory (its files in name order) or a pattern with\n"
         "* and ? in the file name (quote it so that the shell passes it on).\n"
         "Directories and patterns leave out hidden and empty files and earlier outputs\n"
         "(.430, .ARP).\n");
@@ -292,7 +286,7 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.set_help_flag("-h,--help", "show this text");
 
-    app.add_option("INPUT", opt.inputs, "VXO files, directories or patterns")
+    app.add_option("INPUT", opt.inputs, "input files, directories or patterns")
         ->type_name("")
         ->required();
     app.add_option("-o,--output", opt.output,
