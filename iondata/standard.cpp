@@ -33,6 +33,8 @@ constexpr float MAX_HEIGHT = 999.0f;
 constexpr float MISSING = 9999.0f;
 // Prefix that marks the station name in the system description of a converted record.
 constexpr std::string_view NAME_PREFIX = " / , NAME ";
+// Characters of the station line kept after the prefix.
+constexpr size_t NAME_CHARS = 108;
 // The two-digit year of a layout-1 time stamp is read back as 1970..2069.
 constexpr int32_t FIRST_YEAR = 1970, LAST_YEAR = 2069;
 
@@ -408,7 +410,7 @@ StandardOutcome STANDARD_TO_VXO(LineReader& in, LineWriter& out, IonogramRecord&
             } else {
                 R.SYSDSC1.fill(' ');
                 std::memcpy(R.SYSDSC1.data() + 1, NAME_PREFIX.data(), NAME_PREFIX.size());
-                std::memcpy(R.SYSDSC1.data() + 1 + NAME_PREFIX.size(), name, 120 - NAME_PREFIX.size());
+                std::memcpy(R.SYSDSC1.data() + 1 + NAME_PREFIX.size(), name, NAME_CHARS);
             }
             R.IDX(2) = 1;
             float c[5];

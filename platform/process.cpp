@@ -61,12 +61,12 @@ struct ScratchSlot {
 ScratchSlot scratch[NSCRATCH];
 std::mutex scratch_lock;
 
-// Waits for the child without blocking longer than a short pause; true once it has ended.
-bool reaped(pid_t pid, int& wstatus) {
+// True once the child has ended, without reaping it: until it is reaped its process id,
+// and so its group id, cannot be taken by another process.
+bool ended(pid_t pid) {
     for (;;) {
-        const pid_t r = ::waitpid(pid, &wstatus, WNOHANG);
-        if (r == pid) return true;
-        if (r == 0) return false;
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0) return info.si_pid == pid;
         if (errno != EINTR) return true;   // no such child any more
     }
 }
@@ -123,23 +123,22 @@ ProgramRun RUN_PROGRAM(const std::string& path, const std::vector<std::string>& 
 
     using clock = std::chrono::steady_clock;
     const auto start = clock::now();
-    int wstatus = 0;
     auto pause = std::chrono::milliseconds(2);
-    while (!reaped(pid, wstatus)) {
+    while (!ended(pid)) {
         if (timeout_s > 0.0 &&
             std::chrono::duration<double>(clock::now() - start).count() >= timeout_s) {
             run.timed_out = true;
-            ::kill(-pid, SIGKILL);
-            ::kill(pid, SIGKILL);
-            while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
-            }
             break;
         }
         std::this_thread::sleep_for(pause);
         if (pause < std::chrono::milliseconds(50)) pause *= 2;
     }
-    // Programs the converter left running in its group go with it.
+    // The group goes (at the time limit the program itself, in any case the programs it
+    // left running), then the program is reaped.
     ::kill(-pid, SIGKILL);
+    int wstatus = 0;
+    while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+    }
     forget_child(slot);
     if (WIFEXITED(wstatus)) {
         run.exited = !run.timed_out;
