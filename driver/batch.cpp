@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -21,12 +22,14 @@
 #include <sstream>
 #include <streambuf>
 #include <thread>
+#include <tuple>
 
 #include <CLI/CLI.hpp>
 
 #include "core/stop.hpp"
 #include "core/zelk.hpp"
 #include "driver/progress.hpp"
+#include "driver/report.hpp"
 #include "driver/summary.hpp"
 #include "iondata/prepare.hpp"
 
@@ -155,6 +158,7 @@ public:
             summary_->ROW(*rows_, z, info.job->input, info.RECNO);
             ++rows;
         }
+        if (report) report->push_back(REPORT_RECORD(z, info.job->input, info.RECNO));
         ++tally_.records;
         const auto at = static_cast<uint64_t>(info.fraction * static_cast<double>(file_bytes_));
         if (at > counted_) {
@@ -166,6 +170,7 @@ public:
 
     std::string warning;   // the end-of-run box of the file's run, if it gave one
     int32_t rows = 0;      // summary rows made
+    std::vector<ReportRecord>* report = nullptr;   // where the report's records go, if any
 
 private:
     std::ostream& err_;
@@ -318,6 +323,11 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
                 return Summary::FORMAT_OF(v, jsonl, why) ? std::string() : why;
             },
             ""));
+    app.add_option("--report", opt.report,
+                   "the run report: one HTML page with, per station, the\n"
+                   "profiles as a height-time colour map, the characteristics\n"
+                   "as time series and a table of the records")
+        ->type_name("FILE.html");
     app.add_option_function<std::string>(
            "--debug", [&opt](const std::string& v) { parse_int16(v, opt.debug); },
            "diagnostic level (default 1); higher levels list more of\n"
@@ -571,9 +581,51 @@ FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& ste
     return r;
 }
 
+// The directory and format of the record pictures of the run, when the options have them.
+template <class Options>
+std::pair<std::string, std::string> pictures_of(const Options& o) {
+    if constexpr (requires { o.plots; o.plot_format; }) {
+        return {o.plots, o.plot_format};
+    } else {
+        return {};
+    }
+}
+
+// The facts of the run for its report.
+ReportFacts REPORT_FACTS(const BatchOptions& opt, const RunOutcome& run,
+                         std::chrono::steady_clock::time_point started) {
+    ReportFacts f;
+    f.inputs = opt.inputs;
+    auto num = [](double v) {
+        std::ostringstream s;
+        s << v;
+        return s.str();
+    };
+    f.options = {{"-o", opt.output.empty() ? "NONE" : opt.output},
+                 {"--format", opt.format == InputFormat::VXO ? "vxo"
+                              : opt.format == InputFormat::STANDARD ? "standard" : "other"},
+                 {"--hstep", num(opt.hstep)},
+                 {"--qpacc", num(opt.qpacc)},
+                 {"--debug", std::to_string(opt.debug)}};
+    if (!opt.converter.empty()) f.options.push_back({"--converter", opt.converter});
+    if (!opt.summary.empty()) f.options.push_back({"--summary", opt.summary});
+    if (opt.shards > 0) {
+        f.options.push_back({"--shard", std::to_string(opt.shard) + "/" + std::to_string(opt.shards)});
+    }
+    f.options.push_back({"--jobs", std::to_string(opt.jobs)});
+    std::tie(f.plots, f.plot_ext) = pictures_of(opt);
+    if (!f.plots.empty()) f.options.push_back({"--plots", f.plots});
+    f.version = ZELK_VERSION;
+    f.files = run.files;
+    f.bad = run.bad;
+    f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return f;
+}
+
 // A file's buffers while files are processed in parallel.
 struct Slot {
     std::ostringstream notices, rows, diag;
+    std::vector<ReportRecord> report;
     FileResult result;
     bool done = false;
 };
@@ -582,6 +634,7 @@ struct Slot {
 
 int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostream& diag,
               std::ostream& err, bool progress) {
+    const auto started = std::chrono::steady_clock::now();
     auto usage_error = [&](const std::string& text) {
         err << PROGNAME << ": " << text << "\n" << "Try '" << PROGNAME << " --help'.\n";
         return 2;
@@ -605,6 +658,9 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         if (is_one_of(opt.summary, file_ids(files))) {
             return usage_error(opt.summary + " is an input file; refused");
         }
+    }
+    if (!opt.report.empty() && is_one_of(opt.report, file_ids(files))) {
+        return usage_error(opt.report + " is an input file; refused");
     }
     if (sharded) {
         const auto [begin, end] = SHARD_SLICE(jobs.size(), opt.shard, opt.shards);
@@ -641,6 +697,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         tally.total_bytes += sizes.back();
     }
 
+    std::vector<ReportRecord> report;   // the report's records, in file then record order
     RunOutcome run;
     std::string warning;
     std::string stop;
@@ -669,6 +726,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         for (size_t k = 0; k < jobs.size(); ++k) {
             std::ostringstream rows;
             BatchFrontend fe(err, summary.get(), &rows, shown, tally, sizes[k], nullptr);
+            if (!opt.report.empty()) fe.report = &report;
             const FileResult r = RUN_ONE(opt, jobs[k], *steps, fe, diag_out);
             if (summary) summary->APPEND(rows.str(), r.rows);
             if (!account(r)) break;
@@ -688,6 +746,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
                 if (k < stop_at.load()) {
                     BatchFrontend fe(s.notices, summary.get(), &s.rows, nullptr, tally, sizes[k],
                                      [&stop_at, k] { return stop_at.load() < k; });
+                    if (!opt.report.empty()) fe.report = &s.report;
                     s.result = RUN_ONE(opt, jobs[k], *steps, fe, s.diag);
                     if (s.result.stopped || s.result.run.fatal != 0) {
                         size_t seen = stop_at.load();
@@ -722,6 +781,8 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
                 err << text;
             }
             if (summary) summary->APPEND(s.rows.str(), s.result.rows);
+            std::move(s.report.begin(), s.report.end(), std::back_inserter(report));
+            s.report = {};
             s.diag.str({});
             s.notices.str({});
             s.rows.str({});
@@ -750,6 +811,13 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         err << PROGNAME << ": " << opt.summary << ": could not be completed (" << error << ")\n";
         summary_failed = true;
     }
+    if (!opt.report.empty()) {
+        const ReportFacts facts = REPORT_FACTS(opt, run, started);
+        if (!SAVE_REPORT(opt.report, report, facts, error)) {
+            err << PROGNAME << ": " << opt.report << ": could not be written (" << error << ")\n";
+            summary_failed = true;
+        }
+    }
     if (sharded && jobs.empty()) {
         err << PROGNAME << ": shard " << opt.shard << '/' << opt.shards << " holds none of the "
             << files.size() << " input file" << (files.size() == 1 ? "" : "s") << '\n';
@@ -760,6 +828,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     if (!opt.output.empty() && opt.output != "NONE") err << ", " << run.written << " written";
     if (run.bad > 0) err << ", " << run.bad << " bad skipped";
     if (summary) err << ", summary " << opt.summary;
+    if (!opt.report.empty() && !summary_failed) err << ", report " << opt.report;
     if (run.unwritten > 0) err << ", " << run.unwritten << " output" << (run.unwritten == 1 ? "" : "s") << " not written";
     err << '\n';
     if (run.unwritten > 0 || summary_failed) return 4;
