@@ -274,9 +274,9 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         "\n"
         "Exit status: 0 at least one record was inverted; 1 none was (no proper data\n"
         "or an error in the input); 2 usage error; 3 a model data file is missing or\n"
-        "malformed; 4 an output file or the summary could not be written; 5 the\n"
-        "conversion program could not be started or failed. With several jobs, the\n"
-        "status of the whole run: 3 or 5 before 4, 4 before 0 or 1.\n"
+        "malformed; 4 an output file, the summary or the report could not be\n"
+        "written; 5 the conversion program could not be started or failed. With\n"
+        "several jobs, the status of the whole run: 3 or 5 before 4, 4 before 0 or 1.\n"
         "\n"
         "Examples:\n"
         "  zelk-batch DAY.VXO -o DAY.VXO.430\n"
@@ -609,6 +609,7 @@ ReportFacts REPORT_FACTS(const BatchOptions& opt, const RunOutcome& run,
                  {"--debug", std::to_string(opt.debug)}};
     if (!opt.converter.empty()) f.options.push_back({"--converter", opt.converter});
     if (!opt.summary.empty()) f.options.push_back({"--summary", opt.summary});
+    f.options.push_back({"--report", opt.report});
     if (opt.shards > 0) {
         f.options.push_back({"--shard", std::to_string(opt.shard) + "/" + std::to_string(opt.shards)});
     }

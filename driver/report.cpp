@@ -554,6 +554,7 @@ if(box){box.onchange=function(){document.body.classList.toggle('showdens',box.ch
  if(/density/.test(location.hash)){box.checked=true;document.body.classList.add('showdens');}}
 var st=document.getElementById('report-status');
 st.textContent=window.reportErrors.length?'errors: '+window.reportErrors.join('; '):'ok';
+st.dataset.ms=String(Math.round(performance.now()));
 })();
 )";
 
