@@ -307,8 +307,9 @@ TEST_F(RunReport, SameWithSeveralJobsAndWrittenWhole) {
         copy_example(f);
     }
     const std::string inputs = " synth-series.VXO midlat-day.VXO midlat-night.VXO equatorial-day.VXO";
-    ASSERT_EQ(run("--report one.html" + inputs), 0);
-    ASSERT_EQ(run("--jobs 3 --report three.html" + inputs), 0);
+    ASSERT_EQ(run("--report r.html" + inputs), 0);
+    fs::rename(path("r.html"), path("one.html"));
+    ASSERT_EQ(run("--jobs 3 --report r.html" + inputs), 0);
     // Equal but for the time taken and the --jobs option among the facts.
     auto strip = [](std::string p) {
         p = std::regex_replace(p, std::regex("<span id=\"elapsed\">[0-9.]*</span>"), "");
@@ -316,7 +317,7 @@ TEST_F(RunReport, SameWithSeveralJobsAndWrittenWhole) {
     };
     const std::string one = slurp_file(path("one.html"));
     EXPECT_GT(one.size(), 10000u);
-    EXPECT_EQ(strip(one), strip(slurp_file(path("three.html"))));
+    EXPECT_TRUE(strip(one) == strip(slurp_file(path("r.html")))) << "the reports differ";
     EXPECT_NE(one.find("4 files and 4 of them gave records"), std::string::npos);
 
     // A report that cannot be written is status 4 and leaves nothing behind; a report that
