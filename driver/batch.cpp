@@ -590,6 +590,12 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         const auto [begin, end] = SHARD_SLICE(jobs.size(), opt.shard, opt.shards);
         jobs = {jobs.begin() + static_cast<std::ptrdiff_t>(begin),
                 jobs.begin() + static_cast<std::ptrdiff_t>(end)};
+        // Said first, so that the tasks of a split run can be checked to have seen the
+        // same list, even when one of them is ended early.
+        if (!jobs.empty()) {
+            err << PROGNAME << ": shard " << opt.shard << '/' << opt.shards << ": files " << begin + 1
+                << " to " << end << " of the " << files.size() << " input files\n";
+        }
     }
     std::error_code ec;
     if (outdir && !jobs.empty() && !fs::is_directory(opt.output, ec)) {
