@@ -91,32 +91,36 @@ std::optional<KeptRows> COMPLETE_OUTPUT(const FileJob& job, const std::string& s
     std::ostringstream ss;
     ss << in.rdbuf();
     const std::string text = ss.str();
-    // The header must be the one this run would write for the file as it is now.
+    // The header must be the one this run would write for the file as it is now; a run
+    // without a summary takes rows of any format, since it needs none of them.
     std::string line;
     std::istringstream hs(text);
     int32_t n = -1;
+    std::string kept_format = format;
     for (int k = 0; k < 7 && std::getline(hs, line); ++k) {
         if (line.rfind("rows ", 0) == 0) n = static_cast<int32_t>(std::strtol(line.c_str() + 5, nullptr, 10));
+        if (format == "none" && line.rfind("format ", 0) == 0) kept_format = line.substr(7);
     }
     if (n < 0) return std::nullopt;
-    const std::string expect = header(job, settings, format, n);
+    const std::string expect = header(job, settings, kept_format, n);
     if (text.compare(0, expect.size(), expect) != 0) return std::nullopt;
     KeptRows kept;
-    kept.rows = text.substr(expect.size());
     kept.n = n;
-    if (format == "csv" || format == "jsonl") {
+    if (kept_format == "csv" || kept_format == "jsonl") {
         // The rows must be whole rows of that format, as many as the header says.
         std::string rows, why;
         long count = 0;
-        const std::string as_file = format == "csv" ? Summary::CSV_HEADER() + '\n' + kept.rows : kept.rows;
-        if (!SUMMARY_ROWS(as_file, format == "jsonl", rows, count, why) || count != n) {
+        const std::string body = text.substr(expect.size());
+        const std::string as_file = kept_format == "csv" ? Summary::CSV_HEADER() + '\n' + body : body;
+        if (!SUMMARY_ROWS(as_file, kept_format == "jsonl", rows, count, why) || count != n) {
             return std::nullopt;
         }
-    } else if (!kept.rows.empty() || n != 0) {
+        if (format != "none") kept.rows = body;
+    } else if (kept_format != "none" || expect.size() != text.size() || n != 0) {
         return std::nullopt;
     }
     kept.records = whole_records(job.output);
-    if (kept.records < 1 || (format != "none" && kept.records != n)) return std::nullopt;
+    if (kept.records < 1 || (kept_format != "none" && kept.records != n)) return std::nullopt;
     return kept;
 }
 

@@ -7,7 +7,8 @@
 // time, the output's size and modification time, the settings that shape the output and
 // the summary format. A file counts as complete only when all of these still match and
 // the output reads back whole, so that a changed input, an output rewritten by another run
-// or rows of another format lead to the file being processed again.
+// or rows of another format lead to the file being processed again. A run without a
+// summary takes kept rows of any format (it needs none of them).
 #pragma once
 
 #include <cstdint>
@@ -20,7 +21,7 @@ namespace zelk::driver {
 
 struct KeptRows {
     std::string rows;      // summary rows, in the format of the run's summary ("" for none)
-    int32_t n = 0;         // their number
+    int32_t n = 0;         // their number (of the kept rows, also when none are wanted)
     int32_t records = 0;   // records of the output
 };
 
