@@ -333,3 +333,20 @@ TEST_F(RunReport, SameWithSeveralJobsAndWrittenWhole) {
 }
 
 }  // namespace
+
+namespace {
+
+// With pictures of the records, the table links to them, relative to the report's directory.
+TEST(ReportPage, PictureLinksAreRelativeToTheReport) {
+    ReportFacts facts;
+    facts.plots = "pics";
+    facts.plot_ext = "png";
+    std::ostringstream os;
+    WRITE_REPORT(os, {make_record("ALPHA", T0, 2)}, facts, "out/report.html");
+    EXPECT_NE(os.str().find("\"plots\":\"../pics/\",\"plot_ext\":\"png\""), std::string::npos);
+    std::ostringstream none;
+    WRITE_REPORT(none, {make_record("ALPHA", T0, 2)}, ReportFacts{}, "report.html");
+    EXPECT_NE(none.str().find("\"plots\":null"), std::string::npos);
+}
+
+}  // namespace
