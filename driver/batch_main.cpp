@@ -14,6 +14,10 @@
 #include "driver/outfile.hpp"
 #include "driver/progress.hpp"
 #include "driver/vxo_steps.hpp"
+#ifdef ZELK_WITH_QT
+#include "display/qt/painter.hpp"
+#include "driver/qt/pictures.hpp"
+#endif
 
 namespace {
 
@@ -44,6 +48,14 @@ int main(int argc, char** argv) {
         return inspect_files(files, std::cout, std::cerr);
     }
     REMOVE_TEMPORARIES_ON_SIGNAL();
+    // Qt is started only for a run that draws pictures; other runs do no Qt work.
+    PicturesFactory pictures;
+#ifdef ZELK_WITH_QT
+    if (!opt.plots.empty()) {
+        zelk::display::qt::ENSURE_APPLICATION();
+        pictures = QT_PICTURES;
+    }
+#endif
     return BATCH_RUN(opt, [] { return std::make_unique<VxoSteps>(); }, std::cout, std::cerr,
-                     Progress::STDERR_IS_TERMINAL());
+                     Progress::STDERR_IS_TERMINAL(), pictures);
 }
