@@ -225,9 +225,11 @@ void PLOTPROF(Display& d, Surface& s, Rgb COLOR, int IRGN, float FSTART, float F
     s.move_to(PIXEL_X(d, FSTART), PIXEL_Y(HTOP + sum));
     const float step = PROFILE_STEP * static_cast<float>(d.FSTEP);
     const float L = std::log(FSTART / FEND);
+    // Steps counted from FSTART (not summed), so that a range of whole steps ends with a
+    // whole step rather than a sliver left by rounding.
     float f = FSTART;
-    for (int j = 0; j < MAXPTS && f < FEND; ++j) {
-        f = j + 1 == MAXPTS ? FEND : std::fmin(f + step, FEND);
+    for (int j = 1; j <= MAXPTS && f < FEND; ++j) {
+        f = j == MAXPTS ? FEND : std::fmin(FSTART + static_cast<float>(j) * step, FEND);
         const float u = std::log(f / FEND) / L;
         s.line_to(PIXEL_X(d, f), PIXEL_Y(chebyshev_height(HTOP, u, nn, A)));
     }
@@ -245,8 +247,8 @@ void PLOTPOLV(Display& d, Surface& s, float FV, float FE, float ZE, const float*
     if (FV < FE && FV > 0.0f) {
         const float step = PROFILE_STEP * static_cast<float>(d.FSTEP);
         const float L = std::log(FV / FE);
-        for (int j = 0; j < MAXPTS && f > FV; ++j) {
-            f = j + 1 == MAXPTS ? FV : std::fmax(f - step, FV);
+        for (int j = 1; j <= MAXPTS && f > FV; ++j) {
+            f = j == MAXPTS ? FV : std::fmax(FE - static_cast<float>(j) * step, FV);
             const float u = std::log(f / FE) / L;
             const float x = 2.0f * u - 1.0f;
             const float t3 = 2.0f * x * x - 1.0f;

@@ -148,7 +148,7 @@ TEST(Recvirtx, AgreesWithDirectIntegration) {
         inv->A_E(3) = 5.0f;
         for (double f : {4.0, 5.0, 6.0}) {
             const double ref = virtualHeightXRef(e, f, 1.2, dip * PI / 180.0);
-            EXPECT_NEAR(RECVIRTX(*inv, static_cast<float>(f), 5), ref, 0.1) << dip << " " << f;
+            EXPECT_NEAR(RECVIRTX(*inv, static_cast<float>(f), 5), ref, 0.01) << dip << " " << f;
         }
         // Below FXS = (1.2 + sqrt(1.44 + 36))/2 = 3.66 MHz the wave does not enter: base only.
         EXPECT_EQ(RECVIRTX(*inv, 3.6f, 5), 200.0f);
