@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include <QFontMetricsF>
@@ -43,7 +44,11 @@ QColor qcolour(Rgb c) { return QColor((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xF
 
 std::string temporary_name(const std::string& path) {
     const fs::path p(path);
-    return (p.parent_path() / ("." + p.filename().string() + ".tmp")).string();
+    // Appended piece by piece: g++ 12 at -O3 warns falsely about the concatenation.
+    std::string hidden = ".";
+    hidden += p.filename().string();
+    hidden += ".tmp";
+    return (p.parent_path() / hidden).string();
 }
 
 bool rename_into_place(const std::string& tmp, const std::string& path, std::string& error) {
@@ -61,9 +66,11 @@ bool rename_into_place(const std::string& tmp, const std::string& path, std::str
 
 QtSurface::QtSurface(QPainter& painter, int width, int height)
     : p_(painter), w_(width), h_(height), colour_(Qt::black) {
-    // Lines, outlines and fills on whole pixels; text is smoothed.
+    // Lines, outlines, fills and text on whole pixels, as the window of the original
+    // drawing library shows them: a picture then holds only the drawing colours, which
+    // makes the PNG an exact, small and fast palette image.
     p_.setRenderHint(QPainter::Antialiasing, false);
-    p_.setRenderHint(QPainter::TextAntialiasing, true);
+    p_.setRenderHint(QPainter::TextAntialiasing, false);
     set_font(1, 16, 8);
 }
 
@@ -124,6 +131,7 @@ void QtSurface::set_font(int index, int height, int width) {
     f.setItalic(FACES[i].italic);
     f.setPixelSize(height > 0 ? height : 16);
     f.setKerning(false);
+    f.setStyleStrategy(QFont::NoAntialias);
     if (width > 0) {
         const qreal avg = QFontMetricsF(f).averageCharWidth();
         if (avg > 0.0) f.setStretch(std::clamp(static_cast<int>(std::lround(100.0 * width / avg)), 1, 4000));
@@ -169,8 +177,52 @@ QImage RENDER(const RecordingSurface& rec) {
     return img;
 }
 
+// The image with a palette of its colours, when it has at most 256 (a drawing without
+// smoothing has a dozen); a null image otherwise.
+QImage PALETTED(const QImage& rgb) {
+    QImage out(rgb.size(), QImage::Format_Indexed8);
+    QList<QRgb> colours;
+    QRgb last = 0;
+    uchar index = 0;
+    bool have = false;
+    const int w = rgb.width();
+    const size_t row_bytes = static_cast<size_t>(w) * sizeof(QRgb);
+    uchar* base = out.bits();
+    const qsizetype stride = out.bytesPerLine();
+    for (int y = 0; y < rgb.height(); ++y) {
+        const QRgb* in = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+        uchar* dst = base + stride * y;
+        // Most rows repeat the one above (the white margins, the inside of the frame
+        // between curves): their indices are copied.
+        if (y > 0 && std::memcmp(in, rgb.constScanLine(y - 1), row_bytes) == 0) {
+            std::memcpy(dst, dst - stride, static_cast<size_t>(w));
+            continue;
+        }
+        for (int x = 0; x < w; ++x) {
+            const QRgb c = in[x] | 0xFF000000u;
+            if (!have || c != last) {
+                const qsizetype at = colours.indexOf(c);
+                if (at >= 0) {
+                    index = static_cast<uchar>(at);
+                } else {
+                    if (colours.size() == 256) return QImage();
+                    index = static_cast<uchar>(colours.size());
+                    colours.append(c);
+                }
+                last = c;
+                have = true;
+            }
+            dst[x] = index;
+        }
+    }
+    out.setColorTable(colours);
+    return out;
+}
+
 bool WRITE_PNG(const RecordingSurface& rec, const std::string& path, std::string& error) {
-    const QImage img = RENDER(rec);
+    const QImage drawn = RENDER(rec);
+    const QImage paletted = PALETTED(drawn);
+    const QImage& img = paletted.isNull() ? drawn : paletted;
     const std::string tmp = temporary_name(path);
     QImageWriter w(QString::fromStdString(tmp), "png");
     // Light compression: the pictures are mostly white and compress well anyway, and the

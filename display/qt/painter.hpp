@@ -56,7 +56,10 @@ void ENSURE_APPLICATION();
 // Paints the recorded drawing of a record into an image of the canvas size.
 QImage RENDER(const RecordingSurface& rec);
 
-// Writes the drawing as a PNG or SVG file (under a temporary name renamed when complete);
+// The image with a palette of its colours when it has at most 256, else a null image.
+QImage PALETTED(const QImage& rgb);
+
+// Writes the drawing as a PNG (a palette image when it has at most 256 colours) or SVG file (under a temporary name renamed when complete);
 // false with a message when it cannot be written.
 bool WRITE_PNG(const RecordingSurface& rec, const std::string& path, std::string& error);
 bool WRITE_SVG(const RecordingSurface& rec, const std::string& path, std::string& error);
