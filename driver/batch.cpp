@@ -268,8 +268,9 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         "\n"
         "Exit status: 0 at least one record was inverted; 1 none was (no proper data\n"
         "or an error in the input); 2 usage error; 3 a model data file is missing or\n"
-        "malformed; 4 an output file or the summary could not be written. With\n"
-        "several jobs, the status of the whole run: 3 before 4, 4 before 0 or 1.\n"
+        "malformed; 4 an output file, the summary or a picture could not be\n"
+        "written. With several jobs, the status of the whole run: 3 before 4, 4\n"
+        "before 0 or 1.\n"
         "\n"
         "Examples:\n"
         "  zelk-batch DAY.VXO -o DAY.VXO.430\n"
@@ -539,7 +540,8 @@ FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& ste
     z->run.QPACC = opt.qpacc;
     try {
         r.run = RUN_FILES(*z, {job}, fe, steps, false);
-        if (pics && !pics->FINISH(r.pictures) && r.pictures.empty()) r.pictures = job.input + ": pictures could not be written";
+        if (pics && !pics->FINISH(r.pictures) && r.pictures.empty())
+            r.pictures = job.input + ": pictures could not be written";
     } catch (const Stop& stop) {
         r.stopped = true;
         r.stop = stop.what();
