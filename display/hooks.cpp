@@ -62,7 +62,9 @@ void SurfacePlotter::PLOT_IRI_F_LAYER(Zelk& z) {
                               z.inv.ZME + z.inv.VW);
 }
 
-void SurfacePlotter::TIMDELAY(float seconds) { display::TIMDELAY(static_cast<int>(seconds)); }
+void SurfacePlotter::TIMDELAY(float seconds) {
+    if (pause_) display::TIMDELAY(static_cast<int>(seconds));
+}
 
 bool SurfacePlotter::finish_files(std::string& error) {
     bool ok = true;

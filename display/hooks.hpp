@@ -26,7 +26,10 @@ public:
     // description of that region.
     void PLOTPROF(Zelk& z) override;
     void PLOT_IRI_F_LAYER(Zelk& z) override;
+    // The pause after a record at debug levels 2 and 3, for a user looking at a window;
+    // pictures drawn for files are not looked at while they are drawn (set_pause(false)).
     void TIMDELAY(float seconds) override;
+    void set_pause(bool on) { pause_ = on; }
 
     // Writes the plot data files still open (TRACE.DAT); false with a message on failure.
     bool finish_files(std::string& error);
@@ -34,6 +37,7 @@ public:
 private:
     Surface& s_;
     Display d_;
+    bool pause_ = true;
 };
 
 }  // namespace zelk::display

@@ -19,6 +19,7 @@ public:
         : dir_(opt.plots), input_(job.input), format_(opt.plot_format),
           rec_(display::CANVAS_WIDTH, display::CANVAS_HEIGHT), plot_(rec_) {
         plot_.open();
+        plot_.set_pause(false);
         rec_.reset();
         if (opt.plot_data) {
             display::Display& d = plot_.display();
