@@ -240,6 +240,41 @@ TEST(Synthetic, BadRecordsDrawWithoutFailing) {
     EXPECT_EQ(circles, static_cast<int>(lifted.trace.size()));
 }
 
+// A record that already carries profile descriptions (an output of the program read back)
+// has them drawn after its frame and before anything of the new inversion: each with its
+// yellow marker at its end frequency and its red curve from its start frequency.
+TEST(Synthetic, ProfilesOfTheInputRecordBeforeTheInversion) {
+    ztest::ScratchDir dir;
+    const std::string out = dir.file("day.430").string();
+    {
+        auto z = std::make_unique<Zelk>();
+        std::ostringstream log;
+        z->log.out = &log;
+        driver::Frontend fe;
+        driver::VxoSteps steps;
+        driver::RUN_FILES(*z, {{DATA + "/display/synth-x-day.VXO", out}}, fe, steps, false);
+    }
+    DrawnRun run(out);
+    ASSERT_EQ(run.records.size(), 1u);
+    const std::vector<Primitive>& prims = run.records[0].prims;
+    size_t first_circle = 0;
+    while (first_circle < prims.size() && prims[first_circle].kind != Primitive::ELLIPSE) ++first_circle;
+    ASSERT_LT(first_circle, prims.size());
+    std::vector<int> markers;
+    int red = 0;
+    for (size_t i = 0; i < first_circle; ++i) {
+        if (prims[i].kind != Primitive::LINE) continue;
+        if (prims[i].colour == 0xFFFF00u && prims[i].x1 == prims[i].x2 && prims[i].y1 == 500) markers.push_back(prims[i].x1);
+        red += prims[i].colour == 0xFF0000u;
+    }
+    // E (ends at foE 3.11 MHz, 200 pixels), F1 (foF1 4.823 MHz), F2 (foF2 9.025 MHz).
+    const std::vector<int> want = {200 + static_cast<int>(3.11f / 0.025f + 0.005f),
+                                   200 + static_cast<int>(4.823f / 0.025f + 0.005f),
+                                   200 + static_cast<int>(9.025f / 0.025f + 0.005f)};
+    EXPECT_EQ(markers, want);
+    EXPECT_GT(red, 60);
+}
+
 // At debug level 4 and above nothing is drawn and no plot data file is written.
 TEST(Synthetic, DebugLevelFourDrawsNothing) {
     DrawnRun run(DATA + "/display/synth-x-day.VXO", 4);
