@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/plotter.hpp"
+#include "driver/convert.hpp"
 #include "driver/run.hpp"
 
 namespace zelk::driver {
@@ -31,6 +32,9 @@ struct BatchOptions {
     std::string plot_format = "png";   // --plot-format png, svg or pdf
     bool plot_data = false;            // --plot-data: the plot data files into DIR as well
     bool help = false;
+    InputFormat format = InputFormat::VXO;          // --format vxo|standard|other
+    std::string converter;                          // --converter PROG (format other)
+    double converter_timeout = CONVERTER_TIMEOUT;   // --converter-timeout S (0: no limit)
 };
 
 // Most files processed in parallel (--jobs).
@@ -40,7 +44,8 @@ static constexpr int32_t MAXJOBS = 64;
 std::string BATCH_USAGE();
 
 // Reads the command line (argv[1..argc-1]). Returns false with a message in error for a
-// usage error (unknown option, missing or malformed value, no input).
+// usage error (unknown option, missing or malformed value, no input, --format other without
+// --converter, a converter that is not an executable file, --converter with another format).
 bool PARSE_BATCH(int argc, const char* const* argv, BatchOptions& opt, std::string& error);
 
 // Expands the inputs into the list of files, in order: a file as named; a directory gives
@@ -98,9 +103,11 @@ using StepsFactory = std::function<std::unique_ptr<RecordSteps>()>;
 // least one record reached the inversion (or the shard holds no file), 1 when none did, 2
 // for a usage error found while preparing the run, 3 when a model data file is missing or
 // malformed (no file after the one that met it is started), 4 when an output file, the
-// summary or a picture could not be written (the other outputs are complete). With
-// --plots, pictures makes each file's pictures; a run given --plots without it is a usage
-// error (a program built without pictures).
+// summary or a picture could not be written (the other outputs are complete), 5 when the
+// conversion program could not be started or failed (messages 22 and 23; the files before
+// it are complete, no later file is started, no summary is left). With --plots, pictures
+// makes each file's pictures; a run given --plots without it is a usage error (a program
+// built without pictures).
 int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostream& diag,
               std::ostream& err, bool progress, const PicturesFactory& pictures = {});
 
