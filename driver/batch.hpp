@@ -31,6 +31,9 @@ struct BatchOptions {
     std::string plots;                 // --plots DIR: pictures of the records, "" for none
     std::string plot_format = "png";   // --plot-format png, svg or pdf
     bool plot_data = false;            // --plot-data: the plot data files into DIR as well
+    bool shard_auto = false;           // --shard auto: I/N from the Slurm array task (shard.hpp)
+    bool skip_existing = false;        // leave out files whose output is complete (kept_rows.hpp)
+    std::string merge;                 // --merge-summaries OUT: merge the inputs into OUT
     bool help = false;
     InputFormat format = InputFormat::VXO;          // --format vxo|standard|other
     std::string converter;                          // --converter PROG (format other)
