@@ -517,7 +517,8 @@ function val(k,i){
 function cell(k,i){
  var v=val(k,i);
  if(k==='picture'){var f=D.files[R.file[i]].split('/').pop(),r=String(R.record[i]);
-  while(r.length<4)r='0'+r;var a=document.createElement('a');a.href=D.plots+f+'.'+r+'.'+D.plot_ext;
+  while(r.length<4)r='0'+r;var a=document.createElement('a');
+  a.href=D.plots+f+(D.plot_ext==='pdf'?'.pdf':'.'+r+'.'+D.plot_ext);
   a.textContent='picture';return a;}
  if(v===null)return '';
  if(typeof v==='number'&&D.decimals[k]!==undefined)return v.toFixed(D.decimals[k]);

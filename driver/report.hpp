@@ -58,7 +58,9 @@ struct ReportFacts {
     int32_t bad = 0;                    // bad records skipped
     double seconds = 0.0;               // time taken by the run
     std::string plots;                  // directory of the record pictures, "" for none
-    std::string plot_ext = "png";       // their extension
+    std::string plot_ext = "png";       // their format: png or svg, one file per record
+                                        // <input name>.<record, 4 digits>.<ext>; pdf, one
+                                        // file per input <input name>.pdf
 };
 
 // Decimation of a station's colour map in time: for each of `columns` columns evenly
