@@ -56,7 +56,9 @@ protected:
                             "not checked in a browser";
         }
         fs::copy_file(SOURCE + "/examples/synth-series.VXO", path("synth-series.VXO"));
-        ASSERT_EQ(shell("cd " + dir + " && " + ZELK_BATCH_EXE +
+        // With the pictures of the records when the program can draw them.
+        pictures_ = shell(std::string(ZELK_BATCH_EXE) + " --help | grep -q -- --plots") == 0;
+        ASSERT_EQ(shell("cd " + dir + " && " + ZELK_BATCH_EXE + (pictures_ ? " --plots pics" : "") +
                         " --summary s.csv --report r.html synth-series.VXO > stdout 2> stderr"),
                   0)
             << slurp_file(path("stderr"));
@@ -72,6 +74,7 @@ protected:
         EXPECT_EQ(shell(cmd), 0) << slurp_file(path("browser.txt"));
         return slurp_file(path("out.txt"));
     }
+    bool pictures_ = false;
     // The records of the table in the order shown (their indices in the data).
     static std::vector<size_t> table_rows(const std::string& dom) {
         std::vector<size_t> rows;
@@ -126,6 +129,17 @@ TEST_F(Browser, RendersWithoutErrorsAndSortsItsTable) {
         last = v;
     }
     EXPECT_NE(dom.find("data-key=\"foF2\">foF2 \u25b2</th>"), std::string::npos);
+
+    // Each row links to its record's picture, which the run drew.
+    if (pictures_) {
+        const std::regex link("<a href=\"(pics/synth-series\\.VXO\\.([0-9]{4})\\.png)\">picture</a>");
+        size_t links = 0;
+        for (auto it = std::sregex_iterator(dom.begin(), dom.end(), link); it != std::sregex_iterator(); ++it) {
+            ++links;
+            EXPECT_TRUE(fs::exists(path((*it)[1]))) << (*it)[1];
+        }
+        EXPECT_EQ(links, n);
+    }
 
     // Sorted by time, falling: ISO times compare as text.
     dom = chromium("#sort=-time", "--dump-dom");
