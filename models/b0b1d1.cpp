@@ -307,19 +307,14 @@ bool XHNEXT(XHSTATE& S) {
 }
 
 // Completes the halving opened by XHNEXT with FM, the model value at S.MID.
+// Written without branches (the comparison with F goes either way at random); a search that
+// ends on a frequency match has its bracket moved as well, which nothing reads once DONE.
 void XHHALVE(float F, XHSTATE& S, float FM) {
-    if (std::fabs(FM - F) < FTOL) {
-        S.DONE = true;
-        return;
-    }
-    if (FM > F) {
-        S.HI = S.MID;
-        S.NODE = 2 * S.NODE;
-    } else {
-        S.LO = S.MID;
-        S.NODE = 2 * S.NODE + 1;
-    }
-    if (S.HI - S.LO < HTOL) S.DONE = true;
+    const bool match = std::fabs(FM - F) < FTOL, above = FM > F;
+    S.HI = above ? S.MID : S.HI;
+    S.LO = above ? S.LO : S.MID;
+    S.NODE = 2 * S.NODE + (above ? 0 : 1);
+    S.DONE = match || S.HI - S.LO < HTOL;
 }
 
 // One halving of the search S for frequency F. With MEMO/MEMOK (1-based, MAXXEMEMO nodes) the
@@ -419,40 +414,39 @@ bool FITERR(Products& P, float& E1, float& E2, float LIMSUM, float LIM1) {
     constexpr std::size_t NR = products::MAXROW + 1;
     std::array<XHSTATE, NR> S;
     std::array<double, NR> lb;
+    std::array<uint8_t, NR> first;             // the row counts in E1
     std::array<float, NR> fm;                  // the model value of a row's current halving
-    std::array<uint8_t, NR> open;              // 1: the row's current halving needs fm
+    std::array<int16_t, NR> act;               // the rows still searching, ascending
     std::array<float, lanes::MAXLANES> hq, vq; // the heights of one level's batch, their values
     std::array<int16_t, lanes::MAXLANES> dest; // row of each batch value, or -node for XEMEMO
     const double cut = MARGIN * LIMSUM, cut1 = MARGIN * LIM1;
     double s = 0.0, s1 = 0.0;
+    int nact = 0;
     for (int i = ilo; i <= P.NPROW1; ++i) {
         const auto n = static_cast<std::size_t>(i);
         S[n] = XHSTART(P, P.PRFFN1(i));
+        first[n] = infirst(i);
         lb[n] = low(i, S[n]);
         s += lb[n];
-        if (infirst(i)) s1 += lb[n];
+        if (first[n]) s1 += lb[n];
+        if (!S[n].DONE) act[static_cast<std::size_t>(nact++)] = static_cast<int16_t>(i);
     }
     if (s >= cut || s1 >= cut1) return false;
-    bool found = false;
-    for (int level = 0; level <= MAXBISECT && !found; ++level) {
+    for (int level = 0; level <= MAXBISECT && nact > 0; ++level) {
         // The midpoints of this level, each tree node below MAXXEMEMO once.
         int nq = 0;
-        for (int i = ilo; i <= P.NPROW1; ++i) {
-            const auto n = static_cast<std::size_t>(i);
-            open[n] = 0;
-            if (S[n].DONE) continue;
-            open[n] = 2;
-            if (!XHNEXT(S[n])) continue;
-            open[n] = 1;
-            const int node = S[n].NODE;
-            if (node <= Products::MAXXEMEMO) {
-                if (P.XEMEMOK(node)) continue;
-                P.XEMEMOK(node) = 1;
-                dest[static_cast<std::size_t>(nq)] = static_cast<int16_t>(-node);
+        for (int a = 0; a < nact; ++a) {
+            const int i = act[static_cast<std::size_t>(a)];
+            XHSTATE& R = S[static_cast<std::size_t>(i)];
+            if (!XHNEXT(R)) continue;
+            if (R.NODE <= Products::MAXXEMEMO) {
+                if (P.XEMEMOK(R.NODE)) continue;
+                P.XEMEMOK(R.NODE) = 1;
+                dest[static_cast<std::size_t>(nq)] = static_cast<int16_t>(-R.NODE);
             } else {
                 dest[static_cast<std::size_t>(nq)] = static_cast<int16_t>(i);
             }
-            hq[static_cast<std::size_t>(nq++)] = S[n].MID;
+            hq[static_cast<std::size_t>(nq++)] = R.MID;
         }
         XEBATCH(P, hq.data(), nq, vq.data());
         for (int q = 0; q < nq; ++q) {
@@ -460,23 +454,27 @@ bool FITERR(Products& P, float& E1, float& E2, float LIMSUM, float LIM1) {
             if (d < 0) P.XEMEMO(-d) = vq[static_cast<std::size_t>(q)];
             else fm[static_cast<std::size_t>(d)] = vq[static_cast<std::size_t>(q)];
         }
-        // The halvings, row by row, with the bound checked after each.
-        found = true;
-        for (int i = ilo; i <= P.NPROW1; ++i) {
+        // The halvings, row by row, with the bound checked after each; the rows that end
+        // leave the list.
+        int keep = 0;
+        for (int a = 0; a < nact; ++a) {
+            const int i = act[static_cast<std::size_t>(a)];
             const auto n = static_cast<std::size_t>(i);
-            if (!open[n]) continue;
-            if (open[n] == 1) {
-                const int node = S[n].NODE;
-                XHHALVE(P.PRFFN1(i), S[n], node <= Products::MAXXEMEMO ? P.XEMEMO(node) : fm[n]);
+            XHSTATE& R = S[n];
+            if (!R.DONE) {
+                const int node = R.NODE;
+                XHHALVE(P.PRFFN1(i), R, node <= Products::MAXXEMEMO ? P.XEMEMO(node) : fm[n]);
             }
-            found = found && S[n].DONE;
-            const double l = low(i, S[n]);
+            if (!R.DONE) act[static_cast<std::size_t>(keep++)] = static_cast<int16_t>(i);
+            const double l = low(i, R);
             s += l - lb[n];
-            if (infirst(i)) s1 += l - lb[n];
+            if (first[n]) s1 += l - lb[n];
             lb[n] = l;
             if (s >= cut || s1 >= cut1) return false;
         }
+        nact = keep;
     }
+    const bool found = nact == 0;
     for (int i = ilo; i <= P.NPROW1; ++i) P.HIRI(i) = S[static_cast<std::size_t>(i)].MID;
     for (int i = P.NPROW1; i >= ilo; --i) {
         const float hi =

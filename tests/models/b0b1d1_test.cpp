@@ -354,3 +354,45 @@ TEST(ShapeParameters, SearchesEndWhereThePlainSearchesEnd) {
             same_search(z.prod, 1, s, b1, 0.4f);
         }
 }
+
+// The misfit evaluates the model of all rows level by level in batches on SIMD lanes; it must
+// be the sum of the squared differences from the heights XH finds row by row with the library
+// functions, to the bit, with and without the F1 modification and the intermediate region.
+TEST(ShapeParameters, BatchedMisfitIsTheRowByRowSum) {
+    for (const bool f1 : {false, true}) {
+        Zelk z;
+        iri_profile(z, 100.0, 2.5);
+        if (f1) add_f1_ledge(z);
+        models::CALB0B1D1(z);
+        Products& P = z.prod;
+        int checked = 0;
+        for (const float b0 : {60.0f, 97.3f, 140.0f})
+            for (const float b1 : {1.4f, 2.5f, 4.1f})
+                for (const float d1 : {0.0f, 0.37f, 2.5f}) {
+                    SCOPED_TRACE(::testing::Message() << b0 << " " << b1 << " " << d1 << " " << f1);
+                    P.B0 = b0;
+                    P.B1 = b1;
+                    if (f1) {
+                        P.D1 = d1;
+                        P.HF1 = models::IRI_F2_BASIC2(P, P.FOF1);
+                        if (P.HF1 == 0.0f) continue;
+                    }
+                    models::CALHSTHZ(P, f1 ? 1 : 2);
+                    if (P.HZ == 0.0f) continue;
+                    float e1 = 0.0f, e2 = 0.0f, r1 = 0.0f, r2 = 0.0f;
+                    models::CAL_IRI_FIT_ERROR(P, e1, e2);
+                    const bool active = P.D1 > 0.0f && P.D1 < 90.0f;
+                    for (int i = P.NPROW1; i >= 1 && P.PRFFN1(i) >= P.FOE; --i) {
+                        const float h = models::XH(P, P.PRFFN1(i));
+                        EXPECT_EQ(P.HIRI(i), h) << i;
+                        const float d = P.PRFHT1(i) - h;
+                        if (active && (P.PRFFN1(i) < P.FOF1 || P.PRFHT1(i) < P.HF1)) r1 += d * d;
+                        else r2 += d * d;
+                    }
+                    EXPECT_EQ(e1, r1);
+                    EXPECT_EQ(e2, r2);
+                    ++checked;
+                }
+        EXPECT_GT(checked, 8);
+    }
+}
