@@ -18,6 +18,7 @@
 #include <string>
 
 #include "core/rounding.hpp"
+#include "core/simd.hpp"
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
 #include "iondata/fortran_io.hpp"
@@ -212,18 +213,22 @@ namespace {
 // mappings that need no transcendental function are taken per value, the powers and
 // exponentials of all values together on SIMD lanes. Each value is the one XE gives.
 void XEBATCH(const Products& P, const float* H, int N, float* OUT) {
+    if (!simd::lanes()) {
+        for (int k = 0; k < N; ++k) OUT[k] = XE(P, H[k]);
+        return;
+    }
     constexpr int M = lanes::MAXLANES;
     std::array<float, M> hp, tmp;
-    std::array<double, M> arg;
-    std::array<int16_t, M> idx;
-    std::array<uint8_t, M> ok, f2;
+    std::array<uint8_t, M> ok, f2, map;
     const bool f1 = F1ACTIVE(P);
-    // The height on the F2 bottomside of every value; those that need the F1 mapping first.
+    // The height on the F2 bottomside of every value, and which need the F1 mapping first.
     int nmap = 0;
     for (int k = 0; k < N; ++k) {
         const auto K = static_cast<std::size_t>(k);
         const float h = H[k];
         f2[K] = 0;
+        map[K] = 0;
+        hp[K] = P.HMF2;
         if (h < 0.0f || h > P.HMF2) {
             OUT[k] = 0.0f;
             continue;
@@ -233,7 +238,6 @@ void XEBATCH(const Products& P, const float* H, int N, float* OUT) {
         float x = h;
         const bool above = f1 ? h >= P.HF1 : false;
         const bool inter = !above && !(h >= P.HZ);
-        const bool map = f1 && !above;
         if (inter) {
             if (P.HST < 0.0f) {
                 OUT[k] = P.FOE;
@@ -243,33 +247,22 @@ void XEBATCH(const Products& P, const float* H, int N, float* OUT) {
         }
         hp[K] = x;
         f2[K] = 1;
-        if (map && P.HF1 > 0.0f && !(x >= P.HF1)) {
-            arg[static_cast<std::size_t>(nmap)] = (static_cast<double>(P.HF1) - x) / P.HF1;
-            idx[static_cast<std::size_t>(nmap++)] = static_cast<int16_t>(k);
+        if (f1 && !above && P.HF1 > 0.0f && !(x >= P.HF1)) {
+            map[K] = 1;
+            ++nmap;
         }
     }
-    lanes::f1map(arg.data(), nmap, 1.0 + P.D1, P.HF1, tmp.data(), ok.data());
-    for (int j = 0; j < nmap; ++j) {
-        const auto J = static_cast<std::size_t>(j), K = static_cast<std::size_t>(idx[J]);
-        hp[K] = ok[J] ? tmp[J] : F1MAP(P, hp[K]);
+    if (nmap > 0) {
+        lanes::f1map(hp.data(), N, P.HF1, 1.0 + P.D1, tmp.data(), ok.data());
+        for (int k = 0; k < N; ++k) {
+            const auto K = static_cast<std::size_t>(k);
+            if (map[K]) hp[K] = ok[K] ? tmp[K] : F1MAP(P, hp[K]);
+        }
     }
-    // The F2 bottomside at those heights; heights at or above the peak give foF2.
-    int nx = 0;
+    lanes::f2bot(hp.data(), N, P.HMF2, P.B0, P.B1, XBMAX, P.FOF2, tmp.data(), ok.data());
     for (int k = 0; k < N; ++k) {
         const auto K = static_cast<std::size_t>(k);
-        if (!f2[K]) continue;
-        const double x = (static_cast<double>(P.HMF2) - hp[K]) / P.B0;
-        if (!(x > 0.0)) {
-            OUT[k] = P.FOF2;
-            continue;
-        }
-        arg[static_cast<std::size_t>(nx)] = x;
-        idx[static_cast<std::size_t>(nx++)] = static_cast<int16_t>(k);
-    }
-    lanes::f2bot(arg.data(), nx, P.B1, XBMAX, P.FOF2, tmp.data(), ok.data());
-    for (int j = 0; j < nx; ++j) {
-        const auto J = static_cast<std::size_t>(j), K = static_cast<std::size_t>(idx[J]);
-        OUT[idx[J]] = ok[J] ? tmp[J] : F2BOT(P, hp[K], XBMAX);
+        if (f2[K]) OUT[k] = ok[K] ? tmp[K] : F2BOT(P, hp[K], XBMAX);
     }
 }
 

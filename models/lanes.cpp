@@ -7,7 +7,8 @@
 // on either path.
 #include "models/lanes.hpp"
 
-#include <atomic>
+#include "core/simd.hpp"
+
 #include <bit>
 #include <cfloat>
 #include <cmath>
@@ -63,35 +64,21 @@ static_assert(W == 4);
 #pragma GCC pop_options
 #endif
 
-std::atomic<bool> baseline_forced{false};
-
-bool has_avx2() {
-#ifdef ZELK_LANES_AVX2
-    static const bool yes = __builtin_cpu_supports("avx2");
-    return yes;
-#else
-    return false;
-#endif
-}
-
 }  // namespace
 
-int level() { return !baseline_forced.load(std::memory_order_relaxed) && has_avx2() ? 1 : 0; }
-
-void force_baseline(bool ON) { baseline_forced.store(ON, std::memory_order_relaxed); }
-
-void f2bot(const double* X, int N, double B1, double XBM, double FOF2, float* OUT, uint8_t* OK) {
+void f2bot(const float* H, int N, double HMF2, double B0, double B1, double XBM, double FOF2,
+           float* OUT, uint8_t* OK) {
 #ifdef ZELK_LANES_AVX2
-    if (level() == 1) return avx2::f2bot_lanes(X, N, B1, XBM, FOF2, OUT, OK);
+    if (simd::avx2()) return avx2::f2bot_lanes(H, N, HMF2, B0, B1, XBM, FOF2, OUT, OK);
 #endif
-    base::f2bot_lanes(X, N, B1, XBM, FOF2, OUT, OK);
+    base::f2bot_lanes(H, N, HMF2, B0, B1, XBM, FOF2, OUT, OK);
 }
 
-void f1map(const double* R, int N, double Y, double HF1, float* OUT, uint8_t* OK) {
+void f1map(const float* H, int N, double HF1, double Y, float* OUT, uint8_t* OK) {
 #ifdef ZELK_LANES_AVX2
-    if (level() == 1) return avx2::f1map_lanes(R, N, Y, HF1, OUT, OK);
+    if (simd::avx2()) return avx2::f1map_lanes(H, N, HF1, Y, OUT, OK);
 #endif
-    base::f1map_lanes(R, N, Y, HF1, OUT, OK);
+    base::f1map_lanes(H, N, HF1, Y, OUT, OK);
 }
 
 }  // namespace zelk::models::lanes

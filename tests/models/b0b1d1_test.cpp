@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "core/rounding.hpp"
+#include "core/simd.hpp"
 #include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
 #include "models/b0b1d1.hpp"
@@ -395,4 +396,34 @@ TEST(ShapeParameters, BatchedMisfitIsTheRowByRowSum) {
                 }
         EXPECT_GT(checked, 8);
     }
+}
+
+// The model values of the misfit come from SIMD lanes (AVX2 or baseline) or from the library
+// functions one by one: B0, B1, D1 and the IRI heights of the rows must be the same to the bit.
+TEST(ShapeParameters, LanesGiveTheParametersOfThePlainLoops) {
+    using zelk::simd::Mode;
+    const double cases[][2] = {{100.0, 2.5}, {60.0, 1.8}, {140.0, 3.5}};
+    for (const auto& c : cases)
+        for (const bool f1 : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << c[0] << " " << c[1] << " " << f1);
+            auto z = std::make_unique<Zelk>();
+            iri_profile(*z, c[0], c[1]);
+            if (f1) add_f1_ledge(*z);
+            z->log.IDEBUG = 1;   // the heights of the final model are kept for the display
+            auto run = [&z](Mode m) {
+                zelk::simd::set_mode(m);
+                models::CALB0B1D1(*z);
+                zelk::simd::set_mode(Mode::AUTO);
+                return std::make_unique<Products>(z->prod);
+            };
+            const auto plain = run(Mode::OFF);
+            ASSERT_NE(plain->B0, 9999.0f);
+            for (const Mode m : {Mode::AUTO, Mode::BASELINE}) {
+                const auto p = run(m);
+                EXPECT_EQ(p->B0, plain->B0);
+                EXPECT_EQ(p->B1, plain->B1);
+                EXPECT_EQ(p->D1, plain->D1);
+                for (int i = 1; i <= p->NPROW1; ++i) ASSERT_EQ(p->HIRI(i), plain->HIRI(i)) << i;
+            }
+        }
 }
