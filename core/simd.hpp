@@ -6,7 +6,8 @@
 namespace zelk::simd {
 
 enum class Mode {
-    AUTO,      // the widest instruction set the processor has (AVX2, else the baseline)
+    AUTO,      // the AVX2 lanes when the processor has AVX2, else the plain loops (the
+               // baseline build of the lanes is slower than the loops)
     BASELINE,  // the lanes built for the baseline instruction set (SSE2 on x86-64)
     OFF        // no lanes: the plain scalar loops
 };
@@ -15,7 +16,7 @@ void set_mode(Mode M);
 Mode mode();
 // True when the AVX2 build of the lanes is in use.
 bool avx2();
-// True when lanes are in use at all.
-inline bool lanes() { return mode() != Mode::OFF; }
+// True when lanes are in use at all (the AVX2 or the baseline build).
+inline bool lanes() { return avx2() || mode() == Mode::BASELINE; }
 
 }  // namespace zelk::simd

@@ -242,18 +242,16 @@ namespace avx2 {
 
 // The reaches of the third look-ahead level from the joints K2 = KB..J-1 of the second
 // segment that may end a segment (WOK(2, K2)): true when one reaches KL (the caller takes J at
-// once), else KC lowered to the lowest reach. On AVX2 lanes when GROW's bounds apply, else
-// one growth after the other (the baseline build of the lanes, whose 64-bit comparisons are
-// split into scalar steps, is slower than the plain loop and runs only when asked for).
+// once), else KC lowered to the lowest reach. On lanes when they are in use (core/simd.hpp)
+// and GROW's bounds apply, else one growth after the other.
 bool LOOKAHEAD3(Products& P, int J, int KB, int KL, float ERRMAX, int& KC) {
-    const bool avx2 = simd::avx2(), baseline = simd::mode() == simd::Mode::BASELINE;
-    if ((avx2 || baseline) && ERRMAX >= 1.0e-5f) {
+    if (simd::lanes() && ERRMAX >= 1.0e-5f) {
         int KS[MAXQP];
         int n = 0;
         for (int K2 = KB; K2 < J; ++K2)
             if (P.WOK(2, K2)) KS[n++] = K2;
 #ifdef ZELK_QPFIT_AVX2
-        if (avx2) return avx2::REACH3(P, KS, n, KL, ERRMAX, KC);
+        if (simd::avx2()) return avx2::REACH3(P, KS, n, KL, ERRMAX, KC);
 #endif
         return base::REACH3(P, KS, n, KL, ERRMAX, KC);
     }
