@@ -123,6 +123,7 @@ public:
         if (progress_) progress_->CLEAR();
         err_ << PROGNAME << ": " << text << '\n';
     }
+    void DODIALOG3(int code) override { NOTICE(code == 22 ? MESSAGE_22 : MESSAGE_23); }
     // The run of one file reports "nothing inverted" for that file; the batch program says
     // it once, for the whole run, so the text is only kept here.
     void MESSAGE_BOX(const std::string& title, const std::string& text) override {
@@ -253,10 +254,12 @@ std::string check_shard(const std::string& v) {
 void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
     app.name(PROGNAME);
     app.description(
-        "Inverts the ionograms of VXO files into electron-density profiles N(h) and\n"
-        "writes each record back, with its profile and results, in VXO layout 5.\n"
+        "Inverts the ionograms of VXO files (or Standard files, or files of any format\n"
+        "a conversion program turns into the Standard format) into electron-density\n"
+        "profiles N(h) and writes each record back, with its profile and results, in\n"
+        "VXO layout 5.\n"
         "\n"
-        "INPUT is a VXO file, a directory (its files in name order) or a pattern with\n"
+        "INPUT is a file, a directory (its files in name order) or a pattern with\n"
         "* and ? in the file name (quote it so that the shell passes it on).\n"
         "Directories and patterns leave out hidden and empty files and earlier outputs\n"
         "(.430, .ARP).\n");
@@ -266,21 +269,24 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         "\n"
         "Exit status: 0 at least one record was inverted; 1 none was (no proper data\n"
         "or an error in the input); 2 usage error; 3 a model data file is missing or\n"
-        "malformed; 4 an output file or the summary could not be written. With\n"
-        "several jobs, the status of the whole run: 3 before 4, 4 before 0 or 1.\n"
+        "malformed; 4 an output file or the summary could not be written; 5 the\n"
+        "conversion program could not be started or failed. With several jobs, the\n"
+        "status of the whole run: 3 or 5 before 4, 4 before 0 or 1.\n"
         "\n"
         "Examples:\n"
         "  zelk-batch DAY.VXO -o DAY.VXO.430\n"
         "  zelk-batch --hstep 10 --summary day.csv -o out data/\n"
         "  zelk-batch --inspect 'data/*.VXO'\n"
-        "  zelk-batch --jobs 2 --shard 1/3 --summary part1.csv -o out data/");
+        "  zelk-batch --jobs 2 --shard 1/3 --summary part1.csv -o out data/\n"
+        "  zelk-batch --format standard -o out 'traces/*.txt'\n"
+        "  zelk-batch --format other --converter ./csv2std -o out 'tables/*.csv'");
     app.get_formatter()->column_width(22);
     app.get_formatter()->label("OPTIONS", "options");
     // An option given twice takes its last value.
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.set_help_flag("-h,--help", "show this text");
 
-    app.add_option("INPUT", opt.inputs, "VXO files, directories or patterns")
+    app.add_option("INPUT", opt.inputs, "input files, directories or patterns")
         ->type_name("")
         ->required();
     app.add_option("-o,--output", opt.output,
@@ -319,6 +325,29 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         ->type_name("N")
         ->check(CLI::Validator(check_debug, ""));
     app.add_flag("--inspect", opt.inspect, "list the records of the inputs instead of inverting them");
+    app.add_option_function<std::string>(
+           "--format", [&opt](const std::string& v) { PARSE_FORMAT(v, opt.format); },
+           "input format: vxo (default), standard (the Standard\n"
+           "text format) or other (converted to the Standard format\n"
+           "by the program of --converter)")
+        ->type_name("FMT")
+        ->check(CLI::Validator(
+            [](std::string& v) {
+                InputFormat f{};
+                return PARSE_FORMAT(v, f) ? std::string()
+                                          : "needs vxo, standard or other (got '" + v + "')";
+            },
+            ""));
+    app.add_option("--converter", opt.converter,
+                   "with --format other: the program run as\n"
+                   "PROG INPUT OUTPUT.TMPSTD for each input file")
+        ->type_name("PROG");
+    app.add_option_function<std::string>(
+           "--converter-timeout", [&opt](const std::string& v) { opt.converter_timeout = std::strtod(v.c_str(), nullptr); },
+           "seconds the converter may run on one file before it is\n"
+           "stopped (default " + std::to_string(static_cast<int>(CONVERTER_TIMEOUT)) + "; 0: no limit)")
+        ->type_name("S")
+        ->check(CLI::Validator([](std::string& v) { return check_float(v, "a number of seconds"); }, ""));
     app.add_option_function<std::string>(
            "--jobs",
            [&opt](const std::string& v) {
@@ -363,6 +392,20 @@ bool PARSE_BATCH(int argc, const char* const* argv, BatchOptions& opt, std::stri
         return false;
     } catch (const CLI::ParseError& e) {
         error = e.what();
+        return false;
+    }
+    // The converter is checked before any file is looked at.
+    if (opt.format == InputFormat::OTHER) {
+        if (opt.converter.empty()) {
+            error = "--format other needs --converter PROG";
+            return false;
+        }
+        if (const std::string why = CHECK_CONVERTER(opt.converter); !why.empty()) {
+            error = "--converter " + why;
+            return false;
+        }
+    } else if (!opt.converter.empty()) {
+        error = "--converter is used with --format other only";
         return false;
     }
     return true;
@@ -507,7 +550,10 @@ FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& ste
     auto z = std::make_unique<Zelk>();
     z->log.IDEBUG = opt.debug;
     z->log.out = &diag;
-    z->run.FMTVXO = 'Y';
+    z->run.FMTVXO = opt.format == InputFormat::VXO ? 'Y' : 'N';
+    z->run.NOCONV = opt.format != InputFormat::OTHER;
+    z->run.PROG = opt.converter;
+    fe.conversion.set_timeout(opt.converter_timeout);
     z->run.INFILE = job.input;
     z->run.OUTFILE = opt.output.empty() ? std::string("NONE") : opt.output;
     z->run.HSTEP = opt.hstep;
@@ -598,7 +644,9 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     RunOutcome run;
     std::string warning;
     std::string stop;
-    // Adds up one file's outcome; false when it met a model data-file failure.
+    int16_t fatal = 0;   // 22 or 23: the conversion program could not be run or failed
+    // Adds up one file's outcome; false when it met a model data-file failure or a failure
+    // of the conversion program.
     auto account = [&](const FileResult& r) {
         if (r.stopped) {
             stop = r.stop;
@@ -610,7 +658,8 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         run.bad += r.run.bad;
         run.unwritten += r.run.unwritten;
         if (!r.warning.empty()) warning = r.warning;
-        return true;
+        fatal = r.run.fatal;
+        return fatal == 0;
     };
 
     const size_t workers = std::min(static_cast<size_t>(std::max(opt.jobs, 1)), jobs.size());
@@ -640,7 +689,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
                     BatchFrontend fe(s.notices, summary.get(), &s.rows, nullptr, tally, sizes[k],
                                      [&stop_at, k] { return stop_at.load() < k; });
                     s.result = RUN_ONE(opt, jobs[k], *steps, fe, s.diag);
-                    if (s.result.stopped) {
+                    if (s.result.stopped || s.result.run.fatal != 0) {
                         size_t seen = stop_at.load();
                         while (k < seen && !stop_at.compare_exchange_weak(seen, k)) {
                         }
@@ -687,6 +736,13 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         summary.reset();   // an incomplete summary is not left behind
         err << stop << '\n';
         return 3;
+    }
+    if (fatal != 0) {
+        summary.reset();   // an incomplete summary is not left behind
+        err << PROGNAME << ": the run ends at the failure of the conversion program; " << run.NRECS
+            << " record" << (run.NRECS == 1 ? "" : "s") << " inverted from " << run.files << " file"
+            << (run.files == 1 ? "" : "s") << " before it\n";
+        return 5;
     }
     if (run.NRECS == 0 && !warning.empty()) err << PROGNAME << ": " << warning << '\n';
     bool summary_failed = false;
