@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <ostream>
 #include <sstream>
@@ -26,6 +27,7 @@
 
 #include "core/stop.hpp"
 #include "core/zelk.hpp"
+#include "driver/kept_rows.hpp"
 #include "driver/progress.hpp"
 #include "driver/summary.hpp"
 #include "iondata/prepare.hpp"
@@ -162,8 +164,10 @@ public:
             counted_ = at;
         }
         if (progress_) progress_->UPDATE(tally_.records, tally_.fraction());
+        if (pictures) pictures->RECORD_DONE(info.RECNO);
     }
 
+    FilePictures* pictures = nullptr;   // the file's pictures, when drawn
     std::string warning;   // the end-of-run box of the file's run, if it gave one
     int32_t rows = 0;      // summary rows made
 
@@ -246,8 +250,8 @@ bool parse_shard(const std::string& v, int32_t& I, int32_t& N) {
 
 std::string check_shard(const std::string& v) {
     int32_t I = 0, N = 0;
-    if (parse_shard(v, I, N)) return {};
-    return "needs I/N, slice I of N with 1 <= I <= N (got '" + v + "')";
+    if (v == "auto" || parse_shard(v, I, N)) return {};
+    return "needs I/N, slice I of N with 1 <= I <= N, or auto (got '" + v + "')";
 }
 
 // Builds the command line of the batch program on app, filling opt when it is parsed.
@@ -269,9 +273,9 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         "\n"
         "Exit status: 0 at least one record was inverted; 1 none was (no proper data\n"
         "or an error in the input); 2 usage error; 3 a model data file is missing or\n"
-        "malformed; 4 an output file or the summary could not be written; 5 the\n"
-        "conversion program could not be started or failed. With several jobs, the\n"
-        "status of the whole run: 3 or 5 before 4, 4 before 0 or 1.\n"
+        "malformed; 4 an output file, the summary or a picture could not be\n"
+        "written; 5 the conversion program could not be started or failed. With\n"
+        "several jobs, the status of the whole run: 3 or 5 before 4, 4 before 0 or 1.\n"
         "\n"
         "Examples:\n"
         "  zelk-batch DAY.VXO -o DAY.VXO.430\n"
@@ -359,14 +363,40 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
                ");\nthe outputs, summary and messages are the same as with 1")
         ->type_name("N")
         ->check(CLI::Validator(check_jobs, ""));
+    app.add_option("--plots", opt.plots,
+                   "one picture per inverted record, as the window shows it,\n"
+                   "into DIR (made if missing): <input name>.<record as 4\n"
+                   "digits>.png (or .svg); pdf: <input name>.pdf, a page\n"
+                   "per record")
+        ->type_name("DIR");
+    app.add_option("--plot-format", opt.plot_format, "png (default), svg or pdf")
+        ->type_name("FMT")
+        ->check(CLI::IsMember({"png", "svg", "pdf"}));
+    app.add_flag("--plot-data", opt.plot_data,
+                 "also write the plotted trace and recomputed virtual heights\n"
+                 "into DIR: <input name>.TRACE.DAT, .RECAL_OTRACE.DAT and\n"
+                 ".RECAL_XTRACE.DAT");
     app.add_option_function<std::string>(
-           "--shard", [&opt](const std::string& v) { parse_shard(v, opt.shard, opt.shards); },
+           "--shard",
+           [&opt](const std::string& v) {
+               opt.shard_auto = v == "auto";
+               if (!opt.shard_auto) parse_shard(v, opt.shard, opt.shards);
+           },
            "process only the I-th of N slices of the input files\n"
            "(sorted by name): N runs given the same inputs and\n"
            "I = 1..N process every file once, with the same outputs\n"
-           "as one run over them all")
+           "as one run over them all. auto: I and N of this task\n"
+           "of a Slurm array job")
         ->type_name("I/N")
         ->check(CLI::Validator(check_shard, ""));
+    app.add_flag("--skip-existing", opt.skip_existing,
+                 "leave out the files whose output is already complete\n"
+                 "(their summary rows are kept beside the outputs), so\n"
+                 "that a run started again redoes only what is missing");
+    app.add_option("--merge-summaries", opt.merge,
+                   "merge the summaries given as inputs, in their order,\n"
+                   "into OUT (.csv or .jsonl); nothing is inverted")
+        ->type_name("OUT");
 }
 
 }  // namespace
@@ -406,6 +436,10 @@ bool PARSE_BATCH(int argc, const char* const* argv, BatchOptions& opt, std::stri
         }
     } else if (!opt.converter.empty()) {
         error = "--converter is used with --format other only";
+        return false;
+    }
+    if (opt.plot_data && opt.plots.empty()) {
+        error = "--plot-data needs --plots DIR";
         return false;
     }
     return true;
@@ -531,6 +565,16 @@ std::vector<std::string> SHARD_FILES(std::vector<std::string> files, int32_t I, 
 
 namespace {
 
+// The settings that shape an output, kept with its summary rows: a file is skipped only
+// when its output was made with the same. An option that changes what an output holds
+// belongs here.
+std::string output_settings(const BatchOptions& opt) {
+    std::ostringstream s;
+    s << "hstep=" << opt.hstep << " qpacc=" << opt.qpacc << " format=" << static_cast<int>(opt.format)
+      << " converter=" << opt.converter;
+    return s.str();
+}
+
 // What the run of one file leaves for the batch program to add up.
 struct FileResult {
     RunOutcome run;        // its counts
@@ -538,6 +582,7 @@ struct FileResult {
     std::string stop;      // the one-line message of a model data-file failure
     bool stopped = false;  // a model data file failed
     int32_t rows = 0;      // summary rows made
+    std::string pictures;  // the first picture of the file that could not be written
 };
 
 // Runs one file: a fresh run context with the settings of the options, the run loop over
@@ -545,9 +590,14 @@ struct FileResult {
 // stream. A model data-file failure is returned, not thrown; a file abandoned after
 // another file's failure returns what it had counted, which is never passed on.
 FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& steps,
-                   BatchFrontend& fe, std::ostream& diag) {
+                   BatchFrontend& fe, std::ostream& diag, const PicturesFactory& pictures) {
     FileResult r;
     auto z = std::make_unique<Zelk>();
+    std::unique_ptr<FilePictures> pics = pictures ? pictures(opt, job) : nullptr;
+    if (pics) {
+        z->plot = &pics->plotter();
+        fe.pictures = pics.get();
+    }
     z->log.IDEBUG = opt.debug;
     z->log.out = &diag;
     z->run.FMTVXO = opt.format == InputFormat::VXO ? 'Y' : 'N';
@@ -560,6 +610,8 @@ FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& ste
     z->run.QPACC = opt.qpacc;
     try {
         r.run = RUN_FILES(*z, {job}, fe, steps, false);
+        if (pics && !pics->FINISH(r.pictures) && r.pictures.empty())
+            r.pictures = job.input + ": pictures could not be written";
     } catch (const Stop& stop) {
         r.stopped = true;
         r.stop = stop.what();
@@ -581,7 +633,7 @@ struct Slot {
 }  // namespace
 
 int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostream& diag,
-              std::ostream& err, bool progress) {
+              std::ostream& err, bool progress, const PicturesFactory& pictures) {
     auto usage_error = [&](const std::string& text) {
         err << PROGNAME << ": " << text << "\n" << "Try '" << PROGNAME << " --help'.\n";
         return 2;
@@ -601,6 +653,9 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     std::vector<FileJob> jobs;
     bool outdir = false;
     if (!BATCH_JOBS(files, several, opt.output, jobs, outdir, error)) return usage_error(error);
+    if (opt.skip_existing && (opt.output.empty() || opt.output == "NONE")) {
+        return usage_error("--skip-existing needs the outputs (-o)");
+    }
     if (!opt.summary.empty()) {
         if (is_one_of(opt.summary, file_ids(files))) {
             return usage_error(opt.summary + " is an input file; refused");
@@ -610,6 +665,12 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         const auto [begin, end] = SHARD_SLICE(jobs.size(), opt.shard, opt.shards);
         jobs = {jobs.begin() + static_cast<std::ptrdiff_t>(begin),
                 jobs.begin() + static_cast<std::ptrdiff_t>(end)};
+        // Said first, so that the tasks of a split run can be checked to have seen the
+        // same list, even when one of them is ended early.
+        if (!jobs.empty()) {
+            err << PROGNAME << ": shard " << opt.shard << '/' << opt.shards << ": files " << begin + 1
+                << " to " << end << " of the " << files.size() << " input files\n";
+        }
     }
     std::error_code ec;
     if (outdir && !jobs.empty() && !fs::is_directory(opt.output, ec)) {
@@ -617,6 +678,22 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         if (ec) {
             err << PROGNAME << ": " << opt.output << ": cannot make the directory (" << ec.message() << ")\n";
             return 4;
+        }
+    }
+
+    // The pictures: their directory is made first; when it cannot be, the run goes on
+    // without pictures and ends with status 4.
+    bool pictures_failed = false;
+    PicturesFactory draw;
+    if (!opt.plots.empty()) {
+        if (!pictures) return usage_error("--plots: this program was built without pictures");
+        if (!jobs.empty() && !fs::is_directory(opt.plots, ec)) fs::create_directories(opt.plots, ec);
+        if (!jobs.empty() && (ec || !fs::is_directory(opt.plots, ec))) {
+            err << PROGNAME << ": " << opt.plots << ": cannot make the picture directory"
+                << (ec ? " (" + ec.message() + ")" : std::string()) << "; no pictures are drawn\n";
+            pictures_failed = true;
+        } else {
+            draw = pictures;
         }
     }
 
@@ -633,10 +710,37 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     DiagnosticsBuffer diagbuf(diag.rdbuf(), prog);
     std::ostream diag_clear(&diagbuf);
     std::ostream& diag_out = progress ? diag_clear : diag;
+    // --skip-existing: the files whose outputs are complete, with their kept summary rows.
+    const std::string rows_format = !summary ? "none" : upper(opt.summary).ends_with(".CSV") ? "csv" : "jsonl";
+    std::vector<std::optional<KeptRows>> kept(jobs.size());
+    int32_t skipped = 0, skipped_records = 0;
+    if (opt.skip_existing) {
+        for (size_t k = 0; k < jobs.size(); ++k) {
+            kept[k] = COMPLETE_OUTPUT(jobs[k], output_settings(opt), rows_format);
+            if (!kept[k]) FORGET_ROWS(jobs[k].output);
+        }
+    }
+    // Appends the rows of file k to the summary (its kept rows when it was skipped) and,
+    // with --skip-existing, keeps the rows of a completed output beside it.
+    auto rows_of = [&](size_t k, const std::string& rows, const FileResult* r) {
+        if (kept[k]) {
+            if (summary) summary->APPEND(kept[k]->rows, kept[k]->n);
+            ++skipped;
+            skipped_records += kept[k]->records;
+            return;
+        }
+        if (summary) summary->APPEND(rows, r->rows);
+        std::string why;
+        if (opt.skip_existing && !r->stopped && r->run.written > 0 && r->run.unwritten == 0 &&
+            !KEEP_ROWS(jobs[k], output_settings(opt), rows_format, rows, r->rows, why)) {
+            err << PROGNAME << ": " << KEPT_ROWS_PATH(jobs[k].output) << ": cannot be written (" << why
+                << "); a later run will process " << jobs[k].input << " again\n";
+        }
+    };
     Tally tally;
     std::vector<uint64_t> sizes;
-    for (const FileJob& j : jobs) {
-        const uintmax_t n = fs::file_size(j.input, ec);
+    for (size_t k = 0; k < jobs.size(); ++k) {
+        const uintmax_t n = kept[k] ? 0 : fs::file_size(jobs[k].input, ec);
         sizes.push_back(ec ? 0 : static_cast<uint64_t>(n));
         tally.total_bytes += sizes.back();
     }
@@ -658,6 +762,11 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         run.bad += r.run.bad;
         run.unwritten += r.run.unwritten;
         if (!r.warning.empty()) warning = r.warning;
+        if (!r.pictures.empty()) {
+            prog.CLEAR();
+            err << PROGNAME << ": " << r.pictures << '\n';
+            pictures_failed = true;
+        }
         fatal = r.run.fatal;
         return fatal == 0;
     };
@@ -667,10 +776,14 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         // One worker: the files in turn on this thread, straight to the program's streams.
         std::unique_ptr<RecordSteps> steps = jobs.empty() ? nullptr : make_steps();
         for (size_t k = 0; k < jobs.size(); ++k) {
+            if (kept[k]) {
+                rows_of(k, {}, nullptr);
+                continue;
+            }
             std::ostringstream rows;
             BatchFrontend fe(err, summary.get(), &rows, shown, tally, sizes[k], nullptr);
-            const FileResult r = RUN_ONE(opt, jobs[k], *steps, fe, diag_out);
-            if (summary) summary->APPEND(rows.str(), r.rows);
+            const FileResult r = RUN_ONE(opt, jobs[k], *steps, fe, diag_out, draw);
+            rows_of(k, rows.str(), &r);
             if (!account(r)) break;
         }
     } else {
@@ -685,10 +798,10 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
             std::unique_ptr<RecordSteps> steps = make_steps();
             for (size_t k = next++; k < jobs.size(); k = next++) {
                 Slot& s = slots[k];
-                if (k < stop_at.load()) {
+                if (k < stop_at.load() && !kept[k]) {
                     BatchFrontend fe(s.notices, summary.get(), &s.rows, nullptr, tally, sizes[k],
                                      [&stop_at, k] { return stop_at.load() < k; });
-                    s.result = RUN_ONE(opt, jobs[k], *steps, fe, s.diag);
+                    s.result = RUN_ONE(opt, jobs[k], *steps, fe, s.diag, draw);
                     if (s.result.stopped || s.result.run.fatal != 0) {
                         size_t seen = stop_at.load();
                         while (k < seen && !stop_at.compare_exchange_weak(seen, k)) {
@@ -721,11 +834,11 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
                 prog.CLEAR();
                 err << text;
             }
-            if (summary) summary->APPEND(s.rows.str(), s.result.rows);
+            rows_of(k, s.rows.str(), &s.result);
             s.diag.str({});
             s.notices.str({});
             s.rows.str({});
-            if (!account(s.result)) break;
+            if (!kept[k] && !account(s.result)) break;
             prog.UPDATE(tally.records, tally.fraction());
         }
         for (std::thread& t : pool) t.join();
@@ -744,7 +857,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
             << (run.files == 1 ? "" : "s") << " before it\n";
         return 5;
     }
-    if (run.NRECS == 0 && !warning.empty()) err << PROGNAME << ": " << warning << '\n';
+    if (run.NRECS + skipped_records == 0 && !warning.empty()) err << PROGNAME << ": " << warning << '\n';
     bool summary_failed = false;
     if (summary && !summary->CLOSE(error)) {
         err << PROGNAME << ": " << opt.summary << ": could not be completed (" << error << ")\n";
@@ -753,17 +866,18 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     if (sharded && jobs.empty()) {
         err << PROGNAME << ": shard " << opt.shard << '/' << opt.shards << " holds none of the "
             << files.size() << " input file" << (files.size() == 1 ? "" : "s") << '\n';
-        return summary_failed ? 4 : 0;
+        return summary_failed || pictures_failed ? 4 : 0;
     }
     err << PROGNAME << ": " << run.NRECS << " record" << (run.NRECS == 1 ? "" : "s")
         << " inverted from " << run.files << " file" << (run.files == 1 ? "" : "s");
     if (!opt.output.empty() && opt.output != "NONE") err << ", " << run.written << " written";
     if (run.bad > 0) err << ", " << run.bad << " bad skipped";
+    if (skipped > 0) err << ", " << skipped << " file" << (skipped == 1 ? "" : "s") << " already complete";
     if (summary) err << ", summary " << opt.summary;
     if (run.unwritten > 0) err << ", " << run.unwritten << " output" << (run.unwritten == 1 ? "" : "s") << " not written";
     err << '\n';
-    if (run.unwritten > 0 || summary_failed) return 4;
-    return run.NRECS > 0 ? 0 : 1;
+    if (run.unwritten > 0 || summary_failed || pictures_failed) return 4;
+    return run.NRECS + skipped_records > 0 ? 0 : 1;
 }
 
 }  // namespace zelk::driver

@@ -13,9 +13,15 @@
 #include "driver/batch.hpp"
 #include "driver/convert.hpp"
 #include "driver/inspect.hpp"
+#include "driver/merge.hpp"
 #include "driver/outfile.hpp"
 #include "driver/progress.hpp"
+#include "driver/shard.hpp"
 #include "driver/vxo_steps.hpp"
+#ifdef ZELK_WITH_QT
+#include "display/qt/painter.hpp"
+#include "driver/qt/pictures.hpp"
+#endif
 
 namespace {
 
@@ -35,6 +41,17 @@ int main(int argc, char** argv) {
         std::cout << BATCH_USAGE();
         return 0;
     }
+    if (!opt.merge.empty()) {
+        if (!opt.output.empty() || !opt.summary.empty() || opt.inspect || opt.shards > 0 ||
+            opt.shard_auto || opt.skip_existing) {
+            return usage_error("--merge-summaries takes only the summaries to merge");
+        }
+        return MERGE_SUMMARIES(opt.merge, opt.inputs, std::cerr);
+    }
+    if (opt.shard_auto && !SHARD_FROM_ENVIRONMENT(PROCESS_ENVIRONMENT(), opt.shard, opt.shards, error)) {
+        return usage_error(error);
+    }
+    if (opt.inspect && opt.skip_existing) return usage_error("--inspect takes no --skip-existing");
     if (opt.inspect) {
         if (!opt.output.empty() || !opt.summary.empty() || opt.jobs != 1) {
             return usage_error("--inspect only lists the records; it takes no -o, --summary or --jobs");
@@ -49,6 +66,14 @@ int main(int argc, char** argv) {
                                  opt.converter_timeout, std::cout, std::cerr);
     }
     REMOVE_TEMPORARIES_ON_SIGNAL();
+    // Qt is started only for a run that draws pictures; other runs do no Qt work.
+    PicturesFactory pictures;
+#ifdef ZELK_WITH_QT
+    if (!opt.plots.empty()) {
+        zelk::display::qt::ENSURE_APPLICATION();
+        pictures = QT_PICTURES;
+    }
+#endif
     return BATCH_RUN(opt, [] { return std::make_unique<VxoSteps>(); }, std::cout, std::cerr,
-                     Progress::STDERR_IS_TERMINAL());
+                     Progress::STDERR_IS_TERMINAL(), pictures);
 }
