@@ -27,6 +27,7 @@
 #include "core/stop.hpp"
 #include "core/zelk.hpp"
 #include "driver/progress.hpp"
+#include "driver/spill.hpp"
 #include "driver/summary.hpp"
 #include "iondata/prepare.hpp"
 
@@ -73,6 +74,16 @@ bool parse_int16(const std::string& s, int16_t& v) {
     const long x = std::strtol(s.c_str(), &end, 10);
     if (errno != 0 || *end != '\0' || x < -32768 || x > 32767) return false;
     v = static_cast<int16_t>(x);
+    return true;
+}
+
+bool parse_int32(const std::string& s, int32_t& v) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    const long long x = std::strtoll(s.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || x < INT32_MIN || x > INT32_MAX) return false;
+    v = static_cast<int32_t>(x);
     return true;
 }
 
@@ -130,15 +141,19 @@ public:
     }
     void FILE_DONE(const FileJob& job, const FileOutcome& fo) override {
         if (!fo.opened) return;   // already reported
-        if (fo.bad_first) {
-            NOTICE(job.input + ": the first record cannot be read; file skipped");
-        } else if (fo.read == 0 && fo.bad == 0) {
-            NOTICE(job.input + ": no whole record");
-        }
+        if (fo.read == 0 && fo.bad == 0 && !fo.no_output) NOTICE(job.input + ": no whole record");
         if (fo.bad > 0) {
-            NOTICE(job.input + ": " + std::to_string(fo.bad) + " bad record" +
-                   (fo.bad == 1 ? "" : "s") + " skipped, " + std::to_string(fo.read) +
-                   " read");
+            // The bad records by ordinal and place, the first few of them.
+            static constexpr size_t SHOWN = 5;
+            std::string which;
+            for (size_t i = 0; i < fo.refused.size() && i < SHOWN; ++i) {
+                which += (i == 0 ? " (" : "; ");
+                which += "record " + std::to_string(fo.refused[i].first) + fo.refused[i].second;
+            }
+            if (fo.refused.size() > SHOWN) which += "; " + std::to_string(fo.refused.size() - SHOWN) + " more";
+            if (!which.empty()) which += ")";
+            NOTICE(job.input + ": " + std::to_string(fo.bad) + " bad record" + (fo.bad == 1 ? "" : "s") +
+                   " skipped" + which + ", " + std::to_string(fo.read) + " read");
         }
         if (fo.ended_by != 0) {
             NOTICE(job.input + ": record " + std::to_string(fo.ended_at) +
@@ -233,9 +248,9 @@ std::string check_jobs(const std::string& v) {
 // --shard I/N: two whole numbers with 1 <= I <= N.
 bool parse_shard(const std::string& v, int32_t& I, int32_t& N) {
     const auto slash = v.find('/');
-    int16_t i = 0, n = 0;
-    if (slash == std::string::npos || !parse_int16(v.substr(0, slash), i) ||
-        !parse_int16(v.substr(slash + 1), n) || n < 1 || i < 1 || i > n) {
+    int32_t i = 0, n = 0;
+    if (slash == std::string::npos || !parse_int32(v.substr(0, slash), i) ||
+        !parse_int32(v.substr(slash + 1), n) || n < 1 || i < 1 || i > n) {
         return false;
     }
     I = i;
@@ -527,7 +542,8 @@ FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& ste
 
 // A file's buffers while files are processed in parallel.
 struct Slot {
-    std::ostringstream notices, rows, diag;
+    std::ostringstream notices, rows;
+    SpillStream diag;   // a file's diagnostics can be large: bounded in memory
     FileResult result;
     bool done = false;
 };
@@ -552,6 +568,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         files = SHARD_FILES(files, 1, 1);
         several = several || files.size() > 1;
     }
+    std::error_code ec;
     std::vector<FileJob> jobs;
     bool outdir = false;
     if (!BATCH_JOBS(files, several, opt.output, jobs, outdir, error)) return usage_error(error);
@@ -559,13 +576,22 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         if (is_one_of(opt.summary, file_ids(files))) {
             return usage_error(opt.summary + " is an input file; refused");
         }
+        // The summary must not be one of the outputs, by name or as the same file.
+        const std::string key = fs::absolute(opt.summary, ec).lexically_normal().string();
+        const FileIds summary_id = file_ids({opt.summary});
+        for (const FileJob& j : jobs) {
+            if (j.output.empty()) continue;
+            if (fs::absolute(j.output, ec).lexically_normal().string() == key ||
+                is_one_of(j.output, summary_id)) {
+                return usage_error(opt.summary + " is both the summary and the output of " + j.input + "; refused");
+            }
+        }
     }
     if (sharded) {
         const auto [begin, end] = SHARD_SLICE(jobs.size(), opt.shard, opt.shards);
         jobs = {jobs.begin() + static_cast<std::ptrdiff_t>(begin),
                 jobs.begin() + static_cast<std::ptrdiff_t>(end)};
     }
-    std::error_code ec;
     if (outdir && !jobs.empty() && !fs::is_directory(opt.output, ec)) {
         fs::create_directories(opt.output, ec);
         if (ec) {
@@ -609,6 +635,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         run.written += r.run.written;
         run.bad += r.run.bad;
         run.unwritten += r.run.unwritten;
+        run.no_output += r.run.no_output;
         if (!r.warning.empty()) warning = r.warning;
         return true;
     };
@@ -667,13 +694,15 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
             }
             // The files before the first failure were all run to their end, so the failing
             // file is reached here before any file that was skipped or abandoned.
-            diag_out << s.diag.str();
+            if (!s.diag.pass_to(diag_out)) {
+                prog.CLEAR();
+                err << PROGNAME << ": " << jobs[k].input << ": diagnostics could not be buffered whole\n";
+            }
             if (const std::string text = s.notices.str(); !text.empty()) {
                 prog.CLEAR();
                 err << text;
             }
             if (summary) summary->APPEND(s.rows.str(), s.result.rows);
-            s.diag.str({});
             s.notices.str({});
             s.rows.str({});
             if (!account(s.result)) break;
@@ -688,7 +717,9 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         err << stop << '\n';
         return 3;
     }
-    if (run.NRECS == 0 && !warning.empty()) err << PROGNAME << ": " << warning << '\n';
+    // "Nothing inverted" only when some file was read: files whose output could not be
+    // created were not, and their own message says why.
+    if (run.NRECS == 0 && !warning.empty() && run.no_output < run.files) err << PROGNAME << ": " << warning << '\n';
     bool summary_failed = false;
     if (summary && !summary->CLOSE(error)) {
         err << PROGNAME << ": " << opt.summary << ": could not be completed (" << error << ")\n";

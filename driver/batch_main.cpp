@@ -3,7 +3,9 @@
 //
 // Exit status: 0 at least one record reached the inversion (for --inspect: every file could
 // be read), 1 none did (for --inspect: a file could not be read), 2 usage error, 3 a model
-// data file is missing or malformed, 4 an output file or the summary could not be written.
+// data file is missing or malformed, 4 an output file, the summary or standard output could
+// not be written.
+#include <csignal>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -22,16 +24,30 @@ int usage_error(const std::string& text) {
     return 2;
 }
 
+// Standard output could not be written (a closed pipe, a full disk, the file-size limit):
+// said on standard error, and the run ends with status 4 unless a model data file already
+// gave 3.
+int check_stdout(int status) {
+    std::cout.flush();
+    if (std::cout) return status;
+    std::cerr << "zelk-batch: standard output could not be written\n";
+    return status == 3 ? 3 : 4;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace zelk::driver;
+    // A closed standard output and the file-size limit are write errors the program reports
+    // (status 4, temporary files removed), not signals that end it on the spot.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     BatchOptions opt;
     std::string error;
     if (!PARSE_BATCH(argc, argv, opt, error)) return usage_error(error);
     if (opt.help) {
         std::cout << BATCH_USAGE();
-        return 0;
+        return check_stdout(0);
     }
     if (opt.inspect) {
         if (!opt.output.empty() || !opt.summary.empty() || opt.jobs != 1) {
@@ -41,9 +57,9 @@ int main(int argc, char** argv) {
         bool several = false;
         if (!EXPAND_INPUTS(opt.inputs, files, several, error)) return usage_error(error);
         if (opt.shards > 0) files = SHARD_FILES(files, opt.shard, opt.shards);
-        return inspect_files(files, std::cout, std::cerr);
+        return check_stdout(inspect_files(files, std::cout, std::cerr));
     }
     REMOVE_TEMPORARIES_ON_SIGNAL();
-    return BATCH_RUN(opt, [] { return std::make_unique<VxoSteps>(); }, std::cout, std::cerr,
-                     Progress::STDERR_IS_TERMINAL());
+    return check_stdout(BATCH_RUN(opt, [] { return std::make_unique<VxoSteps>(); }, std::cout, std::cerr,
+                                  Progress::STDERR_IS_TERMINAL()));
 }
