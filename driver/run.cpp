@@ -255,6 +255,14 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                     // the next record that reads whole.
                     ++fo.bad;
                     fo.refused.emplace_back(RECNO, where(steps));
+                    long first = 0;
+                    if (const int passed = steps.PASSED_OVER(first); passed > 0) {
+                        fo.bad += passed;
+                        fo.refused.emplace_back(RECNO + 1, " at line " + std::to_string(first) +
+                                                               ": damaged too, passed over" +
+                                                               (passed > 1 ? " with " + std::to_string(passed - 1) + " more" : ""));
+                        RECNO += passed;
+                    }
                     if (steps.POSITION() == before) break;
                     continue;
                 }

@@ -94,6 +94,9 @@ public:
     // Where the record last read began and, when it was refused or cut, why
     // ("line 134: group 7 does not decode"); "" when the steps cannot tell.
     virtual std::string REFUSAL() const { return {}; }
+    // Damaged records the reader passed over after the refused record it last reported,
+    // and the line of the first of them.
+    virtual int PASSED_OVER(long& /*first_line*/) const { return 0; }
     // Closes the input unit.
     virtual void CLOSE() = 0;
     // Inverts the prepared record.

@@ -14,6 +14,10 @@ public:
     void READ(Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) override;
     long long POSITION() const override;
     std::string REFUSAL() const override;
+    int PASSED_OVER(long& first_line) const override {
+        first_line = place_.passed_line;
+        return place_.passed;
+    }
     void CLOSE() override;
     void INVERT(Zelk& z) override;
     void WRITE(std::ostream& out, Zelk& z) override;

@@ -277,7 +277,10 @@ VxoRefusal index_refusal(const F1<int32_t, 80>& IDX, int& group) {
 // such line follows. The candidates are tried on a scratch record, so that the record the
 // next call reads starts from the same state as after any refused record. False when the
 // unit cannot be repositioned (the position is then the one the refusal left).
-bool resynchronise(LineReader& unit, const LineReader::Mark& from) {
+bool resynchronise(LineReader& unit, const LineReader::Mark& from, VxoPlace& place) {
+    // The last line of the refused record read so far, and later of the last candidate
+    // whose groups did not decode: candidates up to there lie inside that record.
+    long failed_to = unit.lines_read();
     if (!unit.seek(from)) return false;
     const FortranFormat& FIDX = vxo_formats(0).index;
     auto trial = std::make_unique<IonogramRecord>();
@@ -299,6 +302,13 @@ bool resynchronise(LineReader& unit, const LineReader::Mark& from) {
                 if (read_groups(unit, *trial, vxo_formats(version), version < 2, failed) != IoStat::BAD) {
                     return unit.seek(at);
                 }
+                // A record of its own that is damaged too (not a line pair inside the one
+                // before): counted as passed over.
+                if (at.lines + 1 > failed_to) {
+                    if (place.passed == 0) place.passed_line = at.lines + 1;
+                    ++place.passed;
+                }
+                failed_to = unit.lines_read();
                 if (!unit.seek(second) || !unit.next(line)) return true;
             }
         }
@@ -365,7 +375,7 @@ void READVXO(int32_t& IEOF, LineReader& unit, IonogramRecord& R, int16_t& LREAD,
     // next record reads whole.
     here.why = index_refusal(R.IDX, here.group);
     if (here.why != VxoRefusal::NONE) {
-        resynchronise(unit, second);
+        resynchronise(unit, second, here);
         if (place) *place = here;
         return;
     }
@@ -385,7 +395,7 @@ void READVXO(int32_t& IEOF, LineReader& unit, IonogramRecord& R, int16_t& LREAD,
     case IoStat::BAD:
         LBAD = 1;
         here.why = VxoRefusal::GROUP;
-        resynchronise(unit, second);
+        resynchronise(unit, second, here);
         break;
     }
     if (place) *place = here;

@@ -49,6 +49,10 @@ struct VxoPlace {
     long line = 0;   // line of the file (1-based) where the record's index begins; 0: none found
     VxoRefusal why = VxoRefusal::NONE;
     int group = 0;
+    // Records after a refused one that have an acceptable index but do not read whole
+    // either, passed over on the way to the next record that does (the first one's line).
+    int passed = 0;
+    long passed_line = 0;
 };
 // The reason in words, for messages: "index element 1 outside 1 to 16", ...
 std::string VXO_REFUSAL_TEXT(const VxoPlace& place);
@@ -77,8 +81,10 @@ std::string VXO_REFUSAL_TEXT(const VxoPlace& place);
 // A refused record costs that record only: the unit is left at the next line after the
 // refused record's first index line where a record reads whole (or is cut only by the end of
 // the file), found by trying each candidate index and the groups it announces on a scratch
-// record; at the end of the file when there is none. (A stream that cannot be repositioned
-// is left after the failing line.) Files without a refused record read as they always did.
+// record; at the end of the file when there is none. Damaged records passed over on the way
+// (an acceptable index whose groups do not decode) are counted in `place`. (A stream that
+// cannot be repositioned is left after the failing line.) Files without a refused record
+// read as they always did.
 //
 // Status values:
 //   IEOF  -1 at the end of the file (before an index or inside a record), 0 after a whole

@@ -64,6 +64,14 @@ TEST_F(Reliability, RefusedRecordCostsThatRecordOnly) {
     EXPECT_NE(s.find("D4-middle-refused.VXO,3,"), std::string::npos);
 }
 
+// Damaged records after a refused one are counted, not lost without a word.
+TEST_F(Reliability, DamagedRecordsPassedOverAreCounted) {
+    EXPECT_EQ(batch(DATA + "/fuzz/bitflip.VXO"), 1);
+    EXPECT_NE(err().find("3 bad records skipped (record 1 at line 1: group 11 does not decode; record 2 at line 39: "
+                         "damaged too, passed over with 1 more), 0 read"),
+              std::string::npos) << err();
+}
+
 // A bad first record ended the whole file without output; now it costs that record only.
 TEST_F(Reliability, BadFirstRecordDoesNotEndTheFile) {
     const std::string good = slurp(DATA + "/samples/midlat-day.VXO");

@@ -155,6 +155,23 @@ TEST(ReaderResync, CorruptingEachRecordInTurnLosesExactlyThatRecord) {
     }
 }
 
+// Two damaged records in a row: the first is refused, the second, passed over on the way to
+// the third, is counted with the line where it begins; the third reads whole.
+TEST(ReaderResync, DamagedRecordsInARowAreAllCounted) {
+    const std::string good = slurp(data_path("repro/D4-three-good.VXO"));
+    std::vector<std::string> lines = lines_of(good);
+    lines[2].replace(10, 3, "x!x");    // record 1: a letter among the constants
+    lines[40].replace(10, 3, "x!x");   // record 2 (lines 39 to 76) likewise
+    const std::vector<Call> calls = read_all(join(lines));
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].LBAD, 1);
+    EXPECT_EQ(calls[0].place.why, VxoRefusal::GROUP);
+    EXPECT_EQ(calls[0].place.group, 1);
+    EXPECT_EQ(calls[0].place.passed, 1);
+    EXPECT_EQ(calls[0].place.passed_line, 39);
+    EXPECT_EQ(calls[1].stamp, read_all(good)[2].stamp);
+}
+
 // Junk between records (text, lines that decode as an index but announce more than the
 // file holds) is passed over to the next record that reads whole.
 TEST(ReaderResync, JunkAfterRefusedRecordIsPassedOver) {
