@@ -144,13 +144,12 @@ public:
         if (fo.read == 0 && fo.bad == 0 && !fo.no_output) NOTICE(job.input + ": no whole record");
         if (fo.bad > 0) {
             // The bad records by ordinal and place, the first few of them.
-            static constexpr size_t SHOWN = 5;
             std::string which;
-            for (size_t i = 0; i < fo.refused.size() && i < SHOWN; ++i) {
+            for (size_t i = 0; i < fo.refused.size(); ++i) {
                 which += (i == 0 ? " (" : "; ");
                 which += "record " + std::to_string(fo.refused[i].first) + fo.refused[i].second;
             }
-            if (fo.refused.size() > SHOWN) which += "; " + std::to_string(fo.refused.size() - SHOWN) + " more";
+            if (fo.noted > fo.refused.size()) which += "; " + std::to_string(fo.noted - fo.refused.size()) + " more";
             if (!which.empty()) which += ")";
             NOTICE(job.input + ": " + std::to_string(fo.bad) + " bad record" + (fo.bad == 1 ? "" : "s") +
                    " skipped" + which + ", " + std::to_string(fo.read) + " read");

@@ -109,6 +109,12 @@ std::string where(const RecordSteps& steps) {
     return r.empty() ? r : " at " + r;
 }
 
+// Keeps the first few bad records of a file for its message, and counts them all.
+void note_bad(FileOutcome& fo, int32_t recno, std::string text) {
+    if (fo.refused.size() < FileOutcome::KEPT) fo.refused.emplace_back(recno, std::move(text));
+    ++fo.noted;
+}
+
 uintmax_t size_of(const std::string& path) {
     std::error_code ec;
     const uintmax_t n = fs::file_size(path, ec);
@@ -245,7 +251,7 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                     // record is lost, and counted as bad.
                     if (LBAD == 0) {
                         ++fo.bad;
-                        fo.refused.emplace_back(RECNO + 1, where(steps));
+                        note_bad(fo, RECNO + 1, where(steps));
                     }
                     break;
                 }
@@ -254,11 +260,11 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                     // A refused record costs that record only: the reader has moved on to
                     // the next record that reads whole.
                     ++fo.bad;
-                    fo.refused.emplace_back(RECNO, where(steps));
+                    note_bad(fo, RECNO, where(steps));
                     long first = 0;
                     if (const int passed = steps.PASSED_OVER(first); passed > 0) {
                         fo.bad += passed;
-                        fo.refused.emplace_back(RECNO + 1, " at line " + std::to_string(first) +
+                        note_bad(fo, RECNO + 1, " at line " + std::to_string(first) +
                                                                ": damaged too, passed over" +
                                                                (passed > 1 ? " with " + std::to_string(passed - 1) + " more" : ""));
                         RECNO += passed;
@@ -273,7 +279,7 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                     // Impossible station constants cost this record only.
                     --fo.read;
                     ++fo.bad;
-                    fo.refused.emplace_back(RECNO, ": impossible station constant, " + iondata::STATION_FAULT(z.rec));
+                    note_bad(fo, RECNO, ": impossible station constant, " + iondata::STATION_FAULT(z.rec));
                     continue;
                 }
                 if (prep != iondata::PREP_OK) {

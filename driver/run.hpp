@@ -47,9 +47,12 @@ struct FileOutcome {
     bool opened = false;     // the input could be opened
     bool no_output = false;  // the output could not be created (the input was not read)
     bool output_kept = false;
-    // The bad records: their ordinal, and where and why they were refused
-    // (" at line 134: group 7 does not decode").
+    // The first KEPT bad records: their ordinal, and where and why they were refused
+    // (" at line 134: group 7 does not decode"); `noted` counts them all (damaged records
+    // passed over together count once).
+    static constexpr size_t KEPT = 5;
     std::vector<std::pair<int32_t, std::string>> refused;
+    size_t noted = 0;
 };
 
 // The user-interface side of the run. The defaults do what a headless run does.

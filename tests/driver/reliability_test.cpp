@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "driver/batch.hpp"
 #include "driver/outfile.hpp"
 #include "driver/spill.hpp"
 #include "iondata/vxo.hpp"
@@ -222,6 +223,17 @@ TEST_F(Reliability, EveryOutputOfTheBadCorpusReadsBack) {
     }
     EXPECT_GT(files, 10);
     EXPECT_GT(written, 0);
+}
+
+// A file with many bad records names the first five and counts the rest.
+TEST_F(Reliability, ManyBadRecordsAreNamedFirstFiveThenCounted) {
+    std::ofstream(path("a.VXO")) << "GOOD 10\nBAD\nBAD\nBAD\nBAD\nBAD\nBAD\nBAD\nGOOD 11\n";
+    zelk::driver::BatchOptions opt;
+    opt.inputs = {path("a.VXO")};
+    std::ostringstream diag, err;
+    EXPECT_EQ(zelk::driver::BATCH_RUN(opt, [] { return std::make_unique<ztest::FakeSteps>(); }, diag, err, false), 0);
+    EXPECT_NE(err.str().find("7 bad records skipped (record 2; record 3; record 4; record 5; record 6; 2 more), 2 read"),
+              std::string::npos) << err.str();
 }
 
 // Diagnostics beyond the threshold go to a temporary file and come back whole and in order.
