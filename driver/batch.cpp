@@ -276,12 +276,14 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         "(.430, .ARP).\n");
     app.footer(
         "Messages about files and bad records go to standard error, with a progress\n"
-        "line when it is a terminal.\n"
+        "line when it is a terminal. A bad record costs that record only; values an\n"
+        "output field cannot hold are written as missing, with a message.\n"
         "\n"
         "Exit status: 0 at least one record was inverted; 1 none was (no proper data\n"
-        "or an error in the input); 2 usage error; 3 a model data file is missing or\n"
-        "malformed; 4 an output file or the summary could not be written. With\n"
-        "several jobs, the status of the whole run: 3 before 4, 4 before 0 or 1.\n"
+        "or an error in the input); 2 usage error; 3 a model data file is missing,\n"
+        "unreadable or malformed; 4 an output file, the summary or standard output\n"
+        "could not be written. With several jobs, the status of the whole run: 3\n"
+        "before 4, 4 before 0 or 1.\n"
         "\n"
         "Examples:\n"
         "  zelk-batch DAY.VXO -o DAY.VXO.430\n"
