@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <ostream>
 #include <sstream>
@@ -26,6 +27,7 @@
 
 #include "core/stop.hpp"
 #include "core/zelk.hpp"
+#include "driver/kept_rows.hpp"
 #include "driver/progress.hpp"
 #include "driver/spill.hpp"
 #include "driver/summary.hpp"
@@ -134,6 +136,7 @@ public:
         if (progress_) progress_->CLEAR();
         err_ << PROGNAME << ": " << text << '\n';
     }
+    void DODIALOG3(int code) override { NOTICE(code == 22 ? MESSAGE_22 : MESSAGE_23); }
     // The run of one file reports "nothing inverted" for that file; the batch program says
     // it once, for the whole run, so the text is only kept here.
     void MESSAGE_BOX(const std::string& title, const std::string& text) override {
@@ -259,18 +262,20 @@ bool parse_shard(const std::string& v, int32_t& I, int32_t& N) {
 
 std::string check_shard(const std::string& v) {
     int32_t I = 0, N = 0;
-    if (parse_shard(v, I, N)) return {};
-    return "needs I/N, slice I of N with 1 <= I <= N (got '" + v + "')";
+    if (v == "auto" || parse_shard(v, I, N)) return {};
+    return "needs I/N, slice I of N with 1 <= I <= N, or auto (got '" + v + "')";
 }
 
 // Builds the command line of the batch program on app, filling opt when it is parsed.
 void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
     app.name(PROGNAME);
     app.description(
-        "Inverts the ionograms of VXO files into electron-density profiles N(h) and\n"
-        "writes each record back, with its profile and results, in VXO layout 5.\n"
+        "Inverts the ionograms of VXO files (or Standard files, or files of any format\n"
+        "a conversion program turns into the Standard format) into electron-density\n"
+        "profiles N(h) and writes each record back, with its profile and results, in\n"
+        "VXO layout 5.\n"
         "\n"
-        "INPUT is a VXO file, a directory (its files in name order) or a pattern with\n"
+        "INPUT is a file, a directory (its files in name order) or a pattern with\n"
         "* and ? in the file name (quote it so that the shell passes it on).\n"
         "Directories and patterns leave out hidden and empty files and earlier outputs\n"
         "(.430, .ARP).\n");
@@ -282,21 +287,24 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         "Exit status: 0 at least one record was inverted; 1 none was (no proper data\n"
         "or an error in the input); 2 usage error; 3 a model data file is missing,\n"
         "unreadable or malformed; 4 an output file, the summary or standard output\n"
-        "could not be written. With several jobs, the status of the whole run: 3\n"
-        "before 4, 4 before 0 or 1.\n"
+        "could not be written; 5 the conversion program could not be started or\n"
+        "failed. With several jobs, the status of the whole run: 3 or 5 before 4, 4\n"
+        "before 0 or 1.\n"
         "\n"
         "Examples:\n"
         "  zelk-batch DAY.VXO -o DAY.VXO.430\n"
         "  zelk-batch --hstep 10 --summary day.csv -o out data/\n"
         "  zelk-batch --inspect 'data/*.VXO'\n"
-        "  zelk-batch --jobs 2 --shard 1/3 --summary part1.csv -o out data/");
+        "  zelk-batch --jobs 2 --shard 1/3 --summary part1.csv -o out data/\n"
+        "  zelk-batch --format standard -o out 'traces/*.txt'\n"
+        "  zelk-batch --format other --converter ./csv2std -o out 'tables/*.csv'");
     app.get_formatter()->column_width(22);
     app.get_formatter()->label("OPTIONS", "options");
     // An option given twice takes its last value.
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.set_help_flag("-h,--help", "show this text");
 
-    app.add_option("INPUT", opt.inputs, "VXO files, directories or patterns")
+    app.add_option("INPUT", opt.inputs, "input files, directories or patterns")
         ->type_name("")
         ->required();
     app.add_option("-o,--output", opt.output,
@@ -336,6 +344,29 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         ->check(CLI::Validator(check_debug, ""));
     app.add_flag("--inspect", opt.inspect, "list the records of the inputs instead of inverting them");
     app.add_option_function<std::string>(
+           "--format", [&opt](const std::string& v) { PARSE_FORMAT(v, opt.format); },
+           "input format: vxo (default), standard (the Standard\n"
+           "text format) or other (converted to the Standard format\n"
+           "by the program of --converter)")
+        ->type_name("FMT")
+        ->check(CLI::Validator(
+            [](std::string& v) {
+                InputFormat f{};
+                return PARSE_FORMAT(v, f) ? std::string()
+                                          : "needs vxo, standard or other (got '" + v + "')";
+            },
+            ""));
+    app.add_option("--converter", opt.converter,
+                   "with --format other: the program run as\n"
+                   "PROG INPUT OUTPUT.TMPSTD for each input file")
+        ->type_name("PROG");
+    app.add_option_function<std::string>(
+           "--converter-timeout", [&opt](const std::string& v) { opt.converter_timeout = std::strtod(v.c_str(), nullptr); },
+           "seconds the converter may run on one file before it is\n"
+           "stopped (default " + std::to_string(static_cast<int>(CONVERTER_TIMEOUT)) + "; 0: no limit)")
+        ->type_name("S")
+        ->check(CLI::Validator([](std::string& v) { return check_float(v, "a number of seconds"); }, ""));
+    app.add_option_function<std::string>(
            "--jobs",
            [&opt](const std::string& v) {
                int16_t n = 1;
@@ -347,13 +378,26 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         ->type_name("N")
         ->check(CLI::Validator(check_jobs, ""));
     app.add_option_function<std::string>(
-           "--shard", [&opt](const std::string& v) { parse_shard(v, opt.shard, opt.shards); },
+           "--shard",
+           [&opt](const std::string& v) {
+               opt.shard_auto = v == "auto";
+               if (!opt.shard_auto) parse_shard(v, opt.shard, opt.shards);
+           },
            "process only the I-th of N slices of the input files\n"
            "(sorted by name): N runs given the same inputs and\n"
            "I = 1..N process every file once, with the same outputs\n"
-           "as one run over them all")
+           "as one run over them all. auto: I and N of this task\n"
+           "of a Slurm array job")
         ->type_name("I/N")
         ->check(CLI::Validator(check_shard, ""));
+    app.add_flag("--skip-existing", opt.skip_existing,
+                 "leave out the files whose output is already complete\n"
+                 "(their summary rows are kept beside the outputs), so\n"
+                 "that a run started again redoes only what is missing");
+    app.add_option("--merge-summaries", opt.merge,
+                   "merge the summaries given as inputs, in their order,\n"
+                   "into OUT (.csv or .jsonl); nothing is inverted")
+        ->type_name("OUT");
 }
 
 }  // namespace
@@ -379,6 +423,20 @@ bool PARSE_BATCH(int argc, const char* const* argv, BatchOptions& opt, std::stri
         return false;
     } catch (const CLI::ParseError& e) {
         error = e.what();
+        return false;
+    }
+    // The converter is checked before any file is looked at.
+    if (opt.format == InputFormat::OTHER) {
+        if (opt.converter.empty()) {
+            error = "--format other needs --converter PROG";
+            return false;
+        }
+        if (const std::string why = CHECK_CONVERTER(opt.converter); !why.empty()) {
+            error = "--converter " + why;
+            return false;
+        }
+    } else if (!opt.converter.empty()) {
+        error = "--converter is used with --format other only";
         return false;
     }
     return true;
@@ -504,6 +562,16 @@ std::vector<std::string> SHARD_FILES(std::vector<std::string> files, int32_t I, 
 
 namespace {
 
+// The settings that shape an output, kept with its summary rows: a file is skipped only
+// when its output was made with the same. An option that changes what an output holds
+// belongs here.
+std::string output_settings(const BatchOptions& opt) {
+    std::ostringstream s;
+    s << "hstep=" << opt.hstep << " qpacc=" << opt.qpacc << " format=" << static_cast<int>(opt.format)
+      << " converter=" << opt.converter;
+    return s.str();
+}
+
 // What the run of one file leaves for the batch program to add up.
 struct FileResult {
     RunOutcome run;        // its counts
@@ -523,7 +591,10 @@ FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& ste
     auto z = std::make_unique<Zelk>();
     z->log.IDEBUG = opt.debug;
     z->log.out = &diag;
-    z->run.FMTVXO = 'Y';
+    z->run.FMTVXO = opt.format == InputFormat::VXO ? 'Y' : 'N';
+    z->run.NOCONV = opt.format != InputFormat::OTHER;
+    z->run.PROG = opt.converter;
+    fe.conversion.set_timeout(opt.converter_timeout);
     z->run.INFILE = job.input;
     z->run.OUTFILE = opt.output.empty() ? std::string("NONE") : opt.output;
     z->run.HSTEP = opt.hstep;
@@ -573,6 +644,9 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     std::vector<FileJob> jobs;
     bool outdir = false;
     if (!BATCH_JOBS(files, several, opt.output, jobs, outdir, error)) return usage_error(error);
+    if (opt.skip_existing && (opt.output.empty() || opt.output == "NONE")) {
+        return usage_error("--skip-existing needs the outputs (-o)");
+    }
     if (!opt.summary.empty()) {
         if (is_one_of(opt.summary, file_ids(files))) {
             return usage_error(opt.summary + " is an input file; refused");
@@ -592,6 +666,12 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         const auto [begin, end] = SHARD_SLICE(jobs.size(), opt.shard, opt.shards);
         jobs = {jobs.begin() + static_cast<std::ptrdiff_t>(begin),
                 jobs.begin() + static_cast<std::ptrdiff_t>(end)};
+        // Said first, so that the tasks of a split run can be checked to have seen the
+        // same list, even when one of them is ended early.
+        if (!jobs.empty()) {
+            err << PROGNAME << ": shard " << opt.shard << '/' << opt.shards << ": files " << begin + 1
+                << " to " << end << " of the " << files.size() << " input files\n";
+        }
     }
     if (outdir && !jobs.empty() && !fs::is_directory(opt.output, ec)) {
         fs::create_directories(opt.output, ec);
@@ -614,10 +694,37 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     DiagnosticsBuffer diagbuf(diag.rdbuf(), prog);
     std::ostream diag_clear(&diagbuf);
     std::ostream& diag_out = progress ? diag_clear : diag;
+    // --skip-existing: the files whose outputs are complete, with their kept summary rows.
+    const std::string rows_format = !summary ? "none" : upper(opt.summary).ends_with(".CSV") ? "csv" : "jsonl";
+    std::vector<std::optional<KeptRows>> kept(jobs.size());
+    int32_t skipped = 0, skipped_records = 0;
+    if (opt.skip_existing) {
+        for (size_t k = 0; k < jobs.size(); ++k) {
+            kept[k] = COMPLETE_OUTPUT(jobs[k], output_settings(opt), rows_format);
+            if (!kept[k]) FORGET_ROWS(jobs[k].output);
+        }
+    }
+    // Appends the rows of file k to the summary (its kept rows when it was skipped) and,
+    // with --skip-existing, keeps the rows of a completed output beside it.
+    auto rows_of = [&](size_t k, const std::string& rows, const FileResult* r) {
+        if (kept[k]) {
+            if (summary) summary->APPEND(kept[k]->rows, kept[k]->n);
+            ++skipped;
+            skipped_records += kept[k]->records;
+            return;
+        }
+        if (summary) summary->APPEND(rows, r->rows);
+        std::string why;
+        if (opt.skip_existing && !r->stopped && r->run.written > 0 && r->run.unwritten == 0 &&
+            !KEEP_ROWS(jobs[k], output_settings(opt), rows_format, rows, r->rows, why)) {
+            err << PROGNAME << ": " << KEPT_ROWS_PATH(jobs[k].output) << ": cannot be written (" << why
+                << "); a later run will process " << jobs[k].input << " again\n";
+        }
+    };
     Tally tally;
     std::vector<uint64_t> sizes;
-    for (const FileJob& j : jobs) {
-        const uintmax_t n = fs::file_size(j.input, ec);
+    for (size_t k = 0; k < jobs.size(); ++k) {
+        const uintmax_t n = kept[k] ? 0 : fs::file_size(jobs[k].input, ec);
         sizes.push_back(ec ? 0 : static_cast<uint64_t>(n));
         tally.total_bytes += sizes.back();
     }
@@ -625,7 +732,9 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     RunOutcome run;
     std::string warning;
     std::string stop;
-    // Adds up one file's outcome; false when it met a model data-file failure.
+    int16_t fatal = 0;   // 22 or 23: the conversion program could not be run or failed
+    // Adds up one file's outcome; false when it met a model data-file failure or a failure
+    // of the conversion program.
     auto account = [&](const FileResult& r) {
         if (r.stopped) {
             stop = r.stop;
@@ -638,7 +747,8 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         run.unwritten += r.run.unwritten;
         run.no_output += r.run.no_output;
         if (!r.warning.empty()) warning = r.warning;
-        return true;
+        fatal = r.run.fatal;
+        return fatal == 0;
     };
 
     const size_t workers = std::min(static_cast<size_t>(std::max(opt.jobs, 1)), jobs.size());
@@ -646,10 +756,14 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         // One worker: the files in turn on this thread, straight to the program's streams.
         std::unique_ptr<RecordSteps> steps = jobs.empty() ? nullptr : make_steps();
         for (size_t k = 0; k < jobs.size(); ++k) {
+            if (kept[k]) {
+                rows_of(k, {}, nullptr);
+                continue;
+            }
             std::ostringstream rows;
             BatchFrontend fe(err, summary.get(), &rows, shown, tally, sizes[k], nullptr);
             const FileResult r = RUN_ONE(opt, jobs[k], *steps, fe, diag_out);
-            if (summary) summary->APPEND(rows.str(), r.rows);
+            rows_of(k, rows.str(), &r);
             if (!account(r)) break;
         }
     } else {
@@ -664,11 +778,11 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
             std::unique_ptr<RecordSteps> steps = make_steps();
             for (size_t k = next++; k < jobs.size(); k = next++) {
                 Slot& s = slots[k];
-                if (k < stop_at.load()) {
+                if (k < stop_at.load() && !kept[k]) {
                     BatchFrontend fe(s.notices, summary.get(), &s.rows, nullptr, tally, sizes[k],
                                      [&stop_at, k] { return stop_at.load() < k; });
                     s.result = RUN_ONE(opt, jobs[k], *steps, fe, s.diag);
-                    if (s.result.stopped) {
+                    if (s.result.stopped || s.result.run.fatal != 0) {
                         size_t seen = stop_at.load();
                         while (k < seen && !stop_at.compare_exchange_weak(seen, k)) {
                         }
@@ -703,10 +817,10 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
                 prog.CLEAR();
                 err << text;
             }
-            if (summary) summary->APPEND(s.rows.str(), s.result.rows);
+            rows_of(k, s.rows.str(), &s.result);
             s.notices.str({});
             s.rows.str({});
-            if (!account(s.result)) break;
+            if (!kept[k] && !account(s.result)) break;
             prog.UPDATE(tally.records, tally.fraction());
         }
         for (std::thread& t : pool) t.join();
@@ -718,9 +832,18 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         err << stop << '\n';
         return 3;
     }
+    if (fatal != 0) {
+        summary.reset();   // an incomplete summary is not left behind
+        err << PROGNAME << ": the run ends at the failure of the conversion program; " << run.NRECS
+            << " record" << (run.NRECS == 1 ? "" : "s") << " inverted from " << run.files << " file"
+            << (run.files == 1 ? "" : "s") << " before it\n";
+        return 5;
+    }
     // "Nothing inverted" only when some file was read: files whose output could not be
     // created were not, and their own message says why.
-    if (run.NRECS == 0 && !warning.empty() && run.no_output < run.files) err << PROGNAME << ": " << warning << '\n';
+    if (run.NRECS + skipped_records == 0 && !warning.empty() && run.no_output < run.files) {
+        err << PROGNAME << ": " << warning << '\n';
+    }
     bool summary_failed = false;
     if (summary && !summary->CLOSE(error)) {
         err << PROGNAME << ": " << opt.summary << ": could not be completed (" << error << ")\n";
@@ -735,11 +858,12 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         << " inverted from " << run.files << " file" << (run.files == 1 ? "" : "s");
     if (!opt.output.empty() && opt.output != "NONE") err << ", " << run.written << " written";
     if (run.bad > 0) err << ", " << run.bad << " bad skipped";
+    if (skipped > 0) err << ", " << skipped << " file" << (skipped == 1 ? "" : "s") << " already complete";
     if (summary) err << ", summary " << opt.summary;
     if (run.unwritten > 0) err << ", " << run.unwritten << " output" << (run.unwritten == 1 ? "" : "s") << " not written";
     err << '\n';
     if (run.unwritten > 0 || summary_failed) return 4;
-    return run.NRECS > 0 ? 0 : 1;
+    return run.NRECS + skipped_records > 0 ? 0 : 1;
 }
 
 }  // namespace zelk::driver

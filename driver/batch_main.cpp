@@ -3,8 +3,9 @@
 //
 // Exit status: 0 at least one record reached the inversion (for --inspect: every file could
 // be read), 1 none did (for --inspect: a file could not be read), 2 usage error, 3 a model
-// data file is missing or malformed, 4 an output file, the summary or standard output could
-// not be written.
+// data file is missing, unreadable or malformed, 4 an output file, the summary or standard
+// output could not be written, 5 the conversion program of --format other could not be
+// started or failed.
 #include <csignal>
 #include <iostream>
 #include <memory>
@@ -12,9 +13,12 @@
 #include <vector>
 
 #include "driver/batch.hpp"
+#include "driver/convert.hpp"
 #include "driver/inspect.hpp"
+#include "driver/merge.hpp"
 #include "driver/outfile.hpp"
 #include "driver/progress.hpp"
+#include "driver/shard.hpp"
 #include "driver/vxo_steps.hpp"
 
 namespace {
@@ -25,13 +29,13 @@ int usage_error(const std::string& text) {
 }
 
 // Standard output could not be written (a closed pipe, a full disk, the file-size limit):
-// said on standard error, and the run ends with status 4 unless a model data file already
-// gave 3.
+// said on standard error, and the run ends with status 4 unless a model data file or the
+// conversion program already gave 3 or 5.
 int check_stdout(int status) {
     std::cout.flush();
     if (std::cout) return status;
     std::cerr << "zelk-batch: standard output could not be written\n";
-    return status == 3 ? 3 : 4;
+    return status == 3 || status == 5 ? status : 4;
 }
 
 }  // namespace
@@ -49,6 +53,17 @@ int main(int argc, char** argv) {
         std::cout << BATCH_USAGE();
         return check_stdout(0);
     }
+    if (!opt.merge.empty()) {
+        if (!opt.output.empty() || !opt.summary.empty() || opt.inspect || opt.shards > 0 ||
+            opt.shard_auto || opt.skip_existing) {
+            return usage_error("--merge-summaries takes only the summaries to merge");
+        }
+        return MERGE_SUMMARIES(opt.merge, opt.inputs, std::cerr);
+    }
+    if (opt.shard_auto && !SHARD_FROM_ENVIRONMENT(PROCESS_ENVIRONMENT(), opt.shard, opt.shards, error)) {
+        return usage_error(error);
+    }
+    if (opt.inspect && opt.skip_existing) return usage_error("--inspect takes no --skip-existing");
     if (opt.inspect) {
         if (!opt.output.empty() || !opt.summary.empty() || opt.jobs != 1) {
             return usage_error("--inspect only lists the records; it takes no -o, --summary or --jobs");
@@ -57,7 +72,10 @@ int main(int argc, char** argv) {
         bool several = false;
         if (!EXPAND_INPUTS(opt.inputs, files, several, error)) return usage_error(error);
         if (opt.shards > 0) files = SHARD_FILES(files, opt.shard, opt.shards);
-        return check_stdout(inspect_files(files, std::cout, std::cerr));
+        if (opt.format == InputFormat::VXO) return check_stdout(inspect_files(files, std::cout, std::cerr));
+        REMOVE_TEMPORARIES_ON_SIGNAL();
+        return check_stdout(INSPECT_CONVERTED(files, opt.format == InputFormat::STANDARD, opt.converter,
+                                              opt.converter_timeout, std::cout, std::cerr));
     }
     REMOVE_TEMPORARIES_ON_SIGNAL();
     return check_stdout(BATCH_RUN(opt, [] { return std::make_unique<VxoSteps>(); }, std::cout, std::cerr,
