@@ -48,8 +48,8 @@ FUZZ_SECONDS ?= 60
 fuzz: bootstrap
 	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
 	      -DCMAKE_CXX_COMPILER=clang++ -DZELK_FUZZ=ON -DZELK_TESTS=OFF $(CMAKE_FLAGS)
-	cmake --build build-fuzz -j $(JOBS) --target fuzz_vxo_reader fuzz_pipeline
-	scripts/fuzz build-fuzz $(FUZZ_SECONDS) fuzz_vxo_reader fuzz_pipeline
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_vxo_reader fuzz_standard_reader fuzz_pipeline
+	scripts/fuzz build-fuzz $(FUZZ_SECONDS) fuzz_vxo_reader fuzz_standard_reader fuzz_pipeline
 
 clean:
 	rm -rf $(BUILD) build-bench build-asan build-fuzz
