@@ -5,7 +5,7 @@ JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all bootstrap configure build test demo bench asan cluster-test clean
+.PHONY: all bootstrap configure build test demo bench asan fuzz cluster-test clean
 
 all: build
 
@@ -42,5 +42,14 @@ asan: bootstrap
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 
+# The libFuzzer targets of fuzz/ (clang, with AddressSanitizer and UndefinedBehaviorSanitizer),
+# each run for FUZZ_SECONDS from the seed corpus; what they find goes to build-fuzz/findings/.
+FUZZ_SECONDS ?= 60
+fuzz: bootstrap
+	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	      -DCMAKE_CXX_COMPILER=clang++ -DZELK_FUZZ=ON -DZELK_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_vxo_reader fuzz_standard_reader fuzz_pipeline
+	scripts/fuzz build-fuzz $(FUZZ_SECONDS) fuzz_vxo_reader fuzz_standard_reader fuzz_pipeline
+
 clean:
-	rm -rf $(BUILD) build-bench build-asan
+	rm -rf $(BUILD) build-bench build-asan build-fuzz

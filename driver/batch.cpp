@@ -31,6 +31,7 @@
 #include "driver/kept_rows.hpp"
 #include "driver/progress.hpp"
 #include "driver/report.hpp"
+#include "driver/spill.hpp"
 #include "driver/summary.hpp"
 #include "iondata/prepare.hpp"
 
@@ -77,6 +78,16 @@ bool parse_int16(const std::string& s, int16_t& v) {
     const long x = std::strtol(s.c_str(), &end, 10);
     if (errno != 0 || *end != '\0' || x < -32768 || x > 32767) return false;
     v = static_cast<int16_t>(x);
+    return true;
+}
+
+bool parse_int32(const std::string& s, int32_t& v) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    const long long x = std::strtoll(s.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || x < INT32_MIN || x > INT32_MAX) return false;
+    v = static_cast<int32_t>(x);
     return true;
 }
 
@@ -135,15 +146,18 @@ public:
     }
     void FILE_DONE(const FileJob& job, const FileOutcome& fo) override {
         if (!fo.opened) return;   // already reported
-        if (fo.bad_first) {
-            NOTICE(job.input + ": the first record cannot be read; file skipped");
-        } else if (fo.read == 0 && fo.bad == 0) {
-            NOTICE(job.input + ": no whole record");
-        }
+        if (fo.read == 0 && fo.bad == 0 && !fo.no_output) NOTICE(job.input + ": no whole record");
         if (fo.bad > 0) {
-            NOTICE(job.input + ": " + std::to_string(fo.bad) + " bad record" +
-                   (fo.bad == 1 ? "" : "s") + " skipped, " + std::to_string(fo.read) +
-                   " read");
+            // The bad records by ordinal and place, the first few of them.
+            std::string which;
+            for (size_t i = 0; i < fo.refused.size(); ++i) {
+                which += (i == 0 ? " (" : "; ");
+                which += "record " + std::to_string(fo.refused[i].first) + fo.refused[i].second;
+            }
+            if (fo.noted > fo.refused.size()) which += "; " + std::to_string(fo.noted - fo.refused.size()) + " more";
+            if (!which.empty()) which += ")";
+            NOTICE(job.input + ": " + std::to_string(fo.bad) + " bad record" + (fo.bad == 1 ? "" : "s") +
+                   " skipped" + which + ", " + std::to_string(fo.read) + " read");
         }
         if (fo.ended_by != 0) {
             NOTICE(job.input + ": record " + std::to_string(fo.ended_at) +
@@ -242,9 +256,9 @@ std::string check_jobs(const std::string& v) {
 // --shard I/N: two whole numbers with 1 <= I <= N.
 bool parse_shard(const std::string& v, int32_t& I, int32_t& N) {
     const auto slash = v.find('/');
-    int16_t i = 0, n = 0;
-    if (slash == std::string::npos || !parse_int16(v.substr(0, slash), i) ||
-        !parse_int16(v.substr(slash + 1), n) || n < 1 || i < 1 || i > n) {
+    int32_t i = 0, n = 0;
+    if (slash == std::string::npos || !parse_int32(v.substr(0, slash), i) ||
+        !parse_int32(v.substr(slash + 1), n) || n < 1 || i < 1 || i > n) {
         return false;
     }
     I = i;
@@ -273,14 +287,15 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         "(.430, .ARP).\n");
     app.footer(
         "Messages about files and bad records go to standard error, with a progress\n"
-        "line when it is a terminal.\n"
+        "line when it is a terminal. A bad record costs that record only; values an\n"
+        "output field cannot hold are written as missing, with a message.\n"
         "\n"
         "Exit status: 0 at least one record was inverted; 1 none was (no proper data\n"
-        "or an error in the input); 2 usage error; 3 a model data file is missing or\n"
-        "malformed; 4 an output file, the summary, a picture or the report could\n"
-        "not be written; 5 the conversion program could not be started or failed.\n"
-        "With several jobs, the status of the whole run: 3 or 5 before 4, 4 before 0\n"
-        "or 1.\n"
+        "or an error in the input); 2 usage error; 3 a model data file is missing,\n"
+        "unreadable or malformed; 4 an output file, the summary, a picture, the\n"
+        "report or standard output could not be written; 5 the conversion program\n"
+        "could not be started or failed. With several jobs, the status of the whole run: 3 or\n"
+        "5 before 4, 4 before 0 or 1.\n"
         "\n"
         "Examples:\n"
         "  zelk-batch DAY.VXO -o DAY.VXO.430\n"
@@ -676,7 +691,8 @@ ReportFacts REPORT_FACTS(const BatchOptions& opt, const RunOutcome& run, bool pi
 
 // A file's buffers while files are processed in parallel.
 struct Slot {
-    std::ostringstream notices, rows, diag;
+    std::ostringstream notices, rows;
+    SpillStream diag;   // a file's diagnostics can be large: bounded in memory
     std::vector<ReportRecord> report;
     FileResult result;
     bool done = false;
@@ -703,6 +719,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         files = SHARD_FILES(files, 1, 1);
         several = several || files.size() > 1;
     }
+    std::error_code ec;
     std::vector<FileJob> jobs;
     bool outdir = false;
     if (!BATCH_JOBS(files, several, opt.output, jobs, outdir, error)) return usage_error(error);
@@ -712,6 +729,16 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     if (!opt.summary.empty()) {
         if (is_one_of(opt.summary, file_ids(files))) {
             return usage_error(opt.summary + " is an input file; refused");
+        }
+        // The summary must not be one of the outputs, by name or as the same file.
+        const std::string key = fs::absolute(opt.summary, ec).lexically_normal().string();
+        const FileIds summary_id = file_ids({opt.summary});
+        for (const FileJob& j : jobs) {
+            if (j.output.empty()) continue;
+            if (fs::absolute(j.output, ec).lexically_normal().string() == key ||
+                is_one_of(j.output, summary_id)) {
+                return usage_error(opt.summary + " is both the summary and the output of " + j.input + "; refused");
+            }
         }
     }
     if (!opt.report.empty() && is_one_of(opt.report, file_ids(files))) {
@@ -728,7 +755,6 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
                 << " to " << end << " of the " << files.size() << " input files\n";
         }
     }
-    std::error_code ec;
     if (outdir && !jobs.empty() && !fs::is_directory(opt.output, ec)) {
         fs::create_directories(opt.output, ec);
         if (ec) {
@@ -818,6 +844,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         run.written += r.run.written;
         run.bad += r.run.bad;
         run.unwritten += r.run.unwritten;
+        run.no_output += r.run.no_output;
         if (!r.warning.empty()) warning = r.warning;
         if (!r.pictures.empty()) {
             prog.CLEAR();
@@ -888,7 +915,10 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
             }
             // The files before the first failure were all run to their end, so the failing
             // file is reached here before any file that was skipped or abandoned.
-            diag_out << s.diag.str();
+            if (!s.diag.pass_to(diag_out)) {
+                prog.CLEAR();
+                err << PROGNAME << ": " << jobs[k].input << ": diagnostics could not be buffered whole\n";
+            }
             if (const std::string text = s.notices.str(); !text.empty()) {
                 prog.CLEAR();
                 err << text;
@@ -896,7 +926,6 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
             rows_of(k, s.rows.str(), &s.result);
             std::move(s.report.begin(), s.report.end(), std::back_inserter(report));
             s.report = {};
-            s.diag.str({});
             s.notices.str({});
             s.rows.str({});
             if (!kept[k] && !account(s.result)) break;
@@ -918,7 +947,11 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
             << (run.files == 1 ? "" : "s") << " before it\n";
         return 5;
     }
-    if (run.NRECS + skipped_records == 0 && !warning.empty()) err << PROGNAME << ": " << warning << '\n';
+    // "Nothing inverted" only when some file was read: files whose output could not be
+    // created were not, and their own message says why.
+    if (run.NRECS + skipped_records == 0 && !warning.empty() && run.no_output < run.files) {
+        err << PROGNAME << ": " << warning << '\n';
+    }
     bool summary_failed = false;
     if (summary && !summary->CLOSE(error)) {
         err << PROGNAME << ": " << opt.summary << ": could not be completed (" << error << ")\n";

@@ -104,6 +104,18 @@ void draw_record(Zelk& z) {
     }
 }
 
+// Where and why the reader refused the record it last read, after its ordinal.
+std::string where(const RecordSteps& steps) {
+    const std::string r = steps.REFUSAL();
+    return r.empty() ? r : " at " + r;
+}
+
+// Keeps the first few bad records of a file for its message, and counts them all.
+void note_bad(FileOutcome& fo, int32_t recno, std::string text) {
+    if (fo.refused.size() < FileOutcome::KEPT) fo.refused.emplace_back(recno, std::move(text));
+    ++fo.noted;
+}
+
 uintmax_t size_of(const std::string& path) {
     std::error_code ec;
     const uintmax_t n = fs::file_size(path, ec);
@@ -221,6 +233,8 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                 }
             }
             if (!out) {
+                fo.no_output = true;
+                ++run.no_output;
                 steps.CLOSE();
                 drop_conversion();
                 fe.FILE_DONE(job, fo);
@@ -239,22 +253,42 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                 const long long before = steps.POSITION();
                 int16_t LBAD = 0;
                 steps.READ(z, IEOF, LREAD, LBAD);
-                if (IEOF == -1) break;
+                if (IEOF == -1) {
+                    // The end of the file inside a record (an interrupted transfer): that
+                    // record is lost, and counted as bad.
+                    if (LBAD == 0) {
+                        ++fo.bad;
+                        note_bad(fo, RECNO + 1, where(steps));
+                    }
+                    break;
+                }
                 ++RECNO;
                 if (LBAD == 1) {
-                    if (LREAD == 0) {
-                        fo.bad_first = true;
-                        break;
-                    }
-                    // A bad record after good ones is skipped; reading goes on from the
-                    // line after the failure, as long as the reader moves forward.
+                    // A refused record costs that record only: the reader has moved on to
+                    // the next record that reads whole.
                     ++fo.bad;
+                    note_bad(fo, RECNO, where(steps));
+                    long first = 0;
+                    if (const int passed = steps.PASSED_OVER(first); passed > 0) {
+                        fo.bad += passed;
+                        note_bad(fo, RECNO + 1, " at line " + std::to_string(first) +
+                                                               ": damaged too, passed over" +
+                                                               (passed > 1 ? " with " + std::to_string(passed - 1) + " more" : ""));
+                        RECNO += passed;
+                    }
                     if (steps.POSITION() == before) break;
                     continue;
                 }
                 ++fo.read;
 
                 const int16_t prep = iondata::PREPARE(z);
+                if (prep == iondata::PREP_STATION) {
+                    // Impossible station constants cost this record only.
+                    --fo.read;
+                    ++fo.bad;
+                    note_bad(fo, RECNO, ": impossible station constant, " + iondata::STATION_FAULT(z.rec));
+                    continue;
+                }
                 if (prep != iondata::PREP_OK) {
                     fo.ended_by = prep;
                     fo.ended_at = RECNO;
@@ -269,7 +303,21 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                 if (z.log.IDEBUG > 0) z.plot->PLOT_IRI_F_LAYER(z);
                 if (out) {
                     steps.WRITE(out->os(), z);
-                    ++fo.written;
+                    const RecordSteps::WriteReport wr = steps.WRITE_REPORT();
+                    const std::string at = job.input + ": record " + std::to_string(RECNO);
+                    if (!wr.missing.empty()) {
+                        // The first few values named; they are written as missing.
+                        std::string which;
+                        for (size_t i = 0; i < wr.missing.size() && i < 5; ++i) which += (i ? ", " : "") + wr.missing[i];
+                        if (wr.missing.size() > 5) which += " and " + std::to_string(wr.missing.size() - 5) + " more";
+                        fe.NOTICE(at + ": written with missing values in place of what its output fields cannot hold: " + which);
+                    }
+                    if (wr.unusable.empty()) {
+                        ++fo.written;
+                    } else {
+                        ++fo.unwritable;
+                        fe.NOTICE(at + ": not written, " + wr.unusable);
+                    }
                 }
                 if (z.log.IDEBUG == 2 || z.log.IDEBUG == 3) z.plot->TIMDELAY(2.0f);
 

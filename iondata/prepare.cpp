@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "core/zelk.hpp"
 
@@ -120,8 +121,34 @@ const char* PREP_TEXT(int16_t status) {
         case PREP_TIME: return "date or time out of range";
         case PREP_SOUNDER: return "no frequency step, height step or range start";
         case PREP_FOF2: return "F2 trace without a usable foF2";
+        case PREP_STATION: return "impossible station constant";
         default: return "unknown";
     }
+}
+
+std::string STATION_FAULT(const IonogramRecord& rec) {
+    struct Limit {
+        int k;
+        const char* name;
+        float lo, hi;
+    };
+    static constexpr Limit LIMITS[] = {
+        {1, "gyrofrequency", 0.0f, 5.0f},
+        {2, "dip", -90.0f, 90.0f},
+        {3, "latitude", -90.0f, 90.0f},
+        {4, "longitude", -360.0f, 360.0f},
+        {5, "sunspot number", 0.0f, 1000.0f},
+    };
+    for (const Limit& l : LIMITS) {
+        const float v = rec.GCONST(l.k);
+        const bool ok = std::isfinite(v) && v >= l.lo && v <= l.hi;
+        if (ok) continue;
+        char buf[120];
+        std::snprintf(buf, sizeof buf, "%s %g outside %g to %g", l.name, static_cast<double>(v),
+                      static_cast<double>(l.lo), static_cast<double>(l.hi));
+        return buf;
+    }
+    return {};
 }
 
 void STATION_NAME(const F1<char, 120>& SYSDSC1, char (&STNAME)[21]) {
@@ -290,6 +317,7 @@ int16_t PREPARE(Zelk& z) {
     inv.HGRID = st.HGRID;
     inv.BASEHT = st.BASEHT;
     if (stamp != PREP_OK) return stamp;
+    if (!STATION_FAULT(rec).empty()) return PREP_STATION;
 
     inv.IQUALE(10) = static_cast<int16_t>(rec.AFLAGS(10));
     inv.IQUALE(4) = inv.FOF1 < 50.0f ? 1 : 0;
