@@ -2,6 +2,7 @@
 #include "driver/summary.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -17,11 +18,8 @@ namespace {
 
 // A value missing from a row: not a number, or the 9999 marker (allowing for its float
 // rounding), or outside the range a quantity of its kind can take.
-struct Field {
-    bool present = false;
-    double v = 0.0;
-    int decimals = 3;
-};
+// A value of a row: present or empty, with its decimals.
+using Field = RecordValue;
 
 Field value(float x, float lo, float hi, int decimals = 3) {
     Field f;
@@ -153,32 +151,13 @@ void Summary::ROW(std::ostream& os, const Zelk& z, const std::string& file, int3
     const inversion::Inversion& inv = z.inv;
     const products::Products& prod = z.prod;
     const int16_t ISTAT = inv.IQUALE(2);
-    const bool ok = ISTAT == 2;
-    // An F1 height only for an F1 layer apart from the F2 peak, as in the output record.
-    const bool f1 = inv.FOF1 <= FMAXF1 && inv.FOF1 != inv.FOF2;
 
     std::string station(inv.STNAME, 20);
     station.erase(station.find_last_not_of(' ') + 1);
     const std::string time = iondata::ISO_TIME(inv.IYR, inv.IDAY, inv.IHR, inv.MINU, inv.ISEC);
 
-    // The values the output record carries for these quantities, with the same rules for
-    // what a failed inversion leaves out.
-    const Field none;
-    const Field cols[] = {
-        (inv.IQUALE(1) == 2) ? none : value(inv.FOE, 0.0f, FMAXE),
-        value(inv.ZME, 0.0f, HMAX),
-        value(inv.FOF1, 0.0f, FMAXF1 + 0.0005f),
-        (ok && f1) ? value(inv.ZMF1, 0.0f, HMAX) : none,
-        value(inv.FOF2, 0.0f, FMAXE),
-        ok ? value(inv.ZMF2, 0.0f, HMAX) : none,
-        ok ? value(inv.HHALF, 0.0f, HMAX) : none,
-        ok ? value(inv.YF2, 0.0f, HMAX) : none,
-        ok ? value(prod.B0, 0.0f, HMAX, 2) : none,
-        ok ? value(prod.B1, 0.0f, HMAX, 2) : none,
-        ok ? value(prod.D1, -HMAX, HMAX, 2) : none,
-        ok ? value(prod.ITEC, 0.0f, HMAX) : none,
-        ok ? value(prod.H, 0.0f, HMAX) : none,
-    };
+    // The values the output record carries for these quantities.
+    const std::array<Field, NRECORDVALUES> cols = RECORD_VALUES(z);
     const Field er3 = value(inv.ER(3), 0.0f, HMAX);
 
     if (jsonl_) {
@@ -186,7 +165,7 @@ void Summary::ROW(std::ostream& os, const Zelk& z, const std::string& file, int3
            << ",\"station\":" << json_text(station) << ",\"station_code\":" << inv.ISTNCODE
            << ",\"time\":" << (time.empty() ? std::string("null") : json_text(time))
            << ",\"istat\":" << ISTAT << ",\"status\":" << json_text(ISTAT_TEXT(ISTAT));
-        for (int c = 0; c < 13; ++c) {
+        for (int c = 0; c < NRECORDVALUES; ++c) {
             os << ",\"" << COLUMNS[7 + c] << "\":" << (cols[c].present ? number(cols[c]) : "null");
         }
         os << ",\"n_qp\":" << prod.NSEG << ",\"er_F2\":" << (er3.present ? number(er3) : "null")
@@ -202,13 +181,16 @@ void Summary::ROW(std::ostream& os, const Zelk& z, const std::string& file, int3
 const char* const RECORD_VALUE_NAMES[NRECORDVALUES] = {
     "foE", "hmE", "foF1", "hmF1", "foF2", "hmF2", "hhalf", "yF2", "B0", "B1", "D1", "TEC", "H_top"};
 
+// The summary's characteristics of the record as its output record carries them, with the
+// rules of what a failed inversion leaves out; the summary rows and the run report share them.
 std::array<RecordValue, NRECORDVALUES> RECORD_VALUES(const Zelk& z) {
     const inversion::Inversion& inv = z.inv;
     const products::Products& prod = z.prod;
     const bool ok = inv.IQUALE(2) == 2;
+    // An F1 height only for an F1 layer apart from the F2 peak, as in the output record.
     const bool f1 = inv.FOF1 <= FMAXF1 && inv.FOF1 != inv.FOF2;
     const Field none;
-    const Field cols[NRECORDVALUES] = {
+    return {
         (inv.IQUALE(1) == 2) ? none : value(inv.FOE, 0.0f, FMAXE),
         value(inv.ZME, 0.0f, HMAX),
         value(inv.FOF1, 0.0f, FMAXF1 + 0.0005f),
@@ -223,9 +205,6 @@ std::array<RecordValue, NRECORDVALUES> RECORD_VALUES(const Zelk& z) {
         ok ? value(prod.ITEC, 0.0f, HMAX) : none,
         ok ? value(prod.H, 0.0f, HMAX) : none,
     };
-    std::array<RecordValue, NRECORDVALUES> out;
-    for (int c = 0; c < NRECORDVALUES; ++c) out[c] = {cols[c].present, cols[c].v, cols[c].decimals};
-    return out;
 }
 
 bool Summary::CLOSE(std::string& why) {
