@@ -28,6 +28,7 @@ struct BatchOptions {
     int32_t jobs = 1;                  // files processed in parallel
     int32_t shard = 0, shards = 0;     // --shard I/N: slice I of N; 0/0 for the whole list
     bool help = false;
+    bool version = false;              // --version: print the version text and stop
     InputFormat format = InputFormat::VXO;          // --format vxo|standard|other
     std::string converter;                          // --converter PROG (format other)
     double converter_timeout = CONVERTER_TIMEOUT;   // --converter-timeout S (0: no limit)

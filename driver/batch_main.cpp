@@ -15,6 +15,7 @@
 #include "driver/inspect.hpp"
 #include "driver/outfile.hpp"
 #include "driver/progress.hpp"
+#include "driver/version.hpp"
 #include "driver/vxo_steps.hpp"
 
 namespace {
@@ -33,6 +34,10 @@ int main(int argc, char** argv) {
     if (!PARSE_BATCH(argc, argv, opt, error)) return usage_error(error);
     if (opt.help) {
         std::cout << BATCH_USAGE();
+        return 0;
+    }
+    if (opt.version) {
+        std::cout << VERSION_TEXT("zelk-batch");
         return 0;
     }
     if (opt.inspect) {

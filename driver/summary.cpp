@@ -5,10 +5,12 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <ostream>
 
 #include "core/zelk.hpp"
 #include "driver/outfile.hpp"
+#include "driver/version.hpp"
 #include "iondata/prepare.hpp"
 
 namespace zelk::driver {
@@ -122,6 +124,7 @@ bool Summary::FORMAT_OF(const std::string& path, bool& jsonl, std::string& why) 
 
 bool Summary::OPEN(const std::string& path, std::string& why) {
     if (!FORMAT_OF(path, jsonl_, why)) return false;
+    path_ = path;
     out_ = std::make_unique<PendingOutput>(path);
     if (!out_->open(why)) {
         out_.reset();
@@ -196,9 +199,23 @@ void Summary::ROW(std::ostream& os, const Zelk& z, const std::string& file, int3
     }
 }
 
+std::string Summary::VERSION_PATH(const std::string& path) { return path + ".version"; }
+
 bool Summary::CLOSE(std::string& why) {
     if (!out_) return true;
-    const bool done = out_->commit(why);
+    // The version file first, so that a summary never stands without it.
+    PendingOutput version(VERSION_PATH(path_));
+    bool done = version.open(why);
+    if (done) {
+        version.os() << VERSION_TEXT("zelk-batch");
+        done = version.commit(why);
+        if (!done) why = VERSION_PATH(path_) + ": " + why;
+    }
+    if (done && !out_->commit(why)) {
+        std::error_code ec;
+        std::filesystem::remove(VERSION_PATH(path_), ec);
+        done = false;
+    }
     out_.reset();
     return done;
 }
