@@ -5,7 +5,7 @@ JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all bootstrap configure build test demo bench asan clean
+.PHONY: all bootstrap configure build test demo bench asan clean package package-test
 
 all: build
 
@@ -36,5 +36,17 @@ asan: bootstrap
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 
+# The Debian package zelk_<version>_<arch>.deb, built for /usr (so that the program looks
+# for its data in /usr/share/zelk) in build-deb/ and copied here.
+package: bootstrap
+	cmake -S . -B build-deb -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DZELK_TESTS=OFF
+	cmake --build build-deb -j $(JOBS)
+	cd build-deb && cpack -G DEB
+	cp build-deb/zelk_*.deb .
+
+# Installs the package with dpkg -i, runs it and removes it (as root; for CI machines).
+package-test: package
+	scripts/package-test build-deb/zelk_*.deb --install
+
 clean:
-	rm -rf $(BUILD) build-bench build-asan
+	rm -rf $(BUILD) build-bench build-asan build-deb
