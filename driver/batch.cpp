@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <ostream>
 #include <sstream>
@@ -26,6 +27,7 @@
 
 #include "core/stop.hpp"
 #include "core/zelk.hpp"
+#include "driver/kept_rows.hpp"
 #include "driver/progress.hpp"
 #include "driver/summary.hpp"
 #include "iondata/prepare.hpp"
@@ -246,8 +248,8 @@ bool parse_shard(const std::string& v, int32_t& I, int32_t& N) {
 
 std::string check_shard(const std::string& v) {
     int32_t I = 0, N = 0;
-    if (parse_shard(v, I, N)) return {};
-    return "needs I/N, slice I of N with 1 <= I <= N (got '" + v + "')";
+    if (v == "auto" || parse_shard(v, I, N)) return {};
+    return "needs I/N, slice I of N with 1 <= I <= N, or auto (got '" + v + "')";
 }
 
 // Builds the command line of the batch program on app, filling opt when it is parsed.
@@ -363,13 +365,26 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         ->type_name("N")
         ->check(CLI::Validator(check_jobs, ""));
     app.add_option_function<std::string>(
-           "--shard", [&opt](const std::string& v) { parse_shard(v, opt.shard, opt.shards); },
+           "--shard",
+           [&opt](const std::string& v) {
+               opt.shard_auto = v == "auto";
+               if (!opt.shard_auto) parse_shard(v, opt.shard, opt.shards);
+           },
            "process only the I-th of N slices of the input files\n"
            "(sorted by name): N runs given the same inputs and\n"
            "I = 1..N process every file once, with the same outputs\n"
-           "as one run over them all")
+           "as one run over them all. auto: I and N of this task\n"
+           "of a Slurm array job")
         ->type_name("I/N")
         ->check(CLI::Validator(check_shard, ""));
+    app.add_flag("--skip-existing", opt.skip_existing,
+                 "leave out the files whose output is already complete\n"
+                 "(their summary rows are kept beside the outputs), so\n"
+                 "that a run started again redoes only what is missing");
+    app.add_option("--merge-summaries", opt.merge,
+                   "merge the summaries given as inputs, in their order,\n"
+                   "into OUT (.csv or .jsonl); nothing is inverted")
+        ->type_name("OUT");
 }
 
 }  // namespace
@@ -537,6 +552,16 @@ std::vector<std::string> SHARD_FILES(std::vector<std::string> files, int32_t I, 
 
 namespace {
 
+// The settings that shape an output, kept with its summary rows: a file is skipped only
+// when its output was made with the same. An option that changes what an output holds
+// belongs here.
+std::string output_settings(const BatchOptions& opt) {
+    std::ostringstream s;
+    s << "hstep=" << opt.hstep << " qpacc=" << opt.qpacc << " format=" << static_cast<int>(opt.format)
+      << " converter=" << opt.converter;
+    return s.str();
+}
+
 // What the run of one file leaves for the batch program to add up.
 struct FileResult {
     RunOutcome run;        // its counts
@@ -607,6 +632,9 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     std::vector<FileJob> jobs;
     bool outdir = false;
     if (!BATCH_JOBS(files, several, opt.output, jobs, outdir, error)) return usage_error(error);
+    if (opt.skip_existing && (opt.output.empty() || opt.output == "NONE")) {
+        return usage_error("--skip-existing needs the outputs (-o)");
+    }
     if (!opt.summary.empty()) {
         if (is_one_of(opt.summary, file_ids(files))) {
             return usage_error(opt.summary + " is an input file; refused");
@@ -616,6 +644,12 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         const auto [begin, end] = SHARD_SLICE(jobs.size(), opt.shard, opt.shards);
         jobs = {jobs.begin() + static_cast<std::ptrdiff_t>(begin),
                 jobs.begin() + static_cast<std::ptrdiff_t>(end)};
+        // Said first, so that the tasks of a split run can be checked to have seen the
+        // same list, even when one of them is ended early.
+        if (!jobs.empty()) {
+            err << PROGNAME << ": shard " << opt.shard << '/' << opt.shards << ": files " << begin + 1
+                << " to " << end << " of the " << files.size() << " input files\n";
+        }
     }
     std::error_code ec;
     if (outdir && !jobs.empty() && !fs::is_directory(opt.output, ec)) {
@@ -639,10 +673,37 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     DiagnosticsBuffer diagbuf(diag.rdbuf(), prog);
     std::ostream diag_clear(&diagbuf);
     std::ostream& diag_out = progress ? diag_clear : diag;
+    // --skip-existing: the files whose outputs are complete, with their kept summary rows.
+    const std::string rows_format = !summary ? "none" : upper(opt.summary).ends_with(".CSV") ? "csv" : "jsonl";
+    std::vector<std::optional<KeptRows>> kept(jobs.size());
+    int32_t skipped = 0, skipped_records = 0;
+    if (opt.skip_existing) {
+        for (size_t k = 0; k < jobs.size(); ++k) {
+            kept[k] = COMPLETE_OUTPUT(jobs[k], output_settings(opt), rows_format);
+            if (!kept[k]) FORGET_ROWS(jobs[k].output);
+        }
+    }
+    // Appends the rows of file k to the summary (its kept rows when it was skipped) and,
+    // with --skip-existing, keeps the rows of a completed output beside it.
+    auto rows_of = [&](size_t k, const std::string& rows, const FileResult* r) {
+        if (kept[k]) {
+            if (summary) summary->APPEND(kept[k]->rows, kept[k]->n);
+            ++skipped;
+            skipped_records += kept[k]->records;
+            return;
+        }
+        if (summary) summary->APPEND(rows, r->rows);
+        std::string why;
+        if (opt.skip_existing && !r->stopped && r->run.written > 0 && r->run.unwritten == 0 &&
+            !KEEP_ROWS(jobs[k], output_settings(opt), rows_format, rows, r->rows, why)) {
+            err << PROGNAME << ": " << KEPT_ROWS_PATH(jobs[k].output) << ": cannot be written (" << why
+                << "); a later run will process " << jobs[k].input << " again\n";
+        }
+    };
     Tally tally;
     std::vector<uint64_t> sizes;
-    for (const FileJob& j : jobs) {
-        const uintmax_t n = fs::file_size(j.input, ec);
+    for (size_t k = 0; k < jobs.size(); ++k) {
+        const uintmax_t n = kept[k] ? 0 : fs::file_size(jobs[k].input, ec);
         sizes.push_back(ec ? 0 : static_cast<uint64_t>(n));
         tally.total_bytes += sizes.back();
     }
@@ -673,10 +734,14 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         // One worker: the files in turn on this thread, straight to the program's streams.
         std::unique_ptr<RecordSteps> steps = jobs.empty() ? nullptr : make_steps();
         for (size_t k = 0; k < jobs.size(); ++k) {
+            if (kept[k]) {
+                rows_of(k, {}, nullptr);
+                continue;
+            }
             std::ostringstream rows;
             BatchFrontend fe(err, summary.get(), &rows, shown, tally, sizes[k], nullptr);
             const FileResult r = RUN_ONE(opt, jobs[k], *steps, fe, diag_out);
-            if (summary) summary->APPEND(rows.str(), r.rows);
+            rows_of(k, rows.str(), &r);
             if (!account(r)) break;
         }
     } else {
@@ -691,7 +756,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
             std::unique_ptr<RecordSteps> steps = make_steps();
             for (size_t k = next++; k < jobs.size(); k = next++) {
                 Slot& s = slots[k];
-                if (k < stop_at.load()) {
+                if (k < stop_at.load() && !kept[k]) {
                     BatchFrontend fe(s.notices, summary.get(), &s.rows, nullptr, tally, sizes[k],
                                      [&stop_at, k] { return stop_at.load() < k; });
                     s.result = RUN_ONE(opt, jobs[k], *steps, fe, s.diag);
@@ -727,11 +792,11 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
                 prog.CLEAR();
                 err << text;
             }
-            if (summary) summary->APPEND(s.rows.str(), s.result.rows);
+            rows_of(k, s.rows.str(), &s.result);
             s.diag.str({});
             s.notices.str({});
             s.rows.str({});
-            if (!account(s.result)) break;
+            if (!kept[k] && !account(s.result)) break;
             prog.UPDATE(tally.records, tally.fraction());
         }
         for (std::thread& t : pool) t.join();
@@ -750,7 +815,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
             << (run.files == 1 ? "" : "s") << " before it\n";
         return 5;
     }
-    if (run.NRECS == 0 && !warning.empty()) err << PROGNAME << ": " << warning << '\n';
+    if (run.NRECS + skipped_records == 0 && !warning.empty()) err << PROGNAME << ": " << warning << '\n';
     bool summary_failed = false;
     if (summary && !summary->CLOSE(error)) {
         err << PROGNAME << ": " << opt.summary << ": could not be completed (" << error << ")\n";
@@ -765,11 +830,12 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         << " inverted from " << run.files << " file" << (run.files == 1 ? "" : "s");
     if (!opt.output.empty() && opt.output != "NONE") err << ", " << run.written << " written";
     if (run.bad > 0) err << ", " << run.bad << " bad skipped";
+    if (skipped > 0) err << ", " << skipped << " file" << (skipped == 1 ? "" : "s") << " already complete";
     if (summary) err << ", summary " << opt.summary;
     if (run.unwritten > 0) err << ", " << run.unwritten << " output" << (run.unwritten == 1 ? "" : "s") << " not written";
     err << '\n';
     if (run.unwritten > 0 || summary_failed) return 4;
-    return run.NRECS > 0 ? 0 : 1;
+    return run.NRECS + skipped_records > 0 ? 0 : 1;
 }
 
 }  // namespace zelk::driver

@@ -27,6 +27,9 @@ struct BatchOptions {
     std::string summary;               // --summary FILE (.csv or .jsonl), "" for none
     int32_t jobs = 1;                  // files processed in parallel
     int32_t shard = 0, shards = 0;     // --shard I/N: slice I of N; 0/0 for the whole list
+    bool shard_auto = false;           // --shard auto: I/N from the Slurm array task (shard.hpp)
+    bool skip_existing = false;        // leave out files whose output is complete (kept_rows.hpp)
+    std::string merge;                 // --merge-summaries OUT: merge the inputs into OUT
     bool help = false;
     bool version = false;              // --version: print the version text and stop
     InputFormat format = InputFormat::VXO;          // --format vxo|standard|other

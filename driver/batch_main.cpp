@@ -13,8 +13,10 @@
 #include "driver/batch.hpp"
 #include "driver/convert.hpp"
 #include "driver/inspect.hpp"
+#include "driver/merge.hpp"
 #include "driver/outfile.hpp"
 #include "driver/progress.hpp"
+#include "driver/shard.hpp"
 #include "driver/version.hpp"
 #include "driver/vxo_steps.hpp"
 
@@ -40,6 +42,17 @@ int main(int argc, char** argv) {
         std::cout << VERSION_TEXT("zelk-batch");
         return 0;
     }
+    if (!opt.merge.empty()) {
+        if (!opt.output.empty() || !opt.summary.empty() || opt.inspect || opt.shards > 0 ||
+            opt.shard_auto || opt.skip_existing) {
+            return usage_error("--merge-summaries takes only the summaries to merge");
+        }
+        return MERGE_SUMMARIES(opt.merge, opt.inputs, std::cerr);
+    }
+    if (opt.shard_auto && !SHARD_FROM_ENVIRONMENT(PROCESS_ENVIRONMENT(), opt.shard, opt.shards, error)) {
+        return usage_error(error);
+    }
+    if (opt.inspect && opt.skip_existing) return usage_error("--inspect takes no --skip-existing");
     if (opt.inspect) {
         if (!opt.output.empty() || !opt.summary.empty() || opt.jobs != 1) {
             return usage_error("--inspect only lists the records; it takes no -o, --summary or --jobs");

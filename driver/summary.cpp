@@ -122,6 +122,12 @@ bool Summary::FORMAT_OF(const std::string& path, bool& jsonl, std::string& why) 
     return false;
 }
 
+std::string Summary::CSV_HEADER() {
+    std::string h;
+    for (int c = 0; c < NCOL; ++c) (h += c ? "," : "") += COLUMNS[c];
+    return h;
+}
+
 bool Summary::OPEN(const std::string& path, std::string& why) {
     if (!FORMAT_OF(path, jsonl_, why)) return false;
     path_ = path;
@@ -130,10 +136,7 @@ bool Summary::OPEN(const std::string& path, std::string& why) {
         out_.reset();
         return false;
     }
-    if (!jsonl_) {
-        for (int c = 0; c < NCOL; ++c) out_->os() << (c ? "," : "") << COLUMNS[c];
-        out_->os() << '\n';
-    }
+    if (!jsonl_) out_->os() << CSV_HEADER() << '\n';
     return true;
 }
 
