@@ -37,6 +37,9 @@ public:
     static bool FORMAT_OF(const std::string& path, bool& jsonl, std::string& why);
     // The header line of a CSV summary (the column names), without its line end.
     static std::string CSV_HEADER();
+    // Sets the format of rows made with the ROW that writes to a stream, for a summary that
+    // is not written to a file (the Python module parses JSON rows).
+    void SET_FORMAT(bool jsonl) { jsonl_ = jsonl; }
     // Starts the summary file (written under a temporary name until CLOSE).
     bool OPEN(const std::string& path, std::string& why);
     // One row for the record in z, read from file as its record number RECNO.
