@@ -164,8 +164,10 @@ public:
             counted_ = at;
         }
         if (progress_) progress_->UPDATE(tally_.records, tally_.fraction());
+        if (pictures) pictures->RECORD_DONE(info.RECNO);
     }
 
+    FilePictures* pictures = nullptr;   // the file's pictures, when drawn
     std::string warning;   // the end-of-run box of the file's run, if it gave one
     int32_t rows = 0;      // summary rows made
 
@@ -271,9 +273,9 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         "\n"
         "Exit status: 0 at least one record was inverted; 1 none was (no proper data\n"
         "or an error in the input); 2 usage error; 3 a model data file is missing or\n"
-        "malformed; 4 an output file or the summary could not be written; 5 the\n"
-        "conversion program could not be started or failed. With several jobs, the\n"
-        "status of the whole run: 3 or 5 before 4, 4 before 0 or 1.\n"
+        "malformed; 4 an output file, the summary or a picture could not be\n"
+        "written; 5 the conversion program could not be started or failed. With\n"
+        "several jobs, the status of the whole run: 3 or 5 before 4, 4 before 0 or 1.\n"
         "\n"
         "Examples:\n"
         "  zelk-batch DAY.VXO -o DAY.VXO.430\n"
@@ -364,6 +366,19 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
                ");\nthe outputs, summary and messages are the same as with 1")
         ->type_name("N")
         ->check(CLI::Validator(check_jobs, ""));
+    app.add_option("--plots", opt.plots,
+                   "one picture per inverted record, as the window shows it,\n"
+                   "into DIR (made if missing): <input name>.<record as 4\n"
+                   "digits>.png (or .svg); pdf: <input name>.pdf, a page\n"
+                   "per record")
+        ->type_name("DIR");
+    app.add_option("--plot-format", opt.plot_format, "png (default), svg or pdf")
+        ->type_name("FMT")
+        ->check(CLI::IsMember({"png", "svg", "pdf"}));
+    app.add_flag("--plot-data", opt.plot_data,
+                 "also write the plotted trace and recomputed virtual heights\n"
+                 "into DIR: <input name>.TRACE.DAT, .RECAL_OTRACE.DAT and\n"
+                 ".RECAL_XTRACE.DAT");
     app.add_option_function<std::string>(
            "--shard",
            [&opt](const std::string& v) {
@@ -427,6 +442,10 @@ bool PARSE_BATCH(int argc, const char* const* argv, BatchOptions& opt, std::stri
         }
     } else if (!opt.converter.empty()) {
         error = "--converter is used with --format other only";
+        return false;
+    }
+    if (opt.plot_data && opt.plots.empty()) {
+        error = "--plot-data needs --plots DIR";
         return false;
     }
     return true;
@@ -569,6 +588,7 @@ struct FileResult {
     std::string stop;      // the one-line message of a model data-file failure
     bool stopped = false;  // a model data file failed
     int32_t rows = 0;      // summary rows made
+    std::string pictures;  // the first picture of the file that could not be written
 };
 
 // Runs one file: a fresh run context with the settings of the options, the run loop over
@@ -576,9 +596,14 @@ struct FileResult {
 // stream. A model data-file failure is returned, not thrown; a file abandoned after
 // another file's failure returns what it had counted, which is never passed on.
 FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& steps,
-                   BatchFrontend& fe, std::ostream& diag) {
+                   BatchFrontend& fe, std::ostream& diag, const PicturesFactory& pictures) {
     FileResult r;
     auto z = std::make_unique<Zelk>();
+    std::unique_ptr<FilePictures> pics = pictures ? pictures(opt, job) : nullptr;
+    if (pics) {
+        z->plot = &pics->plotter();
+        fe.pictures = pics.get();
+    }
     z->log.IDEBUG = opt.debug;
     z->log.out = &diag;
     z->run.FMTVXO = opt.format == InputFormat::VXO ? 'Y' : 'N';
@@ -591,6 +616,8 @@ FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& ste
     z->run.QPACC = opt.qpacc;
     try {
         r.run = RUN_FILES(*z, {job}, fe, steps, false);
+        if (pics && !pics->FINISH(r.pictures) && r.pictures.empty())
+            r.pictures = job.input + ": pictures could not be written";
     } catch (const Stop& stop) {
         r.stopped = true;
         r.stop = stop.what();
@@ -612,7 +639,7 @@ struct Slot {
 }  // namespace
 
 int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostream& diag,
-              std::ostream& err, bool progress) {
+              std::ostream& err, bool progress, const PicturesFactory& pictures) {
     auto usage_error = [&](const std::string& text) {
         err << PROGNAME << ": " << text << "\n" << "Try '" << PROGNAME << " --help'.\n";
         return 2;
@@ -657,6 +684,22 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         if (ec) {
             err << PROGNAME << ": " << opt.output << ": cannot make the directory (" << ec.message() << ")\n";
             return 4;
+        }
+    }
+
+    // The pictures: their directory is made first; when it cannot be, the run goes on
+    // without pictures and ends with status 4.
+    bool pictures_failed = false;
+    PicturesFactory draw;
+    if (!opt.plots.empty()) {
+        if (!pictures) return usage_error("--plots: this program was built without pictures");
+        if (!jobs.empty() && !fs::is_directory(opt.plots, ec)) fs::create_directories(opt.plots, ec);
+        if (!jobs.empty() && (ec || !fs::is_directory(opt.plots, ec))) {
+            err << PROGNAME << ": " << opt.plots << ": cannot make the picture directory"
+                << (ec ? " (" + ec.message() + ")" : std::string()) << "; no pictures are drawn\n";
+            pictures_failed = true;
+        } else {
+            draw = pictures;
         }
     }
 
@@ -725,6 +768,11 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         run.bad += r.run.bad;
         run.unwritten += r.run.unwritten;
         if (!r.warning.empty()) warning = r.warning;
+        if (!r.pictures.empty()) {
+            prog.CLEAR();
+            err << PROGNAME << ": " << r.pictures << '\n';
+            pictures_failed = true;
+        }
         fatal = r.run.fatal;
         return fatal == 0;
     };
@@ -740,7 +788,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
             }
             std::ostringstream rows;
             BatchFrontend fe(err, summary.get(), &rows, shown, tally, sizes[k], nullptr);
-            const FileResult r = RUN_ONE(opt, jobs[k], *steps, fe, diag_out);
+            const FileResult r = RUN_ONE(opt, jobs[k], *steps, fe, diag_out, draw);
             rows_of(k, rows.str(), &r);
             if (!account(r)) break;
         }
@@ -759,7 +807,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
                 if (k < stop_at.load() && !kept[k]) {
                     BatchFrontend fe(s.notices, summary.get(), &s.rows, nullptr, tally, sizes[k],
                                      [&stop_at, k] { return stop_at.load() < k; });
-                    s.result = RUN_ONE(opt, jobs[k], *steps, fe, s.diag);
+                    s.result = RUN_ONE(opt, jobs[k], *steps, fe, s.diag, draw);
                     if (s.result.stopped || s.result.run.fatal != 0) {
                         size_t seen = stop_at.load();
                         while (k < seen && !stop_at.compare_exchange_weak(seen, k)) {
@@ -824,7 +872,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     if (sharded && jobs.empty()) {
         err << PROGNAME << ": shard " << opt.shard << '/' << opt.shards << " holds none of the "
             << files.size() << " input file" << (files.size() == 1 ? "" : "s") << '\n';
-        return summary_failed ? 4 : 0;
+        return summary_failed || pictures_failed ? 4 : 0;
     }
     err << PROGNAME << ": " << run.NRECS << " record" << (run.NRECS == 1 ? "" : "s")
         << " inverted from " << run.files << " file" << (run.files == 1 ? "" : "s");
@@ -834,7 +882,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     if (summary) err << ", summary " << opt.summary;
     if (run.unwritten > 0) err << ", " << run.unwritten << " output" << (run.unwritten == 1 ? "" : "s") << " not written";
     err << '\n';
-    if (run.unwritten > 0 || summary_failed) return 4;
+    if (run.unwritten > 0 || summary_failed || pictures_failed) return 4;
     return run.NRECS + skipped_records > 0 ? 0 : 1;
 }
 

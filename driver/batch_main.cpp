@@ -19,6 +19,10 @@
 #include "driver/shard.hpp"
 #include "driver/version.hpp"
 #include "driver/vxo_steps.hpp"
+#ifdef ZELK_WITH_QT
+#include "display/qt/painter.hpp"
+#include "driver/qt/pictures.hpp"
+#endif
 
 namespace {
 
@@ -67,6 +71,14 @@ int main(int argc, char** argv) {
                                  opt.converter_timeout, std::cout, std::cerr);
     }
     REMOVE_TEMPORARIES_ON_SIGNAL();
+    // Qt is started only for a run that draws pictures; other runs do no Qt work.
+    PicturesFactory pictures;
+#ifdef ZELK_WITH_QT
+    if (!opt.plots.empty()) {
+        zelk::display::qt::ENSURE_APPLICATION();
+        pictures = QT_PICTURES;
+    }
+#endif
     return BATCH_RUN(opt, [] { return std::make_unique<VxoSteps>(); }, std::cout, std::cerr,
-                     Progress::STDERR_IS_TERMINAL());
+                     Progress::STDERR_IS_TERMINAL(), pictures);
 }

@@ -166,6 +166,21 @@ void CHNGSIKP(Inversion& inv, float FP);
 float VIRTUAL(const Inversion& inv, int K);
 float RECVIRT(Inversion& inv, float F, int MODE);
 
+// ---- Extraordinary-wave virtual heights ------------------------------------------------------
+// Kernels of one sounding frequency for the X wave (scratch of CDX, SXIK, SXIKP).
+struct XKernels {
+    float F2X = 0.0f;                // F (F - FH): plasma frequency squared at X reflection
+    float DF2X = 0.0f;               // F2X - FSTART^2, or 0 when the wave does not enter
+    F1<float, MAXNN> GX;             // kernels over [FSTART, X reflection]
+    F1<float, 5> GPX;                // kernels over [FSTART, FP]
+};
+float GXSUB(const Inversion& inv, float W, float F, float FN2, float FH);
+void CDX(float FSTART, float FH, float F, XKernels& x);
+void SXIK(const Inversion& inv, float FSTART, float FEND, int NN, float F, XKernels& x);
+void SXIKP(const Inversion& inv, float FSTART, float FEND, int NN, float FP, float F,
+           XKernels& x);
+float RECVIRTX(const Inversion& inv, float F, int MODE);
+
 // ---- Profile representation -------------------------------------------------------------------
 // P and S are 5 x 5 work matrices; A and AP point at element 0 of 1-based vectors.
 void SETLAMPT(int NN, float LAMBDA, F2<float, 5, 5>& P);

@@ -64,6 +64,8 @@ TEST(BatchOptions, Parse) {
         {"--shard", "1/0", "a.VXO"},
         {"--shard", "2", "a.VXO"},
         {"--shard", "1/2/3", "a.VXO"},
+        {"--plots", "p", "--plot-format", "gif", "a.VXO"},
+        {"--plot-data", "a.VXO"},            // plot data files need a picture directory
     };
     for (const auto& b : bad) {
         error.clear();
@@ -71,6 +73,15 @@ TEST(BatchOptions, Parse) {
         EXPECT_FALSE(error.empty());
     }
     EXPECT_NE(std::string(BATCH_USAGE()).find("--summary FILE"), std::string::npos);
+
+    // The picture options: png by default.
+    ASSERT_TRUE(parse({"--plots", "p", "a.VXO"}, opt, error)) << error;
+    EXPECT_EQ(opt.plots, "p");
+    EXPECT_EQ(opt.plot_format, "png");
+    EXPECT_FALSE(opt.plot_data);
+    ASSERT_TRUE(parse({"--plots", "p", "--plot-format", "pdf", "--plot-data", "a.VXO"}, opt, error)) << error;
+    EXPECT_EQ(opt.plot_format, "pdf");
+    EXPECT_TRUE(opt.plot_data);
 
     // The two run options, and an option given twice keeps its last value.
     ASSERT_TRUE(parse({"--jobs", "3", "--shard=2/5", "-o", "x", "-o", "y", "a.VXO"}, opt, error)) << error;
