@@ -9,6 +9,7 @@ module itself does not.
 import os
 import sys
 from collections import defaultdict
+from datetime import datetime
 
 import matplotlib
 
@@ -28,11 +29,13 @@ for r in results:
 
 fig, (ax_f, ax_h, ax_p) = plt.subplots(1, 3, figsize=(15, 4.5))
 for station, rs in sorted(by_station.items()):
-    hours = [int(r.time[11:13]) + int(r.time[14:16]) / 60 for r in rs]
-    ax_f.plot(hours, [r.foF2 for r in rs], ".-", label=station)
+    # Hours from the station's first record, so that a series across midnight is one line.
+    t = [datetime.fromisoformat(r.time.replace("Z", "+00:00")) for r in rs]
+    hours = [(x - t[0]).total_seconds() / 3600 for x in t]
+    ax_f.plot(hours, [r.foF2 for r in rs], ".-", label="%s from %s" % (station, rs[0].time[:16]))
     ax_h.plot(hours, [r.hmF2 for r in rs], ".-", label=station)
-ax_f.set(xlabel="hour (UT)", ylabel="foF2 (MHz)")
-ax_h.set(xlabel="hour (UT)", ylabel="hmF2 (km)")
+ax_f.set(xlabel="hours from the first record", ylabel="foF2 (MHz)")
+ax_h.set(xlabel="hours from the first record", ylabel="hmF2 (km)")
 ax_f.legend(fontsize="small")
 
 one = max(results, key=lambda r: r.foF2)
