@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -29,6 +30,7 @@
 #include "core/zelk.hpp"
 #include "driver/kept_rows.hpp"
 #include "driver/progress.hpp"
+#include "driver/report.hpp"
 #include "driver/summary.hpp"
 #include "iondata/prepare.hpp"
 
@@ -157,6 +159,7 @@ public:
             summary_->ROW(*rows_, z, info.job->input, info.RECNO);
             ++rows;
         }
+        if (report) report->push_back(REPORT_RECORD(z, info.job->input, info.RECNO));
         ++tally_.records;
         const auto at = static_cast<uint64_t>(info.fraction * static_cast<double>(file_bytes_));
         if (at > counted_) {
@@ -170,6 +173,7 @@ public:
     FilePictures* pictures = nullptr;   // the file's pictures, when drawn
     std::string warning;   // the end-of-run box of the file's run, if it gave one
     int32_t rows = 0;      // summary rows made
+    std::vector<ReportRecord>* report = nullptr;   // where the report's records go, if any
 
 private:
     std::ostream& err_;
@@ -273,9 +277,10 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         "\n"
         "Exit status: 0 at least one record was inverted; 1 none was (no proper data\n"
         "or an error in the input); 2 usage error; 3 a model data file is missing or\n"
-        "malformed; 4 an output file, the summary or a picture could not be\n"
-        "written; 5 the conversion program could not be started or failed. With\n"
-        "several jobs, the status of the whole run: 3 or 5 before 4, 4 before 0 or 1.\n"
+        "malformed; 4 an output file, the summary, a picture or the report could\n"
+        "not be written; 5 the conversion program could not be started or failed.\n"
+        "With several jobs, the status of the whole run: 3 or 5 before 4, 4 before 0\n"
+        "or 1.\n"
         "\n"
         "Examples:\n"
         "  zelk-batch DAY.VXO -o DAY.VXO.430\n"
@@ -325,6 +330,11 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
                 return Summary::FORMAT_OF(v, jsonl, why) ? std::string() : why;
             },
             ""));
+    app.add_option("--report", opt.report,
+                   "the run report: one HTML page with, per station, the\n"
+                   "profiles as a height-time colour map, the characteristics\n"
+                   "as time series and a table of the records")
+        ->type_name("FILE.html");
     app.add_option_function<std::string>(
            "--debug", [&opt](const std::string& v) { parse_int16(v, opt.debug); },
            "diagnostic level (default 1); higher levels list more of\n"
@@ -629,9 +639,51 @@ FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& ste
     return r;
 }
 
+// The facts of the run for its report.
+// pictures: the run drew the record pictures of --plots (the table then links to them).
+ReportFacts REPORT_FACTS(const BatchOptions& opt, const RunOutcome& run, bool pictures,
+                         std::chrono::steady_clock::time_point started) {
+    ReportFacts f;
+    f.inputs = opt.inputs;
+    auto num = [](double v) {
+        std::ostringstream s;
+        s << v;
+        return s.str();
+    };
+    f.options = {{"-o", opt.output.empty() ? "NONE" : opt.output},
+                 {"--format", opt.format == InputFormat::VXO ? "vxo"
+                              : opt.format == InputFormat::STANDARD ? "standard" : "other"},
+                 {"--hstep", num(opt.hstep)},
+                 {"--qpacc", num(opt.qpacc)},
+                 {"--debug", std::to_string(opt.debug)}};
+    if (!opt.converter.empty()) f.options.push_back({"--converter", opt.converter});
+    if (!opt.summary.empty()) f.options.push_back({"--summary", opt.summary});
+    f.options.push_back({"--report", opt.report});
+    if (opt.shards > 0) {
+        f.options.push_back({"--shard", std::to_string(opt.shard) + "/" + std::to_string(opt.shards)});
+    }
+    // Files skipped as already complete were not run: their records are not in the report.
+    if (opt.skip_existing) f.options.push_back({"--skip-existing", "(complete files left out)"});
+    f.options.push_back({"--jobs", std::to_string(opt.jobs)});
+    if (!opt.plots.empty()) {
+        f.options.push_back({"--plots", opt.plots});
+        f.options.push_back({"--plot-format", opt.plot_format});
+    }
+    if (pictures) {
+        f.plots = opt.plots;
+        f.plot_ext = opt.plot_format;
+    }
+    f.version = ZELK_VERSION;
+    f.files = run.files;
+    f.bad = run.bad;
+    f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return f;
+}
+
 // A file's buffers while files are processed in parallel.
 struct Slot {
     std::ostringstream notices, rows, diag;
+    std::vector<ReportRecord> report;
     FileResult result;
     bool done = false;
 };
@@ -640,6 +692,7 @@ struct Slot {
 
 int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostream& diag,
               std::ostream& err, bool progress, const PicturesFactory& pictures) {
+    const auto started = std::chrono::steady_clock::now();
     auto usage_error = [&](const std::string& text) {
         err << PROGNAME << ": " << text << "\n" << "Try '" << PROGNAME << " --help'.\n";
         return 2;
@@ -666,6 +719,9 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         if (is_one_of(opt.summary, file_ids(files))) {
             return usage_error(opt.summary + " is an input file; refused");
         }
+    }
+    if (!opt.report.empty() && is_one_of(opt.report, file_ids(files))) {
+        return usage_error(opt.report + " is an input file; refused");
     }
     if (sharded) {
         const auto [begin, end] = SHARD_SLICE(jobs.size(), opt.shard, opt.shards);
@@ -751,6 +807,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         tally.total_bytes += sizes.back();
     }
 
+    std::vector<ReportRecord> report;   // the report's records, in file then record order
     RunOutcome run;
     std::string warning;
     std::string stop;
@@ -788,6 +845,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
             }
             std::ostringstream rows;
             BatchFrontend fe(err, summary.get(), &rows, shown, tally, sizes[k], nullptr);
+            if (!opt.report.empty()) fe.report = &report;
             const FileResult r = RUN_ONE(opt, jobs[k], *steps, fe, diag_out, draw);
             rows_of(k, rows.str(), &r);
             if (!account(r)) break;
@@ -807,6 +865,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
                 if (k < stop_at.load() && !kept[k]) {
                     BatchFrontend fe(s.notices, summary.get(), &s.rows, nullptr, tally, sizes[k],
                                      [&stop_at, k] { return stop_at.load() < k; });
+                    if (!opt.report.empty()) fe.report = &s.report;
                     s.result = RUN_ONE(opt, jobs[k], *steps, fe, s.diag, draw);
                     if (s.result.stopped || s.result.run.fatal != 0) {
                         size_t seen = stop_at.load();
@@ -841,6 +900,8 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
                 err << text;
             }
             rows_of(k, s.rows.str(), &s.result);
+            std::move(s.report.begin(), s.report.end(), std::back_inserter(report));
+            s.report = {};
             s.diag.str({});
             s.notices.str({});
             s.rows.str({});
@@ -869,6 +930,13 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         err << PROGNAME << ": " << opt.summary << ": could not be completed (" << error << ")\n";
         summary_failed = true;
     }
+    if (!opt.report.empty()) {
+        const ReportFacts facts = REPORT_FACTS(opt, run, static_cast<bool>(draw), started);
+        if (!SAVE_REPORT(opt.report, report, facts, error)) {
+            err << PROGNAME << ": " << opt.report << ": could not be written (" << error << ")\n";
+            summary_failed = true;
+        }
+    }
     if (sharded && jobs.empty()) {
         err << PROGNAME << ": shard " << opt.shard << '/' << opt.shards << " holds none of the "
             << files.size() << " input file" << (files.size() == 1 ? "" : "s") << '\n';
@@ -880,6 +948,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     if (run.bad > 0) err << ", " << run.bad << " bad skipped";
     if (skipped > 0) err << ", " << skipped << " file" << (skipped == 1 ? "" : "s") << " already complete";
     if (summary) err << ", summary " << opt.summary;
+    if (!opt.report.empty() && !summary_failed) err << ", report " << opt.report;
     if (run.unwritten > 0) err << ", " << run.unwritten << " output" << (run.unwritten == 1 ? "" : "s") << " not written";
     err << '\n';
     if (run.unwritten > 0 || summary_failed || pictures_failed) return 4;

@@ -26,6 +26,7 @@ struct BatchOptions {
     int16_t debug = 1;                 // IDEBUG
     bool inspect = false;              // list the records instead of inverting them
     std::string summary;               // --summary FILE (.csv or .jsonl), "" for none
+    std::string report;                // --report FILE.html: the run report, "" for none
     int32_t jobs = 1;                  // files processed in parallel
     int32_t shard = 0, shards = 0;     // --shard I/N: slice I of N; 0/0 for the whole list
     std::string plots;                 // --plots DIR: pictures of the records, "" for none

@@ -2,6 +2,7 @@
 #include "driver/run.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -153,8 +154,12 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
     for (const FileJob& j : jobs) total_bytes += size_of(j.input);
     uintmax_t done_bytes = 0;
 
+    // Every input file of every run of the process gets a number of its own, so that the
+    // coefficient files are looked up on disk once per input file (see LOADDATAFILE).
+    static std::atomic<uint64_t> fileseq{0};
     for (const FileJob& job : jobs) {
         ++run.files;
+        z.prod.FILESEQ = ++fileseq;
         FileOutcome fo;
         fe.FILE_START(job);
         const uintmax_t job_bytes = size_of(job.input);

@@ -204,6 +204,35 @@ void Summary::ROW(std::ostream& os, const Zelk& z, const std::string& file, int3
 
 std::string Summary::VERSION_PATH(const std::string& path) { return path + ".version"; }
 
+const char* const RECORD_VALUE_NAMES[NRECORDVALUES] = {
+    "foE", "hmE", "foF1", "hmF1", "foF2", "hmF2", "hhalf", "yF2", "B0", "B1", "D1", "TEC", "H_top"};
+
+std::array<RecordValue, NRECORDVALUES> RECORD_VALUES(const Zelk& z) {
+    const inversion::Inversion& inv = z.inv;
+    const products::Products& prod = z.prod;
+    const bool ok = inv.IQUALE(2) == 2;
+    const bool f1 = inv.FOF1 <= FMAXF1 && inv.FOF1 != inv.FOF2;
+    const Field none;
+    const Field cols[NRECORDVALUES] = {
+        (inv.IQUALE(1) == 2) ? none : value(inv.FOE, 0.0f, FMAXE),
+        value(inv.ZME, 0.0f, HMAX),
+        value(inv.FOF1, 0.0f, FMAXF1 + 0.0005f),
+        (ok && f1) ? value(inv.ZMF1, 0.0f, HMAX) : none,
+        value(inv.FOF2, 0.0f, FMAXE),
+        ok ? value(inv.ZMF2, 0.0f, HMAX) : none,
+        ok ? value(inv.HHALF, 0.0f, HMAX) : none,
+        ok ? value(inv.YF2, 0.0f, HMAX) : none,
+        ok ? value(prod.B0, 0.0f, HMAX, 2) : none,
+        ok ? value(prod.B1, 0.0f, HMAX, 2) : none,
+        ok ? value(prod.D1, -HMAX, HMAX, 2) : none,
+        ok ? value(prod.ITEC, 0.0f, HMAX) : none,
+        ok ? value(prod.H, 0.0f, HMAX) : none,
+    };
+    std::array<RecordValue, NRECORDVALUES> out;
+    for (int c = 0; c < NRECORDVALUES; ++c) out[c] = {cols[c].present, cols[c].v, cols[c].decimals};
+    return out;
+}
+
 bool Summary::CLOSE(std::string& why) {
     if (!out_) return true;
     // The version file first, so that a summary never stands without it.

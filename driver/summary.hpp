@@ -9,6 +9,7 @@
 // of it expects; a comment line in it would be taken for the header or a row.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
@@ -24,6 +25,20 @@ class PendingOutput;
 
 // Words for an inversion status ISTAT.
 const char* ISTAT_TEXT(int16_t ISTAT);
+
+// One characteristic of a summary row: present or missing, with the decimals it is written
+// with.
+struct RecordValue {
+    bool present = false;
+    double v = 0.0;
+    int decimals = 3;
+};
+// The characteristics of a row, in column order: foE, hmE, foF1, hmF1, foF2, hmF2, hhalf,
+// yF2, B0, B1, D1, TEC, H_top.
+static constexpr int NRECORDVALUES = 13;
+extern const char* const RECORD_VALUE_NAMES[NRECORDVALUES];
+// The characteristics the output record of the record in z carries (the summary's values).
+std::array<RecordValue, NRECORDVALUES> RECORD_VALUES(const Zelk& z);
 
 class Summary {
 public:

@@ -31,9 +31,15 @@ struct DataFileStamp {
     std::uintmax_t SIZE = 0;                 // its size (bytes)
     long long MTIME = 0;                     // its modification time (file clock ticks)
     bool OK = false;                         // the parse gave a usable table
+    uint64_t CHECKED = 0;                    // input file (Products::FILESEQ) it was last found
+                                             // current for; 0: none
 };
 
 struct Products {
+    // The input file being processed, as the run loop numbers them (0: not numbered). A parsed
+    // coefficient file found current once for an input file is used for all its records
+    // without looking at the disk again; with 0 every use looks.
+    uint64_t FILESEQ = 0;
     // ---- N(h) table ----------------------------------------------------------------------
     int16_t NPROW = 0;                       // rows of the table (0..999)
     F1<float, MAXROW> PRFHT, PRFFN;          // heights (km), plasma frequencies (MHz)

@@ -90,9 +90,12 @@ float SHFBISECT(float T, float I, float Q, float L, float U) {
 //   Looks up STEM.BIN, else STEM.ASC, and calls PARSE(P, path, binary) when the file found is
 //   not the one STAMP describes (another path, size or modification time); STAMP then
 //   describes it, with OK the parser's result. Returns STAMP.OK; false, with STAMP cleared,
-//   when neither form is found.
+//   when neither form is found. Within one numbered input file (P.FILESEQ) a copy found
+//   current is not looked up again: the run reads the disk once per input file, not once
+//   per record and layer.
 bool LOADDATAFILE(Products& P, DataFileStamp& STAMP, const std::vector<std::string>& DIRS,
                   const std::string& STEM, bool (*PARSE)(Products&, const std::string&, bool)) {
+    if (P.FILESEQ != 0 && STAMP.CHECKED == P.FILESEQ) return STAMP.OK;
     auto find = [&DIRS](const std::string& name) {
         return DIRS.empty() ? platform::DATAPATH(name) : platform::DATAPATH(name, DIRS);
     };
@@ -112,6 +115,7 @@ bool LOADDATAFILE(Products& P, DataFileStamp& STAMP, const std::vector<std::stri
     }
     const auto t = fs::last_write_time(path, ec);
     const long long mtime = ec ? 0 : static_cast<long long>(t.time_since_epoch().count());
+    STAMP.CHECKED = P.FILESEQ;
     if (STAMP.PATH == path && STAMP.SIZE == size && STAMP.MTIME == mtime) return STAMP.OK;
     STAMP.PATH = path;
     STAMP.SIZE = size;
