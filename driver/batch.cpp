@@ -309,6 +309,9 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
     // An option given twice takes its last value.
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.set_help_flag("-h,--help", "show this text");
+    // The text is made by the caller (VERSION_TEXT), which looks up the data directory.
+    app.set_version_flag("--version", [] { return std::string(); },
+                         "show the version, the source revision and the data\ndirectory in use");
 
     app.add_option("INPUT", opt.inputs, "input files, directories or patterns")
         ->type_name("")
@@ -441,6 +444,9 @@ bool PARSE_BATCH(int argc, const char* const* argv, BatchOptions& opt, std::stri
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
         opt.help = true;
+        return true;
+    } catch (const CLI::CallForVersion&) {
+        opt.version = true;
         return true;
     } catch (const CLI::RequiredError&) {
         error = "no input given";

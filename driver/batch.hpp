@@ -36,6 +36,7 @@ struct BatchOptions {
     bool skip_existing = false;        // leave out files whose output is complete (kept_rows.hpp)
     std::string merge;                 // --merge-summaries OUT: merge the inputs into OUT
     bool help = false;
+    bool version = false;              // --version: print the version text and stop
     InputFormat format = InputFormat::VXO;          // --format vxo|standard|other
     std::string converter;                          // --converter PROG (format other)
     double converter_timeout = CONVERTER_TIMEOUT;   // --converter-timeout S (0: no limit)

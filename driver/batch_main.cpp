@@ -19,6 +19,7 @@
 #include "driver/outfile.hpp"
 #include "driver/progress.hpp"
 #include "driver/shard.hpp"
+#include "driver/version.hpp"
 #include "driver/vxo_steps.hpp"
 #ifdef ZELK_WITH_QT
 #include "display/qt/painter.hpp"
@@ -56,6 +57,10 @@ int main(int argc, char** argv) {
     if (opt.help) {
         std::cout << BATCH_USAGE();
         return check_stdout(0);
+    }
+    if (opt.version) {
+        std::cout << VERSION_TEXT("zelk-batch");
+        return 0;
     }
     if (!opt.merge.empty()) {
         if (!opt.output.empty() || !opt.summary.empty() || opt.inspect || opt.shards > 0 ||

@@ -6,10 +6,12 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <ostream>
 
 #include "core/zelk.hpp"
 #include "driver/outfile.hpp"
+#include "driver/version.hpp"
 #include "iondata/prepare.hpp"
 
 namespace zelk::driver {
@@ -126,6 +128,7 @@ std::string Summary::CSV_HEADER() {
 
 bool Summary::OPEN(const std::string& path, std::string& why) {
     if (!FORMAT_OF(path, jsonl_, why)) return false;
+    path_ = path;
     out_ = std::make_unique<PendingOutput>(path);
     if (!out_->open(why)) {
         out_.reset();
@@ -178,6 +181,8 @@ void Summary::ROW(std::ostream& os, const Zelk& z, const std::string& file, int3
     }
 }
 
+std::string Summary::VERSION_PATH(const std::string& path) { return path + ".version"; }
+
 const char* const RECORD_VALUE_NAMES[NRECORDVALUES] = {
     "foE", "hmE", "foF1", "hmF1", "foF2", "hmF2", "hhalf", "yF2", "B0", "B1", "D1", "TEC", "H_top"};
 
@@ -209,7 +214,19 @@ std::array<RecordValue, NRECORDVALUES> RECORD_VALUES(const Zelk& z) {
 
 bool Summary::CLOSE(std::string& why) {
     if (!out_) return true;
-    const bool done = out_->commit(why);
+    // The version file first, so that a summary never stands without it.
+    PendingOutput version(VERSION_PATH(path_));
+    bool done = version.open(why);
+    if (done) {
+        version.os() << VERSION_TEXT("zelk-batch");
+        done = version.commit(why);
+        if (!done) why = VERSION_PATH(path_) + ": " + why;
+    }
+    if (done && !out_->commit(why)) {
+        std::error_code ec;
+        std::filesystem::remove(VERSION_PATH(path_), ec);
+        done = false;
+    }
     out_.reset();
     return done;
 }

@@ -11,8 +11,19 @@
 
 namespace zelk::platform {
 
-// Directory of the running program, or empty when it cannot be found.
+namespace {
+std::string& program_dir_override() {
+    static std::string dir;
+    return dir;
+}
+}  // namespace
+
+void SET_PROGRAM_DIR(const std::string& dir) { program_dir_override() = dir; }
+
+// Directory of the running program (or the one set in its place), or empty when it cannot
+// be found.
 static std::filesystem::path program_dir() {
+    if (!program_dir_override().empty()) return program_dir_override();
     std::error_code ec;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     return ec ? std::filesystem::path{} : exe.parent_path();

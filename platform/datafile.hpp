@@ -17,6 +17,12 @@
 
 namespace zelk::platform {
 
+// Makes the lookup take dir, instead of the running program's directory, as the place
+// whose ../share/zelk and data/ are searched last: for a library loaded into another
+// program (the Python module), whose executable is the interpreter. Set it before any
+// lookup; "" restores the program's directory.
+void SET_PROGRAM_DIR(const std::string& dir);
+
 // The directories searched for data files, in the order above (working directory as ".").
 std::vector<std::string> DATADIRS();
 
