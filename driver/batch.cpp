@@ -147,23 +147,7 @@ public:
     void FILE_DONE(const FileJob& job, const FileOutcome& fo) override {
         if (!fo.opened) return;   // already reported
         if (fo.read == 0 && fo.bad == 0 && !fo.no_output) NOTICE(job.input + ": no whole record");
-        if (fo.bad > 0) {
-            // The bad records by ordinal and place, the first few of them.
-            std::string which;
-            for (size_t i = 0; i < fo.refused.size(); ++i) {
-                which += (i == 0 ? " (" : "; ");
-                which += "record " + std::to_string(fo.refused[i].first) + fo.refused[i].second;
-            }
-            if (fo.noted > fo.refused.size()) which += "; " + std::to_string(fo.noted - fo.refused.size()) + " more";
-            if (!which.empty()) which += ")";
-            NOTICE(job.input + ": " + std::to_string(fo.bad) + " bad record" + (fo.bad == 1 ? "" : "s") +
-                   " skipped" + which + ", " + std::to_string(fo.read) + " read");
-        }
-        if (fo.ended_by != 0) {
-            NOTICE(job.input + ": record " + std::to_string(fo.ended_at) +
-                   " ends the file (" + iondata::PREP_TEXT(fo.ended_by) + "); " +
-                   std::to_string(fo.inverted) + " records before it were processed");
-        }
+        for (const std::string& text : FILE_NOTICES(job.input, fo)) NOTICE(text);
         tally_.bytes += file_bytes_ - counted_;
         counted_ = file_bytes_;
     }

@@ -124,6 +124,27 @@ uintmax_t size_of(const std::string& path) {
 
 }  // namespace
 
+std::vector<std::string> FILE_NOTICES(const std::string& input, const FileOutcome& fo) {
+    std::vector<std::string> notices;
+    if (fo.bad > 0) {
+        std::string which;
+        for (size_t i = 0; i < fo.refused.size(); ++i) {
+            which += (i == 0 ? " (" : "; ");
+            which += "record " + std::to_string(fo.refused[i].first) + fo.refused[i].second;
+        }
+        if (fo.noted > fo.refused.size()) which += "; " + std::to_string(fo.noted - fo.refused.size()) + " more";
+        if (!which.empty()) which += ")";
+        notices.push_back(input + ": " + std::to_string(fo.bad) + " bad record" + (fo.bad == 1 ? "" : "s") +
+                          " skipped" + which + ", " + std::to_string(fo.read) + " read");
+    }
+    if (fo.ended_by != 0) {
+        notices.push_back(input + ": record " + std::to_string(fo.ended_at) + " ends the file (" +
+                          iondata::PREP_TEXT(fo.ended_by) + "); " + std::to_string(fo.inverted) +
+                          " records before it were processed");
+    }
+    return notices;
+}
+
 std::string Frontend::NONVXO_VXO(const std::string& PROG, const std::string& path, bool NOCONV) {
     std::vector<std::string> notices;
     std::string vxo = conversion.NONVXO_VXO(PROG, path, NOCONV, notices);

@@ -57,6 +57,10 @@ struct FileOutcome {
     size_t noted = 0;
 };
 
+// The notices about a file that every front end gives in words: its bad records (the first
+// few by ordinal and place) and the record that ended it, if any.
+std::vector<std::string> FILE_NOTICES(const std::string& input, const FileOutcome& fo);
+
 // The user-interface side of the run. The defaults do what a headless run does.
 class Frontend {
 public:

@@ -41,15 +41,7 @@ public:
     void FILE_DONE(const FileJob& job, const FileOutcome& fo) override {
         outcome = fo;
         if (!fo.opened) return;
-        if (fo.bad > 0) {
-            notices.push_back(job.input + ": " + std::to_string(fo.bad) + " bad record" +
-                              (fo.bad == 1 ? "" : "s") + " skipped, " + std::to_string(fo.read) + " read");
-        }
-        if (fo.ended_by != 0) {
-            notices.push_back(job.input + ": record " + std::to_string(fo.ended_at) + " ends the file (" +
-                              zelk::iondata::PREP_TEXT(fo.ended_by) + "); " + std::to_string(fo.inverted) +
-                              " records before it were processed");
-        }
+        for (std::string& text : zelk::driver::FILE_NOTICES(job.input, fo)) notices.push_back(std::move(text));
     }
     void RECORD_DONE(const zelk::Zelk& z, const RecordInfo& info) override {
         Collected c;
