@@ -9,9 +9,9 @@
 
 #include "core/simd.hpp"
 
-#include <bit>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 
 // The vector helpers are always inlined into the two builds, so the ABI of passing AVX
 // vectors between functions (which the compiler warns about) never arises.
