@@ -133,22 +133,7 @@ std::string html(const std::string& s) {
 }
 
 // A JSON string that is also safe inside a script element (no "<" appears in it).
-std::string json(const std::string& s) {
-    std::string q = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            q += '\\';
-            q += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7f || c == '<' || c == '>' || c == '&') {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            q += buf;
-        } else {
-            q += static_cast<char>(c);
-        }
-    }
-    return q + "\"";
-}
+std::string json(const std::string& s) { return json_text(s, true); }
 
 std::string fixed(double v, int decimals) {
     char buf[48];

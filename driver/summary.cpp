@@ -55,13 +55,21 @@ std::string csv_text(const std::string& s) {
 }
 
 // JSON string; bytes outside printable ASCII are escaped so that any input gives valid JSON.
-std::string json_text(const std::string& s) {
+std::string number(const Field& f) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.*f", f.decimals, f.v);
+    return buf;
+}
+
+}  // namespace
+
+std::string json_text(const std::string& s, bool in_script) {
     std::string q = "\"";
     for (unsigned char c : s) {
         if (c == '"' || c == '\\') {
             q += '\\';
             q += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7f) {
+        } else if (c < 0x20 || c >= 0x7f || (in_script && (c == '<' || c == '>' || c == '&'))) {
             char buf[8];
             std::snprintf(buf, sizeof buf, "\\u%04x", c);
             q += buf;
@@ -71,14 +79,6 @@ std::string json_text(const std::string& s) {
     }
     return q + "\"";
 }
-
-std::string number(const Field& f) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.*f", f.decimals, f.v);
-    return buf;
-}
-
-}  // namespace
 
 const char* ISTAT_TEXT(int16_t ISTAT) {
     switch (ISTAT) {

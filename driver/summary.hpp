@@ -28,6 +28,10 @@ const char* ISTAT_TEXT(int16_t ISTAT);
 
 // One characteristic of a summary row: present or missing, with the decimals it is written
 // with.
+// A JSON string with control and non-ASCII bytes escaped; in_script also escapes "<", ">"
+// and "&", so that the text is safe inside an HTML script element.
+std::string json_text(const std::string& s, bool in_script = false);
+
 struct RecordValue {
     bool present = false;
     double v = 0.0;
