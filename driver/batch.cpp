@@ -25,10 +25,10 @@
 #include <CLI/CLI.hpp>
 
 #include "core/stop.hpp"
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "driver/progress.hpp"
 #include "driver/summary.hpp"
-#include "iondata/prepare.hpp"
+#include "pipeline/prepare.hpp"
 
 namespace zelk::driver {
 

@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <ostream>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "driver/outfile.hpp"
-#include "iondata/prepare.hpp"
+#include "pipeline/prepare.hpp"
 
 namespace zelk::driver {
 
@@ -170,9 +170,9 @@ void Summary::ROW(std::ostream& os, const Zelk& z, const std::string& file, int3
         ok ? value(inv.ZMF2, 0.0f, HMAX) : none,
         ok ? value(inv.HHALF, 0.0f, HMAX) : none,
         ok ? value(inv.YF2, 0.0f, HMAX) : none,
-        ok ? value(prod.B0, 0.0f, HMAX, 2) : none,
-        ok ? value(prod.B1, 0.0f, HMAX, 2) : none,
-        ok ? value(prod.D1, -HMAX, HMAX, 2) : none,
+        ok ? value(z.bot.B0, 0.0f, HMAX, 2) : none,
+        ok ? value(z.bot.B1, 0.0f, HMAX, 2) : none,
+        ok ? value(z.bot.D1, -HMAX, HMAX, 2) : none,
         ok ? value(prod.ITEC, 0.0f, HMAX) : none,
         ok ? value(prod.H, 0.0f, HMAX) : none,
     };

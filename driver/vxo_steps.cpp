@@ -1,9 +1,9 @@
 // The program's record steps.
 #include "driver/vxo_steps.hpp"
 
-#include "core/zelk.hpp"
-#include "inversion/inversion.hpp"
-#include "iondata/update.hpp"
+#include "pipeline/zelk.hpp"
+#include "pipeline/pipeline.hpp"
+#include "pipeline/update.hpp"
 #include "iondata/vxo.hpp"
 
 namespace zelk::driver {
@@ -21,11 +21,11 @@ long long VxoSteps::POSITION() const { return in_.bytes_read(); }
 
 void VxoSteps::CLOSE() { in_.close(); }
 
-void VxoSteps::INVERT(Zelk& z) { inversion::PROFIL1(z); }
+void VxoSteps::INVERT(Zelk& z) { pipeline::PROFIL1(z); }
 
 void VxoSteps::WRITE(std::ostream& out, Zelk& z) {
-    iondata::UPDATE_RECORD(z);
-    iondata::LineWriter unit(out);
+    pipeline::UPDATE_RECORD(z);
+    fio::LineWriter unit(out);
     iondata::WRITVXO(unit, z.rec);
     unit.close();
 }

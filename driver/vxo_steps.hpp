@@ -3,7 +3,7 @@
 #pragma once
 
 #include "driver/run.hpp"
-#include "iondata/fortran_io.hpp"
+#include "core/fortran_io.hpp"
 
 namespace zelk::driver {
 
@@ -17,7 +17,7 @@ public:
     void WRITE(std::ostream& out, Zelk& z) override;
 
 private:
-    iondata::LineReader in_;
+    fio::LineReader in_;
 };
 
 }  // namespace zelk::driver

@@ -12,17 +12,35 @@
 #include <cstdint>
 #include <limits>
 
+#include "core/diag.hpp"
 #include "core/farray.hpp"
+#include "profile/profile.hpp"
 
-namespace zelk {
-struct Zelk;
+namespace zelk::models {
+struct Models;
 }
 
 namespace zelk::inversion {
 
+// The profile representation the inversion solves for (profile/profile.hpp).
+using profile::ATOAP;
+using profile::CONTPRFL;
+using profile::MAKEREGION;
+using profile::PROFILE_FN;
+using profile::PROFILE_HEIGHT;
+using profile::RegionProfile;
+using profile::SETLAMPT;
+using profile::SETS;
+
 static constexpr int MAXTRC = 1024;   // capacity of the trace list and of the fit arrays
 static constexpr int MAXLIN = 2048;   // number of frequency lines of the trace tables
 static constexpr int MAXNN = 8;       // capacity of the coefficient vectors of the kernels
+// Start plasma frequency of the E region and of the auroral-E layer (MHz).
+static constexpr float FSTART_E = 0.2f;
+// Width law of the valley: W0 = VLAW0 - VLAWSCALE ln(...) of the zenith angle (km), and the
+// depth law rho = (FV/foE)^2 = 0.49 + 0.46 tanh((VLAW0 - W)/(2 VLAWSCALE)), at most 1.
+static constexpr float VLAW0 = 59.45f;
+static constexpr float VLAWSCALE = 14.63f;
 
 struct Inversion {
     // ---- Inputs, filled by the record preparation before PROFIL1 --------------------------
@@ -73,6 +91,8 @@ struct Inversion {
     int16_t IRGN = 0;                // 1 E, 2 F1, 3 F2
     int16_t& ISTAT() { return IQUALE(2); }
     int16_t& LF1() { return IQUALE(4); }
+    int16_t ISTAT() const { return IQUALE(2); }
+    int16_t LF1() const { return IQUALE(4); }
     F2<float, 8, 8> CV;              // derivative table of the profile basis (SETCV)
     float SSNIN = 0.0f;              // ISSN as it stood on entry to PROFIL1
     char VERSION[9] = "VS.04.31";    // version identifier stored with the record
@@ -129,30 +149,37 @@ struct Inversion {
     int16_t NCOEF = 0;               // the record's coefficient count
 };
 
-// A region of the solved profile, for direct evaluation of height against plasma frequency:
-// h(f) = ZM + sqrt(u) * sum_k A(k) T*_{k-1}(u), u = ln(f/FE) / ln(FS/FE).
-struct RegionProfile {
-    float FS = 0.0f, FE = 0.0f, ZM = 0.0f;  // start and end plasma frequency, peak height
-    F1<float, 5> A;
-    int NN = 5;
+// ---- Display stages -----------------------------------------------------------------------------
+// The points of the inversion at which a display may draw. The inversion only announces
+// them, with a read-only view of its area; what is drawn is the display's business
+// (pipeline/plot_hooks.hpp names and documents each stage for the implementers).
+enum class Stage : int8_t {
+    TRACE_LIST = 0,   // SETRCE built a good trace list (TRF/TRH, NFQE, NFQF1, NFQF)
+    E = 1,            // the E region was solved (FC(1..2), ZME, A_E, YE)
+    VALLEY = 2,       // the valley was modelled (FV, VSLOPE, VW, VW1..VW3, VD)
+    F1 = 3,           // the F1 region was solved (FC(2..3), ZMF1, A_F1)
+    F2 = 4,           // the F2 region was solved (FC(3..4), ZMF2, A_F2)
+    LAYER = 5,        // after each solved layer; draws nothing today
+    DATA = 10,        // a region stage selected its data (FQ/HV, NFQ, IRGN)
 };
 
-// The region from plasma frequency FS to FE (MHz) with peak height ZM (km) and the NN (1..5)
-// coefficients A[1..NN] (A points at element 0; the coefficients beyond NN are 0).
-inline RegionProfile MAKEREGION(float FS, float FE, float ZM, const float* A, int NN = 5) {
-    RegionProfile r;
-    r.FS = FS;
-    r.FE = FE;
-    r.ZM = ZM;
-    r.NN = NN;
-    for (int k = 1; k <= NN; ++k) r.A(k) = A[k];
-    return r;
-}
+// Receiver of the display stages; the default receives nothing.
+class StageSink {
+public:
+    virtual ~StageSink() = default;
+    virtual void stage(Stage, const Inversion&) {}
+};
+
+// What an inversion routine is given besides its data areas: the diagnostic log and the
+// receiver of the display stages.
+struct Context {
+    const Log& log;
+    StageSink& plot;
+};
 
 // ---- Entry and trace set-up -----------------------------------------------------------------
-void PROFIL1(Zelk& z);
 void SETCV(Inversion& inv);
-void SETRCE(Zelk& z, int16_t& IOK);
+void SETRCE(Inversion& inv, const Context& cx, float FOEPRE, int16_t& IOK);
 // Calendar date of day of year IDAY in year IYR (2 or 4 digits): 4-digit year, month, day.
 void MONTHDAY(int16_t IYR, int16_t IDAY, int16_t& IYEAR, int16_t& IMON, int16_t& IDOM);
 
@@ -166,50 +193,45 @@ void CHNGSIKP(Inversion& inv, float FP);
 float VIRTUAL(const Inversion& inv, int K);
 float RECVIRT(Inversion& inv, float F, int MODE);
 
-// ---- Profile representation -------------------------------------------------------------------
-// P and S are 5 x 5 work matrices; A and AP point at element 0 of 1-based vectors.
-void SETLAMPT(int NN, float LAMBDA, F2<float, 5, 5>& P);
-void SETS(int NN, const F2<float, 5, 5>& P, F2<float, 5, 5>& S);
-void ATOAP(int NN, const F2<float, 5, 5>& S, const float* A, float* AP);
-void CONTPRFL(int NN, float FOLD, float FTOP, const float* A, float FNEW, float* AP);
-RegionProfile REGION(const Inversion& inv, int region);  // 1 E, 2 F1, 3 F2
-float PROFILE_HEIGHT(const RegionProfile& r, float fN);   // real height at plasma frequency
-float PROFILE_FN(const RegionProfile& r, float h);        // plasma frequency at real height
-float PROFILE_FN(const RegionProfile& r, float h, float FLOW);  // same, searched in [FLOW, FE]
+// ---- Profile representation (profile/profile.hpp) -------------------------------------------
+// The solved profile of one region (1 E, 2 F1, 3 F2) from FC, ZME/ZMF1/ZMF2 and A_E/A_F1/A_F2.
+RegionProfile REGION(const Inversion& inv, int region);
 
 // ---- Data selection ---------------------------------------------------------------------------
-void DATAEFFE(Zelk& z);
-void DATAUSED(Zelk& z);
-void THSMOOTH(Zelk& z, int K, float& H, float& DHDF);
+void DATAEFFE(Inversion& inv, const Context& cx);
+void DATAUSED(Inversion& inv, const Context& cx);
+void THSMOOTH(Inversion& inv, const Context& cx, int K, float& H, float& DHDF);
 
 // ---- Layer solver -----------------------------------------------------------------------------
-void SETUP(Zelk& z);
-void DENSTY(Zelk& z, float& ERR);
+void SETUP(Inversion& inv, models::Models& mod, const Context& cx);
+void DENSTY(Inversion& inv, const Context& cx, float& ERR);
 void ESTAB(Inversion& inv);
-void EQUTN(Zelk& z, F2<float, 8, 9>& NEQ, int N, F1<float, 8>& XS);
+void EQUTN(Inversion& inv, const Context& cx, F2<float, 8, 9>& NEQ, int N, F1<float, 8>& XS);
 void CHECKH(Inversion& inv, int16_t& ICHK);
 
 // ---- Region sequencing ------------------------------------------------------------------------
-void DECIDE(Zelk& z, int16_t& IOK);
 void GOGXCOM(Inversion& inv, float& DIPK);
-void HEIGHTCHK(Zelk& z);
+void HEIGHTCHK(Inversion& inv, const Context& cx);
 
 // ---- E region ---------------------------------------------------------------------------------
-void EPROF(Zelk& z, float& ER1);
-void ECHAPMAN(Zelk& z, float& ERR);
+void EPROF(Inversion& inv, models::Models& mod, const Context& cx, float& ER1);
+void ECHAPMAN(Inversion& inv, const Context& cx, float& ERR);
 void ZEROPROF(Inversion& inv, int K);
-void FEWTERM(Zelk& z, float& ERR);
-void EAPROF(Zelk& z, float& ERR);
+void FEWTERM(Inversion& inv, const Context& cx, float& ERR);
+// The auroral-E fit of the trace AUXFN/AUXHT (frequencies MHz, heights km; ends at the first 0).
+void EAPROF(Inversion& inv, const F1<float, 999>& AUXFN, const F1<float, 999>& AUXHT, float& ERR);
 
 // ---- Valley -----------------------------------------------------------------------------------
-void MAHAGULY(Zelk& z);
+void MAHAGULY(Inversion& inv, models::Models& mod, const Context& cx);
 void FNDDHV(Inversion& inv);
 void PARAFITF(Inversion& inv);
 
 // ---- F1 and F2 regions ------------------------------------------------------------------------
-void F1PROF(Zelk& z, float& ER2);
-void FPROF(Zelk& z, float& ER3);
-void FNDDHE(Zelk& z);
-void FNDDHF1(Zelk& z);
+void F1PROF(Inversion& inv, models::Models& mod, const Context& cx, float& ER2);
+// Returns true when the F2 layer was accepted: the profile is complete and the products of
+// the bottomside (1 km table, shape parameters, electron content) are due.
+bool FPROF(Inversion& inv, models::Models& mod, const Context& cx, float& ER3);
+void FNDDHE(Inversion& inv, const Context& cx);
+void FNDDHF1(Inversion& inv, const Context& cx);
 
 }  // namespace zelk::inversion

@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/zelk.hpp"
 #include "products/products.hpp"
 
 namespace zelk::products {
@@ -455,16 +454,14 @@ void DOFITTING(Products& P, int16_t IE, int16_t I1, int16_t I2, int16_t NP, floa
 }
 
 // QPFIT: quasi-parabolic fit of the N(h) table at the accuracy QPACC of the run.
-// Reads z.run.QPACC, the table NPROW/PRFHT/PRFFN, ZME, ZMF1, VW. Writes the fitting arrays
-// and the segments of z.prod (NSEG = 0 when QPACC <= 0, the table is empty or has more than
+// Reads QPACC, the table NPROW/PRFHT/PRFFN, ZME, ZMF1, VW. Writes the fitting arrays
+// and the segments of P (NSEG = 0 when QPACC <= 0, the table is empty or has more than
 // 500 rows, or no fit is found). The run's QPACC itself is never changed.
 // Every row becomes a fitting point except the valley top (ZME + VW) and the F1 peak, where
 // the profile has a kink that joins two layers.
-void QPFIT(Zelk& z) {
-    Products& P = z.prod;
-    const inversion::Inversion& inv = z.inv;
+void QPFIT(Products& P, const inversion::Inversion& inv, float QPACC) {
     P.NSEG = 0;
-    if (!(z.run.QPACC > 0.0f) || P.NPROW <= 0 || P.NPROW > MAXQP) return;
+    if (!(QPACC > 0.0f) || P.NPROW <= 0 || P.NPROW > MAXQP) return;
 
     const float VW = inv.VW, ZME = inv.ZME;
     const float ZMR = ROUND3(ZME), W1 = VW / 3.0f;
@@ -489,7 +486,7 @@ void QPFIT(Zelk& z) {
         P.WQ(NP) = 1.0 / (P.YQ(NP) * P.YQ(NP));
     }
     P.NQP = NP;
-    float ACC = z.run.QPACC;
+    float ACC = QPACC;
     DOFITTING(P, IE, I1, I2, NP, ACC);
 }
 
