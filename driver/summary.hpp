@@ -13,12 +13,24 @@ namespace zelk {
 struct Zelk;
 }
 
+namespace zelk::pipeline {
+struct RecordResult;
+}
+
 namespace zelk::driver {
 
 class PendingOutput;
 
 // Words for an inversion status ISTAT.
 const char* ISTAT_TEXT(int16_t ISTAT);
+
+// A summary format: the file extension that chooses it, its header (none: nullptr) and the
+// row of one record's result.
+struct SummaryWriter {
+    const char* name;
+    void (*header)(std::ostream&);
+    void (*row)(std::ostream&, const pipeline::RecordResult&, const std::string& file, int32_t RECNO);
+};
 
 class Summary {
 public:
@@ -30,6 +42,8 @@ public:
     // Chooses the format from the extension (.csv or .jsonl, any case); false for another
     // extension, with the reason in why.
     static bool FORMAT_OF(const std::string& path, bool& jsonl, std::string& why);
+    // The writer the extension of path names; nullptr, with the reason in why, for none.
+    static const SummaryWriter* WRITER_OF(const std::string& path, std::string& why);
     // Starts the summary file (written under a temporary name until CLOSE).
     bool OPEN(const std::string& path, std::string& why);
     // One row for the record in z, read from file as its record number RECNO.
@@ -45,7 +59,7 @@ public:
 
 private:
     std::unique_ptr<PendingOutput> out_;
-    bool jsonl_ = false;
+    const SummaryWriter* writer_ = nullptr;
     int32_t rows_ = 0;
 };
 

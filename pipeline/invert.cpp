@@ -70,13 +70,13 @@ void writeSummary(std::ostream& os, const inversion::Inversion& inv) {
 // parameters of the bottomside model (CALB0B1D1, compared with that table) and the electron
 // content (CALTEC).
 void BOTTOMSIDE_PRODUCTS(Zelk& z) {
-    products::NHTABLE(z.prod, z.inv, z.run.HSTEP, 0);
+    products::NHTABLE(z.prod, SOLVED_PROFILE(z.inv), z.run.HSTEP, 0);
     models::Bottomside& bot = z.bot;
     bot.NPROW1 = z.prod.NPROW1;
     bot.PRFHT1 = z.prod.PRFHT1;
     bot.PRFFN1 = z.prod.PRFFN1;
     models::CALB0B1D1(bot, SOLVED_PROFILE(z.inv), z.mod.DATADIRS, z.log);
-    products::CALTEC(z.prod, z.inv, z.mod.DATADIRS, z.log);
+    products::CALTEC(z.prod, SOLVED_PROFILE(z.inv), z.mod.DATADIRS, z.log);
 }
 
 profile::SolvedProfile SOLVED_PROFILE(const inversion::Inversion& inv) {
@@ -87,6 +87,7 @@ profile::SolvedProfile SOLVED_PROFILE(const inversion::Inversion& inv) {
     s.VW = inv.VW;
     s.VD = inv.VD;
     s.LF1 = inv.IQUALE(4) == 1;
+    s.inverted = inv.IQUALE(2) == 2;
     return s;
 }
 
@@ -173,8 +174,8 @@ void DECIDE(Zelk& z, int16_t& IOK) {
         inversion::PARAFITF(inv);
         cx.plot.stage(inversion::Stage::F2, inv);
         cx.plot.stage(inversion::Stage::LAYER, inv);
-        products::QPFIT(z.prod, inv, z.run.QPACC);
-        products::NHTABLE(z.prod, inv, z.run.HSTEP, 1);
+        products::QPFIT(z.prod, SOLVED_PROFILE(inv), z.run.QPACC);
+        products::NHTABLE(z.prod, SOLVED_PROFILE(inv), z.run.HSTEP, 1);
     } while (false);
 
     inversion::EAPROF(inv, z.rec.AUXFN, z.rec.AUXHT, inv.EAFIT(6));

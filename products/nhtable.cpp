@@ -178,9 +178,9 @@ void TABTOP(float HSTEP, float FC, float HM, float H, int16_t& NPROW, F1<float, 
 // shape parameters, the electron content and the display. MODE 1: the final pass at the run's
 // HSTEP with the topside of scale height H; HSTEP 0 (or not positive) leaves no table, and
 // HSTEP 1.0 reuses the first-pass table and only adds the topside.
-// Reads HSTEP (the run's table step), FC(1..4), ZME, ZMF1, ZMF2, A_E, A_F1, A_F2, VW, VD, LF1, P.H.
+// Reads HSTEP (the run's table step), the regions, valley and LF1 of S, and P.H.
 // Writes P.NPROW, PRFHT, PRFFN (and the first-pass copy for MODE 0).
-void NHTABLE(Products& P, const inversion::Inversion& inv, float HSTEP, int MODE) {
+void NHTABLE(Products& P, const profile::SolvedProfile& S, float HSTEP, int MODE) {
     if (MODE == 0) {
         CLEARTABLE(P);
         HSTEP = 1.0f;
@@ -191,17 +191,17 @@ void NHTABLE(Products& P, const inversion::Inversion& inv, float HSTEP, int MODE
     }
     if (!(MODE >= 1 && HSTEP == 1.0f)) {
         CLEARTABLE(P);
-        float AE[6] = {0.0f, inv.A_E(1), inv.A_E(2), inv.A_E(3), 0.0f, 0.0f};
-        TABLYR(HSTEP, inv.FC(1), inv.FC(2), inv.ZME, AE, P.NPROW, P.PRFFN, P.PRFHT);
-        TABVAL(HSTEP, inv.VW, inv.VD, inv.FC(1), inv.FC(2), inv.ZME, inv.A_E.data(), P.NPROW,
+        float AE[6] = {0.0f, S.E.A(1), S.E.A(2), S.E.A(3), 0.0f, 0.0f};
+        TABLYR(HSTEP, S.E.FS, S.E.FE, S.E.ZM, AE, P.NPROW, P.PRFFN, P.PRFHT);
+        TABVAL(HSTEP, S.VW, S.VD, S.E.FS, S.E.FE, S.E.ZM, S.E.A.data(), P.NPROW,
                P.PRFFN, P.PRFHT);
-        if (inv.LF1() == 1)
-            TABLYR(HSTEP, inv.FC(2), inv.FC(3), inv.ZMF1, inv.A_F1.data(), P.NPROW, P.PRFFN,
+        if (S.LF1)
+            TABLYR(HSTEP, S.E.FE, S.F2.FS, S.F1.ZM, S.F1.A.data(), P.NPROW, P.PRFFN,
                    P.PRFHT);
-        TABLYR(HSTEP, inv.FC(3), inv.FC(4), inv.ZMF2, inv.A_F2.data(), P.NPROW, P.PRFFN,
+        TABLYR(HSTEP, S.F2.FS, S.F2.FE, S.F2.ZM, S.F2.A.data(), P.NPROW, P.PRFFN,
                P.PRFHT);
     }
-    if (MODE >= 1) TABTOP(HSTEP, inv.FC(4), inv.ZMF2, P.H, P.NPROW, P.PRFFN, P.PRFHT);
+    if (MODE >= 1) TABTOP(HSTEP, S.F2.FE, S.F2.ZM, P.H, P.NPROW, P.PRFFN, P.PRFHT);
     if (MODE == 0) {
         P.NPROW1 = P.NPROW;
         P.PRFHT1 = P.PRFHT;

@@ -64,7 +64,7 @@ struct Products {
 void TRNKV(int NDIG, double& X);
 
 // N(h) table: MODE 0 the first pass at 1 km, MODE 1 the final pass at HSTEP with the topside.
-void NHTABLE(Products& P, const inversion::Inversion& inv, float HSTEP, int MODE);
+void NHTABLE(Products& P, const profile::SolvedProfile& S, float HSTEP, int MODE);
 // Appends the rows of one layer (start fs, peak fe, peak height ZM, coefficients A(1..5)).
 void TABLYR(float HSTEP, float FS, float FE, float ZM, const float* A, int16_t& NPROW,
             F1<float, MAXROW>& PRFFN, F1<float, MAXROW>& PRFHT);
@@ -75,7 +75,7 @@ void TABVAL(float HSTEP, float VW, float VD, float FS, float FE, float ZM, const
 void TABTOP(float HSTEP, float FC, float HM, float H, int16_t& NPROW, F1<float, MAXROW>& PRFFN,
             F1<float, MAXROW>& PRFHT);
 // Electron content of the solved profile.
-void CALTEC(Products& P, const inversion::Inversion& inv, const std::vector<std::string>& DIRS,
+void CALTEC(Products& P, const profile::SolvedProfile& S, const std::vector<std::string>& DIRS,
             const Log& log);
 // Content of one layer (start FS, end FE, A(1..5)); ITECST 0 good, 1 wrong profile, 2 no file.
 void TECLAYER(Products& P, const std::vector<std::string>& DIRS, const Log& log, float FS, float FE, const float* A, float& CONTENT, int16_t& ITECST);
@@ -83,9 +83,9 @@ void TECLAYER(Products& P, const std::vector<std::string>& DIRS, const Log& log,
 void TECVALLEY(Products& P, const std::vector<std::string>& DIRS, const Log& log, float FS, float FE, const float* A, float VW, float VD, float& CONTENT,
                int16_t& ITECST);
 // Scale height H at the F2 peak from the 1 km N(h) table (K = 2).
-void CALSHFPEAK(Products& P, const inversion::Inversion& inv, int16_t K);
+void CALSHFPEAK(Products& P, const profile::SolvedProfile& S, int16_t K);
 // Quasi-parabolic fit of the N(h) table.
-void QPFIT(Products& P, const inversion::Inversion& inv, float QPACC);
+void QPFIT(Products& P, const profile::SolvedProfile& S, float QPACC);
 // Builds the segments over the fitting arrays RQ/XQ/YQ(1..NP) of P; IE, I1, I2 are the E peak
 // and the valley's first and second third points (0 when absent). ACC is doubled in place on
 // each retry; P.NSEG = 0 when no fit is found.

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "core/diag.hpp"
-#include "inversion/inversion.hpp"
 #include "core/fortran_io.hpp"
 #include "platform/datafile.hpp"
 #include "products/products.hpp"
@@ -155,15 +154,15 @@ void TECVALLEY(Products& P, const std::vector<std::string>& DIRS, const Log& log
 // layer's integral of (N/Nm)^2 gives the shape factor T_E, and the F layer's integral from the
 // valley top to the peak, matched to T_E, gives H (rounded to 0.001 km). H = 9999.0 when the
 // table is empty, foF2 is not within (0, 99] MHz or the table has no row at the E peak.
-// Reads NPROW1/PRFHT1/PRFFN1, ZME, VW, FC(4); writes H.
-void CALSHFPEAK(Products& P, const inversion::Inversion& inv, int16_t K) {
+// Reads NPROW1/PRFHT1/PRFFN1 and of S the E peak, the valley width and foF2; writes H.
+void CALSHFPEAK(Products& P, const profile::SolvedProfile& S, int16_t K) {
     P.H = 9999.0f;
-    if (K != 2 || P.NPROW1 <= 0 || !(inv.FC(4) > 0.0f && inv.FC(4) <= 99.0f)) return;
+    if (K != 2 || P.NPROW1 <= 0 || !(S.F2.FE > 0.0f && S.F2.FE <= 99.0f)) return;
     const int N = P.NPROW1;
 
     int iE = 0;
     for (int i = 1; i <= N && iE == 0; ++i)
-        if (std::fabs(P.PRFHT1(i) - inv.ZME) <= ROWTOL) iE = i;
+        if (std::fabs(P.PRFHT1(i) - S.E.ZM) <= ROWTOL) iE = i;
     if (iE == 0) return;
     float P0 = P.PRFFN1(iE) * P.PRFFN1(iE);
     float IE = 0.0f;
@@ -174,7 +173,7 @@ void CALSHFPEAK(Products& P, const inversion::Inversion& inv, int16_t K) {
     }
     const float TE = ROUND3(SHFBISECT(3.0f, IE, P0 / FBOTTOM2, 3.0f, 10.0f * IE));
 
-    const float HVT = inv.ZME + inv.VW;
+    const float HVT = S.E.ZM + S.VW;
     int i0 = 0;
     for (int i = 1; i <= N && i0 == 0; ++i)
         if (P.PRFHT1(i) >= HVT - ROWTOL) i0 = i;
@@ -196,9 +195,9 @@ void CALSHFPEAK(Products& P, const inversion::Inversion& inv, int16_t K) {
 // the F1/F2 boundary frequency; otherwise, and when a layer integral fails, BTEC = TTEC = 0 and
 // ITEC = 9999.0. When H could not be determined the topside is unknown: TTEC = 0 and
 // ITEC = 9999.0, BTEC is kept.
-// Reads ISTAT, FC(1..4), A_E, A_F1, A_F2, VW, VD and the 1 km table; writes ITEC, BTEC, TTEC,
+// Reads of S whether it was inverted, its regions and valley, and the 1 km table; writes ITEC, BTEC, TTEC,
 // H, ITECST of P.
-void CALTEC(Products& P, const inversion::Inversion& inv, const std::vector<std::string>& DIRS,
+void CALTEC(Products& P, const profile::SolvedProfile& S, const std::vector<std::string>& DIRS,
             const Log& log) {
     P.H = 9999.0f;
     auto fail = [&P] {
@@ -206,24 +205,24 @@ void CALTEC(Products& P, const inversion::Inversion& inv, const std::vector<std:
         P.TTEC = 0.0f;
         P.ITEC = 9999.0f;
     };
-    if (!(inv.ISTAT() == 2 && inv.FC(4) > inv.FC(3))) {
+    if (!(S.inverted && S.F2.FE > S.F2.FS)) {
         fail();
         return;
     }
-    CALSHFPEAK(P, inv, 2);
+    CALSHFPEAK(P, S, 2);
     P.BTEC = 0.0f;
     float c = 0.0f;
-    const float AE[6] = {0.0f, inv.A_E(1), inv.A_E(2), inv.A_E(3), 0.0f, 0.0f};
-    TECLAYER(P, DIRS, log, inv.FC(1), inv.FC(2), AE, c, P.ITECST);
+    const float AE[6] = {0.0f, S.E.A(1), S.E.A(2), S.E.A(3), 0.0f, 0.0f};
+    TECLAYER(P, DIRS, log, S.E.FS, S.E.FE, AE, c, P.ITECST);
     if (P.ITECST >= 1) return fail();
     P.BTEC += c;
-    TECVALLEY(P, DIRS, log, inv.FC(1), inv.FC(2), AE, inv.VW, inv.VD, c, P.ITECST);
+    TECVALLEY(P, DIRS, log, S.E.FS, S.E.FE, AE, S.VW, S.VD, c, P.ITECST);
     if (P.ITECST >= 1) return fail();
     P.BTEC += c;
-    TECLAYER(P, DIRS, log, inv.FC(2), inv.FC(3), inv.A_F1.data(), c, P.ITECST);
+    TECLAYER(P, DIRS, log, S.E.FE, S.F2.FS, S.F1.A.data(), c, P.ITECST);
     if (P.ITECST >= 1) return fail();
     P.BTEC += c;
-    TECLAYER(P, DIRS, log, inv.FC(3), inv.FC(4), inv.A_F2.data(), c, P.ITECST);
+    TECLAYER(P, DIRS, log, S.F2.FS, S.F2.FE, S.F2.A.data(), c, P.ITECST);
     if (P.ITECST >= 1) return fail();
     P.BTEC += c;
     if (P.H == 9999.0f) {
@@ -231,7 +230,7 @@ void CALTEC(Products& P, const inversion::Inversion& inv, const std::vector<std:
         P.ITEC = 9999.0f;
         return;
     }
-    P.TTEC = CHAPTOP * TECUNIT * inv.FC(4) * inv.FC(4) * P.H;
+    P.TTEC = CHAPTOP * TECUNIT * S.F2.FE * S.F2.FE * P.H;
     P.ITEC = P.BTEC + P.TTEC;
 }
 

@@ -40,6 +40,7 @@ struct SolvedProfile {
     float VW = 0.0f;          // valley width above the E peak (km)
     float VD = 0.0f;          // valley depth below foE (MHz)
     bool LF1 = false;         // an F1 layer is scaled
+    bool inverted = false;    // the whole profile up to the F2 peak was inverted
 };
 
 // P and S are 5 x 5 work matrices; A and AP point at element 0 of 1-based vectors.

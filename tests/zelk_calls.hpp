@@ -17,13 +17,13 @@ namespace zelk::inversion {
 inline void SETRCE(Zelk& z, int16_t& IOK) { SETRCE(z.inv, z.context(), z.mod.FOEPRE, IOK); }
 inline void DATAEFFE(Zelk& z) { DATAEFFE(z.inv, z.context()); }
 inline void DATAUSED(Zelk& z) { DATAUSED(z.inv, z.context()); }
-inline void THSMOOTH(Zelk& z, int K, float& H, float& DHDF) { THSMOOTH(z.inv, z.context(), K, H, DHDF); }
+inline void THSMOOTH(Zelk& z, int K, float& H, float& DHDF) { THSMOOTH(z.inv, K, H, DHDF); }
 inline void SETUP(Zelk& z) { SETUP(z.inv, z.mod, z.context()); }
 inline void DENSTY(Zelk& z, float& ERR) { DENSTY(z.inv, z.context(), ERR); }
 inline void EQUTN(Zelk& z, F2<float, 8, 9>& NEQ, int N, F1<float, 8>& XS) { EQUTN(z.inv, z.context(), NEQ, N, XS); }
 inline void HEIGHTCHK(Zelk& z) { HEIGHTCHK(z.inv, z.context()); }
 inline void EPROF(Zelk& z, float& ER1) { EPROF(z.inv, z.mod, z.context(), ER1); }
-inline void ECHAPMAN(Zelk& z, float& ERR) { ECHAPMAN(z.inv, z.context(), ERR); }
+inline void ECHAPMAN(Zelk& z, float& ERR) { ECHAPMAN(z.inv, ERR); }
 inline void FEWTERM(Zelk& z, float& ERR) { FEWTERM(z.inv, z.context(), ERR); }
 inline void MAHAGULY(Zelk& z) { MAHAGULY(z.inv, z.mod, z.context()); }
 inline void F1PROF(Zelk& z, float& ER2) { F1PROF(z.inv, z.mod, z.context(), ER2); }
@@ -45,10 +45,10 @@ inline void PROFIL1(Zelk& z) { pipeline::PROFIL1(z); }
 
 namespace zelk::products {
 
-inline void NHTABLE(Zelk& z, int MODE) { NHTABLE(z.prod, z.inv, z.run.HSTEP, MODE); }
-inline void QPFIT(Zelk& z) { QPFIT(z.prod, z.inv, z.run.QPACC); }
-inline void CALTEC(Zelk& z) { CALTEC(z.prod, z.inv, z.mod.DATADIRS, z.log); }
-inline void CALSHFPEAK(Zelk& z, int16_t K) { CALSHFPEAK(z.prod, z.inv, K); }
+inline void NHTABLE(Zelk& z, int MODE) { NHTABLE(z.prod, pipeline::SOLVED_PROFILE(z.inv), z.run.HSTEP, MODE); }
+inline void QPFIT(Zelk& z) { QPFIT(z.prod, pipeline::SOLVED_PROFILE(z.inv), z.run.QPACC); }
+inline void CALTEC(Zelk& z) { CALTEC(z.prod, pipeline::SOLVED_PROFILE(z.inv), z.mod.DATADIRS, z.log); }
+inline void CALSHFPEAK(Zelk& z, int16_t K) { CALSHFPEAK(z.prod, pipeline::SOLVED_PROFILE(z.inv), K); }
 inline void TECLAYER(Zelk& z, float FS, float FE, const float* A, float& CONTENT, int16_t& ITECST) {
     TECLAYER(z.prod, z.mod.DATADIRS, z.log, FS, FE, A, CONTENT, ITECST);
 }
