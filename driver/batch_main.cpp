@@ -15,17 +15,9 @@
 #include "driver/progress.hpp"
 #include "driver/vxo_steps.hpp"
 
-namespace {
-
-int usage_error(const std::string& text) {
-    std::cerr << "zelk-batch: " << text << "\nTry 'zelk-batch --help'.\n";
-    return 2;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     using namespace zelk::driver;
+    auto usage_error = [](const std::string& text) { return USAGE_ERROR(std::cerr, text); };
     BatchOptions opt;
     std::string error;
     if (!PARSE_BATCH(argc, argv, opt, error)) return usage_error(error);

@@ -157,7 +157,7 @@ void EPROF(Inversion& inv, models::Models& mod, const Context& cx, float& ER1) {
     }
     DATAEFFE(inv, cx);
     cx.plot.stage(Stage::DATA, inv);
-    ECHAPMAN(inv, cx, ER1);
+    ECHAPMAN(inv, ER1);
     float amax = 0.0f;
     for (int j = 1; j <= inv.NN && j <= 3; ++j) amax = std::fmax(amax, std::fabs(inv.A_E(j)));
     if (amax <= AMAX && inv.ZME >= ZME_LOW && inv.ZME <= ZME_HIGH) return;
@@ -176,7 +176,7 @@ void EPROF(Inversion& inv, models::Models& mod, const Context& cx, float& ER1) {
 // ROUND3(20 q), HBASE(1) = 110 + sum A_E) and ERR stays 0.
 // Returns: ERR, the mean absolute virtual-height residual (km).
 // Writes A (with the shape q, or the fitted coefficients), A_E, HBASE(1), YE, ZME, G.
-void ECHAPMAN(Inversion& inv, const Context& cx, float& ERR) {
+void ECHAPMAN(Inversion& inv, float& ERR) {
     ERR = 0.0f;
     ZEROPROF(inv, 0);
     F1<float, MAXNN> q;

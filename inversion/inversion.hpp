@@ -200,7 +200,7 @@ RegionProfile REGION(const Inversion& inv, int region);
 // ---- Data selection ---------------------------------------------------------------------------
 void DATAEFFE(Inversion& inv, const Context& cx);
 void DATAUSED(Inversion& inv, const Context& cx);
-void THSMOOTH(Inversion& inv, const Context& cx, int K, float& H, float& DHDF);
+void THSMOOTH(Inversion& inv, int K, float& H, float& DHDF);
 
 // ---- Layer solver -----------------------------------------------------------------------------
 void SETUP(Inversion& inv, models::Models& mod, const Context& cx);
@@ -215,7 +215,7 @@ void HEIGHTCHK(Inversion& inv, const Context& cx);
 
 // ---- E region ---------------------------------------------------------------------------------
 void EPROF(Inversion& inv, models::Models& mod, const Context& cx, float& ER1);
-void ECHAPMAN(Inversion& inv, const Context& cx, float& ERR);
+void ECHAPMAN(Inversion& inv, float& ERR);
 void ZEROPROF(Inversion& inv, int K);
 void FEWTERM(Inversion& inv, const Context& cx, float& ERR);
 // The auroral-E fit of the trace AUXFN/AUXHT (frequencies MHz, heights km; ends at the first 0).

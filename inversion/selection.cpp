@@ -128,7 +128,7 @@ void DATAUSED(Inversion& inv, const Context& cx) {
 
     F1<float, MAXTRC> SF, SH;
     float H = 0.0f, DHDF = 0.0f;
-    THSMOOTH(inv, cx, K0, H, DHDF);
+    THSMOOTH(inv, K0, H, DHDF);
     SF(1) = inv.FQ(K0);
     SH(1) = H;
     int N = 1;
@@ -150,7 +150,7 @@ void DATAUSED(Inversion& inv, const Context& cx) {
     if (K0 + 1 < nfq - 4) {
         for (int K = K0 + 1; K <= nfq - 4; ++K) {
             if (inv.FQ(K) - SF(N) > DFTHIN || std::fabs(inv.HV(K) - SH(N)) >= DHTHIN) {
-                THSMOOTH(inv, cx, K, H, DHDF);
+                THSMOOTH(inv, K, H, DHDF);
                 append(inv.FQ(K), H);
             }
         }
@@ -161,7 +161,7 @@ void DATAUSED(Inversion& inv, const Context& cx) {
         if (K == KT) {
             H = inv.HV(K);
         } else {
-            THSMOOTH(inv, cx, K, H, DHDF);
+            THSMOOTH(inv, K, H, DHDF);
         }
         append(inv.FQ(K), H);
     }
@@ -201,7 +201,7 @@ void DATAUSED(Inversion& inv, const Context& cx) {
 // height at the point and DHDF the fitted slope; otherwise H is the raw height and DHDF
 // 9999.9. A fit point that is not in the trace list keeps HV(K). Reads FQ, HV, the trace list,
 // IRGN, FSTART, FEND, FQINCR, BASEHT, HGRID, HBASE.
-void THSMOOTH(Inversion& inv, const Context& cx, int K, float& H, float& DHDF) {
+void THSMOOTH(Inversion& inv, int K, float& H, float& DHDF) {
     const float floorh = hfloor(inv);
     DHDF = NOSLOPE;
     H = inv.HV(K);

@@ -1,0 +1,206 @@
+// The command line of the batch program: its options, their checks, the usage message and
+// the one form of a usage error.
+#include "driver/batch.hpp"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <ostream>
+
+#include <CLI/CLI.hpp>
+
+#include "driver/summary.hpp"
+
+namespace zelk::driver {
+
+namespace {
+
+bool parse_float(const std::string& s, float& v) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    const float x = std::strtof(s.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(x)) return false;
+    v = x;
+    return true;
+}
+
+bool parse_int16(const std::string& s, int16_t& v) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    const long x = std::strtol(s.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || x < -32768 || x > 32767) return false;
+    v = static_cast<int16_t>(x);
+    return true;
+}
+
+}  // namespace
+
+namespace {
+
+// Checks of option values, in the form the command-line parser takes them: "" when the
+// value is good, else what is wrong with it.
+std::string check_float(const std::string& v, const char* what) {
+    float x = 0.0f;
+    if (parse_float(v, x) && x >= 0.0f) return {};
+    return std::string("needs ") + what + ", 0 or more (got '" + v + "')";
+}
+
+std::string check_debug(const std::string& v) {
+    int16_t x = 0;
+    if (parse_int16(v, x)) return {};
+    return "needs a whole number (got '" + v + "')";
+}
+
+std::string check_jobs(const std::string& v) {
+    int16_t x = 0;
+    if (parse_int16(v, x) && x >= 1 && x <= MAXJOBS) return {};
+    return "needs a number of files processed in parallel, 1 to " + std::to_string(MAXJOBS) +
+           " (got '" + v + "')";
+}
+
+// --shard I/N: two whole numbers with 1 <= I <= N.
+bool parse_shard(const std::string& v, int32_t& I, int32_t& N) {
+    const auto slash = v.find('/');
+    int16_t i = 0, n = 0;
+    if (slash == std::string::npos || !parse_int16(v.substr(0, slash), i) ||
+        !parse_int16(v.substr(slash + 1), n) || n < 1 || i < 1 || i > n) {
+        return false;
+    }
+    I = i;
+    N = n;
+    return true;
+}
+
+std::string check_shard(const std::string& v) {
+    int32_t I = 0, N = 0;
+    if (parse_shard(v, I, N)) return {};
+    return "needs I/N, slice I of N with 1 <= I <= N (got '" + v + "')";
+}
+
+// Builds the command line of the batch program on app, filling opt when it is parsed.
+void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
+    app.name(PROGNAME);
+    app.description(
+        "Inverts the ionograms of VXO files into electron-density profiles N(h) and\n"
+        "writes each record back, with its profile and results, in VXO layout 5.\n"
+        "\n"
+        "INPUT is a VXO file, a directory (its files in name order) or a pattern with\n"
+        "* and ? in the file name (quote it so that the shell passes it on).\n"
+        "Directories and patterns leave out hidden and empty files and earlier outputs\n"
+        "(.430, .ARP).\n");
+    app.footer(
+        "Messages about files and bad records go to standard error, with a progress\n"
+        "line when it is a terminal.\n"
+        "\n"
+        "Exit status: 0 at least one record was inverted; 1 none was (no proper data\n"
+        "or an error in the input); 2 usage error; 3 a model data file is missing or\n"
+        "malformed; 4 an output file or the summary could not be written. With\n"
+        "several jobs, the status of the whole run: 3 before 4, 4 before 0 or 1.\n"
+        "\n"
+        "Examples:\n"
+        "  zelk-batch DAY.VXO -o DAY.VXO.430\n"
+        "  zelk-batch --hstep 10 --summary day.csv -o out data/\n"
+        "  zelk-batch --inspect 'data/*.VXO'\n"
+        "  zelk-batch --jobs 2 --shard 1/3 --summary part1.csv -o out data/");
+    app.get_formatter()->column_width(22);
+    app.get_formatter()->label("OPTIONS", "options");
+    // An option given twice takes its last value.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.set_help_flag("-h,--help", "show this text");
+
+    app.add_option("INPUT", opt.inputs, "VXO files, directories or patterns")
+        ->type_name("")
+        ->required();
+    app.add_option("-o,--output", opt.output,
+                   "one input file: the output file; several inputs (or a\n"
+                   "directory or pattern): a directory, made if missing,\n"
+                   "where each output is named <input name>.430. Omitted or\n"
+                   "NONE: nothing is written. Outputs appear only when\n"
+                   "complete; an input is never overwritten.")
+        ->type_name("PATH");
+    app.add_option_function<std::string>(
+           "--hstep", [&opt](const std::string& v) { parse_float(v, opt.hstep); },
+           "height step of the N(h) table put into each record\n(default 0: no table)")
+        ->type_name("KM")
+        ->check(CLI::Validator([](std::string& v) { return check_float(v, "a height step in km"); }, ""));
+    app.add_option_function<std::string>(
+           "--qpacc", [&opt](const std::string& v) { parse_float(v, opt.qpacc); },
+           "accuracy of the quasi-parabolic fit of the profile\n(default 0: no fit)")
+        ->type_name("X")
+        ->check(CLI::Validator([](std::string& v) { return check_float(v, "an accuracy"); }, ""));
+    app.add_option("--summary", opt.summary,
+                   "one row per record (file, record, station, time, status,\n"
+                   "foE, hmE, foF1, hmF1, foF2, hmF2, HHALF, YF2, B0, B1, D1,\n"
+                   "TEC, ...) as CSV (FILE.csv) or JSON Lines (FILE.jsonl)")
+        ->type_name("FILE")
+        ->check(CLI::Validator(
+            [](std::string& v) {
+                bool jsonl = false;
+                std::string why;
+                return Summary::FORMAT_OF(v, jsonl, why) ? std::string() : why;
+            },
+            ""));
+    app.add_option_function<std::string>(
+           "--debug", [&opt](const std::string& v) { parse_int16(v, opt.debug); },
+           "diagnostic level (default 1); higher levels list more of\n"
+           "the inversion on standard output")
+        ->type_name("N")
+        ->check(CLI::Validator(check_debug, ""));
+    app.add_flag("--inspect", opt.inspect, "list the records of the inputs instead of inverting them");
+    app.add_option_function<std::string>(
+           "--jobs",
+           [&opt](const std::string& v) {
+               int16_t n = 1;
+               parse_int16(v, n);
+               opt.jobs = n;
+           },
+           "files processed in parallel (default 1, at most " + std::to_string(MAXJOBS) +
+               ");\nthe outputs, summary and messages are the same as with 1")
+        ->type_name("N")
+        ->check(CLI::Validator(check_jobs, ""));
+    app.add_option_function<std::string>(
+           "--shard", [&opt](const std::string& v) { parse_shard(v, opt.shard, opt.shards); },
+           "process only the I-th of N slices of the input files\n"
+           "(sorted by name): N runs given the same inputs and\n"
+           "I = 1..N process every file once, with the same outputs\n"
+           "as one run over them all")
+        ->type_name("I/N")
+        ->check(CLI::Validator(check_shard, ""));
+}
+
+}  // namespace
+
+std::string BATCH_USAGE() {
+    BatchOptions opt;
+    CLI::App app;
+    BATCH_CLI(app, opt);
+    return app.help();
+}
+
+bool PARSE_BATCH(int argc, const char* const* argv, BatchOptions& opt, std::string& error) {
+    opt = BatchOptions{};
+    CLI::App app;
+    BATCH_CLI(app, opt);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        opt.help = true;
+        return true;
+    } catch (const CLI::RequiredError&) {
+        error = "no input given";
+        return false;
+    } catch (const CLI::ParseError& e) {
+        error = e.what();
+        return false;
+    }
+    return true;
+}
+
+int USAGE_ERROR(std::ostream& err, const std::string& text) {
+    err << PROGNAME << ": " << text << "\n" << "Try '" << PROGNAME << " --help'.\n";
+    return 2;
+}
+
+}  // namespace zelk::driver
