@@ -5,7 +5,7 @@ JOBS  ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all bootstrap configure build test demo bench asan clean
+.PHONY: all bootstrap configure build test demo bench asan cluster-test clean
 
 all: build
 
@@ -23,6 +23,12 @@ test: build
 
 demo: build
 	@scripts/demo $(BUILD)
+
+# zelk-slurm on a single-node Slurm cluster started for the test (installs slurm-wlm and
+# munge when missing; needs root; about 2 to 3 minutes).
+cluster-test: configure
+	cmake --build $(BUILD) -j $(JOBS) --target zelk-batch
+	@scripts/cluster-test $(BUILD)
 
 # Benchmarks: an optimised build without the array bounds checks.
 bench: bootstrap

@@ -3,15 +3,18 @@
 #include "driver/batch.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <streambuf>
 
 #include "core/stop.hpp"
 #include "pipeline/zelk.hpp"
+#include "driver/kept_rows.hpp"
 #include "driver/pool.hpp"
 #include "driver/progress.hpp"
 #include "driver/summary.hpp"
@@ -53,6 +56,7 @@ public:
         if (progress_) progress_->CLEAR();
         err_ << PROGNAME << ": " << text << '\n';
     }
+    void DODIALOG3(int code) override { NOTICE(code == 22 ? MESSAGE_22 : MESSAGE_23); }
     // The run of one file reports "nothing inverted" for that file; the batch program says
     // it once, for the whole run, so the text is only kept here.
     void MESSAGE_BOX(const std::string& title, const std::string& text) override {
@@ -139,6 +143,16 @@ private:
 
 namespace {
 
+// The settings that shape an output, kept with its summary rows: a file is skipped only
+// when its output was made with the same. An option that changes what an output holds
+// belongs here.
+std::string output_settings(const BatchOptions& opt) {
+    std::ostringstream s;
+    s << "hstep=" << opt.hstep << " qpacc=" << opt.qpacc << " format=" << static_cast<int>(opt.format)
+      << " converter=" << opt.converter;
+    return s.str();
+}
+
 // What the run of one file leaves for the batch program to add up.
 struct FileResult {
     RunOutcome run;        // its counts
@@ -158,7 +172,10 @@ FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& ste
     auto z = std::make_unique<Zelk>();
     z->log.IDEBUG = opt.debug;
     z->log.out = &diag;
-    z->run.FMTVXO = 'Y';
+    z->run.FMTVXO = opt.format == InputFormat::VXO ? 'Y' : 'N';
+    z->run.NOCONV = opt.format != InputFormat::OTHER;
+    z->run.PROG = opt.converter;
+    fe.conversion.set_timeout(opt.converter_timeout);
     z->run.INFILE = job.input;
     z->run.OUTFILE = opt.output.empty() ? std::string("NONE") : opt.output;
     z->run.HSTEP = opt.hstep;
@@ -202,6 +219,9 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     std::vector<FileJob> jobs;
     bool outdir = false;
     if (!BATCH_JOBS(files, several, opt.output, jobs, outdir, error)) return usage_error(error);
+    if (opt.skip_existing && (opt.output.empty() || opt.output == "NONE")) {
+        return usage_error("--skip-existing needs the outputs (-o)");
+    }
     if (!opt.summary.empty()) {
         if (IS_ONE_OF(opt.summary, FILE_IDS(files))) {
             return usage_error(opt.summary + " is an input file; refused");
@@ -211,6 +231,12 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         const auto [begin, end] = SHARD_SLICE(jobs.size(), opt.shard, opt.shards);
         jobs = {jobs.begin() + static_cast<std::ptrdiff_t>(begin),
                 jobs.begin() + static_cast<std::ptrdiff_t>(end)};
+        // Said first, so that the tasks of a split run can be checked to have seen the
+        // same list, even when one of them is ended early.
+        if (!jobs.empty()) {
+            err << PROGNAME << ": shard " << opt.shard << '/' << opt.shards << ": files " << begin + 1
+                << " to " << end << " of the " << files.size() << " input files\n";
+        }
     }
     std::error_code ec;
     if (outdir && !jobs.empty() && !fs::is_directory(opt.output, ec)) {
@@ -234,10 +260,40 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     DiagnosticsBuffer diagbuf(diag.rdbuf(), prog);
     std::ostream diag_clear(&diagbuf);
     std::ostream& diag_out = progress ? diag_clear : diag;
+    // --skip-existing: the files whose outputs are complete, with their kept summary rows.
+    std::string upper_summary = opt.summary;
+    std::transform(upper_summary.begin(), upper_summary.end(), upper_summary.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    const std::string rows_format = !summary ? "none" : upper_summary.ends_with(".CSV") ? "csv" : "jsonl";
+    std::vector<std::optional<KeptRows>> kept(jobs.size());
+    int32_t skipped = 0, skipped_records = 0;
+    if (opt.skip_existing) {
+        for (size_t k = 0; k < jobs.size(); ++k) {
+            kept[k] = COMPLETE_OUTPUT(jobs[k], output_settings(opt), rows_format);
+            if (!kept[k]) FORGET_ROWS(jobs[k].output);
+        }
+    }
+    // Appends the rows of file k to the summary (its kept rows when it was skipped) and,
+    // with --skip-existing, keeps the rows of a completed output beside it.
+    auto rows_of = [&](size_t k, const std::string& rows, const FileResult* r) {
+        if (kept[k]) {
+            if (summary) summary->APPEND(kept[k]->rows, kept[k]->n);
+            ++skipped;
+            skipped_records += kept[k]->records;
+            return;
+        }
+        if (summary) summary->APPEND(rows, r->rows);
+        std::string why;
+        if (opt.skip_existing && !r->stopped && r->run.written > 0 && r->run.unwritten == 0 &&
+            !KEEP_ROWS(jobs[k], output_settings(opt), rows_format, rows, r->rows, why)) {
+            err << PROGNAME << ": " << KEPT_ROWS_PATH(jobs[k].output) << ": cannot be written (" << why
+                << "); a later run will process " << jobs[k].input << " again\n";
+        }
+    };
     Tally tally;
     std::vector<uint64_t> sizes;
-    for (const FileJob& j : jobs) {
-        const uintmax_t n = fs::file_size(j.input, ec);
+    for (size_t k = 0; k < jobs.size(); ++k) {
+        const uintmax_t n = kept[k] ? 0 : fs::file_size(jobs[k].input, ec);
         sizes.push_back(ec ? 0 : static_cast<uint64_t>(n));
         tally.total_bytes += sizes.back();
     }
@@ -245,7 +301,9 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     RunOutcome run;
     std::string warning;
     std::string stop;
-    // Adds up one file's outcome; false when it met a model data-file failure.
+    int16_t fatal = 0;   // 22 or 23: the conversion program could not be run or failed
+    // Adds up one file's outcome; false when it met a model data-file failure or a failure
+    // of the conversion program.
     auto account = [&](const FileResult& r) {
         if (r.stopped) {
             stop = r.stop;
@@ -257,7 +315,8 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         run.bad += r.run.bad;
         run.unwritten += r.run.unwritten;
         if (!r.warning.empty()) warning = r.warning;
-        return true;
+        fatal = r.run.fatal;
+        return fatal == 0;
     };
 
     // Each file runs with a run context of its own. One worker: the files in turn on this
@@ -270,6 +329,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         std::shared_ptr<RecordSteps> steps = make_steps();
         return [&, steps](size_t k, const std::function<bool()>& earlier_failed) {
             Slot& s = slots[parallel ? k : 0];
+            if (kept[k]) return false;
             if (parallel) {
                 BatchFrontend fe(s.notices, summary.get(), &s.rows, nullptr, tally, sizes[k], earlier_failed);
                 s.result = RUN_ONE(opt, jobs[k], *steps, fe, s.diag);
@@ -277,7 +337,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
                 BatchFrontend fe(err, summary.get(), &s.rows, shown, tally, sizes[k], nullptr);
                 s.result = RUN_ONE(opt, jobs[k], *steps, fe, diag_out);
             }
-            return s.result.stopped;
+            return s.result.stopped || s.result.run.fatal != 0;
         };
     };
     auto deliver = [&](size_t k) {
@@ -289,11 +349,11 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
                 err << text;
             }
         }
-        if (summary) summary->APPEND(s.rows.str(), s.result.rows);
+        rows_of(k, s.rows.str(), &s.result);
         s.diag.str({});
         s.notices.str({});
         s.rows.str({});
-        if (!account(s.result)) return false;
+        if (!kept[k] && !account(s.result)) return false;
         if (parallel) prog.UPDATE(tally.records, tally.fraction());
         return true;
     };
@@ -306,7 +366,14 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         err << stop << '\n';
         return 3;
     }
-    if (run.NRECS == 0 && !warning.empty()) err << PROGNAME << ": " << warning << '\n';
+    if (fatal != 0) {
+        summary.reset();   // an incomplete summary is not left behind
+        err << PROGNAME << ": the run ends at the failure of the conversion program; " << run.NRECS
+            << " record" << (run.NRECS == 1 ? "" : "s") << " inverted from " << run.files << " file"
+            << (run.files == 1 ? "" : "s") << " before it\n";
+        return 5;
+    }
+    if (run.NRECS + skipped_records == 0 && !warning.empty()) err << PROGNAME << ": " << warning << '\n';
     bool summary_failed = false;
     if (summary && !summary->CLOSE(error)) {
         err << PROGNAME << ": " << opt.summary << ": could not be completed (" << error << ")\n";
@@ -321,11 +388,12 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         << " inverted from " << run.files << " file" << (run.files == 1 ? "" : "s");
     if (!opt.output.empty() && opt.output != "NONE") err << ", " << run.written << " written";
     if (run.bad > 0) err << ", " << run.bad << " bad skipped";
+    if (skipped > 0) err << ", " << skipped << " file" << (skipped == 1 ? "" : "s") << " already complete";
     if (summary) err << ", summary " << opt.summary;
     if (run.unwritten > 0) err << ", " << run.unwritten << " output" << (run.unwritten == 1 ? "" : "s") << " not written";
     err << '\n';
     if (run.unwritten > 0 || summary_failed) return 4;
-    return run.NRECS > 0 ? 0 : 1;
+    return run.NRECS + skipped_records > 0 ? 0 : 1;
 }
 
 }  // namespace zelk::driver

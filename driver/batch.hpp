@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "driver/convert.hpp"
 #include "driver/run.hpp"
 
 namespace zelk::driver {
@@ -28,7 +29,13 @@ struct BatchOptions {
     std::string summary;               // --summary FILE (.csv or .jsonl), "" for none
     int32_t jobs = 1;                  // files processed in parallel
     int32_t shard = 0, shards = 0;     // --shard I/N: slice I of N; 0/0 for the whole list
+    bool shard_auto = false;           // --shard auto: I/N from the Slurm array task (shard.hpp)
+    bool skip_existing = false;        // leave out files whose output is complete (kept_rows.hpp)
+    std::string merge;                 // --merge-summaries OUT: merge the inputs into OUT
     bool help = false;
+    InputFormat format = InputFormat::VXO;          // --format vxo|standard|other
+    std::string converter;                          // --converter PROG (format other)
+    double converter_timeout = CONVERTER_TIMEOUT;   // --converter-timeout S (0: no limit)
 };
 
 // Name of the program in its messages.
@@ -44,7 +51,8 @@ std::string BATCH_USAGE();
 int USAGE_ERROR(std::ostream& err, const std::string& text);
 
 // Reads the command line (argv[1..argc-1]). Returns false with a message in error for a
-// usage error (unknown option, missing or malformed value, no input).
+// usage error (unknown option, missing or malformed value, no input, --format other without
+// --converter, a converter that is not an executable file, --converter with another format).
 bool PARSE_BATCH(int argc, const char* const* argv, BatchOptions& opt, std::string& error);
 
 // Expands the inputs into the list of files, in order: a file as named; a directory gives
@@ -92,7 +100,9 @@ using StepsFactory = std::function<std::unique_ptr<RecordSteps>()>;
 // least one record reached the inversion (or the shard holds no file), 1 when none did, 2
 // for a usage error found while preparing the run, 3 when a model data file is missing or
 // malformed (no file after the one that met it is started), 4 when an output file or the
-// summary could not be written (the other outputs are complete).
+// summary could not be written (the other outputs are complete), 5 when the conversion
+// program could not be started or failed (messages 22 and 23; the files before it are
+// complete, no later file is started, no summary is left).
 int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostream& diag,
               std::ostream& err, bool progress);
 

@@ -75,18 +75,20 @@ bool parse_shard(const std::string& v, int32_t& I, int32_t& N) {
 
 std::string check_shard(const std::string& v) {
     int32_t I = 0, N = 0;
-    if (parse_shard(v, I, N)) return {};
-    return "needs I/N, slice I of N with 1 <= I <= N (got '" + v + "')";
+    if (v == "auto" || parse_shard(v, I, N)) return {};
+    return "needs I/N, slice I of N with 1 <= I <= N, or auto (got '" + v + "')";
 }
 
 // Builds the command line of the batch program on app, filling opt when it is parsed.
 void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
     app.name(PROGNAME);
     app.description(
-        "Inverts the ionograms of VXO files into electron-density profiles N(h) and\n"
-        "writes each record back, with its profile and results, in VXO layout 5.\n"
+        "Inverts the ionograms of VXO files (or Standard files, or files of any format\n"
+        "a conversion program turns into the Standard format) into electron-density\n"
+        "profiles N(h) and writes each record back, with its profile and results, in\n"
+        "VXO layout 5.\n"
         "\n"
-        "INPUT is a VXO file, a directory (its files in name order) or a pattern with\n"
+        "INPUT is a file, a directory (its files in name order) or a pattern with\n"
         "* and ? in the file name (quote it so that the shell passes it on).\n"
         "Directories and patterns leave out hidden and empty files and earlier outputs\n"
         "(.430, .ARP).\n");
@@ -96,21 +98,24 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         "\n"
         "Exit status: 0 at least one record was inverted; 1 none was (no proper data\n"
         "or an error in the input); 2 usage error; 3 a model data file is missing or\n"
-        "malformed; 4 an output file or the summary could not be written. With\n"
-        "several jobs, the status of the whole run: 3 before 4, 4 before 0 or 1.\n"
+        "malformed; 4 an output file or the summary could not be written; 5 the\n"
+        "conversion program could not be started or failed. With several jobs, the\n"
+        "status of the whole run: 3 or 5 before 4, 4 before 0 or 1.\n"
         "\n"
         "Examples:\n"
         "  zelk-batch DAY.VXO -o DAY.VXO.430\n"
         "  zelk-batch --hstep 10 --summary day.csv -o out data/\n"
         "  zelk-batch --inspect 'data/*.VXO'\n"
-        "  zelk-batch --jobs 2 --shard 1/3 --summary part1.csv -o out data/");
+        "  zelk-batch --jobs 2 --shard 1/3 --summary part1.csv -o out data/\n"
+        "  zelk-batch --format standard -o out 'traces/*.txt'\n"
+        "  zelk-batch --format other --converter ./csv2std -o out 'tables/*.csv'");
     app.get_formatter()->column_width(22);
     app.get_formatter()->label("OPTIONS", "options");
     // An option given twice takes its last value.
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.set_help_flag("-h,--help", "show this text");
 
-    app.add_option("INPUT", opt.inputs, "VXO files, directories or patterns")
+    app.add_option("INPUT", opt.inputs, "input files, directories or patterns")
         ->type_name("")
         ->required();
     app.add_option("-o,--output", opt.output,
@@ -150,6 +155,29 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         ->check(CLI::Validator(check_debug, ""));
     app.add_flag("--inspect", opt.inspect, "list the records of the inputs instead of inverting them");
     app.add_option_function<std::string>(
+           "--format", [&opt](const std::string& v) { PARSE_FORMAT(v, opt.format); },
+           "input format: vxo (default), standard (the Standard\n"
+           "text format) or other (converted to the Standard format\n"
+           "by the program of --converter)")
+        ->type_name("FMT")
+        ->check(CLI::Validator(
+            [](std::string& v) {
+                InputFormat f{};
+                return PARSE_FORMAT(v, f) ? std::string()
+                                          : "needs vxo, standard or other (got '" + v + "')";
+            },
+            ""));
+    app.add_option("--converter", opt.converter,
+                   "with --format other: the program run as\n"
+                   "PROG INPUT OUTPUT.TMPSTD for each input file")
+        ->type_name("PROG");
+    app.add_option_function<std::string>(
+           "--converter-timeout", [&opt](const std::string& v) { opt.converter_timeout = std::strtod(v.c_str(), nullptr); },
+           "seconds the converter may run on one file before it is\n"
+           "stopped (default " + std::to_string(static_cast<int>(CONVERTER_TIMEOUT)) + "; 0: no limit)")
+        ->type_name("S")
+        ->check(CLI::Validator([](std::string& v) { return check_float(v, "a number of seconds"); }, ""));
+    app.add_option_function<std::string>(
            "--jobs",
            [&opt](const std::string& v) {
                int16_t n = 1;
@@ -161,13 +189,26 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         ->type_name("N")
         ->check(CLI::Validator(check_jobs, ""));
     app.add_option_function<std::string>(
-           "--shard", [&opt](const std::string& v) { parse_shard(v, opt.shard, opt.shards); },
+           "--shard",
+           [&opt](const std::string& v) {
+               opt.shard_auto = v == "auto";
+               if (!opt.shard_auto) parse_shard(v, opt.shard, opt.shards);
+           },
            "process only the I-th of N slices of the input files\n"
            "(sorted by name): N runs given the same inputs and\n"
            "I = 1..N process every file once, with the same outputs\n"
-           "as one run over them all")
+           "as one run over them all. auto: I and N of this task\n"
+           "of a Slurm array job")
         ->type_name("I/N")
         ->check(CLI::Validator(check_shard, ""));
+    app.add_flag("--skip-existing", opt.skip_existing,
+                 "leave out the files whose output is already complete\n"
+                 "(their summary rows are kept beside the outputs), so\n"
+                 "that a run started again redoes only what is missing");
+    app.add_option("--merge-summaries", opt.merge,
+                   "merge the summaries given as inputs, in their order,\n"
+                   "into OUT (.csv or .jsonl); nothing is inverted")
+        ->type_name("OUT");
 }
 
 }  // namespace
@@ -193,6 +234,20 @@ bool PARSE_BATCH(int argc, const char* const* argv, BatchOptions& opt, std::stri
         return false;
     } catch (const CLI::ParseError& e) {
         error = e.what();
+        return false;
+    }
+    // The converter is checked before any file is looked at.
+    if (opt.format == InputFormat::OTHER) {
+        if (opt.converter.empty()) {
+            error = "--format other needs --converter PROG";
+            return false;
+        }
+        if (const std::string why = CHECK_CONVERTER(opt.converter); !why.empty()) {
+            error = "--converter " + why;
+            return false;
+        }
+    } else if (!opt.converter.empty()) {
+        error = "--converter is used with --format other only";
         return false;
     }
     return true;

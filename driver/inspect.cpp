@@ -108,6 +108,21 @@ void inspect_one(const std::string& path, fio::LineReader& in, IonogramRecord& r
 
 }  // namespace
 
+bool inspect_file(const std::string& path, const std::string& shown, std::ostream& out, std::ostream& err) {
+    auto rec = std::make_unique<IonogramRecord>();
+    fio::LineReader in;
+    if (!in.open(path)) {
+        err << "zelk-batch: cannot open " << shown << ": " << std::strerror(errno) << '\n';
+        return false;
+    }
+    inspect_one(shown, in, *rec, out);
+    if (in.failed()) {
+        err << "zelk-batch: cannot read " << shown << '\n';
+        return false;
+    }
+    return true;
+}
+
 int inspect_files(const std::vector<std::string>& files, std::ostream& out, std::ostream& err) {
     auto rec = std::make_unique<IonogramRecord>();
     int status = 0;

@@ -24,4 +24,9 @@ namespace zelk::driver {
 // Returns 0 when every file could be read, 1 otherwise.
 int inspect_files(const std::vector<std::string>& files, std::ostream& out, std::ostream& err);
 
+// The rows of one VXO file (no header row), with shown in their file column: for a file
+// converted from another format, the name of the input. False, with a line on err naming
+// shown, when the file cannot be opened or read.
+bool inspect_file(const std::string& path, const std::string& shown, std::ostream& out, std::ostream& err);
+
 }  // namespace zelk::driver

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <mutex>
 
+#include "platform/process.hpp"
+
 namespace zelk::driver {
 
 namespace fs = std::filesystem;
@@ -29,6 +31,9 @@ volatile std::sig_atomic_t temp_used[NSLOT];
 std::mutex slots_lock;
 
 extern "C" void remove_temporaries(int sig) {
+    // Conversion programs still running are stopped before their directories go.
+    platform::STOP_CHILDREN_NOW();
+    platform::REMOVE_SCRATCH_NOW();
     for (int i = 0; i < NSLOT; ++i) {
         if (temp_used[i]) ::unlink(temp_paths[i]);
     }

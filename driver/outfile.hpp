@@ -10,7 +10,8 @@ namespace zelk::driver {
 
 // Makes SIGINT, SIGTERM and SIGHUP remove the temporary files of the outputs being written
 // before the program ends as the signal would end it, so that an interrupted run leaves
-// neither a partial file under a final name nor a temporary one beside it.
+// neither a partial file under a final name nor a temporary one beside it. Conversion
+// programs still running are killed and the conversion's private directories removed too.
 void REMOVE_TEMPORARIES_ON_SIGNAL();
 
 class PendingOutput {

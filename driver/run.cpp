@@ -99,9 +99,11 @@ uintmax_t size_of(const std::string& path) {
 
 }  // namespace
 
-std::string Frontend::NONVXO_VXO(const std::string&, const std::string& path, bool) {
-    NOTICE(path + ": conversion of non-VXO input is not available in this program");
-    return {};
+std::string Frontend::NONVXO_VXO(const std::string& PROG, const std::string& path, bool NOCONV) {
+    std::vector<std::string> notices;
+    std::string vxo = conversion.NONVXO_VXO(PROG, path, NOCONV, notices);
+    for (const std::string& n : notices) NOTICE(n);
+    return vxo;
 }
 
 bool SAME_FILE(const std::string& a, const std::string& b) {

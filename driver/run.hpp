@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "driver/convert.hpp"
+
 namespace zelk {
 struct Zelk;
 }
@@ -53,7 +55,7 @@ public:
     virtual ~Frontend() = default;
     // Converts a non-VXO input into a temporary VXO file. Returns its path, "" when nothing
     // could be converted, or "PROGRAM FOR CONVERSION NOT EXECUTABLE" / "BAD PROGRAM FOR
-    // CONVERSION". The headless default has no converter and converts nothing.
+    // CONVERSION". The default converts through `conversion` and passes its notices on.
     virtual std::string NONVXO_VXO(const std::string& PROG, const std::string& path, bool NOCONV);
     // The output file exists: returns the path to write; the same path overwrites it.
     virtual std::string DODIALOG4(const std::string& path) { return path; }
@@ -71,6 +73,10 @@ public:
     virtual void FILE_DONE(const FileJob& /*job*/, const FileOutcome& /*outcome*/) {}
     // A record went through the inversion (and was written when there is an output).
     virtual void RECORD_DONE(const Zelk& /*z*/, const RecordInfo& /*info*/) {}
+
+    // The conversion of non-VXO input (its time limit for a converter, its private
+    // directory, which lives until the next conversion or the end of the front end).
+    Conversion conversion;
 };
 
 // The record steps of the loop: the input unit, reading, inverting and writing. The

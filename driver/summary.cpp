@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ostream>
+#include <sstream>
 
 #include "pipeline/zelk.hpp"
 #include "driver/outfile.hpp"
@@ -112,6 +113,14 @@ bool Summary::FORMAT_OF(const std::string& path, bool& jsonl, std::string& why) 
     const SummaryWriter* w = WRITER_OF(path, why);
     if (w != nullptr) jsonl = w->header == nullptr;
     return w != nullptr;
+}
+
+std::string Summary::CSV_HEADER() {
+    std::ostringstream h;
+    csv_header(h);
+    std::string line = h.str();
+    line.pop_back();   // the line end
+    return line;
 }
 
 bool Summary::OPEN(const std::string& path, std::string& why) {

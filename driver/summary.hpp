@@ -44,6 +44,8 @@ public:
     static bool FORMAT_OF(const std::string& path, bool& jsonl, std::string& why);
     // The writer the extension of path names; nullptr, with the reason in why, for none.
     static const SummaryWriter* WRITER_OF(const std::string& path, std::string& why);
+    // The header line of a CSV summary (the column names), without its line end.
+    static std::string CSV_HEADER();
     // Starts the summary file (written under a temporary name until CLOSE).
     bool OPEN(const std::string& path, std::string& why);
     // One row for the record in z, read from file as its record number RECNO.

@@ -1,0 +1,173 @@
+// Merging of summaries.
+#include "driver/merge.hpp"
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <ostream>
+#include <set>
+#include <sstream>
+#include <utility>
+
+#include "driver/outfile.hpp"
+#include "driver/summary.hpp"
+
+namespace zelk::driver {
+
+namespace {
+
+static constexpr const char* PROGNAME = "zelk-batch";
+
+// The number of fields of the CSV record that starts at text[at], which is moved past the
+// record's line end; -1 for a record without a line end (a cut file) or with a quote that
+// does not close.
+long csv_record(const std::string& text, size_t& at) {
+    long fields = 1;
+    bool quoted = false;
+    for (size_t i = at; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"') {
+                if (i + 1 < text.size() && text[i + 1] == '"') {
+                    ++i;
+                } else {
+                    quoted = false;
+                }
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            ++fields;
+        } else if (c == '\n') {
+            at = i + 1;
+            return fields;
+        }
+    }
+    return -1;
+}
+
+long csv_fields(const std::string& line) {
+    size_t at = 0;
+    const std::string l = line + '\n';
+    return csv_record(l, at);
+}
+
+bool read_file(const std::string& path, std::string& text, std::string& why) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        why = "missing";
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        why = "not a regular file";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    if (in && st.st_size > 0) ss << in.rdbuf();
+    if (!in || in.bad()) {
+        why = "cannot be read";
+        return false;
+    }
+    text = ss.str();
+    return true;
+}
+
+}  // namespace
+
+bool SUMMARY_ROWS(const std::string& text, bool jsonl, std::string& rows, long& n, std::string& why) {
+    n = 0;
+    rows.clear();
+    if (!text.empty() && text.back() != '\n') {
+        why = "its last line is cut short";
+        return false;
+    }
+    size_t at = 0;
+    long line = 0;
+    if (!jsonl) {
+        const std::string header = Summary::CSV_HEADER();
+        if (text.compare(0, header.size(), header) != 0 || text.size() <= header.size() ||
+            text[header.size()] != '\n') {
+            why = "it does not start with the summary header";
+            return false;
+        }
+        at = header.size() + 1;
+        line = 1;
+        const long ncol = csv_fields(header);
+        const size_t first = at;
+        while (at < text.size()) {
+            ++line;
+            if (csv_record(text, at) != ncol) {
+                why = "row " + std::to_string(line) + " does not have the " + std::to_string(ncol) + " columns";
+                return false;
+            }
+            ++n;
+        }
+        rows = text.substr(first);
+        return true;
+    }
+    while (at < text.size()) {
+        ++line;
+        const size_t end = text.find('\n', at);
+        if (end == at || text[at] != '{' || text[end - 1] != '}') {
+            why = "line " + std::to_string(line) + " is not one JSON object";
+            return false;
+        }
+        at = end + 1;
+        ++n;
+    }
+    rows = text;
+    return true;
+}
+
+int MERGE_SUMMARIES(const std::string& out, const std::vector<std::string>& ins, std::ostream& err) {
+    bool jsonl = false;
+    std::string why;
+    if (!Summary::FORMAT_OF(out, jsonl, why)) {
+        err << PROGNAME << ": --merge-summaries " << out << ": " << why << "\nTry '" << PROGNAME << " --help'.\n";
+        return 2;
+    }
+    if (ins.empty()) {
+        err << PROGNAME << ": --merge-summaries needs the summaries to merge\nTry '" << PROGNAME << " --help'.\n";
+        return 2;
+    }
+    struct stat so {};
+    if (::stat(out.c_str(), &so) == 0) {
+        for (const std::string& in : ins) {
+            struct stat si {};
+            if (::stat(in.c_str(), &si) == 0 && si.st_dev == so.st_dev && si.st_ino == so.st_ino) {
+                err << PROGNAME << ": " << in << " is both merged and the merge's output; refused\nTry '"
+                    << PROGNAME << " --help'.\n";
+                return 2;
+            }
+        }
+    }
+    PendingOutput file(out);
+    if (!file.open(why)) {
+        err << PROGNAME << ": " << out << ": cannot be written (" << why << ")\n";
+        return 4;
+    }
+    if (!jsonl) file.os() << Summary::CSV_HEADER() << '\n';
+    long total = 0;
+    size_t merged = 0;
+    for (const std::string& in : ins) {
+        std::string text, rows;
+        long n = 0;
+        if (!read_file(in, text, why) || !SUMMARY_ROWS(text, jsonl, rows, n, why)) {
+            err << PROGNAME << ": " << in << ": " << why << "; left out of " << out << '\n';
+            continue;
+        }
+        file.os() << rows;
+        total += n;
+        ++merged;
+    }
+    if (!file.commit(why)) {
+        err << PROGNAME << ": " << out << ": could not be completed (" << why << ")\n";
+        return 4;
+    }
+    err << PROGNAME << ": " << total << " row" << (total == 1 ? "" : "s") << " from " << merged << " of "
+        << ins.size() << " summar" << (ins.size() == 1 ? "y" : "ies") << " merged into " << out << '\n';
+    return merged == ins.size() ? 0 : 1;
+}
+
+}  // namespace zelk::driver
