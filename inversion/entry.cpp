@@ -29,16 +29,12 @@ constexpr float CVROWS[8][8] = {
     {122880, -372736, 433664, -241920, 65856, -7840, 294, -1},
 };
 
-// Version identifier stored with every record the inversion sees.
-constexpr char VERSION_ID[9] = "VS.04.31";
-
 // Frequency tolerance (MHz) of the trace consistency checks.
 constexpr float FTOL = 0.0001f;
-// Markers of values that are not scaled: line index, foF2 (MHz), foF1 (MHz), lowest E and F
-// frequencies (MHz), and the line index limit of the F2 trace.
+// Markers of values that are not scaled: line index, foF2 (MHz), lowest E and F frequencies
+// (MHz), and the line index limit of the F2 trace.
 constexpr int NOLINE = 9999;
 constexpr float FOF2_UNSCALED = 100.0f;
-constexpr float FOF1_UNSCALED = 50.0f;
 constexpr float FMINE_LIMIT = 900.0f;
 constexpr int MINFE_LIMIT = 900;
 constexpr float FMINF_LIMIT = 100.0f;
@@ -49,12 +45,6 @@ constexpr float FOE_FLOW_LIMIT = 10.0f;
 constexpr int ITRCF_LIMIT = 512;
 // Virtual heights at or above this (km) mark an E line without an echo.
 constexpr float HNOECHO = 999.0f;
-// Highest frequency line of the scaled foF2 that is inverted without question.
-constexpr int IFOM_LASTLINE = 1024;
-// Fraction of a frequency step by which FOF2P is raised above foF2.
-constexpr float FOF2P_STEP = 0.1f;
-// Number of quadrature points of the virtual-height integrals.
-constexpr int16_t NGAUSS16 = 16;
 
 // Days before month m (m = 1..12) and to its end (m + 1) in a common year.
 constexpr int CUMDAYS[13] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365};

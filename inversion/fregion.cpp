@@ -15,8 +15,8 @@
 //    solves the whole F trace in gap mode, takes the points up to foF1 as the F1 layer
 //    (three coefficients), then solves the F2 layer above it.
 //
-// After an accepted F2 solution FPROF computes HHALF and starts the products (the 1 km N(h)
-// table, the shape parameters B0/B1/D1 and the electron content).
+// After an accepted F2 solution FPROF computes HHALF and returns true: the pipeline then runs
+// the products (the 1 km N(h) table, the shape parameters B0/B1/D1, the electron content).
 #include <algorithm>
 #include <cmath>
 #include <cstdint>

@@ -7,6 +7,23 @@
 //    pointer is given F1::data(), i.e. a pointer to element 0, and reads elements 1..NN.
 //  * Values persist from record to record; PROFIL1 clears the per-record results.
 //  * 9999.0 marks a real result that was not determined.
+//
+// Glossary of the inherited short names of the area (kept because the diagnostics and the
+// record layout use them):
+//   IQUALE  record quality flags; IQUALE(2) = ISTAT the inversion status, IQUALE(4) = LF1
+//           (1 when an F1 layer is scaled), IQUALE(1) the E-layer source (1 trace, 2 model
+//           foE, 3 scaled foE)
+//   CHARIN  the record's scaled characteristics 1..43 as read;  REALIN  real inputs (1, 2
+//           latitude and longitude; 43, 44 characteristics 28 and 31)
+//   FC      region boundaries: E start, foE, foF1, foF2 (MHz);  ER  mean residuals (km)
+//   ZME, ZMF1, ZMF2  peak heights;  HBASE  start heights of the regions (km)
+//   A, A_E, A_F1, A_F2  working and saved coefficients;  NN  their number;  IRGN  1 E, 2 F1, 3 F2
+//   KF1MODE  0 normal, 1 gap mode (data begin well above the region start), 2 F1 layer
+//           scaled without trace points, solved within the F trace;  IROOT  turning points of
+//           the last solution (IROOTE, IROOTF1, IROOTF2 per region)
+//   VW, VD  valley width (km) and depth (MHz);  VW1..VW3  its three parts;  FV  valley frequency
+//   TRF/TRH  trace list;  FQ/HV  fit data;  YK  data explained by the region;  G, GP  kernels
+//   EAFIT  auroral-E fit;  HMISS  missing-height marker;  FQINCR  frequency step (MHz)
 #pragma once
 
 #include <cstdint>
@@ -178,19 +195,32 @@ struct Context {
 };
 
 // ---- Entry and trace set-up -----------------------------------------------------------------
+// Fills the derivative table CV of the profile basis (rows of DTST_1..DTST_8).
 void SETCV(Inversion& inv);
+// Builds the trace list TRF/TRH (E, F1, F2 points) from the trace tables; FOEPRE (MHz) bounds
+// the F trace when foE is not scaled. IOK = 1 for a usable list, else 0 with ISTAT = 0.
 void SETRCE(Inversion& inv, const Context& cx, float FOEPRE, int16_t& IOK);
 // Calendar date of day of year IDAY in year IYR (2 or 4 digits): 4-digit year, month, day.
 void MONTHDAY(int16_t IYR, int16_t IDAY, int16_t& IYEAR, int16_t& IMON, int16_t& IDOM);
 
 // ---- Kernels and virtual height -------------------------------------------------------------
+// W times the group refractive index of the ordinary wave at frequency F, plasma frequency
+// squared FN2 and gyrofrequency FH (MHz).
 float GOSUB(const Inversion& inv, float W, float F, float FN2, float FH);
+// Squared fit frequencies F2K and their excess DF2K over FSTART^2.
 void CDO(Inversion& inv);
+// Kernels G(i,K) of the region being solved over [FSTART, FQ(K)].
 void SIK(Inversion& inv);
+// Partial kernels GP(i,K) over [FSTART, FP] (FP in MHz).
 void SIKP(Inversion& inv, float FP);
+// Derivative DTST_I(U) of the I-th basis function (from CV); 0 for I outside 1..8.
 float DTST(const Inversion& inv, float U, int I);
+// Adds the partial kernels GP, re-expressed for the start frequency FP, to G.
 void CHNGSIKP(Inversion& inv, float FP);
+// Model virtual height (km) at FQ(K) of the current coefficients and the layers below.
 float VIRTUAL(const Inversion& inv, int K);
+// Virtual height (km) at sounding frequency F through the solved profile up to IRGN; MODE
+// selects the part (1 current region, 2 E, 3 valley, 4 F1, 5 all). Sets FSTART/FEND.
 float RECVIRT(Inversion& inv, float F, int MODE);
 
 // ---- Profile representation (profile/profile.hpp) -------------------------------------------
@@ -198,40 +228,63 @@ float RECVIRT(Inversion& inv, float F, int MODE);
 RegionProfile REGION(const Inversion& inv, int region);
 
 // ---- Data selection ---------------------------------------------------------------------------
+// Removes the fit points of region IRGN that cannot be its echoes (below its floor, missing).
 void DATAEFFE(Inversion& inv, const Context& cx);
+// The data set the solver fits for an F1 or F2 region (with extra low-frequency points).
 void DATAUSED(Inversion& inv, const Context& cx);
+// Smoothed virtual height H (km) and slope DHDF (km/MHz) at the fit point FQ(K).
 void THSMOOTH(Inversion& inv, int K, float& H, float& DHDF);
 
 // ---- Layer solver -----------------------------------------------------------------------------
+// Prepares region IRGN for the solver: FSTART, FEND, NN and the fit data FQ/HV. For the E
+// region it refreshes the model foE (mod.FOEPRE) when the sunspot number changed.
 void SETUP(Inversion& inv, models::Models& mod, const Context& cx);
+// Solves the prepared region: searches FEND and the coefficients A; ERR the mean residual (km).
 void DENSTY(Inversion& inv, const Context& cx, float& ERR);
+// The normal equations NEQ of the least-squares fit of YK.
 void ESTAB(Inversion& inv);
+// Solves the N x N system NEQ (right-hand side in column N+1) into XS.
 void EQUTN(Inversion& inv, const Context& cx, F2<float, 8, 9>& NEQ, int N, F1<float, 8>& XS);
+// ICHK: number of turning points of the real height inside the region for A(1..NN).
 void CHECKH(Inversion& inv, int16_t& ICHK);
 
 // ---- Region sequencing ------------------------------------------------------------------------
+// Dip constants GC1..GC4, GX1, GX2 of the group refractive index for the dip DIPK (rad).
 void GOGXCOM(Inversion& inv, float& DIPK);
+// Rejects region IRGN (ISTAT 9 for F1, 8 otherwise) when its true heights reach the
+// virtual heights over 5 % or more of its frequency range.
 void HEIGHTCHK(Inversion& inv, const Context& cx);
 
 // ---- E region ---------------------------------------------------------------------------------
+// The E stage: data, parabolic fit and checks; ER1 the mean residual (km); ISTAT 4 or 7.
 void EPROF(Inversion& inv, models::Models& mod, const Context& cx, float& ER1);
+// Fits the parabolic E layer to FQ/HV; ERR the mean absolute residual (km).
 void ECHAPMAN(Inversion& inv, float& ERR);
+// Coefficients of the parabolic layer of unit semi-thickness into A(1..NN).
 void ZEROPROF(Inversion& inv, int K);
+// Retries region IRGN (2 F1, 3 F2) with fewer terms after a failed full solution.
 void FEWTERM(Inversion& inv, const Context& cx, float& ERR);
 // The auroral-E fit of the trace AUXFN/AUXHT (frequencies MHz, heights km; ends at the first 0).
 void EAPROF(Inversion& inv, const F1<float, 999>& AUXFN, const F1<float, 999>& AUXHT, float& ERR);
 
 // ---- Valley -----------------------------------------------------------------------------------
+// The E-F valley after the E layer: width VW (VW1..VW3), depth VD, falling side VSLOPE.
 void MAHAGULY(Inversion& inv, models::Models& mod, const Context& cx);
+// Group path of the valley DHV(K) at each fit frequency.
 void FNDDHV(Inversion& inv);
+// Semi-thickness (YF1 or YF2) of the parabola matching the top of the layer just solved.
 void PARAFITF(Inversion& inv);
 
 // ---- F1 and F2 regions ------------------------------------------------------------------------
+// The F1 stage (or the choice to leave a trace-less F1 layer to FPROF, KF1MODE 2); ER2 the
+// mean residual (km).
 void F1PROF(Inversion& inv, models::Models& mod, const Context& cx, float& ER2);
 // Returns true when the F2 layer was accepted: the profile is complete and the products of
 // the bottomside (1 km table, shape parameters, electron content) are due.
 bool FPROF(Inversion& inv, models::Models& mod, const Context& cx, float& ER3);
+// Group path of the E layer DHE(K) at each fit frequency.
 void FNDDHE(Inversion& inv, const Context& cx);
+// Group path of the F1 layer DHF1(K) at each fit frequency of the F2 region.
 void FNDDHF1(Inversion& inv, const Context& cx);
 
 }  // namespace zelk::inversion
