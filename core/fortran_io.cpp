@@ -675,6 +675,42 @@ void LineReader::close() {
     mem_ = {};
 }
 
+bool LineReader::seek(const Mark& m) {
+    if (m.bytes < 0) return false;
+    if (in_memory_) {
+        if (m.bytes > static_cast<long long>(mem_all_.size())) return false;
+        mem_ = mem_all_.substr(static_cast<size_t>(m.bytes));
+    } else if (fp_ != nullptr || is_ != nullptr) {
+        // The buffer holds the input from byte nbytes_ - pos_ to nbytes_ + (end_ - pos_): a
+        // place inside it needs no repositioning of the file.
+        const long long first = nbytes_ - static_cast<long long>(pos_);
+        const long long last = nbytes_ + static_cast<long long>(end_ - pos_);
+        if (m.bytes >= first && m.bytes <= last) {
+            pos_ = static_cast<size_t>(m.bytes - first);
+        } else if (fp_ != nullptr) {
+            if (std::fseek(fp_, static_cast<long>(m.bytes), SEEK_SET) != 0) return false;
+            std::clearerr(fp_);
+            pos_ = end_ = 0;
+            eof_ = false;
+        } else {
+            is_->clear();
+            if (is_->tellg() < 0) return false;
+            if (!is_->seekg(static_cast<std::streamoff>(m.bytes))) {
+                is_->clear();
+                return false;
+            }
+            pos_ = end_ = 0;
+            eof_ = false;
+        }
+    } else {
+        return false;
+    }
+    nbytes_ = m.bytes;
+    nlines_ = m.lines;
+    skip_rest_ = m.skip_rest;
+    return true;
+}
+
 bool LineReader::fill() {
     if (eof_) return false;
     if (pos_ > 0) {

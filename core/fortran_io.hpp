@@ -80,7 +80,7 @@ public:
     static constexpr size_t MAX_LINE = 4096;
 
     LineReader() = default;
-    explicit LineReader(std::string_view text) : mem_(text), in_memory_(true) {}
+    explicit LineReader(std::string_view text) : mem_(text), mem_all_(text), in_memory_(true) {}
     // Reads from an open stream (not owned), through the same block buffer as a file.
     explicit LineReader(std::istream& is);
     ~LineReader() { close(); }
@@ -101,6 +101,17 @@ public:
     // True when reading the file or stream failed (as opposed to ending).
     bool failed() const { return failed_; }
 
+    // A place in the input, at the start of a line, to come back to with seek().
+    struct Mark {
+        long long bytes = 0;
+        long lines = 0;
+        bool skip_rest = false;   // the place is inside an overlong line whose rest is skipped
+    };
+    Mark mark() const { return {nbytes_, nlines_, skip_rest_}; }
+    // Goes back (or forward) to a place taken with mark(). False, with the position left as
+    // it was, when the input cannot be repositioned (a stream that does not seek).
+    bool seek(const Mark& m);
+
 private:
     bool fill();
 
@@ -110,6 +121,7 @@ private:
     size_t pos_ = 0, end_ = 0;
     bool eof_ = false, skip_rest_ = false, failed_ = false;
     std::string_view mem_;
+    std::string_view mem_all_;
     bool in_memory_ = false;
     long nlines_ = 0;
     long long nbytes_ = 0;

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cctype>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -17,6 +19,8 @@
 #include "driver/kept_rows.hpp"
 #include "driver/pool.hpp"
 #include "driver/progress.hpp"
+#include "driver/report.hpp"
+#include "driver/spill.hpp"
 #include "driver/summary.hpp"
 #include "pipeline/prepare.hpp"
 
@@ -64,21 +68,8 @@ public:
     }
     void FILE_DONE(const FileJob& job, const FileOutcome& fo) override {
         if (!fo.opened) return;   // already reported
-        if (fo.bad_first) {
-            NOTICE(job.input + ": the first record cannot be read; file skipped");
-        } else if (fo.read == 0 && fo.bad == 0) {
-            NOTICE(job.input + ": no whole record");
-        }
-        if (fo.bad > 0) {
-            NOTICE(job.input + ": " + std::to_string(fo.bad) + " bad record" +
-                   (fo.bad == 1 ? "" : "s") + " skipped, " + std::to_string(fo.read) +
-                   " read");
-        }
-        if (fo.ended_by != 0) {
-            NOTICE(job.input + ": record " + std::to_string(fo.ended_at) +
-                   " ends the file (" + iondata::PREP_TEXT(fo.ended_by) + "); " +
-                   std::to_string(fo.inverted) + " records before it were processed");
-        }
+        if (fo.read == 0 && fo.bad == 0 && !fo.no_output) NOTICE(job.input + ": no whole record");
+        for (const std::string& text : FILE_NOTICES(job.input, fo)) NOTICE(text);
         tally_.bytes += file_bytes_ - counted_;
         counted_ = file_bytes_;
     }
@@ -88,6 +79,7 @@ public:
             summary_->ROW(*rows_, z, info.job->input, info.RECNO);
             ++rows;
         }
+        if (report) report->push_back(REPORT_RECORD(z, info.job->input, info.RECNO));
         ++tally_.records;
         const auto at = static_cast<uint64_t>(info.fraction * static_cast<double>(file_bytes_));
         if (at > counted_) {
@@ -95,10 +87,13 @@ public:
             counted_ = at;
         }
         if (progress_) progress_->UPDATE(tally_.records, tally_.fraction());
+        if (pictures) pictures->RECORD_DONE(info.RECNO);
     }
 
+    FilePictures* pictures = nullptr;   // the file's pictures, when drawn
     std::string warning;   // the end-of-run box of the file's run, if it gave one
     int32_t rows = 0;      // summary rows made
+    std::vector<ReportRecord>* report = nullptr;   // where the report's records go, if any
 
 private:
     std::ostream& err_;
@@ -160,6 +155,7 @@ struct FileResult {
     std::string stop;      // the one-line message of a model data-file failure
     bool stopped = false;  // a model data file failed
     int32_t rows = 0;      // summary rows made
+    std::string pictures;  // the first picture of the file that could not be written
 };
 
 // Runs one file: a fresh run context with the settings of the options, the run loop over
@@ -167,9 +163,14 @@ struct FileResult {
 // stream. A model data-file failure is returned, not thrown; a file abandoned after
 // another file's failure returns what it had counted, which is never passed on.
 FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& steps,
-                   BatchFrontend& fe, std::ostream& diag) {
+                   BatchFrontend& fe, std::ostream& diag, const PicturesFactory& pictures) {
     FileResult r;
     auto z = std::make_unique<Zelk>();
+    std::unique_ptr<FilePictures> pics = pictures ? pictures(opt, job) : nullptr;
+    if (pics) {
+        z->plot = &pics->hooks();
+        fe.pictures = pics.get();
+    }
     z->log.IDEBUG = opt.debug;
     z->log.out = &diag;
     z->run.FMTVXO = opt.format == InputFormat::VXO ? 'Y' : 'N';
@@ -182,6 +183,8 @@ FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& ste
     z->run.QPACC = opt.qpacc;
     try {
         r.run = RUN_FILES(*z, {job}, fe, steps, false);
+        if (pics && !pics->FINISH(r.pictures) && r.pictures.empty())
+            r.pictures = job.input + ": pictures could not be written";
     } catch (const Stop& stop) {
         r.stopped = true;
         r.stop = stop.what();
@@ -193,16 +196,61 @@ FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& ste
     return r;
 }
 
-// A file's buffers while files are processed in parallel (with one worker, only the rows).
+// The facts of the run for its report.
+// pictures: the run drew the record pictures of --plots (the table then links to them).
+ReportFacts REPORT_FACTS(const BatchOptions& opt, const RunOutcome& run, bool pictures,
+                         std::chrono::steady_clock::time_point started) {
+    ReportFacts f;
+    f.inputs = opt.inputs;
+    auto num = [](double v) {
+        std::ostringstream s;
+        s << v;
+        return s.str();
+    };
+    f.options = {{"-o", opt.output.empty() ? "NONE" : opt.output},
+                 {"--format", opt.format == InputFormat::VXO ? "vxo"
+                              : opt.format == InputFormat::STANDARD ? "standard" : "other"},
+                 {"--hstep", num(opt.hstep)},
+                 {"--qpacc", num(opt.qpacc)},
+                 {"--debug", std::to_string(opt.debug)}};
+    if (!opt.converter.empty()) f.options.push_back({"--converter", opt.converter});
+    if (!opt.summary.empty()) f.options.push_back({"--summary", opt.summary});
+    f.options.push_back({"--report", opt.report});
+    if (opt.shards > 0) {
+        f.options.push_back({"--shard", std::to_string(opt.shard) + "/" + std::to_string(opt.shards)});
+    }
+    // Files skipped as already complete were not run: their records are not in the report.
+    if (opt.skip_existing) f.options.push_back({"--skip-existing", "(complete files left out)"});
+    f.options.push_back({"--jobs", std::to_string(opt.jobs)});
+    if (!opt.plots.empty()) {
+        f.options.push_back({"--plots", opt.plots});
+        f.options.push_back({"--plot-format", opt.plot_format});
+    }
+    if (pictures) {
+        f.plots = opt.plots;
+        f.plot_ext = opt.plot_format;
+    }
+    f.version = ZELK_VERSION;
+    f.files = run.files;
+    f.bad = run.bad;
+    f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return f;
+}
+
+// A file's buffers while files are processed in parallel (with one worker, only the rows and
+// the report's records).
 struct Slot {
-    std::ostringstream notices, rows, diag;
+    std::ostringstream notices, rows;
+    SpillStream diag;   // a file's diagnostics can be large: bounded in memory
+    std::vector<ReportRecord> report;
     FileResult result;
 };
 
 }  // namespace
 
 int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostream& diag,
-              std::ostream& err, bool progress) {
+              std::ostream& err, bool progress, const PicturesFactory& pictures) {
+    const auto started = std::chrono::steady_clock::now();
     auto usage_error = [&](const std::string& text) { return USAGE_ERROR(err, text); };
     std::vector<std::string> files;
     bool several = false;
@@ -216,6 +264,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         files = SHARD_FILES(files, 1, 1);
         several = several || files.size() > 1;
     }
+    std::error_code ec;
     std::vector<FileJob> jobs;
     bool outdir = false;
     if (!BATCH_JOBS(files, several, opt.output, jobs, outdir, error)) return usage_error(error);
@@ -226,6 +275,19 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         if (IS_ONE_OF(opt.summary, FILE_IDS(files))) {
             return usage_error(opt.summary + " is an input file; refused");
         }
+        // The summary must not be one of the outputs, by name or as the same file.
+        const std::string key = fs::absolute(opt.summary, ec).lexically_normal().string();
+        const FileIds summary_id = FILE_IDS({opt.summary});
+        for (const FileJob& j : jobs) {
+            if (j.output.empty()) continue;
+            if (fs::absolute(j.output, ec).lexically_normal().string() == key ||
+                IS_ONE_OF(j.output, summary_id)) {
+                return usage_error(opt.summary + " is both the summary and the output of " + j.input + "; refused");
+            }
+        }
+    }
+    if (!opt.report.empty() && IS_ONE_OF(opt.report, FILE_IDS(files))) {
+        return usage_error(opt.report + " is an input file; refused");
     }
     if (sharded) {
         const auto [begin, end] = SHARD_SLICE(jobs.size(), opt.shard, opt.shards);
@@ -238,12 +300,27 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
                 << " to " << end << " of the " << files.size() << " input files\n";
         }
     }
-    std::error_code ec;
     if (outdir && !jobs.empty() && !fs::is_directory(opt.output, ec)) {
         fs::create_directories(opt.output, ec);
         if (ec) {
             err << PROGNAME << ": " << opt.output << ": cannot make the directory (" << ec.message() << ")\n";
             return 4;
+        }
+    }
+
+    // The pictures: their directory is made first; when it cannot be, the run goes on
+    // without pictures and ends with status 4.
+    bool pictures_failed = false;
+    PicturesFactory draw;
+    if (!opt.plots.empty()) {
+        if (!pictures) return usage_error("--plots: this program was built without pictures");
+        if (!jobs.empty() && !fs::is_directory(opt.plots, ec)) fs::create_directories(opt.plots, ec);
+        if (!jobs.empty() && (ec || !fs::is_directory(opt.plots, ec))) {
+            err << PROGNAME << ": " << opt.plots << ": cannot make the picture directory"
+                << (ec ? " (" + ec.message() + ")" : std::string()) << "; no pictures are drawn\n";
+            pictures_failed = true;
+        } else {
+            draw = pictures;
         }
     }
 
@@ -298,6 +375,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         tally.total_bytes += sizes.back();
     }
 
+    std::vector<ReportRecord> report;   // the report's records, in file then record order
     RunOutcome run;
     std::string warning;
     std::string stop;
@@ -314,7 +392,13 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         run.written += r.run.written;
         run.bad += r.run.bad;
         run.unwritten += r.run.unwritten;
+        run.no_output += r.run.no_output;
         if (!r.warning.empty()) warning = r.warning;
+        if (!r.pictures.empty()) {
+            prog.CLEAR();
+            err << PROGNAME << ": " << r.pictures << '\n';
+            pictures_failed = true;
+        }
         fatal = r.run.fatal;
         return fatal == 0;
     };
@@ -332,10 +416,12 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
             if (kept[k]) return false;
             if (parallel) {
                 BatchFrontend fe(s.notices, summary.get(), &s.rows, nullptr, tally, sizes[k], earlier_failed);
-                s.result = RUN_ONE(opt, jobs[k], *steps, fe, s.diag);
+                if (!opt.report.empty()) fe.report = &s.report;
+                s.result = RUN_ONE(opt, jobs[k], *steps, fe, s.diag, draw);
             } else {
                 BatchFrontend fe(err, summary.get(), &s.rows, shown, tally, sizes[k], nullptr);
-                s.result = RUN_ONE(opt, jobs[k], *steps, fe, diag_out);
+                if (!opt.report.empty()) fe.report = &s.report;
+                s.result = RUN_ONE(opt, jobs[k], *steps, fe, diag_out, draw);
             }
             return s.result.stopped || s.result.run.fatal != 0;
         };
@@ -343,14 +429,20 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     auto deliver = [&](size_t k) {
         Slot& s = slots[parallel ? k : 0];
         if (parallel) {
-            diag_out << s.diag.str();
+            // The files before the first failure were all run to their end, so the failing
+            // file is reached here before any file that was skipped or abandoned.
+            if (!s.diag.pass_to(diag_out)) {
+                prog.CLEAR();
+                err << PROGNAME << ": " << jobs[k].input << ": diagnostics could not be buffered whole\n";
+            }
             if (const std::string text = s.notices.str(); !text.empty()) {
                 prog.CLEAR();
                 err << text;
             }
         }
         rows_of(k, s.rows.str(), &s.result);
-        s.diag.str({});
+        std::move(s.report.begin(), s.report.end(), std::back_inserter(report));
+        s.report = {};
         s.notices.str({});
         s.rows.str({});
         if (!kept[k] && !account(s.result)) return false;
@@ -373,16 +465,27 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
             << (run.files == 1 ? "" : "s") << " before it\n";
         return 5;
     }
-    if (run.NRECS + skipped_records == 0 && !warning.empty()) err << PROGNAME << ": " << warning << '\n';
+    // "Nothing inverted" only when some file was read: files whose output could not be
+    // created were not, and their own message says why.
+    if (run.NRECS + skipped_records == 0 && !warning.empty() && run.no_output < run.files) {
+        err << PROGNAME << ": " << warning << '\n';
+    }
     bool summary_failed = false;
     if (summary && !summary->CLOSE(error)) {
         err << PROGNAME << ": " << opt.summary << ": could not be completed (" << error << ")\n";
         summary_failed = true;
     }
+    if (!opt.report.empty()) {
+        const ReportFacts facts = REPORT_FACTS(opt, run, static_cast<bool>(draw), started);
+        if (!SAVE_REPORT(opt.report, report, facts, error)) {
+            err << PROGNAME << ": " << opt.report << ": could not be written (" << error << ")\n";
+            summary_failed = true;
+        }
+    }
     if (sharded && jobs.empty()) {
         err << PROGNAME << ": shard " << opt.shard << '/' << opt.shards << " holds none of the "
             << files.size() << " input file" << (files.size() == 1 ? "" : "s") << '\n';
-        return summary_failed ? 4 : 0;
+        return summary_failed || pictures_failed ? 4 : 0;
     }
     err << PROGNAME << ": " << run.NRECS << " record" << (run.NRECS == 1 ? "" : "s")
         << " inverted from " << run.files << " file" << (run.files == 1 ? "" : "s");
@@ -390,9 +493,10 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     if (run.bad > 0) err << ", " << run.bad << " bad skipped";
     if (skipped > 0) err << ", " << skipped << " file" << (skipped == 1 ? "" : "s") << " already complete";
     if (summary) err << ", summary " << opt.summary;
+    if (!opt.report.empty() && !summary_failed) err << ", report " << opt.report;
     if (run.unwritten > 0) err << ", " << run.unwritten << " output" << (run.unwritten == 1 ? "" : "s") << " not written";
     err << '\n';
-    if (run.unwritten > 0 || summary_failed) return 4;
+    if (run.unwritten > 0 || summary_failed || pictures_failed) return 4;
     return run.NRECS + skipped_records > 0 ? 0 : 1;
 }
 

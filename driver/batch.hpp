@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "pipeline/plot_hooks.hpp"
 #include "driver/convert.hpp"
 #include "driver/run.hpp"
 
@@ -27,12 +28,17 @@ struct BatchOptions {
     int16_t debug = 1;                 // IDEBUG
     bool inspect = false;              // list the records instead of inverting them
     std::string summary;               // --summary FILE (.csv or .jsonl), "" for none
+    std::string report;                // --report FILE.html: the run report, "" for none
     int32_t jobs = 1;                  // files processed in parallel
     int32_t shard = 0, shards = 0;     // --shard I/N: slice I of N; 0/0 for the whole list
+    std::string plots;                 // --plots DIR: pictures of the records, "" for none
+    std::string plot_format = "png";   // --plot-format png, svg or pdf
+    bool plot_data = false;            // --plot-data: the plot data files into DIR as well
     bool shard_auto = false;           // --shard auto: I/N from the Slurm array task (shard.hpp)
     bool skip_existing = false;        // leave out files whose output is complete (kept_rows.hpp)
     std::string merge;                 // --merge-summaries OUT: merge the inputs into OUT
     bool help = false;
+    bool version = false;              // --version: print the version text and stop
     InputFormat format = InputFormat::VXO;          // --format vxo|standard|other
     std::string converter;                          // --converter PROG (format other)
     double converter_timeout = CONVERTER_TIMEOUT;   // --converter-timeout S (0: no limit)
@@ -89,6 +95,22 @@ FileIds FILE_IDS(const std::vector<std::string>& files);
 // True when path names an existing file among ids.
 bool IS_ONE_OF(const std::string& path, const FileIds& ids);
 
+// The pictures of one input file's records, drawn while the file is run: the plot hooks
+// draw the record, and when its inversion is complete the picture is written.
+class FilePictures {
+public:
+    virtual ~FilePictures() = default;
+    // The hooks the run context draws through.
+    virtual PlotHooks& hooks() = 0;
+    // The record RECNO of the file has been inverted (and drawn).
+    virtual void RECORD_DONE(int32_t RECNO) = 0;
+    // The file has ended: writes what is still open. False with the first message of a
+    // picture or plot data file that could not be written.
+    virtual bool FINISH(std::string& error) = 0;
+};
+// Makes the pictures of one file of the run (in the directory and format of the options).
+using PicturesFactory = std::function<std::unique_ptr<FilePictures>(const BatchOptions&, const FileJob&)>;
+
 // Makes the record steps of one worker of the run.
 using StepsFactory = std::function<std::unique_ptr<RecordSteps>()>;
 
@@ -99,11 +121,13 @@ using StepsFactory = std::function<std::unique_ptr<RecordSteps>()>;
 // (then record order) whatever the number of workers. Returns the exit status: 0 when at
 // least one record reached the inversion (or the shard holds no file), 1 when none did, 2
 // for a usage error found while preparing the run, 3 when a model data file is missing or
-// malformed (no file after the one that met it is started), 4 when an output file or the
-// summary could not be written (the other outputs are complete), 5 when the conversion
-// program could not be started or failed (messages 22 and 23; the files before it are
-// complete, no later file is started, no summary is left).
+// malformed (no file after the one that met it is started), 4 when an output file, the
+// summary or a picture could not be written (the other outputs are complete), 5 when the
+// conversion program could not be started or failed (messages 22 and 23; the files before
+// it are complete, no later file is started, no summary is left). With --plots, pictures
+// makes each file's pictures; a run given --plots without it is a usage error (a program
+// built without pictures).
 int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostream& diag,
-              std::ostream& err, bool progress);
+              std::ostream& err, bool progress, const PicturesFactory& pictures = {});
 
 }  // namespace zelk::driver

@@ -39,6 +39,16 @@ bool parse_int16(const std::string& s, int16_t& v) {
 
 namespace {
 
+bool parse_int32(const std::string& s, int32_t& v) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    const long long x = std::strtoll(s.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || x < INT32_MIN || x > INT32_MAX) return false;
+    v = static_cast<int32_t>(x);
+    return true;
+}
+
 // Checks of option values, in the form the command-line parser takes them: "" when the
 // value is good, else what is wrong with it.
 std::string check_float(const std::string& v, const char* what) {
@@ -63,9 +73,9 @@ std::string check_jobs(const std::string& v) {
 // --shard I/N: two whole numbers with 1 <= I <= N.
 bool parse_shard(const std::string& v, int32_t& I, int32_t& N) {
     const auto slash = v.find('/');
-    int16_t i = 0, n = 0;
-    if (slash == std::string::npos || !parse_int16(v.substr(0, slash), i) ||
-        !parse_int16(v.substr(slash + 1), n) || n < 1 || i < 1 || i > n) {
+    int32_t i = 0, n = 0;
+    if (slash == std::string::npos || !parse_int32(v.substr(0, slash), i) ||
+        !parse_int32(v.substr(slash + 1), n) || n < 1 || i < 1 || i > n) {
         return false;
     }
     I = i;
@@ -94,13 +104,15 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         "(.430, .ARP).\n");
     app.footer(
         "Messages about files and bad records go to standard error, with a progress\n"
-        "line when it is a terminal.\n"
+        "line when it is a terminal. A bad record costs that record only; values an\n"
+        "output field cannot hold are written as missing, with a message.\n"
         "\n"
         "Exit status: 0 at least one record was inverted; 1 none was (no proper data\n"
-        "or an error in the input); 2 usage error; 3 a model data file is missing or\n"
-        "malformed; 4 an output file or the summary could not be written; 5 the\n"
-        "conversion program could not be started or failed. With several jobs, the\n"
-        "status of the whole run: 3 or 5 before 4, 4 before 0 or 1.\n"
+        "or an error in the input); 2 usage error; 3 a model data file is missing,\n"
+        "unreadable or malformed; 4 an output file, the summary, a picture, the\n"
+        "report or standard output could not be written; 5 the conversion program\n"
+        "could not be started or failed. With several jobs, the status of the whole\n"
+        "run: 3 or 5 before 4, 4 before 0 or 1.\n"
         "\n"
         "Examples:\n"
         "  zelk-batch DAY.VXO -o DAY.VXO.430\n"
@@ -114,6 +126,9 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
     // An option given twice takes its last value.
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.set_help_flag("-h,--help", "show this text");
+    // The text is made by the caller (VERSION_TEXT), which looks up the data directory.
+    app.set_version_flag("--version", [] { return std::string(); },
+                         "show the version, the source revision and the data\ndirectory in use");
 
     app.add_option("INPUT", opt.inputs, "input files, directories or patterns")
         ->type_name("")
@@ -147,6 +162,11 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
                 return Summary::FORMAT_OF(v, jsonl, why) ? std::string() : why;
             },
             ""));
+    app.add_option("--report", opt.report,
+                   "the run report: one HTML page with, per station, the\n"
+                   "profiles as a height-time colour map, the characteristics\n"
+                   "as time series and a table of the records")
+        ->type_name("FILE.html");
     app.add_option_function<std::string>(
            "--debug", [&opt](const std::string& v) { parse_int16(v, opt.debug); },
            "diagnostic level (default 1); higher levels list more of\n"
@@ -188,6 +208,19 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
                ");\nthe outputs, summary and messages are the same as with 1")
         ->type_name("N")
         ->check(CLI::Validator(check_jobs, ""));
+    app.add_option("--plots", opt.plots,
+                   "one picture per inverted record, as the window shows it,\n"
+                   "into DIR (made if missing): <input name>.<record as 4\n"
+                   "digits>.png (or .svg); pdf: <input name>.pdf, a page\n"
+                   "per record")
+        ->type_name("DIR");
+    app.add_option("--plot-format", opt.plot_format, "png (default), svg or pdf")
+        ->type_name("FMT")
+        ->check(CLI::IsMember({"png", "svg", "pdf"}));
+    app.add_flag("--plot-data", opt.plot_data,
+                 "also write the plotted trace and recomputed virtual heights\n"
+                 "into DIR: <input name>.TRACE.DAT, .RECAL_OTRACE.DAT and\n"
+                 ".RECAL_XTRACE.DAT");
     app.add_option_function<std::string>(
            "--shard",
            [&opt](const std::string& v) {
@@ -229,6 +262,9 @@ bool PARSE_BATCH(int argc, const char* const* argv, BatchOptions& opt, std::stri
     } catch (const CLI::CallForHelp&) {
         opt.help = true;
         return true;
+    } catch (const CLI::CallForVersion&) {
+        opt.version = true;
+        return true;
     } catch (const CLI::RequiredError&) {
         error = "no input given";
         return false;
@@ -248,6 +284,10 @@ bool PARSE_BATCH(int argc, const char* const* argv, BatchOptions& opt, std::stri
         }
     } else if (!opt.converter.empty()) {
         error = "--converter is used with --format other only";
+        return false;
+    }
+    if (opt.plot_data && opt.plots.empty()) {
+        error = "--plot-data needs --plots DIR";
         return false;
     }
     return true;

@@ -3,8 +3,10 @@
 //
 // Exit status: 0 at least one record reached the inversion (for --inspect: every file could
 // be read), 1 none did (for --inspect: a file could not be read), 2 usage error, 3 a model
-// data file is missing or malformed, 4 an output file or the summary could not be written,
-// 5 the conversion program of --format other could not be started or failed.
+// data file is missing, unreadable or malformed, 4 an output file, the summary or standard
+// output could not be written, 5 the conversion program of --format other could not be
+// started or failed.
+#include <csignal>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -17,16 +19,43 @@
 #include "driver/outfile.hpp"
 #include "driver/progress.hpp"
 #include "driver/shard.hpp"
+#include "driver/version.hpp"
 #include "driver/vxo_steps.hpp"
+#ifdef ZELK_WITH_QT
+#include "display/qt/painter.hpp"
+#include "driver/qt/pictures.hpp"
+#endif
+
+namespace {
+
+// Standard output could not be written (a closed pipe, a full disk, the file-size limit):
+// said on standard error, and the run ends with status 4 unless a model data file or the
+// conversion program already gave 3 or 5.
+int check_stdout(int status) {
+    std::cout.flush();
+    if (std::cout) return status;
+    std::cerr << "zelk-batch: standard output could not be written\n";
+    return status == 3 || status == 5 ? status : 4;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace zelk::driver;
     auto usage_error = [](const std::string& text) { return USAGE_ERROR(std::cerr, text); };
+    // A closed standard output and the file-size limit are write errors the program reports
+    // (status 4, temporary files removed), not signals that end it on the spot.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     BatchOptions opt;
     std::string error;
     if (!PARSE_BATCH(argc, argv, opt, error)) return usage_error(error);
     if (opt.help) {
         std::cout << BATCH_USAGE();
+        return check_stdout(0);
+    }
+    if (opt.version) {
+        std::cout << VERSION_TEXT("zelk-batch");
         return 0;
     }
     if (!opt.merge.empty()) {
@@ -48,12 +77,20 @@ int main(int argc, char** argv) {
         bool several = false;
         if (!EXPAND_INPUTS(opt.inputs, files, several, error)) return usage_error(error);
         if (opt.shards > 0) files = SHARD_FILES(files, opt.shard, opt.shards);
-        if (opt.format == InputFormat::VXO) return inspect_files(files, std::cout, std::cerr);
+        if (opt.format == InputFormat::VXO) return check_stdout(inspect_files(files, std::cout, std::cerr));
         REMOVE_TEMPORARIES_ON_SIGNAL();
-        return INSPECT_CONVERTED(files, opt.format == InputFormat::STANDARD, opt.converter,
-                                 opt.converter_timeout, std::cout, std::cerr);
+        return check_stdout(INSPECT_CONVERTED(files, opt.format == InputFormat::STANDARD, opt.converter,
+                                              opt.converter_timeout, std::cout, std::cerr));
     }
     REMOVE_TEMPORARIES_ON_SIGNAL();
-    return BATCH_RUN(opt, [] { return std::make_unique<VxoSteps>(); }, std::cout, std::cerr,
-                     Progress::STDERR_IS_TERMINAL());
+    // Qt is started only for a run that draws pictures; other runs do no Qt work.
+    PicturesFactory pictures;
+#ifdef ZELK_WITH_QT
+    if (!opt.plots.empty()) {
+        zelk::display::qt::ENSURE_APPLICATION();
+        pictures = QT_PICTURES;
+    }
+#endif
+    return check_stdout(BATCH_RUN(opt, [] { return std::make_unique<VxoSteps>(); }, std::cout, std::cerr,
+                                  Progress::STDERR_IS_TERMINAL(), pictures));
 }

@@ -1,6 +1,7 @@
 // Output files renamed into place when complete.
 #include "driver/outfile.hpp"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,8 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <set>
+#include <string>
 
 #include "platform/process.hpp"
 
@@ -54,10 +57,72 @@ int remember(const std::string& path) {
     return -1;
 }
 
+// The part of a temporary name after the output's name: the mark, this host and this
+// process, "~<host>~<pid>", from which a later run tells whether the run that made the file
+// is still going.
+constexpr const char* TEMP_MARK = ".zelk~";
+
+std::string host_name() {
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return "localhost";
+    std::string h(host);
+    for (char& c : h) {
+        if (c == '~' || c == '/' || c == '.') c = '_';
+    }
+    return h;
+}
+
+const std::string& run_tag() {
+    static const std::string tag = host_name() + "~" + std::to_string(::getpid());
+    return tag;
+}
+
+// The process id of a temporary name made on this host, or 0 when the name is not one.
+pid_t maker_of(const std::string& name) {
+    static const std::string here = std::string("~") + host_name() + "~";
+    if (name.size() < 2 || name[0] != '.') return 0;
+    const size_t mark = name.rfind(TEMP_MARK);
+    if (mark == std::string::npos) return 0;
+    const size_t host = mark + std::strlen(TEMP_MARK) - 1;   // at the '~' before the host
+    if (name.compare(host, here.size(), here) != 0) return 0;
+    const size_t digits = host + here.size();
+    const size_t dot = name.find('.', digits);
+    // The pid, then ".XXXXXX" from mkstemp.
+    if (dot == std::string::npos || dot == digits || name.size() - dot != 7) return 0;
+    long pid = 0;
+    for (size_t i = digits; i < dot; ++i) {
+        if (name[i] < '0' || name[i] > '9' || pid > 100000000) return 0;
+        pid = pid * 10 + (name[i] - '0');
+    }
+    return static_cast<pid_t>(pid);
+}
+
 }  // namespace
 
 void REMOVE_TEMPORARIES_ON_SIGNAL() {
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, remove_temporaries);
+}
+
+int REMOVE_ORPHANED_TEMPORARIES(const std::string& dir) {
+    // Once per directory and run: the files of a run that is gone do not come back.
+    static std::mutex lock;
+    static std::set<std::string> swept;
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        if (!swept.insert(dir).second) return 0;
+    }
+    int removed = 0;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        const pid_t pid = maker_of(name);
+        if (pid <= 0 || pid == ::getpid()) continue;
+        // A process of that id still there may be the run that made the file: left alone.
+        if (::kill(pid, 0) == 0 || errno != ESRCH) continue;
+        std::error_code e2;
+        if (it->is_regular_file(e2) && fs::remove(it->path(), e2)) ++removed;
+    }
+    return removed;
 }
 
 void PendingOutput::forget() {
@@ -71,10 +136,15 @@ void PendingOutput::forget() {
 bool PendingOutput::open(std::string& why) {
     const fs::path fin(final_);
     const fs::path dir = fin.has_parent_path() ? fin.parent_path() : fs::path(".");
-    // A hidden name beside the final one (appended piece by piece: g++ 12 at -O3 warns
-    // falsely about overlapping copies for the concatenation of temporaries).
+    // Temporary files that runs killed outright (SIGKILL, a crash) left in this directory.
+    REMOVE_ORPHANED_TEMPORARIES(dir.string());
+    // A hidden name beside the final one that tells which run made it (appended piece by
+    // piece: g++ 12 at -O3 warns falsely about overlapping copies for the concatenation of
+    // temporaries).
     std::string hidden = ".";
     hidden += fin.filename().string();
+    hidden += TEMP_MARK;
+    hidden += run_tag();
     hidden += ".XXXXXX";
     std::string pattern = (dir / hidden).string();
     const int fd = ::mkstemp(pattern.data());

@@ -14,6 +14,11 @@ namespace zelk::driver {
 // programs still running are killed and the conversion's private directories removed too.
 void REMOVE_TEMPORARIES_ON_SIGNAL();
 
+// Removes from `dir` the temporary files that runs on this host which have ended left there
+// (a run killed with SIGKILL cannot remove its own); those of a run still going are kept.
+// Looks at each directory once per run. Returns the number of files removed.
+int REMOVE_ORPHANED_TEMPORARIES(const std::string& dir);
+
 class PendingOutput {
 public:
     explicit PendingOutput(std::string final_path) : final_(std::move(final_path)) {}
@@ -21,8 +26,9 @@ public:
     PendingOutput(const PendingOutput&) = delete;
     PendingOutput& operator=(const PendingOutput&) = delete;
 
-    // Creates the temporary file ".<name>.XXXXXX" beside the final path; false, with the
-    // reason in why, when it cannot be made.
+    // Creates the temporary file ".<name>.zelk~<host>~<pid>.XXXXXX" beside the final path
+    // (after removing what ended runs left in that directory); false, with the reason in
+    // why, when it cannot be made.
     bool open(std::string& why);
     std::ostream& os() { return out_; }
     const std::string& temp_path() const { return temp_; }

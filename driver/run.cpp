@@ -2,6 +2,7 @@
 #include "driver/run.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -81,7 +82,7 @@ void list_inputs(const Zelk& z) {
 // Frame of the record and the profiles the input record already carries (groups 39, 38, 37:
 // E, F1, F2 descriptions: start and end frequency, peak height, residual, coefficients).
 void draw_record(Zelk& z) {
-    z.plot->frame(RecordView{z.rec, z.inv, z.mod});
+    z.plot->frame(RecordView{z.rec, z.inv, z.mod, z.prod, z.log.IDEBUG});
     const iondata::IonogramRecord& rec = z.rec;
     auto described = [&z](int region, const auto& d, int nn) {
         z.plot->existing_profile(region, profile::MAKEREGION(d(1), d(2), d(3), d.data() + 4, nn));
@@ -91,6 +92,18 @@ void draw_record(Zelk& z) {
     if (rec.IDX(37) != 0) described(3, rec.PCOEF2, 5);
 }
 
+// Where and why the reader refused the record it last read, after its ordinal.
+std::string where(const RecordSteps& steps) {
+    const std::string r = steps.REFUSAL();
+    return r.empty() ? r : " at " + r;
+}
+
+// Keeps the first few bad records of a file for its message, and counts them all.
+void note_bad(FileOutcome& fo, int32_t recno, std::string text) {
+    if (fo.refused.size() < FileOutcome::KEPT) fo.refused.emplace_back(recno, std::move(text));
+    ++fo.noted;
+}
+
 uintmax_t size_of(const std::string& path) {
     std::error_code ec;
     const uintmax_t n = fs::file_size(path, ec);
@@ -98,6 +111,27 @@ uintmax_t size_of(const std::string& path) {
 }
 
 }  // namespace
+
+std::vector<std::string> FILE_NOTICES(const std::string& input, const FileOutcome& fo) {
+    std::vector<std::string> notices;
+    if (fo.bad > 0) {
+        std::string which;
+        for (size_t i = 0; i < fo.refused.size(); ++i) {
+            which += (i == 0 ? " (" : "; ");
+            which += "record " + std::to_string(fo.refused[i].first) + fo.refused[i].second;
+        }
+        if (fo.noted > fo.refused.size()) which += "; " + std::to_string(fo.noted - fo.refused.size()) + " more";
+        if (!which.empty()) which += ")";
+        notices.push_back(input + ": " + std::to_string(fo.bad) + " bad record" + (fo.bad == 1 ? "" : "s") +
+                          " skipped" + which + ", " + std::to_string(fo.read) + " read");
+    }
+    if (fo.ended_by != 0) {
+        notices.push_back(input + ": record " + std::to_string(fo.ended_at) + " ends the file (" +
+                          iondata::PREP_TEXT(fo.ended_by) + "); " + std::to_string(fo.inverted) +
+                          " records before it were processed");
+    }
+    return notices;
+}
 
 std::string Frontend::NONVXO_VXO(const std::string& PROG, const std::string& path, bool NOCONV) {
     std::vector<std::string> notices;
@@ -141,8 +175,13 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
     for (const FileJob& j : jobs) total_bytes += size_of(j.input);
     uintmax_t done_bytes = 0;
 
+    // Every input file of every run of the process gets a number of its own, so that the
+    // coefficient files are looked up on disk once per input file (see LOADDATAFILE).
+    static std::atomic<uint64_t> fileseq{0};
     for (const FileJob& job : jobs) {
         ++run.files;
+        z.prod.FILESEQ = ++fileseq;
+        z.bot.FILESEQ = z.prod.FILESEQ;
         FileOutcome fo;
         fe.FILE_START(job);
         const uintmax_t job_bytes = size_of(job.input);
@@ -204,6 +243,8 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                 }
             }
             if (!out) {
+                fo.no_output = true;
+                ++run.no_output;
                 steps.CLOSE();
                 drop_conversion();
                 fe.FILE_DONE(job, fo);
@@ -222,22 +263,42 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                 const long long before = steps.POSITION();
                 int16_t LBAD = 0;
                 steps.READ(z, IEOF, LREAD, LBAD);
-                if (IEOF == -1) break;
+                if (IEOF == -1) {
+                    // The end of the file inside a record (an interrupted transfer): that
+                    // record is lost, and counted as bad.
+                    if (LBAD == 0) {
+                        ++fo.bad;
+                        note_bad(fo, RECNO + 1, where(steps));
+                    }
+                    break;
+                }
                 ++RECNO;
                 if (LBAD == 1) {
-                    if (LREAD == 0) {
-                        fo.bad_first = true;
-                        break;
-                    }
-                    // A bad record after good ones is skipped; reading goes on from the
-                    // line after the failure, as long as the reader moves forward.
+                    // A refused record costs that record only: the reader has moved on to
+                    // the next record that reads whole.
                     ++fo.bad;
+                    note_bad(fo, RECNO, where(steps));
+                    long first = 0;
+                    if (const int passed = steps.PASSED_OVER(first); passed > 0) {
+                        fo.bad += passed;
+                        note_bad(fo, RECNO + 1, " at line " + std::to_string(first) +
+                                                               ": damaged too, passed over" +
+                                                               (passed > 1 ? " with " + std::to_string(passed - 1) + " more" : ""));
+                        RECNO += passed;
+                    }
                     if (steps.POSITION() == before) break;
                     continue;
                 }
                 ++fo.read;
 
                 const int16_t prep = pipeline::PREPARE(z);
+                if (prep == pipeline::PREP_STATION) {
+                    // Impossible station constants cost this record only.
+                    --fo.read;
+                    ++fo.bad;
+                    note_bad(fo, RECNO, ": impossible station constant, " + pipeline::STATION_FAULT(z.rec));
+                    continue;
+                }
                 if (prep != iondata::PREP_OK) {
                     fo.ended_by = prep;
                     fo.ended_at = RECNO;
@@ -252,7 +313,21 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                 if (z.log.IDEBUG > 0) z.plot->model_bottomside(z.bot);
                 if (out) {
                     steps.WRITE(out->os(), z);
-                    ++fo.written;
+                    const RecordSteps::WriteReport wr = steps.WRITE_REPORT();
+                    const std::string at = job.input + ": record " + std::to_string(RECNO);
+                    if (!wr.missing.empty()) {
+                        // The first few values named; they are written as missing.
+                        std::string which;
+                        for (size_t i = 0; i < wr.missing.size() && i < 5; ++i) which += (i ? ", " : "") + wr.missing[i];
+                        if (wr.missing.size() > 5) which += " and " + std::to_string(wr.missing.size() - 5) + " more";
+                        fe.NOTICE(at + ": written with missing values in place of what its output fields cannot hold: " + which);
+                    }
+                    if (wr.unusable.empty()) {
+                        ++fo.written;
+                    } else {
+                        ++fo.unwritable;
+                        fe.NOTICE(at + ": not written, " + wr.unusable);
+                    }
                 }
                 if (z.log.IDEBUG == 2 || z.log.IDEBUG == 3) z.plot->pause(2.0f);
 

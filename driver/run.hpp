@@ -13,6 +13,7 @@
 #include <iosfwd>
 #include <string>
 #include <vector>
+#include <utility>
 
 #include "driver/convert.hpp"
 
@@ -41,13 +42,24 @@ struct FileOutcome {
     int32_t read = 0;        // records read whole
     int32_t inverted = 0;    // records handed to the inversion
     int32_t written = 0;     // records written to the output
-    int32_t bad = 0;         // bad records skipped after good ones
+    int32_t unwritable = 0;  // records that reached the output but could not be written
+    int32_t bad = 0;         // records refused by the reader or cut by the end of the file
     int16_t ended_by = 0;    // PrepStatus of the record that ended the file, 0 if none
     int32_t ended_at = 0;    // its ordinal
     bool opened = false;     // the input could be opened
-    bool bad_first = false;  // the file ended on a bad first record
+    bool no_output = false;  // the output could not be created (the input was not read)
     bool output_kept = false;
+    // The first KEPT bad records: their ordinal, and where and why they were refused
+    // (" at line 134: group 7 does not decode"); `noted` counts them all (damaged records
+    // passed over together count once).
+    static constexpr size_t KEPT = 5;
+    std::vector<std::pair<int32_t, std::string>> refused;
+    size_t noted = 0;
 };
+
+// The notices about a file that every front end gives in words: its bad records (the first
+// few by ordinal and place) and the record that ended it, if any.
+std::vector<std::string> FILE_NOTICES(const std::string& input, const FileOutcome& fo);
 
 // The user-interface side of the run. The defaults do what a headless run does.
 class Frontend {
@@ -92,12 +104,26 @@ public:
     virtual void READ(Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) = 0;
     // Bytes of the input unit consumed so far.
     virtual long long POSITION() const = 0;
+    // Where the record last read began and, when it was refused or cut, why
+    // ("line 134: group 7 does not decode"); "" when the steps cannot tell.
+    virtual std::string REFUSAL() const { return {}; }
+    // Damaged records the reader passed over after the refused record it last reported,
+    // and the line of the first of them.
+    virtual int PASSED_OVER(long& /*first_line*/) const { return 0; }
     // Closes the input unit.
     virtual void CLOSE() = 0;
     // Inverts the prepared record.
     virtual void INVERT(Zelk& z) = 0;
     // Puts the results into the record and writes it to out.
     virtual void WRITE(std::ostream& out, Zelk& z) = 0;
+    // What the last WRITE has to say: values its output could not hold, written as missing
+    // ("group 4 value 3 (1e+38)"), and, when the record could not be written at all (and
+    // nothing of it was), why.
+    struct WriteReport {
+        std::vector<std::string> missing;
+        std::string unusable;
+    };
+    virtual WriteReport WRITE_REPORT() const { return {}; }
 };
 
 // Outcome of a run.
@@ -107,6 +133,7 @@ struct RunOutcome {
     int32_t written = 0;   // records written in all outputs
     int32_t bad = 0;       // bad records skipped
     int32_t unwritten = 0; // outputs refused, not creatable or not completed
+    int32_t no_output = 0; // files not read because their output could not be created
     int16_t fatal = 0;     // 22 or 23 when a conversion program failure ended the run
 };
 

@@ -5,11 +5,13 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <ostream>
 #include <sstream>
 
 #include "pipeline/zelk.hpp"
 #include "driver/outfile.hpp"
+#include "driver/version.hpp"
 #include "pipeline/result.hpp"
 
 namespace zelk::driver {
@@ -25,24 +27,6 @@ std::string csv_text(const std::string& s) {
     for (char c : s) {
         if (c == '"') q += '"';
         q += c;
-    }
-    return q + "\"";
-}
-
-// JSON string; bytes outside printable ASCII are escaped so that any input gives valid JSON.
-std::string json_text(const std::string& s) {
-    std::string q = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            q += '\\';
-            q += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7f) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            q += buf;
-        } else {
-            q += static_cast<char>(c);
-        }
     }
     return q + "\"";
 }
@@ -92,6 +76,24 @@ const SummaryWriter SUMMARY_WRITERS[] = {
 
 const char* ISTAT_TEXT(int16_t ISTAT) { return pipeline::STATUS_TEXT(ISTAT); }
 
+// JSON string; bytes outside printable ASCII are escaped so that any input gives valid JSON.
+std::string json_text(const std::string& s, bool in_script) {
+    std::string q = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            q += '\\';
+            q += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7f || (in_script && (c == '<' || c == '>' || c == '&'))) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            q += buf;
+        } else {
+            q += static_cast<char>(c);
+        }
+    }
+    return q + "\"";
+}
+
 Summary::Summary() = default;
 Summary::~Summary() = default;
 
@@ -126,6 +128,7 @@ std::string Summary::CSV_HEADER() {
 bool Summary::OPEN(const std::string& path, std::string& why) {
     writer_ = WRITER_OF(path, why);
     if (writer_ == nullptr) return false;
+    path_ = path;
     out_ = std::make_unique<PendingOutput>(path);
     if (!out_->open(why)) {
         out_.reset();
@@ -151,9 +154,32 @@ void Summary::ROW(std::ostream& os, const Zelk& z, const std::string& file, int3
     writer_->row(os, pipeline::RECORD_RESULT(z), file, RECNO);
 }
 
+void Summary::SET_FORMAT(bool jsonl) {
+    for (const SummaryWriter& w : SUMMARY_WRITERS) {
+        if ((w.header == nullptr) == jsonl) {
+            writer_ = &w;
+            return;
+        }
+    }
+}
+
+std::string Summary::VERSION_PATH(const std::string& path) { return path + ".version"; }
+
 bool Summary::CLOSE(std::string& why) {
     if (!out_) return true;
-    const bool done = out_->commit(why);
+    // The version file first, so that a summary never stands without it.
+    PendingOutput version(VERSION_PATH(path_));
+    bool done = version.open(why);
+    if (done) {
+        version.os() << VERSION_TEXT("zelk-batch");
+        done = version.commit(why);
+        if (!done) why = VERSION_PATH(path_) + ": " + why;
+    }
+    if (done && !out_->commit(why)) {
+        std::error_code ec;
+        std::filesystem::remove(VERSION_PATH(path_), ec);
+        done = false;
+    }
     out_.reset();
     return done;
 }

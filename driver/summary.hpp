@@ -2,6 +2,11 @@
 // inversion, as CSV (header line, empty fields for missing values) or JSON Lines (one
 // object per line, null for missing values). Values marked 9999 in the data areas are
 // never written as numbers.
+//
+// Beside a completed summary FILE goes FILE.version, the --version text of the program that
+// wrote it (program version, source revision, data directory). The summary itself stays a
+// plain table whose first line is the header (CSV) or a record (JSON Lines), as every reader
+// of it expects; a comment line in it would be taken for the header or a row.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +28,10 @@ class PendingOutput;
 
 // Words for an inversion status ISTAT.
 const char* ISTAT_TEXT(int16_t ISTAT);
+
+// A JSON string with control and non-ASCII bytes escaped; in_script also escapes "<", ">"
+// and "&", so that the text is safe inside an HTML script element.
+std::string json_text(const std::string& s, bool in_script = false);
 
 // A summary format: the file extension that chooses it, its header (none: nullptr) and the
 // row of one record's result.
@@ -46,6 +55,9 @@ public:
     static const SummaryWriter* WRITER_OF(const std::string& path, std::string& why);
     // The header line of a CSV summary (the column names), without its line end.
     static std::string CSV_HEADER();
+    // Sets the format of rows made with the ROW that writes to a stream, for a summary that
+    // is not written to a file (the Python module parses JSON rows).
+    void SET_FORMAT(bool jsonl);
     // Starts the summary file (written under a temporary name until CLOSE).
     bool OPEN(const std::string& path, std::string& why);
     // One row for the record in z, read from file as its record number RECNO.
@@ -55,12 +67,16 @@ public:
     void ROW(std::ostream& os, const Zelk& z, const std::string& file, int32_t RECNO) const;
     // Appends rows made with the ROW above; n is their number.
     void APPEND(const std::string& rows, int32_t n);
-    // Completes the file; false when it could not be written.
+    // The path of the version file of the summary at path.
+    static std::string VERSION_PATH(const std::string& path);
+    // Completes the file and its version file; false (and neither left new) when they could
+    // not be written.
     bool CLOSE(std::string& why);
     int32_t rows() const { return rows_; }
 
 private:
     std::unique_ptr<PendingOutput> out_;
+    std::string path_;
     const SummaryWriter* writer_ = nullptr;
     int32_t rows_ = 0;
 };

@@ -223,6 +223,28 @@ float VIRTUAL(const Inversion& inv, int K);
 // selects the part (1 current region, 2 E, 3 valley, 4 F1, 5 all). Sets FSTART/FEND.
 float RECVIRT(Inversion& inv, float F, int MODE);
 
+// ---- Extraordinary-wave virtual heights ------------------------------------------------------
+// Kernels of one sounding frequency for the X wave (scratch of CDX, SXIK, SXIKP).
+struct XKernels {
+    float F2X = 0.0f;                // F (F - FH): plasma frequency squared at X reflection
+    float DF2X = 0.0f;               // F2X - FSTART^2, or 0 when the wave does not enter
+    F1<float, MAXNN> GX;             // kernels over [FSTART, X reflection]
+    F1<float, 5> GPX;                // kernels over [FSTART, FP]
+};
+// W times the group refractive index of the extraordinary wave at frequency F, plasma
+// frequency squared FN2 and gyrofrequency FH (MHz).
+float GXSUB(const Inversion& inv, float W, float F, float FN2, float FH);
+// Squared plasma frequency of X reflection at F and its excess over FSTART^2.
+void CDX(float FSTART, float FH, float F, XKernels& x);
+// X-wave kernels GX over [FSTART, FEND] of an NN-term region at sounding frequency F.
+void SXIK(const Inversion& inv, float FSTART, float FEND, int NN, float F, XKernels& x);
+// Partial X-wave kernels GPX over [FSTART, FP].
+void SXIKP(const Inversion& inv, float FSTART, float FEND, int NN, float FP, float F,
+           XKernels& x);
+// X-wave virtual height (km) at sounding frequency F through the solved profile (MODE as for
+// RECVIRT); reads the Inversion area only.
+float RECVIRTX(const Inversion& inv, float F, int MODE);
+
 // ---- Profile representation (profile/profile.hpp) -------------------------------------------
 // The solved profile of one region (1 E, 2 F1, 3 F2) from FC, ZME/ZMF1/ZMF2 and A_E/A_F1/A_F2.
 RegionProfile REGION(const Inversion& inv, int region);

@@ -236,9 +236,13 @@ void DENSTY(Inversion& inv, const Context& cx, float& ERR) {
         CHECKH(inv, inv.ICHK);
         if (inv.ICHK > 0 && inv.ISTATE == 0) break;
         if (inv.ICHK == 0) {
-            inv.FSTART = FS0;
-            CDO(inv);
-            SIK(inv);
+            // The error is formed with the kernels of the variable that starts at FS0: those
+            // of the first build when FSD is FS0 (nothing since has changed them).
+            if (FSD != FS0) {
+                inv.FSTART = FS0;
+                CDO(inv);
+                SIK(inv);
+            }
             float sum = 0.0f;
             for (int K = 1; K <= inv.NFQ; ++K) sum += std::fabs(VIRTUAL(inv, K) - inv.HV(K));
             ERR = inv.NFQ > 0 ? sum / static_cast<float>(inv.NFQ) : 0.0f;

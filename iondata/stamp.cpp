@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace zelk::iondata {
 
@@ -69,8 +70,34 @@ const char* PREP_TEXT(int16_t status) {
         case PREP_TIME: return "date or time out of range";
         case PREP_SOUNDER: return "no frequency step, height step or range start";
         case PREP_FOF2: return "F2 trace without a usable foF2";
+        case PREP_STATION: return "impossible station constant";
         default: return "unknown";
     }
+}
+
+std::string STATION_FAULT(const IonogramRecord& rec) {
+    struct Limit {
+        int k;
+        const char* name;
+        float lo, hi;
+    };
+    static constexpr Limit LIMITS[] = {
+        {1, "gyrofrequency", 0.0f, 5.0f},
+        {2, "dip", -90.0f, 90.0f},
+        {3, "latitude", -90.0f, 90.0f},
+        {4, "longitude", -360.0f, 360.0f},
+        {5, "sunspot number", 0.0f, 1000.0f},
+    };
+    for (const Limit& l : LIMITS) {
+        const float v = rec.GCONST(l.k);
+        const bool ok = std::isfinite(v) && v >= l.lo && v <= l.hi;
+        if (ok) continue;
+        char buf[120];
+        std::snprintf(buf, sizeof buf, "%s %g outside %g to %g", l.name, static_cast<double>(v),
+                      static_cast<double>(l.lo), static_cast<double>(l.hi));
+        return buf;
+    }
+    return {};
 }
 
 void STATION_NAME(const F1<char, 120>& SYSDSC1, char (&STNAME)[21]) {

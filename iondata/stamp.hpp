@@ -9,15 +9,24 @@
 
 namespace zelk::iondata {
 
-// Outcome of the stamp decoding and of the record preparation. Every value other than
-// PREP_OK ends the processing of the file.
+// Outcome of the stamp decoding and of the record preparation. PREP_STATION costs the record
+// only; every other value other than PREP_OK ends the processing of the file.
 enum PrepStatus : int16_t {
     PREP_OK = 0,
     PREP_LAYOUT = 1,     // time-stamp layout not recognised
     PREP_TIME = 2,       // day, hour, minute or second out of range
     PREP_SOUNDER = 3,    // zero frequency step or height step, or no range start
     PREP_FOF2 = 4,       // an F2 trace with foF2 above 99 MHz
+    PREP_STATION = 5,    // a station constant that no station can have (STATION_FAULT)
 };
+
+// The station constants of group 1 that the models and the inversion use, checked before
+// them: gyrofrequency 0 (not given) to 5 MHz, dip and latitude within -90 to 90 degrees,
+// longitude within -360 to 360 degrees, sunspot number within 0 to 1000, all finite. Returns
+// "" when they are possible, else the first impossible one in words ("longitude 3.4e+38
+// outside -360 to 360"). A record that does not carry a constant (count of group 1 below
+// its position) is judged on the value its array holds, as the inversion would use it.
+std::string STATION_FAULT(const IonogramRecord& rec);
 
 // Words for a PrepStatus, for messages to the user.
 const char* PREP_TEXT(int16_t status);

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <string_view>
 
 namespace zelk::iondata {
@@ -55,38 +57,40 @@ public:
     GroupReader(LineReader& in, IonogramRecord& r) : in_(in), r_(r) {}
 
     IoStat status() const { return st_; }
+    // The group whose transfer failed (0 while none has).
+    int failed_group() const { return failed_; }
     int count(int g) const { return r_.IDX(g); }
 
     template <class T>
     bool group(int g, const FortranFormat& f, T* v1) {
-        return transfer(count(g), [&](int n) { return read_group(in_, f, v1 + 1, n); });
+        return transfer(g, count(g), [&](int n) { return read_group(in_, f, v1 + 1, n); });
     }
     bool chars(int g, const FortranFormat& f, char* v1) {
-        return transfer(count(g), [&](int n) { return read_group(in_, f, v1 + 1, 1, n); });
+        return transfer(g, count(g), [&](int n) { return read_group(in_, f, v1 + 1, 1, n); });
     }
-    // One line of text into a 120-character field.
+    // One line of text into a 120-character field (group 2).
     bool line(const FortranFormat& f, char* v1) {
-        return transfer(1, [&](int) { return read_group(in_, f, v1 + 1, 120, 1); });
+        return transfer(2, 1, [&](int) { return read_group(in_, f, v1 + 1, 120, 1); });
     }
     // A group read whatever its count (including 0: one empty line), for 52/53 and 59/60.
     template <class T>
     bool always(int g, const FortranFormat& f, T* v1) {
-        if (st_ != IoStat::OK) return false;
-        st_ = read_group(in_, f, v1 + 1, count(g));
-        return st_ == IoStat::OK;
+        return transfer(g, 1, [&](int) { return read_group(in_, f, v1 + 1, count(g)); });
     }
 
 private:
     template <class Fn>
-    bool transfer(int n, Fn fn) {
+    bool transfer(int g, int n, Fn fn) {
         if (st_ != IoStat::OK) return false;
         if (n >= 1) st_ = fn(n);
+        if (st_ != IoStat::OK) failed_ = g;
         return st_ == IoStat::OK;
     }
 
     LineReader& in_;
     IonogramRecord& r_;
     IoStat st_ = IoStat::OK;
+    int failed_ = 0;
 };
 
 // Step before group 4: when any scaled characteristic is 0 or negative, or 999.0, the
@@ -129,39 +133,35 @@ bool layout_form(GroupReader& g, int grp, bool old, const FortranFormat& f, F1<i
     return true;
 }
 
-// Counts of groups 1..60 are checked before anything of the record is read.
-bool counts_valid(const F1<int32_t, 80>& IDX, int version) {
-    for (int g = 1; g <= NGROUPS; ++g) {
-        if (IDX(g) < 0 || IDX(g) > vxo_capacity(g, version)) return false;
-    }
-    return true;
-}
-
-IoStat read_groups(LineReader& in, IonogramRecord& R, const VxoFormats& F, bool old) {
+IoStat read_groups(LineReader& in, IonogramRecord& R, const VxoFormats& F, bool old, int& failed) {
     GroupReader g(in, R);
+    const auto done = [&] {
+        failed = g.failed_group();
+        return g.status();
+    };
     // 1 to 3: constants, system description, time stamp.
     g.group(1, F.constants, R.GCONST.data());
     if (g.count(2) >= 1) g.line(F.text, R.SYSDSC1.data());
     if (g.count(2) == 2) g.line(F.text, R.SYSDSC2.data());
     g.chars(3, F.characters, R.TSTAMP.data());
-    if (g.status() != IoStat::OK) return g.status();
+    if (g.status() != IoStat::OK) return done();
     reset_scaled(R.SCALED);
     g.group(4, F.characteristics, R.SCALED.data());
     g.group(5, F.flags, R.AFLAGS.data());
     g.group(6, F.constants, R.DOPTAB.data());
 
     // O-ray traces F2, F1, E: virtual heights, true heights, amplitudes, Doppler, frequencies.
-    if (!both_forms(g, 7, old, F.heights, R.IVHOF2, R.VHOF2)) return g.status();
+    if (!both_forms(g, 7, old, F.heights, R.IVHOF2, R.VHOF2)) return done();
     layout_form(g, 8, old, F.heights, R.ITHOF2, R.THOF2, false);
     g.group(9, F.amplitudes, R.IAMOF2.data());
     g.group(10, F.digits, R.IDNOF2.data());
     g.group(11, F.frequencies, R.FQOF2.data());
-    if (!both_forms(g, 12, old, F.heights, R.IVHOF1, R.VHOF1)) return g.status();
+    if (!both_forms(g, 12, old, F.heights, R.IVHOF1, R.VHOF1)) return done();
     layout_form(g, 13, old, F.heights, R.ITHOF1, R.THOF1, false);
     g.group(14, F.amplitudes, R.IAMOF1.data());
     g.group(15, F.digits, R.IDNOF1.data());
     g.group(16, F.frequencies, R.FQOF1.data());
-    if (!both_forms(g, 17, old, F.heights, R.IVHOE, R.VHOE)) return g.status();
+    if (!both_forms(g, 17, old, F.heights, R.IVHOE, R.VHOE)) return done();
     layout_form(g, 18, old, F.heights, R.ITHOE, R.THOE, false);
     g.group(19, F.amplitudes, R.IAMOE.data());
     g.group(20, F.digits, R.IDNOE.data());
@@ -191,7 +191,7 @@ IoStat read_groups(LineReader& in, IonogramRecord& R, const VxoFormats& F, bool 
 
     // 40: quasi-parabolic segments; in the old layouts a valley description.
     if (old) {
-        if (!g.group(40, F.coefficients, R.VALLEY.data())) return g.status();
+        if (!g.group(40, F.coefficients, R.VALLEY.data())) return done();
         for (int i = 1; i <= g.count(40); ++i) R.QPSEGS(i) = static_cast<double>(R.VALLEY(i));
     } else {
         g.group(40, F.segments, R.QPSEGS.data());
@@ -208,7 +208,7 @@ IoStat read_groups(LineReader& in, IonogramRecord& R, const VxoFormats& F, bool 
     // O-ray auroral E trace: heights always held as reals.
     if (old) {
         int32_t ih[151];
-        if (!g.group(47, F.heights, ih)) return g.status();
+        if (!g.group(47, F.heights, ih)) return done();
         for (int i = 1; i <= g.count(47); ++i) R.VHOEA(i) = height_from_int(ih[i]);
     } else {
         g.group(47, F.heights, R.VHOEA.data());
@@ -234,7 +234,7 @@ IoStat read_groups(LineReader& in, IonogramRecord& R, const VxoFormats& F, bool 
         g.always(59, F.profile, R.AUXFN.data());
         g.always(60, F.profile, discard);
     }
-    return g.status();
+    return done();
 }
 
 }  // namespace
@@ -256,8 +256,86 @@ int vxo_capacity(int g, int version) {
     }
 }
 
-void READVXO(int32_t& IEOF, LineReader& unit, IonogramRecord& R, int16_t& LREAD, int16_t& LBAD) {
+namespace {
+
+// Why an index is refused; NONE when the record can be read with it.
+VxoRefusal index_refusal(const F1<int32_t, 80>& IDX, int& group) {
+    group = 0;
+    if (IDX(1) < 1 || IDX(1) > 16) return VxoRefusal::ELEMENT1;
+    const int version = IDX(80);
+    if (version < 0) return VxoRefusal::VERSION;
+    for (int g = 1; g <= NGROUPS; ++g) {
+        if (IDX(g) < 0 || IDX(g) > vxo_capacity(g, version)) {
+            group = g;
+            return VxoRefusal::COUNT;
+        }
+    }
+    return VxoRefusal::NONE;
+}
+
+// After a refused record: places the unit at the first line, from `from` on, where a record
+// reads whole (an accepted index and every group it announces decode) or is cut only by the
+// end of the file, so that the next call reads that record; at the end of the file when no
+// such line follows. The candidates are tried on a scratch record, so that the record the
+// next call reads starts from the same state as after any refused record. False when the
+// unit cannot be repositioned (the position is then the one the refusal left).
+bool resynchronise(LineReader& unit, const LineReader::Mark& from, VxoPlace& place) {
+    // The last line of the refused record read so far, and later of the last candidate
+    // whose groups did not decode: candidates up to there lie inside that record.
+    long failed_to = unit.lines_read();
+    if (!unit.seek(from)) return false;
+    const FortranFormat& FIDX = vxo_formats(0).index;
+    auto trial = std::make_unique<IonogramRecord>();
+    int32_t idx[NIDX + 1];
+    std::string_view line;
+    LineReader::Mark at = unit.mark();
+    if (!unit.next(line)) return true;
+    for (;;) {
+        // `line` is the line at `at`, the candidate's first index line.
+        const bool first_ok = decode_line(line, FIDX, idx + 1, 40) == IoStat::OK;
+        const LineReader::Mark second = unit.mark();
+        if (!unit.next(line)) return true;
+        if (first_ok && decode_line(line, FIDX, idx + 41, 40) == IoStat::OK) {
+            std::memcpy(trial->IDX.data() + 1, idx + 1, sizeof(int32_t) * NIDX);
+            int group = 0;
+            if (index_refusal(trial->IDX, group) == VxoRefusal::NONE) {
+                const int version = trial->IDX(80);
+                int failed = 0;
+                if (read_groups(unit, *trial, vxo_formats(version), version < 2, failed) != IoStat::BAD) {
+                    return unit.seek(at);
+                }
+                // A record of its own that is damaged too (not a line pair inside the one
+                // before): counted as passed over.
+                if (at.lines + 1 > failed_to) {
+                    if (place.passed == 0) place.passed_line = at.lines + 1;
+                    ++place.passed;
+                }
+                failed_to = unit.lines_read();
+                if (!unit.seek(second) || !unit.next(line)) return true;
+            }
+        }
+        at = second;
+    }
+}
+
+}  // namespace
+
+std::string VXO_REFUSAL_TEXT(const VxoPlace& p) {
+    const std::string g = std::to_string(p.group);
+    switch (p.why) {
+    case VxoRefusal::NONE: return "read";
+    case VxoRefusal::ELEMENT1: return "index element 1 outside 1 to 16";
+    case VxoRefusal::VERSION: return "negative layout version";
+    case VxoRefusal::COUNT: return "count of group " + g + " outside its array";
+    case VxoRefusal::GROUP: return "group " + g + " does not decode";
+    case VxoRefusal::CUT: return "cut short by the end of the file in group " + g;
+    }
+    return {};
+}
+
+void READVXO(int32_t& IEOF, LineReader& unit, IonogramRecord& R, int16_t& LREAD, int16_t& LBAD, VxoPlace* place) {
     LBAD = 1;
+    VxoPlace here;
     const FortranFormat& FIDX = vxo_formats(0).index;
 
     // The index: skip lines one at a time until two consecutive lines decode as integers.
@@ -268,14 +346,18 @@ void READVXO(int32_t& IEOF, LineReader& unit, IonogramRecord& R, int16_t& LREAD,
     std::string_view line;
     if (!unit.next(line)) {
         IEOF = -1;
+        if (place) *place = here;
         return;
     }
     nheld = std::min(line.size(), sizeof held);
     std::memcpy(held, line.data(), nheld);
     int32_t idx[NIDX + 1];
+    LineReader::Mark second;   // the place of the index's second line
     for (;;) {   // every pass consumes one line, so the loop ends at the end of the file
+        second = unit.mark();
         if (!unit.next(line)) {
             IEOF = -1;
+            if (place) *place = here;
             return;
         }
         const std::string_view first(held, nheld);
@@ -289,25 +371,36 @@ void READVXO(int32_t& IEOF, LineReader& unit, IonogramRecord& R, int16_t& LREAD,
         std::memcpy(held, line.data(), nheld);
     }
     std::memcpy(R.IDX.data() + 1, idx + 1, sizeof(int32_t) * NIDX);
+    here.line = second.lines;
 
-    // Checks of the index; a refused record is left unread.
-    const int version = R.IDX(80);
-    if (R.IDX(1) < 1 || R.IDX(1) > 16) return;
-    if (version < 0 || !counts_valid(R.IDX, version)) return;
+    // Checks of the index; a refused record is left unread, and reading goes on where the
+    // next record reads whole.
+    here.why = index_refusal(R.IDX, here.group);
+    if (here.why != VxoRefusal::NONE) {
+        resynchronise(unit, second, here);
+        if (place) *place = here;
+        return;
+    }
     LBAD = 0;
 
-    switch (read_groups(unit, R, vxo_formats(version), version < 2)) {
+    const int version = R.IDX(80);
+    switch (read_groups(unit, R, vxo_formats(version), version < 2, here.group)) {
     case IoStat::OK:
         LREAD = 1;
         IEOF = 0;
-        return;
+        here.group = 0;
+        break;
     case IoStat::END:
         IEOF = -1;
-        return;
+        here.why = VxoRefusal::CUT;
+        break;
     case IoStat::BAD:
         LBAD = 1;
-        return;
+        here.why = VxoRefusal::GROUP;
+        resynchronise(unit, second, here);
+        break;
     }
+    if (place) *place = here;
 }
 
 void WRITVXO(LineWriter& unit, IonogramRecord& R) {

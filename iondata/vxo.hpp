@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "core/fortran_io.hpp"
 #include "iondata/record.hpp"
@@ -41,20 +42,41 @@ const VxoFormats& vxo_formats(int version);
 // old layouts; groups 53 and 60 are read into scratch storage of 999 and discarded.
 int vxo_capacity(int g, int version);
 
+// Why READVXO refused a record (or found it cut), and where the record began.
+enum class VxoRefusal : int8_t {
+    NONE,      // read whole
+    ELEMENT1,  // index element 1 outside 1..16
+    VERSION,   // negative layout version
+    COUNT,     // a group count beyond its array (group)
+    GROUP,     // a group does not decode (group)
+    CUT,       // the file ends inside the record (group being read)
+};
+struct VxoPlace {
+    long line = 0;   // line of the file (1-based) where the record's index begins; 0: none found
+    VxoRefusal why = VxoRefusal::NONE;
+    int group = 0;
+    // Records after a refused one that have an acceptable index but do not read whole
+    // either, passed over on the way to the next record that does (the first one's line).
+    int passed = 0;
+    long passed_line = 0;
+};
+// The reason in words, for messages: "index element 1 outside 1 to 16", ...
+std::string VXO_REFUSAL_TEXT(const VxoPlace& place);
+
 // READVXO: reads the next record of an open VXO file into the Ionogram record.
 //
 // Given the input unit positioned at a line of the file. Lines are skipped one at a time
 // (each skipped line is left in SYSDSC1) until two lines decode as the 80 integers of an
-// index, which go to IDX. The record is refused (LBAD = 1, nothing more read; the next call
-// starts at the line after the index) when index element 1 is outside 1..16, element 80 (the
-// layout version) is negative, or any group count is negative or above its capacity
-// (vxo_capacity). Otherwise the groups 1..60 present in the index are read with the formats
-// of the record's version: the O-ray virtual heights (7, 12, 17) in both forms (old layouts:
-// integer read, real = integer except 999 -> 9999.0; new: real read, integer = real truncated
-// toward zero), the other height groups in the form of the layout; group 40 as doubles (new)
-// or into VALLEY (old); 51-53 together when element 51 >= 1, 58-60 together when element 58
-// >= 1, the densities of 53 and 60 decoded and discarded. Before group 4, SCALED is set to
-// 9999.0 throughout when any of its entries is 0 or negative or 999.0.
+// index, which go to IDX. The record is refused (LBAD = 1, nothing more read) when index
+// element 1 is outside 1..16, element 80 (the layout version) is negative, or any group
+// count is negative or above its capacity (vxo_capacity). Otherwise the groups 1..60 present
+// in the index are read with the formats of the record's version: the O-ray virtual heights
+// (7, 12, 17) in both forms (old layouts: integer read, real = integer except 999 -> 9999.0;
+// new: real read, integer = real truncated toward zero), the other height groups in the form
+// of the layout; group 40 as doubles (new) or into VALLEY (old); 51-53 together when element
+// 51 >= 1, 58-60 together when element 58 >= 1, the densities of 53 and 60 decoded and
+// discarded. Before group 4, SCALED is set to 9999.0 throughout when any of its entries is 0
+// or negative or 999.0.
 //
 // Old layouts (version 0, 1) also fill the real form of the X-ray and Es virtual heights
 // (22, 26, 30, 43) and read group 47 as integers into reals, with 999 -> 9999.0 as for the
@@ -62,15 +84,26 @@ int vxo_capacity(int g, int version);
 // keeps every value. Their profile groups (51-53, 58-60), which have no format of their own
 // in the old layouts, are read with the profile format "(15E8.3E1)".
 //
+// A refused record costs that record only: the unit is left at the next line after the
+// refused record's first index line where a record reads whole (or is cut only by the end of
+// the file), found by trying each candidate index and the groups it announces on a scratch
+// record; at the end of the file when there is none. Damaged records passed over on the way
+// (an acceptable index whose groups do not decode) are counted in `place`. (A stream that
+// cannot be repositioned is left after the failing line.) Files without a refused record
+// read as they always did.
+//
 // Status values:
 //   IEOF  -1 at the end of the file (before an index or inside a record), 0 after a whole
 //         record, unchanged otherwise;
 //   LREAD 1 after a whole record, never reset here;
-//   LBAD  1 when no index was accepted or a group did not decode (input positioned after the
-//         failing line), 0 otherwise (also at an end of file inside a record).
-// Arrays of groups the record does not carry keep their values. Nothing is allocated, and no
-// input (truncated, binary, overlong lines) makes the reader write outside an array.
-void READVXO(int32_t& IEOF, LineReader& unit, IonogramRecord& rec, int16_t& LREAD, int16_t& LBAD);
+//   LBAD  1 when no index was accepted or a group did not decode, 0 otherwise (also at an
+//         end of file inside a record).
+// `place`, when given, receives where the record began and why it was refused or cut.
+// Arrays of groups the record does not carry keep their values. No input (truncated,
+// binary, overlong lines) makes the reader write outside an array; only the search after a
+// refused record allocates (its scratch record).
+void READVXO(int32_t& IEOF, LineReader& unit, IonogramRecord& rec, int16_t& LREAD, int16_t& LBAD,
+             VxoPlace* place = nullptr);
 
 // WRITVXO: writes the Ionogram record in layout version 5.
 //

@@ -18,7 +18,9 @@
 #include <string>
 
 #include "core/rounding.hpp"
+#include "core/simd.hpp"
 #include "core/fortran_io.hpp"
+#include "models/lanes.hpp"
 
 namespace zelk::models {
 
@@ -55,6 +57,21 @@ float F1MAP(const Bottomside& P, float H) {
     if (!(P.HF1 > 0.0f) || H >= P.HF1) return H;
     const double r = (static_cast<double>(P.HF1) - H) / P.HF1;
     return static_cast<float>(P.HF1 * (1.0 - std::pow(r, 1.0 + P.D1)));
+}
+
+// The height XE4 carries H to before the F1 mapping (HST >= 0).
+float XE4HEIGHT(const Bottomside& P, float H) {
+    float hp = H;
+    if (P.HST != P.HVT) {
+        if (P.T > 0.0f) {
+            const double arg = static_cast<double>(P.T) * (P.HZ - H + P.T / 4.0);
+            hp = static_cast<float>(P.HZ + P.T / 2.0 - std::sqrt(std::fmax(arg, 0.0)));
+        } else if (P.T < 0.0f) {
+            const double q = (static_cast<double>(P.HZ) - H) / (P.HZ - P.HVT);
+            hp = static_cast<float>(H - (P.HVT - P.HST) * q * q);
+        }
+    }
+    return hp;
 }
 
 // Parses B0B1DT.BIN (records of six 4-byte reals) or B0B1DT.ASC (list-directed text, six
@@ -171,16 +188,7 @@ float IRI_F2_BASIC2(const Bottomside& P, float F) {
 // mapped again. x^B1 limited to 10.
 float XE4(const Bottomside& P, float H) {
     if (P.HST < 0.0f) return P.FOE;
-    float hp = H;
-    if (P.HST != P.HVT) {
-        if (P.T > 0.0f) {
-            const double arg = static_cast<double>(P.T) * (P.HZ - H + P.T / 4.0);
-            hp = static_cast<float>(P.HZ + P.T / 2.0 - std::sqrt(std::fmax(arg, 0.0)));
-        } else if (P.T < 0.0f) {
-            const double q = (static_cast<double>(P.HZ) - H) / (P.HZ - P.HVT);
-            hp = static_cast<float>(H - (P.HVT - P.HST) * q * q);
-        }
-    }
+    float hp = XE4HEIGHT(P, H);
     if (F1ACTIVE(P)) hp = F1MAP(P, hp);
     return F2BOT(P, hp, XBMAX);
 }
@@ -196,6 +204,63 @@ float XE(const Bottomside& P, float H) {
 }
 
 namespace {
+
+// XE at the heights H(0..N-1) into OUT, N <= lanes::MAXLANES: the branches and the height
+// mappings that need no transcendental function are taken per value, the powers and
+// exponentials of all values together on SIMD lanes. Each value is the one XE gives.
+void XEBATCH(const Bottomside& P, const float* H, int N, float* OUT) {
+    if (!simd::lanes()) {
+        for (int k = 0; k < N; ++k) OUT[k] = XE(P, H[k]);
+        return;
+    }
+    constexpr int M = lanes::MAXLANES;
+    std::array<float, M> hp, tmp;
+    std::array<uint8_t, M> ok, f2, map;
+    const bool f1 = F1ACTIVE(P);
+    // The height on the F2 bottomside of every value, and which need the F1 mapping first.
+    int nmap = 0;
+    for (int k = 0; k < N; ++k) {
+        const auto K = static_cast<std::size_t>(k);
+        const float h = H[k];
+        f2[K] = 0;
+        map[K] = 0;
+        hp[K] = P.HMF2;
+        if (h < 0.0f || h > P.HMF2) {
+            OUT[k] = 0.0f;
+            continue;
+        }
+        // The branches of XE: above hF1 (F1 modification active) or above HZ, the F2
+        // bottomside itself; below HZ, the intermediate region.
+        float x = h;
+        const bool above = f1 ? h >= P.HF1 : false;
+        const bool inter = !above && !(h >= P.HZ);
+        if (inter) {
+            if (P.HST < 0.0f) {
+                OUT[k] = P.FOE;
+                continue;
+            }
+            x = XE4HEIGHT(P, h);
+        }
+        hp[K] = x;
+        f2[K] = 1;
+        if (f1 && !above && P.HF1 > 0.0f && !(x >= P.HF1)) {
+            map[K] = 1;
+            ++nmap;
+        }
+    }
+    if (nmap > 0) {
+        lanes::f1map(hp.data(), N, P.HF1, 1.0 + P.D1, tmp.data(), ok.data());
+        for (int k = 0; k < N; ++k) {
+            const auto K = static_cast<std::size_t>(k);
+            if (map[K]) hp[K] = ok[K] ? tmp[K] : F1MAP(P, hp[K]);
+        }
+    }
+    lanes::f2bot(hp.data(), N, P.HMF2, P.B0, P.B1, XBMAX, P.FOF2, tmp.data(), ok.data());
+    for (int k = 0; k < N; ++k) {
+        const auto K = static_cast<std::size_t>(k);
+        if (f2[K]) OUT[k] = ok[K] ? tmp[K] : F2BOT(P, hp[K], XBMAX);
+    }
+}
 
 // One height search of XH, resumable: the bracket, the last midpoint (the result once DONE),
 // the node of the bisection tree the next midpoint belongs to (1 = root) and the halvings done.
@@ -217,17 +282,35 @@ XHSTATE XHSTART(const Bottomside& P, float F) {
     return S;
 }
 
+// Opens the next halving of the search S: its midpoint in S.MID. False when the search has
+// ended (or ends now at the cap) and needs no model value.
+bool XHNEXT(XHSTATE& S) {
+    if (S.DONE) return false;
+    if (S.IT >= MAXBISECT) {
+        S.DONE = true;
+        return false;
+    }
+    ++S.IT;
+    S.MID = 0.5f * (S.LO + S.HI);
+    return true;
+}
+
+// Completes the halving opened by XHNEXT with FM, the model value at S.MID.
+// Written without branches (the comparison with F goes either way at random); a search that
+// ends on a frequency match has its bracket moved as well, which nothing reads once DONE.
+void XHHALVE(float F, XHSTATE& S, float FM) {
+    const bool match = std::fabs(FM - F) < FTOL, above = FM > F;
+    S.HI = above ? S.MID : S.HI;
+    S.LO = above ? S.LO : S.MID;
+    S.NODE = 2 * S.NODE + (above ? 0 : 1);
+    S.DONE = match || S.HI - S.LO < HTOL;
+}
+
 // One halving of the search S for frequency F. With MEMO/MEMOK (1-based, MAXXEMEMO nodes) the
 // model values at the first levels of the bisection tree are taken from, or kept in, MEMO: the
 // same values XE gives, so the result is unchanged.
 void XHSTEP(const Bottomside& P, float F, XHSTATE& S, float* MEMO, int8_t* MEMOK) {
-    if (S.DONE) return;
-    if (S.IT >= MAXBISECT) {
-        S.DONE = true;
-        return;
-    }
-    ++S.IT;
-    S.MID = 0.5f * (S.LO + S.HI);
+    if (!XHNEXT(S)) return;
     float fm;
     if (MEMO != nullptr && S.NODE <= Bottomside::MAXXEMEMO) {
         if (!MEMOK[S.NODE]) {
@@ -238,18 +321,7 @@ void XHSTEP(const Bottomside& P, float F, XHSTATE& S, float* MEMO, int8_t* MEMOK
     } else {
         fm = XE(P, S.MID);
     }
-    if (std::fabs(fm - F) < FTOL) {
-        S.DONE = true;
-        return;
-    }
-    if (fm > F) {
-        S.HI = S.MID;
-        S.NODE = 2 * S.NODE;
-    } else {
-        S.LO = S.MID;
-        S.NODE = 2 * S.NODE + 1;
-    }
-    if (S.HI - S.LO < HTOL) S.DONE = true;
+    XHHALVE(F, S, fm);
 }
 
 // The search of XH to its end.
@@ -299,12 +371,14 @@ namespace {
 // LIM1: the sums only grow, so a caller that needs a misfit below such a limit learns that it
 // cannot have one without the rest of the rows. Returns false when it gave up (E1, E2 and
 // HIRI then hold partial values).
-// With a finite limit the height searches of all rows advance together, one halving at a
-// time, and the sums are bounded from below in double: the IRI height of a row lies in its
-// search bracket, so the row adds at least the squared distance of its table height from the
-// bracket. A bound above the limit by 0.1 % (far more than the rounding of any sum of 999
-// terms in single precision) settles the outcome early. Otherwise the sums are formed in the
-// canonical order, top down, from the heights found, so the misfit is the same to the last bit.
+// The height searches of all rows advance together, one halving at a time; the model values
+// of one level are evaluated as one batch (XEBATCH), the first levels of the bisection tree
+// once for all rows that share a node (XEMEMO). With a finite limit the sums are bounded from
+// below in double: the IRI height of a row lies in its search bracket, so the row adds at
+// least the squared distance of its table height from the bracket. A bound above the limit by
+// 0.1 % (far more than the rounding of any sum of 999 terms in single precision) settles the
+// outcome early. Otherwise the sums are formed in the canonical order, top down, from the
+// heights found, so the misfit is the same to the last bit.
 bool FITERR(Bottomside& P, float& E1, float& E2, float LIMSUM, float LIM1) {
     static constexpr double MARGIN = 1.001;
     E1 = 0.0f;
@@ -317,45 +391,80 @@ bool FITERR(Bottomside& P, float& E1, float& E2, float LIMSUM, float LIM1) {
     };
     int ilo = P.NPROW1 + 1;
     while (ilo > 1 && P.PRFFN1(ilo - 1) >= P.FOE) --ilo;
-    bool found = false;
-    if (LIMSUM < HUGE_VALF || LIM1 < HUGE_VALF) {
-        // Smallest square the row can add: from its result once found, else from its bracket.
-        auto low = [&P](int i, const XHSTATE& S) {
-            const float h = P.PRFHT1(i);
-            float d = 0.0f;
-            if (S.DONE) d = h - S.MID;
-            else if (h < S.LO) d = h - S.LO;
-            else if (h > S.HI) d = h - S.HI;
-            return static_cast<double>(d) * d;
-        };
-        std::array<XHSTATE, profile::MAXROW + 1> S;
-        std::array<double, profile::MAXROW + 1> lb;
-        const double cut = MARGIN * LIMSUM, cut1 = MARGIN * LIM1;
-        double s = 0.0, s1 = 0.0;
-        for (int i = ilo; i <= P.NPROW1; ++i) {
-            const auto n = static_cast<std::size_t>(i);
-            S[n] = XHSTART(P, P.PRFFN1(i));
-            lb[n] = low(i, S[n]);
-            s += lb[n];
-            if (infirst(i)) s1 += lb[n];
-        }
-        if (s >= cut || s1 >= cut1) return false;
-        for (int level = 0; level <= MAXBISECT && !found; ++level) {
-            found = true;
-            for (int i = ilo; i <= P.NPROW1; ++i) {
-                const auto n = static_cast<std::size_t>(i);
-                if (S[n].DONE) continue;
-                XHSTEP(P, P.PRFFN1(i), S[n], P.XEMEMO.data(), P.XEMEMOK.data());
-                found = found && S[n].DONE;
-                const double l = low(i, S[n]);
-                s += l - lb[n];
-                if (infirst(i)) s1 += l - lb[n];
-                lb[n] = l;
-                if (s >= cut || s1 >= cut1) return false;
-            }
-        }
-        for (int i = ilo; i <= P.NPROW1; ++i) P.HIRI(i) = S[static_cast<std::size_t>(i)].MID;
+    // Smallest square the row can add: from its result once found, else from its bracket.
+    auto low = [&P](int i, const XHSTATE& S) {
+        const float h = P.PRFHT1(i);
+        float d = 0.0f;
+        if (S.DONE) d = h - S.MID;
+        else if (h < S.LO) d = h - S.LO;
+        else if (h > S.HI) d = h - S.HI;
+        return static_cast<double>(d) * d;
+    };
+    constexpr std::size_t NR = profile::MAXROW + 1;
+    std::array<XHSTATE, NR> S;
+    std::array<double, NR> lb;
+    std::array<uint8_t, NR> first;             // the row counts in E1
+    std::array<float, NR> fm;                  // the model value of a row's current halving
+    std::array<int16_t, NR> act;               // the rows still searching, ascending
+    std::array<float, lanes::MAXLANES> hq, vq; // the heights of one level's batch, their values
+    std::array<int16_t, lanes::MAXLANES> dest; // row of each batch value, or -node for XEMEMO
+    const double cut = MARGIN * LIMSUM, cut1 = MARGIN * LIM1;
+    double s = 0.0, s1 = 0.0;
+    int nact = 0;
+    for (int i = ilo; i <= P.NPROW1; ++i) {
+        const auto n = static_cast<std::size_t>(i);
+        S[n] = XHSTART(P, P.PRFFN1(i));
+        first[n] = infirst(i);
+        lb[n] = low(i, S[n]);
+        s += lb[n];
+        if (first[n]) s1 += lb[n];
+        if (!S[n].DONE) act[static_cast<std::size_t>(nact++)] = static_cast<int16_t>(i);
     }
+    if (s >= cut || s1 >= cut1) return false;
+    for (int level = 0; level <= MAXBISECT && nact > 0; ++level) {
+        // The midpoints of this level, each tree node below MAXXEMEMO once.
+        int nq = 0;
+        for (int a = 0; a < nact; ++a) {
+            const int i = act[static_cast<std::size_t>(a)];
+            XHSTATE& R = S[static_cast<std::size_t>(i)];
+            if (!XHNEXT(R)) continue;
+            if (R.NODE <= Bottomside::MAXXEMEMO) {
+                if (P.XEMEMOK(R.NODE)) continue;
+                P.XEMEMOK(R.NODE) = 1;
+                dest[static_cast<std::size_t>(nq)] = static_cast<int16_t>(-R.NODE);
+            } else {
+                dest[static_cast<std::size_t>(nq)] = static_cast<int16_t>(i);
+            }
+            hq[static_cast<std::size_t>(nq++)] = R.MID;
+        }
+        XEBATCH(P, hq.data(), nq, vq.data());
+        for (int q = 0; q < nq; ++q) {
+            const int d = dest[static_cast<std::size_t>(q)];
+            if (d < 0) P.XEMEMO(-d) = vq[static_cast<std::size_t>(q)];
+            else fm[static_cast<std::size_t>(d)] = vq[static_cast<std::size_t>(q)];
+        }
+        // The halvings, row by row, with the bound checked after each; the rows that end
+        // leave the list.
+        int keep = 0;
+        for (int a = 0; a < nact; ++a) {
+            const int i = act[static_cast<std::size_t>(a)];
+            const auto n = static_cast<std::size_t>(i);
+            XHSTATE& R = S[n];
+            if (!R.DONE) {
+                const int node = R.NODE;
+                XHHALVE(P.PRFFN1(i), R, node <= Bottomside::MAXXEMEMO ? P.XEMEMO(node) : fm[n]);
+            }
+            if (!R.DONE) act[static_cast<std::size_t>(keep++)] = static_cast<int16_t>(i);
+            const double l = low(i, R);
+            s += l - lb[n];
+            if (first[n]) s1 += l - lb[n];
+            lb[n] = l;
+            if (s >= cut || s1 >= cut1) return false;
+        }
+        nact = keep;
+    }
+    const bool found = nact == 0;
+    for (int i = ilo; i <= P.NPROW1; ++i) P.HIRI(i) = S[static_cast<std::size_t>(i)].MID;
     for (int i = P.NPROW1; i >= ilo; --i) {
         const float hi =
             found ? P.HIRI(i) : XHSEARCH(P, P.PRFFN1(i), P.XEMEMO.data(), P.XEMEMOK.data());
@@ -533,7 +642,7 @@ void CALB0B1D1(Bottomside& P, const profile::SolvedProfile& S, const std::vector
     P.HF1 = 0.0f;
     P.HIRI.fill(0.0f);
     CALTIJ(P);
-    if (!platform::LOADDATAFILE(P.B0FILE, DIRS, "B0B1DT", [&P](const std::string& path, bool binary) {
+    if (!platform::LOADDATAFILE(P.B0FILE, P.FILESEQ, DIRS, "B0B1DT", [&P](const std::string& path, bool binary) {
             return PARSEB0B1DT(P, path, binary);
         })) {
         log.os() << " CANNOT FIND THE FILE \"B0B1DT.ASC\"!\n";

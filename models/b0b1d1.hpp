@@ -41,6 +41,8 @@ struct Bottomside {
     F1<float, MAXXEMEMO> XEMEMO;
     F1<int8_t, MAXXEMEMO> XEMEMOK;
     platform::DataFileStamp B0FILE;          // the parsed B0B1DT
+    uint64_t FILESEQ = 0;                    // input file being processed, as the run loop
+                                             // numbers them (see LOADDATAFILE); 0: none
     int16_t NB0REC = 0;                      // records parsed
     F2<float, MAXB0REC, 6> B0REC;            // B1, R1..R5 per record
 };

@@ -79,14 +79,14 @@ int32_t readursi(const Models& mod, int16_t MONTH, F1<float, NF2COEF>& coef) {
                                                       : platform::DATAPATH(name, mod.DATADIRS);
         if (path.empty()) continue;
         bool ok = false;
+        // A file that is there but cannot be opened is a file that cannot be read, not a
+        // missing one.
         if (ext[1] == 'B') {
             std::ifstream f(path, std::ios::binary);
-            if (!f.is_open()) continue;
-            ok = readbin(f, coef);
+            if (f.is_open()) ok = readbin(f, coef);
         } else {
             fio::LineReader f;
-            if (!f.open(path)) continue;
-            ok = readasc(f, coef);
+            if (f.open(path)) ok = readasc(f, coef);
         }
         if (!ok) throw Stop(" CAN NOT READ THE URSI COEFFICIENT FILE " + name + "!");
         return 0;

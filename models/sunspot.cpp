@@ -37,6 +37,7 @@ constexpr char FMTMON[] = "(7X,12F6.1)";
 constexpr char FMTCYC[] = "(79X,I4)";
 
 constexpr char MSGMISSING[] = "FILE \"SUNSPT.ASC\" IS REQUIRED IN 60Z BUT IT DOES NOT EXIST!";
+constexpr char MSGUNREADABLE[] = "FILE \"SUNSPT.ASC\" IS REQUIRED IN 60Z BUT IT CANNOT BE READ!";
 constexpr char MSGDATA[] = "FILE \"SUNSPT.ASC\" CONSTRUCTED WRONG. DATA MISSING.";
 constexpr char MSGCYCLE[] = "FILE \"SUNSPT.ASC\" CONSTRUCTED WRONG. CYCLES DO NOT MATCH.";
 constexpr char MSGVALUE[] = "FILE \"SUNSPT.ASC\" CONSTRUCTED WRONG. BAD VALUE.";
@@ -181,7 +182,8 @@ void SSN_NOAA(Models& mod, std::ostream& out, int16_t IYEAR, int16_t IMON, float
                                      : platform::DATAPATH("SUNSPT.ASC", mod.DATADIRS);
         std::ifstream file;
         if (!path.empty()) file.open(path);
-        if (!file.is_open()) throw Stop(MSGMISSING);
+        if (path.empty()) throw Stop(MSGMISSING);
+        if (!file.is_open()) throw Stop(MSGUNREADABLE);
         mod.SSNFILE.fill(SSNNONE);
         READSSN(file, out, mod.NCYCLE, mod.CYCBEGIN, mod.IYEAR0, mod.NYEARS, mod.SSNFILE);
         mod.SSNREAD = true;

@@ -22,6 +22,7 @@
 #include "iondata/record.hpp"
 #include "models/b0b1d1.hpp"
 #include "models/models.hpp"
+#include "products/products.hpp"
 #include "profile/profile.hpp"
 
 namespace zelk {
@@ -36,6 +37,9 @@ struct RecordView {
     const models::Models& mod;            // date (IYEAR, IMON, IDOM), sunspot number ISSN and
                                           // deviation SSNDEVOUT (the inversion's lookup updates
                                           // them before the first inversion stage)
+    const products::Products& prod;       // topside scale height H at the F2 peak (set before
+                                          // f2_region)
+    int16_t IDEBUG = 1;                   // diagnostic level of the run
 };
 
 class PlotHooks : public inversion::StageSink {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "pipeline/zelk.hpp"
 
@@ -134,6 +135,8 @@ int16_t PREPARE(Zelk& z) {
     inv.HGRID = st.HGRID;
     inv.BASEHT = st.BASEHT;
     if (stamp != PREP_OK) return stamp;
+    if (!STATION_FAULT(rec).empty()) return PREP_STATION;
+    if (!STATION_FAULT(rec).empty()) return PREP_STATION;
 
     inv.IQUALE(10) = static_cast<int16_t>(rec.AFLAGS(10));
     inv.IQUALE(4) = inv.FOF1 < 50.0f ? 1 : 0;

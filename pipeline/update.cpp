@@ -79,8 +79,10 @@ void update_characteristics(Zelk& z) {
         S(27) = inv.FOF2 - static_cast<float>(line) * inv.FQINCR;
     }
 
-    S(28) = inv.REALIN(43);
-    S(31) = inv.REALIN(44);
+    // The model foE, foF1 and foF2 of the record, as the inversion left them (the values
+    // the record brought in when no prediction was made).
+    S(28) = z.mod.FOEPRE;
+    S(31) = z.mod.FOF1PRE;
     S(32) = inv.ZMF2;
     S(33) = inv.ZMF1;
     S(34) = inv.HHALF;

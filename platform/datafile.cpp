@@ -11,8 +11,19 @@
 
 namespace zelk::platform {
 
-// Directory of the running program, or empty when it cannot be found.
+namespace {
+std::string& program_dir_override() {
+    static std::string dir;
+    return dir;
+}
+}  // namespace
+
+void SET_PROGRAM_DIR(const std::string& dir) { program_dir_override() = dir; }
+
+// Directory of the running program (or the one set in its place), or empty when it cannot
+// be found.
 static std::filesystem::path program_dir() {
+    if (!program_dir_override().empty()) return program_dir_override();
     std::error_code ec;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     return ec ? std::filesystem::path{} : exe.parent_path();
@@ -53,9 +64,13 @@ std::string DATAPATH(std::string_view name, const std::vector<std::string>& dirs
 //   Looks up STEM.BIN, else STEM.ASC, and calls PARSE(path, binary) when the file found is
 //   not the one STAMP describes (another path, size or modification time); STAMP then
 //   describes it, with OK the parser's result. Returns STAMP.OK; false, with STAMP cleared,
-//   when neither form is found.
-bool LOADDATAFILE(DataFileStamp& STAMP, const std::vector<std::string>& DIRS, const std::string& STEM,
+//   when neither form is found. Within one numbered input file (FILESEQ) a copy found
+//   current is not looked up again: the run reads the disk once per input file, not once
+//   per record and layer.
+bool LOADDATAFILE(DataFileStamp& STAMP, uint64_t FILESEQ, const std::vector<std::string>& DIRS,
+                  const std::string& STEM,
                   const std::function<bool(const std::string&, bool)>& PARSE) {
+    if (FILESEQ != 0 && STAMP.CHECKED == FILESEQ) return STAMP.OK;
     auto find = [&DIRS](const std::string& name) {
         return DIRS.empty() ? DATAPATH(name) : DATAPATH(name, DIRS);
     };
@@ -75,6 +90,7 @@ bool LOADDATAFILE(DataFileStamp& STAMP, const std::vector<std::string>& DIRS, co
     }
     const auto t = fs::last_write_time(path, ec);
     const long long mtime = ec ? 0 : static_cast<long long>(t.time_since_epoch().count());
+    STAMP.CHECKED = FILESEQ;
     if (STAMP.PATH == path && STAMP.SIZE == size && STAMP.MTIME == mtime) return STAMP.OK;
     STAMP.PATH = path;
     STAMP.SIZE = size;

@@ -19,6 +19,12 @@
 
 namespace zelk::platform {
 
+// Makes the lookup take dir, instead of the running program's directory, as the place
+// whose ../share/zelk and data/ are searched last: for a library loaded into another
+// program (the Python module), whose executable is the interpreter. Set it before any
+// lookup; "" restores the program's directory.
+void SET_PROGRAM_DIR(const std::string& dir);
+
 // The directories searched for data files, in the order above (working directory as ".").
 std::vector<std::string> DATADIRS();
 
@@ -38,11 +44,16 @@ struct DataFileStamp {
     std::uintmax_t SIZE = 0;                 // its size (bytes)
     long long MTIME = 0;                     // its modification time (file clock ticks)
     bool OK = false;                         // the parse gave a usable table
+    uint64_t CHECKED = 0;                    // input file (FILESEQ) it was last found
+                                             // current for; 0: none
 };
 
 // Makes the parsed copy of the coefficient file STEM (STEM.BIN, else STEM.ASC) current and
 // returns whether it is usable; PARSE(PATH, BINARY) is called only when the file changed.
-bool LOADDATAFILE(DataFileStamp& STAMP, const std::vector<std::string>& DIRS, const std::string& STEM,
+// FILESEQ numbers the input file being processed (0: not numbered): within one numbered input
+// file a copy found current is not looked up on disk again.
+bool LOADDATAFILE(DataFileStamp& STAMP, uint64_t FILESEQ, const std::vector<std::string>& DIRS,
+                  const std::string& STEM,
                   const std::function<bool(const std::string&, bool)>& PARSE);
 
 }  // namespace zelk::platform

@@ -27,6 +27,10 @@ static constexpr char TECCOFFMT[] = "(F5.3,5E14.6)";
 using platform::DataFileStamp;
 
 struct Products {
+    // The input file being processed, as the run loop numbers them (0: not numbered). A parsed
+    // coefficient file found current once for an input file is used for all its records
+    // without looking at the disk again; with 0 every use looks.
+    uint64_t FILESEQ = 0;
     // ---- N(h) table ----------------------------------------------------------------------
     int16_t NPROW = 0;                       // rows of the table (0..999)
     F1<float, MAXROW> PRFHT, PRFFN;          // heights (km), plasma frequencies (MHz)

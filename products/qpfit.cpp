@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/simd.hpp"
 #include "products/products.hpp"
 
 namespace zelk::products {
@@ -112,6 +113,9 @@ bool SEGOK(const Products& P, int K0, double S0, int i, double QA, double QB, do
 // end there, which lets a chain pass a ledge such as the F1 peak, where the profile
 // flattens, but it goes no further).
 // Returns the farthest reach; K0 when no segment can leave K0.
+// KEEP false: only the reach is wanted (the last look-ahead level, whose segments nothing
+// reads): the coefficients are not stored and QC is formed only where the error scan needs it.
+template <bool KEEP = true>
 int GROW(Products& P, int LEV, int K0, double Y0, double S0, int KLIM, float ERRMAX) {
     const int DIR = KLIM < K0 ? -1 : 1;
     const double x0 = P.XQ(K0);
@@ -135,11 +139,13 @@ int GROW(Products& P, int LEV, int K0, double Y0, double S0, int KLIM, float ERR
         S3 += w * d2 * d2;
         const double QA = (S0 * S2 + S1) / S3;
         const double QB = S0 - 2.0 * QA * x0;
-        const double QC = (QA * x0 - S0) * x0 + Y0;
-        P.WA(LEV, i) = QA;
-        P.WB(LEV, i) = QB;
-        P.WC(LEV, i) = QC;
-        P.WOK(LEV, i) = 0;
+        auto QC = [&] { return (QA * x0 - S0) * x0 + Y0; };
+        if constexpr (KEEP) {
+            P.WA(LEV, i) = QA;
+            P.WB(LEV, i) = QB;
+            P.WC(LEV, i) = QC();
+            P.WOK(LEV, i) = 0;
+        }
         // (a -+ E)/b = c -+ E u with c = (YQ - Y0 + S0 d)/d^2 and u = YQ/d^2: one division
         // instead of four; the bounds move by a few units in the last place, nothing beside
         // the margin.
@@ -164,11 +170,11 @@ int GROW(Products& P, int LEV, int K0, double Y0, double S0, int KLIM, float ERR
                 if (AFIX <= Ein && QA >= LOin && QA <= HIin) return true;
                 if (AFIX > Eout || QA < LOout || QA > HIout) return false;
             }
-            return ERRWITHIN(P, i, K0, QA, QB, QC, ERRMAX);
+            return ERRWITHIN(P, i, K0, QA, QB, QC(), ERRMAX);
         };
         if (!(P.YQ(i) < Y0)) {
             if (i == KLIM && within()) {
-                P.WOK(LEV, i) = 1;
+                if constexpr (KEEP) P.WOK(LEV, i) = 1;
                 reach = i;
             }
             continue;
@@ -176,10 +182,10 @@ int GROW(Products& P, int LEV, int K0, double Y0, double S0, int KLIM, float ERR
         if (!within()) break;
         reach = i;
         if (!SHAPEOK(P, K0, S0, i, QA, QB)) {
-            P.WOK(LEV, i) = 2;
+            if constexpr (KEEP) P.WOK(LEV, i) = 2;
             break;
         }
-        P.WOK(LEV, i) = 1;
+        if constexpr (KEEP) P.WOK(LEV, i) = 1;
     }
     return reach;
 }
@@ -206,11 +212,57 @@ int QPFIT12(Products& P, int J, int KL, float ERRMAX) {
     return GROW(P, 2, J, Y, S, KL, ERRMAX);
 }
 
-// Third segment of the look-ahead, from joint K2 of the second (level 3).
+// Third segment of the look-ahead, from joint K2 of the second (level 3): its reach only.
 int QPFIT13(Products& P, int K2, int KL, float ERRMAX) {
     double Y, S;
     JOINT(P, 2, K2, Y, S);
-    return GROW(P, 3, K2, Y, S, KL, ERRMAX);
+    return GROW<false>(P, 3, K2, Y, S, KL, ERRMAX);
+}
+
+// The lanes of the third look-ahead level (qpfit_lanes.inc), built for the baseline
+// instruction set and for AVX2. The vector types are the compiler's generic ones: one AVX2
+// register, or two SSE2 halves; the same IEEE operations in the same order either way.
+typedef double qv4d __attribute__((vector_size(32)));
+typedef int64_t qv4l __attribute__((vector_size(32)));
+
+namespace base {
+#include "products/qpfit_lanes.inc"
+}  // namespace base
+
+// g++ only: clang does not apply the target pragma to the included kernels, so its builds
+// (the fuzz targets) take the baseline lanes, which give the same bits.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define ZELK_QPFIT_AVX2 1
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace avx2 {
+#include "products/qpfit_lanes.inc"
+}  // namespace avx2
+#pragma GCC pop_options
+#endif
+
+// The reaches of the third look-ahead level from the joints K2 = KB..J-1 of the second
+// segment that may end a segment (WOK(2, K2)): true when one reaches KL (the caller takes J at
+// once), else KC lowered to the lowest reach. On lanes when they are in use (core/simd.hpp)
+// and GROW's bounds apply, else one growth after the other.
+bool LOOKAHEAD3(Products& P, int J, int KB, int KL, float ERRMAX, int& KC) {
+    if (simd::lanes() && ERRMAX >= 1.0e-5f) {
+        int KS[MAXQP];
+        int n = 0;
+        for (int K2 = KB; K2 < J; ++K2)
+            if (P.WOK(2, K2)) KS[n++] = K2;
+#ifdef ZELK_QPFIT_AVX2
+        if (simd::avx2()) return avx2::REACH3(P, KS, n, KL, ERRMAX, KC);
+#endif
+        return base::REACH3(P, KS, n, KL, ERRMAX, KC);
+    }
+    for (int K2 = KB; K2 < J; ++K2) {
+        if (!P.WOK(2, K2)) continue;
+        const int k = QPFIT13(P, K2, KL, ERRMAX);
+        if (k == KL) return true;
+        KC = std::min(KC, k);
+    }
+    return false;
 }
 
 // Upward segment from the fixed lower end K0 (level 1).
@@ -290,17 +342,7 @@ bool CHAIN_DOWN(Products& P, int KTOP, int KL, float ERRMAX, int& NFREE, double&
                         const int KB = QPFIT12(P, J, KL, ERRMAX);
                         if (KB == KL) break;
                         int KC = J;
-                        bool atlimit = false;
-                        for (int K2 = KB; K2 < J; ++K2) {
-                            if (!P.WOK(2, K2)) continue;
-                            const int k = QPFIT13(P, K2, KL, ERRMAX);
-                            if (k == KL) {
-                                atlimit = true;
-                                break;
-                            }
-                            KC = std::min(KC, k);
-                        }
-                        if (atlimit) break;
+                        if (LOOKAHEAD3(P, J, KB, KL, ERRMAX, KC)) break;
                         if (KC < bestKC) {
                             bestKC = KC;
                             bestJ = J;

@@ -99,7 +99,7 @@ void TECLAYER(Products& P, const std::vector<std::string>& DIRS, const Log& log,
         return;
     }
     if (FS == FE) return;
-    if (!platform::LOADDATAFILE(P.TECFILE, DIRS, "TECCOF", [&P](const std::string& path, bool binary) {
+    if (!platform::LOADDATAFILE(P.TECFILE, P.FILESEQ, DIRS, "TECCOF", [&P](const std::string& path, bool binary) {
             return PARSETECCOF(P, path, binary);
         })) {
         ITECST = 2;

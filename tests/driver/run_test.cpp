@@ -97,7 +97,8 @@ TEST_F(RunLoop, BadRecordsAfterGoodOnesAreSkippedAndCounted) {
     EXPECT_EQ(fe.files[0].read, 3);
 }
 
-TEST_F(RunLoop, BadFirstRecordEndsTheFileAndTheRunGoesOn) {
+// A bad first record costs that record only (it used to end its file), and the run goes on.
+TEST_F(RunLoop, BadFirstRecordCostsThatRecordOnlyAndTheRunGoesOn) {
     // A list of files (as a wildcard or several batch inputs give) with a bad one, a
     // missing one and an empty one among them.
     spit(path("1.VXO"), "GOOD 10\n");
@@ -108,10 +109,15 @@ TEST_F(RunLoop, BadFirstRecordEndsTheFileAndTheRunGoesOn) {
                               {path("3.VXO"), path("3.430")}, {path("4.VXO"), path("4.430")},
                               {path("5.VXO"), path("5.430")}});
     EXPECT_EQ(r.files, 5);
-    EXPECT_EQ(r.NRECS, 3);
-    EXPECT_EQ(listing(), (std::vector<std::string>{"1.430", "1.VXO", "2.VXO", "4.VXO", "5.430", "5.VXO"}));
+    EXPECT_EQ(r.NRECS, 4);
+    EXPECT_EQ(r.bad, 1);
+    EXPECT_EQ(listing(), (std::vector<std::string>{"1.430", "1.VXO", "2.430", "2.VXO", "4.VXO", "5.430", "5.VXO"}));
     ASSERT_EQ(fe.files.size(), 5u);
-    EXPECT_TRUE(fe.files[1].bad_first);
+    EXPECT_EQ(fe.files[1].bad, 1);
+    EXPECT_EQ(fe.files[1].read, 1);
+    ASSERT_EQ(fe.files[1].refused.size(), 1u);
+    EXPECT_EQ(fe.files[1].refused[0].first, 1);
+    EXPECT_EQ(slurp(path("2.430")), "REC 11\n");
     EXPECT_FALSE(fe.files[2].opened);
     EXPECT_EQ(fe.files[3].read, 0);
     EXPECT_EQ(slurp(path("5.430")), "REC 13\nREC 14\n");

@@ -143,10 +143,11 @@ TEST_F(VxoLoop, BatchProgramWithNothingToInvert) {
     EXPECT_NE(err.find("WARNING: NO PROPER DATA OR ERROR FOUND IN THE INPUT FILE."), std::string::npos) << err;
     EXPECT_FALSE(fs::exists(path("out")));
     EXPECT_EQ(slurp(path("s.csv")).find('\n'), slurp(path("s.csv")).size() - 1);
-    // Only the three files remain: no temporary file is left behind.
+    // Only the three files and the summary's version file remain: no temporary file is left.
     int n = 0;
     for (const auto& e : fs::directory_iterator(dir)) n += e.is_regular_file() ? 1 : 0;
-    EXPECT_EQ(n, 3);
+    EXPECT_EQ(n, 4);
+    EXPECT_TRUE(fs::exists(path("s.csv.version")));
 }
 
 TEST_F(VxoLoop, InspectListsDecodedTimeStepAndCounts) {

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "core/rounding.hpp"
+#include "core/simd.hpp"
 #include "pipeline/zelk.hpp"
 #include "zelk_calls.hpp"
 #include "inversion/inversion.hpp"
@@ -353,5 +354,77 @@ TEST(ShapeParameters, SearchesEndWhereThePlainSearchesEnd) {
             EXPECT_EQ(ea, eb);
             same_search(z.bot, 1, s, b1, da);
             same_search(z.bot, 1, s, b1, 0.4f);
+        }
+}
+
+// The misfit evaluates the model of all rows level by level in batches on SIMD lanes; it must
+// be the sum of the squared differences from the heights XH finds row by row with the library
+// functions, to the bit, with and without the F1 modification and the intermediate region.
+TEST(ShapeParameters, BatchedMisfitIsTheRowByRowSum) {
+    for (const bool f1 : {false, true}) {
+        Zelk z;
+        iri_profile(z, 100.0, 2.5);
+        if (f1) add_f1_ledge(z);
+        models::CALB0B1D1(z);
+        Products& P = z.bot;
+        int checked = 0;
+        for (const float b0 : {60.0f, 97.3f, 140.0f})
+            for (const float b1 : {1.4f, 2.5f, 4.1f})
+                for (const float d1 : {0.0f, 0.37f, 2.5f}) {
+                    SCOPED_TRACE(::testing::Message() << b0 << " " << b1 << " " << d1 << " " << f1);
+                    P.B0 = b0;
+                    P.B1 = b1;
+                    if (f1) {
+                        P.D1 = d1;
+                        P.HF1 = models::IRI_F2_BASIC2(P, P.FOF1);
+                        if (P.HF1 == 0.0f) continue;
+                    }
+                    models::CALHSTHZ(P, f1 ? 1 : 2);
+                    if (P.HZ == 0.0f) continue;
+                    float e1 = 0.0f, e2 = 0.0f, r1 = 0.0f, r2 = 0.0f;
+                    models::CAL_IRI_FIT_ERROR(P, e1, e2);
+                    const bool active = P.D1 > 0.0f && P.D1 < 90.0f;
+                    for (int i = P.NPROW1; i >= 1 && P.PRFFN1(i) >= P.FOE; --i) {
+                        const float h = models::XH(P, P.PRFFN1(i));
+                        EXPECT_EQ(P.HIRI(i), h) << i;
+                        const float d = P.PRFHT1(i) - h;
+                        if (active && (P.PRFFN1(i) < P.FOF1 || P.PRFHT1(i) < P.HF1)) r1 += d * d;
+                        else r2 += d * d;
+                    }
+                    EXPECT_EQ(e1, r1);
+                    EXPECT_EQ(e2, r2);
+                    ++checked;
+                }
+        EXPECT_GT(checked, 8);
+    }
+}
+
+// The model values of the misfit come from SIMD lanes (AVX2 or baseline) or from the library
+// functions one by one: B0, B1, D1 and the IRI heights of the rows must be the same to the bit.
+TEST(ShapeParameters, LanesGiveTheParametersOfThePlainLoops) {
+    using zelk::simd::Mode;
+    const double cases[][2] = {{100.0, 2.5}, {60.0, 1.8}, {140.0, 3.5}};
+    for (const auto& c : cases)
+        for (const bool f1 : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << c[0] << " " << c[1] << " " << f1);
+            auto z = std::make_unique<Zelk>();
+            iri_profile(*z, c[0], c[1]);
+            if (f1) add_f1_ledge(*z);
+            z->log.IDEBUG = 1;   // the heights of the final model are kept for the display
+            auto run = [&z](Mode m) {
+                zelk::simd::set_mode(m);
+                models::CALB0B1D1(*z);
+                zelk::simd::set_mode(Mode::AUTO);
+                return std::make_unique<Products>(z->bot);
+            };
+            const auto plain = run(Mode::OFF);
+            ASSERT_NE(plain->B0, 9999.0f);
+            for (const Mode m : {Mode::AUTO, Mode::BASELINE}) {
+                const auto p = run(m);
+                EXPECT_EQ(p->B0, plain->B0);
+                EXPECT_EQ(p->B1, plain->B1);
+                EXPECT_EQ(p->D1, plain->D1);
+                for (int i = 1; i <= p->NPROW1; ++i) ASSERT_EQ(p->HIRI(i), plain->HIRI(i)) << i;
+            }
         }
 }

@@ -421,7 +421,9 @@ TEST(Prepare, ArbitraryRecordsStayInBounds) {
         r.IDX(4) = static_cast<int32_t>(next() % 60);
         for (int g : {7, 12, 17, 47, 50}) r.IDX(g) = static_cast<int32_t>(next() % 450) - 20;
         for (int k = 1; k <= 45; ++k) r.SCALED(k) = any_float();
-        for (int k = 1; k <= 5; ++k) r.GCONST(k) = any_float();
+        // Half the records with arbitrary station constants, which must be refused when
+        // impossible; the others with possible ones, to reach the trace placement.
+        for (int k = 1; k <= 5; ++k) r.GCONST(k) = n % 2 == 0 ? any_float() : static_cast<float>(k);
         for (int i = 1; i <= 400; ++i) {
             r.VHOF2(i) = any_float();
             r.IVHOF2(i) = static_cast<int32_t>(next() % 2000) - 500;
@@ -430,7 +432,12 @@ TEST(Prepare, ArbitraryRecordsStayInBounds) {
             r.VHOF1(i) = r.VHOE(i) = r.VHOEA(i) = any_float();
             r.IVHOF1(i) = r.IVHOE(i) = static_cast<int32_t>(next() % 2000);
         }
-        if (PREPARE(*z) == PREP_OK) {
+        const std::string fault = STATION_FAULT(r);
+        const int16_t status = PREPARE(*z);
+        if (!fault.empty()) {
+            EXPECT_NE(status, PREP_OK) << fault;
+        }
+        if (status == PREP_OK) {
             ++prepared;
             EXPECT_GT(z->inv.FQINCR, -100.0f);
             for (int16_t line : {z->inv.IFOE, z->inv.MINFE, z->inv.IFOM, z->inv.IFOF1, z->inv.MINFF}) {
@@ -440,6 +447,35 @@ TEST(Prepare, ArbitraryRecordsStayInBounds) {
     }
     // The mix reaches the trace placement often enough to mean something.
     EXPECT_GT(prepared, 300);
+}
+
+// Station constants no station can have are refused before the models see them (a longitude
+// of 3.4E+38 gave NaN in the model foF2); the limits themselves are possible.
+TEST(Prepare, ImpossibleStationConstantsAreRefused) {
+    auto z = record(layout1());
+    auto& g = z->rec.GCONST;
+    g(1) = 1.35f; g(2) = 65.0f; g(3) = 40.0f; g(4) = 255.0f; g(5) = 100.0f;
+    EXPECT_EQ(STATION_FAULT(z->rec), "");
+    g(1) = 0.0f; g(2) = -90.0f; g(3) = 90.0f; g(4) = -360.0f; g(5) = 1000.0f;
+    EXPECT_EQ(STATION_FAULT(z->rec), "");
+    const struct {
+        int k;
+        float v;
+        const char* text;
+    } cases[] = {
+        {4, 3.4e38f, "longitude 3.4e+38 outside -360 to 360"},
+        {3, -90.5f, "latitude -90.5 outside -90 to 90"},
+        {2, std::numeric_limits<float>::quiet_NaN(), "dip nan outside -90 to 90"},
+        {1, -0.1f, "gyrofrequency -0.1 outside 0 to 5"},
+        {5, std::numeric_limits<float>::infinity(), "sunspot number inf outside 0 to 1000"},
+    };
+    for (const auto& c : cases) {
+        auto y = record(layout1());
+        y->rec.GCONST = z->rec.GCONST;
+        y->rec.GCONST(c.k) = c.v;
+        EXPECT_EQ(STATION_FAULT(y->rec), c.text);
+        EXPECT_EQ(PREPARE(*y), PREP_STATION) << c.text;
+    }
 }
 
 }  // namespace

@@ -55,7 +55,9 @@ std::unique_ptr<Zelk> inverted_record() {
     inv.YF1 = 45.0f; inv.YF2 = 80.0f;
     z->mod.ISSN = 57;
     for (int k = 1; k <= 43; ++k) inv.CHARIN(k) = 100.0f + static_cast<float>(k);
-    inv.REALIN(43) = 3.05f; inv.REALIN(44) = 4.4f;
+    // The values the record brought in; the model values of the inversion differ.
+    inv.REALIN(43) = 9999.0f; inv.REALIN(44) = 9999.0f;
+    z->mod.FOEPRE = 3.05f; z->mod.FOF1PRE = 4.4f;
     inv.IQUALE(1) = 1; inv.IQUALE(2) = 2; inv.IQUALE(4) = 1; inv.IQUALE(10) = 3;
     inv.FC(1) = 0.2f; inv.FC(2) = 4.45f; inv.FC(3) = 4.45f; inv.FC(4) = 3.1f;
     inv.ER(1) = 1.5f; inv.ER(2) = 2.5f; inv.ER(3) = 3.5f;
@@ -94,6 +96,7 @@ TEST(UpdateRecord, InvertedRecordCarriesItsResults) {
     EXPECT_EQ(S(25), 125.0f);
     // foF2 7.234 MHz lies 0.034 MHz above its 0.05 MHz frequency line (line 144 at 7.2).
     EXPECT_NEAR(S(27), 0.034f, 2e-6);
+    // The model foE and foF1, as the model foF2 in 35 (they carried the input values).
     EXPECT_EQ(S(28), 3.05f);
     EXPECT_EQ(S(31), 4.4f);
     EXPECT_EQ(S(32), 285.75f);

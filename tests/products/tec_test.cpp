@@ -169,6 +169,35 @@ TEST_F(Caltec, MissingFileAndBinaryPreferredOverText) {
     EXPECT_NEAR(z.prod.BTEC, text, 2e-5f * text);
 }
 
+// Within one numbered input file the parsed copy found current is used without looking at the
+// disk again; the next input file looks, and sees a replaced file.
+TEST_F(Caltec, CoefficientFileLookedUpOncePerInputFile) {
+    Zelk z;
+    prof::set(z);
+    prof::TempCwd cwd;
+    z.mod.DATADIRS = {"."};
+    fs::copy_file(fs::path(ZELK_SOURCE_DATA) / "TECCOF.BIN", "TECCOF.BIN");
+    z.prod.FILESEQ = 7;
+    run(z);
+    ASSERT_EQ(z.prod.ITECST, 0);
+    const float btec = z.prod.BTEC;
+    fs::remove("TECCOF.BIN");
+    run(z);   // the same input file: the copy stands
+    EXPECT_EQ(z.prod.ITECST, 0);
+    EXPECT_EQ(z.prod.BTEC, btec);
+    z.prod.FILESEQ = 8;
+    run(z);   // the next one: the file is gone
+    EXPECT_EQ(z.prod.ITECST, 2);
+    // Unnumbered use looks every time.
+    fs::copy_file(fs::path(ZELK_SOURCE_DATA) / "TECCOF.BIN", "TECCOF.BIN");
+    z.prod.FILESEQ = 0;
+    run(z);
+    EXPECT_EQ(z.prod.ITECST, 0);
+    fs::remove("TECCOF.BIN");
+    run(z);
+    EXPECT_EQ(z.prod.ITECST, 2);
+}
+
 // A text table with a field that is not a number is refused as a whole, not read with that
 // field as zero; the same table intact is used.
 TEST_F(Caltec, TextTableWithAFieldThatIsNotANumberIsRefused) {

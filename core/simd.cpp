@@ -1,0 +1,28 @@
+#include "core/simd.hpp"
+
+#include <atomic>
+
+namespace zelk::simd {
+
+namespace {
+
+std::atomic<Mode> current{Mode::AUTO};
+
+bool has_avx2() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+#else
+    return false;
+#endif
+}
+
+}  // namespace
+
+void set_mode(Mode M) { current.store(M, std::memory_order_relaxed); }
+
+Mode mode() { return current.load(std::memory_order_relaxed); }
+
+bool avx2() { return mode() == Mode::AUTO && has_avx2(); }
+
+}  // namespace zelk::simd

@@ -1,0 +1,44 @@
+// Version, source revision and data directory of the program.
+#include "driver/version.hpp"
+
+#include <filesystem>
+#include <system_error>
+
+#include "platform/datafile.hpp"
+#include "zelk_revision.h"
+
+#ifndef ZELK_VERSION
+#define ZELK_VERSION "unknown"
+#endif
+
+namespace zelk::driver {
+
+const char* PROGRAM_VERSION() { return ZELK_VERSION; }
+
+const char* SOURCE_REVISION() { return ZELK_REVISION; }
+
+std::string DATA_DIRECTORY() {
+    // SUNSPT.ASC is needed by every run, so the directory holding it is the one in use.
+    const std::string path = platform::DATAPATH("SUNSPT.ASC");
+    if (path.empty()) return {};
+    std::error_code ec;
+    std::filesystem::path dir = std::filesystem::path(path).parent_path();
+    if (dir.empty()) dir = ".";
+    const std::filesystem::path abs = std::filesystem::canonical(dir, ec);
+    return ec ? dir.string() : abs.string();
+}
+
+std::string VERSION_TEXT(const std::string& program) {
+    std::string text = program + " " + PROGRAM_VERSION() + "\nrevision " + SOURCE_REVISION() +
+                       "\ndata directory ";
+    if (const std::string dir = DATA_DIRECTORY(); !dir.empty()) {
+        text += dir;
+    } else {
+        text += "none found (searched:";
+        for (const std::string& d : platform::DATADIRS()) text += " " + d;
+        text += ")";
+    }
+    return text + "\n";
+}
+
+}  // namespace zelk::driver

@@ -1,0 +1,207 @@
+// Extraordinary-wave virtual heights: the forward model of kernels.cpp with the group
+// refractive index of the extraordinary (X) wave and its reflection condition.
+//
+// The inversion itself uses ordinary-wave data only; these routines let a solved profile be
+// judged against the observed X trace. The X wave at sounding frequency f reflects where
+// fN^2 = f (f - FH), so the node substitution of the ordinary kernels becomes
+// fN^2 = F2X - (F2X - FSTART^2) t^2 with F2X = f (f - FH). Nothing here writes the Inversion
+// area: every routine reads the solved profile and keeps its kernels in an XKernels scratch,
+// so a plot may call them between solver steps without disturbing the solver.
+// Single precision throughout, as in the ordinary-wave model.
+#include <cmath>
+
+#include "inversion/inversion.hpp"
+
+namespace zelk::inversion {
+
+namespace {
+
+// 16-point Gauss-Legendre rule on [0,1]: nodes (1 + x_j)/2 and weights W_j/2 of the standard
+// rule on [-1,1] (the same values as the ordinary-wave kernels use).
+constexpr int NG = 16;
+constexpr float GLT[NG] = {
+    0.0052995325041750f, 0.0277124884633837f, 0.0671843988060841f, 0.1222977958224985f,
+    0.1910618777986781f, 0.2709916111713863f, 0.3591982246103705f, 0.4524937450811813f,
+    0.5475062549188188f, 0.6408017753896295f, 0.7290083888286137f, 0.8089381222013219f,
+    0.8777022041775016f, 0.9328156011939159f, 0.9722875115366163f, 0.9947004674958250f};
+constexpr float GLW[NG] = {
+    0.0135762297058770f, 0.0311267619693239f, 0.0475792558412464f, 0.0623144856277670f,
+    0.0747979944082884f, 0.0845782596975013f, 0.0913017075224618f, 0.0947253052275343f,
+    0.0947253052275343f, 0.0913017075224618f, 0.0845782596975013f, 0.0747979944082884f,
+    0.0623144856277670f, 0.0475792558412464f, 0.0311267619693239f, 0.0135762297058770f};
+
+// Margin (MHz) that keeps a node's plasma frequency below FEND in SXIKP, as in SIKP.
+constexpr float FEND_MARGIN = 0.000001f;
+
+// DTST_i at u for i = 1..nn into out[1..nn].
+void dtstAll(const Inversion& inv, float u, int nn, float* out) {
+    for (int i = 1; i <= nn; ++i) out[i] = DTST(inv, u, i);
+}
+
+int clampNN(int nn, int hi) { return nn < 0 ? 0 : (nn > hi ? hi : nn); }
+
+}  // namespace
+
+// GXSUB: W times the group refractive index d(f n)/df of the collisionless extraordinary
+// wave (Appleton-Hartree, vertical propagation, the wave normal at 90 degrees - dip to the
+// field). Given the weight W, the sounding frequency F (MHz), the plasma frequency squared
+// FN2 (MHz^2) and the gyrofrequency FH (MHz); reads the X dip constants GX1 = 4 sin^2 I /
+// (1 + sin^2 I)^2 and GX2 = 2 sin^2 I / (1 + sin^2 I) (GOGXCOM). Returns 0 where the X wave
+// cannot propagate: at or above its reflection level T = FN2 / (F (F - FH)) >= 1, and for
+// F <= FH (no X wave below the gyrofrequency; the form below would take the root of a
+// negative number there). H vanishes at reflection like 1 - T, so callers pass the node t
+// as W to remove the singularity, as for the ordinary wave.
+float GXSUB(const Inversion& inv, float W, float F, float FN2, float FH) {
+    const float FX2 = F * (F - FH);
+    if (!(FX2 > 0.0f)) return 0.0f;
+    const float T = FN2 / FX2;
+    if (!(T < 1.0f)) return 0.0f;
+    const float D1 = 1.0f - T;
+    const float V = FH / std::sqrt(FX2);
+    const float W2 = (std::sqrt(V * V + 4.0f) - V) / 2.0f;
+    const float M = V * W2;
+    const float N = 1.0f - M;
+    const float T2 = N * T;
+    const float Q = (W2 / V) * D1;
+    const float Z = Q * (Q + 2.0f);
+    const float S = std::sqrt(1.0f + inv.GX1 * Z);
+    const float G = inv.GX2 / (S + 1.0f);
+    const float E = N + Q - M * Z * G;
+    const float H = (1.0f - G) * M * Z / E;
+    const float J = (Z + 1.0f) * (T2 + 1.0f) / S;
+    const float L = 2.0f * Z / (S + 1.0f) - J;
+    const float P = 1.0f + 0.5f * inv.GX2 * L;
+    const float R = 1.0f + T2 * P / (E * E);
+    return R * std::sqrt(W * W / H);
+}
+
+// CDX: F2X = F (F - FH), the plasma frequency squared at which the X wave of frequency F
+// (MHz) reflects, and DF2X = F2X - FSTART^2 when F is above FXS = (sqrt(FH^2 + 4 FSTART^2) +
+// FH)/2, the frequency whose X wave reflects at FSTART; DF2X = 0 otherwise (the wave does not
+// enter the region).
+void CDX(float FSTART, float FH, float F, XKernels& x) {
+    const float FXS = (std::sqrt(FH * FH + 4.0f * FSTART * FSTART) + FH) / 2.0f;
+    x.F2X = (F - FH) * F;
+    x.DF2X = F > FXS ? x.F2X - FSTART * FSTART : 0.0f;
+}
+
+// SXIK: X kernels GX(i), i = 1..NN (at most 8), of the region [FSTART, FEND] for the one
+// frequency whose F2X and DF2X CDX has set: with L = ln(FSTART/FEND), ZX(j) = F2X - DF2X t_j^2
+// and u_j = ln(sqrt(ZX(j))/FEND)/L,
+//     GX(i) = sum_j GXSUB(t_j, F, ZX(j)) DF2X (0.5/(ZX(j) L)) w_j DTST_i(u_j)/sqrt(u_j).
+// DF2X = 0 gives zero kernels. Reads FH, the X dip constants and CV.
+void SXIK(const Inversion& inv, float FSTART, float FEND, int NN, float F, XKernels& x) {
+    const int nn = clampNN(NN, MAXNN);
+    x.GX.fill(0.0f);
+    if (x.DF2X == 0.0f) return;
+    const float L = std::log(FSTART / FEND);
+    float dt[MAXNN + 1];
+    for (int j = 0; j < NG; ++j) {
+        const float zx = x.F2X - x.DF2X * GLT[j] * GLT[j];
+        const float mux = GXSUB(inv, GLT[j], F, zx, inv.FH);
+        const float u = std::log(std::sqrt(zx) / FEND) / L;
+        const float term = mux * x.DF2X * (0.5f / (zx * L)) * GLW[j] / std::sqrt(u);
+        dtstAll(inv, u, nn, dt);
+        for (int i = 1; i <= nn; ++i) x.GX(i) += term * dt[i];
+    }
+}
+
+// SXIKP: partial X kernels GPX(i), i = 1..NN (at most 5), over [FSTART, FP] for the sounding
+// frequency F: with R = sqrt(FP^2 - FSTART^2), ZX(j) = (FP + R t_j)(FP - R t_j),
+//     GPX(i) = 0.5 (FP^2 - FSTART^2)/L sum_j GXSUB(t_j, F, ZX(j)) w_j DTST_i(u_j)/(ZX(j) sqrt(u_j)),
+// u_j from the node's plasma frequency, taken as FEND - 0.000001 MHz when it is not below
+// FEND. Nodes above the X reflection level contribute 0; FP <= FSTART gives zero kernels.
+void SXIKP(const Inversion& inv, float FSTART, float FEND, int NN, float FP, float F,
+           XKernels& x) {
+    const int nn = clampNN(NN, 5);
+    x.GPX.fill(0.0f);
+    const float R2 = FP * FP - FSTART * FSTART;
+    if (!(R2 > 0.0f)) return;
+    const float L = std::log(FSTART / FEND);
+    const float R = std::sqrt(R2);
+    float dt[MAXNN + 1];
+    float sum[5 + 1] = {};
+    for (int j = 0; j < NG; ++j) {
+        const float zx = (FP + R * GLT[j]) * (FP - R * GLT[j]);
+        float fn = std::sqrt(zx);
+        if (fn >= FEND) fn = FEND - FEND_MARGIN;
+        const float u = std::log(fn / FEND) / L;
+        const float w = GXSUB(inv, GLT[j], F, zx, inv.FH) * GLW[j] / (zx * std::sqrt(u));
+        dtstAll(inv, u, nn, dt);
+        for (int i = 1; i <= nn; ++i) sum[i] += w * dt[i];
+    }
+    for (int i = 1; i <= nn; ++i) x.GPX(i) = 0.5f * R2 / L * sum[i];
+}
+
+// RECVIRTX: X-wave virtual height (km) at sounding frequency F (MHz) through the solved
+// profile up to region IRGN (1..3), the parts chosen by MODE as in RECVIRT (1 current region,
+// 2 E part, 3 valley, 4 F1 part, any other value all). Reads A_E, A_F1, A_F2, FC, HBASE(1),
+// ZME, the valley (VW, FV, VW1..VW3, VSLOPE), FH, the X dip constants and CV; writes nothing.
+//   current region: the X kernels of region IRGN with its saved coefficients; a wave that
+//           reflects above the region's top (F2X > FC(IRGN+1)^2) passes through it and gets
+//           its group path up to the top, as in RECVIRT;
+//   E part: HBASE(1) for IRGN 1; otherwise HBASE(1) plus the X group path through the E
+//           layer, never below ZME;
+//   valley: for IRGN 2 or 3 with VW > 0: falling side (SXIKP with VSLOPE), flat bottom
+//           (VW2 times the X index at FV) and rising side (16-node integral from FV to foE),
+//           each at least its width and skipped when its width is not positive;
+//   F1 part: for IRGN 3 when FC(3) differs from FC(2).
+// IRGN outside 1..3 gives 0.
+float RECVIRTX(const Inversion& inv, float F, int MODE) {
+    const int irgn = inv.IRGN;
+    if (irgn < 1 || irgn > 3) return 0.0f;
+    const bool all = MODE < 1 || MODE > 4;
+    XKernels x;
+    float HCUR = 0.0f, HE = 0.0f, HVAL = 0.0f, HF1 = 0.0f;
+
+    if (all || MODE == 1) {
+        const float FS = inv.FC(irgn), FE = inv.FC(irgn + 1);
+        const int nn = irgn == 1 ? 3 : 5;
+        float a[5 + 1] = {};
+        for (int i = 1; i <= nn; ++i)
+            a[i] = irgn == 1 ? inv.A_E(i) : (irgn == 2 ? inv.A_F1(i) : inv.A_F2(i));
+        CDX(FS, inv.FH, F, x);
+        if (x.F2X > FE * FE) {
+            SXIKP(inv, FS, FE, nn, FE, F, x);
+            for (int i = 1; i <= nn; ++i) HCUR += a[i] * x.GPX(i);
+        } else {
+            SXIK(inv, FS, FE, nn, F, x);
+            for (int i = 1; i <= nn; ++i) HCUR += a[i] * x.GX(i);
+        }
+    }
+    if (all || MODE == 2) {
+        HE = inv.HBASE(1);
+        if (irgn != 1) {
+            SXIKP(inv, inv.FC(1), inv.FC(2), 3, inv.FC(2), F, x);
+            for (int i = 1; i <= 3; ++i) HE += inv.A_E(i) * x.GPX(i);
+            if (HE < inv.ZME) HE = inv.ZME;
+        }
+    }
+    if ((all || MODE == 3) && irgn >= 2 && inv.VW > 0.0f) {
+        const float fe = inv.FC(2), FV = inv.FV;
+        if (inv.VW1 > 0.0f) {
+            SXIKP(inv, FV, fe, 3, fe, F, x);
+            float d1 = 0.0f;
+            for (int j = 1; j <= 3; ++j) d1 += x.GPX(j) * inv.VSLOPE(j);
+            HVAL += std::fmax(d1, inv.VW1);
+        }
+        if (inv.VW2 > 0.0f)
+            HVAL += std::fmax(inv.VW2 * GXSUB(inv, 1.0f, F, FV * FV, inv.FH), inv.VW2);
+        if (inv.VW3 > 0.0f) {
+            const float s2 = fe * fe - FV * FV;
+            float sum = 0.0f;
+            for (int k = 0; k < NG; ++k) {
+                const float p = fe * fe - s2 * GLT[k] * GLT[k];
+                sum += GLW[k] * GXSUB(inv, GLT[k], F, p, inv.FH) / std::sqrt(p);
+            }
+            HVAL += std::fmax(inv.VW3 / (fe - FV) * s2 * sum, inv.VW3);
+        }
+    }
+    if ((all || MODE == 4) && irgn == 3 && inv.FC(3) != inv.FC(2)) {
+        SXIKP(inv, inv.FC(2), inv.FC(3), 5, inv.FC(3), F, x);
+        for (int i = 1; i <= 5; ++i) HF1 += inv.A_F1(i) * x.GPX(i);
+    }
+    return HCUR + HE + HVAL + HF1;
+}
+
+}  // namespace zelk::inversion

@@ -1,0 +1,86 @@
+// SIMD lanes for the IRI bottomside: exp and log kernels on four doubles at a time, and the two
+// batched model steps built on them (see lanes.hpp for the exactness test).
+//
+// The vectors are the compiler's generic vector types: the AVX2 build keeps four doubles in one
+// register, the baseline build splits each operation into two SSE2 halves. Both perform the
+// same correctly rounded IEEE operations in the same order, so the kernels give the same bits
+// on either path.
+#include "models/lanes.hpp"
+
+#include "core/simd.hpp"
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+// The vector helpers are always inlined into the two builds, so the ABI of passing AVX
+// vectors between functions (which the compiler warns about) never arises.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace zelk::models::lanes {
+
+namespace {
+
+// Four lanes: one AVX2 vector, two SSE2 ones (eight lanes were slower: register spills).
+constexpr int W = 4;
+typedef double v4d __attribute__((vector_size(8 * W)));
+typedef int64_t v4l __attribute__((vector_size(8 * W)));
+typedef float v4f __attribute__((vector_size(4 * W)));
+
+#define ZELK_INLINE inline __attribute__((always_inline))
+
+constexpr double SHIFTER = 0x1.8p52;                     // adding it rounds to an integer
+constexpr double INVLN2 = 1.44269504088896338700e+00;    // 1/ln 2
+constexpr double LN2HI = 6.93147180369123816490e-01;     // ln 2, high 32 bits (n LN2HI exact)
+constexpr double LN2LO = 1.90821492927058770002e-10;     // ln 2 - LN2HI
+constexpr double SQRT2 = 1.41421356237309514547e+00;
+constexpr double ARGMAX = 700.0;   // exp kernel range |t| <= 700 (results stay normal)
+constexpr double XMIN = 1.0e-300;  // log kernel domain: normal positive arguments above this
+constexpr double GUARD = 1.0e-12;  // relative width of the interval that must round as one
+constexpr double XBNEAR = 1.0e-11; // relative distance from the x^B1 limit left to the library
+
+// The baseline build: SSE2 halves, square roots lane by lane.
+namespace base {
+ZELK_INLINE v4d vsqrt(v4d v) {
+    for (int j = 0; j < W; ++j) v[j] = std::sqrt(v[j]);
+    return v;
+}
+#define ZELK_VSQRT vsqrt
+#include "models/lanes_kernels.inc"
+#undef ZELK_VSQRT
+}  // namespace base
+
+// g++ only: clang does not apply the target pragma to the included kernels, so its builds
+// (the fuzz targets) take the baseline lanes, which give the same bits.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define ZELK_LANES_AVX2 1
+// The AVX2 build: whole vectors, the vector square root.
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace avx2 {
+static_assert(W == 4);
+#define ZELK_VSQRT __builtin_ia32_sqrtpd256
+#include "models/lanes_kernels.inc"
+#undef ZELK_VSQRT
+}  // namespace avx2
+#pragma GCC pop_options
+#endif
+
+}  // namespace
+
+void f2bot(const float* H, int N, double HMF2, double B0, double B1, double XBM, double FOF2,
+           float* OUT, uint8_t* OK) {
+#ifdef ZELK_LANES_AVX2
+    if (simd::avx2()) return avx2::f2bot_lanes(H, N, HMF2, B0, B1, XBM, FOF2, OUT, OK);
+#endif
+    base::f2bot_lanes(H, N, HMF2, B0, B1, XBM, FOF2, OUT, OK);
+}
+
+void f1map(const float* H, int N, double HF1, double Y, float* OUT, uint8_t* OK) {
+#ifdef ZELK_LANES_AVX2
+    if (simd::avx2()) return avx2::f1map_lanes(H, N, HF1, Y, OUT, OK);
+#endif
+    base::f1map_lanes(H, N, HF1, Y, OUT, OK);
+}
+
+}  // namespace zelk::models::lanes

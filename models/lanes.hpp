@@ -1,0 +1,31 @@
+// Batched evaluation of the two transcendental steps of the IRI bottomside, several values at a
+// time on SIMD lanes, with results equal to those of the library functions.
+//
+// Each lane computes its value in double with exp and log kernels accurate to a few units in
+// the last place, and the value is accepted only when every double within 1e-12 relative of it
+// rounds to the same float: the library's double result lies well inside that interval, so the
+// float it gives is the accepted one. A lane that fails this test (or whose arguments leave the
+// kernels' range, or sit at the x^B1 limit) is marked, and the caller recomputes it with the
+// library functions. The kernels are built once for AVX2 and once for the baseline instruction
+// set; which is used is decided at run time (core/simd.hpp). Both do the same IEEE operations
+// in the same order (no contraction into FMA), so they give the same bits.
+#pragma once
+
+#include <cstdint>
+
+namespace zelk::models::lanes {
+
+// Largest number of values per call.
+inline constexpr int MAXLANES = 1536;
+
+// The F2 bottomside at the heights H(0..N-1) (km): with x = (HMF2 - H)/B0, foF2 where x is not
+// positive, else foF2 sqrt(exp(-x^B1)/cosh(x)) as float, x^B1 limited to XBM > 0.
+// OK[k] = 1 where OUT[k] is the library's float, 0 where the caller must compute it.
+void f2bot(const float* H, int N, double HMF2, double B0, double B1, double XBM, double FOF2,
+           float* OUT, uint8_t* OK);
+
+// The F1 mapping of the heights H(0..N-1) (km), 0 < H < HF1: HF1 (1 - R^Y) as float with
+// R = (HF1 - H)/HF1. OK as for f2bot.
+void f1map(const float* H, int N, double HF1, double Y, float* OUT, uint8_t* OK);
+
+}  // namespace zelk::models::lanes

@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <memory>
+#include <vector>
+
+#include "inversion/inversion.hpp"
+
+using namespace zelk;
+using namespace zelk::inversion;
+
+namespace {
+
+constexpr double PI = 3.14159265358979323846;
+
+std::unique_ptr<Inversion> withDip(double deg) {
+    auto inv = std::make_unique<Inversion>();
+    float I = static_cast<float>(deg * PI / 180.0);
+    GOGXCOM(*inv, I);
+    SETCV(*inv);
+    return inv;
+}
+
+// Extraordinary-wave phase index from the Appleton-Hartree formula (collisionless, field at
+// 90 - dip degrees to the vertical wave normal), in complex arithmetic for the complex step:
+// n^2 = 1 - X (1 - X) / ((1 - X) - YT^2/2 - sqrt(YT^4/4 + (1 - X)^2 YL^2)).
+std::complex<double> phaseIndexX(std::complex<double> f, double fn, double fh, double dip) {
+    const std::complex<double> X = fn * fn / (f * f);
+    const std::complex<double> Y = fh / f;
+    const std::complex<double> YT = Y * std::cos(dip), YL = Y * std::sin(dip);
+    const std::complex<double> D = 1.0 - X;
+    const std::complex<double> den =
+        D - 0.5 * YT * YT - std::sqrt(0.25 * YT * YT * YT * YT + D * D * YL * YL);
+    return std::sqrt(1.0 - X * D / den);
+}
+
+// Group index d(f n)/df in double precision by the complex step.
+double groupIndexXRef(double f, double fn, double fh, double dip) {
+    const double h = 1e-20 * f;
+    const std::complex<double> fc(f, h);
+    return std::imag(fc * phaseIndexX(fc, fn, fh, dip)) / h;
+}
+
+// An E layer h(fN) = HBASE + sum A(i) sqrt(u) T*_{i-1}(u) - sum A, u = ln(fN/fe)/ln(fs/fe).
+struct Layer {
+    double fs, fe, hbase;
+    std::vector<double> a;
+    double height(double fn) const {
+        double htop = hbase;
+        for (double c : a) htop -= c;
+        const double u = std::log(fn / fe) / std::log(fs / fe);
+        const double x = 2.0 * u - 1.0;
+        double t0 = 1.0, t1 = x, sum = 0.0;
+        for (size_t k = 0; k < a.size(); ++k) {
+            sum += a[k] * (k == 0 ? t0 : t1);
+            if (k > 0) {
+                const double t2 = 2.0 * x * t1 - t0;
+                t0 = t1;
+                t1 = t2;
+            }
+        }
+        return htop + std::sqrt(u) * sum;
+    }
+};
+
+// X virtual height through the layer by a fine midpoint integration in t, with
+// fN^2 = top^2 - (top^2 - fs^2) t^2 and top^2 the X reflection level (or the layer's top).
+double virtualHeightXRef(const Layer& L, double f, double fh, double dip) {
+    const double top2 = std::min(f * (f - fh), L.fe * L.fe);
+    if (top2 <= L.fs * L.fs) return L.hbase;
+    const double d2 = top2 - L.fs * L.fs;
+    constexpr int N = 20000;
+    double sum = 0.0;
+    for (int k = 0; k < N; ++k) {
+        const double t = (k + 0.5) / N;
+        const double fn = std::sqrt(top2 - d2 * t * t);
+        const double dfn = 1e-6 * fn;
+        const double slope = (L.height(fn + dfn) - L.height(fn - dfn)) / (2.0 * dfn);
+        sum += groupIndexXRef(f, fn, fh, dip) * slope * d2 * t / fn / N;
+    }
+    return L.hbase + sum;
+}
+
+}  // namespace
+
+TEST(Gxsub, CheckValueAndAppletonHartree) {
+    auto inv = withDip(60.0);
+    EXPECT_NEAR(GXSUB(*inv, 1.0f, 5.0f, 16.0f, 1.2f), 2.8532f, 5e-5);
+    EXPECT_NEAR(GOSUB(*inv, 1.0f, 5.0f, 16.0f, 1.2f), 1.4363f, 5e-5);
+    EXPECT_NEAR(GXSUB(*inv, 0.25f, 5.0f, 16.0f, 1.2f), 0.25f * 2.8532f, 5e-5);
+    // Over dips, frequencies and plasma frequencies up to close to X reflection.
+    for (double dip : {5.0, 20.0, 45.0, 60.0, 75.0, 85.0}) {
+        inv = withDip(dip);
+        for (double f : {1.6, 3.0, 5.0, 9.0}) {
+            const double fh = 1.2;
+            const double fx2 = f * (f - fh);
+            for (double share : {0.01, 0.3, 0.7, 0.95}) {
+                const double fn2 = share * fx2;
+                const double ref = groupIndexXRef(f, std::sqrt(fn2), fh, dip * PI / 180.0);
+                EXPECT_NEAR(GXSUB(*inv, 1.0f, static_cast<float>(f), static_cast<float>(fn2), 1.2f),
+                            ref, 2e-4 * ref)
+                    << dip << " " << f << " " << share;
+            }
+        }
+    }
+}
+
+TEST(Gxsub, NoPropagationGivesZero) {
+    auto inv = withDip(60.0);
+    // At and above the X reflection level fN^2 = f (f - FH) = 19.
+    EXPECT_EQ(GXSUB(*inv, 1.0f, 5.0f, 19.0f, 1.2f), 0.0f);
+    EXPECT_EQ(GXSUB(*inv, 1.0f, 5.0f, 24.0f, 1.2f), 0.0f);
+    // No X wave at or below the gyrofrequency (the formula would take a negative root).
+    EXPECT_EQ(GXSUB(*inv, 1.0f, 1.2f, 0.5f, 1.2f), 0.0f);
+    EXPECT_EQ(GXSUB(*inv, 1.0f, 1.0f, 0.5f, 1.2f), 0.0f);
+}
+
+TEST(Cdx, WaveEntersTheRegionOnlyAboveFxs) {
+    auto inv = withDip(60.0);
+    inv->FH = 1.0f;
+    XKernels x;
+    // FXS = (sqrt(5) + 1)/2 = 1.618 MHz for FSTART = FH = 1 MHz.
+    CDX(1.0f, 1.0f, 1.6f, x);
+    EXPECT_EQ(x.DF2X, 0.0f);
+    SXIK(*inv, 1.0f, 3.0f, 3, 1.6f, x);
+    for (int i = 1; i <= 3; ++i) EXPECT_EQ(x.GX(i), 0.0f);
+    CDX(1.0f, 1.0f, 1.7f, x);
+    EXPECT_NEAR(x.F2X, 1.7f * 0.7f, 1e-6);
+    EXPECT_NEAR(x.DF2X, 1.7f * 0.7f - 1.0f, 1e-6);
+    SXIK(*inv, 1.0f, 3.0f, 3, 1.7f, x);
+    EXPECT_NE(x.GX(1), 0.0f);
+}
+
+// The 16-point X kernels against a fine double-precision integration of the X group index
+// along an E layer, and the parts of RECVIRTX.
+TEST(Recvirtx, AgreesWithDirectIntegration) {
+    const Layer e{3.0, 6.0, 200.0, {-80.0, -10.0, 5.0}};
+    for (double dip : {20.0, 60.0}) {
+        auto inv = withDip(dip);
+        inv->FH = 1.2f;
+        inv->IRGN = 1;
+        inv->FC(1) = 3.0f;
+        inv->FC(2) = 6.0f;
+        inv->HBASE(1) = 200.0f;
+        inv->A_E(1) = -80.0f;
+        inv->A_E(2) = -10.0f;
+        inv->A_E(3) = 5.0f;
+        for (double f : {4.0, 5.0, 6.0}) {
+            const double ref = virtualHeightXRef(e, f, 1.2, dip * PI / 180.0);
+            EXPECT_NEAR(RECVIRTX(*inv, static_cast<float>(f), 5), ref, 0.01) << dip << " " << f;
+        }
+        // Below FXS = (1.2 + sqrt(1.44 + 36))/2 = 3.66 MHz the wave does not enter: base only.
+        EXPECT_EQ(RECVIRTX(*inv, 3.6f, 5), 200.0f);
+        // MODE 2 of the E region is the base height; MODE 1 the layer alone.
+        EXPECT_EQ(RECVIRTX(*inv, 5.0f, 2), 200.0f);
+        EXPECT_NEAR(RECVIRTX(*inv, 5.0f, 1) + 200.0f, RECVIRTX(*inv, 5.0f, 5), 1e-3);
+        // E part of a higher region: the whole group path through the E layer, never below
+        // the E peak; the F region's coefficients are zero, so MODE 5 is that E part alone.
+        inv->IRGN = 2;
+        inv->ZME = 230.0f;
+        inv->FC(3) = 9.0f;
+        const float fe2 = 8.0f;
+        const float he = RECVIRTX(*inv, fe2, 2);
+        EXPECT_GT(he, 230.0f);
+        EXPECT_NEAR(RECVIRTX(*inv, fe2, 5), he, 1e-3);
+        EXPECT_EQ(RECVIRTX(*inv, fe2, 3), 0.0f);  // no valley (VW = 0)
+        EXPECT_EQ(RECVIRTX(*inv, fe2, 4), 0.0f);  // F1 part only in the F2 region
+    }
+}
+
+TEST(Recvirtx, ValleyPartsAreAtLeastTheirWidths) {
+    auto inv = withDip(60.0);
+    inv->FH = 1.2f;
+    inv->IRGN = 2;
+    inv->FC(1) = 1.0f;
+    inv->FC(2) = 3.0f;
+    inv->FC(3) = 5.0f;
+    inv->FV = 2.4f;
+    inv->VW = 30.0f;
+    inv->VW1 = inv->VW2 = inv->VW3 = 10.0f;
+    inv->VSLOPE(1) = -10.0f;
+    // Far above the valley the X wave crosses it almost freely: each part near its width.
+    const float far = RECVIRTX(*inv, 20.0f, 3);
+    EXPECT_GE(far, 30.0f);
+    EXPECT_LT(far, 33.0f);
+    // Close to the X reflection at foE the delay grows.
+    const float fx = (1.2f + std::sqrt(1.44f + 4.0f * 9.0f)) / 2.0f;
+    EXPECT_GT(RECVIRTX(*inv, fx + 0.05f, 3), far + 5.0f);
+    // Not a number-producing region: IRGN outside 1..3.
+    inv->IRGN = 0;
+    EXPECT_EQ(RECVIRTX(*inv, 5.0f, 5), 0.0f);
+}
