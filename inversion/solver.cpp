@@ -7,7 +7,6 @@
 #include <ostream>
 
 #include "core/rounding.hpp"
-#include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
 #include "models/models.hpp"
 
@@ -61,17 +60,15 @@ int sign_changes(const int* s, int n) {
 // Reads the trace list and the scaled values of the Inversion area and FOEPRE; writes
 // FSTART, FEND, NN, NFQ, FQ, HV, FC, IEFLAG (E), NFQF1 and NFQF (F1 junction).
 // Any other IRGN: ISTAT = 0 and two messages, nothing else.
-void SETUP(Zelk& z) {
-    Inversion& inv = z.inv;
+void SETUP(Inversion& inv, models::Models& mod, const Context& cx) {
     const float FINC = 0.1f * inv.FQINCR;
     switch (inv.IRGN) {
         case 1: {
             inv.FSTART = 0.2f;
             inv.NFQ = inv.NFQE;
             inv.NN = 3;
-            models::Models& mod = z.mod;
             if (static_cast<float>(mod.ISSN) != inv.SSNIN || mod.FOEPRE > 99.0f)
-                models::PREDICT(mod, z.log, inv.LOCATION(1), inv.LOCATION(2), inv.IYR, inv.IDAY,
+                models::PREDICT(mod, cx.log, inv.LOCATION(1), inv.LOCATION(2), inv.IYR, inv.IDAY,
                                 inv.IHR, inv.MINU, inv.ISEC);
             const float FOEPRE = mod.FOEPRE;
             inv.IEFLAG = 1;
@@ -177,7 +174,7 @@ void SETUP(Zelk& z) {
         }
         default:
             inv.ISTAT() = 0;
-            z.log.os() << " ILLEGAL VALUE OF IRGN=" << inv.IRGN << '\n'
+            cx.log.os() << " ILLEGAL VALUE OF IRGN=" << inv.IRGN << '\n'
                        << " DATA ERROR: NO PROFILE INVERTED!\n";
             break;
     }
@@ -198,8 +195,7 @@ void SETUP(Zelk& z) {
 // unchanged when none was accepted. Writes A, FEND (the accepted value, else the rounded
 // bracket midpoint FDEF), FC(IRGN+1) (accepted only), IROOT (0 accepted, otherwise the root
 // count of the last trial) and the solver storage. FSTART is restored on exit.
-void DENSTY(Zelk& z, float& ERR) {
-    Inversion& inv = z.inv;
+void DENSTY(Inversion& inv, const Context& cx, float& ERR) {
     const float FS0 = inv.FSTART;
     float FSD = FS0;
     if (inv.NFQ > 0) FSD = std::fmin(inv.FQ(1), inv.FQ(inv.NFQ)) - inv.FQINCR;
@@ -233,7 +229,7 @@ void DENSTY(Zelk& z, float& ERR) {
             CHNGSIKP(inv, FSD);
         }
         ESTAB(inv);
-        EQUTN(z, inv.NEQ, inv.NN, inv.XS);
+        EQUTN(inv, cx, inv.NEQ, inv.NN, inv.XS);
         CONTPRFL(inv.NN, FSD, inv.FEND, inv.XS.data(), FS0, inv.A.data());
         for (int i = 1; i <= inv.NN; ++i) inv.A(i) = ROUND3(inv.A(i));
 
@@ -305,8 +301,7 @@ void ESTAB(Inversion& inv) {
 // of the Inversion area. Returns the solution in XS(1..N).
 // A zero pivot (singular system): XS(1) = 0, the other entries keep their values, and the
 // line "ILL-CONDITIONED" is written when IDEBUG > 0.
-void EQUTN(Zelk& z, F2<float, 8, 9>& NEQ, int N, F1<float, 8>& XS) {
-    Inversion& inv = z.inv;
+void EQUTN(Inversion& inv, const Context& cx, F2<float, 8, 9>& NEQ, int N, F1<float, 8>& XS) {
     for (int k = 1; k <= N + 1; ++k) {
         inv.IR(k) = static_cast<int16_t>(k);
         inv.IC(k) = static_cast<int16_t>(k);
@@ -325,7 +320,7 @@ void EQUTN(Zelk& z, F2<float, 8, 9>& NEQ, int N, F1<float, 8>& XS) {
             }
         if (big == 0.0f) {
             XS(1) = 0.0f;
-            if (z.log.IDEBUG > 0) z.log.os() << "ILL-CONDITIONED\n";
+            if (cx.log.IDEBUG > 0) cx.log.os() << "ILL-CONDITIONED\n";
             return;
         }
         std::swap(inv.IR(s), inv.IR(ip));
