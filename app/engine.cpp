@@ -5,10 +5,11 @@
 #include <iostream>
 
 #include "core/stop.hpp"
-#include "core/zelk.hpp"
 #include "display/hooks.hpp"
 #include "driver/run.hpp"
 #include "driver/vxo_steps.hpp"
+#include "pipeline/plot_hooks.hpp"
+#include "pipeline/zelk.hpp"
 
 namespace zelk::app {
 
@@ -23,7 +24,7 @@ struct Cancelled : Stop {
 
 // The display's plot hooks on the canvas, counting the frames drawn, with a pause that
 // CANCEL cuts short.
-class WindowPlotter final : public Plotter {
+class WindowPlotter final : public PlotHooks {
 public:
     WindowPlotter(display::Surface& s, Engine& e, std::atomic<int>& frames)
         : plot_(s), engine_(e), frames_(frames) {
@@ -33,14 +34,20 @@ public:
         // the working directory.
         plot_.display().WRITE_DATA = true;
     }
-    void EVFPLOT(Zelk& z, int code) override { plot_.EVFPLOT(z, code); }
-    void SETCOORD(Zelk& z) override {
-        plot_.SETCOORD(z);
+    void frame(const RecordView& view) override {
+        plot_.frame(view);
         ++frames_;
     }
-    void PLOTPROF(Zelk& z) override { plot_.PLOTPROF(z); }
-    void PLOT_IRI_F_LAYER(Zelk& z) override { plot_.PLOT_IRI_F_LAYER(z); }
-    void TIMDELAY(float seconds) override { engine_.PAUSE(seconds); }
+    void existing_profile(int region, const profile::RegionProfile& r) override { plot_.existing_profile(region, r); }
+    void model_bottomside(const models::Bottomside& bot) override { plot_.model_bottomside(bot); }
+    void pause(float seconds) override { engine_.PAUSE(seconds); }
+    void trace_list(const inversion::Inversion& inv) override { plot_.trace_list(inv); }
+    void data(const inversion::Inversion& inv) override { plot_.data(inv); }
+    void e_region(const inversion::Inversion& inv) override { plot_.e_region(inv); }
+    void valley(const inversion::Inversion& inv) override { plot_.valley(inv); }
+    void f1_region(const inversion::Inversion& inv) override { plot_.f1_region(inv); }
+    void f2_region(const inversion::Inversion& inv) override { plot_.f2_region(inv); }
+    void layer_done(const inversion::Inversion& inv) override { plot_.layer_done(inv); }
     bool finish(std::string& error) { return plot_.finish_files(error); }
 
 private:
