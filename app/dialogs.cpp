@@ -159,8 +159,8 @@ SpecDialog::SpecDialog(const JobSettings& defaults, const std::string& FILELIST,
     auto* ret = named(new QPushButton(QStringLiteral("RETURN KEY"), this), "3");
     ret->setVisible(false);
     ret->setEnabled(false);
-    ok->setAutoDefault(false);
-    exit->setAutoDefault(false);
+    // Return in a box ends the entry there (a change of that box), it presses no button.
+    for (QPushButton* b : {ok, exit, browse_in, browse_prog_}) b->setAutoDefault(false);
     bl->addWidget(ok);
     bl->addWidget(exit);
     bl->addWidget(ret);

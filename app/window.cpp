@@ -49,8 +49,12 @@ MainWindow::MainWindow(std::string VERSID, int IDEBUG, QWidget* parent)
 
 MainWindow::~MainWindow() {
     if (thread_.joinable()) {
+        closing_ = true;
         engine_->CANCEL();
-        thread_.join();
+        // The run may be waiting for an answer of this thread: answer (with nothing) until
+        // it has ended.
+        while (!thread_done_) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (thread_.joinable()) thread_.join();
     }
 }
 
@@ -84,8 +88,10 @@ void MainWindow::START(const JobSettings& job) {
     running_ = true;
     ran_ = true;
     status_->setText(QStringLiteral("Running ") + QString::fromStdString(job.INFILE));
+    thread_done_ = false;
     thread_ = std::thread([this, job] {
         const RunResult r = engine_->RUN(job, VERSID_, filelist_);
+        thread_done_ = true;
         QMetaObject::invokeMethod(this, [this, r] { finished(r); }, Qt::QueuedConnection);
     });
 }

@@ -4,6 +4,7 @@
 // has ended (the file under way leaves no output and no temporary file).
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -65,6 +66,7 @@ private:
     QLabel* status_ = nullptr;
     std::unique_ptr<Engine> engine_;
     std::thread thread_;
+    std::atomic<bool> thread_done_{true};
     bool running_ = false;
     bool ran_ = false;
     bool closing_ = false;
