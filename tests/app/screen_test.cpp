@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
@@ -62,13 +63,22 @@ Difference compare(const QImage& shown, const QImage& ref, const std::vector<Pri
     return d;
 }
 
-// What the X server shows in the graphics area of the window.
+// What the X server shows in the graphics area of the window, once it shows what the
+// program drew (or after 10 s: a window that never catches up fails the comparison).
 QImage on_screen(MainWindow& w) {
     CanvasWidget* v = w.canvas_widget();
     const QRect r = v->canvas_rect();
     const QPoint at = v->mapToGlobal(r.topLeft());
     QScreen* screen = QGuiApplication::primaryScreen();
-    return screen->grabWindow(0, at.x(), at.y(), r.width(), r.height()).toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage drawn = w.canvas().snapshot();
+    QImage shown;
+    QElapsedTimer t;
+    t.start();
+    do {
+        QTest::qWait(100);
+        shown = screen->grabWindow(0, at.x(), at.y(), r.width(), r.height()).toImage().convertToFormat(QImage::Format_RGB32);
+    } while (shown != drawn && t.elapsed() < 10000);
+    return shown;
 }
 
 void screenshot(QWidget& w, const char* name) {
