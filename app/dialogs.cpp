@@ -182,6 +182,9 @@ SpecDialog::SpecDialog(const JobSettings& defaults, const std::string& FILELIST,
     connect(ok, &QPushButton::clicked, this, [this] { this->ok(); });
     connect(exit, &QPushButton::clicked, this, [this] {
         job_.INFILE.clear();
+        // A file list written for an entry that was then turned down is not left behind.
+        std::error_code ec;
+        fs::remove(filelist_, ec);
         reject();
     });
     load();

@@ -158,6 +158,16 @@ TEST_F(SpecTest, MessagesInTheOrderOfTheChecks) {
     type(*dlg, "1022", dir.file("missing/out.430").string());
     EXPECT_EQ(ok(), std::vector<int>{21});
     EXPECT_NE(dlg->result(), QDialog::Accepted);
+
+    // A wildcard turned down for its output directory, then EXIT: no file list is left.
+    dir.write("w/d.VXO", "x\n");
+    type(*dlg, "1000", dir.file("w").string() + "/*.*");
+    EXPECT_EQ(ok(), std::vector<int>{21});
+    EXPECT_TRUE(fs::exists(dir.file("FILELIST.TMP")));
+    click(*dlg, "2");
+    EXPECT_EQ(dlg->result(), QDialog::Rejected);
+    EXPECT_EQ(dlg->settings().INFILE, "");
+    EXPECT_FALSE(fs::exists(dir.file("FILELIST.TMP")));
 }
 
 TEST_F(SpecTest, BrowsedInputAndWildcardList) {
