@@ -109,8 +109,12 @@ void MainWindow::finished(const RunResult& r) {
         QMessageBox::critical(this, QStringLiteral("ZELK"), QString::fromStdString(r.stop));
         return;
     }
-    status_->setText(QStringLiteral("Finished: %1 records inverted from %2 files, %3 written. Close the window to end.")
-                         .arg(r.NRECS).arg(r.files).arg(r.written));
+    auto count = [](long n, const char* what) {
+        return QStringLiteral("%1 %2%3").arg(n).arg(QString::fromLatin1(what)).arg(n == 1 ? "" : "s");
+    };
+    status_->setText(QStringLiteral("Finished: %1 inverted from %2, %3 written. Close the window to end.")
+                         .arg(count(r.NRECS, "record"), count(r.files, "file"))
+                         .arg(r.written));
 }
 
 int MainWindow::exit_status() const {

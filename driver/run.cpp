@@ -163,7 +163,7 @@ void CLEAR_RECORD_TABLES(Zelk& z) {
     // every record. A record that does not carry them would otherwise inherit those of the
     // record before and count on from there, until the count no longer fits its field.
     z.rec.EDITFL.fill(0);
-    inv.ISTAT() = 0;
+    inv.ISTAT() = inversion::ISTAT_NO_TRACE;
     inv.VHMIN(1) = 9999.0f;
     inv.VHMIN(2) = 9999.0f;
 }

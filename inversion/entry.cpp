@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ostream>
 
+#include "core/markers.hpp"
 #include "inversion/inversion.hpp"
 #include "core/fortran_io.hpp"
 #include "models/models.hpp"
@@ -33,7 +34,6 @@ constexpr float CVROWS[8][8] = {
 constexpr float FTOL = 0.0001f;
 // Markers of values that are not scaled: line index, foF2 (MHz), lowest E and F frequencies
 // (MHz), and the line index limit of the F2 trace.
-constexpr int NOLINE = 9999;
 constexpr float FOF2_UNSCALED = 100.0f;
 constexpr float FMINE_LIMIT = 900.0f;
 constexpr int MINFE_LIMIT = 900;
@@ -157,7 +157,7 @@ void SETRCE(Inversion& inv, const Context& cx, float FOEPRE, int16_t& IOK) {
         ++count;
     };
     auto fail = [&]() {
-        inv.ISTAT() = 0;
+        inv.ISTAT() = ISTAT_NO_TRACE;
         IOK = 0;
     };
     auto firstLine = [](int k) { return k < 1 ? 1 : k; };
@@ -181,7 +181,7 @@ void SETRCE(Inversion& inv, const Context& cx, float FOEPRE, int16_t& IOK) {
     int KFIRST = inv.MINFF;
 
     // 3. F1 trace.
-    if (inv.MINFF < NOLINE && inv.FMINF <= FMINF_LIMIT && inv.LF1() == 1 && inv.MINFF <= inv.IFOF1) {
+    if (inv.MINFF < NO_LINE && inv.FMINF <= FMINF_LIMIT && inv.LF1() == 1 && inv.MINFF <= inv.IFOF1) {
         float f = FBASE;
         for (int K = firstLine(inv.MINFF); K <= lastLine(inv.IFOF1); ++K) {
             f = inv.FMINF + static_cast<float>(K - inv.MINFF) * inv.FQINCR;
@@ -195,7 +195,7 @@ void SETRCE(Inversion& inv, const Context& cx, float FOEPRE, int16_t& IOK) {
     }
 
     // 4. F2 trace.
-    if (inv.IFOM < IFOM_LIMIT && KFIRST < NOLINE && !(inv.FOF2 < FOF2_UNSCALED && KFIRST > inv.IFOM)) {
+    if (inv.IFOM < IFOM_LIMIT && KFIRST < NO_LINE && !(inv.FOF2 < FOF2_UNSCALED && KFIRST > inv.IFOM)) {
         for (int K = firstLine(KFIRST); K <= lastLine(inv.IFOM); ++K) {
             const float f = FBASE + static_cast<float>(K - KFIRST) * inv.FQINCR;
             if (f <= FLOW - FTOL || f > inv.FOF2 + FTOL) return fail();

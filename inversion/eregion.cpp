@@ -148,7 +148,7 @@ void EPROF(Inversion& inv, models::Models& mod, const Context& cx, float& ER1) {
     SETUP(inv, mod, cx);
     std::ostream& os = cx.log.os();
     if (!(inv.FEND > inv.FSTART)) {
-        inv.ISTAT() = 4;
+        inv.ISTAT() = ISTAT_E_RANGE;
         const float range[2] = {inv.FSTART, inv.FEND};
         os << " E LAYER: FSTART,FEND="
            << fio::edit_line(fio::FortranFormat("(2F10.3)"), range, 2) << '\n'
@@ -164,7 +164,7 @@ void EPROF(Inversion& inv, models::Models& mod, const Context& cx, float& ER1) {
     if (cx.log.IDEBUG >= 2)
         os << " ZME=" << fio::edit_value("(F10.3)", inv.ZME)
            << " : E TRACE PHYSICALLY UNREASONABLE!\n";
-    inv.ISTAT() = 7;
+    inv.ISTAT() = ISTAT_E_BAD;
 }
 
 // ECHAPMAN: fits the parabolic E layer to the E data FQ/HV of the current region (FSTART,

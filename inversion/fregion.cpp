@@ -31,19 +31,6 @@ namespace zelk::inversion {
 
 namespace {
 
-// Successful inversion status (ISTAT) and the failure codes of these stages.
-static constexpr int16_t ISTAT_OK = 2;
-static constexpr int16_t ISTAT_F2_RANGE = 5;      // F2 end frequency not above its start
-static constexpr int16_t ISTAT_F1_RANGE = 6;      // F1 end frequency not above its start
-static constexpr int16_t ISTAT_F2_BAD = 8;        // F2 data or peak unreasonable
-static constexpr int16_t ISTAT_F1_BAD = 9;        // F1 data unreasonable
-static constexpr int16_t ISTAT_F1_THICK = 10;     // F1 peak out of bounds
-static constexpr int16_t ISTAT_F1_OSC = 11;       // F1 solution oscillates
-static constexpr int16_t ISTAT_F2_FEW = 12;       // fewer than 3 F2 points
-static constexpr int16_t ISTAT_F2_OSC = 18;       // F2 oscillates or fits badly
-static constexpr int16_t ISTAT_F1_ROOTS = 25;     // F1 roots too severe to correct
-static constexpr int16_t ISTAT_F2_ROOTS = 26;     // F2 roots too severe to correct
-
 // KF1MODE values.
 static constexpr int32_t MODE_NORMAL = 0;
 static constexpr int32_t MODE_GAP = 1;

@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "core/markers.hpp"
 #include "core/diag.hpp"
 #include "core/farray.hpp"
 #include "profile/profile.hpp"
@@ -68,19 +69,19 @@ struct Inversion {
     float FQINCR = 0.0f;             // frequency step of the ionogram lines (MHz)
     float HGRID = 0.0f;              // height step of the range bins (km)
     float BASEHT = -999.0f;          // range start minus HGRID (km)
-    float HMISS = 9999.0f;           // virtual height that marks a missing point
-    float FOE = 9999.0f;   int16_t IFOE = 9999;    // scaled foE and its line
-    float FMINE = 9999.0f; int16_t MINFE = 9999;   // lowest E frequency and its line
-    float FOF1 = 9999.0f;  int16_t IFOF1 = 9999;   // scaled foF1 and its line
-    float FOF2 = 9999.0f;  int16_t IFOM = 9999;    // scaled foF2 and its line
-    float FMINF = 9999.0f; int16_t MINFF = 9999;   // lowest F frequency and its line
+    float HMISS = NO_VALUE;           // virtual height that marks a missing point
+    float FOE = NO_VALUE;   int16_t IFOE = NO_LINE;    // scaled foE and its line
+    float FMINE = NO_VALUE; int16_t MINFE = NO_LINE;   // lowest E frequency and its line
+    float FOF1 = NO_VALUE;  int16_t IFOF1 = NO_LINE;   // scaled foF1 and its line
+    float FOF2 = NO_VALUE;  int16_t IFOM = NO_LINE;    // scaled foF2 and its line
+    float FMINF = NO_VALUE; int16_t MINFF = NO_LINE;   // lowest F frequency and its line
     F2<float, MAXLIN, 3> TRACEL;     // virtual height at frequency line K: J = 2 F, J = 3 E
     F2<int16_t, MAXLIN, 3> ITRCF;    // range-bin index of that height
     float FOF2P = 0.0f;              // foF2 carried with the profile, kept between records
     // The sunspot number ISSN, the date IYEAR, IMON, IDOM and LASTMON are shared with the
     // model predictions and live in the Models area (z.mod.ISSN, z.mod.IYEAR, ...).
     int16_t IEFLAG = 0;              // E-layer flag: 1 trace, 2 model foE, 3 scaled foE
-    float HPF = 9999.0f, HPF2 = 9999.0f, HPE = 9999.0f, HPES = 9999.0f;  // h'F, h'F2, h'E, h'Es
+    float HPF = NO_VALUE, HPF2 = NO_VALUE, HPE = NO_VALUE, HPES = NO_VALUE;  // h'F, h'F2, h'E, h'Es
     // Characteristics 1..43 of the record, as read; entries without a name of their own
     // (3, 6, 10, 17, 18, 21, 25, 36) are carried through to the output from here.
     F1<float, 43> CHARIN;
@@ -142,11 +143,11 @@ struct Inversion {
     F1<float, 3> ER;                 // mean absolute residuals of E, F1, F2 (km)
     F1<float, 4> FC;                 // E start, foE, foF1, foF2 as used by the solutions
     float ZME = 0.0f, ZMF1 = 0.0f, ZMF2 = 0.0f;  // peak heights
-    float YE = 9999.0f;              // semi-thickness of the E parabola
+    float YE = NO_VALUE;              // semi-thickness of the E parabola
     int16_t IROOTE = 0, IROOTF1 = 0, IROOTF2 = 0;
     int32_t KF1MODE = 0, KF1MODEP = 0;
     float DFMIN = 99.0f;
-    float HHALF = 9999.0f;           // real height at foF2/sqrt(2)
+    float HHALF = NO_VALUE;           // real height at foF2/sqrt(2)
     F1<float, 9> EAFIT;              // auroral-E fit: 3 coefficients, base, peak, residual,
                                      // critical frequency, valley width, valley depth
     int16_t NEAROW = 0;              // rows of the tabulated auroral-E layer (groups 58/59)
@@ -156,7 +157,7 @@ struct Inversion {
     float VW1 = 0.0f, VW2 = 0.0f, VW3 = 0.0f;
     F1<float, 3> VSLOPE;
     float ZENANG = 0.0f;             // solar zenith angle (degrees), negative before noon
-    float YF1 = 9999.0f, YF2 = 9999.0f;  // parabolic semi-thickness of the F1 and F2 tops
+    float YF1 = NO_VALUE, YF2 = NO_VALUE;  // parabolic semi-thickness of the F1 and F2 tops
     int16_t NXTRA = 0;               // extra low-frequency points for DATAUSED
     F1<float, 100> XF, XH;
 
@@ -165,6 +166,24 @@ struct Inversion {
     float VWOUT = 0.0f, VDOUT = 0.0f;  // output valley pair (width, depth)
     int16_t NCOEF = 0;               // the record's coefficient count
 };
+
+// ---- Inversion status -------------------------------------------------------------------------
+// The values of ISTAT (IQUALE(2)): 2 the profile was inverted, every other value says why not.
+// These are the only spellings of the codes (pipeline::Status gives them words).
+static constexpr int16_t ISTAT_NO_TRACE = 0;     // no usable trace points (or not yet inverted)
+static constexpr int16_t ISTAT_OK = 2;           // profile inverted
+static constexpr int16_t ISTAT_E_RANGE = 4;      // E region frequency range error
+static constexpr int16_t ISTAT_F2_RANGE = 5;     // F2 end frequency not above its start
+static constexpr int16_t ISTAT_F1_RANGE = 6;     // F1 end frequency not above its start
+static constexpr int16_t ISTAT_E_BAD = 7;        // E trace physically unreasonable
+static constexpr int16_t ISTAT_F2_BAD = 8;       // F2 data or peak unreasonable
+static constexpr int16_t ISTAT_F1_BAD = 9;       // F1 data unreasonable
+static constexpr int16_t ISTAT_F1_THICK = 10;    // F1 peak out of bounds
+static constexpr int16_t ISTAT_F1_OSC = 11;      // F1 solution oscillates
+static constexpr int16_t ISTAT_F2_FEW = 12;      // fewer than 3 F2 points
+static constexpr int16_t ISTAT_F2_OSC = 18;      // F2 oscillates or fits badly
+static constexpr int16_t ISTAT_F1_ROOTS = 25;    // F1 roots too severe to correct
+static constexpr int16_t ISTAT_F2_ROOTS = 26;    // F2 roots too severe to correct
 
 // ---- Display stages -----------------------------------------------------------------------------
 // The points of the inversion at which a display may draw. The inversion only announces

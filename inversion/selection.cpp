@@ -5,6 +5,7 @@
 #include <cmath>
 #include <ostream>
 
+#include "core/markers.hpp"
 #include "inversion/inversion.hpp"
 #include "core/fortran_io.hpp"
 
@@ -65,7 +66,7 @@ void DATAEFFE(Inversion& inv, const Context& cx) {
     if (inv.NFQ <= 0) return;
     if (cx.log.IDEBUG >= 5) writeFitData(cx.log.os(), " BEFORE 77X.FOR DATAEFFE: IRGN=", inv);
     const float floorh = hfloor(inv);
-    const float hmiss = inv.HMISS < 9999.0f ? HMISS_OLD : inv.HMISS;
+    const float hmiss = inv.HMISS < NO_VALUE ? HMISS_OLD : inv.HMISS;
     const int nfq = inv.NFQ > MAXTRC ? MAXTRC : inv.NFQ;
     // Kept points move down in place: the write index never passes the read index.
     int n = 0;

@@ -73,10 +73,10 @@ void HEIGHTCHK(Inversion& inv, const Context& cx) {
     const float range = inv.FEND - inv.FQ(1);
     if (!(extent > 0.0f) || (range > 0.0f && 100.0f * extent / range < BAD_PERCENT)) return;
     if (inv.IRGN == 2) {
-        inv.ISTAT() = 9;
+        inv.ISTAT() = ISTAT_F1_BAD;
         if (cx.log.IDEBUG >= 2) cx.log.os() << "   PHYSICALLY UNREASONABLE F1 TRACE!\n";
     } else {
-        inv.ISTAT() = 8;
+        inv.ISTAT() = ISTAT_F2_BAD;
         if (cx.log.IDEBUG >= 2) cx.log.os() << "   PHYSICALLY UNREASONABLE F2 TRACE!\n";
     }
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ostream>
 
+#include "core/markers.hpp"
 #include "core/rounding.hpp"
 #include "inversion/inversion.hpp"
 #include "models/models.hpp"
@@ -173,7 +174,7 @@ void SETUP(Inversion& inv, models::Models& mod, const Context& cx) {
             break;
         }
         default:
-            inv.ISTAT() = 0;
+            inv.ISTAT() = ISTAT_NO_TRACE;
             cx.log.os() << " ILLEGAL VALUE OF IRGN=" << inv.IRGN << '\n'
                        << " DATA ERROR: NO PROFILE INVERTED!\n";
             break;
@@ -201,7 +202,7 @@ void DENSTY(Inversion& inv, const Context& cx, float& ERR) {
     if (inv.NFQ > 0) FSD = std::fmin(inv.FQ(1), inv.FQ(inv.NFQ)) - inv.FQINCR;
     if (FSD < FS0) FSD = FS0;
 
-    inv.BEST = 9999.0f;
+    inv.BEST = NO_VALUE;
     inv.ISTATE = 2;
     if (inv.IRGN == 2) {
         inv.FLO = inv.FC(3);

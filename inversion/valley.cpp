@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "core/markers.hpp"
 #include "core/rounding.hpp"
 #include "inversion/inversion.hpp"
 #include "models/models.hpp"
@@ -67,7 +68,7 @@ void MAHAGULY(Inversion& inv, models::Models& mod, const Context& cx) {
     inv.KF1MODE = inv.KF1MODEP = 0;
     const float FSKEEP = inv.FSTART, FEKEEP = inv.FEND;
 
-    float hmin = 9999.0f;
+    float hmin = NO_VALUE;
     const auto lowest = [&]() {
         for (int K = 1; K <= inv.NFQ; ++K) hmin = std::fmin(hmin, inv.HV(K));
     };
@@ -83,7 +84,7 @@ void MAHAGULY(Inversion& inv, models::Models& mod, const Context& cx) {
         DATAEFFE(inv, cx);
         lowest();
     }
-    if (inv.HPF == 0.0f || inv.HPF >= 9999.0f) inv.HPF = hmin;
+    if (inv.HPF == 0.0f || inv.HPF >= NO_VALUE) inv.HPF = hmin;
 
     // Local time at the station (hours), brought into [0, 24).
     float LT = static_cast<float>(inv.IHR) + static_cast<float>(inv.MINU) / 60.0f +

@@ -1,5 +1,6 @@
 // Standard-format conversion: DATETODAY, GRIDDATA, WRTADEP and the reader of Standard
 // records.
+#include "core/markers.hpp"
 #include "iondata/standard.hpp"
 
 #include <algorithm>
@@ -32,7 +33,6 @@ constexpr float SAME_LINE = 0.0005f;
 constexpr int32_t NO_ECHO_OLD = 999;
 constexpr float MAX_HEIGHT = 999.0f;
 // Missing value of the scaled characteristics.
-constexpr float MISSING = 9999.0f;
 // Prefix that marks the station name in the system description of a converted record.
 constexpr std::string_view NAME_PREFIX = " / , NAME ";
 // Characters of the station line kept after the prefix.
@@ -578,7 +578,7 @@ StandardOutcome STANDARD_TO_VXO(LineReader& in, LineWriter& out, IonogramRecord&
         R.TSTAMP(55) = '2';
 
         // 7. Scaled characteristics.
-        R.SCALED.fill(MISSING);
+        R.SCALED.fill(NO_VALUE);
         if (b2.scaled()) R.SCALED(1) = b2.fc;
         if (b1.n > 0) R.SCALED(2) = b1.fc;
         if (bE.n > 0) R.SCALED(9) = bE.fc;

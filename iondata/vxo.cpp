@@ -1,4 +1,5 @@
 // VXO files: format texts per layout version, READVXO and WRITVXO.
+#include "core/markers.hpp"
 #include "iondata/vxo.hpp"
 
 #include <algorithm>
@@ -17,7 +18,6 @@ namespace {
 // Integer virtual height that marks a frequency without echo in the old layouts, and the
 // real value that marks it in the new layout.
 constexpr int32_t NO_ECHO_OLD = 999;
-constexpr float NO_ECHO = 9999.0f;
 // Electron density per squared plasma frequency: N = 12380 f^2 (cm^-3, f in MHz).
 constexpr float DENSITY_PER_MHZ2 = 12380.0f;
 
@@ -41,7 +41,7 @@ VxoFormats make_formats(int version) {
 }
 
 // Real form of an old-layout integer height: its value, except 999 (no echo) -> 9999.0.
-inline float height_from_int(int32_t h) { return h == NO_ECHO_OLD ? NO_ECHO : static_cast<float>(h); }
+inline float height_from_int(int32_t h) { return h == NO_ECHO_OLD ? NO_VALUE : static_cast<float>(h); }
 
 // Integer form of a new-layout real height: truncated toward zero. Values beyond the
 // integer range (only from a malformed file) saturate instead of overflowing.
@@ -98,7 +98,7 @@ private:
 void reset_scaled(F1<float, 120>& S) {
     for (int i = 1; i <= 120; ++i) {
         if (S(i) <= 0.0f || S(i) == 999.0f) {
-            S.fill(NO_ECHO);
+            S.fill(NO_VALUE);
             return;
         }
     }

@@ -1,4 +1,5 @@
 // Making a record writable in layout 5.
+#include "core/markers.hpp"
 #include "iondata/writable.hpp"
 
 #include <algorithm>
@@ -17,7 +18,6 @@ using fio::FortranFormat;
 using fio::edit_int;
 using fio::edit_real;
 
-constexpr float MISSING = 9999.0f;
 constexpr float DENSITY_PER_MHZ2 = 12380.0f;   // as WRITVXO computes the densities
 
 // True when the value written under the field reads back: finite and not asterisks.
@@ -65,13 +65,13 @@ public:
         if constexpr (std::is_same_v<T, int32_t>) {
             mend(g, f, v1, count(g), 0);
         } else {
-            mend(g, f, v1, count(g), static_cast<T>(MISSING));
+            mend(g, f, v1, count(g), static_cast<T>(NO_VALUE));
         }
     }
     // A profile: heights and plasma frequencies, and the densities made from the latter.
     void profile(int gh, int gf, int gd, const FortranFormat& fh, const FortranFormat& ff,
                  const FortranFormat& fd, float* h1, float* f1) {
-        mend(gh, fh, h1, count(gh), MISSING);
+        mend(gh, fh, h1, count(gh), NO_VALUE);
         const int nf = count(gf), nd = count(gd);
         for (int i = 1; i <= std::max(nf, nd) && i <= 999; ++i) {
             const bool f_ok = i > nf || holds(ff.field((i - 1) % ff.per_line()), f1[i]);

@@ -7,6 +7,7 @@
 // coefficient form of the bottomside with B0 = 1 km for one B1, see tools/gen_b0b1dt.cpp): the
 // best least-squares scale of a shape is B0. A coordinate search then refines B0, B1 and, with
 // an F1 layer, D1 against the 1 km N(h) table.
+#include "core/markers.hpp"
 #include "models/b0b1d1.hpp"
 
 #include <algorithm>
@@ -33,7 +34,6 @@ constexpr int MAXBISECT = 100;       // cap on the halvings of a search
 constexpr float BIG = 1.0e10f;       // "no error yet"
 constexpr float XBMAX1 = 80.0f;      // limit of x^B1 in IRI_F2_BASIC1
 constexpr float XBMAX = 10.0f;       // limit of x^B1 in XE and XE4
-constexpr float NOTSET = 9999.0f;
 constexpr float D1MAX = 5.0f;        // range of the D1 scan
 constexpr float B0STEP = 4.0f, B1STEP = 0.2f, D1STEP = 0.2f;  // first steps of the search
 constexpr float B0STEPMIN = 0.1f;    // the search ends when the B0 step is at most this (km)
@@ -633,7 +633,7 @@ void ADUJST_B0B1D1(Bottomside& P, int MODE, float& ERR) {
 // fitted when foF2 is not above FC(3) or no table shape gives a finite misfit.
 void CALB0B1D1(Bottomside& P, const profile::SolvedProfile& S, const std::vector<std::string>& DIRS,
                const Log& log) {
-    P.B0 = P.B1 = P.D1 = NOTSET;
+    P.B0 = P.B1 = P.D1 = NO_VALUE;
     P.HVT = S.E.ZM + S.VW;
     P.HMF2 = S.F2.ZM;
     P.FOF2 = S.F2.FE;
@@ -675,7 +675,7 @@ void CALB0B1D1(Bottomside& P, const profile::SolvedProfile& S, const std::vector
         profile::SETLAMPT(5, LAMBDA, PM);
         profile::SETS(5, PM, SM);
     }
-    float best = BIG, keptS = NOTSET, keptB1 = NOTSET;
+    float best = BIG, keptS = NO_VALUE, keptB1 = NO_VALUE;
     for (int n = 1; n <= P.NB0REC; ++n) {
         float R[6] = {0.0f};
         for (int k = 1; k <= 5; ++k) R[k] = P.B0REC(n, k + 1);

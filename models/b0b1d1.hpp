@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/markers.hpp"
 #include "core/diag.hpp"
 #include "core/farray.hpp"
 #include "platform/datafile.hpp"
@@ -20,7 +21,7 @@ static constexpr int MAXB0REC = 2001;   // capacity for records of the B0B1DT fi
 // fit. Written by CALB0B1D1 once per record with an accepted F2 layer; read by the record
 // update, the summaries and the display.
 struct Bottomside {
-    float B0 = 9999.0f, B1 = 9999.0f, D1 = 9999.0f;  // 9999.0 when not determined
+    float B0 = NO_VALUE, B1 = NO_VALUE, D1 = NO_VALUE;  // 9999.0 when not determined
 
     // The 1 km N(h) table the model is compared with (the products' first pass, copied in).
     int16_t NPROW1 = 0;

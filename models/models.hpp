@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/markers.hpp"
 #include "core/farray.hpp"
 
 namespace zelk {
@@ -35,9 +36,9 @@ static constexpr float SSNNONE = -1.0f;
 struct Models {
     // Model predictions of the current record (MHz, rounded to 0.001 MHz). FOF1PRE is
     // 9999.0 when no F1 layer is predicted. FOEPRE above 99 means "not yet predicted".
-    float FOEPRE = 9999.0f;
-    float FOF1PRE = 9999.0f;
-    float FOF2PRE = 9999.0f;
+    float FOEPRE = NO_VALUE;
+    float FOF1PRE = NO_VALUE;
+    float FOF2PRE = NO_VALUE;
 
     // Date and sunspot number of the record, shared with the trace set-up of the
     // inversion, which performs the same month test and lookup. They persist across

@@ -9,6 +9,7 @@
 #include <ostream>
 #include <string>
 
+#include "core/markers.hpp"
 #include "core/rounding.hpp"
 #include "core/diag.hpp"
 #include "core/stop.hpp"
@@ -417,13 +418,13 @@ void CALPREDF(Models& mod, std::ostream& out, float LATI, float LONGI, int16_t M
     FIELDG(LATI, LONGI, HDIP, dip, modip);
     const float diplat = std::fabs(std::atan(0.5f * std::tan(dip * DTR))) / DTR;
 
-    FOF1 = 9999.0f;
+    FOF1 = NO_VALUE;
     if (!night) {
         const float v = ROUND3(FOF1ED(diplat, RSSN, xhi));
         if (v > FOE) FOF1 = v;
     }
 
-    FOF2 = 9999.0f;
+    FOF2 = NO_VALUE;
     if (MONTH != mod.COEFMON || r != mod.COEFSSN) {
         ISTATUS = readursi(mod, MONTH, mod.F2COEF);
         if (ISTATUS == 0) {

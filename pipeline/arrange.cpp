@@ -36,7 +36,7 @@ static constexpr float FOE_MODEL_MARK = 999.9f;
 // Reads and writes the Inversion area only.
 void TOTOLMIR(Zelk& z) {
     inversion::Inversion& inv = z.inv;
-    const bool inverted = inv.ISTAT() == 2;
+    const bool inverted = inv.ISTAT() == inversion::ISTAT_OK;
 
     if (inv.IEFLAG == 1 || inv.IEFLAG == 3)
         inv.FOE = inv.FC(2);

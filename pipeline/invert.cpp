@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ostream>
 
+#include "core/markers.hpp"
 #include "core/fortran_io.hpp"
 #include "pipeline/pipeline.hpp"
 #include "pipeline/zelk.hpp"
@@ -87,7 +88,7 @@ profile::SolvedProfile SOLVED_PROFILE(const inversion::Inversion& inv) {
     s.VW = inv.VW;
     s.VD = inv.VD;
     s.LF1 = inv.IQUALE(4) == 1;
-    s.inverted = inv.IQUALE(2) == 2;
+    s.inverted = inv.IQUALE(2) == inversion::ISTAT_OK;
     return s;
 }
 
@@ -128,10 +129,10 @@ void DECIDE(Zelk& z, int16_t& IOK) {
     // fit" of a failed stage.
     do {
         if (IOK == 0) break;
-        inv.ISTAT() = 2;
+        inv.ISTAT() = inversion::ISTAT_OK;
 
         inversion::EPROF(inv, mod, cx, inv.ER(1));
-        if (inv.ISTAT() != 2) break;
+        if (inv.ISTAT() != inversion::ISTAT_OK) break;
         if (verbose) {
             using fio::edit_value;
             os << "  E:FS" << edit_value("(F5.3)", inv.FC(1)) << " FM"
@@ -144,7 +145,7 @@ void DECIDE(Zelk& z, int16_t& IOK) {
         cx.plot.stage(inversion::Stage::LAYER, inv);
 
         inversion::MAHAGULY(inv, mod, cx);
-        if (inv.ISTAT() != 2) break;
+        if (inv.ISTAT() != inversion::ISTAT_OK) break;
         if (verbose) {
             using fio::edit_value;
             os << "  V:W" << edit_value("(F7.3)", inv.VW) << "(" << edit_value("(F7.3)", inv.VW1)
@@ -156,10 +157,10 @@ void DECIDE(Zelk& z, int16_t& IOK) {
         if (inv.FOF1 <= 50.0f) {
             inversion::F1PROF(inv, mod, cx, inv.ER(2));
             if (inv.KF1MODE != 2) {
-                if (inv.ISTAT() != 2) break;
+                if (inv.ISTAT() != inversion::ISTAT_OK) break;
                 inv.IRGN = 2;
                 inversion::HEIGHTCHK(inv, cx);
-                if (inv.ISTAT() > 2) break;
+                if (inv.ISTAT() > inversion::ISTAT_OK) break;
                 if (verbose) write_f_line(os, " F1:FS", inv.FC(2), inv.FC(3), inv.ZMF1, inv.ER(2), inv.A_F1);
                 inversion::PARAFITF(inv);
                 cx.plot.stage(inversion::Stage::F1, inv);
@@ -168,7 +169,7 @@ void DECIDE(Zelk& z, int16_t& IOK) {
         }
 
         if (inversion::FPROF(inv, mod, cx, inv.ER(3))) BOTTOMSIDE_PRODUCTS(z);
-        if (inv.IROOT > 0 || inv.ISTAT() != 2) break;
+        if (inv.IROOT > 0 || inv.ISTAT() != inversion::ISTAT_OK) break;
         if (verbose) write_f_line(os, " F2:FS", inv.FC(3), inv.FC(4), inv.ZMF2, inv.ER(3), inv.A_F2);
         inv.IRGN = 3;
         inversion::PARAFITF(inv);
@@ -221,20 +222,20 @@ void PROFIL1(Zelk& z) {
     inv.IROOTF2 = 0;
     inv.KF1MODE = 0;
     inv.KF1MODEP = 0;
-    inv.ISTAT() = 0;
+    inv.ISTAT() = inversion::ISTAT_NO_TRACE;
     inv.NN = 0;
     prod.NPROW = 0;
     prod.NPROW1 = 0;
     bot.NPROW1 = 0;
     prod.NSEG = 0;
-    inv.YE = 9999.0f;
-    inv.YF1 = 9999.0f;
-    inv.YF2 = 9999.0f;
-    bot.B0 = 9999.0f;
-    bot.B1 = 9999.0f;
-    bot.D1 = 9999.0f;
-    prod.ITEC = 9999.0f;
-    prod.H = 9999.0f;
+    inv.YE = NO_VALUE;
+    inv.YF1 = NO_VALUE;
+    inv.YF2 = NO_VALUE;
+    bot.B0 = NO_VALUE;
+    bot.B1 = NO_VALUE;
+    bot.D1 = NO_VALUE;
+    prod.ITEC = NO_VALUE;
+    prod.H = NO_VALUE;
     inv.SSNIN = static_cast<float>(mod.ISSN);
 
     // 3. Date and sunspot number (shared with the model predictions in the Models area).
@@ -260,7 +261,7 @@ void PROFIL1(Zelk& z) {
         // 6. Scaled foF2 beyond the last frequency line.
         bool invert = true;
         if (inv.FOF2 < FOF2_UNSCALED && inv.IFOM > IFOM_LASTLINE) {
-            inv.ISTAT() = 8;
+            inv.ISTAT() = inversion::ISTAT_F2_BAD;
             if (IDEBUG >= 2) {
                 os << "   SCALED FOF2 > MAXIMUM FREQUENCY LINE!\n";
                 invert = false;

@@ -1,4 +1,5 @@
 // Record preparation: from the Ionogram record to the inputs of the inversion.
+#include "core/markers.hpp"
 #include "pipeline/prepare.hpp"
 
 #include <algorithm>
@@ -17,17 +18,15 @@ namespace {
 
 using inversion::MAXLIN;
 
-static constexpr float NOVAL = 9999.0f;          // marker of a value not scaled / no echo
 // Degrees to radians, pi/180 to the nine digits the dip conversion has always used.
 static constexpr float DEG2RAD = 0.017453292f;
-static constexpr int16_t NOLINE = 9999;          // line index of a value not scaled
 
 // Integer part of a line number or bin index computed in single precision; NOLINE when it
 // does not fit (or is not a number), so that no conversion can overflow an int16.
 int16_t to_index(float x) {
-    if (!(x > -10000.0f && x < 10000.0f)) return NOLINE;
+    if (!(x > -10000.0f && x < 10000.0f)) return NO_LINE;
     const auto k = static_cast<int32_t>(x);   // truncation toward zero
-    return k > NOLINE ? NOLINE : static_cast<int16_t>(k);
+    return k > NO_LINE ? NO_LINE : static_cast<int16_t>(k);
 }
 
 // Frequency line of a scaled value: int((v + 0.0005) / FQINCR).
@@ -70,7 +69,7 @@ int16_t PREPARE(Zelk& z) {
     inversion::Inversion& inv = z.inv;
 
     // Missing-height marker of the record's layout version.
-    inv.HMISS = rec.IDX(80) >= 4 ? 9999.0f : 999.0f;
+    inv.HMISS = rec.IDX(80) >= 4 ? NO_VALUE : 999.0f;
 
     StampInfo st;
     const int16_t stamp = DECODE_STAMP(rec, st);
@@ -92,7 +91,7 @@ int16_t PREPARE(Zelk& z) {
     const F1<float, 120>& S = rec.SCALED;
     for (int k = 1; k <= 31; ++k) inv.CHARIN(k) = S(k);
     inv.FOF2 = S(1);
-    inv.FOF1 = S(2) > 999.0f ? NOVAL : S(2);
+    inv.FOF1 = S(2) > 999.0f ? NO_VALUE : S(2);
     inv.FMINF = S(7);
     inv.FMINE = S(8);
     inv.FOE = S(9);
@@ -136,7 +135,6 @@ int16_t PREPARE(Zelk& z) {
     inv.BASEHT = st.BASEHT;
     if (stamp != PREP_OK) return stamp;
     if (!STATION_FAULT(rec).empty()) return PREP_STATION;
-    if (!STATION_FAULT(rec).empty()) return PREP_STATION;
 
     inv.IQUALE(10) = static_cast<int16_t>(rec.AFLAGS(10));
     inv.IQUALE(4) = inv.FOF1 < 50.0f ? 1 : 0;
@@ -173,7 +171,7 @@ int16_t PREPARE(Zelk& z) {
     }
 
     // Line indices of the scaled frequencies; 9999 where the value is not scaled.
-    auto index_if = [&](float v, float hi) { return (v > 0.0f && v < hi) ? line_of(v, inv.FQINCR) : NOLINE; };
+    auto index_if = [&](float v, float hi) { return (v > 0.0f && v < hi) ? line_of(v, inv.FQINCR) : NO_LINE; };
     inv.IFOE = index_if(inv.FOE, 10.0f);
     inv.MINFE = index_if(inv.FMINE, 10.0f);
     inv.IFOM = index_if(inv.FOF2, 50.0f);

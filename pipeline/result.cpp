@@ -1,4 +1,5 @@
 // The result of one record.
+#include "core/markers.hpp"
 #include "pipeline/result.hpp"
 
 #include <cmath>
@@ -12,14 +13,14 @@ namespace {
 
 static constexpr float FMAXE = 99.0f;     // frequencies of 99 MHz and more are not scaled
 static constexpr float FMAXF1 = 50.0f;    // foF1 above 50 MHz is not scaled
-static constexpr float HMAX = 9999.0f;    // heights and widths: below the missing marker
+static constexpr float HMAX = NO_VALUE;    // heights and widths: below the missing marker
 
 // A value that is missing: not a number, or the 9999 marker (allowing for its float
 // rounding), or outside the range a quantity of its kind can take.
 Value value(float x, float lo, float hi, int decimals = 3) {
     Value f;
     f.decimals = decimals;
-    if (std::isfinite(x) && x > lo && x < hi && std::fabs(x - 9999.0f) > 0.5f) f.v = x;
+    if (std::isfinite(x) && x > lo && x < hi && std::fabs(x - NO_VALUE) > 0.5f) f.v = x;
     return f;
 }
 

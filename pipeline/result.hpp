@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "inversion/inversion.hpp"
+
 namespace zelk {
 struct Zelk;
 }
@@ -15,20 +17,20 @@ namespace zelk::pipeline {
 
 // The inversion status ISTAT (IQUALE(2)) and its meaning.
 enum class Status : int16_t {
-    NO_TRACE = 0,          // no usable trace points
-    INVERTED = 2,          // profile inverted
-    E_RANGE = 4,           // E region frequency range error
-    F2_RANGE = 5,          // F2 region frequency range error
-    F1_RANGE = 6,          // F1 region frequency range error
-    E_UNREASONABLE = 7,    // E trace physically unreasonable
-    F2_UNREASONABLE = 8,   // F2 trace unreasonable
-    F1_UNREASONABLE = 9,   // F1 trace unreasonable
-    F1_THICK = 10,         // F1 layer solution too thick
-    F1_OSCILLATES = 11,    // F1 layer solution oscillates
-    F2_FEW = 12,           // too few F2 points
-    F2_OSCILLATES = 18,    // F2 solution oscillates or fits badly
-    F1_ROOTS = 25,         // F1 layer roots too severe to correct
-    F2_ROOTS = 26,         // F2 layer roots too severe to correct
+    NO_TRACE = inversion::ISTAT_NO_TRACE,       // no usable trace points
+    INVERTED = inversion::ISTAT_OK,             // profile inverted
+    E_RANGE = inversion::ISTAT_E_RANGE,         // E region frequency range error
+    F2_RANGE = inversion::ISTAT_F2_RANGE,       // F2 region frequency range error
+    F1_RANGE = inversion::ISTAT_F1_RANGE,       // F1 region frequency range error
+    E_UNREASONABLE = inversion::ISTAT_E_BAD,    // E trace physically unreasonable
+    F2_UNREASONABLE = inversion::ISTAT_F2_BAD,  // F2 trace unreasonable
+    F1_UNREASONABLE = inversion::ISTAT_F1_BAD,  // F1 trace unreasonable
+    F1_THICK = inversion::ISTAT_F1_THICK,       // F1 layer solution too thick
+    F1_OSCILLATES = inversion::ISTAT_F1_OSC,    // F1 layer solution oscillates
+    F2_FEW = inversion::ISTAT_F2_FEW,           // too few F2 points
+    F2_OSCILLATES = inversion::ISTAT_F2_OSC,    // F2 solution oscillates or fits badly
+    F1_ROOTS = inversion::ISTAT_F1_ROOTS,       // F1 layer roots too severe to correct
+    F2_ROOTS = inversion::ISTAT_F2_ROOTS,       // F2 layer roots too severe to correct
 };
 
 // Words for an inversion status ("unknown status" for a value without a meaning).

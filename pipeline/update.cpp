@@ -2,6 +2,7 @@
 // into the Ionogram record so that WRITVXO writes them in layout version 5. The update
 // runs for every record that went through the inversion, whatever its status; the status
 // decides which result groups are filled.
+#include "core/markers.hpp"
 #include "pipeline/update.hpp"
 
 #include <algorithm>
@@ -18,9 +19,7 @@ using iondata::IonogramRecord;
 namespace {
 
 // Marker of a result that was not determined.
-static constexpr float MISSING = 9999.0f;
 // Successful inversion status (ISTAT).
-static constexpr int16_t ISTAT_OK = 2;
 // Length of a time stamp that carries the 19-character prefix.
 static constexpr int STAMP_PREFIXED = 77;
 // Characters of the old stamp kept behind the prefix, and the prefix length.
@@ -63,7 +62,7 @@ void update_characteristics(Zelk& z) {
     S(8) = inv.FMINE;
     const int16_t ie = inv.IQUALE(1);
     if (ie == 1 || ie == 3) S(9) = inv.FOE;
-    else if (ie == 2) S(9) = MISSING;
+    else if (ie == 2) S(9) = NO_VALUE;
     for (int k : {10, 17, 18, 21, 25}) S(k) = inv.CHARIN(k);
     S(11) = inv.HPF;
     S(12) = inv.HPF2;
@@ -95,12 +94,12 @@ void update_characteristics(Zelk& z) {
     S(41) = z.bot.B0;
     S(42) = z.bot.B1;
     S(43) = z.bot.D1;
-    if (inv.IQUALE(2) != ISTAT_OK) {
-        for (int k : {32, 33, 34, 37, 38, 39, 40, 41, 42, 43}) S(k) = MISSING;
+    if (inv.IQUALE(2) != inversion::ISTAT_OK) {
+        for (int k : {32, 33, 34, 37, 38, 39, 40, 41, 42, 43}) S(k) = NO_VALUE;
     }
     if (inv.FOF1 == inv.FOF2) {
-        S(33) = MISSING;
-        S(38) = MISSING;
+        S(33) = NO_VALUE;
+        S(38) = NO_VALUE;
     }
     if (rec.IDX(4) < 43) rec.IDX(4) = 43;
 }
@@ -115,7 +114,7 @@ void update_descriptions(Zelk& z) {
 
     // F2: the second entry is the solved foF2, which the result arrangement has put into
     // FOF2 (the description is written only for an inverted profile).
-    if (istat == ISTAT_OK && inv.IROOTF1 == 0 && inv.IROOTF2 == 0) {
+    if (istat == inversion::ISTAT_OK && inv.IROOTF1 == 0 && inv.IROOTF2 == 0) {
         rec.IDX(37) = 10;
         rec.PCOEF2(1) = inv.FC(2);
         rec.PCOEF2(2) = inv.FOF2;
@@ -127,7 +126,7 @@ void update_descriptions(Zelk& z) {
         rec.IDX(37) = 0;
     }
 
-    if (istat == ISTAT_OK && inv.IROOTF1 == 0 && inv.LF1() == 1) {
+    if (istat == inversion::ISTAT_OK && inv.IROOTF1 == 0 && inv.LF1() == 1) {
         rec.IDX(38) = 9;
         rec.PCOEF1(1) = inv.FC(4);
         rec.PCOEF1(2) = inv.FC(2);
@@ -141,7 +140,7 @@ void update_descriptions(Zelk& z) {
     // E: an E trace is described unless it was found unreasonable (ISTAT 7); a model or
     // scaled foE without trace only when the whole profile was inverted.
     const int16_t ie = inv.IQUALE(1);
-    if ((ie == 1 && istat != 7) || ((ie == 2 || ie == 3) && istat == ISTAT_OK)) {
+    if ((ie == 1 && istat != inversion::ISTAT_E_BAD) || ((ie == 2 || ie == 3) && istat == inversion::ISTAT_OK)) {
         rec.IDX(39) = 7;
         rec.PCOEFE(1) = inv.FC(1);
         rec.PCOEFE(2) = inv.FC(4) != 0.0f ? inv.FC(4) : inv.FC(2);
@@ -282,7 +281,7 @@ void UPDATE_RECORD(Zelk& z) {
     if (rec.EDITFL(4) < EDIT_COUNT_MAX) rec.EDITFL(4) += 1;
     rec.IDX(56) = 120;
 
-    if (istat == ISTAT_OK) {
+    if (istat == inversion::ISTAT_OK) {
         rec.IDX(42) = 2;
         rec.VALLEY(1) = inv.VWOUT;
         rec.VALLEY(2) = inv.VDOUT;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/markers.hpp"
 #include "core/farray.hpp"
 #include "core/rounding.hpp"
 
@@ -38,9 +39,9 @@ struct Products {
     F1<float, MAXROW> PRFHT1, PRFFN1;
 
     // ---- Electron content ------------------------------------------------------------------
-    float ITEC = 9999.0f;                    // total content (TEC units), 9999.0 when not computed
+    float ITEC = NO_VALUE;                    // total content (TEC units), 9999.0 when not computed
     float BTEC = 0.0f, TTEC = 0.0f;          // bottomside and topside parts
-    float H = 9999.0f;                       // scale height at the F2 peak (km)
+    float H = NO_VALUE;                       // scale height at the F2 peak (km)
     int16_t ITECST = 0;                      // 0 good, 1 invalid profile, 2 coefficient file missing
 
     // ---- Quasi-parabolic segments --------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/markers.hpp"
 #include "core/diag.hpp"
 #include "core/fortran_io.hpp"
 #include "platform/datafile.hpp"
@@ -156,7 +157,7 @@ void TECVALLEY(Products& P, const std::vector<std::string>& DIRS, const Log& log
 // table is empty, foF2 is not within (0, 99] MHz or the table has no row at the E peak.
 // Reads NPROW1/PRFHT1/PRFFN1 and of S the E peak, the valley width and foF2; writes H.
 void CALSHFPEAK(Products& P, const profile::SolvedProfile& S, int16_t K) {
-    P.H = 9999.0f;
+    P.H = NO_VALUE;
     if (K != 2 || P.NPROW1 <= 0 || !(S.F2.FE > 0.0f && S.F2.FE <= 99.0f)) return;
     const int N = P.NPROW1;
 
@@ -199,11 +200,11 @@ void CALSHFPEAK(Products& P, const profile::SolvedProfile& S, int16_t K) {
 // H, ITECST of P.
 void CALTEC(Products& P, const profile::SolvedProfile& S, const std::vector<std::string>& DIRS,
             const Log& log) {
-    P.H = 9999.0f;
+    P.H = NO_VALUE;
     auto fail = [&P] {
         P.BTEC = 0.0f;
         P.TTEC = 0.0f;
-        P.ITEC = 9999.0f;
+        P.ITEC = NO_VALUE;
     };
     if (!(S.inverted && S.F2.FE > S.F2.FS)) {
         fail();
@@ -225,9 +226,9 @@ void CALTEC(Products& P, const profile::SolvedProfile& S, const std::vector<std:
     TECLAYER(P, DIRS, log, S.F2.FS, S.F2.FE, S.F2.A.data(), c, P.ITECST);
     if (P.ITECST >= 1) return fail();
     P.BTEC += c;
-    if (P.H == 9999.0f) {
+    if (P.H == NO_VALUE) {
         P.TTEC = 0.0f;
-        P.ITEC = 9999.0f;
+        P.ITEC = NO_VALUE;
         return;
     }
     P.TTEC = CHAPTOP * TECUNIT * S.F2.FE * S.F2.FE * P.H;
