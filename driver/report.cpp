@@ -660,16 +660,13 @@ void WRITE_REPORT(std::ostream& os, const std::vector<ReportRecord>& records, co
         os << (i ? ", " : "") << "<span class=\"opt\" data-opt=\"" << html(facts.options[i].first) << "\">"
            << html(facts.options[i].first) << " " << html(facts.options[i].second) << "</span>";
     }
-    // The program as its --version names it, one line of that text per line here.
+    // The program as its --version names it, the lines of that text joined on one line.
     os << "</td></tr><tr><td>Program</td><td id=\"version\">";
     {
         std::string v = facts.version;
         while (!v.empty() && v.back() == '\n') v.pop_back();
-        for (size_t start = 0, n = 0; start <= v.size(); ++n) {
-            const size_t end = std::min(v.find('\n', start), v.size());
-            os << (n ? "<br>" : "") << html(v.substr(start, end - start));
-            start = end + 1;
-        }
+        for (size_t nl; (nl = v.find('\n')) != std::string::npos;) v.replace(nl, 1, "; ");
+        os << html(v);
     }
     os << "</td></tr>"
        << "<tr><td>Records</td><td>" << records.size() << " reached the inversion from " << facts.files
