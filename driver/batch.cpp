@@ -20,6 +20,7 @@
 #include "driver/pool.hpp"
 #include "driver/progress.hpp"
 #include "driver/report.hpp"
+#include "driver/version.hpp"
 #include "driver/spill.hpp"
 #include "driver/summary.hpp"
 #include "pipeline/prepare.hpp"
@@ -230,7 +231,7 @@ ReportFacts REPORT_FACTS(const BatchOptions& opt, const RunOutcome& run, bool pi
         f.plots = opt.plots;
         f.plot_ext = opt.plot_format;
     }
-    f.version = ZELK_VERSION;
+    f.version = VERSION_TEXT("zelk-batch");
     f.files = run.files;
     f.bad = run.bad;
     f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

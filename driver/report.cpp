@@ -660,7 +660,15 @@ void WRITE_REPORT(std::ostream& os, const std::vector<ReportRecord>& records, co
         os << (i ? ", " : "") << "<span class=\"opt\" data-opt=\"" << html(facts.options[i].first) << "\">"
            << html(facts.options[i].first) << " " << html(facts.options[i].second) << "</span>";
     }
-    os << "</td></tr><tr><td>Program</td><td>zelk-batch " << html(facts.version) << "</td></tr>"
+    // The program as its --version names it, the lines of that text joined on one line.
+    os << "</td></tr><tr><td>Program</td><td id=\"version\">";
+    {
+        std::string v = facts.version;
+        while (!v.empty() && v.back() == '\n') v.pop_back();
+        for (size_t nl; (nl = v.find('\n')) != std::string::npos;) v.replace(nl, 1, "; ");
+        os << html(v);
+    }
+    os << "</td></tr>"
        << "<tr><td>Records</td><td>" << records.size() << " reached the inversion from " << facts.files
        << " file" << (facts.files == 1 ? "" : "s") << " and " << files.size() << " of them gave records; "
        << stations.size() << " station" << (stations.size() == 1 ? "" : "s") << "; " << facts.bad

@@ -54,7 +54,8 @@ ReportRecord REPORT_RECORD(const Zelk& z, const std::string& file, int32_t RECNO
 struct ReportFacts {
     std::vector<std::string> inputs;    // as given on the command line
     std::vector<std::pair<std::string, std::string>> options;   // name, value
-    std::string version;                // program version
+    std::string version;                // the --version text: program and version, source
+                                        // revision, data directory (one per line)
     int32_t files = 0;                  // files attempted
     int32_t bad = 0;                    // bad records skipped
     double seconds = 0.0;               // time taken by the run

@@ -2,6 +2,7 @@
 #include "core/markers.hpp"
 #include "pipeline/result.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "iondata/stamp.hpp"
@@ -25,6 +26,39 @@ Value value(float x, float lo, float hi, int decimals = 3) {
 }
 
 }  // namespace
+
+RegionDescriptions REGION_DESCRIPTIONS(const Zelk& z) {
+    const inversion::Inversion& inv = z.inv;
+    const int16_t istat = inv.ISTAT();
+    const bool ok = istat == static_cast<int16_t>(Status::INVERTED);
+    RegionDescriptions d;
+    auto make = [](float start, float end, float peak, float residual, const auto& coef, int n) {
+        RegionDescription r{start, end, peak, residual, n, {}};
+        for (int j = 1; j <= n; ++j) r.coef[j - 1] = coef(j);
+        return r;
+    };
+    // The boundary frequencies in the order the result arrangement leaves them: FC(2) holds
+    // foF1 (the start of the F2 region), FC(4) foE or 0; the F2 region ends at the solved
+    // foF2, which the arrangement has put into FOF2.
+    if (ok && inv.IROOTF1 == 0 && inv.IROOTF2 == 0) d.F2 = make(inv.FC(2), inv.FOF2, inv.ZMF2, inv.ER(3), inv.A_F2, 5);
+    if (ok && inv.IROOTF1 == 0 && inv.LF1() == 1) d.F1 = make(inv.FC(4), inv.FC(2), inv.ZMF1, inv.ER(2), inv.A_F1, 5);
+    const int16_t ie = inv.IQUALE(1);
+    if ((ie == 1 && istat != static_cast<int16_t>(Status::E_UNREASONABLE)) || ((ie == 2 || ie == 3) && ok)) {
+        d.E = make(inv.FC(1), inv.FC(4) != 0.0f ? inv.FC(4) : inv.FC(2), inv.ZME, inv.ER(1), inv.A_E, 3);
+    }
+    return d;
+}
+
+std::vector<QpSegment> QP_SEGMENTS(const Zelk& z) {
+    const products::Products& prod = z.prod;
+    const int nseg = std::min<int>(prod.NSEG, products::MAXSEG);
+    std::vector<QpSegment> segs;
+    for (int i = 1; i <= nseg; ++i) {
+        segs.push_back({i == 1 ? prod.R0 : prod.RTOP(i - 1), prod.RTOP(i), prod.QA(i), prod.QB(i), prod.QC(i),
+                        static_cast<double>(prod.QERR(i))});
+    }
+    return segs;
+}
 
 const char* STATUS_TEXT(int16_t ISTAT) {
     switch (static_cast<Status>(ISTAT)) {
@@ -81,6 +115,8 @@ RecordResult RECORD_RESULT(const Zelk& z) {
     for (int c = 0; c < RecordResult::NCHAR; ++c) r.characteristic[c] = values[c];
     r.n_qp = prod.NSEG;
     r.er_F2 = value(inv.ER(3), 0.0f, HMAX);
+    r.regions = REGION_DESCRIPTIONS(z);
+    r.qp = QP_SEGMENTS(z);
     return r;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "inversion/inversion.hpp"
 
@@ -42,6 +43,35 @@ struct Value {
     int decimals = 3;         // decimals it is reported with
 };
 
+// The description of one solved region as the output record carries it (groups 39, 38,
+// 37): the frequencies where the region starts and ends (MHz), its peak height (km), the
+// mean residual of its fit (km) and the coefficients of its polynomial (3 for E, 5 for F1
+// and F2).
+struct RegionDescription {
+    float start = 0.0f, end = 0.0f, peak_height = 0.0f, residual = 0.0f;
+    int ncoef = 0;
+    float coef[5] = {};
+};
+
+// One quasi-parabolic segment (group 40): lower and upper radius (km from the Earth's
+// centre), the coefficients of fN^2 = a/r^2 + b/r + c (MHz^2, r in km) and the largest
+// relative error of fN^2 in the segment.
+struct QpSegment {
+    double bottom = 0.0, top = 0.0, a = 0.0, b = 0.0, c = 0.0, error = 0.0;
+};
+
+// Which regions the record is described with, by the inversion status: E unless its trace
+// was found unreasonable (or, for a model or scaled foE without trace, only for an inverted
+// profile); F1 and F2 only for an inverted profile whose root checks passed, F1 only with an
+// F1 layer. The record update writes these groups; the results report the same.
+struct RegionDescriptions {
+    std::optional<RegionDescription> E, F1, F2;
+};
+RegionDescriptions REGION_DESCRIPTIONS(const Zelk& z);
+
+// The quasi-parabolic segments of the record (none without a fit).
+std::vector<QpSegment> QP_SEGMENTS(const Zelk& z);
+
 struct RecordResult {
     std::string station;      // station name, trailing blanks removed
     int16_t station_code = 0;
@@ -56,6 +86,9 @@ struct RecordResult {
     Value characteristic[NCHAR];
     int16_t n_qp = 0;         // quasi-parabolic segments
     Value er_F2;              // mean F2 fit residual (km)
+
+    RegionDescriptions regions;     // as the output record describes them
+    std::vector<QpSegment> qp;      // the quasi-parabolic segments (n_qp of them)
 };
 
 // The result of the record in z, as the record update left it.

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "pipeline/result.hpp"
 #include "pipeline/zelk.hpp"
 #include "core/fortran_io.hpp"
 
@@ -105,51 +106,25 @@ void update_characteristics(Zelk& z) {
 }
 
 // Steps 5 to 9: the profile descriptions of the F2, F1, E and auroral-E layers and the
-// quasi-parabolic segments. The boundary frequencies are read in the order the result
-// arrangement leaves them: FC(2) holds foF1 (the start of the F2 region), FC(4) foE or 0.
+// quasi-parabolic segments (which regions are described: REGION_DESCRIPTIONS).
 void update_descriptions(Zelk& z) {
     IonogramRecord& rec = z.rec;
     inversion::Inversion& inv = z.inv;
-    const int16_t istat = inv.ISTAT();
 
-    // F2: the second entry is the solved foF2, which the result arrangement has put into
-    // FOF2 (the description is written only for an inverted profile).
-    if (istat == inversion::ISTAT_OK && inv.IROOTF1 == 0 && inv.IROOTF2 == 0) {
-        rec.IDX(37) = 10;
-        rec.PCOEF2(1) = inv.FC(2);
-        rec.PCOEF2(2) = inv.FOF2;
-        rec.PCOEF2(3) = inv.ZMF2;
-        rec.PCOEF2(4) = inv.ER(3);
-        for (int j = 1; j <= 5; ++j) rec.PCOEF2(4 + j) = inv.A_F2(j);
-        rec.PCOEF2(10) = inv.HHALF;
-    } else {
-        rec.IDX(37) = 0;
-    }
-
-    if (istat == inversion::ISTAT_OK && inv.IROOTF1 == 0 && inv.LF1() == 1) {
-        rec.IDX(38) = 9;
-        rec.PCOEF1(1) = inv.FC(4);
-        rec.PCOEF1(2) = inv.FC(2);
-        rec.PCOEF1(3) = inv.ZMF1;
-        rec.PCOEF1(4) = inv.ER(2);
-        for (int j = 1; j <= 5; ++j) rec.PCOEF1(4 + j) = inv.A_F1(j);
-    } else {
-        rec.IDX(38) = 0;
-    }
-
-    // E: an E trace is described unless it was found unreasonable (ISTAT 7); a model or
-    // scaled foE without trace only when the whole profile was inverted.
-    const int16_t ie = inv.IQUALE(1);
-    if ((ie == 1 && istat != inversion::ISTAT_E_BAD) || ((ie == 2 || ie == 3) && istat == inversion::ISTAT_OK)) {
-        rec.IDX(39) = 7;
-        rec.PCOEFE(1) = inv.FC(1);
-        rec.PCOEFE(2) = inv.FC(4) != 0.0f ? inv.FC(4) : inv.FC(2);
-        rec.PCOEFE(3) = inv.ZME;
-        rec.PCOEFE(4) = inv.ER(1);
-        for (int j = 1; j <= 3; ++j) rec.PCOEFE(4 + j) = inv.A_E(j);
-    } else {
-        rec.IDX(39) = 0;
-    }
+    const RegionDescriptions d = REGION_DESCRIPTIONS(z);
+    auto put = [](const std::optional<RegionDescription>& r, int32_t& count, int32_t n, auto& group) {
+        count = r ? n : 0;
+        if (!r) return;
+        group(1) = r->start;
+        group(2) = r->end;
+        group(3) = r->peak_height;
+        group(4) = r->residual;
+        for (int j = 1; j <= r->ncoef; ++j) group(4 + j) = r->coef[j - 1];
+    };
+    put(d.F2, rec.IDX(37), 10, rec.PCOEF2);
+    if (d.F2) rec.PCOEF2(10) = inv.HHALF;
+    put(d.F1, rec.IDX(38), 9, rec.PCOEF1);
+    put(d.E, rec.IDX(39), 7, rec.PCOEFE);
 
     // Auroral E: laid out like the E description (start 0.2 MHz, critical frequency, peak
     // height, residual, three coefficients); groups 58 to 60 hold its tabulation.
@@ -166,17 +141,11 @@ void update_descriptions(Zelk& z) {
     }
 
     // Quasi-parabolic segments: six values per segment, then the Earth radius.
-    const products::Products& prod = z.prod;
-    const int nseg = std::min<int>(prod.NSEG, products::MAXSEG);
-    if (nseg > 0) {
+    const std::vector<QpSegment> segs = QP_SEGMENTS(z);
+    if (!segs.empty()) {
         int k = 0;
-        for (int i = 1; i <= nseg; ++i) {
-            rec.QPSEGS(++k) = i == 1 ? prod.R0 : prod.RTOP(i - 1);
-            rec.QPSEGS(++k) = prod.RTOP(i);
-            rec.QPSEGS(++k) = prod.QA(i);
-            rec.QPSEGS(++k) = prod.QB(i);
-            rec.QPSEGS(++k) = prod.QC(i);
-            rec.QPSEGS(++k) = static_cast<double>(prod.QERR(i));
+        for (const QpSegment& q : segs) {
+            for (double v : {q.bottom, q.top, q.a, q.b, q.c, q.error}) rec.QPSEGS(++k) = v;
         }
         rec.QPSEGS(++k) = EARTH_RADIUS;
         rec.IDX(40) = k;

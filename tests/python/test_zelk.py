@@ -106,3 +106,171 @@ def test_version_names_the_data_directory():
     text = zelk.version()
     assert text.startswith("zelk ") and "\nrevision " in text
     assert "\ndata directory " in text and "none found" not in text
+
+
+# ---- read, invert, write ----
+
+def batch_output(tmp_path, path, hstep, qpacc):
+    """The bytes of zelk-batch's output file for one input."""
+    out = tmp_path / "batch.430"
+    subprocess.run([BATCH, "--hstep", str(hstep), "--qpacc", str(qpacc), "-o", str(out), path],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return out.read_bytes()
+
+
+def test_read_decodes_station_time_characteristics_and_traces():
+    rs = zelk.read(os.path.join(SOURCE, "examples", "synth-series.VXO"))
+    assert len(rs) == 288
+    assert [r.index for r in rs] == list(range(1, 289))
+    r = rs[0]
+    assert (r.station, r.time, r.version) == ("ALDER", "2004-06-15T19:00:00Z", 5)
+    # The same station and time as the batch program's result for the record.
+    res = zelk.run(r.file)[0]
+    assert (r.station, r.station_code, r.time) == (res.station, res.station_code, res.time)
+    ch = r.characteristics
+    assert ch["foF2"] == pytest.approx(r.scaled[0]) and "foE" in ch and "c3" in ch
+    assert all(v is None or v != 9999.0 for v in ch.values())
+    f2 = r.traces["oF2"]
+    assert isinstance(f2["frequency"], numpy.ndarray) and len(f2["frequency"]) == len(f2["height"]) > 10
+    assert numpy.all(numpy.diff(f2["frequency"]) > 0)
+    # The trace ends at the scaled foF2 (within a frequency step).
+    assert abs(float(f2["frequency"][-1]) - ch["foF2"]) < 0.11
+    assert -90 <= r.constants["latitude"] <= 90
+    assert r.profile is None   # an input record carries no N(h) table
+
+
+def test_read_old_layouts_and_write_them_in_layout_5(tmp_path):
+    old = zelk.read(os.path.join(SOURCE, "tests", "data", "old01.VXO"))
+    assert sorted(r.version for r in old) == [0, 1]
+    out = tmp_path / "new.VXO"
+    zelk.write(out, old)
+    new = zelk.read(out)
+    assert [r.version for r in new] == [5, 5]
+    for a, b in zip(old, new):
+        assert a.station == b.station and a.stamp == b.stamp
+        assert a.traces.keys() == b.traces.keys()
+        for name in a.traces:
+            for key in ("frequency", "height"):
+                numpy.testing.assert_allclose(a.traces[name][key], b.traces[name][key], atol=0.0015)
+
+
+@pytest.mark.parametrize("path", EXAMPLES, ids=os.path.basename)
+def test_invert_in_a_context_is_the_batch_program(tmp_path, path):
+    hstep, qpacc = 10.0, 0.01
+    ctx = zelk.Context()
+    got = [zelk.invert(r, hstep=hstep, qpacc=qpacc, context=ctx) for r in zelk.read(path)]
+    want = zelk.run(path, hstep=hstep, qpacc=qpacc)
+    assert [g.as_dict() for g in got] == [w.as_dict() for w in want]
+    for g, w in zip(got, want):
+        assert numpy.array_equal(g.fn, w.fn) and numpy.array_equal(g.height, w.height)
+        assert numpy.array_equal(g.qp, w.qp)
+    # Their output records, written, are the batch program's output file byte for byte.
+    out = tmp_path / "module.430"
+    zelk.write(out, got)
+    assert out.read_bytes() == batch_output(tmp_path, path, hstep, qpacc)
+    assert ctx.inverted == len(got)
+
+
+def test_fresh_context_gives_the_batch_result_for_the_first_record_of_each_month():
+    path = os.path.join(SOURCE, "tests", "data", "synth-small.VXO")
+    want = {w.record: w.as_dict() for w in zelk.run(path)}
+    months = set()
+    firsts = 0
+    for r in zelk.read(path):
+        got = zelk.invert(r).as_dict()
+        if r.time[:7] not in months:
+            months.add(r.time[:7])
+            firsts += 1
+            assert got == want[r.index]
+        # Any record: after its month's first record in a context, as in the batch program.
+        first = next(x for x in zelk.read(path) if x.time[:7] == r.time[:7])
+        ctx = zelk.Context()
+        if first.index != r.index:
+            zelk.invert(first, context=ctx)
+        assert zelk.invert(r, context=ctx).as_dict() == want[r.index]
+    assert firsts >= 2
+
+
+def test_regions_and_segments():
+    path = os.path.join(SOURCE, "examples", "synth-series.VXO")
+    rs = [zelk.invert(r, qpacc=0.01, context=ctx) for ctx in [zelk.Context()] for r in zelk.read(path)[:40]]
+    ok = [r for r in rs if r.istat == 2]
+    assert ok
+    for r in ok:
+        f2 = r.regions["F2"]
+        assert f2["peak_height"] == pytest.approx(r.hmF2, abs=0.001)
+        assert f2["end"] == pytest.approx(r.foF2, abs=0.001)
+        assert len(f2["coefficients"]) == 5 and f2["start"] < f2["end"]
+        if r.foF1 is not None and r.hmF1 is not None:
+            assert r.regions["F1"]["peak_height"] == pytest.approx(r.hmF1, abs=0.001)
+            assert r.regions["F1"]["end"] == pytest.approx(f2["start"])
+        assert r.qp.shape == (r.n_qp, 6) and r.n_qp > 0
+        # Segments follow each other without gaps, upwards.
+        assert numpy.all(r.qp[1:, 0] == r.qp[:-1, 1]) and numpy.all(r.qp[:, 1] > r.qp[:, 0])
+    for r in rs:
+        if r.istat != 2:
+            assert r.regions["F2"] is None and r.regions["F1"] is None
+    no_fit = zelk.invert(zelk.read(path)[0])
+    assert no_fit.qp.shape == (0, 6) and len(no_fit.height) == 0
+
+
+def test_invert_from_a_thread_pool_gives_the_same_results():
+    recs = zelk.read(os.path.join(SOURCE, "examples", "synth-series.VXO"))[:12]
+    one = [zelk.invert(r).as_dict() for r in recs]
+    with concurrent.futures.ThreadPoolExecutor(2) as pool:
+        assert [x.as_dict() for x in pool.map(zelk.invert, recs)] == one
+
+
+def test_records_the_program_does_not_invert_raise(tmp_path):
+    (rec,) = [r for r in zelk.read(os.path.join(SOURCE, "tests", "data", "day0.VXO")) if r.index == 1]
+    with pytest.raises(zelk.Error, match="record 1: date or time out of range"):
+        zelk.invert(rec)
+    (bad,) = zelk.read(os.path.join(SOURCE, "tests", "data", "repro", "D1b-nan-longitude.VXO"))
+    with pytest.raises(zelk.Error, match="impossible station constant, longitude"):
+        zelk.invert(bad)
+    with pytest.raises(TypeError):
+        zelk.invert("record")
+    with pytest.raises(ValueError):
+        zelk.invert(rec, qpacc=-1)
+
+
+def test_write_is_complete_or_absent(tmp_path):
+    recs = zelk.read(EXAMPLES[0])
+    with pytest.raises(zelk.Error, match="cannot be written"):
+        zelk.write(tmp_path / "no" / "such" / "dir.VXO", recs)
+    assert not (tmp_path / "no").exists()
+    with pytest.raises(TypeError):
+        zelk.write(tmp_path / "x.VXO", recs + ["not a record"])
+    with pytest.raises(ValueError, match="no output record"):
+        zelk.write(tmp_path / "x.VXO", zelk.run(EXAMPLES[0]))
+    assert os.listdir(tmp_path) == []
+    # Written, read back and written again: the same bytes.
+    zelk.write(tmp_path / "a.VXO", recs)
+    zelk.write(tmp_path / "b.VXO", zelk.read(tmp_path / "a.VXO"))
+    assert (tmp_path / "a.VXO").read_bytes() == (tmp_path / "b.VXO").read_bytes()
+    assert sorted(os.listdir(tmp_path)) == ["a.VXO", "b.VXO"]   # no temporary left
+
+
+@pytest.mark.parametrize("path", BAD, ids=os.path.basename)
+def test_bad_files_through_read_invert_write(tmp_path, path):
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        try:
+            recs = zelk.read(path)
+        except zelk.Error as e:
+            assert str(e)
+            return
+        for r in recs:
+            try:
+                res = zelk.invert(r, hstep=10, qpacc=0.01)
+            except zelk.Error as e:
+                assert "record %d" % r.index in str(e)
+                continue
+            out = tmp_path / "out.VXO"
+            try:
+                zelk.write(out, [res])
+            except ValueError:
+                assert not out.exists()
+                continue
+            (back,) = zelk.read(out)
+            assert back.version == 5 and back.station == res.station

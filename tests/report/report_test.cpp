@@ -242,6 +242,13 @@ TEST_F(RunReport, ValuesAreTheOutputRecordsValues) {
         << slurp_file(path("stderr"));
     EXPECT_NE(slurp_file(path("stderr")).find(", report r.html"), std::string::npos);
     const std::string page = slurp_file(path("r.html"));
+    // The report names the program as the summary's version file does, its lines on one.
+    std::string version = slurp_file(path("s.csv.version"));
+    ASSERT_NE(version.find("\nrevision "), std::string::npos);
+    ASSERT_NE(version.find("\ndata directory "), std::string::npos);
+    version.pop_back();
+    for (size_t nl; (nl = version.find('\n')) != std::string::npos;) version.replace(nl, 1, "; ");
+    EXPECT_NE(page.find("<td id=\"version\">" + version + "</td>"), std::string::npos) << version;
     std::istringstream csv(slurp_file(path("s.csv")));
     std::string line;
     std::getline(csv, line);
