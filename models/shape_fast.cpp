@@ -340,7 +340,7 @@ bool FASTB0B1D1(Bottomside& P, int MODE, float& ERR) {
     bool usable = false;
     if (MODE == 1) {
         // The starting D1: the best of a few over the range the scan of the search covers.
-        for (double d1 : {0.0, 0.25, 0.5, 1.0, 2.0, 4.0}) {
+        for (double d1 : {0.0, 0.3, 1.0, 3.0}) {
             std::array<double, 3> t{th[0], th[1], d1};
             Ht = H;
             double et = 0.0;
@@ -431,7 +431,7 @@ bool FASTB0B1D1(Bottomside& P, int MODE, float& ERR) {
                 lambda *= 10.0;
             }
         }
-        if (!accepted || step < 1.0e-5) break;
+        if (!accepted || step < 1.0e-3) break;
     }
 
     // The output values are rounded to 0.01. The misfit near the optimum is predicted by the

@@ -140,3 +140,34 @@ TEST(ShapeFast, MisfitNeverLargerThanTheSearchAndValuesClose) {
 }
 
 }  // namespace
+
+namespace {
+
+// With nothing to compare (no table rows, or no F2 peak above foE) the fast fit declines and
+// leaves the parameters as they came, so that the search takes the record.
+TEST(ShapeFast, DeclinesWithoutRowsAndLeavesTheStart) {
+    zelk::models::Bottomside b;
+    b.HMF2 = 300.0f;
+    b.FOF2 = 8.0f;
+    b.FOE = 3.0f;
+    b.HVT = 130.0f;
+    b.B0 = 100.0f;
+    b.B1 = 2.5f;
+    b.NPROW1 = 0;
+    float err = -1.0f;
+    EXPECT_FALSE(zelk::models::FASTB0B1D1(b, 0, err));
+    EXPECT_EQ(b.B0, 100.0f);
+    EXPECT_EQ(b.B1, 2.5f);
+    EXPECT_EQ(err, -1.0f);
+    // Rows, but foE not positive: no usable model for any parameters.
+    b.NPROW1 = 3;
+    for (int i = 1; i <= 3; ++i) {
+        b.PRFHT1(i) = 250.0f + 20.0f * static_cast<float>(i);
+        b.PRFFN1(i) = 6.0f + static_cast<float>(i) * 0.6f;
+    }
+    b.FOE = 0.0f;
+    EXPECT_FALSE(zelk::models::FASTB0B1D1(b, 0, err));
+    EXPECT_EQ(b.B0, 100.0f);
+}
+
+}  // namespace
