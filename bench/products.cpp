@@ -107,8 +107,9 @@ public:
     void RECORD_DONE(const Zelk&, const zelk::driver::RecordInfo&) override { ++records; }
 };
 
-void run_series(benchmark::State& st, float hstep, float qpacc) {
+void run_series(benchmark::State& st, float hstep, float qpacc, bool fast = false) {
     auto z = std::make_unique<Zelk>();
+    z->bot.FAST = fast;
     std::ostringstream diag;
     z->log.out = &diag;
     z->mod.DATADIRS = {ZELK_SOURCE_DATA};
@@ -132,6 +133,8 @@ void run_series(benchmark::State& st, float hstep, float qpacc) {
 // the optional ones.
 void BM_RecordsWithOptionalProducts(benchmark::State& st) { run_series(st, 10.0f, 0.01f); }
 void BM_RecordsWithoutOptionalProducts(benchmark::State& st) { run_series(st, 0.0f, 0.0f); }
+// The default run with the shape parameters by the fast fit (--shape-fit fast).
+void BM_RecordsFastShapeFit(benchmark::State& st) { run_series(st, 0.0f, 0.0f, true); }
 
 // The products alone, on the solved profiles of the same file: each record's state is taken
 // when its F2 layer has been accepted, and all products are computed again from it.
@@ -185,6 +188,7 @@ void BM_ProductsOfInvertedRecords(benchmark::State& st) {
 
 BENCHMARK(BM_RecordsWithOptionalProducts)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RecordsWithoutOptionalProducts)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RecordsFastShapeFit)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ProductsOfInvertedRecords)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NhtableFirstPass)->Arg(0)->Arg(1);
 BENCHMARK(BM_ShapeParameters)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);

@@ -1,5 +1,5 @@
 // Records per CPU second of the stages that dominate a run, on the solved profiles of real
-// inversions: the shape-parameter search (B0, B1, D1) and the quasi-parabolic fit at 0.01,
+// inversions: the shape-parameter search (B0, B1, D1), its fast fit, and the quasi-parabolic fit at 0.01,
 // each alone, for the example series and for the day records of the end-to-end file. Each
 // record's state is taken when its F2 layer has been accepted (the first 100 records of a
 // file), and the stage is run again from it. Whole runs are in bench_records (1000 day
@@ -87,6 +87,22 @@ void BM_StageShapeParameters(benchmark::State& st) {
     rate(st, records);
 }
 
+// The fast fit of the shape parameters (--shape-fit fast) on the same states. Arg: the input.
+void BM_StageShapeFast(benchmark::State& st) {
+    Snapshot& s = states(static_cast<int>(st.range(0)));
+    long records = 0;
+    for (auto _ : st) {
+        for (auto& z : s.states) {
+            z->bot.FAST = true;
+            models::CALB0B1D1(*z);
+            z->bot.FAST = false;
+            benchmark::DoNotOptimize(z->bot.B0);
+        }
+        records += static_cast<long>(s.states.size());
+    }
+    rate(st, records);
+}
+
 void BM_StageQuasiParabolicFit(benchmark::State& st) {
     Snapshot& s = states(static_cast<int>(st.range(0)));
     lanes_mode(st);
@@ -106,6 +122,7 @@ void BM_StageQuasiParabolicFit(benchmark::State& st) {
 BENCHMARK(BM_StageShapeParameters)
     ->ArgsProduct({{0, 1}, {0, 1, 2}})
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StageShapeFast)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StageQuasiParabolicFit)
     ->ArgsProduct({{0, 1}, {0, 1, 2}})
     ->Unit(benchmark::kMillisecond);

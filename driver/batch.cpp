@@ -146,6 +146,7 @@ std::string output_settings(const BatchOptions& opt) {
     std::ostringstream s;
     s << "hstep=" << opt.hstep << " qpacc=" << opt.qpacc << " format=" << static_cast<int>(opt.format)
       << " converter=" << opt.converter;
+    if (opt.shape_fast) s << " shape-fit=fast";
     return s.str();
 }
 
@@ -182,6 +183,7 @@ FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& ste
     z->run.OUTFILE = opt.output.empty() ? std::string("NONE") : opt.output;
     z->run.HSTEP = opt.hstep;
     z->run.QPACC = opt.qpacc;
+    z->bot.FAST = opt.shape_fast;
     try {
         r.run = RUN_FILES(*z, {job}, fe, steps, false);
         if (pics && !pics->FINISH(r.pictures) && r.pictures.empty())
@@ -214,6 +216,7 @@ ReportFacts REPORT_FACTS(const BatchOptions& opt, const RunOutcome& run, bool pi
                  {"--hstep", num(opt.hstep)},
                  {"--qpacc", num(opt.qpacc)},
                  {"--debug", std::to_string(opt.debug)}};
+    if (opt.shape_fast) f.options.push_back({"--shape-fit", "fast"});
     if (!opt.converter.empty()) f.options.push_back({"--converter", opt.converter});
     if (!opt.summary.empty()) f.options.push_back({"--summary", opt.summary});
     f.options.push_back({"--report", opt.report});

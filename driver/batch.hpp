@@ -25,6 +25,7 @@ struct BatchOptions {
     std::string output;                // -o: "" or "NONE" for no output
     float hstep = 0.0f;                // N(h) table height step (km), 0: no table
     float qpacc = 0.0f;                // quasi-parabolic fit accuracy, 0: no fit
+    bool shape_fast = false;           // --shape-fit fast: B0, B1, D1 by the fast fit
     int16_t debug = 1;                 // IDEBUG
     bool inspect = false;              // list the records instead of inverting them
     std::string summary;               // --summary FILE (.csv or .jsonl), "" for none

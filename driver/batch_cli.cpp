@@ -150,6 +150,19 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
            "accuracy of the quasi-parabolic fit of the profile\n(default 0: no fit)")
         ->type_name("X")
         ->check(CLI::Validator([](std::string& v) { return check_float(v, "an accuracy"); }, ""));
+    app.add_option_function<std::string>(
+           "--shape-fit", [&opt](const std::string& v) { opt.shape_fast = v == "fast"; },
+           "how B0, B1 and D1 are fitted: search (default, the\n"
+           "coordinate search) or fast (a least-squares fit, many\n"
+           "times faster, misfit no larger; values may differ by a\n"
+           "fraction of the search's steps)")
+        ->type_name("HOW")
+        ->check(CLI::Validator(
+            [](std::string& v) {
+                return v == "search" || v == "fast" ? std::string()
+                                                    : "needs search or fast (got '" + v + "')";
+            },
+            ""));
     app.add_option("--summary", opt.summary,
                    "one row per record (file, record, station, time, status,\n"
                    "foE, hmE, foF1, hmF1, foF2, hmF2, HHALF, YF2, B0, B1, D1,\n"

@@ -479,6 +479,13 @@ bool FITERR(Bottomside& P, float& E1, float& E2, float LIMSUM, float LIM1) {
 
 }  // namespace
 
+// SHAPE_MISFIT: one trial of the search without a limit.
+float SHAPE_MISFIT(Bottomside& P, int MODE) {
+    float e = BIG;
+    if (!TRIAL(P, MODE, HUGE_VALF, e)) return BIG;
+    return e;
+}
+
 // CAL_IRI_FIT_ERROR: for the rows of the 1 km table from the F2 peak down while fN >= foE, the
 // IRI height XH of the row's frequency (kept in HIRI for the display) and its difference d
 // from the row's height. E1 sums d^2 over the F1 part (F1 modification active and the row
@@ -691,6 +698,15 @@ void CALB0B1D1(Bottomside& P, const profile::SolvedProfile& S, const std::vector
     if (!(best < BIG)) return;
     P.B0 = ROUND2(keptS);
     P.B1 = keptB1;
+    P.FASTDONE = false;
+    if (P.FAST) {
+        // The fast fit, when it improves on the table match; else the search below.
+        float ferr = 0.0f;
+        if (FASTB0B1D1(P, mode, ferr)) {
+            P.FASTDONE = true;
+            return;
+        }
+    }
 
     float err = BIG;
     if (mode == 0) {

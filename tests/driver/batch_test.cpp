@@ -38,6 +38,11 @@ TEST(BatchOptions, Parse) {
     EXPECT_EQ(opt.summary, "s.JSONL");
     EXPECT_EQ(opt.inputs, (std::vector<std::string>{"a.VXO", "-b.VXO"}));
     EXPECT_FALSE(opt.inspect);
+    EXPECT_FALSE(opt.shape_fast);
+    ASSERT_TRUE(parse({"--shape-fit", "fast", "a.VXO"}, opt, error)) << error;
+    EXPECT_TRUE(opt.shape_fast);
+    ASSERT_TRUE(parse({"--shape-fit", "fast", "--shape-fit=search", "a.VXO"}, opt, error)) << error;
+    EXPECT_FALSE(opt.shape_fast);
 
     ASSERT_TRUE(parse({"--help"}, opt, error));
     EXPECT_TRUE(opt.help);
@@ -53,6 +58,7 @@ TEST(BatchOptions, Parse) {
         {"--hstep", "-1", "a.VXO"},
         {"--hstep", "1e99", "a.VXO"},
         {"--qpacc", "-0.5", "a.VXO"},
+        {"--shape-fit", "quick", "a.VXO"},
         {"--debug", "1.5", "a.VXO"},
         {"--debug", "40000", "a.VXO"},
         {"--summary", "s.txt", "a.VXO"},
