@@ -405,6 +405,34 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
                  "leave out the files whose output is already complete\n"
                  "(their summary rows are kept beside the outputs), so\n"
                  "that a run started again redoes only what is missing");
+    app.add_flag_callback(
+        "--refine",
+        [&opt] {
+            std::string why;
+            PARSE_REFINE("all", opt.refine, why);
+        },
+        "the refined inversion: the valley fitted to the O trace at\n"
+        "the foot of the F layer and to the X trace, the peaks at\n"
+        "the scaled critical frequencies, an F1 layer rejected for\n"
+        "its roots solved with the F2 layer. A record it cannot\n"
+        "invert gets the standard result. The summary gains the\n"
+        "column mode");
+    app.add_option_function<std::string>(
+           "--refine-parts",
+           [&opt](const std::string& v) {
+               std::string why;
+               PARSE_REFINE(v, opt.refine, why);
+           },
+           "the refined inversion with only the parts named\n"
+           "(comma-separated): valley, xstart, fc, f1")
+        ->type_name("LIST")
+        ->check(CLI::Validator(
+            [](std::string& v) {
+                inversion::RefineOptions r;
+                std::string why;
+                return PARSE_REFINE(v, r, why) ? std::string() : why;
+            },
+            ""));
     app.add_option("--merge-summaries", opt.merge,
                    "merge the summaries given as inputs, in their order,\n"
                    "into OUT (.csv or .jsonl); nothing is inverted")
@@ -578,6 +606,46 @@ std::vector<std::string> SHARD_FILES(std::vector<std::string> files, int32_t I, 
             files.begin() + static_cast<std::ptrdiff_t>(end)};
 }
 
+bool PARSE_REFINE(const std::string& text, inversion::RefineOptions& out, std::string& why) {
+    inversion::RefineOptions r;
+    if (text == "all") {
+        r.valley = r.xstart = r.scaled_fc = r.f1_roots = true;
+    } else {
+        std::stringstream ss(text);
+        for (std::string part; std::getline(ss, part, ',');) {
+            if (part == "valley") r.valley = true;
+            else if (part == "xstart") r.xstart = true;
+            else if (part == "fc") r.scaled_fc = true;
+            else if (part == "f1") r.f1_roots = true;
+            else {
+                why = "--refine-parts: unknown part '" + part + "' (valley, xstart, fc, f1)";
+                return false;
+            }
+        }
+        if (!r.any()) {
+            why = "--refine-parts: no part named (valley, xstart, fc, f1)";
+            return false;
+        }
+    }
+    out = r;
+    return true;
+}
+
+std::string REFINE_TEXT(const inversion::RefineOptions& r) {
+    if (r.valley && r.xstart && r.scaled_fc && r.f1_roots) return "all";
+    std::string s;
+    const auto add = [&s](bool on, const char* name) {
+        if (!on) return;
+        if (!s.empty()) s += ',';
+        s += name;
+    };
+    add(r.valley, "valley");
+    add(r.xstart, "xstart");
+    add(r.scaled_fc, "fc");
+    add(r.f1_roots, "f1");
+    return s;
+}
+
 namespace {
 
 // The settings that shape an output, kept with its summary rows: a file is skipped only
@@ -587,6 +655,7 @@ std::string output_settings(const BatchOptions& opt) {
     std::ostringstream s;
     s << "hstep=" << opt.hstep << " qpacc=" << opt.qpacc << " format=" << static_cast<int>(opt.format)
       << " converter=" << opt.converter;
+    if (opt.refine.any()) s << " refine=" << REFINE_TEXT(opt.refine);
     return s.str();
 }
 
@@ -623,6 +692,7 @@ FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& ste
     z->run.OUTFILE = opt.output.empty() ? std::string("NONE") : opt.output;
     z->run.HSTEP = opt.hstep;
     z->run.QPACC = opt.qpacc;
+    z->inv.refine = opt.refine;
     try {
         r.run = RUN_FILES(*z, {job}, fe, steps, false);
         if (pics && !pics->FINISH(r.pictures) && r.pictures.empty())
@@ -655,6 +725,7 @@ ReportFacts REPORT_FACTS(const BatchOptions& opt, const RunOutcome& run, bool pi
                  {"--hstep", num(opt.hstep)},
                  {"--qpacc", num(opt.qpacc)},
                  {"--debug", std::to_string(opt.debug)}};
+    if (opt.refine.any()) f.options.push_back({"--refine", REFINE_TEXT(opt.refine)});
     if (!opt.converter.empty()) f.options.push_back({"--converter", opt.converter});
     if (!opt.summary.empty()) f.options.push_back({"--summary", opt.summary});
     f.options.push_back({"--report", opt.report});

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "core/farray.hpp"
 
@@ -23,6 +24,24 @@ namespace zelk::inversion {
 static constexpr int MAXTRC = 1024;   // capacity of the trace list and of the fit arrays
 static constexpr int MAXLIN = 2048;   // number of frequency lines of the trace tables
 static constexpr int MAXNN = 8;       // capacity of the coefficient vectors of the kernels
+
+// The parts of the refined mode (zelk-batch --refine). Each is a small step beside the
+// standard stages and is off in the standard mode, whose results it never changes.
+struct RefineOptions {
+    bool valley = false;     // valley width and depth fitted to the O trace at the F foot
+    bool xstart = false;     // ... and to the X trace of the record, when it has one
+    bool scaled_fc = false;  // F1 and F2 peaks placed at the scaled critical frequencies
+    bool f1_roots = false;   // an F1 layer rejected for its roots retried as part of F2
+    bool any() const { return valley || xstart || scaled_fc || f1_roots; }
+};
+
+// Which method made a record's profile.
+enum class MadeBy : int16_t {
+    STANDARD = 0,            // the standard method (no refined part asked for)
+    REFINED = 1,             // the refined mode
+    REFINED_F1_MERGED = 2,   // the refined mode, F1 and F2 traces solved as one layer
+    FALLBACK = 3,            // the standard method, after the refined mode failed
+};
 
 struct Inversion {
     // ---- Inputs, filled by the record preparation before PROFIL1 --------------------------
@@ -59,6 +78,8 @@ struct Inversion {
     char STNAME[21] = "NO NAME             ";  // station name from the system description
     int16_t ISTNCODE = 0;            // 3-digit station code of the time stamp
     F1<float, 2> VHMIN;              // running minima of the F virtual heights behind MINHF
+    RefineOptions refine;            // refined-mode parts in use (all off: standard mode)
+    MadeBy made_by = MadeBy::STANDARD;  // which method made the record's profile
 
     // ---- Entry and trace set-up ------------------------------------------------------------
     float FH = 0.0f;                 // electron gyrofrequency (MHz)
@@ -220,6 +241,21 @@ void EAPROF(Zelk& z, float& ERR);
 void MAHAGULY(Zelk& z);
 void FNDDHV(Inversion& inv);
 void PARAFITF(Inversion& inv);
+
+// ---- Refined mode -----------------------------------------------------------------------------
+// The X-wave trace of the F layer as the record holds it (MHz, km; missing heights kept).
+struct XTrace {
+    std::vector<float> f, h;
+};
+void SET_VALLEY(Inversion& inv, float VW, float rho);
+void FIT_VALLEY(Zelk& z, const XTrace& x);
+bool MERGE_F1(Inversion& inv);
+void MERGED_F1_HEIGHT(Inversion& inv);
+// The record's X trace of the F layer (groups 22-25 and 26-29).
+XTrace X_TRACE(const Zelk& z);
+// PROFIL1 in the mode the run asks for: the refined mode, falling back on the standard
+// result when the refined mode does not invert the record.
+void INVERT_RECORD(Zelk& z);
 
 // ---- F1 and F2 regions ------------------------------------------------------------------------
 void F1PROF(Zelk& z, float& ER2);

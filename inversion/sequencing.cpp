@@ -86,6 +86,7 @@ void DECIDE(Zelk& z, int16_t& IOK) {
 
         MAHAGULY(z);
         if (inv.ISTAT() != 2) break;
+        if (inv.refine.valley || inv.refine.xstart) FIT_VALLEY(z, X_TRACE(z));
         if (verbose) {
             using iondata::edit_value;
             os << "  V:W" << edit_value("(F7.3)", inv.VW) << "(" << edit_value("(F7.3)", inv.VW1)
@@ -96,7 +97,7 @@ void DECIDE(Zelk& z, int16_t& IOK) {
 
         if (inv.FOF1 <= 50.0f) {
             F1PROF(z, inv.ER(2));
-            if (inv.KF1MODE != 2) {
+            if (inv.KF1MODE != 2 && (inv.ISTAT() == 2 || !MERGE_F1(inv))) {
                 if (inv.ISTAT() != 2) break;
                 inv.IRGN = 2;
                 HEIGHTCHK(z);
@@ -110,6 +111,7 @@ void DECIDE(Zelk& z, int16_t& IOK) {
 
         FPROF(z, inv.ER(3));
         if (inv.IROOT > 0 || inv.ISTAT() != 2) break;
+        MERGED_F1_HEIGHT(inv);
         if (verbose) write_f_line(os, " F2:FS", inv.FC(3), inv.FC(4), inv.ZMF2, inv.ER(3), inv.A_F2);
         inv.IRGN = 3;
         PARAFITF(inv);
