@@ -5,7 +5,7 @@
 #include <cmath>
 #include <memory>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "inversion/inversion.hpp"
 
 using namespace zelk;

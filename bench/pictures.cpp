@@ -13,7 +13,7 @@
 #include <sstream>
 #include <string>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "display/hooks.hpp"
 #include "display/qt/painter.hpp"
 #include "display/recording.hpp"

@@ -11,12 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "driver/run.hpp"
 #include "driver/vxo_steps.hpp"
 #include "models/b0b1d1.hpp"
 #include "products/products.hpp"
 #include "tests/products/profile.hpp"
+#include "zelk_calls.hpp"
 
 using namespace zelk;
 
@@ -49,7 +50,7 @@ void BM_ShapeParameters(benchmark::State& st) {
     products::NHTABLE(z, 0);
     for (auto _ : st) {
         models::CALB0B1D1(z);
-        benchmark::DoNotOptimize(z.prod.B0);
+        benchmark::DoNotOptimize(z.bot.B0);
     }
 }
 
@@ -134,16 +135,17 @@ void BM_RecordsWithoutOptionalProducts(benchmark::State& st) { run_series(st, 0.
 
 // The products alone, on the solved profiles of the same file: each record's state is taken
 // when its F2 layer has been accepted, and all products are computed again from it.
-class Snapshot : public zelk::Plotter, public zelk::driver::Frontend {
+class Snapshot : public zelk::PlotHooks, public zelk::driver::Frontend {
 public:
     std::vector<std::unique_ptr<Zelk>> states;
-    void EVFPLOT(Zelk& z, int code) override {
-        if (code != 4 || states.size() >= 50) return;
+    const Zelk* run = nullptr;   // the run whose settings the copies take
+    void f2_region(const zelk::inversion::Inversion& inv) override {
+        if (states.size() >= 50) return;
         auto copy = std::make_unique<Zelk>();
-        copy->inv = z.inv;
-        copy->mod.DATADIRS = z.mod.DATADIRS;
-        copy->run = z.run;
-        copy->log.out = z.log.out;
+        copy->inv = inv;
+        copy->mod.DATADIRS = run->mod.DATADIRS;
+        copy->run = run->run;
+        copy->log.out = run->log.out;
         states.push_back(std::move(copy));
     }
 };
@@ -158,6 +160,7 @@ void BM_ProductsOfInvertedRecords(benchmark::State& st) {
         z->run.HSTEP = 10.0f;
         z->run.QPACC = 0.01f;
         z->plot = &snap;
+        snap.run = z.get();
         std::vector<zelk::driver::FileJob> jobs{{SERIES, ""}};
         zelk::driver::VxoSteps steps;
         zelk::driver::RUN_FILES(*z, jobs, snap, steps, false);

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "driver/run.hpp"
-#include "inversion/inversion.hpp"
-#include "iondata/fortran_io.hpp"
-#include "iondata/prepare.hpp"
-#include "iondata/update.hpp"
+#include "pipeline/pipeline.hpp"
+#include "core/fortran_io.hpp"
+#include "pipeline/prepare.hpp"
+#include "pipeline/update.hpp"
 #include "iondata/vxo.hpp"
 
 using namespace zelk;
@@ -31,7 +31,7 @@ constexpr int NRECORDS = 1000;
 // written back once, and the records are then joined in turn.
 std::string day_records() {
     auto z = std::make_unique<Zelk>();
-    iondata::LineReader in;
+    fio::LineReader in;
     if (!in.open(ZELK_TEST_DATA "/e2e/synth-e2e.VXO")) return {};
     std::vector<std::string> day;
     for (int n = 0; n < 100; ++n) {
@@ -42,7 +42,7 @@ std::string day_records() {
         std::string line(z->rec.SYSDSC1.data() + 1, 120);
         if (line.find("NIGHT") != std::string::npos) continue;
         std::ostringstream os;
-        iondata::LineWriter out(os);
+        fio::LineWriter out(os);
         iondata::WRITVXO(out, z->rec);
         out.close();
         day.push_back(os.str());
@@ -68,19 +68,19 @@ void BM_Records(benchmark::State& state) {
     }
     int64_t inverted = 0;
     for (auto _ : state) {
-        iondata::LineReader in(text);
+        fio::LineReader in(text);
         std::ostringstream os;
-        iondata::LineWriter out(os);
+        fio::LineWriter out(os);
         for (int n = 0; n < NRECORDS; ++n) {
             driver::CLEAR_RECORD_TABLES(*z);
             int32_t IEOF = 0;
             int16_t LREAD = 0, LBAD = 0;
             iondata::READVXO(IEOF, in, z->rec, LREAD, LBAD);
             if (IEOF == -1 || LBAD != 0) break;
-            if (iondata::PREPARE(*z) != iondata::PREP_OK) break;
-            inversion::PROFIL1(*z);
+            if (pipeline::PREPARE(*z) != iondata::PREP_OK) break;
+            pipeline::PROFIL1(*z);
             if (z->inv.ISTAT() == 2) ++inverted;
-            iondata::UPDATE_RECORD(*z);
+            pipeline::UPDATE_RECORD(*z);
             iondata::WRITVXO(out, z->rec);
             out.commit();
         }

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "driver/report.hpp"
 #include "driver/run.hpp"
 #include "driver/vxo_steps.hpp"

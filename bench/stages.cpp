@@ -12,11 +12,12 @@
 #include <vector>
 
 #include "core/simd.hpp"
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "driver/run.hpp"
 #include "driver/vxo_steps.hpp"
 #include "models/b0b1d1.hpp"
 #include "products/products.hpp"
+#include "zelk_calls.hpp"
 
 using namespace zelk;
 
@@ -25,16 +26,17 @@ namespace {
 const std::string INPUTS[2] = {std::string(ZELK_SOURCE_DATA) + "/../examples/synth-series.VXO",
                                std::string(ZELK_TEST_DATA) + "/e2e/synth-e2e.VXO"};
 
-class Snapshot : public zelk::Plotter, public zelk::driver::Frontend {
+class Snapshot : public zelk::PlotHooks, public zelk::driver::Frontend {
 public:
     std::vector<std::unique_ptr<Zelk>> states;
-    void EVFPLOT(Zelk& z, int code) override {
-        if (code != 4 || states.size() >= 100) return;
+    const Zelk* run = nullptr;   // the run whose settings the copies take
+    void f2_region(const zelk::inversion::Inversion& inv) override {
+        if (states.size() >= 100) return;
         auto copy = std::make_unique<Zelk>();
-        copy->inv = z.inv;
-        copy->mod.DATADIRS = z.mod.DATADIRS;
-        copy->run = z.run;
-        copy->log.out = z.log.out;
+        copy->inv = inv;
+        copy->mod.DATADIRS = run->mod.DATADIRS;
+        copy->run = run->run;
+        copy->log.out = run->log.out;
         products::NHTABLE(*copy, 0);
         states.push_back(std::move(copy));
     }
@@ -51,6 +53,7 @@ Snapshot& states(int input) {
         z->run.HSTEP = 10.0f;
         z->run.QPACC = 0.01f;
         z->plot = &s;
+        s.run = z.get();
         std::vector<zelk::driver::FileJob> jobs{{INPUTS[input], ""}};
         zelk::driver::VxoSteps steps;
         zelk::driver::RUN_FILES(*z, jobs, s, steps, false);
@@ -77,7 +80,7 @@ void BM_StageShapeParameters(benchmark::State& st) {
     for (auto _ : st) {
         for (auto& z : s.states) {
             models::CALB0B1D1(*z);
-            benchmark::DoNotOptimize(z->prod.B0);
+            benchmark::DoNotOptimize(z->bot.B0);
         }
         records += static_cast<long>(s.states.size());
     }

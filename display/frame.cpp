@@ -8,14 +8,14 @@
 #include <thread>
 
 #include "display/display.hpp"
-#include "iondata/fortran_io.hpp"
+#include "core/fortran_io.hpp"
 #include "platform/datafile.hpp"
 
 namespace zelk::display {
 
 namespace {
 
-using iondata::edit_value;
+using fio::edit_value;
 
 // Text at a pixel.
 void text_at(Surface& s, int x, int y, std::string_view t) {

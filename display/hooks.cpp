@@ -2,67 +2,64 @@
 
 #include <algorithm>
 
-#include "core/zelk.hpp"
-
 namespace zelk::display {
 
 namespace {
 
-PlotInputs inputs_of(const Zelk& z) {
+PlotInputs inputs_of(const RecordView& v, const inversion::Inversion& inv) {
     PlotInputs in;
-    in.inv = &z.inv;
-    in.header.IYEAR = z.mod.IYEAR;
-    in.header.IDAY = z.inv.IDAY;
-    in.header.IMON = z.mod.IMON;
-    in.header.IDOM = z.mod.IDOM;
-    in.header.IHR = z.inv.IHR;
-    in.header.MINU = z.inv.MINU;
-    in.header.ISEC = z.inv.ISEC;
-    in.header.SSNIN = z.inv.SSNIN;
-    in.header.ISSN = z.mod.ISSN;
-    in.header.SSNDEVOUT = z.mod.SSNDEVOUT;
+    in.inv = &inv;
+    in.header.IYEAR = v.mod.IYEAR;
+    in.header.IDAY = inv.IDAY;
+    in.header.IMON = v.mod.IMON;
+    in.header.IDOM = v.mod.IDOM;
+    in.header.IHR = inv.IHR;
+    in.header.MINU = inv.MINU;
+    in.header.ISEC = inv.ISEC;
+    in.header.SSNIN = inv.SSNIN;
+    in.header.ISSN = v.mod.ISSN;
+    in.header.SSNDEVOUT = v.mod.SSNDEVOUT;
     // The extra E-type trace: frequencies of group 59, heights of group 58.
-    in.EXTRAF = z.rec.AUXFN.data() + 1;
-    in.EXTRAH = z.rec.AUXHT.data() + 1;
+    in.EXTRAF = v.rec.AUXFN.data() + 1;
+    in.EXTRAH = v.rec.AUXHT.data() + 1;
     in.NEXTRA = 150;
-    in.H = z.prod.H;
-    in.IDEBUG = z.log.IDEBUG;
+    in.H = v.prod.H;
+    in.IDEBUG = v.IDEBUG;
     return in;
 }
 
 }  // namespace
 
-void SurfacePlotter::EVFPLOT(Zelk& z, int code) { display::EVFPLOT(d_, s_, inputs_of(z), code); }
+void SurfacePlotter::plot(const inversion::Inversion& inv, int code) {
+    if (!view_) return;
+    display::EVFPLOT(d_, s_, inputs_of(*view_, inv), code);
+}
 
-void SurfacePlotter::SETCOORD(Zelk& z) {
+void SurfacePlotter::frame(const RecordView& view) {
+    view_.emplace(view);
     if (!d_.GRAPHON) return;
     s_.clear(WHITE);
     FrameInputs in;
-    in.FOF2 = z.inv.FOF2;
-    in.LAT = z.inv.LOCATION(1);
-    in.LON = z.inv.LOCATION(2);
-    in.STNAME = z.inv.STNAME;
+    in.FOF2 = view.inv.FOF2;
+    in.LAT = view.inv.LOCATION(1);
+    in.LON = view.inv.LOCATION(2);
+    in.STNAME = view.inv.STNAME;
     display::SETCOORD(d_, s_, in);
 }
 
-void SurfacePlotter::PLOTPROF(Zelk& z) {
-    if (z.log.IDEBUG >= 4) return;
-    const int irgn = z.inv.IRGN;
-    const auto& p = irgn == 1 ? z.rec.PCOEFE : irgn == 2 ? z.rec.PCOEF1 : z.rec.PCOEF2;
-    if (irgn < 1 || irgn > 3) return;
-    // Entries 1 to 3 of a description: start frequency, end frequency, peak height.
-    display::PLOTPROF(d_, s_, RED, irgn, p(1), p(2), p(3), irgn == 1 ? 3 : 5, z.inv.A.data());
+void SurfacePlotter::existing_profile(int region, const profile::RegionProfile& r) {
+    if (!view_ || view_->IDEBUG >= 4) return;
+    display::PLOTPROF(d_, s_, RED, region, r.FS, r.FE, r.ZM, r.NN, r.A.data());
 }
 
-void SurfacePlotter::PLOT_IRI_F_LAYER(Zelk& z) {
+void SurfacePlotter::model_bottomside(const models::Bottomside& bot) {
     // Nothing is drawn at the levels that draw no frame.
-    if (z.log.IDEBUG >= 4) return;
-    const int n = std::clamp<int>(z.prod.NPROW1, 0, products::MAXROW);
-    display::PLOT_IRI_F_LAYER(d_, s_, n, z.prod.PRFFN1.data(), z.prod.HIRI.data(),
-                              z.inv.ZME + z.inv.VW);
+    if (!view_ || view_->IDEBUG >= 4) return;
+    const int n = std::clamp<int>(bot.NPROW1, 0, profile::MAXROW);
+    display::PLOT_IRI_F_LAYER(d_, s_, n, bot.PRFFN1.data(), bot.HIRI.data(), bot.HVT);
 }
 
-void SurfacePlotter::TIMDELAY(float seconds) {
+void SurfacePlotter::pause(float seconds) {
     if (pause_) display::TIMDELAY(static_cast<int>(seconds));
 }
 

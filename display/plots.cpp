@@ -7,14 +7,14 @@
 
 #include "display/display.hpp"
 #include "inversion/inversion.hpp"
-#include "iondata/fortran_io.hpp"
+#include "core/fortran_io.hpp"
 
 namespace zelk::display {
 
 namespace {
 
 using inversion::Inversion;
-using iondata::edit_value;
+using fio::edit_value;
 
 // Frequency steps (MHz) of the curves, per FSTEP: profiles 0.1 FSTEP, virtual heights
 // 0.05 FSTEP.

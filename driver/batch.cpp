@@ -1,112 +1,34 @@
-// The run mode of the batch program.
+// The run of the batch program: the files of the options on the ordered worker pool, each
+// with a run context of its own, the summary, the progress line and the exit status.
 #include "driver/batch.hpp"
 
-#include <fnmatch.h>
-#include <sys/stat.h>
-
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <cctype>
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <iterator>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <set>
 #include <ostream>
 #include <sstream>
 #include <streambuf>
-#include <thread>
-
-#include <CLI/CLI.hpp>
 
 #include "core/stop.hpp"
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "driver/kept_rows.hpp"
+#include "driver/pool.hpp"
 #include "driver/progress.hpp"
 #include "driver/report.hpp"
 #include "driver/spill.hpp"
 #include "driver/summary.hpp"
-#include "iondata/prepare.hpp"
+#include "pipeline/prepare.hpp"
 
 namespace zelk::driver {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-static constexpr const char* PROGNAME = "zelk-batch";
-
-std::string upper(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return s;
-}
-
-// Files a directory or pattern run leaves out: hidden files (the temporary outputs among
-// them), empty files, earlier outputs and programs.
-bool listed(const fs::directory_entry& e) {
-    std::error_code ec;
-    if (!e.is_regular_file(ec) || ec) return false;
-    const std::string name = e.path().filename().string();
-    if (name.empty() || name[0] == '.') return false;
-    if (e.file_size(ec) == 0 || ec) return false;
-    const std::string ext = upper(e.path().extension().string());
-    return ext != ".430" && ext != ".ARP" && ext != ".EXE";
-}
-
-bool parse_float(const std::string& s, float& v) {
-    if (s.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    const float x = std::strtof(s.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(x)) return false;
-    v = x;
-    return true;
-}
-
-bool parse_int16(const std::string& s, int16_t& v) {
-    if (s.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    const long x = std::strtol(s.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || x < -32768 || x > 32767) return false;
-    v = static_cast<int16_t>(x);
-    return true;
-}
-
-bool parse_int32(const std::string& s, int32_t& v) {
-    if (s.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    const long long x = std::strtoll(s.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || x < INT32_MIN || x > INT32_MAX) return false;
-    v = static_cast<int32_t>(x);
-    return true;
-}
-
-// Identities (device, inode) of existing files, to recognise a file under any of its names.
-using FileIds = std::set<std::pair<dev_t, ino_t>>;
-
-FileIds file_ids(const std::vector<std::string>& files) {
-    FileIds ids;
-    for (const std::string& f : files) {
-        struct stat st {};
-        if (::stat(f.c_str(), &st) == 0) ids.insert({st.st_dev, st.st_ino});
-    }
-    return ids;
-}
-
-bool is_one_of(const std::string& path, const FileIds& ids) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && ids.count({st.st_dev, st.st_ino}) > 0;
-}
 
 // Run totals that the workers add to while the files are processed, for the progress line.
 struct Tally {
@@ -216,438 +138,6 @@ private:
 
 namespace {
 
-// Checks of option values, in the form the command-line parser takes them: "" when the
-// value is good, else what is wrong with it.
-std::string check_float(const std::string& v, const char* what) {
-    float x = 0.0f;
-    if (parse_float(v, x) && x >= 0.0f) return {};
-    return std::string("needs ") + what + ", 0 or more (got '" + v + "')";
-}
-
-std::string check_debug(const std::string& v) {
-    int16_t x = 0;
-    if (parse_int16(v, x)) return {};
-    return "needs a whole number (got '" + v + "')";
-}
-
-std::string check_jobs(const std::string& v) {
-    int16_t x = 0;
-    if (parse_int16(v, x) && x >= 1 && x <= MAXJOBS) return {};
-    return "needs a number of files processed in parallel, 1 to " + std::to_string(MAXJOBS) +
-           " (got '" + v + "')";
-}
-
-// --shard I/N: two whole numbers with 1 <= I <= N.
-bool parse_shard(const std::string& v, int32_t& I, int32_t& N) {
-    const auto slash = v.find('/');
-    int32_t i = 0, n = 0;
-    if (slash == std::string::npos || !parse_int32(v.substr(0, slash), i) ||
-        !parse_int32(v.substr(slash + 1), n) || n < 1 || i < 1 || i > n) {
-        return false;
-    }
-    I = i;
-    N = n;
-    return true;
-}
-
-std::string check_shard(const std::string& v) {
-    int32_t I = 0, N = 0;
-    if (v == "auto" || parse_shard(v, I, N)) return {};
-    return "needs I/N, slice I of N with 1 <= I <= N, or auto (got '" + v + "')";
-}
-
-// Builds the command line of the batch program on app, filling opt when it is parsed.
-void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
-    app.name(PROGNAME);
-    app.description(
-        "Inverts the ionograms of VXO files (or Standard files, or files of any format\n"
-        "a conversion program turns into the Standard format) into electron-density\n"
-        "profiles N(h) and writes each record back, with its profile and results, in\n"
-        "VXO layout 5.\n"
-        "\n"
-        "INPUT is a file, a directory (its files in name order) or a pattern with\n"
-        "* and ? in the file name (quote it so that the shell passes it on).\n"
-        "Directories and patterns leave out hidden and empty files and earlier outputs\n"
-        "(.430, .ARP).\n");
-    app.footer(
-        "Messages about files and bad records go to standard error, with a progress\n"
-        "line when it is a terminal. A bad record costs that record only; values an\n"
-        "output field cannot hold are written as missing, with a message.\n"
-        "\n"
-        "Exit status: 0 at least one record was inverted; 1 none was (no proper data\n"
-        "or an error in the input); 2 usage error; 3 a model data file is missing,\n"
-        "unreadable or malformed; 4 an output file, the summary, a picture, the\n"
-        "report or standard output could not be written; 5 the conversion program\n"
-        "could not be started or failed. With several jobs, the status of the whole\n"
-        "run: 3 or 5 before 4, 4 before 0 or 1.\n"
-        "\n"
-        "Examples:\n"
-        "  zelk-batch DAY.VXO -o DAY.VXO.430\n"
-        "  zelk-batch --hstep 10 --summary day.csv -o out data/\n"
-        "  zelk-batch --inspect 'data/*.VXO'\n"
-        "  zelk-batch --jobs 2 --shard 1/3 --summary part1.csv -o out data/\n"
-        "  zelk-batch --format standard -o out 'traces/*.txt'\n"
-        "  zelk-batch --format other --converter ./csv2std -o out 'tables/*.csv'");
-    app.get_formatter()->column_width(22);
-    app.get_formatter()->label("OPTIONS", "options");
-    // An option given twice takes its last value.
-    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    app.set_help_flag("-h,--help", "show this text");
-    // The text is made by the caller (VERSION_TEXT), which looks up the data directory.
-    app.set_version_flag("--version", [] { return std::string(); },
-                         "show the version, the source revision and the data\ndirectory in use");
-
-    app.add_option("INPUT", opt.inputs, "input files, directories or patterns")
-        ->type_name("")
-        ->required();
-    app.add_option("-o,--output", opt.output,
-                   "one input file: the output file; several inputs (or a\n"
-                   "directory or pattern): a directory, made if missing,\n"
-                   "where each output is named <input name>.430. Omitted or\n"
-                   "NONE: nothing is written. Outputs appear only when\n"
-                   "complete; an input is never overwritten.")
-        ->type_name("PATH");
-    app.add_option_function<std::string>(
-           "--hstep", [&opt](const std::string& v) { parse_float(v, opt.hstep); },
-           "height step of the N(h) table put into each record\n(default 0: no table)")
-        ->type_name("KM")
-        ->check(CLI::Validator([](std::string& v) { return check_float(v, "a height step in km"); }, ""));
-    app.add_option_function<std::string>(
-           "--qpacc", [&opt](const std::string& v) { parse_float(v, opt.qpacc); },
-           "accuracy of the quasi-parabolic fit of the profile\n(default 0: no fit)")
-        ->type_name("X")
-        ->check(CLI::Validator([](std::string& v) { return check_float(v, "an accuracy"); }, ""));
-    app.add_option("--summary", opt.summary,
-                   "one row per record (file, record, station, time, status,\n"
-                   "foE, hmE, foF1, hmF1, foF2, hmF2, HHALF, YF2, B0, B1, D1,\n"
-                   "TEC, ...) as CSV (FILE.csv) or JSON Lines (FILE.jsonl)")
-        ->type_name("FILE")
-        ->check(CLI::Validator(
-            [](std::string& v) {
-                bool jsonl = false;
-                std::string why;
-                return Summary::FORMAT_OF(v, jsonl, why) ? std::string() : why;
-            },
-            ""));
-    app.add_option("--report", opt.report,
-                   "the run report: one HTML page with, per station, the\n"
-                   "profiles as a height-time colour map, the characteristics\n"
-                   "as time series and a table of the records")
-        ->type_name("FILE.html");
-    app.add_option_function<std::string>(
-           "--debug", [&opt](const std::string& v) { parse_int16(v, opt.debug); },
-           "diagnostic level (default 1); higher levels list more of\n"
-           "the inversion on standard output")
-        ->type_name("N")
-        ->check(CLI::Validator(check_debug, ""));
-    app.add_flag("--inspect", opt.inspect, "list the records of the inputs instead of inverting them");
-    app.add_option_function<std::string>(
-           "--format", [&opt](const std::string& v) { PARSE_FORMAT(v, opt.format); },
-           "input format: vxo (default), standard (the Standard\n"
-           "text format) or other (converted to the Standard format\n"
-           "by the program of --converter)")
-        ->type_name("FMT")
-        ->check(CLI::Validator(
-            [](std::string& v) {
-                InputFormat f{};
-                return PARSE_FORMAT(v, f) ? std::string()
-                                          : "needs vxo, standard or other (got '" + v + "')";
-            },
-            ""));
-    app.add_option("--converter", opt.converter,
-                   "with --format other: the program run as\n"
-                   "PROG INPUT OUTPUT.TMPSTD for each input file")
-        ->type_name("PROG");
-    app.add_option_function<std::string>(
-           "--converter-timeout", [&opt](const std::string& v) { opt.converter_timeout = std::strtod(v.c_str(), nullptr); },
-           "seconds the converter may run on one file before it is\n"
-           "stopped (default " + std::to_string(static_cast<int>(CONVERTER_TIMEOUT)) + "; 0: no limit)")
-        ->type_name("S")
-        ->check(CLI::Validator([](std::string& v) { return check_float(v, "a number of seconds"); }, ""));
-    app.add_option_function<std::string>(
-           "--jobs",
-           [&opt](const std::string& v) {
-               int16_t n = 1;
-               parse_int16(v, n);
-               opt.jobs = n;
-           },
-           "files processed in parallel (default 1, at most " + std::to_string(MAXJOBS) +
-               ");\nthe outputs, summary and messages are the same as with 1")
-        ->type_name("N")
-        ->check(CLI::Validator(check_jobs, ""));
-    app.add_option("--plots", opt.plots,
-                   "one picture per inverted record, as the window shows it,\n"
-                   "into DIR (made if missing): <input name>.<record as 4\n"
-                   "digits>.png (or .svg); pdf: <input name>.pdf, a page\n"
-                   "per record")
-        ->type_name("DIR");
-    app.add_option("--plot-format", opt.plot_format, "png (default), svg or pdf")
-        ->type_name("FMT")
-        ->check(CLI::IsMember({"png", "svg", "pdf"}));
-    app.add_flag("--plot-data", opt.plot_data,
-                 "also write the plotted trace and recomputed virtual heights\n"
-                 "into DIR: <input name>.TRACE.DAT, .RECAL_OTRACE.DAT and\n"
-                 ".RECAL_XTRACE.DAT");
-    app.add_option_function<std::string>(
-           "--shard",
-           [&opt](const std::string& v) {
-               opt.shard_auto = v == "auto";
-               if (!opt.shard_auto) parse_shard(v, opt.shard, opt.shards);
-           },
-           "process only the I-th of N slices of the input files\n"
-           "(sorted by name): N runs given the same inputs and\n"
-           "I = 1..N process every file once, with the same outputs\n"
-           "as one run over them all. auto: I and N of this task\n"
-           "of a Slurm array job")
-        ->type_name("I/N")
-        ->check(CLI::Validator(check_shard, ""));
-    app.add_flag("--skip-existing", opt.skip_existing,
-                 "leave out the files whose output is already complete\n"
-                 "(their summary rows are kept beside the outputs), so\n"
-                 "that a run started again redoes only what is missing");
-    app.add_flag_callback(
-        "--refine",
-        [&opt] {
-            std::string why;
-            PARSE_REFINE("all", opt.refine, why);
-        },
-        "the refined inversion: the valley fitted to the O trace at\n"
-        "the foot of the F layer and to the X trace, the peaks at\n"
-        "the scaled critical frequencies, an F1 layer rejected for\n"
-        "its roots solved with the F2 layer. A record it cannot\n"
-        "invert gets the standard result. The summary gains the\n"
-        "column mode");
-    app.add_option_function<std::string>(
-           "--refine-parts",
-           [&opt](const std::string& v) {
-               std::string why;
-               PARSE_REFINE(v, opt.refine, why);
-           },
-           "the refined inversion with only the parts named\n"
-           "(comma-separated): valley, xstart, fc, f1")
-        ->type_name("LIST")
-        ->check(CLI::Validator(
-            [](std::string& v) {
-                inversion::RefineOptions r;
-                std::string why;
-                return PARSE_REFINE(v, r, why) ? std::string() : why;
-            },
-            ""));
-    app.add_option("--merge-summaries", opt.merge,
-                   "merge the summaries given as inputs, in their order,\n"
-                   "into OUT (.csv or .jsonl); nothing is inverted")
-        ->type_name("OUT");
-}
-
-}  // namespace
-
-std::string BATCH_USAGE() {
-    BatchOptions opt;
-    CLI::App app;
-    BATCH_CLI(app, opt);
-    return app.help();
-}
-
-bool PARSE_BATCH(int argc, const char* const* argv, BatchOptions& opt, std::string& error) {
-    opt = BatchOptions{};
-    CLI::App app;
-    BATCH_CLI(app, opt);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        opt.help = true;
-        return true;
-    } catch (const CLI::CallForVersion&) {
-        opt.version = true;
-        return true;
-    } catch (const CLI::RequiredError&) {
-        error = "no input given";
-        return false;
-    } catch (const CLI::ParseError& e) {
-        error = e.what();
-        return false;
-    }
-    // The converter is checked before any file is looked at.
-    if (opt.format == InputFormat::OTHER) {
-        if (opt.converter.empty()) {
-            error = "--format other needs --converter PROG";
-            return false;
-        }
-        if (const std::string why = CHECK_CONVERTER(opt.converter); !why.empty()) {
-            error = "--converter " + why;
-            return false;
-        }
-    } else if (!opt.converter.empty()) {
-        error = "--converter is used with --format other only";
-        return false;
-    }
-    if (opt.plot_data && opt.plots.empty()) {
-        error = "--plot-data needs --plots DIR";
-        return false;
-    }
-    return true;
-}
-
-bool EXPAND_INPUTS(const std::vector<std::string>& inputs, std::vector<std::string>& files,
-                   bool& several, std::string& error) {
-    files.clear();
-    several = false;
-    for (const std::string& in : inputs) {
-        const fs::path p(in);
-        const std::string name = p.filename().string();
-        std::vector<std::string> found;
-        std::error_code ec;
-        const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
-        if (dir.string().find_first_of("*?") != std::string::npos) {
-            error = in + ": wildcards are allowed in the file name only";
-            return false;
-        }
-        if (name.find_first_of("*?") != std::string::npos) {
-            several = true;
-            fs::directory_iterator it(dir, ec);
-            if (ec) {
-                error = in + ": " + ec.message();
-                return false;
-            }
-            for (const fs::directory_entry& e : it) {
-                const std::string n = e.path().filename().string();
-                if (::fnmatch(name.c_str(), n.c_str(), FNM_PERIOD) == 0 && listed(e)) {
-                    found.push_back(p.has_parent_path() ? (p.parent_path() / n).string() : n);
-                }
-            }
-            if (found.empty()) {
-                error = in + ": no input files match";
-                return false;
-            }
-        } else if (fs::is_directory(p, ec)) {
-            several = true;
-            fs::directory_iterator it(p, ec);
-            if (ec) {
-                error = in + ": " + ec.message();
-                return false;
-            }
-            for (const fs::directory_entry& e : it) {
-                if (listed(e)) found.push_back((p / e.path().filename()).string());
-            }
-            if (found.empty()) {
-                error = in + ": the directory holds no input files";
-                return false;
-            }
-        } else if (fs::is_regular_file(p, ec) || !fs::exists(p, ec)) {
-            // A file that does not exist is left to the run, which reports it and goes on
-            // with the other files, as with a file that cannot be opened.
-            found.push_back(in);
-        } else {
-            error = in + ": not a regular file";
-            return false;
-        }
-        std::sort(found.begin(), found.end());
-        files.insert(files.end(), found.begin(), found.end());
-    }
-    if (files.size() > 1) several = true;
-    return true;
-}
-
-bool BATCH_JOBS(const std::vector<std::string>& files, bool several, const std::string& output,
-                std::vector<FileJob>& jobs, bool& outdir, std::string& error) {
-    jobs.clear();
-    outdir = false;
-    const bool none = output.empty() || output == "NONE";
-    std::error_code ec;
-    if (!none) {
-        outdir = several || fs::is_directory(output, ec) || output.back() == '/';
-        if (several && fs::exists(output, ec) && !fs::is_directory(output, ec)) {
-            error = output + ": several inputs need an output directory, and this is a file";
-            return false;
-        }
-    }
-    for (const std::string& f : files) {
-        std::string out;
-        if (!none) {
-            out = outdir ? (fs::path(output) / (fs::path(f).filename().string() + ".430")).string()
-                         : output;
-        }
-        jobs.push_back({f, out});
-    }
-    if (none) return true;
-    // Refuse an output that is an input of the run (the same file, by device and inode, so
-    // that links are caught too), and two inputs sharing an output.
-    const FileIds inputs = file_ids(files);
-    std::map<std::string, size_t> seen;
-    for (size_t i = 0; i < jobs.size(); ++i) {
-        if (is_one_of(jobs[i].output, inputs)) {
-            error = jobs[i].output + " is an input file of the run; refused";
-            return false;
-        }
-        const std::string key = fs::absolute(jobs[i].output, ec).lexically_normal().string();
-        const auto [at, fresh] = seen.emplace(key, i);
-        if (!fresh) {
-            error = jobs[at->second].input + " and " + jobs[i].input + " would both write " +
-                    jobs[i].output + "; refused";
-            return false;
-        }
-    }
-    return true;
-}
-
-std::pair<size_t, size_t> SHARD_SLICE(size_t count, int32_t I, int32_t N) {
-    if (N < 1 || I < 1 || I > N) return {0, 0};
-    const auto n = static_cast<unsigned long long>(N);
-    const auto c = static_cast<unsigned long long>(count);
-    return {static_cast<size_t>(c * static_cast<unsigned long long>(I - 1) / n),
-            static_cast<size_t>(c * static_cast<unsigned long long>(I) / n)};
-}
-
-std::vector<std::string> SHARD_FILES(std::vector<std::string> files, int32_t I, int32_t N) {
-    std::sort(files.begin(), files.end());
-    files.erase(std::unique(files.begin(), files.end()), files.end());
-    const auto [begin, end] = SHARD_SLICE(files.size(), I, N);
-    return {files.begin() + static_cast<std::ptrdiff_t>(begin),
-            files.begin() + static_cast<std::ptrdiff_t>(end)};
-}
-
-bool PARSE_REFINE(const std::string& text, inversion::RefineOptions& out, std::string& why) {
-    inversion::RefineOptions r;
-    if (text == "all") {
-        r.valley = r.xstart = r.scaled_fc = r.f1_roots = true;
-    } else {
-        std::stringstream ss(text);
-        for (std::string part; std::getline(ss, part, ',');) {
-            if (part == "valley") r.valley = true;
-            else if (part == "xstart") r.xstart = true;
-            else if (part == "fc") r.scaled_fc = true;
-            else if (part == "f1") r.f1_roots = true;
-            else {
-                why = "--refine-parts: unknown part '" + part + "' (valley, xstart, fc, f1)";
-                return false;
-            }
-        }
-        if (!r.any()) {
-            why = "--refine-parts: no part named (valley, xstart, fc, f1)";
-            return false;
-        }
-    }
-    out = r;
-    return true;
-}
-
-std::string REFINE_TEXT(const inversion::RefineOptions& r) {
-    if (r.valley && r.xstart && r.scaled_fc && r.f1_roots) return "all";
-    std::string s;
-    const auto add = [&s](bool on, const char* name) {
-        if (!on) return;
-        if (!s.empty()) s += ',';
-        s += name;
-    };
-    add(r.valley, "valley");
-    add(r.xstart, "xstart");
-    add(r.scaled_fc, "fc");
-    add(r.f1_roots, "f1");
-    return s;
-}
-
-namespace {
-
 // The settings that shape an output, kept with its summary rows: a file is skipped only
 // when its output was made with the same. An option that changes what an output holds
 // belongs here.
@@ -679,7 +169,7 @@ FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& ste
     auto z = std::make_unique<Zelk>();
     std::unique_ptr<FilePictures> pics = pictures ? pictures(opt, job) : nullptr;
     if (pics) {
-        z->plot = &pics->plotter();
+        z->plot = &pics->hooks();
         fe.pictures = pics.get();
     }
     z->log.IDEBUG = opt.debug;
@@ -750,13 +240,13 @@ ReportFacts REPORT_FACTS(const BatchOptions& opt, const RunOutcome& run, bool pi
     return f;
 }
 
-// A file's buffers while files are processed in parallel.
+// A file's buffers while files are processed in parallel (with one worker, only the rows and
+// the report's records).
 struct Slot {
     std::ostringstream notices, rows;
     SpillStream diag;   // a file's diagnostics can be large: bounded in memory
     std::vector<ReportRecord> report;
     FileResult result;
-    bool done = false;
 };
 
 }  // namespace
@@ -764,10 +254,7 @@ struct Slot {
 int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostream& diag,
               std::ostream& err, bool progress, const PicturesFactory& pictures) {
     const auto started = std::chrono::steady_clock::now();
-    auto usage_error = [&](const std::string& text) {
-        err << PROGNAME << ": " << text << "\n" << "Try '" << PROGNAME << " --help'.\n";
-        return 2;
-    };
+    auto usage_error = [&](const std::string& text) { return USAGE_ERROR(err, text); };
     std::vector<std::string> files;
     bool several = false;
     std::string error;
@@ -788,21 +275,21 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         return usage_error("--skip-existing needs the outputs (-o)");
     }
     if (!opt.summary.empty()) {
-        if (is_one_of(opt.summary, file_ids(files))) {
+        if (IS_ONE_OF(opt.summary, FILE_IDS(files))) {
             return usage_error(opt.summary + " is an input file; refused");
         }
         // The summary must not be one of the outputs, by name or as the same file.
         const std::string key = fs::absolute(opt.summary, ec).lexically_normal().string();
-        const FileIds summary_id = file_ids({opt.summary});
+        const FileIds summary_id = FILE_IDS({opt.summary});
         for (const FileJob& j : jobs) {
             if (j.output.empty()) continue;
             if (fs::absolute(j.output, ec).lexically_normal().string() == key ||
-                is_one_of(j.output, summary_id)) {
+                IS_ONE_OF(j.output, summary_id)) {
                 return usage_error(opt.summary + " is both the summary and the output of " + j.input + "; refused");
             }
         }
     }
-    if (!opt.report.empty() && is_one_of(opt.report, file_ids(files))) {
+    if (!opt.report.empty() && IS_ONE_OF(opt.report, FILE_IDS(files))) {
         return usage_error(opt.report + " is an input file; refused");
     }
     if (sharded) {
@@ -854,7 +341,10 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     std::ostream diag_clear(&diagbuf);
     std::ostream& diag_out = progress ? diag_clear : diag;
     // --skip-existing: the files whose outputs are complete, with their kept summary rows.
-    const std::string rows_format = !summary ? "none" : upper(opt.summary).ends_with(".CSV") ? "csv" : "jsonl";
+    std::string upper_summary = opt.summary;
+    std::transform(upper_summary.begin(), upper_summary.end(), upper_summary.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    const std::string rows_format = !summary ? "none" : upper_summary.ends_with(".CSV") ? "csv" : "jsonl";
     std::vector<std::optional<KeptRows>> kept(jobs.size());
     int32_t skipped = 0, skipped_records = 0;
     if (opt.skip_existing) {
@@ -916,64 +406,32 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         return fatal == 0;
     };
 
+    // Each file runs with a run context of its own. One worker: the files in turn on this
+    // thread, notices and diagnostics straight to the program's streams. Several: each worker
+    // takes the next file into the file's buffers, and the buffers are passed on in file order.
     const size_t workers = std::min(static_cast<size_t>(std::max(opt.jobs, 1)), jobs.size());
-    if (workers <= 1) {
-        // One worker: the files in turn on this thread, straight to the program's streams.
-        std::unique_ptr<RecordSteps> steps = jobs.empty() ? nullptr : make_steps();
-        for (size_t k = 0; k < jobs.size(); ++k) {
-            if (kept[k]) {
-                rows_of(k, {}, nullptr);
-                continue;
+    const bool parallel = workers > 1;
+    std::vector<Slot> slots(parallel ? jobs.size() : 1);
+    auto make_worker = [&]() -> OrderedPool::Task {
+        std::shared_ptr<RecordSteps> steps = make_steps();
+        return [&, steps](size_t k, const std::function<bool()>& earlier_failed) {
+            Slot& s = slots[parallel ? k : 0];
+            if (kept[k]) return false;
+            if (parallel) {
+                BatchFrontend fe(s.notices, summary.get(), &s.rows, nullptr, tally, sizes[k], earlier_failed);
+                if (!opt.report.empty()) fe.report = &s.report;
+                s.result = RUN_ONE(opt, jobs[k], *steps, fe, s.diag, draw);
+            } else {
+                BatchFrontend fe(err, summary.get(), &s.rows, shown, tally, sizes[k], nullptr);
+                if (!opt.report.empty()) fe.report = &s.report;
+                s.result = RUN_ONE(opt, jobs[k], *steps, fe, diag_out, draw);
             }
-            std::ostringstream rows;
-            BatchFrontend fe(err, summary.get(), &rows, shown, tally, sizes[k], nullptr);
-            if (!opt.report.empty()) fe.report = &report;
-            const FileResult r = RUN_ONE(opt, jobs[k], *steps, fe, diag_out, draw);
-            rows_of(k, rows.str(), &r);
-            if (!account(r)) break;
-        }
-    } else {
-        // Several workers: each takes the next file, with its own run context and record
-        // steps, into the file's buffers; this thread passes the buffers on in file order.
-        std::vector<Slot> slots(jobs.size());
-        std::mutex m;
-        std::condition_variable cv;
-        std::atomic<size_t> next{0};
-        std::atomic<size_t> stop_at{jobs.size()};   // first file (so far) that met a failure
-        auto work = [&] {
-            std::unique_ptr<RecordSteps> steps = make_steps();
-            for (size_t k = next++; k < jobs.size(); k = next++) {
-                Slot& s = slots[k];
-                if (k < stop_at.load() && !kept[k]) {
-                    BatchFrontend fe(s.notices, summary.get(), &s.rows, nullptr, tally, sizes[k],
-                                     [&stop_at, k] { return stop_at.load() < k; });
-                    if (!opt.report.empty()) fe.report = &s.report;
-                    s.result = RUN_ONE(opt, jobs[k], *steps, fe, s.diag, draw);
-                    if (s.result.stopped || s.result.run.fatal != 0) {
-                        size_t seen = stop_at.load();
-                        while (k < seen && !stop_at.compare_exchange_weak(seen, k)) {
-                        }
-                    }
-                }
-                {
-                    const std::lock_guard<std::mutex> lock(m);
-                    s.done = true;
-                }
-                cv.notify_all();
-            }
+            return s.result.stopped || s.result.run.fatal != 0;
         };
-        std::vector<std::thread> pool;
-        for (size_t w = 0; w < workers; ++w) pool.emplace_back(work);
-        for (size_t k = 0; k < slots.size(); ++k) {
-            Slot& s = slots[k];
-            {
-                std::unique_lock<std::mutex> lock(m);
-                while (!cv.wait_for(lock, std::chrono::milliseconds(250), [&] { return s.done; })) {
-                    lock.unlock();
-                    prog.UPDATE(tally.records, tally.fraction());
-                    lock.lock();
-                }
-            }
+    };
+    auto deliver = [&](size_t k) {
+        Slot& s = slots[parallel ? k : 0];
+        if (parallel) {
             // The files before the first failure were all run to their end, so the failing
             // file is reached here before any file that was skipped or abandoned.
             if (!s.diag.pass_to(diag_out)) {
@@ -984,16 +442,18 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
                 prog.CLEAR();
                 err << text;
             }
-            rows_of(k, s.rows.str(), &s.result);
-            std::move(s.report.begin(), s.report.end(), std::back_inserter(report));
-            s.report = {};
-            s.notices.str({});
-            s.rows.str({});
-            if (!kept[k] && !account(s.result)) break;
-            prog.UPDATE(tally.records, tally.fraction());
         }
-        for (std::thread& t : pool) t.join();
-    }
+        rows_of(k, s.rows.str(), &s.result);
+        std::move(s.report.begin(), s.report.end(), std::back_inserter(report));
+        s.report = {};
+        s.notices.str({});
+        s.rows.str({});
+        if (!kept[k] && !account(s.result)) return false;
+        if (parallel) prog.UPDATE(tally.records, tally.fraction());
+        return true;
+    };
+    OrderedPool::RUN(jobs.size(), workers, make_worker, deliver,
+                     [&] { prog.UPDATE(tally.records, tally.fraction()); });
     prog.CLEAR();
     diag_out.flush();
     if (!stop.empty()) {

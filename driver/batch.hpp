@@ -1,18 +1,20 @@
-// The run mode of the batch program: its options, the list of input files built in memory
-// from files, directories and patterns, the output names, and the run over them with the
-// summary and the progress display.
+// The batch program, along its jobs: the command line (batch_cli.cpp), the input files and
+// their outputs and shards (inputs.cpp), and the run over them with the summary, the progress
+// display and the ordered worker pool (batch.cpp, pool.hpp).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <set>
+#include <sys/types.h>
 #include <memory>
 #include <iosfwd>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "core/plotter.hpp"
+#include "pipeline/plot_hooks.hpp"
 #include "driver/convert.hpp"
 #include "driver/run.hpp"
 #include "inversion/inversion.hpp"
@@ -51,11 +53,17 @@ bool PARSE_REFINE(const std::string& text, inversion::RefineOptions& out, std::s
 // The parts in use as "all" or a list for --refine-parts ("" for the standard mode).
 std::string REFINE_TEXT(const inversion::RefineOptions& r);
 
+// Name of the program in its messages.
+static constexpr const char* PROGNAME = "zelk-batch";
+
 // Most files processed in parallel (--jobs).
 static constexpr int32_t MAXJOBS = 64;
 
 // The --help text.
 std::string BATCH_USAGE();
+
+// Writes a usage error (the message and the pointer to --help) to err; returns exit status 2.
+int USAGE_ERROR(std::ostream& err, const std::string& text);
 
 // Reads the command line (argv[1..argc-1]). Returns false with a message in error for a
 // usage error (unknown option, missing or malformed value, no input, --format other without
@@ -90,13 +98,19 @@ std::pair<size_t, size_t> SHARD_SLICE(size_t count, int32_t I, int32_t N);
 // so that runs given the same inputs in any order split them the same way.
 std::vector<std::string> SHARD_FILES(std::vector<std::string> files, int32_t I, int32_t N);
 
+// Identities (device, inode) of existing files, to recognise a file under any of its names.
+using FileIds = std::set<std::pair<dev_t, ino_t>>;
+FileIds FILE_IDS(const std::vector<std::string>& files);
+// True when path names an existing file among ids.
+bool IS_ONE_OF(const std::string& path, const FileIds& ids);
+
 // The pictures of one input file's records, drawn while the file is run: the plot hooks
 // draw the record, and when its inversion is complete the picture is written.
 class FilePictures {
 public:
     virtual ~FilePictures() = default;
     // The hooks the run context draws through.
-    virtual Plotter& plotter() = 0;
+    virtual PlotHooks& hooks() = 0;
     // The record RECNO of the file has been inverted (and drawn).
     virtual void RECORD_DONE(int32_t RECNO) = 0;
     // The file has ended: writes what is still open. False with the first message of a

@@ -28,11 +28,6 @@
 
 namespace {
 
-int usage_error(const std::string& text) {
-    std::cerr << "zelk-batch: " << text << "\nTry 'zelk-batch --help'.\n";
-    return 2;
-}
-
 // Standard output could not be written (a closed pipe, a full disk, the file-size limit):
 // said on standard error, and the run ends with status 4 unless a model data file or the
 // conversion program already gave 3 or 5.
@@ -47,6 +42,7 @@ int check_stdout(int status) {
 
 int main(int argc, char** argv) {
     using namespace zelk::driver;
+    auto usage_error = [](const std::string& text) { return USAGE_ERROR(std::cerr, text); };
     // A closed standard output and the file-size limit are write errors the program reports
     // (status 4, temporary files removed), not signals that end it on the spot.
     std::signal(SIGPIPE, SIG_IGN);

@@ -15,7 +15,7 @@
 #include <ostream>
 
 #include "driver/inspect.hpp"
-#include "iondata/fortran_io.hpp"
+#include "core/fortran_io.hpp"
 #include "iondata/record.hpp"
 #include "iondata/standard.hpp"
 
@@ -171,13 +171,13 @@ std::string Conversion::NONVXO_VXO(const std::string& PROG, const std::string& p
     }
 
     // The Standard file into the temporary VXO file, one converted record after another.
-    iondata::LineReader in;
+    fio::LineReader in;
     if (!in.open(standard)) {
         say(std::string("cannot be opened (") + std::strerror(errno) + ")");
         dir_.remove();
         return {};
     }
-    iondata::LineWriter out;
+    fio::LineWriter out;
     if (!out.open(vxo)) {
         say("cannot write the temporary file " + vxo);
         dir_.remove();

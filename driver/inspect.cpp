@@ -9,7 +9,7 @@
 #include <ostream>
 #include <string_view>
 
-#include "iondata/prepare.hpp"
+#include "iondata/stamp.hpp"
 #include "iondata/vxo.hpp"
 
 namespace zelk::driver {
@@ -76,7 +76,7 @@ void decoded(const IonogramRecord& r, std::ostream& out) {
 }
 
 // Lists the records of one open file.
-void inspect_one(const std::string& path, iondata::LineReader& in, IonogramRecord& rec, std::ostream& out) {
+void inspect_one(const std::string& path, fio::LineReader& in, IonogramRecord& rec, std::ostream& out) {
     int32_t IEOF = 0;
     long nrec = 0;
     for (;;) {
@@ -110,7 +110,7 @@ void inspect_one(const std::string& path, iondata::LineReader& in, IonogramRecor
 
 bool inspect_file(const std::string& path, const std::string& shown, std::ostream& out, std::ostream& err) {
     auto rec = std::make_unique<IonogramRecord>();
-    iondata::LineReader in;
+    fio::LineReader in;
     if (!in.open(path)) {
         err << "zelk-batch: cannot open " << shown << ": " << std::strerror(errno) << '\n';
         return false;
@@ -128,7 +128,7 @@ int inspect_files(const std::vector<std::string>& files, std::ostream& out, std:
     int status = 0;
     out << "file,record,version,station,stamp,groups,status,time,step,nE,nF1,nF2\n";
     for (const std::string& path : files) {
-        iondata::LineReader in;
+        fio::LineReader in;
         if (!in.open(path)) {
             err << "zelk-batch: cannot open " << path << ": " << std::strerror(errno) << '\n';
             status = 1;

@@ -31,7 +31,7 @@ std::string identity(const std::string& path) {
 
 // The records of a VXO file when every one of them reads back whole, else -1.
 int32_t whole_records(const std::string& path) {
-    iondata::LineReader in;
+    fio::LineReader in;
     if (!in.open(path)) return -1;
     auto rec = std::make_unique<iondata::IonogramRecord>();
     int32_t n = 0;

@@ -10,9 +10,8 @@
 #include <ostream>
 #include <sstream>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "driver/outfile.hpp"
-#include "iondata/prepare.hpp"
 #include "products/products.hpp"
 
 namespace zelk::driver {
@@ -141,7 +140,7 @@ std::string fixed(double v, int decimals) {
     return buf;
 }
 
-// The quantities of the time series: index into RECORD_VALUES, label, unit.
+// The quantities of the time series: index into the record's characteristics, label, unit.
 struct Series {
     int value;
     const char* label;
@@ -314,16 +313,16 @@ void Page::series(const Station& st, const Series& s) {
     double tprev = -1e300;
     bool had = false;
     for (size_t i : timed_) {
-        const RecordValue& v = recs_[i].values[s.value];
-        if (!v.present) {
+        const pipeline::Value& v = recs_[i].values[s.value];
+        if (!v.v) {
             had = false;
             continue;
         }
         const double t = recs_[i].t;
         breaks.push_back(!had || t - tprev > 2.5 * cadence_);
-        pts.push_back({x_of(t), v.v});
-        lo = std::min(lo, v.v);
-        hi = std::max(hi, v.v);
+        pts.push_back({x_of(t), *v.v});
+        lo = std::min(lo, *v.v);
+        hi = std::max(hi, *v.v);
         tprev = t;
         had = true;
     }
@@ -594,13 +593,13 @@ ReportRecord REPORT_RECORD(const Zelk& z, const std::string& file, int32_t RECNO
     ReportRecord r;
     r.file = file;
     r.record = RECNO;
-    r.station.assign(inv.STNAME, 20);
-    r.station.erase(r.station.find_last_not_of(' ') + 1);
-    r.station_code = inv.ISTNCODE;
-    r.time = iondata::ISO_TIME(inv.IYR, inv.IDAY, inv.IHR, inv.MINU, inv.ISEC);
+    const pipeline::RecordResult res = pipeline::RECORD_RESULT(z);
+    r.station = res.station;
+    r.station_code = res.station_code;
+    r.time = res.time;
     if (!r.time.empty()) r.t = epoch_of(r.time);
-    r.istat = inv.IQUALE(2);
-    r.values = RECORD_VALUES(z);
+    r.istat = res.istat;
+    std::copy(std::begin(res.characteristic), std::end(res.characteristic), r.values.begin());
     if (r.istat != 2 || prod.NPROW1 < 2) return r;
 
     // The 1 km table: the first pass up to the F2 peak, then the topside at 1 km.
@@ -718,11 +717,11 @@ void WRITE_REPORT(std::ostream& os, const std::vector<ReportRecord>& records, co
     }
     os << ",\"plot_ext\":" << json(facts.plot_ext) << ",\"table\":[";
     for (size_t q = 0; q < sizeof(SERIES) / sizeof(SERIES[0]); ++q) {
-        os << (q ? "," : "") << json(RECORD_VALUE_NAMES[SERIES[q].value]);
+        os << (q ? "," : "") << json(pipeline::RecordResult::CHAR_NAMES[SERIES[q].value]);
     }
     os << "],\"decimals\":{";
-    for (int c = 0; c < NRECORDVALUES; ++c) {
-        os << (c ? "," : "") << json(RECORD_VALUE_NAMES[c]) << ":" << (c >= 8 && c <= 10 ? 2 : 3);
+    for (int c = 0; c < pipeline::RecordResult::NCHAR; ++c) {
+        os << (c ? "," : "") << json(pipeline::RecordResult::CHAR_NAMES[c]) << ":" << (c >= 8 && c <= 10 ? 2 : 3);
     }
     os << "},\n\"records\":{\n";
     auto column = [&](const char* name, auto item) {
@@ -742,11 +741,11 @@ void WRITE_REPORT(std::ostream& os, const std::vector<ReportRecord>& records, co
     column("time", [&](size_t i) { os << (records[i].time.empty() ? "null" : json(records[i].time)); });
     os << ",\n";
     column("istat", [&](size_t i) { os << records[i].istat; });
-    for (int c = 0; c < NRECORDVALUES; ++c) {
+    for (int c = 0; c < pipeline::RecordResult::NCHAR; ++c) {
         os << ",\n";
-        column(RECORD_VALUE_NAMES[c], [&](size_t i) {
-            const RecordValue& v = records[i].values[c];
-            os << (v.present ? fixed(v.v, v.decimals) : "null");
+        column(pipeline::RecordResult::CHAR_NAMES[c], [&](size_t i) {
+            const pipeline::Value& v = records[i].values[c];
+            os << (v.v ? fixed(*v.v, v.decimals) : "null");
         });
     }
     os << "}}</script>\n<div id=\"report-status\">not run</div>\n<script>" << SCRIPT << "</script>\n</body></html>\n";

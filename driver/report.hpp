@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "driver/summary.hpp"
+#include "pipeline/result.hpp"
 
 namespace zelk {
 struct Zelk;
@@ -38,7 +39,7 @@ struct ReportRecord {
     std::string time;           // ISO 8601 UTC, "" when the record holds no valid time
     double t = 0.0;             // the same time in seconds since 1970 (valid when time is set)
     int16_t istat = 0;          // inversion status (2: profile inverted)
-    std::array<RecordValue, NRECORDVALUES> values;   // the summary's characteristics
+    std::array<pipeline::Value, pipeline::RecordResult::NCHAR> values;   // the summary's characteristics
     float hmF2 = 0.0f;          // height of the F2 peak (km): the topside starts above it
     std::vector<uint16_t> fn;   // plasma frequency (kHz) on the grid; empty when not inverted
 };

@@ -12,9 +12,9 @@
 #include <ostream>
 
 #include "core/stop.hpp"
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "driver/outfile.hpp"
-#include "iondata/prepare.hpp"
+#include "pipeline/prepare.hpp"
 
 namespace zelk::driver {
 
@@ -79,29 +79,17 @@ void list_inputs(const Zelk& z) {
     os << std::defaultfloat;
 }
 
-// Frame of the record and the profiles the input record already carries.
+// Frame of the record and the profiles the input record already carries (groups 39, 38, 37:
+// E, F1, F2 descriptions: start and end frequency, peak height, residual, coefficients).
 void draw_record(Zelk& z) {
-    z.plot->SETCOORD(z);
-    inversion::Inversion& inv = z.inv;
+    z.plot->frame(RecordView{z.rec, z.inv, z.mod, z.prod, z.log.IDEBUG});
     const iondata::IonogramRecord& rec = z.rec;
-    // Groups 39, 38, 37: E, F1, F2 descriptions; coefficients from entry 5 on.
-    if (rec.IDX(39) != 0) {
-        inv.IRGN = 1;
-        for (int i = 1; i <= 3; ++i) inv.A(i) = rec.PCOEFE(4 + i);
-        inv.A(4) = 0.0f;
-        inv.A(5) = 0.0f;
-        z.plot->PLOTPROF(z);
-    }
-    if (rec.IDX(38) != 0) {
-        inv.IRGN = 2;
-        for (int i = 1; i <= 5; ++i) inv.A(i) = rec.PCOEF1(4 + i);
-        z.plot->PLOTPROF(z);
-    }
-    if (rec.IDX(37) != 0) {
-        inv.IRGN = 3;
-        for (int i = 1; i <= 5; ++i) inv.A(i) = rec.PCOEF2(4 + i);
-        z.plot->PLOTPROF(z);
-    }
+    auto described = [&z](int region, const auto& d, int nn) {
+        z.plot->existing_profile(region, profile::MAKEREGION(d(1), d(2), d(3), d.data() + 4, nn));
+    };
+    if (rec.IDX(39) != 0) described(1, rec.PCOEFE, 3);
+    if (rec.IDX(38) != 0) described(2, rec.PCOEF1, 5);
+    if (rec.IDX(37) != 0) described(3, rec.PCOEF2, 5);
 }
 
 // Where and why the reader refused the record it last read, after its ordinal.
@@ -193,6 +181,7 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
     for (const FileJob& job : jobs) {
         ++run.files;
         z.prod.FILESEQ = ++fileseq;
+        z.bot.FILESEQ = z.prod.FILESEQ;
         FileOutcome fo;
         fe.FILE_START(job);
         const uintmax_t job_bytes = size_of(job.input);
@@ -302,12 +291,12 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                 }
                 ++fo.read;
 
-                const int16_t prep = iondata::PREPARE(z);
-                if (prep == iondata::PREP_STATION) {
+                const int16_t prep = pipeline::PREPARE(z);
+                if (prep == pipeline::PREP_STATION) {
                     // Impossible station constants cost this record only.
                     --fo.read;
                     ++fo.bad;
-                    note_bad(fo, RECNO, ": impossible station constant, " + iondata::STATION_FAULT(z.rec));
+                    note_bad(fo, RECNO, ": impossible station constant, " + pipeline::STATION_FAULT(z.rec));
                     continue;
                 }
                 if (prep != iondata::PREP_OK) {
@@ -321,7 +310,7 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                 ++run.NRECS;
                 ++fo.inverted;
                 steps.INVERT(z);
-                if (z.log.IDEBUG > 0) z.plot->PLOT_IRI_F_LAYER(z);
+                if (z.log.IDEBUG > 0) z.plot->model_bottomside(z.bot);
                 if (out) {
                     steps.WRITE(out->os(), z);
                     const RecordSteps::WriteReport wr = steps.WRITE_REPORT();
@@ -340,7 +329,7 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                         fe.NOTICE(at + ": not written, " + wr.unusable);
                     }
                 }
-                if (z.log.IDEBUG == 2 || z.log.IDEBUG == 3) z.plot->TIMDELAY(2.0f);
+                if (z.log.IDEBUG == 2 || z.log.IDEBUG == 3) z.plot->pause(2.0f);
 
                 RecordInfo info;
                 info.job = &job;

@@ -2,47 +2,24 @@
 #include "driver/summary.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <ostream>
+#include <sstream>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "driver/outfile.hpp"
 #include "driver/version.hpp"
-#include "iondata/prepare.hpp"
+#include "pipeline/result.hpp"
 
 namespace zelk::driver {
 
 namespace {
 
-// A value missing from a row: not a number, or the 9999 marker (allowing for its float
-// rounding), or outside the range a quantity of its kind can take.
-// A value of a row: present or empty, with its decimals.
-using Field = RecordValue;
-
-Field value(float x, float lo, float hi, int decimals = 3) {
-    Field f;
-    f.decimals = decimals;
-    if (std::isfinite(x) && x > lo && x < hi && std::fabs(x - 9999.0f) > 0.5f) {
-        f.present = true;
-        f.v = x;
-    }
-    return f;
-}
-
-static constexpr float FMAXE = 99.0f;     // frequencies of 99 MHz and more are not scaled
-static constexpr float FMAXF1 = 50.0f;    // foF1 above 50 MHz is not scaled
-static constexpr float HMAX = 9999.0f;    // heights and widths: below the missing marker
-
-// Column names, in row order.
-static const char* const COLUMNS[] = {
-    "file", "record", "station", "station_code", "time", "istat", "status",
-    "foE", "hmE", "foF1", "hmF1", "foF2", "hmF2", "hhalf", "yF2",
-    "B0", "B1", "D1", "TEC", "H_top", "n_qp", "er_F2"};
-static constexpr int NCOL = sizeof(COLUMNS) / sizeof(COLUMNS[0]);
+using pipeline::RecordResult;
+using pipeline::Value;
 
 std::string csv_text(const std::string& s) {
     if (s.find_first_of(",\"\n\r") == std::string::npos) return s;
@@ -54,15 +31,52 @@ std::string csv_text(const std::string& s) {
     return q + "\"";
 }
 
-// JSON string; bytes outside printable ASCII are escaped so that any input gives valid JSON.
-std::string number(const Field& f) {
+std::string number(const Value& f) {
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%.*f", f.decimals, f.v);
+    std::snprintf(buf, sizeof buf, "%.*f", f.decimals, *f.v);
     return buf;
+}
+
+// CSV: a header line with the column names, then one line per record with empty fields for
+// missing values.
+void csv_header(std::ostream& os) {
+    os << "file,record,station,station_code,time,istat,status";
+    for (const char* name : RecordResult::CHAR_NAMES) os << ',' << name;
+    os << ",n_qp,er_F2\n";
+}
+
+void csv_row(std::ostream& os, const RecordResult& r, const std::string& file, int32_t RECNO) {
+    os << csv_text(file) << ',' << RECNO << ',' << csv_text(r.station) << ',' << r.station_code
+       << ',' << r.time << ',' << r.istat << ',' << csv_text(r.status);
+    for (const Value& f : r.characteristic) os << ',' << (f.v ? number(f) : "");
+    os << ',' << r.n_qp << ',' << (r.er_F2.v ? number(r.er_F2) : "") << '\n';
+}
+
+// JSON Lines: one object per record, null for missing values.
+void jsonl_row(std::ostream& os, const RecordResult& r, const std::string& file, int32_t RECNO) {
+    os << "{\"file\":" << json_text(file) << ",\"record\":" << RECNO
+       << ",\"station\":" << json_text(r.station) << ",\"station_code\":" << r.station_code
+       << ",\"time\":" << (r.time.empty() ? std::string("null") : json_text(r.time))
+       << ",\"istat\":" << r.istat << ",\"status\":" << json_text(r.status);
+    for (int c = 0; c < RecordResult::NCHAR; ++c) {
+        const Value& f = r.characteristic[c];
+        os << ",\"" << RecordResult::CHAR_NAMES[c] << "\":" << (f.v ? number(f) : "null");
+    }
+    os << ",\"n_qp\":" << r.n_qp << ",\"er_F2\":" << (r.er_F2.v ? number(r.er_F2) : "null") << "}\n";
 }
 
 }  // namespace
 
+// The summary formats, by the extension that chooses them. A new format is one writer and
+// one line here.
+const SummaryWriter SUMMARY_WRITERS[] = {
+    {"csv", csv_header, csv_row},
+    {"jsonl", nullptr, jsonl_row},
+};
+
+const char* ISTAT_TEXT(int16_t ISTAT) { return pipeline::STATUS_TEXT(ISTAT); }
+
+// JSON string; bytes outside printable ASCII are escaped so that any input gives valid JSON.
 std::string json_text(const std::string& s, bool in_script) {
     std::string q = "\"";
     for (unsigned char c : s) {
@@ -80,61 +94,47 @@ std::string json_text(const std::string& s, bool in_script) {
     return q + "\"";
 }
 
-const char* ISTAT_TEXT(int16_t ISTAT) {
-    switch (ISTAT) {
-        case 0: return "no usable trace points";
-        case 2: return "profile inverted";
-        case 4: return "E region frequency range error";
-        case 5: return "F2 region frequency range error";
-        case 6: return "F1 region frequency range error";
-        case 7: return "E trace physically unreasonable";
-        case 8: return "F2 trace unreasonable";
-        case 9: return "F1 trace unreasonable";
-        case 10: return "F1 layer solution too thick";
-        case 11: return "F1 layer solution oscillates";
-        case 12: return "too few F2 points";
-        case 18: return "F2 solution oscillates or fits badly";
-        case 25: return "F1 layer roots too severe to correct";
-        case 26: return "F2 layer roots too severe to correct";
-        default: return "unknown status";
-    }
-}
-
 Summary::Summary() = default;
 Summary::~Summary() = default;
 
-bool Summary::FORMAT_OF(const std::string& path, bool& jsonl, std::string& why) {
+const SummaryWriter* Summary::WRITER_OF(const std::string& path, std::string& why) {
     const auto dot = path.find_last_of('.');
-    std::string ext = dot == std::string::npos ? std::string() : path.substr(dot);
+    std::string ext = dot == std::string::npos ? std::string() : path.substr(dot + 1);
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (ext == ".csv") {
-        jsonl = false;
-        return true;
+    std::string names;
+    for (const SummaryWriter& w : SUMMARY_WRITERS) {
+        if (dot != std::string::npos && ext == w.name) return &w;
+        names += (names.empty() ? "." : " or .") + std::string(w.name);
     }
-    if (ext == ".jsonl") {
-        jsonl = true;
-        return true;
-    }
-    why = "the summary file must end in .csv or .jsonl";
-    return false;
+    why = "the summary file must end in " + names;
+    return nullptr;
+}
+
+bool Summary::FORMAT_OF(const std::string& path, bool& jsonl, std::string& why) {
+    const SummaryWriter* w = WRITER_OF(path, why);
+    if (w != nullptr) jsonl = w->header == nullptr;
+    return w != nullptr;
 }
 
 std::string Summary::CSV_HEADER() {
-    std::string h;
-    for (int c = 0; c < NCOL; ++c) (h += c ? "," : "") += COLUMNS[c];
-    return h;
+    std::ostringstream h;
+    csv_header(h);
+    std::string line = h.str();
+    line.pop_back();   // the line end
+    return line;
 }
 
 bool Summary::OPEN(const std::string& path, std::string& why) {
-    if (!FORMAT_OF(path, jsonl_, why)) return false;
+    writer_ = WRITER_OF(path, why);
+    if (writer_ == nullptr) return false;
     path_ = path;
     out_ = std::make_unique<PendingOutput>(path);
     if (!out_->open(why)) {
         out_.reset();
         return false;
     }
-    if (!jsonl_) out_->os() << CSV_HEADER() << '\n';
+    if (writer_->header != nullptr) writer_->header(out_->os());
     return true;
 }
 
@@ -151,66 +151,19 @@ void Summary::APPEND(const std::string& rows, int32_t n) {
 }
 
 void Summary::ROW(std::ostream& os, const Zelk& z, const std::string& file, int32_t RECNO) const {
-    const inversion::Inversion& inv = z.inv;
-    const products::Products& prod = z.prod;
-    const int16_t ISTAT = inv.IQUALE(2);
+    writer_->row(os, pipeline::RECORD_RESULT(z), file, RECNO);
+}
 
-    std::string station(inv.STNAME, 20);
-    station.erase(station.find_last_not_of(' ') + 1);
-    const std::string time = iondata::ISO_TIME(inv.IYR, inv.IDAY, inv.IHR, inv.MINU, inv.ISEC);
-
-    // The values the output record carries for these quantities.
-    const std::array<Field, NRECORDVALUES> cols = RECORD_VALUES(z);
-    const Field er3 = value(inv.ER(3), 0.0f, HMAX);
-
-    if (jsonl_) {
-        os << "{\"file\":" << json_text(file) << ",\"record\":" << RECNO
-           << ",\"station\":" << json_text(station) << ",\"station_code\":" << inv.ISTNCODE
-           << ",\"time\":" << (time.empty() ? std::string("null") : json_text(time))
-           << ",\"istat\":" << ISTAT << ",\"status\":" << json_text(ISTAT_TEXT(ISTAT));
-        for (int c = 0; c < NRECORDVALUES; ++c) {
-            os << ",\"" << COLUMNS[7 + c] << "\":" << (cols[c].present ? number(cols[c]) : "null");
+void Summary::SET_FORMAT(bool jsonl) {
+    for (const SummaryWriter& w : SUMMARY_WRITERS) {
+        if ((w.header == nullptr) == jsonl) {
+            writer_ = &w;
+            return;
         }
-        os << ",\"n_qp\":" << prod.NSEG << ",\"er_F2\":" << (er3.present ? number(er3) : "null")
-           << "}\n";
-    } else {
-        os << csv_text(file) << ',' << RECNO << ',' << csv_text(station) << ',' << inv.ISTNCODE
-           << ',' << time << ',' << ISTAT << ',' << csv_text(ISTAT_TEXT(ISTAT));
-        for (const Field& f : cols) os << ',' << (f.present ? number(f) : "");
-        os << ',' << prod.NSEG << ',' << (er3.present ? number(er3) : "") << '\n';
     }
 }
 
 std::string Summary::VERSION_PATH(const std::string& path) { return path + ".version"; }
-
-const char* const RECORD_VALUE_NAMES[NRECORDVALUES] = {
-    "foE", "hmE", "foF1", "hmF1", "foF2", "hmF2", "hhalf", "yF2", "B0", "B1", "D1", "TEC", "H_top"};
-
-// The summary's characteristics of the record as its output record carries them, with the
-// rules of what a failed inversion leaves out; the summary rows and the run report share them.
-std::array<RecordValue, NRECORDVALUES> RECORD_VALUES(const Zelk& z) {
-    const inversion::Inversion& inv = z.inv;
-    const products::Products& prod = z.prod;
-    const bool ok = inv.IQUALE(2) == 2;
-    // An F1 height only for an F1 layer apart from the F2 peak, as in the output record.
-    const bool f1 = inv.FOF1 <= FMAXF1 && inv.FOF1 != inv.FOF2;
-    const Field none;
-    return {
-        (inv.IQUALE(1) == 2) ? none : value(inv.FOE, 0.0f, FMAXE),
-        value(inv.ZME, 0.0f, HMAX),
-        value(inv.FOF1, 0.0f, FMAXF1 + 0.0005f),
-        (ok && f1) ? value(inv.ZMF1, 0.0f, HMAX) : none,
-        value(inv.FOF2, 0.0f, FMAXE),
-        ok ? value(inv.ZMF2, 0.0f, HMAX) : none,
-        ok ? value(inv.HHALF, 0.0f, HMAX) : none,
-        ok ? value(inv.YF2, 0.0f, HMAX) : none,
-        ok ? value(prod.B0, 0.0f, HMAX, 2) : none,
-        ok ? value(prod.B1, 0.0f, HMAX, 2) : none,
-        ok ? value(prod.D1, -HMAX, HMAX, 2) : none,
-        ok ? value(prod.ITEC, 0.0f, HMAX) : none,
-        ok ? value(prod.H, 0.0f, HMAX) : none,
-    };
-}
 
 bool Summary::CLOSE(std::string& why) {
     if (!out_) return true;

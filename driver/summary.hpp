@@ -9,7 +9,6 @@
 // of it expects; a comment line in it would be taken for the header or a row.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
@@ -19,6 +18,10 @@ namespace zelk {
 struct Zelk;
 }
 
+namespace zelk::pipeline {
+struct RecordResult;
+}
+
 namespace zelk::driver {
 
 class PendingOutput;
@@ -26,23 +29,17 @@ class PendingOutput;
 // Words for an inversion status ISTAT.
 const char* ISTAT_TEXT(int16_t ISTAT);
 
-// One characteristic of a summary row: present or missing, with the decimals it is written
-// with.
 // A JSON string with control and non-ASCII bytes escaped; in_script also escapes "<", ">"
 // and "&", so that the text is safe inside an HTML script element.
 std::string json_text(const std::string& s, bool in_script = false);
 
-struct RecordValue {
-    bool present = false;
-    double v = 0.0;
-    int decimals = 3;
+// A summary format: the file extension that chooses it, its header (none: nullptr) and the
+// row of one record's result.
+struct SummaryWriter {
+    const char* name;
+    void (*header)(std::ostream&);
+    void (*row)(std::ostream&, const pipeline::RecordResult&, const std::string& file, int32_t RECNO);
 };
-// The characteristics of a row, in column order: foE, hmE, foF1, hmF1, foF2, hmF2, hhalf,
-// yF2, B0, B1, D1, TEC, H_top.
-static constexpr int NRECORDVALUES = 13;
-extern const char* const RECORD_VALUE_NAMES[NRECORDVALUES];
-// The characteristics the output record of the record in z carries (the summary's values).
-std::array<RecordValue, NRECORDVALUES> RECORD_VALUES(const Zelk& z);
 
 class Summary {
 public:
@@ -54,11 +51,13 @@ public:
     // Chooses the format from the extension (.csv or .jsonl, any case); false for another
     // extension, with the reason in why.
     static bool FORMAT_OF(const std::string& path, bool& jsonl, std::string& why);
+    // The writer the extension of path names; nullptr, with the reason in why, for none.
+    static const SummaryWriter* WRITER_OF(const std::string& path, std::string& why);
     // The header line of a CSV summary (the column names), without its line end.
     static std::string CSV_HEADER();
     // Sets the format of rows made with the ROW that writes to a stream, for a summary that
     // is not written to a file (the Python module parses JSON rows).
-    void SET_FORMAT(bool jsonl) { jsonl_ = jsonl; }
+    void SET_FORMAT(bool jsonl);
     // Starts the summary file (written under a temporary name until CLOSE).
     bool OPEN(const std::string& path, std::string& why);
     // One row for the record in z, read from file as its record number RECNO.
@@ -78,7 +77,7 @@ public:
 private:
     std::unique_ptr<PendingOutput> out_;
     std::string path_;
-    bool jsonl_ = false;
+    const SummaryWriter* writer_ = nullptr;
     int32_t rows_ = 0;
 };
 

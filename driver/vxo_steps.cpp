@@ -1,9 +1,9 @@
 // The program's record steps.
 #include "driver/vxo_steps.hpp"
 
-#include "core/zelk.hpp"
-#include "inversion/inversion.hpp"
-#include "iondata/update.hpp"
+#include "pipeline/zelk.hpp"
+#include "pipeline/pipeline.hpp"
+#include "pipeline/update.hpp"
 #include "iondata/vxo.hpp"
 #include "iondata/writable.hpp"
 
@@ -27,10 +27,10 @@ long long VxoSteps::POSITION() const { return in_.bytes_read(); }
 
 void VxoSteps::CLOSE() { in_.close(); }
 
-void VxoSteps::INVERT(Zelk& z) { inversion::INVERT_RECORD(z); }
+void VxoSteps::INVERT(Zelk& z) { pipeline::INVERT_RECORD(z); }
 
 void VxoSteps::WRITE(std::ostream& out, Zelk& z) {
-    iondata::UPDATE_RECORD(z);
+    pipeline::UPDATE_RECORD(z);
     report_ = {};
     std::vector<iondata::Unwritable> missing;
     iondata::Unwritable fatal;
@@ -40,7 +40,7 @@ void VxoSteps::WRITE(std::ostream& out, Zelk& z) {
         report_.unusable = iondata::UNWRITABLE_TEXT(fatal) + " cannot be written in its field";
         return;
     }
-    iondata::LineWriter unit(out);
+    fio::LineWriter unit(out);
     iondata::WRITVXO(unit, z.rec);
     unit.close();
 }

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "driver/run.hpp"
-#include "iondata/fortran_io.hpp"
+#include "core/fortran_io.hpp"
 #include "iondata/vxo.hpp"
 
 namespace zelk::driver {
@@ -24,7 +24,7 @@ public:
     WriteReport WRITE_REPORT() const override { return report_; }
 
 private:
-    iondata::LineReader in_;
+    fio::LineReader in_;
     iondata::VxoPlace place_;
     WriteReport report_;
 };

@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "core/stop.hpp"
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "driver/run.hpp"
 #include "inversion/inversion.hpp"
-#include "iondata/update.hpp"
+#include "pipeline/update.hpp"
 #include "iondata/vxo.hpp"
 #include "iondata/writable.hpp"
 
@@ -55,7 +55,7 @@ public:
     explicit FuzzSteps(std::string_view text) : text_(text) {}
 
     bool OPEN(const std::string&) override {
-        in_ = std::make_unique<iondata::LineReader>(text_);
+        in_ = std::make_unique<fio::LineReader>(text_);
         return true;
     }
     void READ(Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) override {
@@ -84,10 +84,10 @@ public:
         std::vector<iondata::Unwritable> missing;
         iondata::Unwritable fatal;
         if (!iondata::MAKE_WRITABLE(z.rec, missing, fatal)) return;
-        iondata::LineWriter unit;
+        fio::LineWriter unit;
         iondata::WRITVXO(unit, z.rec);
         out << unit.text();
-        iondata::LineReader again(unit.text());
+        fio::LineReader again(unit.text());
         int32_t IEOF = 0;
         int16_t LREAD = 0, LBAD = 0;
         iondata::READVXO(IEOF, again, *back_, LREAD, LBAD);
@@ -96,7 +96,7 @@ public:
 
 private:
     std::string_view text_;
-    std::unique_ptr<iondata::LineReader> in_;
+    std::unique_ptr<fio::LineReader> in_;
     iondata::VxoPlace place_;
     std::unique_ptr<iondata::IonogramRecord> back_ = std::make_unique<iondata::IonogramRecord>();
 };

@@ -1,19 +1,17 @@
-// Inversion entry and trace set-up: PROFIL1 (one record through the whole inversion), SETCV
-// (the derivative table of the profile basis), SETRCE (the trace list of the record) and
-// MONTHDAY (calendar date of a day of year).
+// Trace set-up of the inversion: SETCV (the derivative table of the profile basis), SETRCE
+// (the trace list of the record) and MONTHDAY (calendar date of a day of year). The entry
+// PROFIL1 that calls them is in pipeline/invert.cpp.
 #include <cmath>
 #include <cstring>
 #include <ostream>
 
-#include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
-#include "iondata/fortran_io.hpp"
+#include "core/fortran_io.hpp"
 #include "models/models.hpp"
-#include "products/products.hpp"
 
 namespace zelk::inversion {
 
-using iondata::edit_value;
+using fio::edit_value;
 
 namespace {
 
@@ -31,16 +29,12 @@ constexpr float CVROWS[8][8] = {
     {122880, -372736, 433664, -241920, 65856, -7840, 294, -1},
 };
 
-// Version identifier stored with every record the inversion sees.
-constexpr char VERSION_ID[9] = "VS.04.31";
-
 // Frequency tolerance (MHz) of the trace consistency checks.
 constexpr float FTOL = 0.0001f;
-// Markers of values that are not scaled: line index, foF2 (MHz), foF1 (MHz), lowest E and F
-// frequencies (MHz), and the line index limit of the F2 trace.
+// Markers of values that are not scaled: line index, foF2 (MHz), lowest E and F frequencies
+// (MHz), and the line index limit of the F2 trace.
 constexpr int NOLINE = 9999;
 constexpr float FOF2_UNSCALED = 100.0f;
-constexpr float FOF1_UNSCALED = 50.0f;
 constexpr float FMINE_LIMIT = 900.0f;
 constexpr int MINFE_LIMIT = 900;
 constexpr float FMINF_LIMIT = 100.0f;
@@ -51,44 +45,15 @@ constexpr float FOE_FLOW_LIMIT = 10.0f;
 constexpr int ITRCF_LIMIT = 512;
 // Virtual heights at or above this (km) mark an E line without an echo.
 constexpr float HNOECHO = 999.0f;
-// Highest frequency line of the scaled foF2 that is inverted without question.
-constexpr int IFOM_LASTLINE = 1024;
-// Fraction of a frequency step by which FOF2P is raised above foF2.
-constexpr float FOF2P_STEP = 0.1f;
-// Number of quadrature points of the virtual-height integrals.
-constexpr int16_t NGAUSS16 = 16;
 
 // Days before month m (m = 1..12) and to its end (m + 1) in a common year.
 constexpr int CUMDAYS[13] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365};
 
 // Values v[first..last] on one line, each under (1X,F8.3).
 void writeValues(std::ostream& os, const float* v, int first, int last) {
-    const iondata::FortranFormat f("(1X,F8.3)");
-    for (int k = first; k <= last; ++k) os << iondata::edit_line(f, v + k, 1);
+    const fio::FortranFormat f("(1X,F8.3)");
+    for (int k = first; k <= last; ++k) os << fio::edit_line(f, v + k, 1);
     os << '\n';
-}
-
-// The parameter summary of PROFIL1 (IDEBUG >= 6).
-void writeSummary(std::ostream& os, const Inversion& inv) {
-    auto F = [](float x) { return edit_value("(F12.4)", x); };
-    auto I = [](int32_t n) { return edit_value("(I6)", n); };
-    os << " ***********\n"
-       << " FOR ZELK, IN ADITION TO THE TRACE DATA\n"
-       << "     E-TRACE IN TRACEL(K,3)\n"
-       << "     F-TRACE IN ITRCF(K,2) & TRACEL(K,2)\n"
-       << " THE FOLLOWING PARAMETERS ARE REQUIRED:\n";
-    os << " TIME: IYR,IDAY,IHR,MINU=" << I(inv.IYR) << I(inv.IDAY)
-       << I(inv.IHR) << I(inv.MINU) << '\n';
-    os << " LOCATION=" << F(inv.LOCATION(1)) << F(inv.LOCATION(2)) << '\n';
-    os << " FH/2(MHZ), DIP(RAD)=" << F(inv.FH2) << F(inv.DIP) << '\n';
-    os << " FQINCR, HGRID=" << F(inv.FQINCR) << F(inv.HGRID) << '\n';
-    os << " BASEHT(=RANGESTART-HGRID)=" << F(inv.BASEHT) << '\n';
-    os << " E:    FOE, IFOE=" << F(inv.FOE) << I(inv.IFOE) << '\n';
-    os << "    FMINE, MINFE=" << F(inv.FMINE) << I(inv.MINFE) << '\n';
-    os << " F1: FOF1, IFOF1=" << F(inv.FOF1) << I(inv.IFOF1) << '\n';
-    os << " F2: FOF2,  IFOM=" << F(inv.FOF2) << I(inv.IFOM) << '\n';
-    os << "    FMINF, MINFF=" << F(inv.FMINF) << I(inv.MINFF) << '\n';
-    os << " ***********\n";
 }
 
 // The trace listing of SETRCE (IDEBUG >= 5).
@@ -173,9 +138,8 @@ void MONTHDAY(int16_t IYR, int16_t IDAY, int16_t& IYEAR, int16_t& IMON, int16_t&
 // ISTAT = 0. Lines outside the trace tables (1..2048) carry no echo and are not read. The
 // list holds at most 1024 points: further points are dropped (their frequencies are still
 // checked) and, with IDEBUG >= 2, " TRACE LIST CUT AT 1024 POINTS" is written.
-void SETRCE(Zelk& z, int16_t& IOK) {
-    Inversion& inv = z.inv;
-    std::ostream& os = z.log.os();
+void SETRCE(Inversion& inv, const Context& cx, float FOEPRE, int16_t& IOK) {
+    std::ostream& os = cx.log.os();
     int J = 0;
     bool cut = false;
     inv.NFQE = 0;
@@ -211,7 +175,7 @@ void SETRCE(Zelk& z, int16_t& IOK) {
     }
 
     // 2. Lower limit of the F trace and the start of the F2 frequencies.
-    float FLOW = (inv.FOE > 0.0f && inv.FOE <= FOE_FLOW_LIMIT) ? inv.FOE : z.mod.FOEPRE;
+    float FLOW = (inv.FOE > 0.0f && inv.FOE <= FOE_FLOW_LIMIT) ? inv.FOE : FOEPRE;
     if (inv.FMINF - inv.FQINCR < FLOW) FLOW = inv.FMINF - inv.FQINCR;
     float FBASE = inv.FMINF;
     int KFIRST = inv.MINFF;
@@ -245,120 +209,9 @@ void SETRCE(Zelk& z, int16_t& IOK) {
 
     // 6. A good trace list.
     IOK = 1;
-    if (cut && z.log.IDEBUG >= 2) os << " TRACE LIST CUT AT 1024 POINTS\n";
-    z.plot->EVFPLOT(z, 0);
-    if (z.log.IDEBUG >= 5) writeTraceList(os, inv);
-}
-
-// PROFIL1: the true-height inversion of one record. Reads the inputs of the Inversion area
-// (set from the record), the Models area (sunspot lookup, model foE) and IDEBUG; writes the
-// per-record results of the Inversion and Products areas, ISTAT and LF1 (in IQUALE), and in
-// the Models area the date (IYEAR, IMON, IDOM), LASTMON, ISSN and SSNDEVOUT.
-//   1. Version identifier; entry lines (IDEBUG >= 5) and parameter summary (>= 6).
-//   2. Per-record results cleared; SSNIN = ISSN.
-//   3. Date of the record; on a new month the sunspot lookup, ISSN = its value truncated.
-//   4. FH = 2 x FH/2, DIPK = DIP; FH or FQINCR not positive: " DATA ERROR" lines, no
-//      inversion and no output arrangement.
-//   5-7. SETCV; scaled foF2 beyond line 1024: ISTAT = 8 (with IDEBUG >= 2 a warning and no
-//      inversion); FOF2P, LF1, work arrays cleared, NGAUSS = 16, SETRCE, DECIDE.
-//   8. TOTOLMIR arranges the results for output.
-// A sunspot lookup without a value for the month (the no-value marker -1) leaves ISSN as it
-// was rather than handing the models a sunspot number of -1.
-void PROFIL1(Zelk& z) {
-    Inversion& inv = z.inv;
-    models::Models& mod = z.mod;
-    products::Products& prod = z.prod;
-    std::ostream& os = z.log.os();
-    const int16_t IDEBUG = z.log.IDEBUG;
-
-    // 1. Version and entry diagnostics.
-    std::memcpy(inv.VERSION, VERSION_ID, sizeof VERSION_ID);
-    if (IDEBUG >= 5) {
-        os << " ZELK STARTS HERE. IDEBUG=" << edit_value("(I4)", IDEBUG) << '\n';
-        os << "  ZELK VERSION # = " << inv.VERSION << '\n';
-    }
-    if (IDEBUG >= 6) writeSummary(os, inv);
-
-    // 2. Per-record results.
-    for (int i = 1; i <= 3; ++i) inv.ER(i) = 0.0f;
-    for (int i = 1; i <= 4; ++i) inv.FC(i) = 0.0f;
-    inv.IROOTE = 0;
-    inv.IROOTF1 = 0;
-    inv.IROOTF2 = 0;
-    inv.KF1MODE = 0;
-    inv.KF1MODEP = 0;
-    inv.ISTAT() = 0;
-    inv.NN = 0;
-    prod.NPROW = 0;
-    prod.NPROW1 = 0;
-    prod.NSEG = 0;
-    inv.YE = 9999.0f;
-    inv.YF1 = 9999.0f;
-    inv.YF2 = 9999.0f;
-    prod.B0 = 9999.0f;
-    prod.B1 = 9999.0f;
-    prod.D1 = 9999.0f;
-    prod.ITEC = 9999.0f;
-    prod.H = 9999.0f;
-    inv.SSNIN = static_cast<float>(mod.ISSN);
-
-    // 3. Date and sunspot number (shared with the model predictions in the Models area).
-    MONTHDAY(inv.IYR, inv.IDAY, mod.IYEAR, mod.IMON, mod.IDOM);
-    if (mod.IMON != mod.LASTMON) {
-        mod.LASTMON = mod.IMON;
-        float SSN = models::SSNNONE;
-        models::SSN_NOAA(mod, os, mod.IYEAR, mod.IMON, SSN, mod.SSNDEVOUT);
-        if (SSN >= 0.0f) mod.ISSN = static_cast<int16_t>(std::trunc(SSN));
-    }
-
-    // 4. Gyrofrequency and dip of the kernels.
-    inv.DIPK = inv.DIP;
-    inv.FH = 2.0f * inv.FH2;
-    if (inv.FH <= 0.0f || inv.FQINCR <= 0.0f) {
-        os << "     DIP ANGLE(RADIANS), GYROFREQUENCY (MHZ)=" << edit_value("(F12.4)", inv.DIPK)
-           << edit_value("(F12.4)", inv.FH) << '\n';
-        os << "     FQINCR (MHZ)=" << edit_value("(F12.4)", inv.FQINCR) << '\n';
-        os << "      DATA ERROR: INVERSION IS IMPOSSIBLE!\n";
-    } else {
-        // 5. Derivative table of the basis.
-        SETCV(inv);
-        // 6. Scaled foF2 beyond the last frequency line.
-        bool invert = true;
-        if (inv.FOF2 < FOF2_UNSCALED && inv.IFOM > IFOM_LASTLINE) {
-            inv.ISTAT() = 8;
-            if (IDEBUG >= 2) {
-                os << "   SCALED FOF2 > MAXIMUM FREQUENCY LINE!\n";
-                invert = false;
-            }
-        }
-        // 7. The inversion.
-        if (invert) {
-            if (inv.FOF2P <= inv.FOF2) inv.FOF2P = inv.FOF2 + inv.FQINCR * FOF2P_STEP;
-            inv.LF1() = inv.FOF1 <= FOF1_UNSCALED ? 1 : 0;
-            inv.TRF.fill(0.0f);
-            inv.TRH.fill(0.0f);
-            inv.FQ.fill(0.0f);
-            inv.HV.fill(0.0f);
-            inv.F2K.fill(0.0f);
-            inv.DF2K.fill(0.0f);
-            inv.A.fill(0.0f);
-            inv.A_E.fill(0.0f);
-            inv.A_F1.fill(0.0f);
-            inv.A_F2.fill(0.0f);
-            inv.ZME = 0.0f;
-            inv.ZMF1 = 0.0f;
-            inv.ZMF2 = 0.0f;
-            inv.NGAUSS = NGAUSS16;
-            int16_t IOK = 1;
-            SETRCE(z, IOK);
-            DECIDE(z, IOK);
-        }
-        // 8. Results arranged for output.
-        products::TOTOLMIR(z);
-    }
-
-    // 9. Exit line.
-    if (IDEBUG >= 5) os << " ZELK ENDS HERE.\n";
+    if (cut && cx.log.IDEBUG >= 2) os << " TRACE LIST CUT AT 1024 POINTS\n";
+    cx.plot.stage(Stage::TRACE_LIST, inv);
+    if (cx.log.IDEBUG >= 5) writeTraceList(os, inv);
 }
 
 }  // namespace zelk::inversion

@@ -8,10 +8,9 @@
 #include <string>
 
 #include "core/rounding.hpp"
-#include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
-#include "iondata/fortran_io.hpp"
-#include "products/products.hpp"
+#include "core/fortran_io.hpp"
+#include "models/models.hpp"
 
 namespace zelk::inversion {
 
@@ -29,12 +28,6 @@ static constexpr float C0_FIXED = 80.0f;
 static constexpr float AMAX = 999.0f;
 static constexpr float ZME_LOW = 50.0f;
 static constexpr float ZME_HIGH = 180.0f;
-// Start plasma frequency of the E region and of the auroral-E layer (MHz).
-static constexpr float FSTART_E = 0.2f;
-// Valley depth law: the depth ratio (FV/foE)^2 falls from about 0.93 for a narrow valley
-// to 0.49 at a width of VLAW0 km, on the width scale VLAWSCALE (km).
-static constexpr float VLAW0 = 59.45f;
-static constexpr float VLAWSCALE = 14.63f;
 // Number of auroral-E profile pairs read from the record.
 static constexpr int NEAMAX = 150;
 
@@ -147,30 +140,29 @@ float mean_residual(const Inversion& inv, float HB, const float* a) {
 // Writes A_E, HBASE(1), ZME, YE, IROOTE = 0, IRGN = 1 and the solver set-up; ISTAT = 4 when
 // the E end frequency is not above its start (two messages, always written), ISTAT = 7 when
 // a coefficient exceeds 999 km or ZME lies outside 50..180 km (message at IDEBUG >= 2).
-void EPROF(Zelk& z, float& ER1) {
-    Inversion& inv = z.inv;
+void EPROF(Inversion& inv, models::Models& mod, const Context& cx, float& ER1) {
     for (int j = 1; j <= 3; ++j) inv.A_E(j) = 0.0f;
     inv.IROOTE = 0;
     ER1 = 0.0f;
     inv.IRGN = 1;
-    SETUP(z);
-    std::ostream& os = z.log.os();
+    SETUP(inv, mod, cx);
+    std::ostream& os = cx.log.os();
     if (!(inv.FEND > inv.FSTART)) {
         inv.ISTAT() = 4;
         const float range[2] = {inv.FSTART, inv.FEND};
         os << " E LAYER: FSTART,FEND="
-           << iondata::edit_line(iondata::FortranFormat("(2F10.3)"), range, 2) << '\n'
+           << fio::edit_line(fio::FortranFormat("(2F10.3)"), range, 2) << '\n'
            << " DATA ERROR: E-REGION FREQUENCY RANGE ERROR!\n";
         return;
     }
-    DATAEFFE(z);
-    z.plot->EVFPLOT(z, 10);
-    ECHAPMAN(z, ER1);
+    DATAEFFE(inv, cx);
+    cx.plot.stage(Stage::DATA, inv);
+    ECHAPMAN(inv, ER1);
     float amax = 0.0f;
     for (int j = 1; j <= inv.NN && j <= 3; ++j) amax = std::fmax(amax, std::fabs(inv.A_E(j)));
     if (amax <= AMAX && inv.ZME >= ZME_LOW && inv.ZME <= ZME_HIGH) return;
-    if (z.log.IDEBUG >= 2)
-        os << " ZME=" << iondata::edit_value("(F10.3)", inv.ZME)
+    if (cx.log.IDEBUG >= 2)
+        os << " ZME=" << fio::edit_value("(F10.3)", inv.ZME)
            << " : E TRACE PHYSICALLY UNREASONABLE!\n";
     inv.ISTAT() = 7;
 }
@@ -184,8 +176,7 @@ void EPROF(Zelk& z, float& ER1) {
 // ROUND3(20 q), HBASE(1) = 110 + sum A_E) and ERR stays 0.
 // Returns: ERR, the mean absolute virtual-height residual (km).
 // Writes A (with the shape q, or the fitted coefficients), A_E, HBASE(1), YE, ZME, G.
-void ECHAPMAN(Zelk& z, float& ERR) {
-    Inversion& inv = z.inv;
+void ECHAPMAN(Inversion& inv, float& ERR) {
     ERR = 0.0f;
     ZEROPROF(inv, 0);
     F1<float, MAXNN> q;
@@ -251,14 +242,13 @@ void ZEROPROF(Inversion& inv, int K) {
 // solution: NN = 4, then 3 (and 2 for F2), each with A cleared, stopping at the first
 // DENSTY that returns IROOT = 0. NN is restored afterwards; the unused coefficients are 0.
 // ERR is handed to DENSTY (the residual of the last attempt).
-void FEWTERM(Zelk& z, float& ERR) {
-    Inversion& inv = z.inv;
+void FEWTERM(Inversion& inv, const Context& cx, float& ERR) {
     const int16_t NNKEEP = inv.NN;
     const int lowest = inv.IRGN == 2 ? 3 : 2;
     for (int n = 4; n >= lowest; --n) {
         inv.A.fill(0.0f);
         inv.NN = static_cast<int16_t>(n);
-        DENSTY(z, ERR);
+        DENSTY(inv, cx, ERR);
         if (inv.IROOT == 0) break;
     }
     inv.NN = NNKEEP;
@@ -267,25 +257,23 @@ void FEWTERM(Zelk& z, float& ERR) {
 // EAPROF: fits the parabolic layer to the auroral-E profile of the record (frequencies of
 // group 59, virtual heights of group 58; at most 150 pairs up to the first zero frequency),
 // with critical frequency fcEA = last frequency + 0.2 step and no limits on the base
-// height; the base is rounded to 0.1 km. When the N(h) table step is positive the layer is
-// tabulated into groups 58/59 (TABLYR), followed by the valley between it and the main
-// profile when the main table has rows and foE < fcEA < foF2 (TABVAL; width from the main
-// profile's height at fcEA, depth from the valley depth law).
+// height; the base is rounded to 0.1 km. The tabulation of the layer (and of the valley
+// above it) is the products' EATABLE, which the record sequence calls after this fit.
 // Results in EAFIT: (1..3) coefficients, (4) base height, (5) peak height, (6) residual,
-// (7) fcEA, (8) valley width, (9) valley depth; NEAROW = rows of the tabulation. All are
-// cleared first, so a record without an auroral-E profile carries none (fcEA = 0).
+// (7) fcEA; (8) valley width and (9) valley depth are left to EATABLE; NEAROW = rows of the
+// tabulation. All are cleared first, so a record without an auroral-E profile carries none
+// (fcEA = 0). AUXFN/AUXHT: the record's auroral-E profile (groups 59/58).
 // Returns: ERR, the mean absolute residual (km) (the caller passes EAFIT(6)).
-// Writes FQ, HV, NFQ, FSTART, FEND, NN, A, G and, when tabulating, the record's AUXHT/AUXFN.
-void EAPROF(Zelk& z, float& ERR) {
-    Inversion& inv = z.inv;
+// Writes FQ, HV, NFQ, FSTART, FEND, NN, A, G.
+void EAPROF(Inversion& inv, const F1<float, 999>& AUXFN, const F1<float, 999>& AUXHT, float& ERR) {
     inv.EAFIT.fill(0.0f);
     inv.NEAROW = 0;
     ERR = 0.0f;
     int n = 0;
-    while (n < NEAMAX && z.rec.AUXFN(n + 1) != 0.0f) {
+    while (n < NEAMAX && AUXFN(n + 1) != 0.0f) {
         ++n;
-        inv.FQ(n) = z.rec.AUXFN(n);
-        inv.HV(n) = z.rec.AUXHT(n);
+        inv.FQ(n) = AUXFN(n);
+        inv.HV(n) = AUXHT(n);
     }
     inv.NFQ = static_cast<int16_t>(n);
     if (n == 0) return;
@@ -314,28 +302,6 @@ void EAPROF(Zelk& z, float& ERR) {
     inv.EAFIT(5) = peak;
     inv.EAFIT(6) = ERR;
     inv.EAFIT(7) = fcEA;
-
-    const float HSTEP = z.run.HSTEP;
-    if (!(HSTEP > 0.0f)) return;
-    z.rec.AUXHT.fill(0.0f);
-    z.rec.AUXFN.fill(0.0f);
-    for (int j = 4; j <= MAXNN; ++j) inv.A(j) = 0.0f;
-    products::TABLYR(HSTEP, FSTART_E, fcEA, peak, inv.A.data(), inv.NEAROW, z.rec.AUXFN, z.rec.AUXHT);
-
-    if (z.prod.NPROW > 0 && inv.FC(2) < fcEA && fcEA < inv.FC(4)) {
-        const float hmain = PROFILE_HEIGHT(REGION(inv, fcEA >= inv.FC(3) ? 3 : 2), fcEA);
-        const float W = hmain - peak;
-        if (W > 0.0f) {
-            const float e = std::exp((VLAW0 - W) / VLAWSCALE);
-            const float rho = std::fmin(1.0f, 0.49f + 0.46f * (e - 1.0f) / (e + 1.0f));
-            const float fbottom = std::sqrt(rho) * fcEA;
-            const float depth = fbottom < FSTART_E ? fcEA - FSTART_E : fcEA - fbottom;
-            inv.EAFIT(8) = W;
-            inv.EAFIT(9) = depth;
-            products::TABVAL(HSTEP, W, depth, FSTART_E, fcEA, peak, inv.A.data(), inv.NEAROW,
-                             z.rec.AUXFN, z.rec.AUXHT);
-        }
-    }
 }
 
 }  // namespace zelk::inversion

@@ -15,19 +15,17 @@
 //    solves the whole F trace in gap mode, takes the points up to foF1 as the F1 layer
 //    (three coefficients), then solves the F2 layer above it.
 //
-// After an accepted F2 solution FPROF computes HHALF and starts the products (the 1 km N(h)
-// table, the shape parameters B0/B1/D1 and the electron content).
+// After an accepted F2 solution FPROF computes HHALF and returns true: the pipeline then runs
+// the products (the 1 km N(h) table, the shape parameters B0/B1/D1, the electron content).
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <ostream>
 
 #include "core/rounding.hpp"
-#include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
-#include "iondata/fortran_io.hpp"
-#include "models/b0b1d1.hpp"
-#include "products/products.hpp"
+#include "core/fortran_io.hpp"
+#include "models/models.hpp"
 
 namespace zelk::inversion {
 
@@ -89,13 +87,13 @@ int nint(float x) {
 
 // A value of a message line under Fw.d (F10.3 unless given).
 std::ostream& num(std::ostream& os, float x, int w = 10, int d = 3) {
-    const iondata::EditField fd{'F', 0, static_cast<int16_t>(w), static_cast<int16_t>(d), 0};
+    const fio::EditField fd{'F', 0, static_cast<int16_t>(w), static_cast<int16_t>(d), 0};
     char buf[32];
-    iondata::edit_real(buf, fd, x);
+    fio::edit_real(buf, fd, x);
     return os.write(buf, w);
 }
 
-bool debug(const Zelk& z, int level) { return z.log.IDEBUG >= level; }
+bool debug(const Context& cx, int level) { return cx.log.IDEBUG >= level; }
 
 // Largest |A(j)|, j = 1..n, of a 1-based coefficient vector.
 // A NaN coefficient counts as infinitely large, so that it fails every bound.
@@ -134,13 +132,12 @@ void gap_test(Inversion& inv, float FLOWER) {
 // receives the mean absolute residual (km). Returns how many entries of A belong to the
 // solution: FEWTERM clears A before each order, so after it every entry up to the largest
 // order it tries is meaningful (zero beyond the order found), whatever NN it restores.
-int solve(Zelk& z, float& ERR, bool FEWONLY) {
-    Inversion& inv = z.inv;
+int solve(Inversion& inv, const Context& cx, float& ERR, bool FEWONLY) {
     if (!FEWONLY) {
-        DENSTY(z, ERR);
+        DENSTY(inv, cx, ERR);
         if (inv.IROOT == 0) return inv.NN;
     }
-    FEWTERM(z, ERR);
+    FEWTERM(inv, cx, ERR);
     return std::max<int>(inv.NN, 4);
 }
 
@@ -149,10 +146,10 @@ int solve(Zelk& z, float& ERR, bool FEWONLY) {
 // needed in gap mode as in the normal solution: without it an F2 layer above a solved F1
 // layer would have to explain the F1 layer's thickness itself, while the synthetic points
 // (RECVIRT) include it.
-void lower_paths(Zelk& z) {
-    FNDDHE(z);
-    FNDDHV(z.inv);
-    if (z.inv.IRGN == 3) FNDDHF1(z);
+void lower_paths(Inversion& inv, const Context& cx) {
+    FNDDHE(inv, cx);
+    FNDDHV(inv);
+    if (inv.IRGN == 3) FNDDHF1(inv, cx);
 }
 
 // Gap mode: solves the current region (IRGN 2 or 3) order by order. Order 1 is fitted to the
@@ -168,8 +165,7 @@ void lower_paths(Zelk& z) {
 // Writes A, NN, FEND, FC(IRGN+1), FQ/HV/NFQ (synthetic points included) and the region's
 // saved coefficients (A_F1 or A_F2). ERR = the residual of the accepted order (km). The
 // region's error ER is not set in this mode.
-void gap_mode(Zelk& z, float& ERR) {
-    Inversion& inv = z.inv;
+void gap_mode(Inversion& inv, const Context& cx, float& ERR) {
     const bool f1 = inv.IRGN == 2;
     const int iend = inv.IRGN + 1;
     const float fcend = inv.FC(iend);
@@ -181,9 +177,9 @@ void gap_mode(Zelk& z, float& ERR) {
     float err = 0.0f;
 
     inv.NN = 1;
-    lower_paths(z);
+    lower_paths(inv, cx);
     inv.FC(iend) = fcend;
-    DENSTY(z, err);
+    DENSTY(inv, cx, err);
     while (inv.IROOT == 0) {
         nnkeep = inv.NN;
         for (int j = 1; j <= nnkeep; ++j) {
@@ -206,9 +202,9 @@ void gap_mode(Zelk& z, float& ERR) {
         if (inv.NN >= NN_MAX) break;
 
         inv.NN = static_cast<int16_t>(inv.NN + 1);
-        lower_paths(z);
+        lower_paths(inv, cx);
         inv.FC(iend) = fcend;
-        DENSTY(z, err);
+        DENSTY(inv, cx, err);
     }
     if (inv.IROOT > 0 && nnkeep > 0) {
         inv.IROOT = 0;
@@ -222,30 +218,28 @@ void gap_mode(Zelk& z, float& ERR) {
 }
 
 // Writes the message of a rejected F1 root check and sets ISTAT; true when IROOT is 0.
-bool f1_roots_ok(Zelk& z) {
-    Inversion& inv = z.inv;
+bool f1_roots_ok(Inversion& inv, const Context& cx) {
     if (inv.IROOT == 0) return true;
     if (inv.IROOT == 1) {
         inv.ISTAT() = ISTAT_F1_ROOTS;
-        if (debug(z, 2)) z.log.os() << "   F1 LAYER ROOTS TOO SEVERE TO CORRECT!\n";
+        if (debug(cx, 2)) cx.log.os() << "   F1 LAYER ROOTS TOO SEVERE TO CORRECT!\n";
     } else {
         inv.ISTAT() = ISTAT_F1_OSC;
-        if (debug(z, 2)) z.log.os() << "   OSCILLATING F1 LAYER SOLUTION!\n";
+        if (debug(cx, 2)) cx.log.os() << "   OSCILLATING F1 LAYER SOLUTION!\n";
     }
     return false;
 }
 
 // F1 peak ZMF1 = HBASE(2) - sum of A_F1 and its bounds: every coefficient within 999 km,
 // ZME < ZMF1 <= 300 km. Sets ISTAT 10 and returns false when a bound is broken.
-bool f1_peak_ok(Zelk& z) {
-    Inversion& inv = z.inv;
+bool f1_peak_ok(Inversion& inv, const Context& cx) {
     inv.ZMF1 = inv.HBASE(2) - sum(inv.A_F1, NN_MAX);
     const bool ok = largest(inv.A_F1, NN_MAX) <= COEF_MAX && inv.ZMF1 <= ZMF1_MAX &&
                     inv.ZMF1 > inv.ZME;
     if (ok) return true;
-    if (debug(z, 2)) {
-        z.log.os() << " ZMF1=";
-        num(z.log.os(), inv.ZMF1) << " : F1 LAYER SOLUTION TOO THICK!\n";
+    if (debug(cx, 2)) {
+        cx.log.os() << " ZMF1=";
+        num(cx.log.os(), inv.ZMF1) << " : F1 LAYER SOLUTION TOO THICK!\n";
     }
     inv.ISTAT() = ISTAT_F1_THICK;
     return false;
@@ -257,11 +251,11 @@ void keep_coefficients(const Inversion& inv, int N, F1<float, 7>& SAVED) {
     for (int j = 1; j <= std::min<int>(N, NN_MAX); ++j) SAVED(j) = inv.A(j);
 }
 
-void range_error(Zelk& z, const char* layer, const char* region) {
-    std::ostream& os = z.log.os();
+void range_error(Inversion& inv, const Context& cx, const char* layer, const char* region) {
+    std::ostream& os = cx.log.os();
     os << ' ' << layer << " LAYER: FSTART,FEND=";
-    num(os, z.inv.FSTART);
-    num(os, z.inv.FEND) << '\n';
+    num(os, inv.FSTART);
+    num(os, inv.FEND) << '\n';
     os << " DATA ERROR: " << region << "-REGION FREQUENCY RANGE ERROR!\n";
 }
 
@@ -270,8 +264,7 @@ void range_error(Zelk& z, const char* layer, const char* region) {
 // data; the F1 layer (3 coefficients) is solved with its top at foF1. On acceptance the F2
 // region is set to start at the F1 peak (HBASE(3) = ZMF1, FSTART = FC(3)) and KF1MODE is
 // reset. Returns false with ISTAT set when the F1 layer is rejected.
-bool merged_f1(Zelk& z) {
-    Inversion& inv = z.inv;
+bool merged_f1(Inversion& inv, const Context& cx) {
     F1<float, MAXTRC> fq, hv;
     int n = 0;
     for (int K = inv.NFQ; K >= 1; --K) {
@@ -286,7 +279,7 @@ bool merged_f1(Zelk& z) {
     inv.NFQ = static_cast<int16_t>(n);
     if (n == 0) {
         // No point of the F trace lies between foE and foF1: nothing to solve the F1 from.
-        if (debug(z, 2)) z.log.os() << "  F1 TRACE UNREASONABLE!\n";
+        if (debug(cx, 2)) cx.log.os() << "  F1 TRACE UNREASONABLE!\n";
         inv.ISTAT() = ISTAT_F1_BAD;
         return false;
     }
@@ -295,19 +288,19 @@ bool merged_f1(Zelk& z) {
     inv.IRGN = 2;
     inv.FSTART = inv.FC(2);
     inv.NN = NN_MERGED_F1;
-    FNDDHE(z);
+    FNDDHE(inv, cx);
     FNDDHV(inv);
     float err = 0.0f;
-    const int ncoef = solve(z, err, false);
+    const int ncoef = solve(inv, cx, err, false);
     keep_coefficients(inv, ncoef, inv.A_F1);
     inv.IROOTF1 = inv.IROOT;
     inv.ER(2) = err;
-    if (!f1_roots_ok(z)) return false;
-    if (!f1_peak_ok(z)) return false;
+    if (!f1_roots_ok(inv, cx)) return false;
+    if (!f1_peak_ok(inv, cx)) return false;
 
     PARAFITF(inv);
-    z.plot->EVFPLOT(z, PLOT_F1);
-    z.plot->EVFPLOT(z, PLOT_LAYER);
+    cx.plot.stage(Stage::F1, inv);
+    cx.plot.stage(Stage::LAYER, inv);
     inv.HBASE(3) = inv.ZMF1;
     inv.KF1MODEP = MODE_MERGED;
     inv.KF1MODE = MODE_NORMAL;
@@ -334,25 +327,24 @@ void half_density_height(Inversion& inv) {
 // FQ(1..NFQ). DHE(K) = HBASE(1) + sum of GP(j,K) A_E(j), j = 1..3, with the partial kernels
 // of SIKP over the whole E region, raised to ZME when smaller. NN, FSTART and FEND are
 // saved and restored; GP is overwritten.
-void FNDDHE(Zelk& z) {
-    Inversion& inv = z.inv;
+void FNDDHE(Inversion& inv, const Context& cx) {
     const int16_t nn = inv.NN;
     const float fs = inv.FSTART, fe = inv.FEND;
     inv.NN = 3;
     inv.FSTART = inv.FC(1);
     inv.FEND = inv.FC(2);
     SIKP(inv, inv.FC(2));
-    const bool list = z.log.IDEBUG > 5;
-    if (list) z.log.os() << "      K    FF0    DHE     ATE\n";
+    const bool list = cx.log.IDEBUG > 5;
+    if (list) cx.log.os() << "      K    FF0    DHE     ATE\n";
     for (int K = 1; K <= inv.NFQ; ++K) {
         float h = inv.HBASE(1);
         for (int j = 1; j <= 3; ++j) h += inv.GP(j, K) * inv.A_E(j);
         inv.DHE(K) = std::max(h, inv.ZME);
         if (list) {
-            z.log.os() << iondata::edit_value("(I7)", K);
-            num(z.log.os(), inv.FQ(K), 8);
-            num(z.log.os(), inv.DHE(K), 9);
-            num(z.log.os(), inv.ZME, 9) << '\n';
+            cx.log.os() << fio::edit_value("(I7)", K);
+            num(cx.log.os(), inv.FQ(K), 8);
+            num(cx.log.os(), inv.DHE(K), 9);
+            num(cx.log.os(), inv.ZME, 9) << '\n';
         }
     }
     inv.NN = nn;
@@ -367,8 +359,7 @@ void FNDDHE(Zelk& z) {
 // region from FC(2) to FC(3), raised to the F1 thickness ZMF1 - HBASE(2) when smaller. All
 // five F1 coefficients are used (those beyond the order of the F1 solution are 0). NN,
 // FSTART and FEND are saved and restored; GP is overwritten.
-void FNDDHF1(Zelk& z) {
-    Inversion& inv = z.inv;
+void FNDDHF1(Inversion& inv, const Context& cx) {
     inv.DHF1.fill(0.0f);
     if (inv.FC(3) == inv.FC(2)) return;
     const int16_t nn = inv.NN;
@@ -383,8 +374,8 @@ void FNDDHF1(Zelk& z) {
         for (int j = 1; j <= NN_MAX; ++j) h += inv.GP(j, K) * inv.A_F1(j);
         inv.DHF1(K) = std::max(h, thick);
     }
-    if (z.log.IDEBUG > 5) {
-        std::ostream& os = z.log.os();
+    if (cx.log.IDEBUG > 5) {
+        std::ostream& os = cx.log.os();
         os << " OUTPUT IN 72X.FOR DHF1:\n FS=";
         num(os, inv.FSTART) << " FM=";
         num(os, inv.FEND) << "\n ZS=";
@@ -413,8 +404,7 @@ void FNDDHF1(Zelk& z) {
 // ISTAT: 6 range error (message always written), 9 more than 1024 or no usable F1 points,
 // 25 roots too severe, 11 oscillating, 10 peak out of bounds (largest coefficient above
 // 999 km, ZMF1 above 300 km or not above ZME). IROOTF1 = the solver's check code.
-void F1PROF(Zelk& z, float& ER2) {
-    Inversion& inv = z.inv;
+void F1PROF(Inversion& inv, models::Models& mod, const Context& cx, float& ER2) {
     inv.A_F1.fill(0.0f);
     inv.ZMF1 = inv.ZME + inv.VW;
     ER2 = 0.0f;
@@ -426,44 +416,44 @@ void F1PROF(Zelk& z, float& ER2) {
     }
 
     inv.IRGN = 2;
-    SETUP(z);
+    SETUP(inv, mod, cx);
     if (inv.NFQ > 0 && inv.FEND <= inv.FSTART) {
         inv.ISTAT() = ISTAT_F1_RANGE;
-        range_error(z, "F1", "F1");
+        range_error(inv, cx, "F1", "F1");
         return;
     }
-    DATAEFFE(z);
-    DATAUSED(z);
+    DATAEFFE(inv, cx);
+    DATAUSED(inv, cx);
     // No usable point (foF1 of exactly 50 MHz has none, or every point lay below the
     // region floor): the layer cannot be solved, and the solver must not run on no data.
     if (inv.NFQ > MAXTRC || inv.NFQ < 1) {
-        if (debug(z, 2)) z.log.os() << "  F1 TRACE UNREASONABLE!\n";
+        if (debug(cx, 2)) cx.log.os() << "  F1 TRACE UNREASONABLE!\n";
         inv.ISTAT() = ISTAT_F1_BAD;
         return;
     }
-    z.plot->EVFPLOT(z, PLOT_DATA);
+    cx.plot.stage(Stage::DATA, inv);
 
     gap_test(inv, inv.FC(2));
     float err = 0.0f;
     int ncoef = 0;
     if (inv.KF1MODE == MODE_GAP) {
-        gap_mode(z, err);
+        gap_mode(inv, cx, err);
         ncoef = inv.NN;
     } else {
-        FNDDHE(z);
+        FNDDHE(inv, cx);
         FNDDHV(inv);
-        ncoef = solve(z, err, false);
+        ncoef = solve(inv, cx, err, false);
         ER2 = err;
     }
     inv.DFMIN = err;
 
     inv.IROOTF1 = inv.IROOT;
-    if (!f1_roots_ok(z)) return;
+    if (!f1_roots_ok(inv, cx)) return;
 
     inv.KF1MODEP = inv.KF1MODE;
     inv.KF1MODE = MODE_NORMAL;
     keep_coefficients(inv, ncoef, inv.A_F1);
-    if (f1_peak_ok(z)) inv.HBASE(3) = inv.ZMF1;
+    if (f1_peak_ok(inv, cx)) inv.HBASE(3) = inv.ZMF1;
 }
 
 // FPROF: the F2 stage, preceded by the merged F1 layer when KF1MODE is 2.
@@ -484,47 +474,46 @@ void F1PROF(Zelk& z, float& ER2) {
 // points, 26 roots too severe, 18 oscillating or residual above 99.999 km, 8 peak out of
 // bounds (largest coefficient above 999 km, ZMF2 above 800 km or not above ZMF1), 8 from
 // HEIGHTCHK; for the merged F1 the F1 codes of F1PROF. IROOTF2 (IROOTF1) = the check code.
-void FPROF(Zelk& z, float& ER3) {
-    Inversion& inv = z.inv;
+bool FPROF(Inversion& inv, models::Models& mod, const Context& cx, float& ER3) {
     // Two passes at most: the merged F1 layer resets KF1MODE to 0 before the second.
     for (int pass = 1; pass <= 2; ++pass) {
         inv.A_F2.fill(0.0f);
         inv.IRGN = 3;
-        SETUP(z);
+        SETUP(inv, mod, cx);
         if (inv.NFQ > 0 && inv.FEND <= inv.FSTART) {
             inv.ISTAT() = ISTAT_F2_RANGE;
-            range_error(z, "F2", "F2");
-            return;
+            range_error(inv, cx, "F2", "F2");
+            return false;
         }
-        DATAEFFE(z);
-        DATAUSED(z);
+        DATAEFFE(inv, cx);
+        DATAUSED(inv, cx);
         if (inv.NFQ > MAXTRC) {
-            if (debug(z, 2)) z.log.os() << "  F2 TRACE UNREASONABLE!\n";
+            if (debug(cx, 2)) cx.log.os() << "  F2 TRACE UNREASONABLE!\n";
             inv.ISTAT() = ISTAT_F2_BAD;
-            return;
+            return false;
         }
-        z.plot->EVFPLOT(z, PLOT_DATA);
+        cx.plot.stage(Stage::DATA, inv);
         if (inv.NFQ < 3) {
-            if (debug(z, 2)) z.log.os() << " NFQ=" << inv.NFQ << " : TOO FEW F2 DATA POINTS!\n";
+            if (debug(cx, 2)) cx.log.os() << " NFQ=" << inv.NFQ << " : TOO FEW F2 DATA POINTS!\n";
             inv.ISTAT() = ISTAT_F2_FEW;
-            return;
+            return false;
         }
 
         if (inv.KF1MODE == MODE_NORMAL) gap_test(inv, inv.FC(3));
         float err = 0.0f;
         int ncoef = 0;
         if (inv.KF1MODE != MODE_NORMAL) {
-            gap_mode(z, err);
+            gap_mode(inv, cx, err);
             ncoef = inv.NN;
             if (inv.KF1MODE == MODE_MERGED) {
-                if (pass == 2 || !merged_f1(z)) return;
+                if (pass == 2 || !merged_f1(inv, cx)) return false;
                 continue;
             }
         } else {
-            FNDDHE(z);
+            FNDDHE(inv, cx);
             FNDDHV(inv);
-            FNDDHF1(z);
-            ncoef = solve(z, err, inv.NFQ <= 5);
+            FNDDHF1(inv, cx);
+            ncoef = solve(inv, cx, err, inv.NFQ <= 5);
             ER3 = err;
         }
         inv.DFMIN = err;
@@ -532,34 +521,32 @@ void FPROF(Zelk& z, float& ER3) {
         inv.IROOTF2 = inv.IROOT;
         if (inv.IROOT == 1) {
             inv.ISTAT() = ISTAT_F2_ROOTS;
-            if (debug(z, 2)) z.log.os() << "   F2 LAYER ROOTS TOO SEVERE TO CORRECT!\n";
-            return;
+            if (debug(cx, 2)) cx.log.os() << "   F2 LAYER ROOTS TOO SEVERE TO CORRECT!\n";
+            return false;
         }
         if (inv.IROOT >= 2 || !(err <= ER_F2_MAX)) {
             inv.ISTAT() = ISTAT_F2_OSC;
-            if (debug(z, 2)) z.log.os() << "   OSCILLATING F2 LAYER SOLUTION!\n";
-            return;
+            if (debug(cx, 2)) cx.log.os() << "   OSCILLATING F2 LAYER SOLUTION!\n";
+            return false;
         }
         keep_coefficients(inv, ncoef, inv.A_F2);
         inv.ZMF2 = inv.HBASE(3) - sum(inv.A_F2, NN_MAX);
         if (!(largest(inv.A_F2, NN_MAX) <= COEF_MAX && inv.ZMF2 <= ZMF2_MAX &&
               inv.ZMF2 > inv.ZMF1)) {
-            if (debug(z, 2)) {
-                z.log.os() << " ZMF2=";
-                num(z.log.os(), inv.ZMF2) << " : F2 TRACE PHYSICALLY UNREASONABLE!\n";
+            if (debug(cx, 2)) {
+                cx.log.os() << " ZMF2=";
+                num(cx.log.os(), inv.ZMF2) << " : F2 TRACE PHYSICALLY UNREASONABLE!\n";
             }
             inv.ISTAT() = ISTAT_F2_BAD;
-            return;
+            return false;
         }
 
-        HEIGHTCHK(z);
-        if (inv.ISTAT() != ISTAT_OK) return;
+        HEIGHTCHK(inv, cx);
+        if (inv.ISTAT() != ISTAT_OK) return false;
         half_density_height(inv);
-        products::NHTABLE(z, 0);
-        models::CALB0B1D1(z);
-        products::CALTEC(z);
-        return;
+        return true;
     }
+    return false;
 }
 
 }  // namespace zelk::inversion

@@ -7,23 +7,58 @@
 //    pointer is given F1::data(), i.e. a pointer to element 0, and reads elements 1..NN.
 //  * Values persist from record to record; PROFIL1 clears the per-record results.
 //  * 9999.0 marks a real result that was not determined.
+//
+// Glossary of the inherited short names of the area (kept because the diagnostics and the
+// record layout use them):
+//   IQUALE  record quality flags; IQUALE(2) = ISTAT the inversion status, IQUALE(4) = LF1
+//           (1 when an F1 layer is scaled), IQUALE(1) the E-layer source (1 trace, 2 model
+//           foE, 3 scaled foE)
+//   CHARIN  the record's scaled characteristics 1..43 as read;  REALIN  real inputs (1, 2
+//           latitude and longitude; 43, 44 characteristics 28 and 31)
+//   FC      region boundaries: E start, foE, foF1, foF2 (MHz);  ER  mean residuals (km)
+//   ZME, ZMF1, ZMF2  peak heights;  HBASE  start heights of the regions (km)
+//   A, A_E, A_F1, A_F2  working and saved coefficients;  NN  their number;  IRGN  1 E, 2 F1, 3 F2
+//   KF1MODE  0 normal, 1 gap mode (data begin well above the region start), 2 F1 layer
+//           scaled without trace points, solved within the F trace;  IROOT  turning points of
+//           the last solution (IROOTE, IROOTF1, IROOTF2 per region)
+//   VW, VD  valley width (km) and depth (MHz);  VW1..VW3  its three parts;  FV  valley frequency
+//   TRF/TRH  trace list;  FQ/HV  fit data;  YK  data explained by the region;  G, GP  kernels
+//   EAFIT  auroral-E fit;  HMISS  missing-height marker;  FQINCR  frequency step (MHz)
 #pragma once
 
 #include <cstdint>
 #include <limits>
 #include <vector>
 
+#include "core/diag.hpp"
 #include "core/farray.hpp"
+#include "profile/profile.hpp"
 
-namespace zelk {
-struct Zelk;
+namespace zelk::models {
+struct Models;
 }
 
 namespace zelk::inversion {
 
+// The profile representation the inversion solves for (profile/profile.hpp).
+using profile::ATOAP;
+using profile::CONTPRFL;
+using profile::MAKEREGION;
+using profile::PROFILE_FN;
+using profile::PROFILE_HEIGHT;
+using profile::RegionProfile;
+using profile::SETLAMPT;
+using profile::SETS;
+
 static constexpr int MAXTRC = 1024;   // capacity of the trace list and of the fit arrays
 static constexpr int MAXLIN = 2048;   // number of frequency lines of the trace tables
 static constexpr int MAXNN = 8;       // capacity of the coefficient vectors of the kernels
+// Start plasma frequency of the E region and of the auroral-E layer (MHz).
+static constexpr float FSTART_E = 0.2f;
+// Width law of the valley: W0 = VLAW0 - VLAWSCALE ln(...) of the zenith angle (km), and the
+// depth law rho = (FV/foE)^2 = 0.49 + 0.46 tanh((VLAW0 - W)/(2 VLAWSCALE)), at most 1.
+static constexpr float VLAW0 = 59.45f;
+static constexpr float VLAWSCALE = 14.63f;
 
 // The parts of the refined mode (zelk-batch --refine). Each is a small step beside the
 // standard stages and is off in the standard mode, whose results it never changes.
@@ -94,6 +129,8 @@ struct Inversion {
     int16_t IRGN = 0;                // 1 E, 2 F1, 3 F2
     int16_t& ISTAT() { return IQUALE(2); }
     int16_t& LF1() { return IQUALE(4); }
+    int16_t ISTAT() const { return IQUALE(2); }
+    int16_t LF1() const { return IQUALE(4); }
     F2<float, 8, 8> CV;              // derivative table of the profile basis (SETCV)
     float SSNIN = 0.0f;              // ISSN as it stood on entry to PROFIL1
     char VERSION[9] = "VS.04.31";    // version identifier stored with the record
@@ -150,41 +187,61 @@ struct Inversion {
     int16_t NCOEF = 0;               // the record's coefficient count
 };
 
-// A region of the solved profile, for direct evaluation of height against plasma frequency:
-// h(f) = ZM + sqrt(u) * sum_k A(k) T*_{k-1}(u), u = ln(f/FE) / ln(FS/FE).
-struct RegionProfile {
-    float FS = 0.0f, FE = 0.0f, ZM = 0.0f;  // start and end plasma frequency, peak height
-    F1<float, 5> A;
-    int NN = 5;
+// ---- Display stages -----------------------------------------------------------------------------
+// The points of the inversion at which a display may draw. The inversion only announces
+// them, with a read-only view of its area; what is drawn is the display's business
+// (pipeline/plot_hooks.hpp names and documents each stage for the implementers).
+enum class Stage : int8_t {
+    TRACE_LIST = 0,   // SETRCE built a good trace list (TRF/TRH, NFQE, NFQF1, NFQF)
+    E = 1,            // the E region was solved (FC(1..2), ZME, A_E, YE)
+    VALLEY = 2,       // the valley was modelled (FV, VSLOPE, VW, VW1..VW3, VD)
+    F1 = 3,           // the F1 region was solved (FC(2..3), ZMF1, A_F1)
+    F2 = 4,           // the F2 region was solved (FC(3..4), ZMF2, A_F2)
+    LAYER = 5,        // after each solved layer; draws nothing today
+    DATA = 10,        // a region stage selected its data (FQ/HV, NFQ, IRGN)
 };
 
-// The region from plasma frequency FS to FE (MHz) with peak height ZM (km) and the NN (1..5)
-// coefficients A[1..NN] (A points at element 0; the coefficients beyond NN are 0).
-inline RegionProfile MAKEREGION(float FS, float FE, float ZM, const float* A, int NN = 5) {
-    RegionProfile r;
-    r.FS = FS;
-    r.FE = FE;
-    r.ZM = ZM;
-    r.NN = NN;
-    for (int k = 1; k <= NN; ++k) r.A(k) = A[k];
-    return r;
-}
+// Receiver of the display stages; the default receives nothing.
+class StageSink {
+public:
+    virtual ~StageSink() = default;
+    virtual void stage(Stage, const Inversion&) {}
+};
+
+// What an inversion routine is given besides its data areas: the diagnostic log and the
+// receiver of the display stages.
+struct Context {
+    const Log& log;
+    StageSink& plot;
+};
 
 // ---- Entry and trace set-up -----------------------------------------------------------------
-void PROFIL1(Zelk& z);
+// Fills the derivative table CV of the profile basis (rows of DTST_1..DTST_8).
 void SETCV(Inversion& inv);
-void SETRCE(Zelk& z, int16_t& IOK);
+// Builds the trace list TRF/TRH (E, F1, F2 points) from the trace tables; FOEPRE (MHz) bounds
+// the F trace when foE is not scaled. IOK = 1 for a usable list, else 0 with ISTAT = 0.
+void SETRCE(Inversion& inv, const Context& cx, float FOEPRE, int16_t& IOK);
 // Calendar date of day of year IDAY in year IYR (2 or 4 digits): 4-digit year, month, day.
 void MONTHDAY(int16_t IYR, int16_t IDAY, int16_t& IYEAR, int16_t& IMON, int16_t& IDOM);
 
 // ---- Kernels and virtual height -------------------------------------------------------------
+// W times the group refractive index of the ordinary wave at frequency F, plasma frequency
+// squared FN2 and gyrofrequency FH (MHz).
 float GOSUB(const Inversion& inv, float W, float F, float FN2, float FH);
+// Squared fit frequencies F2K and their excess DF2K over FSTART^2.
 void CDO(Inversion& inv);
+// Kernels G(i,K) of the region being solved over [FSTART, FQ(K)].
 void SIK(Inversion& inv);
+// Partial kernels GP(i,K) over [FSTART, FP] (FP in MHz).
 void SIKP(Inversion& inv, float FP);
+// Derivative DTST_I(U) of the I-th basis function (from CV); 0 for I outside 1..8.
 float DTST(const Inversion& inv, float U, int I);
+// Adds the partial kernels GP, re-expressed for the start frequency FP, to G.
 void CHNGSIKP(Inversion& inv, float FP);
+// Model virtual height (km) at FQ(K) of the current coefficients and the layers below.
 float VIRTUAL(const Inversion& inv, int K);
+// Virtual height (km) at sounding frequency F through the solved profile up to IRGN; MODE
+// selects the part (1 current region, 2 E, 3 valley, 4 F1, 5 all). Sets FSTART/FEND.
 float RECVIRT(Inversion& inv, float F, int MODE);
 
 // ---- Extraordinary-wave virtual heights ------------------------------------------------------
@@ -195,51 +252,70 @@ struct XKernels {
     F1<float, MAXNN> GX;             // kernels over [FSTART, X reflection]
     F1<float, 5> GPX;                // kernels over [FSTART, FP]
 };
+// W times the group refractive index of the extraordinary wave at frequency F, plasma
+// frequency squared FN2 and gyrofrequency FH (MHz).
 float GXSUB(const Inversion& inv, float W, float F, float FN2, float FH);
+// Squared plasma frequency of X reflection at F and its excess over FSTART^2.
 void CDX(float FSTART, float FH, float F, XKernels& x);
+// X-wave kernels GX over [FSTART, FEND] of an NN-term region at sounding frequency F.
 void SXIK(const Inversion& inv, float FSTART, float FEND, int NN, float F, XKernels& x);
+// Partial X-wave kernels GPX over [FSTART, FP].
 void SXIKP(const Inversion& inv, float FSTART, float FEND, int NN, float FP, float F,
            XKernels& x);
+// X-wave virtual height (km) at sounding frequency F through the solved profile (MODE as for
+// RECVIRT); reads the Inversion area only.
 float RECVIRTX(const Inversion& inv, float F, int MODE);
 
-// ---- Profile representation -------------------------------------------------------------------
-// P and S are 5 x 5 work matrices; A and AP point at element 0 of 1-based vectors.
-void SETLAMPT(int NN, float LAMBDA, F2<float, 5, 5>& P);
-void SETS(int NN, const F2<float, 5, 5>& P, F2<float, 5, 5>& S);
-void ATOAP(int NN, const F2<float, 5, 5>& S, const float* A, float* AP);
-void CONTPRFL(int NN, float FOLD, float FTOP, const float* A, float FNEW, float* AP);
-RegionProfile REGION(const Inversion& inv, int region);  // 1 E, 2 F1, 3 F2
-float PROFILE_HEIGHT(const RegionProfile& r, float fN);   // real height at plasma frequency
-float PROFILE_FN(const RegionProfile& r, float h);        // plasma frequency at real height
-float PROFILE_FN(const RegionProfile& r, float h, float FLOW);  // same, searched in [FLOW, FE]
+// ---- Profile representation (profile/profile.hpp) -------------------------------------------
+// The solved profile of one region (1 E, 2 F1, 3 F2) from FC, ZME/ZMF1/ZMF2 and A_E/A_F1/A_F2.
+RegionProfile REGION(const Inversion& inv, int region);
 
 // ---- Data selection ---------------------------------------------------------------------------
-void DATAEFFE(Zelk& z);
-void DATAUSED(Zelk& z);
-void THSMOOTH(Zelk& z, int K, float& H, float& DHDF);
+// Removes the fit points of region IRGN that cannot be its echoes (below its floor, missing).
+void DATAEFFE(Inversion& inv, const Context& cx);
+// The data set the solver fits for an F1 or F2 region (with extra low-frequency points).
+void DATAUSED(Inversion& inv, const Context& cx);
+// Smoothed virtual height H (km) and slope DHDF (km/MHz) at the fit point FQ(K).
+void THSMOOTH(Inversion& inv, int K, float& H, float& DHDF);
 
 // ---- Layer solver -----------------------------------------------------------------------------
-void SETUP(Zelk& z);
-void DENSTY(Zelk& z, float& ERR);
+// Prepares region IRGN for the solver: FSTART, FEND, NN and the fit data FQ/HV. For the E
+// region it refreshes the model foE (mod.FOEPRE) when the sunspot number changed.
+void SETUP(Inversion& inv, models::Models& mod, const Context& cx);
+// Solves the prepared region: searches FEND and the coefficients A; ERR the mean residual (km).
+void DENSTY(Inversion& inv, const Context& cx, float& ERR);
+// The normal equations NEQ of the least-squares fit of YK.
 void ESTAB(Inversion& inv);
-void EQUTN(Zelk& z, F2<float, 8, 9>& NEQ, int N, F1<float, 8>& XS);
+// Solves the N x N system NEQ (right-hand side in column N+1) into XS.
+void EQUTN(Inversion& inv, const Context& cx, F2<float, 8, 9>& NEQ, int N, F1<float, 8>& XS);
+// ICHK: number of turning points of the real height inside the region for A(1..NN).
 void CHECKH(Inversion& inv, int16_t& ICHK);
 
 // ---- Region sequencing ------------------------------------------------------------------------
-void DECIDE(Zelk& z, int16_t& IOK);
+// Dip constants GC1..GC4, GX1, GX2 of the group refractive index for the dip DIPK (rad).
 void GOGXCOM(Inversion& inv, float& DIPK);
-void HEIGHTCHK(Zelk& z);
+// Rejects region IRGN (ISTAT 9 for F1, 8 otherwise) when its true heights reach the
+// virtual heights over 5 % or more of its frequency range.
+void HEIGHTCHK(Inversion& inv, const Context& cx);
 
 // ---- E region ---------------------------------------------------------------------------------
-void EPROF(Zelk& z, float& ER1);
-void ECHAPMAN(Zelk& z, float& ERR);
+// The E stage: data, parabolic fit and checks; ER1 the mean residual (km); ISTAT 4 or 7.
+void EPROF(Inversion& inv, models::Models& mod, const Context& cx, float& ER1);
+// Fits the parabolic E layer to FQ/HV; ERR the mean absolute residual (km).
+void ECHAPMAN(Inversion& inv, float& ERR);
+// Coefficients of the parabolic layer of unit semi-thickness into A(1..NN).
 void ZEROPROF(Inversion& inv, int K);
-void FEWTERM(Zelk& z, float& ERR);
-void EAPROF(Zelk& z, float& ERR);
+// Retries region IRGN (2 F1, 3 F2) with fewer terms after a failed full solution.
+void FEWTERM(Inversion& inv, const Context& cx, float& ERR);
+// The auroral-E fit of the trace AUXFN/AUXHT (frequencies MHz, heights km; ends at the first 0).
+void EAPROF(Inversion& inv, const F1<float, 999>& AUXFN, const F1<float, 999>& AUXHT, float& ERR);
 
 // ---- Valley -----------------------------------------------------------------------------------
-void MAHAGULY(Zelk& z);
+// The E-F valley after the E layer: width VW (VW1..VW3), depth VD, falling side VSLOPE.
+void MAHAGULY(Inversion& inv, models::Models& mod, const Context& cx);
+// Group path of the valley DHV(K) at each fit frequency.
 void FNDDHV(Inversion& inv);
+// Semi-thickness (YF1 or YF2) of the parabola matching the top of the layer just solved.
 void PARAFITF(Inversion& inv);
 
 // ---- Refined mode -----------------------------------------------------------------------------
@@ -247,20 +323,26 @@ void PARAFITF(Inversion& inv);
 struct XTrace {
     std::vector<float> f, h;
 };
+// The valley of width VW (km) and depth rho = (FV/foE)^2 (rho <= 0: the depth law of the
+// width), modelled as MAHAGULY models its own.
 void SET_VALLEY(Inversion& inv, float VW, float rho);
-void FIT_VALLEY(Zelk& z, const XTrace& x);
+// The valley, after MAHAGULY, that best explains the O trace at the foot of the F layer and
+// the X trace X (refine.valley, refine.xstart).
+void FIT_VALLEY(Inversion& inv, models::Models& mod, const Context& cx, const XTrace& x);
+// An F1 layer rejected for its roots given to FPROF as a merged F1 layer (refine.f1_roots);
+// false, changing nothing, when it does not apply.
 bool MERGE_F1(Inversion& inv);
-void MERGED_F1_HEIGHT(Inversion& inv);
-// The record's X trace of the F layer (groups 22-25 and 26-29).
-XTrace X_TRACE(const Zelk& z);
-// PROFIL1 in the mode the run asks for: the refined mode, falling back on the standard
-// result when the refined mode does not invert the record.
-void INVERT_RECORD(Zelk& z);
 
 // ---- F1 and F2 regions ------------------------------------------------------------------------
-void F1PROF(Zelk& z, float& ER2);
-void FPROF(Zelk& z, float& ER3);
-void FNDDHE(Zelk& z);
-void FNDDHF1(Zelk& z);
+// The F1 stage (or the choice to leave a trace-less F1 layer to FPROF, KF1MODE 2); ER2 the
+// mean residual (km).
+void F1PROF(Inversion& inv, models::Models& mod, const Context& cx, float& ER2);
+// Returns true when the F2 layer was accepted: the profile is complete and the products of
+// the bottomside (1 km table, shape parameters, electron content) are due.
+bool FPROF(Inversion& inv, models::Models& mod, const Context& cx, float& ER3);
+// Group path of the E layer DHE(K) at each fit frequency.
+void FNDDHE(Inversion& inv, const Context& cx);
+// Group path of the F1 layer DHF1(K) at each fit frequency of the F2 region.
+void FNDDHF1(Inversion& inv, const Context& cx);
 
 }  // namespace zelk::inversion

@@ -15,16 +15,13 @@
 #include <vector>
 
 #include "core/rounding.hpp"
-#include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
+#include "models/models.hpp"
 
 namespace zelk::inversion {
 
 namespace {
 
-// Valley laws of MAHAGULY: width scale (km) and the depth law rho(W) = (FV/foE)^2.
-static constexpr float VLAW0 = 59.45f;
-static constexpr float VLAWSCALE = 14.63f;
 // Lowest plasma frequency of the valley bottom (MHz).
 static constexpr float FVMIN = 0.2f;
 // The valley may fill at most this share of the distance from the E peak to the lowest F
@@ -103,23 +100,22 @@ Points gather(const Inversion& inv, const XTrace& x, bool use_x, float& hmin) {
     return p;
 }
 
-// Runs the F stages of the region sequencing on z (F1 when scaled, with its height check,
-// then F2) as DECIDE does, without drawing; true when the F2 layer was accepted.
-bool solve_f(Zelk& z) {
-    Inversion& inv = z.inv;
+// Runs the F stages of the region sequencing (F1 when scaled, with its height check, then
+// F2) as DECIDE does; true when the F2 layer was accepted.
+bool solve_f(Inversion& inv, models::Models& mod, const Context& cx) {
     if (inv.FOF1 <= 50.0f) {
-        F1PROF(z, inv.ER(2));
+        F1PROF(inv, mod, cx, inv.ER(2));
         if (inv.KF1MODE != 2) {
-            if (inv.ISTAT() != ISTAT_OK && !MERGE_F1(inv)) return false;
-            if (inv.made_by != MadeBy::REFINED_F1_MERGED) {
+            if (inv.ISTAT() != ISTAT_OK) {
+                if (!MERGE_F1(inv)) return false;
+            } else {
                 inv.IRGN = 2;
-                HEIGHTCHK(z);
+                HEIGHTCHK(inv, cx);
                 if (inv.ISTAT() != ISTAT_OK) return false;
             }
         }
     }
-    FPROF(z, inv.ER(3));
-    return inv.IROOT == 0 && inv.ISTAT() == ISTAT_OK;
+    return FPROF(inv, mod, cx, inv.ER(3)) && inv.IROOT == 0 && inv.ISTAT() == ISTAT_OK;
 }
 
 // Mean absolute difference (km) between the virtual heights recomputed through the solved
@@ -179,32 +175,33 @@ void SET_VALLEY(Inversion& inv, float VW, float rho) {
 // X (refine.xstart, three or more usable points) the X trace of the F layer at the low
 // frequencies. Widths are searched on a grid of 12 intervals, then by golden section around
 // the best, for each depth. The best trial's valley replaces MAHAGULY's (when it scores
-// better); nothing else of z changes. Without three F points, or without room for a
+// better); nothing else of the areas changes. Without three F points, or without room for a
 // valley, MAHAGULY's valley stands.
-void FIT_VALLEY(Zelk& z, const XTrace& x) {
-    Inversion& inv = z.inv;
+void FIT_VALLEY(Inversion& inv, models::Models& mod, const Context& cx, const XTrace& x) {
     float hmin = 0.0f;
     const Points p = gather(inv, x, inv.refine.xstart, hmin);
     if (static_cast<int>(p.fo.size()) < MIN_POINTS) return;
     const float vmax = VW_SHARE * (hmin - inv.ZME);
     if (!(vmax > 0.0f)) return;
 
-    // The trials run on a run context of their own, silent and without pictures.
-    auto work = std::make_unique<Zelk>();
+    // The trials run on copies of the areas, silent and without display stages.
+    const auto work = std::make_unique<Inversion>();
+    const auto wmod = std::make_unique<models::Models>(mod);
     NullBuf nullbuf;
-    std::ostream quiet(&nullbuf);
-    work->log.IDEBUG = 0;
-    work->log.out = &quiet;
-    work->mod = z.mod;
-    work->run = z.run;
+    std::ostream nowhere(&nullbuf);
+    Log quiet;
+    quiet.IDEBUG = 0;
+    quiet.out = &nowhere;
+    StageSink nothing;
+    const Context qcx{quiet, nothing};
     const auto score = [&](float VW, float rho) {
-        work->inv = inv;
-        SET_VALLEY(work->inv, VW, rho);
+        *work = inv;
+        SET_VALLEY(*work, VW, rho);
         // Every trial places the peak at the scaled critical frequency: one end-frequency
         // trial instead of a search, and the same peak for all trials.
-        work->inv.refine.scaled_fc = true;
-        if (!solve_f(*work)) return NO_FIT;
-        return misfit(work->inv, p);
+        work->refine.scaled_fc = true;
+        if (!solve_f(*work, *wmod, qcx)) return NO_FIT;
+        return misfit(*work, p);
     };
 
     float best_vw = inv.VW, best_rho = -1.0f;
@@ -255,16 +252,18 @@ void FIT_VALLEY(Zelk& z, const XTrace& x) {
         }
     }
     if (best_vw != inv.VW || best_rho > 0.0f) SET_VALLEY(inv, best_vw, best_rho);
-    if (z.log.IDEBUG >= 2)
-        z.log.os() << "  REFINED VALLEY: W" << ROUND3(inv.VW) << " D" << inv.VD << " MISFIT "
+    if (cx.log.IDEBUG >= 2)
+        cx.log.os() << "  REFINED VALLEY: W" << ROUND3(inv.VW) << " D" << inv.VD << " MISFIT "
                    << best << " KM (" << p.fo.size() << " O, " << p.fx.size() << " X POINTS)\n";
 }
 
 // MERGE_F1: an F1 layer that F1PROF rejected for its roots (ISTAT 25) or because its
-// solution oscillates (ISTAT 11) is given up as a layer of its own: its trace points join
-// the F2 trace, which FPROF then solves as one layer from the valley top (KF1MODE 0, LF1 0,
-// FC(3) = FC(2), HBASE(3) = ZME + VW). Returns false, changing nothing, for any other status
-// or when the refined mode does not retry F1 layers. Sets ISTAT = 2 and made_by.
+// solution oscillates (ISTAT 11) is handed to FPROF as a merged F1 layer (KF1MODE 2), as one
+// without F1 points would be: its trace points join the F2 trace, FPROF solves the whole F
+// trace order by order from the valley top, takes the points up to foF1 as an F1 layer of
+// three coefficients and solves the F2 layer above it. Returns false, changing nothing, for
+// any other status or when the refined mode does not retry F1 layers. Sets ISTAT = 2 and
+// made_by.
 bool MERGE_F1(Inversion& inv) {
     const int16_t istat = inv.ISTAT();
     if (!inv.refine.f1_roots || (istat != ISTAT_F1_ROOTS && istat != ISTAT_F1_OSC)) return false;
@@ -280,60 +279,6 @@ bool MERGE_F1(Inversion& inv) {
     inv.HBASE(3) = inv.HBASE(2);
     inv.made_by = MadeBy::REFINED_F1_MERGED;
     return true;
-}
-
-// The height of the F1 ledge of a merged F1 layer: the real height of the one-layer F
-// profile at the scaled foF1, kept as ZMF1 (the F1 peak height the record reports).
-void MERGED_F1_HEIGHT(Inversion& inv) {
-    if (inv.made_by != MadeBy::REFINED_F1_MERGED) return;
-    if (inv.FOF1 > inv.FC(3) && inv.FOF1 < inv.FC(4))
-        inv.ZMF1 = PROFILE_HEIGHT(REGION(inv, 3), inv.FOF1);
-}
-
-XTrace X_TRACE(const Zelk& z) {
-    const iondata::IonogramRecord& r = z.rec;
-    XTrace x;
-    const int n2 = std::clamp<int>(std::min(r.IDX(22), r.IDX(25)), 0, 400);
-    for (int i = 1; i <= n2; ++i) {
-        x.f.push_back(r.FQXF2(i));
-        x.h.push_back(r.VHXF2(i));
-    }
-    const int n1 = std::clamp<int>(std::min(r.IDX(26), r.IDX(29)), 0, 150);
-    for (int i = 1; i <= n1; ++i) {
-        x.f.push_back(r.FQXF1(i));
-        x.h.push_back(r.VHXF1(i));
-    }
-    return x;
-}
-
-// INVERT_RECORD: the record's inversion in the mode of the run. Without a refined part it
-// is PROFIL1 itself. In the refined mode PROFIL1 runs with the parts asked for; when that
-// leaves the record without a profile, the areas PROFIL1 writes (the record, the Inversion,
-// Models and Products areas) are put back as they were and PROFIL1 runs again in the
-// standard mode, whose result the record keeps (made_by FALLBACK when it inverts).
-void INVERT_RECORD(Zelk& z) {
-    const RefineOptions options = z.inv.refine;
-    z.inv.made_by = MadeBy::STANDARD;
-    if (!options.any()) {
-        PROFIL1(z);
-        return;
-    }
-    const auto rec = std::make_unique<iondata::IonogramRecord>(z.rec);
-    const auto inv = std::make_unique<Inversion>(z.inv);
-    const auto mod = std::make_unique<models::Models>(z.mod);
-    const auto prod = std::make_unique<products::Products>(z.prod);
-    z.inv.made_by = MadeBy::REFINED;
-    PROFIL1(z);
-    if (z.inv.ISTAT() == ISTAT_OK) return;
-
-    z.rec = *rec;
-    z.inv = *inv;
-    z.mod = *mod;
-    z.prod = *prod;
-    z.inv.refine = RefineOptions{};
-    PROFIL1(z);
-    z.inv.refine = options;
-    z.inv.made_by = z.inv.ISTAT() == ISTAT_OK ? MadeBy::FALLBACK : MadeBy::STANDARD;
 }
 
 }  // namespace zelk::inversion

@@ -5,9 +5,8 @@
 #include <cmath>
 #include <ostream>
 
-#include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
-#include "iondata/fortran_io.hpp"
+#include "core/fortran_io.hpp"
 
 namespace zelk::inversion {
 
@@ -42,16 +41,16 @@ float hfloor(const Inversion& inv) {
 
 // One diagnostic line of values.
 void writeValues(std::ostream& os, const float* v, int n) {
-    const iondata::FortranFormat f("(1X,F8.3)");
-    for (int k = 1; k <= n; ++k) os << iondata::edit_line(f, v + k, 1);
+    const fio::FortranFormat f("(1X,F8.3)");
+    for (int k = 1; k <= n; ++k) os << fio::edit_line(f, v + k, 1);
     os << '\n';
 }
 
 // The heading line and the two value lines of the fit data.
 void writeFitData(std::ostream& os, const char* label, const Inversion& inv) {
     const int n = inv.NFQ < 0 ? 0 : (inv.NFQ > MAXTRC ? MAXTRC : inv.NFQ);
-    os << label << iondata::edit_value("(I4)", inv.IRGN) << " NFQ="
-       << iondata::edit_value("(I5)", inv.NFQ) << '\n';
+    os << label << fio::edit_value("(I4)", inv.IRGN) << " NFQ="
+       << fio::edit_value("(I5)", inv.NFQ) << '\n';
     writeValues(os, inv.FQ.data(), n);
     writeValues(os, inv.HV.data(), n);
 }
@@ -62,10 +61,9 @@ void writeFitData(std::ostream& os, const char* label, const Inversion& inv) {
 // the region floor and heights equal to the missing-value marker HMISS (999.0 when HMISS is
 // below 9999). Reads IRGN, BASEHT, HGRID, HBASE, HMISS, IDEBUG; rewrites FQ, HV (entries
 // beyond the kept points are zeroed) and NFQ. A height exactly at the floor stays.
-void DATAEFFE(Zelk& z) {
-    Inversion& inv = z.inv;
+void DATAEFFE(Inversion& inv, const Context& cx) {
     if (inv.NFQ <= 0) return;
-    if (z.log.IDEBUG >= 5) writeFitData(z.log.os(), " BEFORE 77X.FOR DATAEFFE: IRGN=", inv);
+    if (cx.log.IDEBUG >= 5) writeFitData(cx.log.os(), " BEFORE 77X.FOR DATAEFFE: IRGN=", inv);
     const float floorh = hfloor(inv);
     const float hmiss = inv.HMISS < 9999.0f ? HMISS_OLD : inv.HMISS;
     const int nfq = inv.NFQ > MAXTRC ? MAXTRC : inv.NFQ;
@@ -83,7 +81,7 @@ void DATAEFFE(Zelk& z) {
         inv.HV(K) = 0.0f;
     }
     inv.NFQ = static_cast<int16_t>(n);
-    if (z.log.IDEBUG >= 5) writeFitData(z.log.os(), "  AFTER 77X.FOR DATAEFFE: IRGN=", inv);
+    if (cx.log.IDEBUG >= 5) writeFitData(cx.log.os(), "  AFTER 77X.FOR DATAEFFE: IRGN=", inv);
 }
 
 // DATAUSED: the data set the solver fits for an F1 or F2 region. From the first point at or
@@ -98,11 +96,10 @@ void DATAEFFE(Zelk& z) {
 // Reads IRGN, FSTART, FEND, FQINCR, NFQE, NFQF1, the trace list, IDEBUG; rewrites FQ, HV and
 // NFQ; NFQ = 0 when no point is at or above FLOW. More than 1024 points: " ARRAY DIMENSION IS
 // TOO SMALL!" and the rest is dropped.
-void DATAUSED(Zelk& z) {
-    Inversion& inv = z.inv;
+void DATAUSED(Inversion& inv, const Context& cx) {
     if (inv.NFQ <= 0) return;
-    std::ostream& os = z.log.os();
-    if (z.log.IDEBUG >= 5) writeFitData(os, " BEFORE 77X.FOR DATAUSED: IRGN=", inv);
+    std::ostream& os = cx.log.os();
+    if (cx.log.IDEBUG >= 5) writeFitData(os, " BEFORE 77X.FOR DATAUSED: IRGN=", inv);
     const int nfq = inv.NFQ > MAXTRC ? MAXTRC : inv.NFQ;
 
     // Thinning thresholds (MHz, km), from the number of points of the region.
@@ -131,7 +128,7 @@ void DATAUSED(Zelk& z) {
 
     F1<float, MAXTRC> SF, SH;
     float H = 0.0f, DHDF = 0.0f;
-    THSMOOTH(z, K0, H, DHDF);
+    THSMOOTH(inv, K0, H, DHDF);
     SF(1) = inv.FQ(K0);
     SH(1) = H;
     int N = 1;
@@ -153,7 +150,7 @@ void DATAUSED(Zelk& z) {
     if (K0 + 1 < nfq - 4) {
         for (int K = K0 + 1; K <= nfq - 4; ++K) {
             if (inv.FQ(K) - SF(N) > DFTHIN || std::fabs(inv.HV(K) - SH(N)) >= DHTHIN) {
-                THSMOOTH(z, K, H, DHDF);
+                THSMOOTH(inv, K, H, DHDF);
                 append(inv.FQ(K), H);
             }
         }
@@ -164,7 +161,7 @@ void DATAUSED(Zelk& z) {
         if (K == KT) {
             H = inv.HV(K);
         } else {
-            THSMOOTH(z, K, H, DHDF);
+            THSMOOTH(inv, K, H, DHDF);
         }
         append(inv.FQ(K), H);
     }
@@ -193,7 +190,7 @@ void DATAUSED(Zelk& z) {
         inv.HV(K) = SH(K);
     }
     inv.NFQ = static_cast<int16_t>(N);
-    if (z.log.IDEBUG >= 5) writeFitData(os, "  AFTER 77X.FOR DATAUSED: IRGN=", inv);
+    if (cx.log.IDEBUG >= 5) writeFitData(os, "  AFTER 77X.FOR DATAUSED: IRGN=", inv);
 }
 
 // THSMOOTH: smoothed virtual height H (km) and slope DHDF (km/MHz) at the fit point FQ(K),
@@ -204,8 +201,7 @@ void DATAUSED(Zelk& z) {
 // height at the point and DHDF the fitted slope; otherwise H is the raw height and DHDF
 // 9999.9. A fit point that is not in the trace list keeps HV(K). Reads FQ, HV, the trace list,
 // IRGN, FSTART, FEND, FQINCR, BASEHT, HGRID, HBASE.
-void THSMOOTH(Zelk& z, int K, float& H, float& DHDF) {
-    const Inversion& inv = z.inv;
+void THSMOOTH(Inversion& inv, int K, float& H, float& DHDF) {
     const float floorh = hfloor(inv);
     DHDF = NOSLOPE;
     H = inv.HV(K);

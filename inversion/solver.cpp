@@ -7,7 +7,6 @@
 #include <ostream>
 
 #include "core/rounding.hpp"
-#include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
 #include "models/models.hpp"
 
@@ -64,17 +63,15 @@ int sign_changes(const int* s, int n) {
 // Reads the trace list and the scaled values of the Inversion area and FOEPRE; writes
 // FSTART, FEND, NN, NFQ, FQ, HV, FC, IEFLAG (E), NFQF1 and NFQF (F1 junction).
 // Any other IRGN: ISTAT = 0 and two messages, nothing else.
-void SETUP(Zelk& z) {
-    Inversion& inv = z.inv;
+void SETUP(Inversion& inv, models::Models& mod, const Context& cx) {
     const float FINC = 0.1f * inv.FQINCR;
     switch (inv.IRGN) {
         case 1: {
             inv.FSTART = 0.2f;
             inv.NFQ = inv.NFQE;
             inv.NN = 3;
-            models::Models& mod = z.mod;
             if (static_cast<float>(mod.ISSN) != inv.SSNIN || mod.FOEPRE > 99.0f)
-                models::PREDICT(mod, z.log, inv.LOCATION(1), inv.LOCATION(2), inv.IYR, inv.IDAY,
+                models::PREDICT(mod, cx.log, inv.LOCATION(1), inv.LOCATION(2), inv.IYR, inv.IDAY,
                                 inv.IHR, inv.MINU, inv.ISEC);
             const float FOEPRE = mod.FOEPRE;
             inv.IEFLAG = 1;
@@ -180,7 +177,7 @@ void SETUP(Zelk& z) {
         }
         default:
             inv.ISTAT() = 0;
-            z.log.os() << " ILLEGAL VALUE OF IRGN=" << inv.IRGN << '\n'
+            cx.log.os() << " ILLEGAL VALUE OF IRGN=" << inv.IRGN << '\n'
                        << " DATA ERROR: NO PROFILE INVERTED!\n";
             break;
     }
@@ -190,8 +187,7 @@ namespace {
 
 // The end-frequency search of DENSTY inside the bracket [FLO, FHI] already set; FS0 is the
 // region's start frequency, FSD the start of the fit variable. See DENSTY.
-void search_end(Zelk& z, float FS0, float FSD, float& ERR) {
-    Inversion& inv = z.inv;
+void search_end(Inversion& inv, const Context& cx, float FS0, float FSD, float& ERR) {
     // At least one trial runs even when the bracket is already narrower than the search
     // limit (a frequency step below 0.0015 MHz), so that IROOT always describes this region.
     for (int trial = 0; trial < MAXTRIAL && (trial == 0 || inv.FHI - inv.FLO >= FBRACKET_MIN);
@@ -208,7 +204,7 @@ void search_end(Zelk& z, float FS0, float FSD, float& ERR) {
             CHNGSIKP(inv, FSD);
         }
         ESTAB(inv);
-        EQUTN(z, inv.NEQ, inv.NN, inv.XS);
+        EQUTN(inv, cx, inv.NEQ, inv.NN, inv.XS);
         CONTPRFL(inv.NN, FSD, inv.FEND, inv.XS.data(), FS0, inv.A.data());
         for (int i = 1; i <= inv.NN; ++i) inv.A(i) = ROUND3(inv.A(i));
 
@@ -238,6 +234,7 @@ void search_end(Zelk& z, float FS0, float FSD, float& ERR) {
             inv.FHI = inv.FEND;
         }
     }
+
 }
 
 // The scaled critical frequency of the region being solved (MHz), when the refined mode
@@ -275,8 +272,9 @@ float scaled_end(const Inversion& inv) {
 // unchanged when none was accepted. Writes A, FEND (the accepted value, else the rounded
 // bracket midpoint FDEF), FC(IRGN+1) (accepted only), IROOT (0 accepted, otherwise the root
 // count of the last trial) and the solver storage. FSTART is restored on exit.
-void DENSTY(Zelk& z, float& ERR) {
-    Inversion& inv = z.inv;
+// In the refined mode with scaled_fc, a first trial puts FEND at the scaled foF2 (foF1) and
+// is kept when it is monotonic; the bracket is searched only when it is not.
+void DENSTY(Inversion& inv, const Context& cx, float& ERR) {
     const float FS0 = inv.FSTART;
     float FSD = FS0;
     if (inv.NFQ > 0) FSD = std::fmin(inv.FQ(1), inv.FQ(inv.NFQ)) - inv.FQINCR;
@@ -300,14 +298,14 @@ void DENSTY(Zelk& z, float& ERR) {
     if (FSCALED > 0.0f) {
         const float FLO0 = inv.FLO, FHI0 = inv.FHI;
         inv.FLO = inv.FHI = FSCALED;
-        search_end(z, FS0, FSD, ERR);
+        search_end(inv, cx, FS0, FSD, ERR);
         if (inv.ISTATE != 0) {
             inv.FLO = FLO0;
             inv.FHI = FHI0;
-            search_end(z, FS0, FSD, ERR);
+            search_end(inv, cx, FS0, FSD, ERR);
         }
     } else {
-        search_end(z, FS0, FSD, ERR);
+        search_end(inv, cx, FS0, FSD, ERR);
     }
 
     if (inv.ISTATE == 0) {
@@ -351,8 +349,7 @@ void ESTAB(Inversion& inv) {
 // of the Inversion area. Returns the solution in XS(1..N).
 // A zero pivot (singular system): XS(1) = 0, the other entries keep their values, and the
 // line "ILL-CONDITIONED" is written when IDEBUG > 0.
-void EQUTN(Zelk& z, F2<float, 8, 9>& NEQ, int N, F1<float, 8>& XS) {
-    Inversion& inv = z.inv;
+void EQUTN(Inversion& inv, const Context& cx, F2<float, 8, 9>& NEQ, int N, F1<float, 8>& XS) {
     for (int k = 1; k <= N + 1; ++k) {
         inv.IR(k) = static_cast<int16_t>(k);
         inv.IC(k) = static_cast<int16_t>(k);
@@ -371,7 +368,7 @@ void EQUTN(Zelk& z, F2<float, 8, 9>& NEQ, int N, F1<float, 8>& XS) {
             }
         if (big == 0.0f) {
             XS(1) = 0.0f;
-            if (z.log.IDEBUG > 0) z.log.os() << "ILL-CONDITIONED\n";
+            if (cx.log.IDEBUG > 0) cx.log.os() << "ILL-CONDITIONED\n";
             return;
         }
         std::swap(inv.IR(s), inv.IR(ip));

@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "core/rounding.hpp"
-#include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
 #include "models/models.hpp"
 
@@ -14,10 +13,6 @@ namespace zelk::inversion {
 
 namespace {
 
-// Width law of the valley: W0 = VLAW0 - VLAWSCALE ln(...) of the zenith angle (km), and the
-// depth law rho = (FV/foE)^2 = 0.49 + 0.46 tanh((VLAW0 - W)/(2 VLAWSCALE)), at most 1.
-static constexpr float VLAW0 = 59.45f;
-static constexpr float VLAWSCALE = 14.63f;
 // The valley may fill at most this share of the gap between the E peak and the lowest
 // F virtual height.
 static constexpr float VWCAP = 0.7f;
@@ -64,8 +59,7 @@ static constexpr float PGRAM[5][5] = {
 // Writes VW, VD, FV, VW1..VW3, VSLOPE, ZENANG, HBASE(2) = HBASE(3) = ZME + VW, KF1MODE =
 // KF1MODEP = 0, HPF, and through SETUP the F set-up (FC(3), FC(4), NFQF1/NFQF, FQ/HV, IRGN).
 // FSTART and FEND are restored.
-void MAHAGULY(Zelk& z) {
-    Inversion& inv = z.inv;
+void MAHAGULY(Inversion& inv, models::Models& mod, const Context& cx) {
     inv.VW = inv.VD = 0.0f;
     inv.VW1 = inv.VW2 = inv.VW3 = 0.0f;
     inv.VSLOPE.fill(0.0f);
@@ -79,14 +73,14 @@ void MAHAGULY(Zelk& z) {
     };
     if (inv.NFQF1 > 0) {
         inv.IRGN = 2;
-        SETUP(z);
-        DATAEFFE(z);
+        SETUP(inv, mod, cx);
+        DATAEFFE(inv, cx);
         lowest();
     }
     if (inv.NFQF1 < 4) {
         inv.IRGN = 3;
-        SETUP(z);
-        DATAEFFE(z);
+        SETUP(inv, mod, cx);
+        DATAEFFE(inv, cx);
         lowest();
     }
     if (inv.HPF == 0.0f || inv.HPF >= 9999.0f) inv.HPF = hmin;

@@ -13,6 +13,8 @@
 
 namespace zelk::iondata {
 
+using namespace fio;
+
 namespace {
 
 // A critical frequency of 99 MHz (or more) marks a layer that is not scaled.

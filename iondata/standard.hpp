@@ -22,10 +22,15 @@
 #include <string>
 #include <vector>
 
-#include "iondata/fortran_io.hpp"
+#include "core/fortran_io.hpp"
 #include "iondata/record.hpp"
 
 namespace zelk::iondata {
+
+using fio::FortranFormat;
+using fio::IoStat;
+using fio::LineReader;
+using fio::LineWriter;
 
 // DATETODAY: the 4-digit year and day of year of a date, and whether the date exists.
 //

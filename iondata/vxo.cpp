@@ -10,6 +10,8 @@
 
 namespace zelk::iondata {
 
+using namespace fio;
+
 namespace {
 
 // Integer virtual height that marks a frequency without echo in the old layouts, and the

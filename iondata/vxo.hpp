@@ -5,10 +5,16 @@
 #include <cstdint>
 #include <string>
 
-#include "iondata/fortran_io.hpp"
+#include "core/fortran_io.hpp"
 #include "iondata/record.hpp"
 
 namespace zelk::iondata {
+
+// The VXO files are read and written through the formatted text I/O of core/.
+using fio::FortranFormat;
+using fio::IoStat;
+using fio::LineReader;
+using fio::LineWriter;
 
 // The format texts of one layout version, one per class of data group, parsed once.
 struct VxoFormats {

@@ -5,12 +5,17 @@
 #include <cmath>
 #include <cstdio>
 
-#include "iondata/fortran_io.hpp"
+#include "core/fortran_io.hpp"
 #include "iondata/vxo.hpp"
 
 namespace zelk::iondata {
 
 namespace {
+
+using fio::EditField;
+using fio::FortranFormat;
+using fio::edit_int;
+using fio::edit_real;
 
 constexpr float MISSING = 9999.0f;
 constexpr float DENSITY_PER_MHZ2 = 12380.0f;   // as WRITVXO computes the densities

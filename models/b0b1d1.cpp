@@ -19,14 +19,10 @@
 
 #include "core/rounding.hpp"
 #include "core/simd.hpp"
-#include "core/zelk.hpp"
-#include "inversion/inversion.hpp"
-#include "iondata/fortran_io.hpp"
+#include "core/fortran_io.hpp"
 #include "models/lanes.hpp"
 
 namespace zelk::models {
-
-using products::Products;
 
 namespace {
 
@@ -46,7 +42,7 @@ constexpr int MAXSEARCH = 2000;      // cap on the rounds of the coordinate sear
 
 // F2 bottomside at height H with x^B1 limited to XBM (no limit when XBM <= 0). Heights above
 // the peak give foF2.
-float F2BOT(const Products& P, float H, float XBM) {
+float F2BOT(const Bottomside& P, float H, float XBM) {
     double x = (static_cast<double>(P.HMF2) - H) / P.B0;
     if (!(x > 0.0)) return P.FOF2;
     double xb = std::pow(x, static_cast<double>(P.B1));
@@ -54,17 +50,17 @@ float F2BOT(const Products& P, float H, float XBM) {
     return static_cast<float>(P.FOF2 * std::sqrt(std::exp(-xb) / std::cosh(x)));
 }
 
-bool F1ACTIVE(const Products& P) { return P.D1 > 0.0f && P.D1 < 90.0f; }
+bool F1ACTIVE(const Bottomside& P) { return P.D1 > 0.0f && P.D1 < 90.0f; }
 
 // The F1 modification of the height scale: hF1 (1 - ((hF1 - h)/hF1)^(1 + D1)), h <= hF1.
-float F1MAP(const Products& P, float H) {
+float F1MAP(const Bottomside& P, float H) {
     if (!(P.HF1 > 0.0f) || H >= P.HF1) return H;
     const double r = (static_cast<double>(P.HF1) - H) / P.HF1;
     return static_cast<float>(P.HF1 * (1.0 - std::pow(r, 1.0 + P.D1)));
 }
 
 // The height XE4 carries H to before the F1 mapping (HST >= 0).
-float XE4HEIGHT(const Products& P, float H) {
+float XE4HEIGHT(const Bottomside& P, float H) {
     float hp = H;
     if (P.HST != P.HVT) {
         if (P.T > 0.0f) {
@@ -82,20 +78,20 @@ float XE4HEIGHT(const Products& P, float H) {
 // numbers per record, each record starting on a new line) into P.B0REC. Usable when at least
 // one whole record was read; a text record that holds something other than numbers ends the
 // table there.
-bool PARSEB0B1DT(Products& P, const std::string& PATH, bool BINARY) {
+bool PARSEB0B1DT(Bottomside& P, const std::string& PATH, bool BINARY) {
     P.NB0REC = 0;
     float v[6];
     if (BINARY) {
         std::ifstream in(PATH, std::ios::binary);
         if (!in) return false;
-        while (P.NB0REC < products::MAXB0REC && in.read(reinterpret_cast<char*>(v), sizeof v)) {
+        while (P.NB0REC < MAXB0REC && in.read(reinterpret_cast<char*>(v), sizeof v)) {
             ++P.NB0REC;
             for (int k = 0; k < 6; ++k) P.B0REC(P.NB0REC, k + 1) = v[k];
         }
     } else {
-        iondata::LineReader in;
+        fio::LineReader in;
         if (!in.open(PATH)) return false;
-        while (P.NB0REC < products::MAXB0REC && iondata::read_list(in, v, 6) == iondata::IoStat::OK) {
+        while (P.NB0REC < MAXB0REC && fio::read_list(in, v, 6) == fio::IoStat::OK) {
             ++P.NB0REC;
             for (int k = 0; k < 6; ++k) P.B0REC(P.NB0REC, k + 1) = v[k];
         }
@@ -103,12 +99,12 @@ bool PARSEB0B1DT(Products& P, const std::string& PATH, bool BINARY) {
     return P.NB0REC > 0;
 }
 
-bool FITERR(Products& P, float& E1, float& E2, float LIMSUM, float LIM1);
-float XHSEARCH(const Products& P, float F, float* MEMO, int8_t* MEMOK);
+bool FITERR(Bottomside& P, float& E1, float& E2, float LIMSUM, float LIM1);
+float XHSEARCH(const Bottomside& P, float F, float* MEMO, int8_t* MEMOK);
 
 // One trial of the coordinate search: the parameters as they stand. False when they give no
 // usable model (hF1 or HZ zero) or no misfit below LIMIT; else the misfit in E.
-bool TRIAL(Products& P, int MODE, float LIMIT, float& E) {
+bool TRIAL(Bottomside& P, int MODE, float LIMIT, float& E) {
     if (MODE == 1) {
         P.HF1 = IRI_F2_BASIC2(P, P.FOF1);
         if (P.HF1 == 0.0f) return false;
@@ -126,7 +122,7 @@ bool TRIAL(Products& P, int MODE, float LIMIT, float& E) {
 // CALTIJ: TIJ(j,k) = integral_0^1 u T*_{j-1}(u) T*_{k-1}(u) du, the inner products of the
 // profile basis functions sqrt(u) T*_{j-1}(u) (PGRAM of the valley fit), from the power
 // coefficients of the shifted Chebyshev polynomials; X0 = 0.4882682.
-void CALTIJ(Products& P) {
+void CALTIJ(Bottomside& P) {
     static constexpr double CTP[5][5] = {{1, 0, 0, 0, 0},
                                          {-1, 2, 0, 0, 0},
                                          {1, -8, 8, 0, 0},
@@ -146,12 +142,12 @@ void CALTIJ(Products& P) {
 // frequencies FS, FE, peak height HM and coefficients A(1..5) (A points at element 0), by the
 // profile evaluator's search. The region's start height is implied by A.
 float PROFILE_H_F(float FS, float FE, float HM, const float* A, float H) {
-    return inversion::PROFILE_FN(inversion::MAKEREGION(FS, FE, HM, A), H);
+    return profile::PROFILE_FN(profile::MAKEREGION(FS, FE, HM, A), H);
 }
 
 // CALB0B1: S = <C, R>/<R, R>, E = sqrt(<C - S R, C - S R>) with <u, v> = sum u(j) v(k) TIJ(j,k)
 // (C, R point at element 0 of 1-based vectors of 5). A zero shape gives S = 0, E = |C|.
-void CALB0B1(const Products& P, const float* C, const float* R, float& S, float& E) {
+void CALB0B1(const Bottomside& P, const float* C, const float* R, float& S, float& E) {
     auto dot = [&P](const float* u, const float* v) {
         double s = 0.0;
         for (int j = 1; j <= 5; ++j)
@@ -166,12 +162,12 @@ void CALB0B1(const Products& P, const float* C, const float* R, float& S, float&
 }
 
 // IRI_F2_BASIC1: the F2 bottomside at height H (km), x^B1 limited to 80.
-float IRI_F2_BASIC1(const Products& P, float H) { return F2BOT(P, H, XBMAX1); }
+float IRI_F2_BASIC1(const Bottomside& P, float H) { return F2BOT(P, H, XBMAX1); }
 
 // IRI_F2_BASIC2: the height (km) between 0 and hmF2 where the F2 bottomside reaches F (MHz),
 // by bisection until the frequency is within 1e-5 MHz or the bracket below 0.0001 km.
 // Frequencies below fN(0) or above foF2 give 0.
-float IRI_F2_BASIC2(const Products& P, float F) {
+float IRI_F2_BASIC2(const Bottomside& P, float F) {
     if (F > P.FOF2 || F < IRI_F2_BASIC1(P, 0.0f)) return 0.0f;
     float lo = 0.0f, hi = P.HMF2, mid = hi;
     for (int it = 0; it < MAXBISECT; ++it) {
@@ -190,7 +186,7 @@ float IRI_F2_BASIC2(const Products& P, float F) {
 // h' = h - (hVT - HST) ((HZ - h)/(HZ - hVT))^2, which like the first maps hVT to HST and joins
 // the F2 bottomside at HZ with slope 1, and is monotonic. With the F1 modification h' is
 // mapped again. x^B1 limited to 10.
-float XE4(const Products& P, float H) {
+float XE4(const Bottomside& P, float H) {
     if (P.HST < 0.0f) return P.FOE;
     float hp = XE4HEIGHT(P, H);
     if (F1ACTIVE(P)) hp = F1MAP(P, hp);
@@ -199,7 +195,7 @@ float XE4(const Products& P, float H) {
 
 // XE: the full IRI bottomside at height H (km); 0 outside 0..hmF2. The F1 modification is
 // active when 0 < D1 < 90.
-float XE(const Products& P, float H) {
+float XE(const Bottomside& P, float H) {
     if (H < 0.0f || H > P.HMF2) return 0.0f;
     if (!F1ACTIVE(P)) return H >= P.HZ ? F2BOT(P, H, XBMAX) : XE4(P, H);
     if (H >= P.HF1) return F2BOT(P, H, XBMAX);
@@ -212,7 +208,7 @@ namespace {
 // XE at the heights H(0..N-1) into OUT, N <= lanes::MAXLANES: the branches and the height
 // mappings that need no transcendental function are taken per value, the powers and
 // exponentials of all values together on SIMD lanes. Each value is the one XE gives.
-void XEBATCH(const Products& P, const float* H, int N, float* OUT) {
+void XEBATCH(const Bottomside& P, const float* H, int N, float* OUT) {
     if (!simd::lanes()) {
         for (int k = 0; k < N; ++k) OUT[k] = XE(P, H[k]);
         return;
@@ -275,7 +271,7 @@ struct XHSTATE {
     bool DONE;
 };
 
-XHSTATE XHSTART(const Products& P, float F) {
+XHSTATE XHSTART(const Bottomside& P, float F) {
     XHSTATE S{P.HVT, P.HMF2, P.HMF2, 1, 0, false};
     if (F > P.FOF2 || F < P.FOE) {
         S.MID = 0.0f;
@@ -313,10 +309,10 @@ void XHHALVE(float F, XHSTATE& S, float FM) {
 // One halving of the search S for frequency F. With MEMO/MEMOK (1-based, MAXXEMEMO nodes) the
 // model values at the first levels of the bisection tree are taken from, or kept in, MEMO: the
 // same values XE gives, so the result is unchanged.
-void XHSTEP(const Products& P, float F, XHSTATE& S, float* MEMO, int8_t* MEMOK) {
+void XHSTEP(const Bottomside& P, float F, XHSTATE& S, float* MEMO, int8_t* MEMOK) {
     if (!XHNEXT(S)) return;
     float fm;
-    if (MEMO != nullptr && S.NODE <= Products::MAXXEMEMO) {
+    if (MEMO != nullptr && S.NODE <= Bottomside::MAXXEMEMO) {
         if (!MEMOK[S.NODE]) {
             MEMO[S.NODE] = XE(P, S.MID);
             MEMOK[S.NODE] = 1;
@@ -329,7 +325,7 @@ void XHSTEP(const Products& P, float F, XHSTATE& S, float* MEMO, int8_t* MEMOK) 
 }
 
 // The search of XH to its end.
-float XHSEARCH(const Products& P, float F, float* MEMO, int8_t* MEMOK) {
+float XHSEARCH(const Bottomside& P, float F, float* MEMO, int8_t* MEMOK) {
     XHSTATE S = XHSTART(P, F);
     while (!S.DONE) XHSTEP(P, F, S, MEMO, MEMOK);
     return S.MID;
@@ -340,7 +336,7 @@ float XHSEARCH(const Products& P, float F, float* MEMO, int8_t* MEMOK) {
 // XH: the height (km) between the valley top and hmF2 where XE reaches F (MHz), by bisection
 // (frequency within 1e-5 MHz or bracket below 0.0001 km); foF2 gives hmF2, frequencies above
 // foF2 or below foE give 0.
-float XH(const Products& P, float F) { return XHSEARCH(P, F, nullptr, nullptr); }
+float XH(const Bottomside& P, float F) { return XHSEARCH(P, F, nullptr, nullptr); }
 
 // CALHSTHZ: the intermediate region between the valley top and the F2 (MODE 2) or F1 (MODE 1)
 // bottomside. HST, the height where the F2 bottomside (F1-mapped in MODE 1, x^B1 unlimited)
@@ -348,7 +344,7 @@ float XH(const Products& P, float F) { return XHSEARCH(P, F, nullptr, nullptr); 
 // (HST - hVT), 0 when HST = hVT. A negative T is kept (XE4 then uses its quadratic), but an
 // HZ that is not above the valley top leaves no intermediate region: HZ = 0 marks the set
 // unusable. foE not positive: HZ = 0.
-void CALHSTHZ(Products& P, int MODE) {
+void CALHSTHZ(Bottomside& P, int MODE) {
     if (!(P.FOE > 0.0f)) {
         P.HZ = 0.0f;
         return;
@@ -383,7 +379,7 @@ namespace {
 // 0.1 % (far more than the rounding of any sum of 999 terms in single precision) settles the
 // outcome early. Otherwise the sums are formed in the canonical order, top down, from the
 // heights found, so the misfit is the same to the last bit.
-bool FITERR(Products& P, float& E1, float& E2, float LIMSUM, float LIM1) {
+bool FITERR(Bottomside& P, float& E1, float& E2, float LIMSUM, float LIM1) {
     static constexpr double MARGIN = 1.001;
     E1 = 0.0f;
     E2 = 0.0f;
@@ -404,7 +400,7 @@ bool FITERR(Products& P, float& E1, float& E2, float LIMSUM, float LIM1) {
         else if (h > S.HI) d = h - S.HI;
         return static_cast<double>(d) * d;
     };
-    constexpr std::size_t NR = products::MAXROW + 1;
+    constexpr std::size_t NR = profile::MAXROW + 1;
     std::array<XHSTATE, NR> S;
     std::array<double, NR> lb;
     std::array<uint8_t, NR> first;             // the row counts in E1
@@ -432,7 +428,7 @@ bool FITERR(Products& P, float& E1, float& E2, float LIMSUM, float LIM1) {
             const int i = act[static_cast<std::size_t>(a)];
             XHSTATE& R = S[static_cast<std::size_t>(i)];
             if (!XHNEXT(R)) continue;
-            if (R.NODE <= Products::MAXXEMEMO) {
+            if (R.NODE <= Bottomside::MAXXEMEMO) {
                 if (P.XEMEMOK(R.NODE)) continue;
                 P.XEMEMOK(R.NODE) = 1;
                 dest[static_cast<std::size_t>(nq)] = static_cast<int16_t>(-R.NODE);
@@ -456,7 +452,7 @@ bool FITERR(Products& P, float& E1, float& E2, float LIMSUM, float LIM1) {
             XHSTATE& R = S[n];
             if (!R.DONE) {
                 const int node = R.NODE;
-                XHHALVE(P.PRFFN1(i), R, node <= Products::MAXXEMEMO ? P.XEMEMO(node) : fm[n]);
+                XHHALVE(P.PRFFN1(i), R, node <= Bottomside::MAXXEMEMO ? P.XEMEMO(node) : fm[n]);
             }
             if (!R.DONE) act[static_cast<std::size_t>(keep++)] = static_cast<int16_t>(i);
             const double l = low(i, R);
@@ -487,7 +483,7 @@ bool FITERR(Products& P, float& E1, float& E2, float LIMSUM, float LIM1) {
 // IRI height XH of the row's frequency (kept in HIRI for the display) and its difference d
 // from the row's height. E1 sums d^2 over the F1 part (F1 modification active and the row
 // below foF1 or below hF1), E2 over the rest. Rows not compared have HIRI 0.
-void CAL_IRI_FIT_ERROR(Products& P, float& E1, float& E2) {
+void CAL_IRI_FIT_ERROR(Bottomside& P, float& E1, float& E2) {
     FITERR(P, E1, E2, HUGE_VALF, HUGE_VALF);
 }
 
@@ -498,7 +494,7 @@ namespace {
 // neighbours of the round before): what a value gave is kept, either its F1-part misfit, or,
 // when it was given up against a limit, that limit, below which it cannot come (a limit
 // that is no larger gives it up again).
-void CALD1X(Products& P, float& D1, float& E1, float& E2, bool& FULL) {
+void CALD1X(Bottomside& P, float& D1, float& E1, float& E2, bool& FULL) {
     struct SEEN {
         uint32_t D;
         bool EXACT;
@@ -560,7 +556,7 @@ void CALD1X(Products& P, float& D1, float& E1, float& E2, bool& FULL) {
 // +- the step with the step halved, while the step is above 0.005. Parameter sets whose HZ is
 // 0 are skipped. Returns the best D1 and its E1 (1e10 when none was usable). Leaves P.D1 at
 // the best value.
-void CALD1(Products& P, float& D1, float& E1) {
+void CALD1(Bottomside& P, float& D1, float& E1) {
     float e2 = 0.0f;
     bool full = false;
     CALD1X(P, D1, E1, e2, full);
@@ -571,7 +567,7 @@ void CALD1(Products& P, float& D1, float& E1) {
 // e1 + e2 is below the current one; when nothing moves all steps are halved, until the B0 step
 // is 0.1 km or less. Trials with B0 not positive, or giving hF1 = 0 or HZ = 0, are rejected.
 // Ends with B0, B1, D1 rounded to 0.01 and ERR the misfit reached.
-void ADUJST_B0B1D1(Products& P, int MODE, float& ERR) {
+void ADUJST_B0B1D1(Bottomside& P, int MODE, float& ERR) {
     float step[3] = {B0STEP, B1STEP, D1STEP};
     float* par[3] = {&P.B0, &P.B1, &P.D1};
     const int npar = MODE == 1 ? 3 : 2;
@@ -630,59 +626,60 @@ void ADUJST_B0B1D1(Products& P, int MODE, float& ERR) {
 }
 
 // CALB0B1D1: B0, B1 and (with an F1 layer) D1 of the computed bottomside.
-// Reads FC(2..4), ZME, VW, ZMF1, ZMF2, A_F2, the 1 km table NPROW1/PRFHT1/PRFFN1 and IDEBUG;
+// Reads of S the E peak and foE, the valley width, the F1 peak, the F2 region; the 1 km table NPROW1/PRFHT1/PRFFN1 and IDEBUG;
 // writes B0, B1, D1 (9999.0 when not determined, else rounded to 0.01), the model state and
-// HIRI of z.prod. Without B0B1DT (binary or text form) the message
+// HIRI of P. Without B0B1DT (binary or text form) the message
 // " CANNOT FIND THE FILE "B0B1DT.ASC"!" is written and B0, B1, D1 stay 9999.0. Nothing is
 // fitted when foF2 is not above FC(3) or no table shape gives a finite misfit.
-void CALB0B1D1(Zelk& z) {
-    Products& P = z.prod;
-    const inversion::Inversion& inv = z.inv;
+void CALB0B1D1(Bottomside& P, const profile::SolvedProfile& S, const std::vector<std::string>& DIRS,
+               const Log& log) {
     P.B0 = P.B1 = P.D1 = NOTSET;
-    P.HVT = inv.ZME + inv.VW;
-    P.HMF2 = inv.ZMF2;
-    P.FOF2 = inv.FC(4);
-    P.FOE = inv.FC(2);
+    P.HVT = S.E.ZM + S.VW;
+    P.HMF2 = S.F2.ZM;
+    P.FOF2 = S.F2.FE;
+    P.FOE = S.E.FE;
     P.FOF1 = 0.0f;
     P.HF1 = 0.0f;
     P.HIRI.fill(0.0f);
     CALTIJ(P);
-    if (!products::LOADDATAFILE(P, P.B0FILE, z.mod.DATADIRS, "B0B1DT", PARSEB0B1DT)) {
-        z.log.os() << " CANNOT FIND THE FILE \"B0B1DT.ASC\"!\n";
+    if (!platform::LOADDATAFILE(P.B0FILE, P.FILESEQ, DIRS, "B0B1DT", [&P](const std::string& path, bool binary) {
+            return PARSEB0B1DT(P, path, binary);
+        })) {
+        log.os() << " CANNOT FIND THE FILE \"B0B1DT.ASC\"!\n";
         return;
     }
-    if (!(inv.FC(4) > inv.FC(3))) return;
+    if (!(S.F2.FE > S.F2.FS)) return;
     float CF[6] = {0.0f};
-    for (int k = 1; k <= 5; ++k) CF[k] = inv.A_F2(k);
+    for (int k = 1; k <= 5; ++k) CF[k] = S.F2.A(k);
 
     // The compared part of the F2 layer starts halfway up from the valley top, or at the F1
     // peak when there is an F1 layer.
-    const int mode = inv.FC(3) <= inv.FC(2) ? 0 : 1;
+    const int mode = S.F2.FS <= S.E.FE ? 0 : 1;
     float hstart = P.HVT + (P.HMF2 - P.HVT) / 2.0f;
     if (mode == 1) {
-        P.FOF1 = inv.FC(3);
-        hstart = inv.ZMF1;
+        P.FOF1 = S.F2.FS;
+        hstart = S.F1.ZM;
     }
-    const float f0 = PROFILE_H_F(inv.FC(3), inv.FC(4), P.HMF2, CF, hstart);
+    const float f0 = PROFILE_H_F(S.F2.FS, S.F2.FE, P.HMF2, CF, hstart);
     float C[6] = {0.0f};
-    inversion::CONTPRFL(5, inv.FC(3), inv.FC(4), CF, f0, C);
+    profile::CONTPRFL(5, S.F2.FS, S.F2.FE, CF, f0, C);
     const float flow = P.X0 * P.FOF2;
     const bool reexpress = f0 / P.FOF2 > P.X0;
-    if (!reexpress) inversion::CONTPRFL(5, f0, P.FOF2, C, flow, C);
+    if (!reexpress) profile::CONTPRFL(5, f0, P.FOF2, C, flow, C);
 
     // Every tabulated shape, carried to the compared interval when that starts above X0 foF2.
     // The carrying matrix is the same for all records.
     F2<float, 5, 5> PM, SM;
     if (reexpress) {
         const float LAMBDA = std::log(f0 / P.FOF2) / std::log(flow / P.FOF2);
-        inversion::SETLAMPT(5, LAMBDA, PM);
-        inversion::SETS(5, PM, SM);
+        profile::SETLAMPT(5, LAMBDA, PM);
+        profile::SETS(5, PM, SM);
     }
     float best = BIG, keptS = NOTSET, keptB1 = NOTSET;
     for (int n = 1; n <= P.NB0REC; ++n) {
         float R[6] = {0.0f};
         for (int k = 1; k <= 5; ++k) R[k] = P.B0REC(n, k + 1);
-        if (reexpress) inversion::ATOAP(5, SM, R, R);
+        if (reexpress) profile::ATOAP(5, SM, R, R);
         float s = 0.0f, e = 0.0f;
         CALB0B1(P, C, R, s, e);
         if (e < best) {
@@ -724,9 +721,9 @@ void CALB0B1D1(Zelk& z) {
 
     // The model as finally rounded, for the display: its intermediate region and the IRI
     // height of every compared row.
-    if (z.log.IDEBUG > 0) {
+    if (log.IDEBUG > 0) {
         if (mode == 1) P.HF1 = IRI_F2_BASIC2(P, P.FOF1);
-        CALHSTHZ(P, inv.FC(2) == inv.FC(3) ? 2 : 1);
+        CALHSTHZ(P, S.E.FE == S.F2.FS ? 2 : 1);
         float e1 = 0.0f, e2 = 0.0f;
         CAL_IRI_FIT_ERROR(P, e1, e2);
     }

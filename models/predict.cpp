@@ -12,7 +12,7 @@
 #include "core/rounding.hpp"
 #include "core/diag.hpp"
 #include "core/stop.hpp"
-#include "iondata/fortran_io.hpp"
+#include "core/fortran_io.hpp"
 #include "models/models.hpp"
 #include "platform/datafile.hpp"
 
@@ -62,9 +62,9 @@ bool readbin(std::ifstream& f, F1<float, NF2COEF>& coef) {
 
 // Reads the 1976 values of a text URSI file: per line one blank column and four values of
 // 15 columns (494 lines). Returns false when a line is missing or a field is not a number.
-bool readasc(iondata::LineReader& f, F1<float, NF2COEF>& coef) {
-    const iondata::FortranFormat FURSI("(1X,4E15.8)");
-    return iondata::read_group(f, FURSI, coef.data() + 1, NF2COEF) == iondata::IoStat::OK;
+bool readasc(fio::LineReader& f, F1<float, NF2COEF>& coef) {
+    const fio::FortranFormat FURSI("(1X,4E15.8)");
+    return fio::read_group(f, FURSI, coef.data() + 1, NF2COEF) == fio::IoStat::OK;
 }
 
 // Reads the URSI file of month MONTH into F2COEF: the binary file when it can be opened,
@@ -72,7 +72,7 @@ bool readasc(iondata::LineReader& f, F1<float, NF2COEF>& coef) {
 // A file that opens but is short or unreadable stops the run: its model values would be
 // garbage.
 int32_t readursi(const Models& mod, int16_t MONTH, F1<float, NF2COEF>& coef) {
-    const std::string base = "URSI" + iondata::edit_value("(I2.2)", MONTH + 10);
+    const std::string base = "URSI" + fio::edit_value("(I2.2)", MONTH + 10);
     for (const char* ext : {".BIN", ".ASC"}) {
         const std::string name = base + ext;
         const std::string path = mod.DATADIRS.empty() ? platform::DATAPATH(name)
@@ -85,7 +85,7 @@ int32_t readursi(const Models& mod, int16_t MONTH, F1<float, NF2COEF>& coef) {
             std::ifstream f(path, std::ios::binary);
             if (f.is_open()) ok = readbin(f, coef);
         } else {
-            iondata::LineReader f;
+            fio::LineReader f;
             if (f.open(path)) ok = readasc(f, coef);
         }
         if (!ok) throw Stop(" CAN NOT READ THE URSI COEFFICIENT FILE " + name + "!");
@@ -445,9 +445,9 @@ void CALPREDF(Models& mod, std::ostream& out, float LATI, float LONGI, int16_t M
 
     if (IDEBUG <= -11) {
         const float sun[5] = {lt, xhi, xnoon, srise, sset};
-        out << ' ' << iondata::edit_value("(I2.2)", IHR % 100) << ':'
-            << iondata::edit_value("(I2.2)", MINU % 100) << " LT,XHI,XNOON,SRISE,SSET="
-            << iondata::edit_line(iondata::FortranFormat("(5F8.3)"), sun, 5) << '\n';
+        out << ' ' << fio::edit_value("(I2.2)", IHR % 100) << ':'
+            << fio::edit_value("(I2.2)", MINU % 100) << " LT,XHI,XNOON,SRISE,SSET="
+            << fio::edit_line(fio::FortranFormat("(5F8.3)"), sun, 5) << '\n';
     }
 }
 
@@ -513,7 +513,7 @@ void PREDICT(Models& mod, const Log& log, float LATI, float LONGI, int16_t IYR,
     if (log.IDEBUG <= -6) {
         const float pre[3] = {foe, fof1, fof2};
         log.os() << " IRI FOE, FOF1, FOF2 PREDICTIONS:"
-                 << iondata::edit_line(iondata::FortranFormat("(3F7.3)"), pre, 3) << '\n';
+                 << fio::edit_line(fio::FortranFormat("(3F7.3)"), pre, 3) << '\n';
     }
 }
 

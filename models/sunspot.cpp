@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "core/stop.hpp"
-#include "iondata/fortran_io.hpp"
+#include "core/fortran_io.hpp"
 #include "models/models.hpp"
 #include "platform/datafile.hpp"
 
@@ -69,17 +69,17 @@ void READSSN(std::istream& in, std::ostream& out, int16_t& NCYCLE,
     IYEAR0 = 0;
     NYEARS = 0;
     int iyearpre = 0;
-    const iondata::FortranFormat fyear(FMTYEAR), fmon(FMTMON), fcyc(FMTCYC);
-    const iondata::FortranFormat fdiag("(2I5)");
-    iondata::LineReader lines(in);
+    const fio::FortranFormat fyear(FMTYEAR), fmon(FMTMON), fcyc(FMTCYC);
+    const fio::FortranFormat fdiag("(2I5)");
+    fio::LineReader lines(in);
     std::string_view line;
     while (lines.next(line)) {
         if (line.empty() || line[0] < '0' || line[0] > '9') continue;
 
         int32_t ys[2] = {0, 0};   // year, cycle start month
         int32_t icycle = 0;
-        if (iondata::decode_line(line, fcyc, &icycle, 1) != iondata::IoStat::OK ||
-            iondata::decode_line(line, fyear, ys, 2) != iondata::IoStat::OK || ys[1] < 0 ||
+        if (fio::decode_line(line, fcyc, &icycle, 1) != fio::IoStat::OK ||
+            fio::decode_line(line, fyear, ys, 2) != fio::IoStat::OK || ys[1] < 0 ||
             ys[1] > 12)
             throw Stop(MSGVALUE);
         const int iyear = ys[0], smonth = ys[1];
@@ -89,7 +89,7 @@ void READSSN(std::istream& in, std::ostream& out, int16_t& NCYCLE,
         if (iyearpre == 0 && iyear > 0) iyearpre = iyear - 1;
         if (iyearpre != iyear - 1 || iyear < FIRSTYEAR) {
             const int32_t years[2] = {iyearpre, iyear};
-            out << " IYEARPRE,IYEAR=" << iondata::edit_line(fdiag, years, 2) << '\n';
+            out << " IYEARPRE,IYEAR=" << fio::edit_line(fdiag, years, 2) << '\n';
             throw Stop(MSGDATA);
         }
         iyearpre = iyear;
@@ -99,9 +99,9 @@ void READSSN(std::istream& in, std::ostream& out, int16_t& NCYCLE,
 
         // The monthly values, up to the first blank field.
         int nread = 0;
-        while (nread < 12 && !iondata::blank_field(line, fmon.field(nread))) ++nread;
+        while (nread < 12 && !fio::blank_field(line, fmon.field(nread))) ++nread;
         float v[12];
-        if (iondata::decode_line(line, fmon, v, nread) != iondata::IoStat::OK)
+        if (fio::decode_line(line, fmon, v, nread) != fio::IoStat::OK)
             throw Stop(MSGVALUE);
         for (int m = 1; m <= nread; ++m) SSNTAB(row, m) = v[m - 1];
         if (nread > 0) NYEARS = static_cast<int16_t>(row);
@@ -114,7 +114,7 @@ void READSSN(std::istream& in, std::ostream& out, int16_t& NCYCLE,
         NCYCLE = static_cast<int16_t>(NCYCLE + 1);
         if (icycle != NCYCLE) {
             const int32_t cycles[2] = {icycle, NCYCLE};
-            out << " ICYCLE,NCYCLES=" << iondata::edit_line(fdiag, cycles, 2) << '\n';
+            out << " ICYCLE,NCYCLES=" << fio::edit_line(fdiag, cycles, 2) << '\n';
             throw Stop(MSGCYCLE);
         }
         if (NCYCLE > NSSNCYC) throw Stop(MSGFULL);

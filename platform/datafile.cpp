@@ -58,4 +58,45 @@ std::string DATAPATH(std::string_view name, const std::vector<std::string>& dirs
     return {};
 }
 
+// LOADDATAFILE: makes the parsed copy of the coefficient file STEM current.
+//   Given the parsed copy's STAMP, the directories DIRS to look in (the standard lookup when
+//   empty), the file stem and its parser.
+//   Looks up STEM.BIN, else STEM.ASC, and calls PARSE(path, binary) when the file found is
+//   not the one STAMP describes (another path, size or modification time); STAMP then
+//   describes it, with OK the parser's result. Returns STAMP.OK; false, with STAMP cleared,
+//   when neither form is found. Within one numbered input file (FILESEQ) a copy found
+//   current is not looked up again: the run reads the disk once per input file, not once
+//   per record and layer.
+bool LOADDATAFILE(DataFileStamp& STAMP, uint64_t FILESEQ, const std::vector<std::string>& DIRS,
+                  const std::string& STEM,
+                  const std::function<bool(const std::string&, bool)>& PARSE) {
+    if (FILESEQ != 0 && STAMP.CHECKED == FILESEQ) return STAMP.OK;
+    auto find = [&DIRS](const std::string& name) {
+        return DIRS.empty() ? DATAPATH(name) : DATAPATH(name, DIRS);
+    };
+    std::string path = find(STEM + ".BIN");
+    const bool binary = !path.empty();
+    if (!binary) path = find(STEM + ".ASC");
+    if (path.empty()) {
+        STAMP = DataFileStamp{};
+        return false;
+    }
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const std::uintmax_t size = fs::file_size(path, ec);
+    if (ec) {
+        STAMP = DataFileStamp{};
+        return false;
+    }
+    const auto t = fs::last_write_time(path, ec);
+    const long long mtime = ec ? 0 : static_cast<long long>(t.time_since_epoch().count());
+    STAMP.CHECKED = FILESEQ;
+    if (STAMP.PATH == path && STAMP.SIZE == size && STAMP.MTIME == mtime) return STAMP.OK;
+    STAMP.PATH = path;
+    STAMP.SIZE = size;
+    STAMP.MTIME = mtime;
+    STAMP.OK = PARSE(path, binary);
+    return STAMP.OK;
+}
+
 }  // namespace zelk::platform

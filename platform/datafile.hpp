@@ -11,6 +11,8 @@
 // found by the next lookup.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,5 +36,24 @@ std::string DATAPATH(std::string_view name);
 // The same search over an explicit list of directories (a run or a test that names its own
 // data directories). An empty list searches nothing and returns an empty string.
 std::string DATAPATH(std::string_view name, const std::vector<std::string>& dirs);
+
+// A parsed coefficient file and what identifies the copy on disk it was parsed from, so that
+// the file is read again only when it is replaced or changed.
+struct DataFileStamp {
+    std::string PATH;                        // path that was parsed; empty: nothing parsed
+    std::uintmax_t SIZE = 0;                 // its size (bytes)
+    long long MTIME = 0;                     // its modification time (file clock ticks)
+    bool OK = false;                         // the parse gave a usable table
+    uint64_t CHECKED = 0;                    // input file (FILESEQ) it was last found
+                                             // current for; 0: none
+};
+
+// Makes the parsed copy of the coefficient file STEM (STEM.BIN, else STEM.ASC) current and
+// returns whether it is usable; PARSE(PATH, BINARY) is called only when the file changed.
+// FILESEQ numbers the input file being processed (0: not numbered): within one numbered input
+// file a copy found current is not looked up on disk again.
+bool LOADDATAFILE(DataFileStamp& STAMP, uint64_t FILESEQ, const std::vector<std::string>& DIRS,
+                  const std::string& STEM,
+                  const std::function<bool(const std::string&, bool)>& PARSE);
 
 }  // namespace zelk::platform

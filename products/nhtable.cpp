@@ -8,7 +8,6 @@
 // heights come from the one profile evaluator of the inversion (PROFILE_HEIGHT/PROFILE_FN).
 #include <cmath>
 
-#include "core/zelk.hpp"
 #include "inversion/inversion.hpp"
 #include "products/products.hpp"
 
@@ -179,12 +178,9 @@ void TABTOP(float HSTEP, float FC, float HM, float H, int16_t& NPROW, F1<float, 
 // shape parameters, the electron content and the display. MODE 1: the final pass at the run's
 // HSTEP with the topside of scale height H; HSTEP 0 (or not positive) leaves no table, and
 // HSTEP 1.0 reuses the first-pass table and only adds the topside.
-// Reads z.run.HSTEP, FC(1..4), ZME, ZMF1, ZMF2, A_E, A_F1, A_F2, VW, VD, LF1, z.prod.H.
-// Writes z.prod.NPROW, PRFHT, PRFFN (and the first-pass copy for MODE 0).
-void NHTABLE(Zelk& z, int MODE) {
-    Products& P = z.prod;
-    inversion::Inversion& inv = z.inv;
-    float HSTEP = z.run.HSTEP;
+// Reads HSTEP (the run's table step), the regions, valley and LF1 of S, and P.H.
+// Writes P.NPROW, PRFHT, PRFFN (and the first-pass copy for MODE 0).
+void NHTABLE(Products& P, const profile::SolvedProfile& S, float HSTEP, int MODE) {
     if (MODE == 0) {
         CLEARTABLE(P);
         HSTEP = 1.0f;
@@ -195,21 +191,54 @@ void NHTABLE(Zelk& z, int MODE) {
     }
     if (!(MODE >= 1 && HSTEP == 1.0f)) {
         CLEARTABLE(P);
-        float AE[6] = {0.0f, inv.A_E(1), inv.A_E(2), inv.A_E(3), 0.0f, 0.0f};
-        TABLYR(HSTEP, inv.FC(1), inv.FC(2), inv.ZME, AE, P.NPROW, P.PRFFN, P.PRFHT);
-        TABVAL(HSTEP, inv.VW, inv.VD, inv.FC(1), inv.FC(2), inv.ZME, inv.A_E.data(), P.NPROW,
+        float AE[6] = {0.0f, S.E.A(1), S.E.A(2), S.E.A(3), 0.0f, 0.0f};
+        TABLYR(HSTEP, S.E.FS, S.E.FE, S.E.ZM, AE, P.NPROW, P.PRFFN, P.PRFHT);
+        TABVAL(HSTEP, S.VW, S.VD, S.E.FS, S.E.FE, S.E.ZM, S.E.A.data(), P.NPROW,
                P.PRFFN, P.PRFHT);
-        if (inv.LF1() == 1)
-            TABLYR(HSTEP, inv.FC(2), inv.FC(3), inv.ZMF1, inv.A_F1.data(), P.NPROW, P.PRFFN,
+        if (S.LF1)
+            TABLYR(HSTEP, S.E.FE, S.F2.FS, S.F1.ZM, S.F1.A.data(), P.NPROW, P.PRFFN,
                    P.PRFHT);
-        TABLYR(HSTEP, inv.FC(3), inv.FC(4), inv.ZMF2, inv.A_F2.data(), P.NPROW, P.PRFFN,
+        TABLYR(HSTEP, S.F2.FS, S.F2.FE, S.F2.ZM, S.F2.A.data(), P.NPROW, P.PRFFN,
                P.PRFHT);
     }
-    if (MODE >= 1) TABTOP(HSTEP, inv.FC(4), inv.ZMF2, P.H, P.NPROW, P.PRFFN, P.PRFHT);
+    if (MODE >= 1) TABTOP(HSTEP, S.F2.FE, S.F2.ZM, P.H, P.NPROW, P.PRFFN, P.PRFHT);
     if (MODE == 0) {
         P.NPROW1 = P.NPROW;
         P.PRFHT1 = P.PRFHT;
         P.PRFFN1 = P.PRFFN;
+    }
+}
+
+// EATABLE: the auroral-E layer of EAFIT (coefficients A(1..3) as EAPROF left them, peak
+// EAFIT(5), critical frequency fcEA = EAFIT(7)) tabulated from the auroral-E start frequency
+// (TABLYR), then the valley between it and the main profile when the main table has rows and
+// foE < fcEA < foF2 (TABVAL; width from the main profile's height at fcEA, depth from the
+// valley depth law), written over AUXFN/AUXHT. Sets NEAROW, EAFIT(8) (valley width) and
+// EAFIT(9) (valley depth), and clears the coefficients A(4..) above the parabola.
+void EATABLE(inversion::Inversion& inv, float HSTEP, int16_t NPROW, F1<float, MAXROW>& AUXFN,
+             F1<float, MAXROW>& AUXHT) {
+    using inversion::FSTART_E;
+    const float fcEA = inv.EAFIT(7);
+    const float peak = inv.EAFIT(5);
+    if (!(fcEA > FSTART_E)) return;
+    if (!(HSTEP > 0.0f)) return;
+    AUXHT.fill(0.0f);
+    AUXFN.fill(0.0f);
+    for (int j = 4; j <= inversion::MAXNN; ++j) inv.A(j) = 0.0f;
+    TABLYR(HSTEP, FSTART_E, fcEA, peak, inv.A.data(), inv.NEAROW, AUXFN, AUXHT);
+
+    if (NPROW > 0 && inv.FC(2) < fcEA && fcEA < inv.FC(4)) {
+        const float hmain = PROFILE_HEIGHT(inversion::REGION(inv, fcEA >= inv.FC(3) ? 3 : 2), fcEA);
+        const float W = hmain - peak;
+        if (W > 0.0f) {
+            const float e = std::exp((inversion::VLAW0 - W) / inversion::VLAWSCALE);
+            const float rho = std::fmin(1.0f, 0.49f + 0.46f * (e - 1.0f) / (e + 1.0f));
+            const float fbottom = std::sqrt(rho) * fcEA;
+            const float depth = fbottom < FSTART_E ? fcEA - FSTART_E : fcEA - fbottom;
+            inv.EAFIT(8) = W;
+            inv.EAFIT(9) = depth;
+            TABVAL(HSTEP, W, depth, FSTART_E, fcEA, peak, inv.A.data(), inv.NEAROW, AUXFN, AUXHT);
+        }
     }
 }
 

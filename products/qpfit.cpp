@@ -17,7 +17,6 @@
 #include <cmath>
 
 #include "core/simd.hpp"
-#include "core/zelk.hpp"
 #include "products/products.hpp"
 
 namespace zelk::products {
@@ -497,18 +496,16 @@ void DOFITTING(Products& P, int16_t IE, int16_t I1, int16_t I2, int16_t NP, floa
 }
 
 // QPFIT: quasi-parabolic fit of the N(h) table at the accuracy QPACC of the run.
-// Reads z.run.QPACC, the table NPROW/PRFHT/PRFFN, ZME, ZMF1, VW. Writes the fitting arrays
-// and the segments of z.prod (NSEG = 0 when QPACC <= 0, the table is empty or has more than
+// Reads QPACC, the table NPROW/PRFHT/PRFFN, of S the E and F1 peaks and the valley width. Writes the fitting arrays
+// and the segments of P (NSEG = 0 when QPACC <= 0, the table is empty or has more than
 // 500 rows, or no fit is found). The run's QPACC itself is never changed.
 // Every row becomes a fitting point except the valley top (ZME + VW) and the F1 peak, where
 // the profile has a kink that joins two layers.
-void QPFIT(Zelk& z) {
-    Products& P = z.prod;
-    const inversion::Inversion& inv = z.inv;
+void QPFIT(Products& P, const profile::SolvedProfile& S, float QPACC) {
     P.NSEG = 0;
-    if (!(z.run.QPACC > 0.0f) || P.NPROW <= 0 || P.NPROW > MAXQP) return;
+    if (!(QPACC > 0.0f) || P.NPROW <= 0 || P.NPROW > MAXQP) return;
 
-    const float VW = inv.VW, ZME = inv.ZME;
+    const float VW = S.VW, ZME = S.E.ZM;
     const float ZMR = ROUND3(ZME), W1 = VW / 3.0f;
     const float X1 = ROUND3(ZMR + W1), X2 = ROUND3(ZMR + 2.0f * W1), X3 = ROUND3(ZMR + VW);
     const bool valley = VW > 0.0f;
@@ -518,7 +515,7 @@ void QPFIT(Zelk& z) {
         const float h = P.PRFHT(i);
         const bool epeak = std::fabs(h - ZME) <= ROWTOL;
         if (!epeak && valley && std::fabs(h - X3) <= ROWTOL) continue;
-        if (!epeak && std::fabs(h - inv.ZMF1) <= ROWTOL) continue;
+        if (!epeak && std::fabs(h - S.F1.ZM) <= ROWTOL) continue;
         ++NP;
         if (epeak && IE == 0) IE = NP;
         if (valley && std::fabs(h - X1) <= ROWTOL) I1 = NP;
@@ -531,7 +528,7 @@ void QPFIT(Zelk& z) {
         P.WQ(NP) = 1.0 / (P.YQ(NP) * P.YQ(NP));
     }
     P.NQP = NP;
-    float ACC = z.run.QPACC;
+    float ACC = QPACC;
     DOFITTING(P, IE, I1, I2, NP, ACC);
 }
 

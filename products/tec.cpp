@@ -12,9 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/zelk.hpp"
-#include "inversion/inversion.hpp"
-#include "iondata/fortran_io.hpp"
+#include "core/diag.hpp"
+#include "core/fortran_io.hpp"
 #include "platform/datafile.hpp"
 #include "products/products.hpp"
 
@@ -44,13 +43,13 @@ bool PARSETECCOF(Products& P, const std::string& PATH, bool BINARY) {
             for (int k = 0; k < 6; ++k) P.TECROW(P.NTECROW, k + 1) = v[k];
         }
     } else {
-        iondata::LineReader in;
+        fio::LineReader in;
         if (!in.open(PATH)) return false;
-        const iondata::FortranFormat f(TECCOFFMT);
+        const fio::FortranFormat f(TECCOFFMT);
         std::string_view line;
         while (P.NTECROW < MAXTECROW && in.next(line)) {
             if (line.find_first_not_of(' ') == std::string_view::npos) continue;
-            if (iondata::decode_line(line, f, v, 6) != iondata::IoStat::OK) return false;
+            if (fio::decode_line(line, f, v, 6) != fio::IoStat::OK) return false;
             ++P.NTECROW;
             for (int k = 0; k < 6; ++k) P.TECROW(P.NTECROW, k + 1) = v[k];
         }
@@ -84,66 +83,27 @@ float SHFBISECT(float T, float I, float Q, float L, float U) {
 
 }  // namespace
 
-// LOADDATAFILE: makes the parsed copy of the coefficient file STEM current.
-//   Given the parsed copy's STAMP (an area of P), the directories DIRS to look in (the
-//   platform lookup when empty), the file stem and its parser.
-//   Looks up STEM.BIN, else STEM.ASC, and calls PARSE(P, path, binary) when the file found is
-//   not the one STAMP describes (another path, size or modification time); STAMP then
-//   describes it, with OK the parser's result. Returns STAMP.OK; false, with STAMP cleared,
-//   when neither form is found. Within one numbered input file (P.FILESEQ) a copy found
-//   current is not looked up again: the run reads the disk once per input file, not once
-//   per record and layer.
-bool LOADDATAFILE(Products& P, DataFileStamp& STAMP, const std::vector<std::string>& DIRS,
-                  const std::string& STEM, bool (*PARSE)(Products&, const std::string&, bool)) {
-    if (P.FILESEQ != 0 && STAMP.CHECKED == P.FILESEQ) return STAMP.OK;
-    auto find = [&DIRS](const std::string& name) {
-        return DIRS.empty() ? platform::DATAPATH(name) : platform::DATAPATH(name, DIRS);
-    };
-    std::string path = find(STEM + ".BIN");
-    const bool binary = !path.empty();
-    if (!binary) path = find(STEM + ".ASC");
-    if (path.empty()) {
-        STAMP = DataFileStamp{};
-        return false;
-    }
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const std::uintmax_t size = fs::file_size(path, ec);
-    if (ec) {
-        STAMP = DataFileStamp{};
-        return false;
-    }
-    const auto t = fs::last_write_time(path, ec);
-    const long long mtime = ec ? 0 : static_cast<long long>(t.time_since_epoch().count());
-    STAMP.CHECKED = P.FILESEQ;
-    if (STAMP.PATH == path && STAMP.SIZE == size && STAMP.MTIME == mtime) return STAMP.OK;
-    STAMP.PATH = path;
-    STAMP.SIZE = size;
-    STAMP.MTIME = mtime;
-    STAMP.OK = PARSE(P, path, binary);
-    return STAMP.OK;
-}
-
 // TECLAYER: content of one layer from start FS to peak FE (MHz) with coefficients A(1..5)
 // (A points at element 0). CONTENT = 1.238e-6 FE^2 sum c(k) A(k), c(k) interpolated linearly
 // in r = FS/FE between the bracketing rows of TECCOF (the first or last pair of rows outside
 // the table's range). ITECST: 0 good; 1 FE not positive (" CANNOT CALCULATE ITEC BECAUSE OF
 // WRONG PROFILE!"); 2 no usable TECCOF ("MISSING THE DATA FILE TECCOF.ASC AND CANNOT
 // CALCULATE ITEC!"). Both messages are always written. FS = FE: a layer of no thickness, 0.
-// Reads and refreshes the parsed TECCOF of z.prod.
-void TECLAYER(Zelk& z, float FS, float FE, const float* A, float& CONTENT, int16_t& ITECST) {
+// Reads and refreshes the parsed TECCOF of P.
+void TECLAYER(Products& P, const std::vector<std::string>& DIRS, const Log& log, float FS, float FE, const float* A, float& CONTENT, int16_t& ITECST) {
     ITECST = 0;
     CONTENT = 0.0f;
     if (!(FE > 0.0f)) {
         ITECST = 1;
-        z.log.os() << " CANNOT CALCULATE ITEC BECAUSE OF WRONG PROFILE!\n";
+        log.os() << " CANNOT CALCULATE ITEC BECAUSE OF WRONG PROFILE!\n";
         return;
     }
     if (FS == FE) return;
-    Products& P = z.prod;
-    if (!LOADDATAFILE(P, P.TECFILE, z.mod.DATADIRS, "TECCOF", PARSETECCOF)) {
+    if (!platform::LOADDATAFILE(P.TECFILE, P.FILESEQ, DIRS, "TECCOF", [&P](const std::string& path, bool binary) {
+            return PARSETECCOF(P, path, binary);
+        })) {
         ITECST = 2;
-        z.log.os() << "MISSING THE DATA FILE TECCOF.ASC AND CANNOT CALCULATE ITEC!\n";
+        log.os() << "MISSING THE DATA FILE TECCOF.ASC AND CANNOT CALCULATE ITEC!\n";
         return;
     }
     const float X = FS / FE;
@@ -169,7 +129,7 @@ void TECLAYER(Zelk& z, float FS, float FE, const float* A, float& CONTENT, int16
 // and depth VD (MHz): the falling side (the layer's top between FV = FE - VD and FE stretched
 // to VW/3) through TECLAYER, the flat bottom at FV and the side rising linearly in plasma
 // frequency, each VW/3 wide. VD = 0: a slab at FE. VW = 0: no valley, 0.
-void TECVALLEY(Zelk& z, float FS, float FE, const float* A, float VW, float VD, float& CONTENT,
+void TECVALLEY(Products& P, const std::vector<std::string>& DIRS, const Log& log, float FS, float FE, const float* A, float VW, float VD, float& CONTENT,
                int16_t& ITECST) {
     CONTENT = 0.0f;
     ITECST = 0;
@@ -180,13 +140,13 @@ void TECVALLEY(Zelk& z, float FS, float FE, const float* A, float VW, float VD, 
     }
     const float W1 = VW / 3.0f, FV = FE - VD;
     float C[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-    inversion::CONTPRFL(3, FS, FE, A, FV, C);
+    profile::CONTPRFL(3, FS, FE, A, FV, C);
     const float CSUM = -(C[1] + C[2] + C[3]);
     float S[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
     for (int k = 1; k <= 3; ++k) S[k] = CSUM != 0.0f ? W1 * C[k] / CSUM : 0.0f;
     if (CSUM == 0.0f) S[1] = -W1;
     float fall = 0.0f;
-    TECLAYER(z, FV, FE, S, fall, ITECST);
+    TECLAYER(P, DIRS, log, FV, FE, S, fall, ITECST);
     CONTENT = fall + TECUNIT * W1 * (FV * FV + FV * FE + FE * FE) / 3.0f + TECUNIT * W1 * FV * FV;
 }
 
@@ -194,17 +154,15 @@ void TECVALLEY(Zelk& z, float FS, float FE, const float* A, float VW, float VD, 
 // layer's integral of (N/Nm)^2 gives the shape factor T_E, and the F layer's integral from the
 // valley top to the peak, matched to T_E, gives H (rounded to 0.001 km). H = 9999.0 when the
 // table is empty, foF2 is not within (0, 99] MHz or the table has no row at the E peak.
-// Reads NPROW1/PRFHT1/PRFFN1, ZME, VW, FC(4); writes z.prod.H.
-void CALSHFPEAK(Zelk& z, int16_t K) {
-    Products& P = z.prod;
-    const inversion::Inversion& inv = z.inv;
+// Reads NPROW1/PRFHT1/PRFFN1 and of S the E peak, the valley width and foF2; writes H.
+void CALSHFPEAK(Products& P, const profile::SolvedProfile& S, int16_t K) {
     P.H = 9999.0f;
-    if (K != 2 || P.NPROW1 <= 0 || !(inv.FC(4) > 0.0f && inv.FC(4) <= 99.0f)) return;
+    if (K != 2 || P.NPROW1 <= 0 || !(S.F2.FE > 0.0f && S.F2.FE <= 99.0f)) return;
     const int N = P.NPROW1;
 
     int iE = 0;
     for (int i = 1; i <= N && iE == 0; ++i)
-        if (std::fabs(P.PRFHT1(i) - inv.ZME) <= ROWTOL) iE = i;
+        if (std::fabs(P.PRFHT1(i) - S.E.ZM) <= ROWTOL) iE = i;
     if (iE == 0) return;
     float P0 = P.PRFFN1(iE) * P.PRFFN1(iE);
     float IE = 0.0f;
@@ -215,7 +173,7 @@ void CALSHFPEAK(Zelk& z, int16_t K) {
     }
     const float TE = ROUND3(SHFBISECT(3.0f, IE, P0 / FBOTTOM2, 3.0f, 10.0f * IE));
 
-    const float HVT = inv.ZME + inv.VW;
+    const float HVT = S.E.ZM + S.VW;
     int i0 = 0;
     for (int i = 1; i <= N && i0 == 0; ++i)
         if (P.PRFHT1(i) >= HVT - ROWTOL) i0 = i;
@@ -237,35 +195,34 @@ void CALSHFPEAK(Zelk& z, int16_t K) {
 // the F1/F2 boundary frequency; otherwise, and when a layer integral fails, BTEC = TTEC = 0 and
 // ITEC = 9999.0. When H could not be determined the topside is unknown: TTEC = 0 and
 // ITEC = 9999.0, BTEC is kept.
-// Reads ISTAT, FC(1..4), A_E, A_F1, A_F2, VW, VD and the 1 km table; writes ITEC, BTEC, TTEC,
-// H, ITECST of z.prod.
-void CALTEC(Zelk& z) {
-    Products& P = z.prod;
-    inversion::Inversion& inv = z.inv;
+// Reads of S whether it was inverted, its regions and valley, and the 1 km table; writes ITEC, BTEC, TTEC,
+// H, ITECST of P.
+void CALTEC(Products& P, const profile::SolvedProfile& S, const std::vector<std::string>& DIRS,
+            const Log& log) {
     P.H = 9999.0f;
     auto fail = [&P] {
         P.BTEC = 0.0f;
         P.TTEC = 0.0f;
         P.ITEC = 9999.0f;
     };
-    if (!(inv.ISTAT() == 2 && inv.FC(4) > inv.FC(3))) {
+    if (!(S.inverted && S.F2.FE > S.F2.FS)) {
         fail();
         return;
     }
-    CALSHFPEAK(z, 2);
+    CALSHFPEAK(P, S, 2);
     P.BTEC = 0.0f;
     float c = 0.0f;
-    const float AE[6] = {0.0f, inv.A_E(1), inv.A_E(2), inv.A_E(3), 0.0f, 0.0f};
-    TECLAYER(z, inv.FC(1), inv.FC(2), AE, c, P.ITECST);
+    const float AE[6] = {0.0f, S.E.A(1), S.E.A(2), S.E.A(3), 0.0f, 0.0f};
+    TECLAYER(P, DIRS, log, S.E.FS, S.E.FE, AE, c, P.ITECST);
     if (P.ITECST >= 1) return fail();
     P.BTEC += c;
-    TECVALLEY(z, inv.FC(1), inv.FC(2), AE, inv.VW, inv.VD, c, P.ITECST);
+    TECVALLEY(P, DIRS, log, S.E.FS, S.E.FE, AE, S.VW, S.VD, c, P.ITECST);
     if (P.ITECST >= 1) return fail();
     P.BTEC += c;
-    TECLAYER(z, inv.FC(2), inv.FC(3), inv.A_F1.data(), c, P.ITECST);
+    TECLAYER(P, DIRS, log, S.E.FE, S.F2.FS, S.F1.A.data(), c, P.ITECST);
     if (P.ITECST >= 1) return fail();
     P.BTEC += c;
-    TECLAYER(z, inv.FC(3), inv.FC(4), inv.A_F2.data(), c, P.ITECST);
+    TECLAYER(P, DIRS, log, S.F2.FS, S.F2.FE, S.F2.A.data(), c, P.ITECST);
     if (P.ITECST >= 1) return fail();
     P.BTEC += c;
     if (P.H == 9999.0f) {
@@ -273,7 +230,7 @@ void CALTEC(Zelk& z) {
         P.ITEC = 9999.0f;
         return;
     }
-    P.TTEC = CHAPTOP * TECUNIT * inv.FC(4) * inv.FC(4) * P.H;
+    P.TTEC = CHAPTOP * TECUNIT * S.F2.FE * S.F2.FE * P.H;
     P.ITEC = P.BTEC + P.TTEC;
 }
 

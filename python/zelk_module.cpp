@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "core/stop.hpp"
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "driver/run.hpp"
 #include "driver/summary.hpp"
 #include "driver/version.hpp"
 #include "driver/vxo_steps.hpp"
-#include "iondata/prepare.hpp"
+#include "pipeline/prepare.hpp"
 #include "platform/datafile.hpp"
 
 namespace py = pybind11;

@@ -12,7 +12,7 @@
 
 #include <unistd.h>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 
 namespace ztest {
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "iondata/fortran_io.hpp"
+#include "core/fortran_io.hpp"
 
 namespace zelk::tools {
 
@@ -86,7 +86,7 @@ public:
         float f[6];
         for (int k = 0; k < 6; ++k) f[k] = static_cast<float>(v[k]);
         if (std::fwrite(f, sizeof(float), 6, bin_) != 6) ok_ = false;
-        iondata::write_group(asc_.out(), fmt_, v, 6);
+        fio::write_group(asc_.out(), fmt_, v, 6);
         asc_.commit();
     }
 
@@ -98,9 +98,9 @@ public:
     }
 
 private:
-    iondata::FortranFormat fmt_;
+    fio::FortranFormat fmt_;
     std::FILE* bin_ = nullptr;
-    iondata::LineWriter asc_;
+    fio::LineWriter asc_;
     bool ok_ = false;
 };
 

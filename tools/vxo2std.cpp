@@ -21,8 +21,8 @@
 #include <memory>
 #include <string>
 
-#include "iondata/fortran_io.hpp"
-#include "iondata/prepare.hpp"
+#include "core/fortran_io.hpp"
+#include "iondata/stamp.hpp"
 #include "iondata/vxo.hpp"
 
 using namespace zelk::iondata;

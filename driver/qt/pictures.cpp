@@ -28,7 +28,7 @@ public:
         }
     }
 
-    Plotter& plotter() override { return plot_; }
+    PlotHooks& hooks() override { return plot_; }
 
     void RECORD_DONE(int32_t RECNO) override {
         // A record drawn at a debug level without plots leaves nothing to picture.

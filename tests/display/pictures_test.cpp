@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "display/hooks.hpp"
 #include "display/qt/painter.hpp"
 #include "display/recording.hpp"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "display/hooks.hpp"
 #include "display/recording.hpp"
 #include "driver/run.hpp"

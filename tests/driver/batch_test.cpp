@@ -12,7 +12,7 @@
 #include "driver/summary.hpp"
 #include "fake_steps.hpp"
 #include "scratch_test.hpp"
-#include "iondata/prepare.hpp"
+#include "pipeline/prepare.hpp"
 
 namespace {
 
@@ -269,7 +269,7 @@ TEST_F(BatchFiles, RunExitStatusAndSummary) {
 TEST_F(BatchFiles, SummaryRows) {
     auto z = std::make_unique<zelk::Zelk>();
     ztest::fill_record(*z, 60);
-    ASSERT_EQ(zelk::iondata::PREPARE(*z), zelk::iondata::PREP_OK);
+    ASSERT_EQ(zelk::pipeline::PREPARE(*z), zelk::iondata::PREP_OK);
     auto& inv = z->inv;
     inv.ISTAT() = 2;
     inv.FOE = 3.12f;
@@ -282,9 +282,9 @@ TEST_F(BatchFiles, SummaryRows) {
     inv.HHALF = 240.0f;
     inv.YF2 = 9999.0f;
     inv.ER(3) = 1.25f;
-    z->prod.B0 = 98.76f;
-    z->prod.B1 = 2.5f;
-    z->prod.D1 = 9999.0f;
+    z->bot.B0 = 98.76f;
+    z->bot.B1 = 2.5f;
+    z->bot.D1 = 9999.0f;
     z->prod.ITEC = 12.345f;
     z->prod.H = 50.0f;
     z->prod.NSEG = 4;

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "driver/convert.hpp"
-#include "iondata/prepare.hpp"
+#include "iondata/stamp.hpp"
 #include "iondata/vxo.hpp"
 #include "scratch_test.hpp"
 

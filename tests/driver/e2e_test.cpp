@@ -77,7 +77,7 @@ TEST_F(EndToEnd, EveryRecordInvertedWrittenAndSummarised) {
 
     // The summary carries the values of the output records: characteristics 1, 2, 9, 15,
     // 32 to 34, 37, 39 to 43, with the missing ones empty.
-    zelk::iondata::LineReader in;
+    zelk::fio::LineReader in;
     ASSERT_TRUE(in.open(path("out.VXO")));
     auto rec = std::make_unique<zelk::iondata::IonogramRecord>();
     const std::vector<std::pair<std::string, int>> columns = {

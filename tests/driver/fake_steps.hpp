@@ -15,7 +15,7 @@
 #include <string>
 
 #include "core/stop.hpp"
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "driver/run.hpp"
 
 namespace ztest {

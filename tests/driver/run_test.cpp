@@ -8,7 +8,7 @@
 #include "driver/run.hpp"
 #include "fake_steps.hpp"
 #include "scratch_test.hpp"
-#include "iondata/prepare.hpp"
+#include "pipeline/prepare.hpp"
 
 namespace {
 

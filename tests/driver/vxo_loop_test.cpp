@@ -13,12 +13,12 @@
 #include <memory>
 #include <sstream>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "driver/run.hpp"
 #include "driver/vxo_steps.hpp"
 #include "fake_steps.hpp"
 #include "scratch_test.hpp"
-#include "iondata/prepare.hpp"
+#include "pipeline/prepare.hpp"
 #include "iondata/vxo.hpp"
 
 namespace {
@@ -47,7 +47,7 @@ public:
         if (inverted++ == 0) first = std::make_unique<zelk::Zelk>(z);
     }
     void WRITE(std::ostream& out, zelk::Zelk& z) override {
-        zelk::iondata::LineWriter unit(out);
+        zelk::fio::LineWriter unit(out);
         zelk::iondata::WRITVXO(unit, z.rec);
         unit.close();
     }
@@ -58,7 +58,7 @@ private:
 
 // Whole records of a VXO file.
 int count_records(const std::string& path) {
-    zelk::iondata::LineReader in;
+    zelk::fio::LineReader in;
     if (!in.open(path)) return -1;
     auto rec = std::make_unique<zelk::iondata::IonogramRecord>();
     int32_t IEOF = 0;

@@ -23,7 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
+#include "zelk_calls.hpp"
 #include "driver/run.hpp"
 #include "driver/vxo_steps.hpp"
 #include "truth.hpp"

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
+#include "zelk_calls.hpp"
 #include "inversion/inversion.hpp"
 
 using namespace zelk;
@@ -14,10 +15,7 @@ using namespace zelk::inversion;
 
 namespace {
 
-struct RecordingPlotter : Plotter {
-    std::vector<int> codes;
-    void EVFPLOT(Zelk&, int code) override { codes.push_back(code); }
-};
+using RecordingPlotter = ztest::StageRecorder;
 
 struct Date {
     int16_t year, mon, dom;
@@ -239,7 +237,7 @@ TEST_F(Entry, Profil1DataErrorStopsAfterTheSunspotLookup) {
     inv.FC(4) = 9.0f;
     inv.YE = 12.0f;
     z.prod.NPROW = 30;
-    z.prod.B0 = 100.0f;
+    z.bot.B0 = 100.0f;
     inv.IROOTF1 = 3;
     inv.ISTAT() = 2;
     std::memset(inv.VERSION, ' ', 8);
@@ -254,7 +252,7 @@ TEST_F(Entry, Profil1DataErrorStopsAfterTheSunspotLookup) {
     EXPECT_EQ(inv.FC(4), 0.0f);
     EXPECT_EQ(inv.YE, 9999.0f);
     EXPECT_EQ(z.prod.NPROW, 0);
-    EXPECT_EQ(z.prod.B0, 9999.0f);
+    EXPECT_EQ(z.bot.B0, 9999.0f);
     EXPECT_EQ(inv.IROOTF1, 0);
     // January 1970: 157.9 in the sunspot file, returned rounded to 158.
     EXPECT_EQ(z.mod.IYEAR, 1970);
@@ -317,9 +315,9 @@ namespace {
 
 // Ends the run at the drawing of the trace list, so that the state with which PROFIL1 hands
 // a record to the region sequencing can be inspected.
-struct StopAtTraceList : Plotter {
+struct StopAtTraceList : ztest::StageRecorder {
     struct Reached {};
-    void EVFPLOT(Zelk&, int code) override {
+    void on(int code, const Inversion&) override {
         if (code == 0) throw Reached{};
     }
 };

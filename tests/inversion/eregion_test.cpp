@@ -6,7 +6,8 @@
 #include <sstream>
 #include <vector>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
+#include "zelk_calls.hpp"
 #include "inversion/inversion.hpp"
 
 using namespace zelk;

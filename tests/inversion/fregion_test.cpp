@@ -10,7 +10,8 @@
 #include <sstream>
 #include <string>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
+#include "zelk_calls.hpp"
 #include "inversion/inversion.hpp"
 
 namespace {

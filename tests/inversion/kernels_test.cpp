@@ -4,7 +4,7 @@
 #include <complex>
 #include <vector>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "inversion/inversion.hpp"
 
 using namespace zelk;

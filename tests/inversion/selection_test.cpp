@@ -5,7 +5,8 @@
 #include <memory>
 #include <sstream>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
+#include "zelk_calls.hpp"
 #include "inversion/inversion.hpp"
 
 using namespace zelk;

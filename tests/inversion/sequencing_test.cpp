@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
+#include "zelk_calls.hpp"
 #include "inversion/inversion.hpp"
 #include "ztest.hpp"
 
@@ -213,10 +214,7 @@ TEST(HEIGHTCHK, RunsAtTheEndsAndTheWalkLimit) {
 namespace {
 
 // Records the display codes the inversion asks for.
-struct CodeRecorder : Plotter {
-    std::vector<int> codes;
-    void EVFPLOT(Zelk&, int code) override { codes.push_back(code); }
-};
+using CodeRecorder = ztest::StageRecorder;
 
 // The synthetic day-time ionogram of tests/data/parabolic_e_day.txt (parabolic E layer,
 // hmE 110 km, semi-thickness 20 km) as the trace set-up leaves it: the trace list of the

@@ -5,9 +5,10 @@
 #include <memory>
 #include <sstream>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "inversion/inversion.hpp"
 #include "ztest.hpp"
+#include "zelk_calls.hpp"
 
 using namespace zelk;
 using namespace zelk::inversion;

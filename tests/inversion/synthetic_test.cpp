@@ -14,12 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
+#include "zelk_calls.hpp"
 #include "driver/run.hpp"
 #include "inversion/inversion.hpp"
-#include "iondata/fortran_io.hpp"
-#include "iondata/prepare.hpp"
-#include "iondata/update.hpp"
+#include "core/fortran_io.hpp"
+#include "pipeline/prepare.hpp"
+#include "pipeline/update.hpp"
 #include "iondata/vxo.hpp"
 
 namespace {
@@ -72,7 +73,7 @@ struct Outcome {
     float foF2 = 0, hmF2 = 0, dh_max = 0, dh_mean = 0;
 };
 
-Outcome run_record(Zelk& z, iondata::LineReader& in, const TruthRecord& t) {
+Outcome run_record(Zelk& z, fio::LineReader& in, const TruthRecord& t) {
     Outcome o;
     driver::CLEAR_RECORD_TABLES(z);
     int32_t IEOF = 0;
@@ -80,9 +81,9 @@ Outcome run_record(Zelk& z, iondata::LineReader& in, const TruthRecord& t) {
     iondata::READVXO(IEOF, in, z.rec, LREAD, LBAD);
     EXPECT_EQ(IEOF, 0) << t.name;
     EXPECT_EQ(LBAD, 0) << t.name;
-    EXPECT_EQ(iondata::PREPARE(z), iondata::PREP_OK) << t.name;
-    inversion::PROFIL1(z);
-    iondata::UPDATE_RECORD(z);
+    EXPECT_EQ(pipeline::PREPARE(z), iondata::PREP_OK) << t.name;
+    pipeline::PROFIL1(z);
+    pipeline::UPDATE_RECORD(z);
     o.istat = z.inv.ISTAT();
     if (o.istat != 2 || z.rec.IDX(37) != 10) return o;
 
@@ -134,7 +135,7 @@ TEST(Synthetic, EveryRecordInvertsCloseToTheTruth) {
     z->mod.DATADIRS = {ZELK_SOURCE_DATA};
     std::ostringstream diag;
     z->log.out = &diag;
-    iondata::LineReader in;
+    fio::LineReader in;
     ASSERT_TRUE(in.open(ZELK_TEST_DATA "/e2e/synth-e2e.VXO"));
     for (std::size_t i = 0; i < truth.size(); ++i) {
         const TruthRecord& t = truth[i];

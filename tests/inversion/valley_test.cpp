@@ -6,9 +6,10 @@
 #include <memory>
 #include <sstream>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "inversion/inversion.hpp"
 #include "ztest.hpp"
+#include "zelk_calls.hpp"
 #include "models/models.hpp"
 
 using namespace zelk;

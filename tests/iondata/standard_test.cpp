@@ -9,15 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "driver/run.hpp"
-#include "iondata/prepare.hpp"
+#include "pipeline/prepare.hpp"
 #include "iondata/standard.hpp"
 #include "iondata/vxo.hpp"
 
 namespace {
 
 using namespace zelk::iondata;
+using zelk::pipeline::PREPARE;
 
 struct Date {
     int32_t year4 = 0, doy = 0, error = -1;

@@ -8,13 +8,14 @@
 
 #include "core/rounding.hpp"
 #include "core/simd.hpp"
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
+#include "zelk_calls.hpp"
 #include "inversion/inversion.hpp"
 #include "models/b0b1d1.hpp"
 #include "products/products.hpp"
 
 using namespace zelk;
-using products::Products;
+using Products = models::Bottomside;   // the area of the bottomside model
 
 namespace {
 
@@ -166,14 +167,14 @@ TEST(ShapeParameters, KnownB0B1ComeBack) {
         z.log.out = &log;
         iri_profile(z, c[0], c[1]);
         models::CALB0B1D1(z);
-        std::printf("    B0 %.2f -> %.2f   B1 %.2f -> %.2f\n", c[0], z.prod.B0, c[1], z.prod.B1);
-        EXPECT_NEAR(z.prod.B0, c[0], 0.05 * c[0]);
-        EXPECT_NEAR(z.prod.B1, c[1], 0.2);
-        EXPECT_EQ(z.prod.D1, 9999.0f);   // no F1 layer
-        EXPECT_EQ(z.prod.B0, std::round(z.prod.B0 * 100.0f) / 100.0f);
+        std::printf("    B0 %.2f -> %.2f   B1 %.2f -> %.2f\n", c[0], z.bot.B0, c[1], z.bot.B1);
+        EXPECT_NEAR(z.bot.B0, c[0], 0.05 * c[0]);
+        EXPECT_NEAR(z.bot.B1, c[1], 0.2);
+        EXPECT_EQ(z.bot.D1, 9999.0f);   // no F1 layer
+        EXPECT_EQ(z.bot.B0, std::round(z.bot.B0 * 100.0f) / 100.0f);
         EXPECT_EQ(log.str(), "");
         // The display keeps the IRI height of every compared row (F2 peak down to foE).
-        EXPECT_FLOAT_EQ(z.prod.HIRI(z.prod.NPROW1), 300.0f);
+        EXPECT_FLOAT_EQ(z.bot.HIRI(z.bot.NPROW1), 300.0f);
     }
 }
 
@@ -182,11 +183,11 @@ TEST(ShapeParameters, F1LayerGivesD1InRange) {
     iri_profile(z, 100.0, 2.5);
     add_f1_ledge(z);
     models::CALB0B1D1(z);
-    EXPECT_GE(z.prod.D1, 0.0f);
-    EXPECT_LT(z.prod.D1, 90.0f);
-    EXPECT_EQ(z.prod.D1, std::round(z.prod.D1 * 100.0f) / 100.0f);
-    EXPECT_NEAR(z.prod.B0, 100.0f, 10.0f);
-    EXPECT_NE(z.prod.B1, 9999.0f);
+    EXPECT_GE(z.bot.D1, 0.0f);
+    EXPECT_LT(z.bot.D1, 90.0f);
+    EXPECT_EQ(z.bot.D1, std::round(z.bot.D1 * 100.0f) / 100.0f);
+    EXPECT_NEAR(z.bot.B0, 100.0f, 10.0f);
+    EXPECT_NE(z.bot.B1, 9999.0f);
 }
 
 TEST(ShapeParameters, MissingTableAndNoF2Layer) {
@@ -197,17 +198,17 @@ TEST(ShapeParameters, MissingTableAndNoF2Layer) {
     z.mod.DATADIRS = {"/nonexistent-zelk-data"};
     models::CALB0B1D1(z);
     EXPECT_EQ(log.str(), " CANNOT FIND THE FILE \"B0B1DT.ASC\"!\n");
-    EXPECT_EQ(z.prod.B0, 9999.0f);
-    EXPECT_EQ(z.prod.B1, 9999.0f);
-    EXPECT_EQ(z.prod.D1, 9999.0f);
+    EXPECT_EQ(z.bot.B0, 9999.0f);
+    EXPECT_EQ(z.bot.B1, 9999.0f);
+    EXPECT_EQ(z.bot.D1, 9999.0f);
     // The text form alone serves as well as the binary one.
     z.mod.DATADIRS = {ZELK_SOURCE_DATA};
     models::CALB0B1D1(z);
-    const float b0 = z.prod.B0, b1 = z.prod.B1;
-    z.prod.B0FILE = {};
+    const float b0 = z.bot.B0, b1 = z.bot.B1;
+    z.bot.B0FILE = {};
     z.inv.FC(4) = z.inv.FC(3);   // foF2 not above the F1/F2 boundary: nothing fitted
     models::CALB0B1D1(z);
-    EXPECT_EQ(z.prod.B0, 9999.0f);
+    EXPECT_EQ(z.bot.B0, 9999.0f);
     EXPECT_NE(b0, 9999.0f);
     EXPECT_NE(b1, 9999.0f);
 }
@@ -328,19 +329,19 @@ TEST(ShapeParameters, SearchesEndWhereThePlainSearchesEnd) {
         Zelk z;
         iri_profile(z, 100.0, 2.5);
         models::CALB0B1D1(z);
-        ASSERT_NE(z.prod.B0, 9999.0f);
+        ASSERT_NE(z.bot.B0, 9999.0f);
         for (const float s : {100.0f, 80.0f, 131.37f})
-            for (const float b1 : {2.5f, 1.9f, 3.3f}) same_search(z.prod, 0, s, b1, 9999.0f);
+            for (const float b1 : {2.5f, 1.9f, 3.3f}) same_search(z.bot, 0, s, b1, 9999.0f);
     }
     Zelk z;
     iri_profile(z, 100.0, 2.5);
     add_f1_ledge(z);
     models::CALB0B1D1(z);
-    ASSERT_NE(z.prod.D1, 9999.0f);
+    ASSERT_NE(z.bot.D1, 9999.0f);
     for (const float s : {100.0f, 70.0f})
         for (const float b1 : {2.5f, 2.1f}) {
             // The D1 scan from these B0, B1, then the search from its D1 and from far off.
-            auto a = std::make_unique<Products>(z.prod);
+            auto a = std::make_unique<Products>(z.bot);
             a->B0 = s;
             a->B1 = b1;
             a->HF1 = models::IRI_F2_BASIC2(*a, a->FOF1);
@@ -351,8 +352,8 @@ TEST(ShapeParameters, SearchesEndWhereThePlainSearchesEnd) {
             plain_d1(*b, db, eb);
             EXPECT_EQ(da, db);
             EXPECT_EQ(ea, eb);
-            same_search(z.prod, 1, s, b1, da);
-            same_search(z.prod, 1, s, b1, 0.4f);
+            same_search(z.bot, 1, s, b1, da);
+            same_search(z.bot, 1, s, b1, 0.4f);
         }
 }
 
@@ -365,7 +366,7 @@ TEST(ShapeParameters, BatchedMisfitIsTheRowByRowSum) {
         iri_profile(z, 100.0, 2.5);
         if (f1) add_f1_ledge(z);
         models::CALB0B1D1(z);
-        Products& P = z.prod;
+        Products& P = z.bot;
         int checked = 0;
         for (const float b0 : {60.0f, 97.3f, 140.0f})
             for (const float b1 : {1.4f, 2.5f, 4.1f})
@@ -414,7 +415,7 @@ TEST(ShapeParameters, LanesGiveTheParametersOfThePlainLoops) {
                 zelk::simd::set_mode(m);
                 models::CALB0B1D1(*z);
                 zelk::simd::set_mode(Mode::AUTO);
-                return std::make_unique<Products>(z->prod);
+                return std::make_unique<Products>(z->bot);
             };
             const auto plain = run(Mode::OFF);
             ASSERT_NE(plain->B0, 9999.0f);

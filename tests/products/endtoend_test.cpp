@@ -9,7 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
+#include "zelk_calls.hpp"
 #include "driver/run.hpp"
 #include "driver/vxo_steps.hpp"
 #include "inversion/inversion.hpp"
@@ -43,23 +44,24 @@ struct Captured {
     float ZME = 0, VW = 0, VD = 0;
     bool solved = false;
     products::Products prod;
+    models::Bottomside bot;
     iondata::IonogramRecord rec;
     int16_t ISTAT = 0;
 };
 
-class Capture : public Plotter, public driver::Frontend {
+class Capture : public PlotHooks, public driver::Frontend {
 public:
     Captured* out = nullptr;
-    void EVFPLOT(Zelk& z, int code) override {
-        if (code != 4) return;   // after an accepted F2 layer
-        for (int r = 1; r <= 3; ++r) out->reg[r] = inversion::REGION(z.inv, r);
-        out->ZME = z.inv.ZME;
-        out->VW = z.inv.VW;
-        out->VD = z.inv.VD;
+    void f2_region(const inversion::Inversion& inv) override {   // after an accepted F2 layer
+        for (int r = 1; r <= 3; ++r) out->reg[r] = inversion::REGION(inv, r);
+        out->ZME = inv.ZME;
+        out->VW = inv.VW;
+        out->VD = inv.VD;
         out->solved = true;
     }
     void RECORD_DONE(const Zelk& z, const driver::RecordInfo&) override {
         out->prod = z.prod;
+        out->bot = z.bot;
         out->rec = z.rec;
         out->ISTAT = z.inv.IQUALE(2);
     }
@@ -158,9 +160,9 @@ TEST(EndToEnd, BottomsideContentTableAndFit) {
         EXPECT_EQ(r.IDX(52), p.NPROW);
         EXPECT_GT(r.IDX(53), 0);
         for (int k = 39; k <= 42; ++k) EXPECT_NE(r.SCALED(k), 9999.0f) << k;
-        EXPECT_FLOAT_EQ(r.SCALED(41), p.B0);
-        EXPECT_FLOAT_EQ(r.SCALED(42), p.B1);
-        EXPECT_FLOAT_EQ(r.SCALED(43), p.D1);
+        EXPECT_FLOAT_EQ(r.SCALED(41), c->bot.B0);
+        EXPECT_FLOAT_EQ(r.SCALED(42), c->bot.B1);
+        EXPECT_FLOAT_EQ(r.SCALED(43), c->bot.D1);
     }
 }
 
@@ -170,7 +172,7 @@ TEST(EndToEnd, NoTableAndNoFitWhenNotAsked) {
     EXPECT_EQ(c->prod.NPROW, 0);
     EXPECT_GT(c->prod.NPROW1, 0);   // the 1 km pass still fed the shape and content
     EXPECT_EQ(c->prod.NSEG, 0);
-    EXPECT_NE(c->prod.B0, 9999.0f);
+    EXPECT_NE(c->bot.B0, 9999.0f);
     EXPECT_EQ(c->rec.IDX(40), 0);
     EXPECT_EQ(c->rec.IDX(51), 0);
 }

@@ -3,7 +3,8 @@
 
 #include <cmath>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
+#include "zelk_calls.hpp"
 #include "inversion/inversion.hpp"
 #include "products/products.hpp"
 #include "profile.hpp"

@@ -9,7 +9,7 @@
 
 #include <unistd.h>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 #include "inversion/inversion.hpp"
 #include "ztest.hpp"
 

@@ -5,7 +5,8 @@
 #include <memory>
 
 #include "core/simd.hpp"
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
+#include "zelk_calls.hpp"
 #include "products/products.hpp"
 #include "profile.hpp"
 #include "synth.hpp"

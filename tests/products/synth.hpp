@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
 
 namespace synth {
 

@@ -8,7 +8,8 @@
 #include <sstream>
 #include <string>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
+#include "zelk_calls.hpp"
 #include "inversion/inversion.hpp"
 #include "products/products.hpp"
 #include "profile.hpp"

@@ -42,10 +42,10 @@ ReportRecord make_record(const std::string& st, double t, int16_t istat, double 
     std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
     r.time = buf;
     r.istat = istat;
-    r.values[4] = {true, foF2, 3};   // foF2 is scaled whether or not the record inverts
+    r.values[4] = {foF2, 3};   // foF2 is scaled whether or not the record inverts
     if (istat == 2) {
-        r.values[5] = {true, 300.0, 3};
-        r.values[11] = {true, 20.0, 3};
+        r.values[5] = {300.0, 3};
+        r.values[11] = {20.0, 3};
         r.hmF2 = 300.0f;
         r.fn.assign(REPORT_NH, 0);
         for (int k = 0; k < REPORT_NH; ++k) {

@@ -1,16 +1,18 @@
 // One run of the program: the data areas that persist from record to record, owned
 // together. Two Zelk objects share nothing, so tests build a fresh one and independent
-// files can be processed in parallel.
+// files can be processed in parallel. Only the pipeline (and the programs above it) see the
+// whole run context; every routine below takes the areas it uses.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "core/diag.hpp"
-#include "core/plotter.hpp"
 #include "inversion/inversion.hpp"
 #include "iondata/record.hpp"
+#include "models/b0b1d1.hpp"
 #include "models/models.hpp"
+#include "pipeline/plot_hooks.hpp"
 #include "products/products.hpp"
 
 namespace zelk {
@@ -28,15 +30,19 @@ struct RunSettings {
 };
 
 struct Zelk {
-    RunSettings run;
-    iondata::IonogramRecord rec;
-    inversion::Inversion inv;
-    models::Models mod;
-    products::Products prod;
-    Log log;
-    Plotter* plot = &headless;
+    RunSettings run;                 // the job: written by the front end, read by the pipeline
+    iondata::IonogramRecord rec;     // the record being processed (reader, preparation, update)
+    inversion::Inversion inv;        // inputs and working data of the inversion
+    models::Models mod;              // model predictions and sunspot lookup
+    models::Bottomside bot;          // bottomside shape parameters and their model
+    products::Products prod;         // N(h) table, electron content, quasi-parabolic segments
+    Log log;                         // diagnostics
+    PlotHooks* plot = &headless;     // display stages; the headless default draws nothing
 
-    static inline Plotter headless{};
+    static inline PlotHooks headless{};
+
+    // What an inversion routine is given besides its areas: the log and the display stages.
+    inversion::Context context() { return inversion::Context{log, *plot}; }
 };
 
 }  // namespace zelk

@@ -2,16 +2,18 @@
 // into the Ionogram record so that WRITVXO writes them in layout version 5. The update
 // runs for every record that went through the inversion, whatever its status; the status
 // decides which result groups are filled.
-#include "iondata/update.hpp"
+#include "pipeline/update.hpp"
 
 #include <algorithm>
 #include <cstdint>
 #include <string>
 
-#include "core/zelk.hpp"
-#include "iondata/fortran_io.hpp"
+#include "pipeline/zelk.hpp"
+#include "core/fortran_io.hpp"
 
-namespace zelk::iondata {
+namespace zelk::pipeline {
+
+using iondata::IonogramRecord;
 
 namespace {
 
@@ -90,9 +92,9 @@ void update_characteristics(Zelk& z) {
     S(38) = inv.YF1;
     S(39) = prod.ITEC;
     S(40) = prod.H;
-    S(41) = prod.B0;
-    S(42) = prod.B1;
-    S(43) = prod.D1;
+    S(41) = z.bot.B0;
+    S(42) = z.bot.B1;
+    S(43) = z.bot.D1;
     if (inv.IQUALE(2) != ISTAT_OK) {
         for (int k : {32, 33, 34, 37, 38, 39, 40, 41, 42, 43}) S(k) = MISSING;
     }
@@ -235,7 +237,7 @@ void PREF4KMW(char FLAG, F1<char, 120>& TSTAMP, int IYEAR, int IDAY, int IMON, i
     TSTAMP(1) = FLAG == 'Y' ? 'F' : 'A';
     TSTAMP(2) = FLAG == 'Y' ? 'E' : 'A';
     const int32_t v[7] = {IYEAR, IDAY, IMON, IDOM, IHR, MINU, ISEC};
-    const std::string prefix = edit_line(FortranFormat("(I4.4,I3.3,5I2.2)"), v, 7);
+    const std::string prefix = fio::edit_line(fio::FortranFormat("(I4.4,I3.3,5I2.2)"), v, 7);
     for (int p = 3; p <= STAMP_PREFIX; ++p) TSTAMP(p) = prefix[static_cast<size_t>(p - 3)];
 }
 
@@ -302,7 +304,7 @@ void UPDATE_RECORD(Zelk& z) {
     if (rec.IDX(5) < 20) rec.IDX(5) = 20;
 
     update_version_mark(z);
-    rec.IDX(80) = VXO_VERSION_OUT;
+    rec.IDX(80) = iondata::VXO_VERSION_OUT;
 }
 
-}  // namespace zelk::iondata
+}  // namespace zelk::pipeline

@@ -1,5 +1,5 @@
-// Record preparation: turns the Ionogram record just read into the inputs of the inversion
-// (time, station, sounder settings, scaled characteristics, frequency-line trace tables).
+// What the time stamp and the system description of a record say: layout, station, time and
+// sounder settings, decoded without changing the record.
 #pragma once
 
 #include <cstdint>
@@ -7,14 +7,10 @@
 
 #include "iondata/record.hpp"
 
-namespace zelk {
-struct Zelk;
-}
-
 namespace zelk::iondata {
 
-// Outcome of PREPARE. PREP_STATION costs the record only; every other value other than
-// PREP_OK ends the processing of the file.
+// Outcome of the stamp decoding and of the record preparation. PREP_STATION costs the record
+// only; every other value other than PREP_OK ends the processing of the file.
 enum PrepStatus : int16_t {
     PREP_OK = 0,
     PREP_LAYOUT = 1,     // time-stamp layout not recognised
@@ -54,22 +50,6 @@ struct StampInfo {
 // Returns PREP_OK, PREP_LAYOUT (nothing decoded), PREP_TIME (time out of range; the other
 // fields are decoded) or PREP_SOUNDER (no step, bin size or range start).
 int16_t DECODE_STAMP(const IonogramRecord& rec, StampInfo& st);
-
-// Prepares the inversion's inputs from z.rec.
-// Given:   the record as READVXO left it; the trace tables cleared by the run loop
-//          (TRACEL/ITRCF = 9999, VHMIN = 9999.0).
-// Writes:  Inversion inputs (HMISS, LAYOUT, IOFF, STNAME, ISTNCODE, time, FQINCR, HGRID,
-//          BASEHT, the characteristics and their line indices, IQUALE(1,4,10), MINHF, NE,
-//          NF, REALIN, TRACEL, ITRCF); in Models ISSN and the model start values
-//          FOEPRE/FOF1PRE (and FOF2PRE and, in Products, the earlier results when the
-//          record carries characteristics 32 to 43);
-//          the record itself: 999 -> 9999 in old-layout integer heights, groups 58/59.
-// Returns: PREP_OK; PREP_STATION when STATION_FAULT finds an impossible station constant
-//          (checked after the time stamp, before anything is tabulated); or the reason why
-//          the file must end here (no message is written).
-// Trace points whose frequency line falls outside 1..MAXLIN cannot be tabulated and are
-// left out; a line index that would exceed 9999 is stored as 9999 (not usable).
-int16_t PREPARE(Zelk& z);
 
 // Station name from a system-description line: the word after the first "NAME " found at
 // positions 1..114, up to the first blank or comma, at most 20 characters, left-justified

@@ -1,6 +1,6 @@
 // Fortran-style formatted text I/O: format parsing, field decoding and editing, line
 // reading and writing. See fortran_io.hpp for the input and output rules.
-#include "iondata/fortran_io.hpp"
+#include "core/fortran_io.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -12,7 +12,7 @@
 #include <limits>
 #include <type_traits>
 
-namespace zelk::iondata {
+namespace zelk::fio {
 
 namespace {
 
@@ -939,4 +939,4 @@ void edit_int(char* dst, const EditField& fd, int64_t v) {
 void edit_real(char* dst, const EditField& fd, float v) { edit_real_t(dst, fd, v); }
 void edit_real(char* dst, const EditField& fd, double v) { edit_real_t(dst, fd, v); }
 
-}  // namespace zelk::iondata
+}  // namespace zelk::fio

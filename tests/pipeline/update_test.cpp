@@ -4,13 +4,14 @@
 #include <memory>
 #include <string>
 
-#include "core/zelk.hpp"
-#include "iondata/update.hpp"
+#include "pipeline/zelk.hpp"
+#include "zelk_calls.hpp"
+#include "pipeline/update.hpp"
 
 namespace {
 
 using zelk::Zelk;
-using zelk::iondata::UPDATE_RECORD;
+using zelk::pipeline::UPDATE_RECORD;
 
 void put_text(zelk::F1<char, 120>& line, const std::string& s, int pos = 1) {
     for (std::size_t i = 0; i < s.size(); ++i) line(pos + static_cast<int>(i)) = s[i];
@@ -67,7 +68,7 @@ std::unique_ptr<Zelk> inverted_record() {
     inv.EAFIT(7) = 0.0f;
     z->mod.FOF2PRE = 6.875f;
     prod.ITEC = 12.3f; prod.H = 45.6f;
-    prod.B0 = 100.25f; prod.B1 = 2.5f; prod.D1 = 0.5f;
+    z->bot.B0 = 100.25f; z->bot.B1 = 2.5f; z->bot.D1 = 0.5f;
     prod.NPROW = 10;
     for (int i = 1; i <= 10; ++i) {
         prod.PRFHT(i) = 100.0f + 10.0f * static_cast<float>(i);
@@ -343,7 +344,7 @@ TEST(UpdateRecord, PrefixedStampsAreKept) {
 TEST(UpdateRecord, PrefixWritesOutOfRangeNumbersAsAsterisks) {
     zelk::F1<char, 120> t;
     t.fill(' ');
-    zelk::iondata::PREF4KMW('Y', t, 12345, 7, 1, 9, 0, 5, -1);
+    zelk::pipeline::PREF4KMW('Y', t, 12345, 7, 1, 9, 0, 5, -1);
     EXPECT_EQ(text(t, 1, 19), "FE****007010900" "05**");
 }
 

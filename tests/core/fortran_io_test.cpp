@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "iondata/fortran_io.hpp"
+#include "core/fortran_io.hpp"
 
-using namespace zelk::iondata;
+using namespace zelk::fio;
 
 namespace {
 

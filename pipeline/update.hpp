@@ -10,7 +10,7 @@ namespace zelk {
 struct Zelk;
 }
 
-namespace zelk::iondata {
+namespace zelk::pipeline {
 
 void UPDATE_RECORD(Zelk& z);
 
@@ -18,4 +18,4 @@ void UPDATE_RECORD(Zelk& z);
 void PREF4KMW(char FLAG, F1<char, 120>& TSTAMP, int IYEAR, int IDAY, int IMON, int IDOM,
               int IHR, int MINU, int ISEC);
 
-}  // namespace zelk::iondata
+}  // namespace zelk::pipeline

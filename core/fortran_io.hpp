@@ -36,7 +36,7 @@
 #include <string_view>
 #include <vector>
 
-namespace zelk::iondata {
+namespace zelk::fio {
 
 // Outcome of a formatted transfer, as the IOSTAT of a READ: OK, end of file, decode error.
 enum class IoStat : int8_t { OK = 0, END = -1, BAD = 1 };
@@ -211,4 +211,4 @@ void edit_int(char* dst, const EditField& fd, int64_t v);
 void edit_real(char* dst, const EditField& fd, float v);
 void edit_real(char* dst, const EditField& fd, double v);
 
-}  // namespace zelk::iondata
+}  // namespace zelk::fio

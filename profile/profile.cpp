@@ -7,13 +7,12 @@
 //     PHI_i(u) = sqrt(u) T*_{i-1}(u)                 (T*_k the shifted Chebyshev polynomial)
 //     h(fN) = HTOP + sum_i A(i) PHI_i(u(fN)),        HTOP = HSTART - sum_i A(i).
 // Everything that needs h(fN) or its inverse (plots, N(h) table, electron content, shape
-// parameters) goes through REGION / PROFILE_HEIGHT / PROFILE_FN below.
+// parameters) goes through RegionProfile / PROFILE_HEIGHT / PROFILE_FN below.
 #include <cmath>
 
-#include "core/zelk.hpp"
-#include "inversion/inversion.hpp"
+#include "profile/profile.hpp"
 
-namespace zelk::inversion {
+namespace zelk::profile {
 
 namespace {
 
@@ -118,19 +117,6 @@ void CONTPRFL(int NN, float FOLD, float FTOP, const float* A, float FNEW, float*
     ATOAP(n, S, A, AP);
 }
 
-// REGION: the solved profile of one region, for evaluation. region 1 = E (FC(1)..FC(2),
-// peak ZME, the three coefficients A_E), 2 = F1 (FC(2)..FC(3), ZMF1, A_F1(1..5)),
-// 3 = F2 (FC(3)..FC(4), ZMF2, A_F2(1..5)). Reads FC, ZME, ZMF1, ZMF2, A_E, A_F1, A_F2.
-// Any other region number gives an empty profile (NN = 0, all frequencies 0).
-RegionProfile REGION(const Inversion& inv, int region) {
-    if (region == 1) return MAKEREGION(inv.FC(1), inv.FC(2), inv.ZME, inv.A_E.data(), 3);
-    if (region == 2) return MAKEREGION(inv.FC(2), inv.FC(3), inv.ZMF1, inv.A_F1.data());
-    if (region == 3) return MAKEREGION(inv.FC(3), inv.FC(4), inv.ZMF2, inv.A_F2.data());
-    RegionProfile r;
-    r.NN = 0;
-    return r;
-}
-
 // PROFILE_HEIGHT: real height (km) of the region r at plasma frequency fN (MHz),
 //     h = ZM + sqrt(u) sum_k A(k) T*_{k-1}(u),  u = ln(fN/FE) / ln(FS/FE),
 // with T*_k from the recurrence T*_{k+1} = 2(2u - 1) T*_k - T*_{k-1}. fN is clamped to
@@ -181,4 +167,4 @@ float PROFILE_FN(const RegionProfile& r, float h, float FLOW) {
 
 float PROFILE_FN(const RegionProfile& r, float h) { return PROFILE_FN(r, h, r.FS); }
 
-}  // namespace zelk::inversion
+}  // namespace zelk::profile

@@ -5,7 +5,8 @@
 #include <memory>
 #include <sstream>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
+#include "zelk_calls.hpp"
 #include "products/products.hpp"
 
 using namespace zelk;
@@ -45,7 +46,7 @@ std::unique_ptr<Zelk> solved_record() {
 TEST(TOTOLMIR, SolvedProfileMovesValuesToTheirOutputPlaces) {
     auto z = solved_record();
     auto& inv = z->inv;
-    products::TOTOLMIR(*z);
+    pipeline::TOTOLMIR(*z);
     EXPECT_EQ(inv.FOE, 3.0f);
     EXPECT_EQ(inv.FOF1, 4.5f);
     EXPECT_EQ(inv.FOF2, 9.0f);
@@ -73,7 +74,7 @@ TEST(TOTOLMIR, FailedF2StageClearsThePartialProfile) {
     auto z = solved_record();
     auto& inv = z->inv;
     inv.ISTAT() = 18;
-    products::TOTOLMIR(*z);
+    pipeline::TOTOLMIR(*z);
     EXPECT_EQ(inv.FOE, 3.0f);
     EXPECT_EQ(inv.FOF1, 4.45f);
     EXPECT_EQ(inv.FOF2, 8.95f);
@@ -93,21 +94,21 @@ TEST(TOTOLMIR, FailedF2StageClearsThePartialProfile) {
 TEST(TOTOLMIR, ModelFoELayer) {
     auto ok = solved_record();
     ok->inv.IEFLAG = 2;
-    products::TOTOLMIR(*ok);
+    pipeline::TOTOLMIR(*ok);
     EXPECT_EQ(ok->inv.FOE, 999.9f);
     EXPECT_EQ(ok->inv.A_E(1), -10.0f);
 
     auto failed = solved_record();
     failed->inv.IEFLAG = 2;
     failed->inv.ISTAT() = 7;
-    products::TOTOLMIR(*failed);
+    pipeline::TOTOLMIR(*failed);
     EXPECT_EQ(failed->inv.FOE, 999.9f);
     EXPECT_EQ(failed->inv.A_E(1), 0.0f);
 
     auto scaled = solved_record();
     scaled->inv.IEFLAG = 3;
     scaled->inv.ISTAT() = 7;
-    products::TOTOLMIR(*scaled);
+    pipeline::TOTOLMIR(*scaled);
     EXPECT_EQ(scaled->inv.FOE, 3.0f);
     EXPECT_EQ(scaled->inv.A_E(1), -10.0f);
 }
@@ -119,14 +120,14 @@ TEST(TOTOLMIR, NoF1Layer) {
     auto& inv = z->inv;
     inv.LF1() = 0;
     inv.FC(3) = inv.FC(2);
-    products::TOTOLMIR(*z);
+    pipeline::TOTOLMIR(*z);
     EXPECT_EQ(inv.FC(4), 0.0f);
     EXPECT_EQ(inv.FC(2), 3.0f);
     EXPECT_EQ(inv.FOF1, 4.45f);
 
     auto r = solved_record();
     r->inv.IROOTF1 = 1;
-    products::TOTOLMIR(*r);
+    pipeline::TOTOLMIR(*r);
     EXPECT_EQ(r->inv.FC(4), 0.0f);
 }
 
@@ -135,10 +136,10 @@ TEST(TOTOLMIR, SummaryLineAtDebugTwo) {
     std::ostringstream log;
     z->log.out = &log;
     z->log.IDEBUG = 1;
-    products::TOTOLMIR(*z);
+    pipeline::TOTOLMIR(*z);
     EXPECT_EQ(log.str(), "");
     z->log.IDEBUG = 2;
-    products::TOTOLMIR(*z);
+    pipeline::TOTOLMIR(*z);
     EXPECT_EQ(log.str().rfind(" ******* ZELK  ZK 4.31  FLAGS :   0  2  0  1", 0), 0u) << log.str();
     EXPECT_NE(log.str().find(" *******\n"), std::string::npos);
 }

@@ -6,14 +6,16 @@
 #include <memory>
 #include <string>
 
-#include "core/zelk.hpp"
+#include "pipeline/zelk.hpp"
+#include "zelk_calls.hpp"
 #include "driver/run.hpp"
-#include "iondata/prepare.hpp"
+#include "pipeline/prepare.hpp"
 
 namespace {
 
 using zelk::Zelk;
 using namespace zelk::iondata;
+using namespace zelk::pipeline;
 
 // Puts a stamp into TSTAMP (positions 1..n) and its length into index element 3.
 void set_stamp(Zelk& z, const std::string& s) {
@@ -266,7 +268,7 @@ TEST(Prepare, CharacteristicsAndConstants) {
     EXPECT_EQ(inv.IFOF1, 9999);
     // Index element 4 = 31: the results of an earlier analysis are not taken.
     EXPECT_FLOAT_EQ(inv.ZMF2, 0.0f);
-    EXPECT_FLOAT_EQ(z->prod.B0, 9999.0f);
+    EXPECT_FLOAT_EQ(z->bot.B0, 9999.0f);
 
     // With 43 characteristics they are.
     z->rec.IDX(4) = 43;
@@ -274,7 +276,7 @@ TEST(Prepare, CharacteristicsAndConstants) {
     EXPECT_FLOAT_EQ(z->inv.ZMF2, 280.0f);
     EXPECT_FLOAT_EQ(z->inv.CHARIN(36), 7.0f);
     EXPECT_FLOAT_EQ(z->mod.FOF2PRE, 8.8f);
-    EXPECT_FLOAT_EQ(z->prod.B0, 100.0f);
+    EXPECT_FLOAT_EQ(z->bot.B0, 100.0f);
 
     // Limits of the line indices: foE of 10 and foF2 of 0 are not scaled.
     z = record(layout1());

@@ -6,12 +6,11 @@
 #include <string>
 
 #include "core/rounding.hpp"
-#include "core/zelk.hpp"
-#include "inversion/inversion.hpp"
-#include "iondata/fortran_io.hpp"
-#include "products/products.hpp"
+#include "core/fortran_io.hpp"
+#include "pipeline/pipeline.hpp"
+#include "pipeline/zelk.hpp"
 
-namespace zelk::products {
+namespace zelk::pipeline {
 
 namespace {
 
@@ -77,9 +76,9 @@ void TOTOLMIR(Zelk& z) {
         // The version number is characters 5..8 of the version identifier ("4.31").
         std::ostream& os = z.log.os();
         os << " ******* ZELK " << " ZK " << std::string(inv.VERSION + 4, 4) << "  FLAGS : ";
-        for (int k = 1; k <= inv.IQUALE.size(); ++k) os << iondata::edit_value("(I3)", inv.IQUALE(k));
+        for (int k = 1; k <= inv.IQUALE.size(); ++k) os << fio::edit_value("(I3)", inv.IQUALE(k));
         os << " *******\n";
     }
 }
 
-}  // namespace zelk::products
+}  // namespace zelk::pipeline

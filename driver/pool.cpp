@@ -1,0 +1,67 @@
+// The ordered worker pool.
+#include "driver/pool.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace zelk::driver {
+
+void OrderedPool::RUN(size_t n, size_t workers, const WorkerFactory& make_worker, const Deliver& deliver,
+                      const Idle& idle) {
+    if (n == 0) return;
+    if (workers <= 1) {
+        const Task task = make_worker();
+        const std::function<bool()> never = [] { return false; };
+        for (size_t k = 0; k < n; ++k) {
+            task(k, never);
+            if (!deliver(k)) break;
+        }
+        return;
+    }
+    // Each worker takes the next task; this thread takes the results up in task order.
+    std::vector<char> done(n, 0);
+    std::mutex m;
+    std::condition_variable cv;
+    std::atomic<size_t> next{0};
+    std::atomic<size_t> stop_at{n};   // first task (so far) that failed
+    auto work = [&] {
+        const Task task = make_worker();
+        for (size_t k = next++; k < n; k = next++) {
+            if (k < stop_at.load()) {
+                const bool failed = task(k, [&stop_at, k] { return stop_at.load() < k; });
+                if (failed) {
+                    size_t seen = stop_at.load();
+                    while (k < seen && !stop_at.compare_exchange_weak(seen, k)) {
+                    }
+                }
+            }
+            {
+                const std::lock_guard<std::mutex> lock(m);
+                done[k] = 1;
+            }
+            cv.notify_all();
+        }
+    };
+    std::vector<std::thread> pool;
+    for (size_t w = 0; w < workers; ++w) pool.emplace_back(work);
+    for (size_t k = 0; k < n; ++k) {
+        {
+            std::unique_lock<std::mutex> lock(m);
+            while (!cv.wait_for(lock, std::chrono::milliseconds(250), [&] { return done[k] != 0; })) {
+                lock.unlock();
+                idle();
+                lock.lock();
+            }
+        }
+        // The tasks before the first failure were all run to their end, so the failing task
+        // is reached here before any task that was skipped or abandoned.
+        if (!deliver(k)) break;
+    }
+    for (std::thread& t : pool) t.join();
+}
+
+}  // namespace zelk::driver
