@@ -330,6 +330,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     std::unique_ptr<Summary> summary;
     if (!opt.summary.empty()) {
         summary = std::make_unique<Summary>();
+        summary->SET_MODE_COLUMN(opt.refine.any());
         if (!summary->OPEN(opt.summary, error)) {
             err << PROGNAME << ": " << opt.summary << ": cannot be written (" << error << ")\n";
             return 4;

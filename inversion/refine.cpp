@@ -27,6 +27,9 @@ static constexpr float FVMIN = 0.2f;
 // The valley may fill at most this share of the distance from the E peak to the lowest F
 // virtual height (the true height of the first F echo lies below its virtual height).
 static constexpr float VW_SHARE = 0.95f;
+// A fitted width below this share of the largest width lies at the lower end of the range
+// searched.
+static constexpr float VW_FLOOR = 0.15f;
 // O-trace points used in the fit: those within this much (MHz) of the first F echo, where
 // the virtual heights depend most on what lies below the first echo.
 static constexpr float FOOT_SPAN = 1.5f;
@@ -118,16 +121,34 @@ bool solve_f(Inversion& inv, models::Models& mod, const Context& cx) {
     return FPROF(inv, mod, cx, inv.ER(3)) && inv.IROOT == 0 && inv.ISTAT() == ISTAT_OK;
 }
 
+// The region in which a wave reflects at plasma frequency fn: F2 above FC(3), F1 between
+// FC(2) and FC(3) when there is an F1 layer; 0 for the E layer and below.
+int region_of(const Inversion& inv, float fn) {
+    if (fn > inv.FC(3)) return 3;
+    if (fn > inv.FC(2) && inv.FC(3) != inv.FC(2)) return 2;
+    return 0;
+}
+
 // Mean absolute difference (km) between the virtual heights recomputed through the solved
-// profile (O and X) and the observed ones, over the points of P.
+// profile (O and X, each through the regions up to the one it reflects in) and the
+// observed ones, over the points of P.
 float misfit(Inversion& inv, const Points& p) {
-    inv.IRGN = 3;
     double sum = 0.0;
     std::size_t n = 0;
-    for (std::size_t i = 0; i < p.fo.size(); ++i, ++n)
+    for (std::size_t i = 0; i < p.fo.size(); ++i) {
+        inv.IRGN = static_cast<int16_t>(region_of(inv, p.fo[i]));
+        if (inv.IRGN == 0) continue;
         sum += std::fabs(RECVIRT(inv, p.fo[i], 5) - p.ho[i]);
-    for (std::size_t i = 0; i < p.fx.size(); ++i, ++n)
-        sum += std::fabs(RECVIRTX(inv, p.fx[i], 5) - p.hx[i]);
+        ++n;
+    }
+    for (std::size_t i = 0; i < p.fx.size(); ++i) {
+        const float f = p.fx[i];
+        inv.IRGN = static_cast<int16_t>(region_of(inv, std::sqrt(f * (f - inv.FH))));
+        if (inv.IRGN == 0) continue;
+        sum += std::fabs(RECVIRTX(inv, f, 5) - p.hx[i]);
+        ++n;
+    }
+    inv.IRGN = 3;
     if (n == 0) return NO_FIT;
     const auto m = static_cast<float>(sum / static_cast<double>(n));
     return std::isfinite(m) ? m : NO_FIT;
@@ -205,7 +226,8 @@ void FIT_VALLEY(Inversion& inv, models::Models& mod, const Context& cx, const XT
     };
 
     float best_vw = inv.VW, best_rho = -1.0f;
-    float best = score(inv.VW, -1.0f);
+    const float initial = score(inv.VW, -1.0f);
+    float best = initial;
     for (const float rho : RHOS) {
         // Coarse grid of widths.
         float lb = 0.0f, ls = NO_FIT;
@@ -251,10 +273,17 @@ void FIT_VALLEY(Inversion& inv, models::Models& mod, const Context& cx, const XT
             best_rho = rho;
         }
     }
-    if (best_vw != inv.VW || best_rho > 0.0f) SET_VALLEY(inv, best_vw, best_rho);
+    // A best width at the lower end of the range says that what lies below the F layer is
+    // no valley of the kind modelled (at night, ionisation reaching down below the E peak):
+    // the fit then has nothing to offer and MAHAGULY's valley stands.
+    if (best_vw < VW_FLOOR * vmax) {
+        best = initial;
+    } else if (best_vw != inv.VW || best_rho > 0.0f) {
+        SET_VALLEY(inv, best_vw, best_rho);
+    }
     if (cx.log.IDEBUG >= 2)
         cx.log.os() << "  REFINED VALLEY: W" << ROUND3(inv.VW) << " D" << inv.VD << " MISFIT "
-                   << best << " KM (" << p.fo.size() << " O, " << p.fx.size() << " X POINTS)\n";
+                   << best << " KM, MODEL " << initial << " KM (" << p.fo.size() << " O, " << p.fx.size() << " X POINTS)\n";
 }
 
 // MERGE_F1: an F1 layer that F1PROF rejected for its roots (ISTAT 25) or because its
