@@ -520,3 +520,31 @@ TEST(RefinedAccuracy, F1LedgeRecordsRejectedForTheirRootsGetProfiles) {
     EXPECT_GE(rescued, rejected * 95 / 100);
     EXPECT_LE(worst, 9.7f);
 }
+
+// Each part on its own: the scaled critical frequency alone puts the mid-latitude day peak
+// at the scaled 9.02 MHz (the standard search puts it at 9.05 MHz, 10 km high); the valley
+// fit alone (O trace only) brings the 600 km night layer down from about 62 km too low.
+TEST(RefinedAccuracy, PartsOneByOne) {
+    inversion::RefineOptions fc;
+    fc.scaled_fc = true;
+    std::vector<e2e::Truth> truth;
+    std::vector<Result> a, b;
+    const std::vector<Figures> ga = run_and_measure("presets", truth, a, false);
+    const std::vector<Figures> gb = run_and_measure("presets", truth, b, false, fc);
+    ASSERT_EQ(truth[0].name, "midlat-day-0.1");
+    EXPECT_NEAR(ga[0].dfoF2, 0.030f, 0.001f);
+    EXPECT_NEAR(gb[0].dfoF2, 0.0f, 0.0005f);
+    EXPECT_GT(ga[0].dhmF2, 9.0f);
+    EXPECT_LT(std::fabs(gb[0].dhmF2), 3.0f);
+
+    inversion::RefineOptions valley;
+    valley.valley = true;
+    const std::vector<Figures> sa = run_and_measure("refine", truth, a, false);
+    const std::vector<Figures> sb = run_and_measure("refine", truth, b, false, valley);
+    std::size_t k = 0;
+    while (k < truth.size() && truth[k].name != "lifted-night-600-0.05") ++k;
+    ASSERT_LT(k, truth.size());
+    EXPECT_GT(sa[k].dhF_mean, 50.0f);
+    EXPECT_LT(sb[k].dhF_mean, 2.0f);
+    EXPECT_TRUE(b[k].made_by == inversion::MadeBy::REFINED);
+}
