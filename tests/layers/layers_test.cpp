@@ -21,6 +21,7 @@ namespace {
 const std::map<std::string, int> LAYERS = {
     {"platform", 0}, {"core", 1},      {"profile", 2},  {"iondata", 3}, {"models", 3},
     {"inversion", 4}, {"products", 5}, {"pipeline", 6}, {"display", 7}, {"driver", 8},
+    {"app", 9},
 };
 // Layers below this one use the C++ standard library only (no Qt).
 constexpr int DISPLAY_LAYER = 7;

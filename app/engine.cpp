@@ -1,0 +1,183 @@
+#include "app/engine.hpp"
+
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+
+#include "core/stop.hpp"
+#include "display/hooks.hpp"
+#include "driver/run.hpp"
+#include "driver/vxo_steps.hpp"
+#include "pipeline/plot_hooks.hpp"
+#include "pipeline/zelk.hpp"
+
+namespace zelk::app {
+
+namespace {
+
+// Thrown by the record steps when the run is cancelled: the run loop treats it as it
+// treats a stop, removing the temporary output of the file under way and closing the
+// input, and passes it on.
+struct Cancelled : Stop {
+    Cancelled() : Stop("cancelled") {}
+};
+
+// The display's plot hooks on the canvas, counting the frames drawn, with a pause that
+// CANCEL cuts short.
+class WindowPlotter final : public PlotHooks {
+public:
+    WindowPlotter(display::Surface& s, Engine& e, std::atomic<int>& frames)
+        : plot_(s), engine_(e), frames_(frames) {
+        plot_.open();
+        plot_.set_pause(false);
+        // The plotted curves go to TRACE.DAT, RECAL_OTRACE.DAT and RECAL_XTRACE.DAT in
+        // the working directory.
+        plot_.display().WRITE_DATA = true;
+    }
+    void frame(const RecordView& view) override {
+        plot_.frame(view);
+        ++frames_;
+    }
+    void existing_profile(int region, const profile::RegionProfile& r) override { plot_.existing_profile(region, r); }
+    void model_bottomside(const models::Bottomside& bot) override { plot_.model_bottomside(bot); }
+    void pause(float seconds) override { engine_.PAUSE(seconds); }
+    void trace_list(const inversion::Inversion& inv) override { plot_.trace_list(inv); }
+    void data(const inversion::Inversion& inv) override { plot_.data(inv); }
+    void e_region(const inversion::Inversion& inv) override { plot_.e_region(inv); }
+    void valley(const inversion::Inversion& inv) override { plot_.valley(inv); }
+    void f1_region(const inversion::Inversion& inv) override { plot_.f1_region(inv); }
+    void f2_region(const inversion::Inversion& inv) override { plot_.f2_region(inv); }
+    void layer_done(const inversion::Inversion& inv) override { plot_.layer_done(inv); }
+    bool finish(std::string& error) { return plot_.finish_files(error); }
+
+private:
+    display::SurfacePlotter plot_;
+    Engine& engine_;
+    std::atomic<int>& frames_;
+};
+
+class CancellableSteps final : public driver::RecordSteps {
+public:
+    explicit CancellableSteps(const std::atomic<bool>& cancel) : cancel_(cancel) {}
+    bool OPEN(const std::string& path) override { return steps_.OPEN(path); }
+    void READ(Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) override {
+        if (cancel_.load()) throw Cancelled();
+        steps_.READ(z, IEOF, LREAD, LBAD);
+    }
+    long long POSITION() const override { return steps_.POSITION(); }
+    std::string REFUSAL() const override { return steps_.REFUSAL(); }
+    int PASSED_OVER(long& first_line) const override { return steps_.PASSED_OVER(first_line); }
+    void CLOSE() override { steps_.CLOSE(); }
+    void INVERT(Zelk& z) override { steps_.INVERT(z); }
+    void WRITE(std::ostream& out, Zelk& z) override { steps_.WRITE(out, z); }
+    WriteReport WRITE_REPORT() const override { return steps_.WRITE_REPORT(); }
+
+private:
+    const std::atomic<bool>& cancel_;
+    driver::VxoSteps steps_;
+};
+
+class WindowFrontend final : public driver::Frontend {
+public:
+    WindowFrontend(const Engine::Ui& ui, const Engine& e) : ui_(ui), engine_(e) {}
+    std::string DODIALOG4(const std::string& path) override {
+        return engine_.cancelled() || !ui_.exists ? path : ui_.exists(path);
+    }
+    void DODIALOG3(int code) override {
+        if (!engine_.cancelled() && ui_.message) ui_.message(code);
+    }
+    void MESSAGE_BOX(const std::string& title, const std::string& text) override {
+        if (!quiet && !engine_.cancelled() && ui_.box) ui_.box(title, text);
+    }
+    void NOTICE(const std::string& text) override { std::cerr << text << '\n'; }
+    void RECORD_DONE(const Zelk&, const driver::RecordInfo& info) override {
+        if (ui_.record) ui_.record(info.job ? info.job->input : std::string(), info.RECNO, info.NRECS);
+    }
+
+    display::Surface* canvas = nullptr;
+    void CLEAR_WINDOW() override {
+        if (canvas && !quiet) canvas->clear(display::WHITE);
+    }
+    bool quiet = false;   // no end-of-run box and no clearing (a file of a longer run)
+
+private:
+    const Engine::Ui& ui_;
+    const Engine& engine_;
+};
+
+}  // namespace
+
+Engine::Engine(display::Surface& canvas, Ui ui, int IDEBUG)
+    : canvas_(canvas), ui_(std::move(ui)), IDEBUG_(IDEBUG) {}
+
+void Engine::CANCEL() {
+    {
+        std::lock_guard<std::mutex> g(m_);
+        cancel_ = true;
+    }
+    cv_.notify_all();
+}
+
+void Engine::PAUSE(float seconds) {
+    std::unique_lock<std::mutex> g(m_);
+    cv_.wait_for(g, std::chrono::duration<float>(seconds), [this] { return cancel_.load(); });
+}
+
+RunResult Engine::RUN(const JobSettings& job, const std::string& VERSID, const std::string& FILELIST) {
+    RunResult r;
+    std::vector<driver::FileJob> jobs;
+    bool LWILD = false;
+    if (!driver::JOBS_FROM_SETTINGS(job.INFILE, job.OUTFILE, FILELIST, jobs, LWILD)) jobs.clear();
+
+    frames_ = 0;
+    WindowPlotter plot(canvas_, *this, frames_);
+    WindowFrontend fe(ui_, *this);
+    fe.canvas = &canvas_;
+    CancellableSteps steps(cancel_);
+    try {
+        // Each file is inverted with a run context of its own, as zelk-batch inverts it: the
+        // values the inversion carries from record to record (the sunspot number, looked
+        // up again only when the month changes, and the dip constants) then never reach
+        // into the next file, so a file gives the same results whichever files come before
+        // it, and the same outputs as zelk-batch.
+        for (const driver::FileJob& fj : jobs) {
+            auto z = std::make_unique<Zelk>();
+            z->run.VERSID = VERSID;
+            z->run.FMTVXO = job.FMTVXO;
+            z->run.NOCONV = job.NOCONV;
+            z->run.PROG = job.PROG;
+            z->run.INFILE = job.INFILE;
+            z->run.OUTFILE = job.OUTFILE;
+            z->run.HSTEP = job.HSTEP;
+            z->run.QPACC = job.QPACC;
+            z->log.IDEBUG = static_cast<int16_t>(IDEBUG_);
+            z->plot = &plot;
+            // The box about a run without records comes once, for the whole run.
+            fe.quiet = true;
+            const driver::RunOutcome out = driver::RUN_FILES(*z, {fj}, fe, steps, !LWILD);
+            fe.quiet = false;
+            r.NRECS += out.NRECS;
+            r.files += out.files;
+            r.written += out.written;
+            if (out.fatal != 0) {
+                r.fatal = out.fatal;
+                break;
+            }
+        }
+        if (r.NRECS == 0) {
+            fe.CLEAR_WINDOW();
+            fe.MESSAGE_BOX("WARNING", "NO PROPER DATA OR ERROR FOUND IN THE INPUT FILE.");
+        }
+        std::string error;
+        if (!plot.finish(error)) std::cerr << error << '\n';
+    } catch (const Cancelled&) {
+        r.cancelled = true;
+    } catch (const Stop& stop) {
+        r.stop = stop.what();
+    }
+    std::error_code ec;
+    if (LWILD) std::filesystem::remove(FILELIST, ec);
+    return r;
+}
+
+}  // namespace zelk::app

@@ -1,0 +1,134 @@
+#include "app/window.hpp"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QStatusBar>
+#include <QThread>
+#include <QTimer>
+
+#include "app/cover.hpp"
+#include "display/display.hpp"
+
+namespace zelk::app {
+
+MainWindow::MainWindow(std::string VERSID, int IDEBUG, QWidget* parent)
+    : QMainWindow(parent), VERSID_(std::move(VERSID)),
+      canvas_(display::CANVAS_WIDTH, display::CANVAS_HEIGHT) {
+    setWindowTitle(QStringLiteral("ZELK421"));
+    view_ = new CanvasWidget(canvas_, this);
+    setCentralWidget(view_);
+    status_ = new QLabel(this);
+    statusBar()->addWidget(status_, 1);
+
+    ask_exists = [this](const std::string& path) { return DODIALOG4(path, this); };
+    show_message = [this](int code) { DODIALOG3(code, this); };
+    show_box = [this](const std::string& title, const std::string& text) {
+        QMessageBox::warning(this, QString::fromStdString(title), QString::fromStdString(text));
+    };
+
+    Engine::Ui ui;
+    ui.exists = [this](const std::string& path) {
+        std::string answer = path;
+        on_gui([&] { answer = ask_exists(path); });
+        return answer;
+    };
+    ui.message = [this](int code) { on_gui([&] { show_message(code); }); };
+    ui.box = [this](const std::string& title, const std::string& text) {
+        on_gui([&] { show_box(title, text); });
+    };
+    ui.record = [this](const std::string& file, int recno, int nrecs) {
+        const QString text = QStringLiteral("%1: record %2 (%3 inverted)")
+                                 .arg(QString::fromStdString(file)).arg(recno).arg(nrecs);
+        QMetaObject::invokeMethod(this, [this, text] { status_->setText(text); }, Qt::QueuedConnection);
+    };
+    engine_ = std::make_unique<Engine>(canvas_, std::move(ui), IDEBUG);
+}
+
+MainWindow::~MainWindow() {
+    if (thread_.joinable()) {
+        closing_ = true;
+        engine_->CANCEL();
+        // The run may be waiting for an answer of this thread: answer (with nothing) until
+        // it has ended.
+        while (!thread_done_) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (thread_.joinable()) thread_.join();
+    }
+}
+
+void MainWindow::on_gui(const std::function<void()>& f) {
+    if (QThread::currentThread() == thread()) {
+        f();
+        return;
+    }
+    QMetaObject::invokeMethod(this, [this, &f] {
+        // A run cancelled while the request waited asks nothing more of the user.
+        if (!closing_) f();
+    }, Qt::BlockingQueuedConnection);
+}
+
+void MainWindow::COVER() {
+    DRAW_COVER(canvas_, VERSID_);
+    view_->update();
+    // The dialog comes once the window is on the screen.
+    QTimer::singleShot(0, this, [this] {
+        JobSettings job;
+        if (!DODIALOG1(job, filelist_, this)) {
+            close();
+            return;
+        }
+        START(job);
+    });
+}
+
+void MainWindow::START(const JobSettings& job) {
+    if (running_) return;
+    running_ = true;
+    ran_ = true;
+    status_->setText(QStringLiteral("Running ") + QString::fromStdString(job.INFILE));
+    thread_done_ = false;
+    thread_ = std::thread([this, job] {
+        const RunResult r = engine_->RUN(job, VERSID_, filelist_);
+        thread_done_ = true;
+        QMetaObject::invokeMethod(this, [this, r] { finished(r); }, Qt::QueuedConnection);
+    });
+}
+
+void MainWindow::finished(const RunResult& r) {
+    if (thread_.joinable()) thread_.join();
+    running_ = false;
+    result_ = r;
+    if (closing_) {
+        close();
+        return;
+    }
+    if (!r.stop.empty()) {
+        status_->setText(QString::fromStdString(r.stop));
+        QMessageBox::critical(this, QStringLiteral("ZELK"), QString::fromStdString(r.stop));
+        return;
+    }
+    status_->setText(QStringLiteral("Finished: %1 records inverted from %2 files, %3 written. Close the window to end.")
+                         .arg(r.NRECS).arg(r.files).arg(r.written));
+}
+
+int MainWindow::exit_status() const {
+    if (!ran_) return 0;
+    if (!result_.stop.empty()) return 3;
+    return result_.NRECS > 0 ? 0 : 1;
+}
+
+void MainWindow::closeEvent(QCloseEvent* e) {
+    if (running_) {
+        // The window closes when the run has ended, which is at the next record.
+        closing_ = true;
+        engine_->CANCEL();
+        status_->setText(QStringLiteral("Stopping the run..."));
+        e->ignore();
+        return;
+    }
+    e->accept();
+}
+
+}  // namespace zelk::app
