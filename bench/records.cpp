@@ -6,7 +6,7 @@
 //
 // Arguments: 0 = no N(h) table and no quasi-parabolic fit; 1 = the recommended settings of
 // the job dialog (10 km table, fit accuracy 0.01); 2 = as 0 with the shape parameters by the
-// fast fit (--shape-fit fast).
+// fast fit (--shape-fit fast). BM_RefinedRecords: the standard beside the refined mode.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -94,5 +94,39 @@ void BM_Records(benchmark::State& state) {
     state.counters["inverted"] = static_cast<double>(inverted) / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_Records)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
+// The standard mode (argument 0) beside the refined mode (1, every part) on the 84 records of
+// tests/data/accuracy/refine.VXO (unseen valleys and starts, half of them with X traces),
+// with the recommended settings (10 km table, fit accuracy 0.01): the time per record.
+void BM_RefinedRecords(benchmark::State& state) {
+    auto z = std::make_unique<Zelk>();
+    z->mod.DATADIRS = {ZELK_SOURCE_DATA};
+    std::ostringstream diag;
+    z->log.out = &diag;
+    z->run.HSTEP = 10.0f;
+    z->run.QPACC = 0.01f;
+    if (state.range(0) == 1) z->inv.refine = {true, true, true, true};
+    int64_t records = 0;
+    for (auto _ : state) {
+        fio::LineReader in;
+        if (!in.open(ZELK_TEST_DATA "/accuracy/refine.VXO")) {
+            state.SkipWithError("no refine.VXO");
+            return;
+        }
+        for (;;) {
+            driver::CLEAR_RECORD_TABLES(*z);
+            int32_t IEOF = 0;
+            int16_t LREAD = 0, LBAD = 0;
+            iondata::READVXO(IEOF, in, z->rec, LREAD, LBAD);
+            if (IEOF == -1 || LBAD != 0) break;
+            if (pipeline::PREPARE(*z) != iondata::PREP_OK) break;
+            pipeline::INVERT_RECORD(*z);
+            ++records;
+        }
+        diag.str({});
+    }
+    state.SetItemsProcessed(records);
+}
+BENCHMARK(BM_RefinedRecords)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

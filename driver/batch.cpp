@@ -147,6 +147,7 @@ std::string output_settings(const BatchOptions& opt) {
     s << "hstep=" << opt.hstep << " qpacc=" << opt.qpacc << " format=" << static_cast<int>(opt.format)
       << " converter=" << opt.converter;
     if (opt.shape_fast) s << " shape-fit=fast";
+    if (opt.refine.any()) s << " refine=" << REFINE_TEXT(opt.refine);
     return s.str();
 }
 
@@ -184,6 +185,7 @@ FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& ste
     z->run.HSTEP = opt.hstep;
     z->run.QPACC = opt.qpacc;
     z->bot.FAST = opt.shape_fast;
+    z->inv.refine = opt.refine;
     try {
         r.run = RUN_FILES(*z, {job}, fe, steps, false);
         if (pics && !pics->FINISH(r.pictures) && r.pictures.empty())
@@ -217,6 +219,7 @@ ReportFacts REPORT_FACTS(const BatchOptions& opt, const RunOutcome& run, bool pi
                  {"--qpacc", num(opt.qpacc)},
                  {"--debug", std::to_string(opt.debug)}};
     if (opt.shape_fast) f.options.push_back({"--shape-fit", "fast"});
+    if (opt.refine.any()) f.options.push_back({"--refine", REFINE_TEXT(opt.refine)});
     if (!opt.converter.empty()) f.options.push_back({"--converter", opt.converter});
     if (!opt.summary.empty()) f.options.push_back({"--summary", opt.summary});
     f.options.push_back({"--report", opt.report});
@@ -331,6 +334,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     std::unique_ptr<Summary> summary;
     if (!opt.summary.empty()) {
         summary = std::make_unique<Summary>();
+        summary->SET_MODE_COLUMN(opt.refine.any());
         if (!summary->OPEN(opt.summary, error)) {
             err << PROGNAME << ": " << opt.summary << ": cannot be written (" << error << ")\n";
             return 4;

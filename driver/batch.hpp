@@ -17,6 +17,7 @@
 #include "pipeline/plot_hooks.hpp"
 #include "driver/convert.hpp"
 #include "driver/run.hpp"
+#include "inversion/inversion.hpp"
 
 namespace zelk::driver {
 
@@ -43,7 +44,15 @@ struct BatchOptions {
     InputFormat format = InputFormat::VXO;          // --format vxo|standard|other
     std::string converter;                          // --converter PROG (format other)
     double converter_timeout = CONVERTER_TIMEOUT;   // --converter-timeout S (0: no limit)
+    inversion::RefineOptions refine;                // --refine, --refine-parts: the parts in use
 };
+
+// The parts of the refined mode named by "all" (--refine) or by the comma-separated list of
+// --refine-parts (valley, xstart, fc, f1). False with a message for an unknown part or an
+// empty list.
+bool PARSE_REFINE(const std::string& text, inversion::RefineOptions& out, std::string& why);
+// The parts in use as "all" or a list for --refine-parts ("" for the standard mode).
+std::string REFINE_TEXT(const inversion::RefineOptions& r);
 
 // Name of the program in its messages.
 static constexpr const char* PROGNAME = "zelk-batch";

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <ostream>
+#include <sstream>
 
 #include <CLI/CLI.hpp>
 
@@ -36,6 +37,46 @@ bool parse_int16(const std::string& s, int16_t& v) {
 }
 
 }  // namespace
+
+bool PARSE_REFINE(const std::string& text, inversion::RefineOptions& out, std::string& why) {
+    inversion::RefineOptions r;
+    if (text == "all") {
+        r.valley = r.xstart = r.scaled_fc = r.f1_roots = true;
+    } else {
+        std::stringstream ss(text);
+        for (std::string part; std::getline(ss, part, ',');) {
+            if (part == "valley") r.valley = true;
+            else if (part == "xstart") r.xstart = true;
+            else if (part == "fc") r.scaled_fc = true;
+            else if (part == "f1") r.f1_roots = true;
+            else {
+                why = "--refine-parts: unknown part '" + part + "' (valley, xstart, fc, f1)";
+                return false;
+            }
+        }
+        if (!r.any()) {
+            why = "--refine-parts: no part named (valley, xstart, fc, f1)";
+            return false;
+        }
+    }
+    out = r;
+    return true;
+}
+
+std::string REFINE_TEXT(const inversion::RefineOptions& r) {
+    if (r.valley && r.xstart && r.scaled_fc && r.f1_roots) return "all";
+    std::string s;
+    const auto add = [&s](bool on, const char* name) {
+        if (!on) return;
+        if (!s.empty()) s += ',';
+        s += name;
+    };
+    add(r.valley, "valley");
+    add(r.xstart, "xstart");
+    add(r.scaled_fc, "fc");
+    add(r.f1_roots, "f1");
+    return s;
+}
 
 namespace {
 
@@ -251,6 +292,34 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
                  "leave out the files whose output is already complete\n"
                  "(their summary rows are kept beside the outputs), so\n"
                  "that a run started again redoes only what is missing");
+    app.add_flag_callback(
+        "--refine",
+        [&opt] {
+            std::string why;
+            PARSE_REFINE("all", opt.refine, why);
+        },
+        "the refined inversion: the valley fitted to the O trace at\n"
+        "the foot of the F layer and to the X trace, the peaks at\n"
+        "the scaled critical frequencies, an F1 layer rejected for\n"
+        "its roots solved with the F2 layer. A record it cannot\n"
+        "invert gets the standard result. The summary gains the\n"
+        "column mode");
+    app.add_option_function<std::string>(
+           "--refine-parts",
+           [&opt](const std::string& v) {
+               std::string why;
+               PARSE_REFINE(v, opt.refine, why);
+           },
+           "the refined inversion with only the parts named\n"
+           "(comma-separated): valley, xstart, fc, f1")
+        ->type_name("LIST")
+        ->check(CLI::Validator(
+            [](std::string& v) {
+                inversion::RefineOptions r;
+                std::string why;
+                return PARSE_REFINE(v, r, why) ? std::string() : why;
+            },
+            ""));
     app.add_option("--merge-summaries", opt.merge,
                    "merge the summaries given as inputs, in their order,\n"
                    "into OUT (.csv or .jsonl); nothing is inverted")

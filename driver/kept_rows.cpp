@@ -111,7 +111,10 @@ std::optional<KeptRows> COMPLETE_OUTPUT(const FileJob& job, const std::string& s
         std::string rows, why;
         long count = 0;
         const std::string body = text.substr(expect.size());
-        const std::string as_file = kept_format == "csv" ? Summary::CSV_HEADER() + '\n' + body : body;
+        // Rows of a refined run (its settings say so) have the column mode last.
+        const bool refined = settings.find(" refine=") != std::string::npos;
+        const std::string as_file =
+            kept_format == "csv" ? Summary::CSV_HEADER(refined) + '\n' + body : body;
         if (!SUMMARY_ROWS(as_file, kept_format == "jsonl", rows, count, why) || count != n) {
             return std::nullopt;
         }

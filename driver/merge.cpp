@@ -75,7 +75,8 @@ bool read_file(const std::string& path, std::string& text, std::string& why) {
 
 }  // namespace
 
-bool SUMMARY_ROWS(const std::string& text, bool jsonl, std::string& rows, long& n, std::string& why) {
+bool SUMMARY_ROWS(const std::string& text, bool jsonl, std::string& rows, long& n, std::string& why,
+                  bool* with_mode) {
     n = 0;
     rows.clear();
     if (!text.empty() && text.back() != '\n') {
@@ -85,7 +86,11 @@ bool SUMMARY_ROWS(const std::string& text, bool jsonl, std::string& rows, long& 
     size_t at = 0;
     long line = 0;
     if (!jsonl) {
-        const std::string header = Summary::CSV_HEADER();
+        // The header of a refined run's summary (the column mode last), else the standard one.
+        const std::string refined = Summary::CSV_HEADER(true);
+        const bool mode = text.compare(0, refined.size() + 1, refined + '\n') == 0;
+        if (with_mode != nullptr) *with_mode = mode;
+        const std::string header = mode ? refined : Summary::CSV_HEADER();
         if (text.compare(0, header.size(), header) != 0 || text.size() <= header.size() ||
             text[header.size()] != '\n') {
             why = "it does not start with the summary header";
@@ -147,20 +152,34 @@ int MERGE_SUMMARIES(const std::string& out, const std::vector<std::string>& ins,
         err << PROGNAME << ": " << out << ": cannot be written (" << why << ")\n";
         return 4;
     }
-    if (!jsonl) file.os() << Summary::CSV_HEADER() << '\n';
+    // A CSV merge takes its header, standard or with the column mode of a refined run, from
+    // the first summary merged; a summary with the other header is left out.
     long total = 0;
     size_t merged = 0;
+    bool first_mode = false;
     for (const std::string& in : ins) {
         std::string text, rows;
         long n = 0;
-        if (!read_file(in, text, why) || !SUMMARY_ROWS(text, jsonl, rows, n, why)) {
+        bool mode = false;
+        bool ok = read_file(in, text, why) && SUMMARY_ROWS(text, jsonl, rows, n, why, &mode);
+        if (ok && !jsonl && merged > 0 && mode != first_mode) {
+            why = mode ? "it has the column mode of a refined run, the first summary has not"
+                       : "it lacks the column mode of a refined run that the first summary has";
+            ok = false;
+        }
+        if (!ok) {
             err << PROGNAME << ": " << in << ": " << why << "; left out of " << out << '\n';
             continue;
+        }
+        if (!jsonl && merged == 0) {
+            first_mode = mode;
+            file.os() << Summary::CSV_HEADER(mode) << '\n';
         }
         file.os() << rows;
         total += n;
         ++merged;
     }
+    if (!jsonl && merged == 0) file.os() << Summary::CSV_HEADER() << '\n';
     if (!file.commit(why)) {
         err << PROGNAME << ": " << out << ": could not be completed (" << why << ")\n";
         return 4;

@@ -23,7 +23,9 @@ int MERGE_SUMMARIES(const std::string& out, const std::vector<std::string>& ins,
 
 // Checks that text is a complete summary of the format (CSV or JSON Lines); on success
 // sets rows to the text of its rows (the header left out) and n to their number, else
-// returns false with the reason in why.
-bool SUMMARY_ROWS(const std::string& text, bool jsonl, std::string& rows, long& n, std::string& why);
+// returns false with the reason in why. A CSV summary of a refined run has the column mode
+// last; with_mode (when given) says whether it has.
+bool SUMMARY_ROWS(const std::string& text, bool jsonl, std::string& rows, long& n, std::string& why,
+                  bool* with_mode = nullptr);
 
 }  // namespace zelk::driver

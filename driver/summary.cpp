@@ -45,11 +45,16 @@ void csv_header(std::ostream& os) {
     os << ",n_qp,er_F2\n";
 }
 
+// The column mode of a refined run (which method made the record's result), last.
+constexpr const char* MODE_COLUMN = ",mode";
+
 void csv_row(std::ostream& os, const RecordResult& r, const std::string& file, int32_t RECNO) {
     os << csv_text(file) << ',' << RECNO << ',' << csv_text(r.station) << ',' << r.station_code
        << ',' << r.time << ',' << r.istat << ',' << csv_text(r.status);
     for (const Value& f : r.characteristic) os << ',' << (f.v ? number(f) : "");
-    os << ',' << r.n_qp << ',' << (r.er_F2.v ? number(r.er_F2) : "") << '\n';
+    os << ',' << r.n_qp << ',' << (r.er_F2.v ? number(r.er_F2) : "");
+    if (r.mode != nullptr) os << ',' << r.mode;
+    os << '\n';
 }
 
 // JSON Lines: one object per record, null for missing values.
@@ -62,7 +67,9 @@ void jsonl_row(std::ostream& os, const RecordResult& r, const std::string& file,
         const Value& f = r.characteristic[c];
         os << ",\"" << RecordResult::CHAR_NAMES[c] << "\":" << (f.v ? number(f) : "null");
     }
-    os << ",\"n_qp\":" << r.n_qp << ",\"er_F2\":" << (r.er_F2.v ? number(r.er_F2) : "null") << "}\n";
+    os << ",\"n_qp\":" << r.n_qp << ",\"er_F2\":" << (r.er_F2.v ? number(r.er_F2) : "null");
+    if (r.mode != nullptr) os << ",\"mode\":" << json_text(r.mode);
+    os << "}\n";
 }
 
 }  // namespace
@@ -117,11 +124,12 @@ bool Summary::FORMAT_OF(const std::string& path, bool& jsonl, std::string& why) 
     return w != nullptr;
 }
 
-std::string Summary::CSV_HEADER() {
+std::string Summary::CSV_HEADER(bool with_mode) {
     std::ostringstream h;
     csv_header(h);
     std::string line = h.str();
     line.pop_back();   // the line end
+    if (with_mode) line += MODE_COLUMN;
     return line;
 }
 
@@ -134,7 +142,12 @@ bool Summary::OPEN(const std::string& path, std::string& why) {
         out_.reset();
         return false;
     }
-    if (writer_->header != nullptr) writer_->header(out_->os());
+    if (writer_->header != nullptr) {
+        if (mode_column_)
+            out_->os() << CSV_HEADER(true) << '\n';
+        else
+            writer_->header(out_->os());
+    }
     return true;
 }
 

@@ -53,8 +53,12 @@ public:
     static bool FORMAT_OF(const std::string& path, bool& jsonl, std::string& why);
     // The writer the extension of path names; nullptr, with the reason in why, for none.
     static const SummaryWriter* WRITER_OF(const std::string& path, std::string& why);
-    // The header line of a CSV summary (the column names), without its line end.
-    static std::string CSV_HEADER();
+    // The header line of a CSV summary (the column names), without its line end; with_mode:
+    // that of a refined run, with the column mode last.
+    static std::string CSV_HEADER(bool with_mode = false);
+    // Rows of a refined run: the CSV header gets the column mode (set before OPEN; the rows
+    // carry it from the record result).
+    void SET_MODE_COLUMN(bool on) { mode_column_ = on; }
     // Sets the format of rows made with the ROW that writes to a stream, for a summary that
     // is not written to a file (the Python module parses JSON rows).
     void SET_FORMAT(bool jsonl);
@@ -79,6 +83,7 @@ private:
     std::string path_;
     const SummaryWriter* writer_ = nullptr;
     int32_t rows_ = 0;
+    bool mode_column_ = false;
 };
 
 }  // namespace zelk::driver

@@ -27,7 +27,7 @@ long long VxoSteps::POSITION() const { return in_.bytes_read(); }
 
 void VxoSteps::CLOSE() { in_.close(); }
 
-void VxoSteps::INVERT(Zelk& z) { pipeline::PROFIL1(z); }
+void VxoSteps::INVERT(Zelk& z) { pipeline::INVERT_RECORD(z); }
 
 void VxoSteps::WRITE(std::ostream& out, Zelk& z) {
     pipeline::UPDATE_RECORD(z);

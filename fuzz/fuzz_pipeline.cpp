@@ -64,9 +64,9 @@ public:
     long long POSITION() const override { return in_ ? in_->bytes_read() : 0; }
     std::string REFUSAL() const override { return iondata::VXO_REFUSAL_TEXT(place_); }
     void CLOSE() override { in_.reset(); }
-    void INVERT(Zelk& z) override { inversion::PROFIL1(z); }
+    void INVERT(Zelk& z) override { pipeline::PROFIL1(z); }
     void WRITE(std::ostream& out, Zelk& z) override {
-        iondata::UPDATE_RECORD(z);
+        pipeline::UPDATE_RECORD(z);
         const iondata::IonogramRecord& r = z.rec;
         // What the computation put into the record: the characteristics, the profile
         // descriptions, the segments, the table and the valley.

@@ -28,6 +28,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "core/markers.hpp"
 #include "core/diag.hpp"
@@ -59,6 +60,24 @@ static constexpr float FSTART_E = 0.2f;
 // depth law rho = (FV/foE)^2 = 0.49 + 0.46 tanh((VLAW0 - W)/(2 VLAWSCALE)), at most 1.
 static constexpr float VLAW0 = 59.45f;
 static constexpr float VLAWSCALE = 14.63f;
+
+// The parts of the refined mode (zelk-batch --refine). Each is a small step beside the
+// standard stages and is off in the standard mode, whose results it never changes.
+struct RefineOptions {
+    bool valley = false;     // valley width and depth fitted to the O trace at the F foot
+    bool xstart = false;     // ... and to the X trace of the record, when it has one
+    bool scaled_fc = false;  // F1 and F2 peaks placed at the scaled critical frequencies
+    bool f1_roots = false;   // an F1 layer rejected for its roots retried as part of F2
+    bool any() const { return valley || xstart || scaled_fc || f1_roots; }
+};
+
+// Which method made a record's profile.
+enum class MadeBy : int16_t {
+    STANDARD = 0,            // the standard method (no refined part asked for)
+    REFINED = 1,             // the refined mode
+    REFINED_F1_MERGED = 2,   // the refined mode, F1 and F2 traces solved as one layer
+    FALLBACK = 3,            // the standard method, after the refined mode failed
+};
 
 struct Inversion {
     // ---- Inputs, filled by the record preparation before PROFIL1 --------------------------
@@ -95,6 +114,8 @@ struct Inversion {
     char STNAME[21] = "NO NAME             ";  // station name from the system description
     int16_t ISTNCODE = 0;            // 3-digit station code of the time stamp
     F1<float, 2> VHMIN;              // running minima of the F virtual heights behind MINHF
+    RefineOptions refine;            // refined-mode parts in use (all off: standard mode)
+    MadeBy made_by = MadeBy::STANDARD;  // which method made the record's profile
 
     // ---- Entry and trace set-up ------------------------------------------------------------
     float FH = 0.0f;                 // electron gyrofrequency (MHz)
@@ -315,6 +336,21 @@ void MAHAGULY(Inversion& inv, models::Models& mod, const Context& cx);
 void FNDDHV(Inversion& inv);
 // Semi-thickness (YF1 or YF2) of the parabola matching the top of the layer just solved.
 void PARAFITF(Inversion& inv);
+
+// ---- Refined mode -----------------------------------------------------------------------------
+// The X-wave trace of the F layer as the record holds it (MHz, km; missing heights kept).
+struct XTrace {
+    std::vector<float> f, h;
+};
+// The valley of width VW (km) and depth rho = (FV/foE)^2 (rho <= 0: the depth law of the
+// width), modelled as MAHAGULY models its own.
+void SET_VALLEY(Inversion& inv, float VW, float rho);
+// The valley, after MAHAGULY, that best explains the O trace at the foot of the F layer and
+// the X trace X (refine.valley, refine.xstart).
+void FIT_VALLEY(Inversion& inv, models::Models& mod, const Context& cx, const XTrace& x);
+// An F1 layer rejected for its roots given to FPROF as a merged F1 layer (refine.f1_roots);
+// false, changing nothing, when it does not apply.
+bool MERGE_F1(Inversion& inv);
 
 // ---- F1 and F2 regions ------------------------------------------------------------------------
 // The F1 stage (or the choice to leave a trace-less F1 layer to FPROF, KF1MODE 2); ER2 the

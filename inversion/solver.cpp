@@ -24,6 +24,9 @@ float line_frequency(float f, float FQINCR) {
 // Widest bracket search: the bracket is one frequency step wide and is at least halved by
 // every trial, so a handful of trials end it; the cap only guards against a stalled search.
 static constexpr int MAXTRIAL = 64;
+// A scaled critical frequency is used as the peak only this far above the highest fit
+// frequency (MHz).
+static constexpr float FSCALED_MARGIN = 0.001f;
 // The bracket search ends when the bracket is narrower than this (MHz).
 static constexpr float FBRACKET_MIN = 0.0015f;
 
@@ -181,39 +184,11 @@ void SETUP(Inversion& inv, models::Models& mod, const Context& cx) {
     }
 }
 
-// DENSTY: solves the region prepared by SETUP. Searches the end frequency FEND inside a
-// bracket one frequency step wide above the scaled critical frequency (F2: [FC(4),
-// FC(4) + FQINCR]; F1: [FC(3), FC(3) + FQINCR - 0.005]) and, for each trial FEND, fits the
-// NN coefficients to the data FQ/HV by least squares on virtual heights.
-// The fit variable starts one step below the lowest data frequency (FSD, at least FSTART);
-// the solution is converted to the variable that starts at FSTART and rounded to 0.001 km.
-// A trial with one turning point of h(fN) raises the bracket's lower end, one with more
-// lowers its upper end; a monotonic trial with a smaller mean error than the best so far
-// becomes the best and lowers the upper end. Once a trial has been accepted, the first
-// later trial with a turning point or without a smaller error ends the search.
-// Given: the Inversion area set up by SETUP and the data selection, DHE/DHV/DHF1.
-// Returns: ERR, the mean absolute virtual-height error of the accepted solution (km),
-// unchanged when none was accepted. Writes A, FEND (the accepted value, else the rounded
-// bracket midpoint FDEF), FC(IRGN+1) (accepted only), IROOT (0 accepted, otherwise the root
-// count of the last trial) and the solver storage. FSTART is restored on exit.
-void DENSTY(Inversion& inv, const Context& cx, float& ERR) {
-    const float FS0 = inv.FSTART;
-    float FSD = FS0;
-    if (inv.NFQ > 0) FSD = std::fmin(inv.FQ(1), inv.FQ(inv.NFQ)) - inv.FQINCR;
-    if (FSD < FS0) FSD = FS0;
+namespace {
 
-    inv.BEST = NO_VALUE;
-    inv.ISTATE = 2;
-    if (inv.IRGN == 2) {
-        inv.FLO = inv.FC(3);
-        inv.FHI = inv.FC(3) + inv.FQINCR - 0.005f;
-    } else {
-        inv.FLO = inv.FC(inv.IRGN + 1);
-        inv.FHI = inv.FC(inv.IRGN + 1) + inv.FQINCR;
-    }
-    const float FSTEP100 = inv.FQINCR / 100.0f;
-    const float FDEF = std::round(0.5f * (inv.FLO + inv.FHI) / FSTEP100) * FSTEP100;
-
+// The end-frequency search of DENSTY inside the bracket [FLO, FHI] already set; FS0 is the
+// region's start frequency, FSD the start of the fit variable. See DENSTY.
+void search_end(Inversion& inv, const Context& cx, float FS0, float FSD, float& ERR) {
     // At least one trial runs even when the bracket is already narrower than the search
     // limit (a frequency step below 0.0015 MHz), so that IROOT always describes this region.
     for (int trial = 0; trial < MAXTRIAL && (trial == 0 || inv.FHI - inv.FLO >= FBRACKET_MIN);
@@ -259,6 +234,79 @@ void DENSTY(Inversion& inv, const Context& cx, float& ERR) {
         } else {
             inv.FHI = inv.FEND;
         }
+    }
+
+}
+
+// The scaled critical frequency of the region being solved (MHz), when the refined mode
+// places the peak there and the record carries it: foF1 for F1 (unless the F1/F2 junction
+// repair of SETUP moved the F1 top off its line), foF2 for F2; else 0. It must lie above
+// every fit frequency, where the virtual heights are finite (a data point at the peak
+// frequency itself would have an infinite one).
+float scaled_end(const Inversion& inv) {
+    if (!inv.refine.scaled_fc) return 0.0f;
+    float fc = 0.0f;
+    if (inv.IRGN == 3 && inv.FOF2 > 0.0f && inv.FOF2 < 99.0f && inv.FOF2 >= inv.FC(4))
+        fc = inv.FOF2;
+    if (inv.IRGN == 2 && inv.FOF1 > 0.0f && inv.FOF1 <= 50.0f &&
+        inv.FC(3) == line_frequency(inv.FOF1, inv.FQINCR) && inv.FOF1 >= inv.FC(3))
+        fc = inv.FOF1;
+    for (int K = 1; K <= inv.NFQ; ++K)
+        if (!(inv.FQ(K) < fc - FSCALED_MARGIN)) return 0.0f;
+    return fc;
+}
+
+}  // namespace
+
+// DENSTY: solves the region prepared by SETUP. Searches the end frequency FEND inside a
+// bracket one frequency step wide above the scaled critical frequency (F2: [FC(4),
+// FC(4) + FQINCR]; F1: [FC(3), FC(3) + FQINCR - 0.005]) and, for each trial FEND, fits the
+// NN coefficients to the data FQ/HV by least squares on virtual heights.
+// The fit variable starts one step below the lowest data frequency (FSD, at least FSTART);
+// the solution is converted to the variable that starts at FSTART and rounded to 0.001 km.
+// A trial with one turning point of h(fN) raises the bracket's lower end, one with more
+// lowers its upper end; a monotonic trial with a smaller mean error than the best so far
+// becomes the best and lowers the upper end. Once a trial has been accepted, the first
+// later trial with a turning point or without a smaller error ends the search.
+// Given: the Inversion area set up by SETUP and the data selection, DHE/DHV/DHF1.
+// Returns: ERR, the mean absolute virtual-height error of the accepted solution (km),
+// unchanged when none was accepted. Writes A, FEND (the accepted value, else the rounded
+// bracket midpoint FDEF), FC(IRGN+1) (accepted only), IROOT (0 accepted, otherwise the root
+// count of the last trial) and the solver storage. FSTART is restored on exit.
+// In the refined mode with scaled_fc, a first trial puts FEND at the scaled foF2 (foF1) and
+// is kept when it is monotonic; the bracket is searched only when it is not.
+void DENSTY(Inversion& inv, const Context& cx, float& ERR) {
+    const float FS0 = inv.FSTART;
+    float FSD = FS0;
+    if (inv.NFQ > 0) FSD = std::fmin(inv.FQ(1), inv.FQ(inv.NFQ)) - inv.FQINCR;
+    if (FSD < FS0) FSD = FS0;
+
+    inv.BEST = NO_VALUE;
+    inv.ISTATE = 2;
+    if (inv.IRGN == 2) {
+        inv.FLO = inv.FC(3);
+        inv.FHI = inv.FC(3) + inv.FQINCR - 0.005f;
+    } else {
+        inv.FLO = inv.FC(inv.IRGN + 1);
+        inv.FHI = inv.FC(inv.IRGN + 1) + inv.FQINCR;
+    }
+    const float FSTEP100 = inv.FQINCR / 100.0f;
+    const float FDEF = std::round(0.5f * (inv.FLO + inv.FHI) / FSTEP100) * FSTEP100;
+
+    // Refined mode: one trial with the end at the scaled critical frequency; the search of
+    // the bracket follows only when that trial is rejected.
+    const float FSCALED = scaled_end(inv);
+    if (FSCALED > 0.0f) {
+        const float FLO0 = inv.FLO, FHI0 = inv.FHI;
+        inv.FLO = inv.FHI = FSCALED;
+        search_end(inv, cx, FS0, FSD, ERR);
+        if (inv.ISTATE != 0) {
+            inv.FLO = FLO0;
+            inv.FHI = FHI0;
+            search_end(inv, cx, FS0, FSD, ERR);
+        }
+    } else {
+        search_end(inv, cx, FS0, FSD, ERR);
     }
 
     if (inv.ISTATE == 0) {

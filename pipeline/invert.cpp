@@ -146,6 +146,8 @@ void DECIDE(Zelk& z, int16_t& IOK) {
 
         inversion::MAHAGULY(inv, mod, cx);
         if (inv.ISTAT() != inversion::ISTAT_OK) break;
+        if (inv.refine.valley || inv.refine.xstart)
+            inversion::FIT_VALLEY(inv, mod, cx, X_TRACE(z.rec));
         if (verbose) {
             using fio::edit_value;
             os << "  V:W" << edit_value("(F7.3)", inv.VW) << "(" << edit_value("(F7.3)", inv.VW1)
@@ -156,6 +158,9 @@ void DECIDE(Zelk& z, int16_t& IOK) {
 
         if (inv.FOF1 <= 50.0f) {
             inversion::F1PROF(inv, mod, cx, inv.ER(2));
+            // An F1 layer rejected for its roots goes to FPROF as a merged F1 layer in the
+            // refined mode (MERGE_F1 sets KF1MODE 2).
+            if (inv.ISTAT() != inversion::ISTAT_OK) inversion::MERGE_F1(inv);
             if (inv.KF1MODE != 2) {
                 if (inv.ISTAT() != inversion::ISTAT_OK) break;
                 inv.IRGN = 2;

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "inversion/inversion.hpp"
+#include "iondata/record.hpp"
 #include "profile/profile.hpp"
 
 namespace zelk {
@@ -35,6 +36,15 @@ void BOTTOMSIDE_PRODUCTS(Zelk& z);
 // The solved profile of the Inversion area as a read-only value (regions E, F1, F2 from FC,
 // the peak heights and coefficients; the valley; whether an F1 layer is scaled).
 profile::SolvedProfile SOLVED_PROFILE(const inversion::Inversion& inv);
+
+// The record's inversion in the mode of the run (the Inversion area's refine options):
+// PROFIL1 itself in the standard mode; in the refined mode PROFIL1 with the refined parts,
+// and, when that gives no profile, PROFIL1 again in the standard mode on the areas as they
+// were before (made_by says which made the record's result).
+void INVERT_RECORD(Zelk& z);
+
+// The X-wave trace of the F layer that the record carries (groups 22-25, then 26-29).
+inversion::XTrace X_TRACE(const iondata::IonogramRecord& rec);
 
 // Puts the results of the inversion into the form in which the record keeps them for output.
 void TOTOLMIR(Zelk& z);

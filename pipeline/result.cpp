@@ -80,6 +80,16 @@ const char* STATUS_TEXT(int16_t ISTAT) {
     return "unknown status";
 }
 
+const char* MADE_BY_TEXT(inversion::MadeBy m) {
+    switch (m) {
+        case inversion::MadeBy::STANDARD: return "standard";
+        case inversion::MadeBy::REFINED: return "refined";
+        case inversion::MadeBy::REFINED_F1_MERGED: return "refined-f1-merged";
+        case inversion::MadeBy::FALLBACK: return "fallback";
+    }
+    return "standard";
+}
+
 // RECORD_RESULT: what a failed inversion leaves out. The model foE (IQUALE(1) = 2) is no
 // foE of the record; the heights, the shape and the content of the F layers belong to an
 // inverted profile only; an F1 height only for an F1 layer apart from the F2 peak.
@@ -117,6 +127,7 @@ RecordResult RECORD_RESULT(const Zelk& z) {
     r.er_F2 = value(inv.ER(3), 0.0f, HMAX);
     r.regions = REGION_DESCRIPTIONS(z);
     r.qp = QP_SEGMENTS(z);
+    if (inv.refine.any()) r.mode = MADE_BY_TEXT(inv.made_by);
     return r;
 }
 

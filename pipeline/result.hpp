@@ -10,6 +10,8 @@
 
 #include "inversion/inversion.hpp"
 
+#include "inversion/inversion.hpp"
+
 namespace zelk {
 struct Zelk;
 }
@@ -33,6 +35,9 @@ enum class Status : int16_t {
     F1_ROOTS = inversion::ISTAT_F1_ROOTS,       // F1 layer roots too severe to correct
     F2_ROOTS = inversion::ISTAT_F2_ROOTS,       // F2 layer roots too severe to correct
 };
+
+// The word for the method that made a record's result (see RecordResult::mode).
+const char* MADE_BY_TEXT(inversion::MadeBy m);
 
 // Words for an inversion status ("unknown status" for a value without a meaning).
 const char* STATUS_TEXT(int16_t ISTAT);
@@ -85,6 +90,10 @@ struct RecordResult {
         "foE", "hmE", "foF1", "hmF1", "foF2", "hmF2", "hhalf", "yF2", "B0", "B1", "D1", "TEC", "H_top"};
     Value characteristic[NCHAR];
     int16_t n_qp = 0;         // quasi-parabolic segments
+    // Which method made the result, in a refined run ("refined", "refined-f1-merged",
+    // "fallback": the standard result after the refined mode failed, "standard": neither
+    // inverted the record); nullptr in the standard mode.
+    const char* mode = nullptr;
     Value er_F2;              // mean F2 fit residual (km)
 
     RegionDescriptions regions;     // as the output record describes them

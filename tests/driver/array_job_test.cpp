@@ -153,6 +153,15 @@ TEST(MergeSummaries, CompleteSummariesOnly) {
     EXPECT_EQ(slurp(p("t1.csv")), header + csv_row("one"));
     EXPECT_EQ(MERGE_SUMMARIES(p("all.txt"), {p("t1.csv")}, err), 2);
     EXPECT_EQ(MERGE_SUMMARIES(p("none/all.csv"), {p("t1.csv")}, err), 4);
+
+    // Summaries of refined runs (the column mode last) merge under their own header; one
+    // with the other header than the first summary merged is left out.
+    const std::string refined = Summary::CSV_HEADER(true) + '\n';
+    spit(p("r1.csv"), refined + csv_row("one") .substr(0, csv_row("one").size() - 1) + ",refined\n");
+    err.str("");
+    EXPECT_EQ(MERGE_SUMMARIES(p("all.csv"), {p("r1.csv"), p("t1.csv")}, err), 1);
+    EXPECT_EQ(slurp(p("all.csv")), slurp(p("r1.csv")));
+    EXPECT_NE(err.str().find("t1.csv: it lacks the column mode"), std::string::npos) << err.str();
     // No temporary file is left beside the merged summary.
     for (const auto& e : fs::directory_iterator(d.path())) EXPECT_NE(e.path().filename().string()[0], '.');
 }

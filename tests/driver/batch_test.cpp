@@ -109,6 +109,28 @@ TEST(BatchOptions, Parse) {
 }
 
 // The slices of --shard I/N: contiguous, sizes one apart at most, every file in exactly one.
+// --refine asks for every part, --refine-parts for those named; the standard mode is none.
+TEST(BatchOptions, RefinedModeParts) {
+    BatchOptions opt;
+    std::string error;
+    ASSERT_TRUE(parse({"a.VXO"}, opt, error)) << error;
+    EXPECT_FALSE(opt.refine.any());
+    ASSERT_TRUE(parse({"--refine", "a.VXO"}, opt, error)) << error;
+    EXPECT_TRUE(opt.refine.valley && opt.refine.xstart && opt.refine.scaled_fc && opt.refine.f1_roots);
+    EXPECT_EQ(REFINE_TEXT(opt.refine), "all");
+    EXPECT_EQ(opt.inputs, std::vector<std::string>{"a.VXO"});
+    BatchOptions two;
+    ASSERT_TRUE(parse({"--refine-parts", "fc,f1", "a.VXO"}, two, error)) << error;
+    EXPECT_FALSE(two.refine.valley || two.refine.xstart);
+    EXPECT_TRUE(two.refine.scaled_fc && two.refine.f1_roots);
+    EXPECT_EQ(REFINE_TEXT(two.refine), "fc,f1");
+    for (const char* bad : {"fc,bogus", "", ","}) {
+        BatchOptions b;
+        EXPECT_FALSE(parse({"--refine-parts", bad, "a.VXO"}, b, error)) << bad;
+        EXPECT_FALSE(error.empty());
+    }
+}
+
 TEST(BatchOptions, ShardSlicesCoverTheListOnce) {
     for (size_t count = 0; count <= 23; ++count) {
         for (int32_t N = 1; N <= 9; ++N) {
@@ -340,6 +362,24 @@ TEST_F(BatchFiles, SummaryRows) {
     std::getline(t, line);
     std::getline(t, line);
     EXPECT_NE(line.find(",110.000,9.020,,9.020,280.500,"), std::string::npos) << line;
+
+    // A refined run: the column mode last, in both formats; a standard row has none.
+    inv.refine.scaled_fc = true;
+    inv.made_by = zelk::inversion::MadeBy::FALLBACK;
+    Summary r;
+    r.SET_MODE_COLUMN(true);
+    ASSERT_TRUE(r.OPEN(path("r.csv"), why)) << why;
+    r.ROW(*z, "a", 1);
+    ASSERT_TRUE(r.CLOSE(why)) << why;
+    std::istringstream rc(slurp(path("r.csv")));
+    std::getline(rc, line);
+    EXPECT_EQ(line, Summary::CSV_HEADER() + ",mode");
+    std::getline(rc, line);
+    EXPECT_TRUE(line.ends_with(",fallback")) << line;
+    std::ostringstream j;
+    r.SET_FORMAT(true);
+    r.ROW(j, *z, "a", 1);
+    EXPECT_TRUE(j.str().ends_with(",\"mode\":\"fallback\"}\n")) << j.str();
 }
 
 TEST(Progress, LineAndSilence) {

@@ -1,0 +1,312 @@
+// The refined mode: small steps beside the standard stages that take from the traces what
+// the standard method assumes.
+//  * FIT_VALLEY: the E-F valley (width and depth) chosen so that the virtual heights
+//    recomputed through the whole solved profile match the observed O trace at the foot of
+//    the F layer, and the observed X trace where the record has one. Without an E trace the
+//    "valley" is the unseen ionisation between the model E layer and the first F echo.
+//  * MERGE_F1: an F1 layer rejected for its roots is solved as part of the F2 layer.
+// The scaled critical frequency of the refined mode is a first trial of DENSTY (solver.cpp).
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <ostream>
+#include <streambuf>
+#include <vector>
+
+#include "core/rounding.hpp"
+#include "inversion/inversion.hpp"
+#include "models/models.hpp"
+
+namespace zelk::inversion {
+
+namespace {
+
+// Lowest plasma frequency of the valley bottom (MHz).
+static constexpr float FVMIN = 0.2f;
+// The valley may fill at most this share of the distance from the E peak to the lowest F
+// virtual height (the true height of the first F echo lies below its virtual height).
+static constexpr float VW_SHARE = 0.95f;
+// A fitted width below this share of the largest width lies at the lower end of the range
+// searched.
+static constexpr float VW_FLOOR = 0.15f;
+// O-trace points used in the fit: those within this much (MHz) of the first F echo, where
+// the virtual heights depend most on what lies below the first echo.
+static constexpr float FOOT_SPAN = 1.5f;
+// X-trace points used: those whose X reflection plasma frequency sqrt(f (f - FH)) lies
+// above foE by more than this (MHz) and at most X_SPAN above the first O echo.
+static constexpr float X_ABOVE_FOE = 0.05f;
+static constexpr float X_SPAN = 1.0f;
+// Fewest points of a trace part that make a fit criterion.
+static constexpr int MIN_POINTS = 3;
+// Depths tried, as rho = (FV/foE)^2; rho < 0 stands for the depth law of the width.
+static constexpr float RHOS[] = {-1.0f, 0.25f, 0.45f, 0.65f, 0.8f, 0.9f, 0.97f};
+// Widths tried on the coarse grid (intervals from 0 to the largest width), then golden-
+// section steps around the best of them.
+static constexpr int NGRID = 12;
+static constexpr int NGOLDEN = 8;
+static constexpr float GOLDEN = 0.381966f;   // (3 - sqrt 5)/2
+// A trial that fails scores this (km).
+static constexpr float NO_FIT = std::numeric_limits<float>::infinity();
+// ISTAT of an inverted profile and of the F1 root failures.
+static constexpr int16_t ISTAT_F1_OSC = 11;
+static constexpr int16_t ISTAT_F1_ROOTS = 25;
+
+// A stream that drops everything: the trials of the search write no diagnostics.
+class NullBuf : public std::streambuf {
+protected:
+    int overflow(int c) override { return c; }
+};
+
+// The observed points a trial is scored on: O points at the foot of the F layer and X points.
+struct Points {
+    std::vector<float> fo, ho, fx, hx;
+};
+
+bool seen(float h) { return h > 0.0f && h < 9998.0f; }
+
+// The F points of the trace list (F1 then F2, rising frequency) with a height, the lowest
+// F virtual height, and the X points of the record that the fit can use.
+Points gather(const Inversion& inv, const XTrace& x, bool use_x, float& hmin) {
+    Points p;
+    hmin = std::numeric_limits<float>::infinity();
+    std::vector<float> f, h;
+    const int first = inv.NFQE + 1, last = inv.NFQE + inv.NFQF1 + inv.NFQF;
+    for (int K = first; K <= last && K <= MAXTRC; ++K) {
+        if (!seen(inv.TRH(K)) || inv.TRH(K) == inv.HMISS) continue;
+        f.push_back(inv.TRF(K));
+        h.push_back(inv.TRH(K));
+        hmin = std::min(hmin, inv.TRH(K));
+    }
+    if (f.empty()) return p;
+    const float ffirst = *std::min_element(f.begin(), f.end());
+    for (std::size_t i = 0; i < f.size(); ++i)
+        if (f[i] <= ffirst + FOOT_SPAN) {
+            p.fo.push_back(f[i]);
+            p.ho.push_back(h[i]);
+        }
+    if (!use_x) return p;
+    for (std::size_t i = 0; i < x.f.size(); ++i) {
+        const float fx = x.f[i];
+        if (!seen(x.h[i]) || !(fx > inv.FH)) continue;
+        const float fn = std::sqrt(fx * (fx - inv.FH));
+        if (fn > inv.FC(2) + X_ABOVE_FOE && fn <= ffirst + X_SPAN) {
+            p.fx.push_back(fx);
+            p.hx.push_back(x.h[i]);
+        }
+    }
+    if (static_cast<int>(p.fx.size()) < MIN_POINTS) {
+        p.fx.clear();
+        p.hx.clear();
+    }
+    return p;
+}
+
+// Runs the F stages of the region sequencing (F1 when scaled, with its height check, then
+// F2) as DECIDE does; true when the F2 layer was accepted.
+bool solve_f(Inversion& inv, models::Models& mod, const Context& cx) {
+    if (inv.FOF1 <= 50.0f) {
+        F1PROF(inv, mod, cx, inv.ER(2));
+        if (inv.KF1MODE != 2) {
+            if (inv.ISTAT() != ISTAT_OK) {
+                if (!MERGE_F1(inv)) return false;
+            } else {
+                inv.IRGN = 2;
+                HEIGHTCHK(inv, cx);
+                if (inv.ISTAT() != ISTAT_OK) return false;
+            }
+        }
+    }
+    return FPROF(inv, mod, cx, inv.ER(3)) && inv.IROOT == 0 && inv.ISTAT() == ISTAT_OK;
+}
+
+// The region in which a wave reflects at plasma frequency fn: F2 above FC(3), F1 between
+// FC(2) and FC(3) when there is an F1 layer; 0 for the E layer and below.
+int region_of(const Inversion& inv, float fn) {
+    if (fn > inv.FC(3)) return 3;
+    if (fn > inv.FC(2) && inv.FC(3) != inv.FC(2)) return 2;
+    return 0;
+}
+
+// Mean absolute difference (km) between the virtual heights recomputed through the solved
+// profile (O and X, each through the regions up to the one it reflects in) and the
+// observed ones, over the points of P.
+float misfit(Inversion& inv, const Points& p) {
+    double sum = 0.0;
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < p.fo.size(); ++i) {
+        inv.IRGN = static_cast<int16_t>(region_of(inv, p.fo[i]));
+        if (inv.IRGN == 0) continue;
+        sum += std::fabs(RECVIRT(inv, p.fo[i], 5) - p.ho[i]);
+        ++n;
+    }
+    for (std::size_t i = 0; i < p.fx.size(); ++i) {
+        const float f = p.fx[i];
+        inv.IRGN = static_cast<int16_t>(region_of(inv, std::sqrt(f * (f - inv.FH))));
+        if (inv.IRGN == 0) continue;
+        sum += std::fabs(RECVIRTX(inv, f, 5) - p.hx[i]);
+        ++n;
+    }
+    inv.IRGN = 3;
+    if (n == 0) return NO_FIT;
+    const auto m = static_cast<float>(sum / static_cast<double>(n));
+    return std::isfinite(m) ? m : NO_FIT;
+}
+
+}  // namespace
+
+// SET_VALLEY: the valley of width VW (km) and depth rho = (FV/foE)^2 (rho < 0: the depth law
+// of MAHAGULY for that width), modelled as MAHAGULY models its own: a falling side (the top
+// of the E layer stretched to VW/3), a flat bottom (VW/3) and a linear rising side. Writes
+// VW, VD, FV, VW1..VW3, VSLOPE and HBASE(2) = HBASE(3) = ZME + VW; A is used as scratch.
+void SET_VALLEY(Inversion& inv, float VW, float rho) {
+    inv.VW = ROUND3(std::max(VW, 0.0f));
+    inv.VW1 = inv.VW2 = inv.VW3 = 0.0f;
+    inv.VSLOPE.fill(0.0f);
+    inv.VD = 0.0f;
+    inv.FV = inv.FC(2);
+    if (inv.VW > 0.0f) {
+        if (!(rho > 0.0f)) {
+            const float e = std::exp((VLAW0 - inv.VW) / VLAWSCALE);
+            rho = 0.49f + 0.46f * (e - 1.0f) / (e + 1.0f);
+        }
+        rho = std::min(rho, 1.0f);
+        inv.FV = std::max(FVMIN, std::sqrt(rho) * inv.FC(2));
+        inv.VD = ROUND3(inv.FC(2) - inv.FV);
+        inv.VW1 = inv.VW / 3.0f;
+        inv.VW2 = inv.VW1;
+        inv.VW3 = inv.VW - inv.VW1 - inv.VW2;
+        if (inv.FV < inv.FC(2)) {
+            CONTPRFL(3, inv.FC(1), inv.FC(2), inv.A_E.data(), inv.FV, inv.A.data());
+            const float S = -(inv.A(1) + inv.A(2) + inv.A(3));
+            if (S != 0.0f)
+                for (int j = 1; j <= 3; ++j) inv.VSLOPE(j) = inv.VW1 * inv.A(j) / S;
+        }
+    }
+    inv.HBASE(2) = inv.HBASE(3) = inv.ZME + inv.VW;
+}
+
+// FIT_VALLEY: after MAHAGULY, the valley whose profile best explains the traces. Each trial
+// valley (width from 0 to 0.95 of the distance between the E peak and the lowest F virtual
+// height; depth from the depth law or one of six fixed depths) is put in a copy of the run's
+// areas, the F layers are solved on it as DECIDE solves them, and the trial is scored by
+// the mean absolute difference between the virtual heights recomputed through the whole
+// profile and the observed ones: the O trace within 1.5 MHz of the first F echo, and with
+// X (refine.xstart, three or more usable points) the X trace of the F layer at the low
+// frequencies. Widths are searched on a grid of 12 intervals, then by golden section around
+// the best, for each depth. The best trial's valley replaces MAHAGULY's (when it scores
+// better); nothing else of the areas changes. Without three F points, or without room for a
+// valley, MAHAGULY's valley stands.
+void FIT_VALLEY(Inversion& inv, models::Models& mod, const Context& cx, const XTrace& x) {
+    float hmin = 0.0f;
+    const Points p = gather(inv, x, inv.refine.xstart, hmin);
+    if (static_cast<int>(p.fo.size()) < MIN_POINTS) return;
+    const float vmax = VW_SHARE * (hmin - inv.ZME);
+    if (!(vmax > 0.0f)) return;
+
+    // The trials run on copies of the areas, silent and without display stages.
+    const auto work = std::make_unique<Inversion>();
+    const auto wmod = std::make_unique<models::Models>(mod);
+    NullBuf nullbuf;
+    std::ostream nowhere(&nullbuf);
+    Log quiet;
+    quiet.IDEBUG = 0;
+    quiet.out = &nowhere;
+    StageSink nothing;
+    const Context qcx{quiet, nothing};
+    const auto score = [&](float VW, float rho) {
+        *work = inv;
+        SET_VALLEY(*work, VW, rho);
+        // Every trial places the peak at the scaled critical frequency: one end-frequency
+        // trial instead of a search, and the same peak for all trials.
+        work->refine.scaled_fc = true;
+        if (!solve_f(*work, *wmod, qcx)) return NO_FIT;
+        return misfit(*work, p);
+    };
+
+    float best_vw = inv.VW, best_rho = -1.0f;
+    const float initial = score(inv.VW, -1.0f);
+    float best = initial;
+    for (const float rho : RHOS) {
+        // Coarse grid of widths.
+        float lb = 0.0f, ls = NO_FIT;
+        for (int i = 0; i <= NGRID; ++i) {
+            const float vw = vmax * static_cast<float>(i) / NGRID;
+            const float s = score(vw, rho);
+            if (s < ls) {
+                ls = s;
+                lb = vw;
+            }
+        }
+        if (!(ls < NO_FIT)) continue;
+        // Golden section inside the grid intervals next to the best width.
+        float lo = std::max(0.0f, lb - vmax / NGRID), hi = std::min(vmax, lb + vmax / NGRID);
+        float a = lo + GOLDEN * (hi - lo), b = hi - GOLDEN * (hi - lo);
+        float sa = score(a, rho), sb = score(b, rho);
+        for (int it = 0; it < NGOLDEN; ++it) {
+            if (sa < ls) {
+                ls = sa;
+                lb = a;
+            }
+            if (sb < ls) {
+                ls = sb;
+                lb = b;
+            }
+            if (sa < sb) {
+                hi = b;
+                b = a;
+                sb = sa;
+                a = lo + GOLDEN * (hi - lo);
+                sa = score(a, rho);
+            } else {
+                lo = a;
+                a = b;
+                sa = sb;
+                b = hi - GOLDEN * (hi - lo);
+                sb = score(b, rho);
+            }
+        }
+        if (ls < best) {
+            best = ls;
+            best_vw = lb;
+            best_rho = rho;
+        }
+    }
+    // A best width at the lower end of the range says that what lies below the F layer is
+    // no valley of the kind modelled (at night, ionisation reaching down below the E peak):
+    // the fit then has nothing to offer and MAHAGULY's valley stands.
+    if (best_vw < VW_FLOOR * vmax) {
+        best = initial;
+    } else if (best_vw != inv.VW || best_rho > 0.0f) {
+        SET_VALLEY(inv, best_vw, best_rho);
+    }
+    if (cx.log.IDEBUG >= 2)
+        cx.log.os() << "  REFINED VALLEY: W" << ROUND3(inv.VW) << " D" << inv.VD << " MISFIT "
+                   << best << " KM, MODEL " << initial << " KM (" << p.fo.size() << " O, " << p.fx.size() << " X POINTS)\n";
+}
+
+// MERGE_F1: an F1 layer that F1PROF rejected for its roots (ISTAT 25) or because its
+// solution oscillates (ISTAT 11) is handed to FPROF as a merged F1 layer (KF1MODE 2), as one
+// without F1 points would be: its trace points join the F2 trace, FPROF solves the whole F
+// trace order by order from the valley top, takes the points up to foF1 as an F1 layer of
+// three coefficients and solves the F2 layer above it. Returns false, changing nothing, for
+// any other status or when the refined mode does not retry F1 layers. Sets ISTAT = 2 and
+// made_by.
+bool MERGE_F1(Inversion& inv) {
+    const int16_t istat = inv.ISTAT();
+    if (!inv.refine.f1_roots || (istat != ISTAT_F1_ROOTS && istat != ISTAT_F1_OSC)) return false;
+    inv.ISTAT() = ISTAT_OK;
+    inv.IROOT = 0;
+    inv.NFQF = static_cast<int16_t>(inv.NFQF + inv.NFQF1);
+    inv.NFQF1 = 0;
+    inv.KF1MODE = 2;
+    inv.KF1MODEP = 0;
+    inv.FC(3) = inv.FC(2);
+    inv.A_F1.fill(0.0f);
+    inv.ZMF1 = inv.ZME + inv.VW;
+    inv.HBASE(3) = inv.HBASE(2);
+    inv.made_by = MadeBy::REFINED_F1_MERGED;
+    return true;
+}
+
+}  // namespace zelk::inversion
