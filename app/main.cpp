@@ -2,7 +2,12 @@
 // of which is a format keyword (VXO, STANDARD, OTHER), it opens the window, shows the
 // welcome screen and takes the job from the SPECIFICATIONS dialog; any other count of
 // parameters, or a parameter that is not a format keyword, shows its message and ends.
+// "zelk --version" alone prints the version text (program version, source revision, data
+// directory) and ends without opening a window, so that an installation can be identified
+// from a terminal or a script.
 #include <cstdlib>
+#include <cstring>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -12,8 +17,14 @@
 #include "app/dialogs.hpp"
 #include "app/text.hpp"
 #include "app/window.hpp"
+#include "driver/version.hpp"
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::cout << zelk::driver::VERSION_TEXT("zelk");
+        std::cout.flush();
+        return std::cout ? 0 : 4;
+    }
     QApplication qapp(argc, argv);
     // The diagnostic level of the run, 1 unless ZELK_DEBUG asks for another (2 and 3 pause
     // two seconds after each record, 4 and more draw nothing).
