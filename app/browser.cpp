@@ -40,7 +40,7 @@ QListWidget* list_named(const char* id, QWidget* parent, int rows) {
 }  // namespace
 
 BrowserDialog::BrowserDialog(bool program, QWidget* parent)
-    : QDialog(parent), program_(program), places_(PLACES()) {
+    : QDialog(parent), program_(program), places_(start_places()) {
     setWindowTitle(program ? QStringLiteral("SPECIFICATION OF THE PROGRAM TO CONVERT DATA FORMAT")
                            : QStringLiteral("SPECIFICATION OF INPUT DATA  FILES"));
     setModal(true);
@@ -132,7 +132,7 @@ void BrowserDialog::my_computer() {
 }
 
 void BrowserDialog::open(const std::string& path) {
-    const Listing l = LIST_DIRECTORY(path);
+    const Listing l = list_directory(path);
     if (!l.ok) {
         messages_(1);
         my_computer();
@@ -178,7 +178,7 @@ void BrowserDialog::go_back() {
 
 void BrowserDialog::ok() {
     const std::string name = sel_name_->count() > 0 ? sel_name_->item(0)->text().toStdString() : std::string();
-    if (TRIM(name).empty()) {
+    if (trim(name).empty()) {
         // Nothing chosen: the browser starts again.
         my_computer();
         sel_path_->clear();
@@ -186,7 +186,7 @@ void BrowserDialog::ok() {
         return;
     }
     const std::string path = sel_path_->count() > 0 ? sel_path_->item(0)->text().toStdString() : std::string();
-    result_ = TRIM(path) + TRIM(name);
+    result_ = trim(path) + trim(name);
     accept();
 }
 

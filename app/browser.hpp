@@ -2,7 +2,7 @@
 // "SPECIFICATION OF THE PROGRAM TO CONVERT DATA FORMAT" (DODIALOG2P), with the callback
 // UPDATEBROWSE that lists directories and keeps the lists in step.
 //
-// A browse starts at "MY COMPUTER", which lists the places a user starts from (PLACES: the
+// A browse starts at "MY COMPUTER", which lists the places a user starts from (places: the
 // root of the file system, the home directory, the working directory, mounted volumes).
 // Choosing a place or a subdirectory opens it; "Going Back" goes up one directory, and from
 // the root back to "MY COMPUTER". Control ids are the object names of the controls.

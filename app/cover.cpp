@@ -2,7 +2,7 @@
 
 namespace zelk::app {
 
-void DRAW_COVER(display::Surface& s, const std::string& VERSID) {
+void draw_cover(display::Surface& s, const std::string& VERSID) {
     // W and H: the largest pixel coordinates; the layout was made for 640 x 480 and scales
     // with sx and sy (real ratios), int() truncating toward zero.
     const int W = s.width() - 1;

@@ -11,6 +11,6 @@ namespace zelk::app {
 
 // Draws the welcome screen over the whole surface. VERSID is the 8-character version
 // identifier ("VS.04.31"); its characters 5 to 8 are the version shown.
-void DRAW_COVER(display::Surface& s, const std::string& VERSID);
+void draw_cover(display::Surface& s, const std::string& VERSID);
 
 }  // namespace zelk::app

@@ -59,7 +59,7 @@ MessageDialog::MessageDialog(const std::string& text, QWidget* parent) : QDialog
 void DODIALOG3(int CODE, QWidget* parent) {
     // The text stays from call to call: a code without a message shows the one before.
     static std::string text;
-    const std::string m = MESSAGE(CODE);
+    const std::string m = message(CODE);
     if (!m.empty()) text = m;
     MessageDialog d(text, parent);
     d.exec();
@@ -72,9 +72,9 @@ ExistsDialog::ExistsDialog(const std::string& OUTPATH, QWidget* parent) : QDialo
     setModal(true);
     auto* v = new QVBoxLayout(this);
     v->addWidget(new QLabel(QStringLiteral("The OUTPUT file"), this));
-    v->addWidget(named(new QLabel(q(TRIM(OUTPATH)), this), "1008"));
+    v->addWidget(named(new QLabel(q(trim(OUTPATH)), this), "1008"));
     v->addWidget(wrapped("EXISTS already.  It will be overwritten without any changes in the NAME listed in the next box:", this));
-    const PathParts p = SPLIT_PATH(TRIM(OUTPATH));
+    const PathParts p = split_path(trim(OUTPATH));
     name_ = named(new QLineEdit(q(p.name + p.ext), this), "1000");
     v->addWidget(name_);
     auto* ok = named(new QPushButton(QStringLiteral("OK"), this), "1");
@@ -84,10 +84,10 @@ ExistsDialog::ExistsDialog(const std::string& OUTPATH, QWidget* parent) : QDialo
 }
 
 std::string ExistsDialog::NEWNAME() const {
-    const PathParts box = SPLIT_PATH(TRIM(s(name_->text())));
+    const PathParts box = split_path(trim(s(name_->text())));
     // An emptied box would name the directory itself: the file keeps its name instead.
     if (box.name.empty() && box.ext.empty()) return outpath_;
-    return SPLIT_PATH(TRIM(outpath_)).dir + box.name + box.ext;
+    return split_path(trim(outpath_)).dir + box.name + box.ext;
 }
 
 std::string DODIALOG4(const std::string& OUTPATH, QWidget* parent) {
@@ -197,18 +197,18 @@ void SpecDialog::load() {
     (job_.FMTVXO == 'Y' ? vxo_ : other ? others_ : standard_)->setChecked(true);
     prog_->setEnabled(other);
     browse_prog_->setEnabled(other);
-    prog_->setText(other ? q(TRIM(job_.PROG)) : QString());
-    hstep_->setText(q(HSTEP_TEXT(job_.HSTEP)));
-    qpacc_->setText(q(QPACC_TEXT(job_.QPACC)));
-    in_->setText(q(TRIM(job_.INFILE)));
-    out_->setText(q(TRIM(job_.OUTFILE)));
+    prog_->setText(other ? q(trim(job_.PROG)) : QString());
+    hstep_->setText(q(hstep_text(job_.HSTEP)));
+    qpacc_->setText(q(qpacc_text(job_.QPACC)));
+    in_->setText(q(trim(job_.INFILE)));
+    out_->setText(q(trim(job_.OUTFILE)));
 }
 
 void SpecDialog::update(int id) {
-    if (TRIM(s(out_->text())).empty()) out_->setText(QStringLiteral("NONE"));
+    if (trim(s(out_->text())).empty()) out_->setText(QStringLiteral("NONE"));
     switch (id) {
         case 4: {
-            const std::string t = TRIM(browse_(false));
+            const std::string t = trim(browse_(false));
             if (!t.empty()) {
                 in_->setText(q(t));
                 out_->setText(q(t + ".430"));
@@ -216,7 +216,7 @@ void SpecDialog::update(int id) {
             break;
         }
         case 5: {
-            const std::string t = TRIM(browse_(true));
+            const std::string t = trim(browse_(true));
             if (!t.empty()) prog_->setText(q(t));
             break;
         }
@@ -232,7 +232,7 @@ void SpecDialog::update(int id) {
         case 1015: {
             QLineEdit* box = id == 1014 ? hstep_ : qpacc_;
             const char* zero = id == 1014 ? "0.0" : "0.00";
-            if (TRIM(s(box->text())).empty()) {
+            if (trim(s(box->text())).empty()) {
                 box->setText(QString::fromLatin1(zero));
             } else if (STR_NUM(s(box->text())) != 0) {
                 messages_(0);
@@ -263,33 +263,33 @@ int SpecDialog::validate() {
     job_.INFILE = s(in_->text());
     job_.OUTFILE = s(out_->text());
     // A blank output box means no output, as it does after any other change in the dialog.
-    if (TRIM(job_.OUTFILE).empty()) job_.OUTFILE = "NONE";
-    job_.HSTEP = READ_NUMBER(s(hstep_->text()));
-    job_.QPACC = READ_NUMBER(s(qpacc_->text()));
+    if (trim(job_.OUTFILE).empty()) job_.OUTFILE = "NONE";
+    job_.HSTEP = read_number(s(hstep_->text()));
+    job_.QPACC = read_number(s(qpacc_->text()));
     job_.NOCONV = true;
     job_.FMTVXO = vxo_->isChecked() ? 'Y' : 'N';
     if (others()) {
         job_.NOCONV = false;
-        job_.PROG = TRIM(s(prog_->text()));
+        job_.PROG = trim(s(prog_->text()));
         if (job_.PROG.empty()) return 16;
         std::error_code ec;
         if (!fs::is_regular_file(job_.PROG, ec)) return 17;
     }
-    const std::string in = TRIM(job_.INFILE);
+    const std::string in = trim(job_.INFILE);
     if (in.empty()) return 2;
-    PathParts p = SPLIT_PATH(in);
+    PathParts p = split_path(in);
     if (p.name == "*" && (p.ext.empty() || p.ext == ".")) p.ext = ".*";
-    if (SAME_NOCASE(p.ext, ".430") || SAME_NOCASE(p.ext, ".ARP")) return 18;
-    if (SAME_NOCASE(p.ext, ".VXO") && job_.FMTVXO == 'N') return 19;
+    if (same_nocase(p.ext, ".430") || same_nocase(p.ext, ".ARP")) return 18;
+    if (same_nocase(p.ext, ".VXO") && job_.FMTVXO == 'N') return 19;
     if (p.name != "*" && p.ext != ".*") {
         std::error_code ec;
         if (!fs::is_regular_file(in, ec)) return 5;
     } else {
-        const int code = WRITE_FILELIST(p, filelist_);
+        const int code = write_filelist(p, filelist_);
         if (code != 0) return code;
     }
-    const std::string out = TRIM(job_.OUTFILE);
-    if (out != "NONE" && !CAN_CREATE_IN(SPLIT_PATH(out).dir)) return 21;
+    const std::string out = trim(job_.OUTFILE);
+    if (out != "NONE" && !can_create_in(split_path(out).dir)) return 21;
     return 0;
 }
 

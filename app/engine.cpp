@@ -23,7 +23,7 @@ struct Cancelled : Stop {
 };
 
 // The display's plot hooks on the canvas, counting the frames drawn, with a pause that
-// CANCEL cuts short.
+// cancel cuts short.
 class WindowPlotter final : public PlotHooks {
 public:
     WindowPlotter(display::Surface& s, Engine& e, std::atomic<int>& frames)
@@ -40,7 +40,7 @@ public:
     }
     void existing_profile(int region, const profile::RegionProfile& r) override { plot_.existing_profile(region, r); }
     void model_bottomside(const models::Bottomside& bot) override { plot_.model_bottomside(bot); }
-    void pause(float seconds) override { engine_.PAUSE(seconds); }
+    void pause(float seconds) override { engine_.pause(seconds); }
     void trace_list(const inversion::Inversion& inv) override { plot_.trace_list(inv); }
     void data(const inversion::Inversion& inv) override { plot_.data(inv); }
     void e_region(const inversion::Inversion& inv) override { plot_.e_region(inv); }
@@ -59,18 +59,18 @@ private:
 class CancellableSteps final : public driver::RecordSteps {
 public:
     explicit CancellableSteps(const std::atomic<bool>& cancel) : cancel_(cancel) {}
-    bool OPEN(const std::string& path) override { return steps_.OPEN(path); }
-    void READ(Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) override {
+    bool open(const std::string& path) override { return steps_.open(path); }
+    void read(Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) override {
         if (cancel_.load()) throw Cancelled();
-        steps_.READ(z, IEOF, LREAD, LBAD);
+        steps_.read(z, IEOF, LREAD, LBAD);
     }
-    long long POSITION() const override { return steps_.POSITION(); }
-    std::string REFUSAL() const override { return steps_.REFUSAL(); }
-    int PASSED_OVER(long& first_line) const override { return steps_.PASSED_OVER(first_line); }
-    void CLOSE() override { steps_.CLOSE(); }
-    void INVERT(Zelk& z) override { steps_.INVERT(z); }
-    void WRITE(std::ostream& out, Zelk& z) override { steps_.WRITE(out, z); }
-    WriteReport WRITE_REPORT() const override { return steps_.WRITE_REPORT(); }
+    long long position() const override { return steps_.position(); }
+    std::string refusal() const override { return steps_.refusal(); }
+    int passed_over(long& first_line) const override { return steps_.passed_over(first_line); }
+    void close() override { steps_.close(); }
+    void invert(Zelk& z) override { steps_.invert(z); }
+    void write(std::ostream& out, Zelk& z) override { steps_.write(out, z); }
+    WriteReport write_report() const override { return steps_.write_report(); }
 
 private:
     const std::atomic<bool>& cancel_;
@@ -86,16 +86,16 @@ public:
     void DODIALOG3(int code) override {
         if (!engine_.cancelled() && ui_.message) ui_.message(code);
     }
-    void MESSAGE_BOX(const std::string& title, const std::string& text) override {
+    void message_box(const std::string& title, const std::string& text) override {
         if (!quiet && !engine_.cancelled() && ui_.box) ui_.box(title, text);
     }
-    void NOTICE(const std::string& text) override { std::cerr << text << '\n'; }
-    void RECORD_DONE(const Zelk&, const driver::RecordInfo& info) override {
+    void notice(const std::string& text) override { std::cerr << text << '\n'; }
+    void record_done(const Zelk&, const driver::RecordInfo& info) override {
         if (ui_.record) ui_.record(info.job ? info.job->input : std::string(), info.RECNO, info.NRECS);
     }
 
     display::Surface* canvas = nullptr;
-    void CLEAR_WINDOW() override {
+    void clear_window() override {
         if (canvas && !quiet) canvas->clear(display::WHITE);
     }
     bool quiet = false;   // no end-of-run box and no clearing (a file of a longer run)
@@ -110,7 +110,7 @@ private:
 Engine::Engine(display::Surface& canvas, Ui ui, int IDEBUG)
     : canvas_(canvas), ui_(std::move(ui)), IDEBUG_(IDEBUG) {}
 
-void Engine::CANCEL() {
+void Engine::cancel() {
     {
         std::lock_guard<std::mutex> g(m_);
         cancel_ = true;
@@ -118,16 +118,16 @@ void Engine::CANCEL() {
     cv_.notify_all();
 }
 
-void Engine::PAUSE(float seconds) {
+void Engine::pause(float seconds) {
     std::unique_lock<std::mutex> g(m_);
     cv_.wait_for(g, std::chrono::duration<float>(seconds), [this] { return cancel_.load(); });
 }
 
-RunResult Engine::RUN(const JobSettings& job, const std::string& VERSID, const std::string& FILELIST) {
+RunResult Engine::run(const JobSettings& job, const std::string& VERSID, const std::string& FILELIST) {
     RunResult r;
     std::vector<driver::FileJob> jobs;
     bool LWILD = false;
-    if (!driver::JOBS_FROM_SETTINGS(job.INFILE, job.OUTFILE, FILELIST, jobs, LWILD)) jobs.clear();
+    if (!driver::jobs_from_settings(job.INFILE, job.OUTFILE, FILELIST, jobs, LWILD)) jobs.clear();
 
     frames_ = 0;
     WindowPlotter plot(canvas_, *this, frames_);
@@ -154,7 +154,7 @@ RunResult Engine::RUN(const JobSettings& job, const std::string& VERSID, const s
             z->plot = &plot;
             // The box about a run without records comes once, for the whole run.
             fe.quiet = true;
-            const driver::RunOutcome out = driver::RUN_FILES(*z, {fj}, fe, steps, !LWILD);
+            const driver::RunOutcome out = driver::run_files(*z, {fj}, fe, steps, !LWILD);
             fe.quiet = false;
             r.NRECS += out.NRECS;
             r.files += out.files;
@@ -165,8 +165,8 @@ RunResult Engine::RUN(const JobSettings& job, const std::string& VERSID, const s
             }
         }
         if (r.NRECS == 0) {
-            fe.CLEAR_WINDOW();
-            fe.MESSAGE_BOX("WARNING", "NO PROPER DATA OR ERROR FOUND IN THE INPUT FILE.");
+            fe.clear_window();
+            fe.message_box("WARNING", "NO PROPER DATA OR ERROR FOUND IN THE INPUT FILE.");
         }
         std::string error;
         if (!plot.finish(error)) std::cerr << error << '\n';

@@ -3,10 +3,10 @@
 // program that knows the run loop, the run context and the display's plot hooks; the
 // window and the dialogs see only this interface.
 //
-// RUN is called on a thread of its own so that the window stays responsive. What the loop
+// run is called on a thread of its own so that the window stays responsive. What the loop
 // asks of the user (an existing output file, numbered messages, the end-of-run box) goes
 // through the Ui callbacks, which are called on the run's thread; the window hands them to
-// its own thread and waits for the answer. CANCEL (any thread) ends the run before the next
+// its own thread and waits for the answer. cancel (any thread) ends the run before the next
 // record: the file under way loses its output (the temporary file is removed), a pause is
 // cut short, and a wildcard's file list is removed.
 #pragma once
@@ -27,7 +27,7 @@ struct RunResult {
     int files = 0;          // files attempted
     int written = 0;        // records written to complete outputs
     int fatal = 0;          // 22 or 23: the conversion program failed
-    bool cancelled = false; // CANCEL ended the run
+    bool cancelled = false; // cancel ended the run
     std::string stop;       // the one-line message of a model data file that failed
 };
 
@@ -46,13 +46,13 @@ public:
 
     // Runs the job. VERSID is the version identifier of the run; FILELIST the wildcard's
     // file list, removed at the end of the run.
-    RunResult RUN(const JobSettings& job, const std::string& VERSID, const std::string& FILELIST);
-    void CANCEL();
+    RunResult run(const JobSettings& job, const std::string& VERSID, const std::string& FILELIST);
+    void cancel();
     bool cancelled() const { return cancel_.load(); }
     // Records whose frame was drawn.
     int frames() const { return frames_.load(); }
-    // Waits `seconds` or until CANCEL.
-    void PAUSE(float seconds);
+    // Waits `seconds` or until cancel.
+    void pause(float seconds);
 
 private:
     display::Surface& canvas_;

@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 namespace {
 
 bool is_excluded_ext(const std::string& ext) {
-    return SAME_NOCASE(ext, ".EXE") || SAME_NOCASE(ext, ".430") || SAME_NOCASE(ext, ".ARP");
+    return same_nocase(ext, ".EXE") || same_nocase(ext, ".430") || same_nocase(ext, ".ARP");
 }
 
 std::string with_slash(std::string p) {
@@ -25,7 +25,7 @@ std::string with_slash(std::string p) {
 
 }  // namespace
 
-int WRITE_FILELIST(const PathParts& in, const std::string& filelist) {
+int write_filelist(const PathParts& in, const std::string& filelist) {
     const fs::path dir = in.dir.empty() ? fs::path(".") : fs::path(in.dir);
     std::error_code ec;
     fs::directory_iterator it(dir, ec);
@@ -36,11 +36,11 @@ int WRITE_FILELIST(const PathParts& in, const std::string& filelist) {
         // Length 0: directories (which have no length of their own here) and empty files.
         if (!e.is_regular_file(fec) || e.file_size(fec) == 0 || fec) continue;
         const std::string name = e.path().filename().string();
-        const PathParts f = SPLIT_PATH(name);
+        const PathParts f = split_path(name);
         if (is_excluded_ext(f.ext)) continue;
         const bool all_ext = in.ext == ".*";
-        const bool take = (in.name == "*" && (all_ext || SAME_NOCASE(in.ext, f.ext))) ||
-                          (all_ext && SAME_NOCASE(in.name, f.name));
+        const bool take = (in.name == "*" && (all_ext || same_nocase(in.ext, f.ext))) ||
+                          (all_ext && same_nocase(in.name, f.name));
         if (take) names.push_back(name);
     }
     if (names.empty()) {
@@ -67,7 +67,7 @@ int WRITE_FILELIST(const PathParts& in, const std::string& filelist) {
     return 0;
 }
 
-bool CAN_CREATE_IN(const std::string& dir) {
+bool can_create_in(const std::string& dir) {
     std::string templ = (dir.empty() ? std::string("./") : with_slash(dir)) + ".ZELK_TEST.XXXXXX";
     const int fd = ::mkstemp(templ.data());
     if (fd < 0) return false;
@@ -76,7 +76,7 @@ bool CAN_CREATE_IN(const std::string& dir) {
     return true;
 }
 
-Listing LIST_DIRECTORY(const std::string& path) {
+Listing list_directory(const std::string& path) {
     Listing l;
     std::error_code ec;
     fs::directory_iterator it(path.empty() ? fs::path("/") : fs::path(path), ec);
@@ -102,7 +102,7 @@ Listing LIST_DIRECTORY(const std::string& path) {
     return l;
 }
 
-std::vector<std::string> PLACES() {
+std::vector<std::string> start_places() {
     std::vector<std::string> places{"/"};
     auto add = [&](const std::string& p) {
         if (p.empty() || p[0] != '/') return;

@@ -20,11 +20,11 @@ namespace zelk::app {
 // and the list keeps each name as it is on disk.
 // Returns 0 with the list written, or the message code: 5 no file taken (the list is
 // removed), 1 the directory cannot be listed, MESSAGE_ENUMERATION the list cannot be written.
-int WRITE_FILELIST(const PathParts& in, const std::string& filelist);
+int write_filelist(const PathParts& in, const std::string& filelist);
 
 // True when a file can be created in `dir` ("" is the working directory). The probe file
 // gets a name no other file has and is removed again at once.
-bool CAN_CREATE_IN(const std::string& dir);
+bool can_create_in(const std::string& dir);
 
 // The entries of one directory as the browser lists them: hidden entries (dot files) and
 // names with characters above 127 left out, "." and ".." never listed, subdirectories and
@@ -35,11 +35,11 @@ struct Listing {
     std::vector<std::string> dirs, files;
     size_t total_files = 0;              // files found, also beyond MAXNAMES
 };
-Listing LIST_DIRECTORY(const std::string& path);
+Listing list_directory(const std::string& path);
 
 // The places "MY COMPUTER" offers, each a directory path ending in '/': the root of the file
 // system, the home directory, the working directory and the mount points of mounted
 // volumes under /media, /mnt and /run/media; each once, in that order.
-std::vector<std::string> PLACES();
+std::vector<std::string> start_places();
 
 }  // namespace zelk::app

@@ -21,7 +21,7 @@
 
 int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::cout << zelk::driver::VERSION_TEXT("zelk");
+        std::cout << zelk::driver::version_text("zelk");
         std::cout.flush();
         return std::cout ? 0 : 4;
     }
@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args;
     for (const QString& a : qapp.arguments().mid(1)) args.push_back(a.toStdString());
     std::string VERSID;
-    if (const int code = zelk::app::CHECK_COMMAND_LINE(args, VERSID); code != 0) {
+    if (const int code = zelk::app::check_command_line(args, VERSID); code != 0) {
         zelk::app::DODIALOG3(code);
         return 2;
     }

@@ -36,7 +36,7 @@ int STR_NUM(const std::string& TEXT) {
     return 0;
 }
 
-float READ_NUMBER(const std::string& TEXT) {
+float read_number(const std::string& TEXT) {
     const std::string t = DEL_SPACE(TEXT);
     if (t.empty() || STR_NUM(t) != 0) return 0.0f;
     return std::strtof(t.c_str(), nullptr);
@@ -51,21 +51,21 @@ namespace {
 std::string field4(float v, int decimals) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%4.*f", decimals, static_cast<double>(v));
-    return TRIM(buf);
+    return trim(buf);
 }
 
 }  // namespace
 
-std::string HSTEP_TEXT(float HSTEP) { return field4(HSTEP, 1); }
-std::string QPACC_TEXT(float QPACC) { return field4(QPACC, 2); }
+std::string hstep_text(float HSTEP) { return field4(HSTEP, 1); }
+std::string qpacc_text(float QPACC) { return field4(QPACC, 2); }
 
-std::string TRIM(const std::string& s) {
+std::string trim(const std::string& s) {
     const auto b = s.find_first_not_of(' ');
     if (b == std::string::npos) return {};
     return s.substr(b, s.find_last_not_of(' ') - b + 1);
 }
 
-bool SAME_NOCASE(const std::string& a, const std::string& b) {
+bool same_nocase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
         if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
@@ -73,7 +73,7 @@ bool SAME_NOCASE(const std::string& a, const std::string& b) {
     return true;
 }
 
-PathParts SPLIT_PATH(const std::string& path) {
+PathParts split_path(const std::string& path) {
     PathParts p;
     const auto slash = path.find_last_of('/');
     p.dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -88,7 +88,7 @@ PathParts SPLIT_PATH(const std::string& path) {
     return p;
 }
 
-int CHECK_COMMAND_LINE(const std::vector<std::string>& args, std::string& VERSID) {
+int check_command_line(const std::vector<std::string>& args, std::string& VERSID) {
     VERSID = "VS.04.31";
     if (args.empty()) return 0;
     if (args.size() != 5) return 24;
@@ -100,7 +100,7 @@ int CHECK_COMMAND_LINE(const std::vector<std::string>& args, std::string& VERSID
     return 0;
 }
 
-std::string MESSAGE(int CODE) {
+std::string message(int CODE) {
     static const std::array<const char*, 27> table = {
         "ERROR: ILLEGAL ENTRY IN INPUT. TRY AGAIN.",
         "WARNNING: THE SELECTED DRIVE IS NOT IN USE. CHECK TO MAKE SURE A FLOPPY DISK OR CD IS INSERTED.",

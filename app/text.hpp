@@ -17,23 +17,23 @@ std::string UPCASE(const std::string& TEXT);
 int STR_NUM(const std::string& TEXT);
 // The number a height-step or accuracy box holds after DEL_SPACE, read as a free-form real;
 // 0 for a blank box or a text that does not read.
-float READ_NUMBER(const std::string& TEXT);
+float read_number(const std::string& TEXT);
 // The box text of HSTEP (4 characters, 1 decimal) and QPACC (4 characters, 2 decimals),
 // leading blanks dropped ("0.0", "10.0", "0.01").
-std::string HSTEP_TEXT(float HSTEP);
-std::string QPACC_TEXT(float QPACC);
+std::string hstep_text(float HSTEP);
+std::string qpacc_text(float QPACC);
 
 // Text without leading and trailing blanks.
-std::string TRIM(const std::string& s);
+std::string trim(const std::string& s);
 // Same text, comparing letters without regard to case.
-bool SAME_NOCASE(const std::string& a, const std::string& b);
+bool same_nocase(const std::string& a, const std::string& b);
 
 // A path split into its directory (with the closing '/'; "" when none), its name and its
 // extension (from the last point of the name on, with the point; at most 10 characters).
 struct PathParts {
     std::string dir, name, ext;
 };
-PathParts SPLIT_PATH(const std::string& path);
+PathParts split_path(const std::string& path);
 
 // Code for an entry that is not a format keyword on the command line, and for a failure of
 // the file enumeration other than lack of memory: the message table has no text for them.
@@ -45,10 +45,10 @@ inline constexpr int MESSAGE_ENUMERATION = 26;
 // change the version identifier to "VS.04.30". Returns 0 with VERSID set, or the message
 // code that ends the run: 24 for another count, MESSAGE_NOT_A_FORMAT for a parameter that is
 // not a format keyword.
-int CHECK_COMMAND_LINE(const std::vector<std::string>& args, std::string& VERSID);
+int check_command_line(const std::vector<std::string>& args, std::string& VERSID);
 
 // The text of message CODE as the INSTRUCTIONS dialog shows it (with its leading blank);
 // "" for a code without a message.
-std::string MESSAGE(int CODE);
+std::string message(int CODE);
 
 }  // namespace zelk::app

@@ -50,7 +50,7 @@ MainWindow::MainWindow(std::string VERSID, int IDEBUG, QWidget* parent)
 MainWindow::~MainWindow() {
     if (thread_.joinable()) {
         closing_ = true;
-        engine_->CANCEL();
+        engine_->cancel();
         // The run may be waiting for an answer of this thread: answer (with nothing) until
         // it has ended.
         while (!thread_done_) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
@@ -70,7 +70,7 @@ void MainWindow::on_gui(const std::function<void()>& f) {
 }
 
 void MainWindow::COVER() {
-    DRAW_COVER(canvas_, VERSID_);
+    draw_cover(canvas_, VERSID_);
     view_->update();
     // The dialog comes once the window is on the screen.
     QTimer::singleShot(0, this, [this] {
@@ -79,18 +79,18 @@ void MainWindow::COVER() {
             close();
             return;
         }
-        START(job);
+        start(job);
     });
 }
 
-void MainWindow::START(const JobSettings& job) {
+void MainWindow::start(const JobSettings& job) {
     if (running_) return;
     running_ = true;
     ran_ = true;
     status_->setText(QStringLiteral("Running ") + QString::fromStdString(job.INFILE));
     thread_done_ = false;
     thread_ = std::thread([this, job] {
-        const RunResult r = engine_->RUN(job, VERSID_, filelist_);
+        const RunResult r = engine_->run(job, VERSID_, filelist_);
         thread_done_ = true;
         QMetaObject::invokeMethod(this, [this, r] { finished(r); }, Qt::QueuedConnection);
     });
@@ -127,7 +127,7 @@ void MainWindow::closeEvent(QCloseEvent* e) {
     if (running_) {
         // The window closes when the run has ended, which is at the next record.
         closing_ = true;
-        engine_->CANCEL();
+        engine_->cancel();
         status_->setText(QStringLiteral("Stopping the run..."));
         e->ignore();
         return;

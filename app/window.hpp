@@ -30,7 +30,7 @@ public:
     // job it returns; a user who exits the dialog ends the program.
     void COVER();
     // Starts the run of a job (the dialog's result) on the run thread.
-    void START(const JobSettings& job);
+    void start(const JobSettings& job);
 
     bool running() const { return running_; }
     bool started() const { return ran_; }

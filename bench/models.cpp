@@ -17,7 +17,7 @@ namespace {
 
 std::unique_ptr<zm::Models> makemodels() {
     auto mod = std::make_unique<zm::Models>();
-    mod->DATADIRS = {ZELK_SOURCE_DATA};
+    mod->data_dirs = {ZELK_SOURCE_DATA};
     return mod;
 }
 

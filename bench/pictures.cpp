@@ -28,7 +28,7 @@ namespace {
 class Keep final : public driver::Frontend {
 public:
     Keep(RecordingSurface& s, RecordingSurface& out) : s_(s), out_(out) {}
-    void RECORD_DONE(const Zelk&, const driver::RecordInfo&) override { out_ = s_; }
+    void record_done(const Zelk&, const driver::RecordInfo&) override { out_ = s_; }
 
 private:
     RecordingSurface& s_;
@@ -48,7 +48,7 @@ const RecordingSurface& day_drawing() {
         z->plot = &plot;
         Keep fe(s, out);
         driver::VxoSteps steps;
-        driver::RUN_FILES(*z, {{ZELK_SOURCE_DATA "/../examples/midlat-day.VXO", ""}}, fe, steps, false);
+        driver::run_files(*z, {{ZELK_SOURCE_DATA "/../examples/midlat-day.VXO", ""}}, fe, steps, false);
         return out;
     }();
     return drawn;
@@ -62,7 +62,7 @@ void BM_Replay(benchmark::State& state) {
     const RecordingSurface& rec = day_drawing();
     for (auto _ : state) {
         RecordingSurface copy;
-        rec.REPLAY(copy);
+        rec.replay(copy);
         benchmark::DoNotOptimize(copy.primitives().size());
     }
     state.counters["primitives"] = static_cast<double>(rec.primitives().size());
@@ -70,23 +70,23 @@ void BM_Replay(benchmark::State& state) {
 BENCHMARK(BM_Replay)->Unit(benchmark::kMillisecond);
 
 void BM_PaintImage(benchmark::State& state) {
-    qt::ENSURE_APPLICATION();
+    qt::ensure_application();
     const RecordingSurface& rec = day_drawing();
-    for (auto _ : state) benchmark::DoNotOptimize(qt::RENDER(rec).constBits());
+    for (auto _ : state) benchmark::DoNotOptimize(qt::render(rec).constBits());
 }
 BENCHMARK(BM_PaintImage)->Unit(benchmark::kMillisecond);
 
 // The parts of a PNG: the palette of the painted image, and its encoding in memory.
 void BM_PngPalette(benchmark::State& state) {
-    qt::ENSURE_APPLICATION();
-    const QImage img = qt::RENDER(day_drawing());
-    for (auto _ : state) benchmark::DoNotOptimize(qt::PALETTED(img).constBits());
+    qt::ensure_application();
+    const QImage img = qt::render(day_drawing());
+    for (auto _ : state) benchmark::DoNotOptimize(qt::to_palette(img).constBits());
 }
 BENCHMARK(BM_PngPalette)->Unit(benchmark::kMillisecond);
 
 void BM_PngEncode(benchmark::State& state) {
-    qt::ENSURE_APPLICATION();
-    const QImage img = qt::PALETTED(qt::RENDER(day_drawing()));
+    qt::ensure_application();
+    const QImage img = qt::to_palette(qt::render(day_drawing()));
     for (auto _ : state) {
         QByteArray bytes;
         QBuffer buf(&bytes);
@@ -100,24 +100,24 @@ void BM_PngEncode(benchmark::State& state) {
 BENCHMARK(BM_PngEncode)->Unit(benchmark::kMillisecond);
 
 void BM_Png(benchmark::State& state) {
-    qt::ENSURE_APPLICATION();
+    qt::ensure_application();
     const RecordingSurface& rec = day_drawing();
     const std::string path = temp("zelk_bench.png");
     std::string error;
     for (auto _ : state)
-        if (!qt::WRITE_PNG(rec, path, error)) state.SkipWithError(error.c_str());
+        if (!qt::write_png(rec, path, error)) state.SkipWithError(error.c_str());
     state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(path));
     std::filesystem::remove(path);
 }
 BENCHMARK(BM_Png)->Unit(benchmark::kMillisecond);
 
 void BM_Svg(benchmark::State& state) {
-    qt::ENSURE_APPLICATION();
+    qt::ensure_application();
     const RecordingSurface& rec = day_drawing();
     const std::string path = temp("zelk_bench.svg");
     std::string error;
     for (auto _ : state)
-        if (!qt::WRITE_SVG(rec, path, error)) state.SkipWithError(error.c_str());
+        if (!qt::write_svg(rec, path, error)) state.SkipWithError(error.c_str());
     state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(path));
     std::filesystem::remove(path);
 }
@@ -126,20 +126,20 @@ BENCHMARK(BM_Svg)->Unit(benchmark::kMillisecond);
 // One PDF page per iteration, in files of 100 pages (the cost of opening and closing a
 // file spread over its pages, as for a file of many records).
 void BM_PdfPage(benchmark::State& state) {
-    qt::ENSURE_APPLICATION();
+    qt::ensure_application();
     const RecordingSurface& rec = day_drawing();
     const std::string path = temp("zelk_bench.pdf");
     std::string error;
     auto doc = std::make_unique<qt::PdfDocument>();
     int pages = 0;
     for (auto _ : state) {
-        if (!doc->PAGE(rec, path, error)) state.SkipWithError(error.c_str());
+        if (!doc->page(rec, path, error)) state.SkipWithError(error.c_str());
         if (++pages % 100 == 0) {
-            doc->CLOSE(error);
+            doc->close(error);
             doc = std::make_unique<qt::PdfDocument>();
         }
     }
-    doc->CLOSE(error);
+    doc->close(error);
     std::filesystem::remove(path);
 }
 BENCHMARK(BM_PdfPage)->Unit(benchmark::kMillisecond);

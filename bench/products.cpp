@@ -104,7 +104,7 @@ const std::string SERIES = std::string(ZELK_SOURCE_DATA) + "/../examples/synth-s
 class Count : public zelk::driver::Frontend {
 public:
     long records = 0;
-    void RECORD_DONE(const Zelk&, const zelk::driver::RecordInfo&) override { ++records; }
+    void record_done(const Zelk&, const zelk::driver::RecordInfo&) override { ++records; }
 };
 
 void run_series(benchmark::State& st, float hstep, float qpacc, bool fast = false) {
@@ -112,7 +112,7 @@ void run_series(benchmark::State& st, float hstep, float qpacc, bool fast = fals
     z->bot.FAST = fast;
     std::ostringstream diag;
     z->log.out = &diag;
-    z->mod.DATADIRS = {ZELK_SOURCE_DATA};
+    z->mod.data_dirs = {ZELK_SOURCE_DATA};
     z->run.HSTEP = hstep;
     z->run.QPACC = qpacc;
     std::vector<zelk::driver::FileJob> jobs{{SERIES, ""}};
@@ -120,7 +120,7 @@ void run_series(benchmark::State& st, float hstep, float qpacc, bool fast = fals
     for (auto _ : st) {
         Count fe;
         zelk::driver::VxoSteps steps;
-        zelk::driver::RUN_FILES(*z, jobs, fe, steps, false);
+        zelk::driver::run_files(*z, jobs, fe, steps, false);
         records += fe.records;
         diag.str("");
     }
@@ -146,7 +146,7 @@ public:
         if (states.size() >= 50) return;
         auto copy = std::make_unique<Zelk>();
         copy->inv = inv;
-        copy->mod.DATADIRS = run->mod.DATADIRS;
+        copy->mod.data_dirs = run->mod.data_dirs;
         copy->run = run->run;
         copy->log.out = run->log.out;
         states.push_back(std::move(copy));
@@ -159,14 +159,14 @@ void BM_ProductsOfInvertedRecords(benchmark::State& st) {
     if (snap.states.empty()) {
         auto z = std::make_unique<Zelk>();
         z->log.out = &diag;
-        z->mod.DATADIRS = {ZELK_SOURCE_DATA};
+        z->mod.data_dirs = {ZELK_SOURCE_DATA};
         z->run.HSTEP = 10.0f;
         z->run.QPACC = 0.01f;
         z->plot = &snap;
         snap.run = z.get();
         std::vector<zelk::driver::FileJob> jobs{{SERIES, ""}};
         zelk::driver::VxoSteps steps;
-        zelk::driver::RUN_FILES(*z, jobs, snap, steps, false);
+        zelk::driver::run_files(*z, jobs, snap, steps, false);
     }
     long records = 0;
     for (auto _ : st) {

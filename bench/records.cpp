@@ -60,7 +60,7 @@ void BM_Records(benchmark::State& state) {
         return;
     }
     auto z = std::make_unique<Zelk>();
-    z->mod.DATADIRS = {ZELK_SOURCE_DATA};
+    z->mod.data_dirs = {ZELK_SOURCE_DATA};
     std::ostringstream diag;
     z->log.out = &diag;
     if (state.range(0) == 1) {
@@ -74,15 +74,15 @@ void BM_Records(benchmark::State& state) {
         std::ostringstream os;
         fio::LineWriter out(os);
         for (int n = 0; n < NRECORDS; ++n) {
-            driver::CLEAR_RECORD_TABLES(*z);
+            driver::clear_record_tables(*z);
             int32_t IEOF = 0;
             int16_t LREAD = 0, LBAD = 0;
             iondata::READVXO(IEOF, in, z->rec, LREAD, LBAD);
             if (IEOF == -1 || LBAD != 0) break;
-            if (pipeline::PREPARE(*z) != iondata::PREP_OK) break;
+            if (pipeline::prepare(*z) != iondata::PREP_OK) break;
             pipeline::PROFIL1(*z);
             if (z->inv.ISTAT() == 2) ++inverted;
-            pipeline::UPDATE_RECORD(*z);
+            pipeline::update_record(*z);
             iondata::WRITVXO(out, z->rec);
             out.commit();
         }
@@ -100,7 +100,7 @@ BENCHMARK(BM_Records)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 // with the recommended settings (10 km table, fit accuracy 0.01): the time per record.
 void BM_RefinedRecords(benchmark::State& state) {
     auto z = std::make_unique<Zelk>();
-    z->mod.DATADIRS = {ZELK_SOURCE_DATA};
+    z->mod.data_dirs = {ZELK_SOURCE_DATA};
     std::ostringstream diag;
     z->log.out = &diag;
     z->run.HSTEP = 10.0f;
@@ -114,13 +114,13 @@ void BM_RefinedRecords(benchmark::State& state) {
             return;
         }
         for (;;) {
-            driver::CLEAR_RECORD_TABLES(*z);
+            driver::clear_record_tables(*z);
             int32_t IEOF = 0;
             int16_t LREAD = 0, LBAD = 0;
             iondata::READVXO(IEOF, in, z->rec, LREAD, LBAD);
             if (IEOF == -1 || LBAD != 0) break;
-            if (pipeline::PREPARE(*z) != iondata::PREP_OK) break;
-            pipeline::INVERT_RECORD(*z);
+            if (pipeline::prepare(*z) != iondata::PREP_OK) break;
+            pipeline::invert_record(*z);
             ++records;
         }
         diag.str({});

@@ -33,9 +33,9 @@ public:
     explicit Collect(bool report) : report_(report) {}
     std::vector<ReportRecord> records;
     long count = 0;
-    void RECORD_DONE(const Zelk& z, const RecordInfo& info) override {
+    void record_done(const Zelk& z, const RecordInfo& info) override {
         ++count;
-        if (report_) records.push_back(REPORT_RECORD(z, info.job->input, info.RECNO));
+        if (report_) records.push_back(report_record(z, info.job->input, info.RECNO));
     }
 
 private:
@@ -46,16 +46,16 @@ void run_series(benchmark::State& st, bool report) {
     auto z = std::make_unique<Zelk>();
     std::ostringstream diag;
     z->log.out = &diag;
-    z->mod.DATADIRS = {ZELK_SOURCE_DATA};
+    z->mod.data_dirs = {ZELK_SOURCE_DATA};
     std::vector<FileJob> jobs{{SERIES, ""}};
     long records = 0;
     for (auto _ : st) {
         Collect fe(report);
         VxoSteps steps;
-        RUN_FILES(*z, jobs, fe, steps, false);
+        run_files(*z, jobs, fe, steps, false);
         if (report) {
             std::ostringstream page;
-            WRITE_REPORT(page, fe.records, ReportFacts{}, "report.html");
+            write_report(page, fe.records, ReportFacts{}, "report.html");
             benchmark::DoNotOptimize(page.str().size());
         }
         records += fe.count;
@@ -72,16 +72,16 @@ void BM_ReportRecord(benchmark::State& st) {
     auto z = std::make_unique<Zelk>();
     std::ostringstream diag;
     z->log.out = &diag;
-    z->mod.DATADIRS = {ZELK_SOURCE_DATA};
+    z->mod.data_dirs = {ZELK_SOURCE_DATA};
     std::vector<FileJob> jobs{{SERIES, ""}};
-    // Time only REPORT_RECORD: the front end repeats it and keeps the time of the repeats.
+    // Time only report_record: the front end repeats it and keeps the time of the repeats.
     class Repeat : public Frontend {
     public:
         long made = 0;
         double seconds = 0.0;
-        void RECORD_DONE(const Zelk& zz, const RecordInfo& info) override {
+        void record_done(const Zelk& zz, const RecordInfo& info) override {
             const auto a = std::chrono::steady_clock::now();
-            for (int k = 0; k < 20; ++k) benchmark::DoNotOptimize(REPORT_RECORD(zz, info.job->input, info.RECNO));
+            for (int k = 0; k < 20; ++k) benchmark::DoNotOptimize(report_record(zz, info.job->input, info.RECNO));
             seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count();
             made += 20;
         }
@@ -89,7 +89,7 @@ void BM_ReportRecord(benchmark::State& st) {
     for (auto _ : st) {
         Repeat fe;
         VxoSteps steps;
-        RUN_FILES(*z, jobs, fe, steps, false);
+        run_files(*z, jobs, fe, steps, false);
         st.SetIterationTime(fe.seconds / static_cast<double>(fe.made));
     }
 }
@@ -102,11 +102,11 @@ const std::vector<ReportRecord>& year() {
     auto z = std::make_unique<Zelk>();
     std::ostringstream diag;
     z->log.out = &diag;
-    z->mod.DATADIRS = {ZELK_SOURCE_DATA};
+    z->mod.data_dirs = {ZELK_SOURCE_DATA};
     Collect fe(true);
     VxoSteps steps;
     std::vector<FileJob> jobs{{SERIES, ""}};
-    RUN_FILES(*z, jobs, fe, steps, false);
+    run_files(*z, jobs, fe, steps, false);
     const double start = 1072915200.0;   // 2004-01-01T00:00:00Z
     for (int k = 0; k < 105120; ++k) {
         ReportRecord r = fe.records[static_cast<size_t>(k) % fe.records.size()];
@@ -131,14 +131,14 @@ void BM_ReportOfAYear(benchmark::State& st) {
     size_t bytes = 0;
     for (auto _ : st) {
         std::ostringstream page;
-        WRITE_REPORT(page, recs, ReportFacts{}, "report.html");
+        write_report(page, recs, ReportFacts{}, "report.html");
         bytes = page.str().size();
         benchmark::DoNotOptimize(bytes);
     }
     st.counters["MB"] = static_cast<double>(bytes) / 1e6;
     if (const char* out = std::getenv("ZELK_REPORT_OUT")) {
         std::ofstream f(out);
-        WRITE_REPORT(f, recs, ReportFacts{}, out);
+        write_report(f, recs, ReportFacts{}, out);
     }
 }
 

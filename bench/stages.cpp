@@ -34,7 +34,7 @@ public:
         if (states.size() >= 100) return;
         auto copy = std::make_unique<Zelk>();
         copy->inv = inv;
-        copy->mod.DATADIRS = run->mod.DATADIRS;
+        copy->mod.data_dirs = run->mod.data_dirs;
         copy->run = run->run;
         copy->log.out = run->log.out;
         products::NHTABLE(*copy, 0);
@@ -49,14 +49,14 @@ Snapshot& states(int input) {
     if (s.states.empty()) {
         auto z = std::make_unique<Zelk>();
         z->log.out = &diag;
-        z->mod.DATADIRS = {ZELK_SOURCE_DATA};
+        z->mod.data_dirs = {ZELK_SOURCE_DATA};
         z->run.HSTEP = 10.0f;
         z->run.QPACC = 0.01f;
         z->plot = &s;
         s.run = z.get();
         std::vector<zelk::driver::FileJob> jobs{{INPUTS[input], ""}};
         zelk::driver::VxoSteps steps;
-        zelk::driver::RUN_FILES(*z, jobs, s, steps, false);
+        zelk::driver::run_files(*z, jobs, s, steps, false);
     }
     return s;
 }

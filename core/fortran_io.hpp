@@ -38,7 +38,7 @@
 
 namespace zelk::fio {
 
-// Outcome of a formatted transfer, as the IOSTAT of a READ: OK, end of file, decode error.
+// Outcome of a formatted transfer, as the IOSTAT of a read: OK, end of file, decode error.
 enum class IoStat : int8_t { OK = 0, END = -1, BAD = 1 };
 
 // One value field of a line.

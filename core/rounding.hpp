@@ -7,8 +7,8 @@
 
 namespace zelk {
 
-inline float ROUND3(float x) { return std::round(x * 1000.0f) / 1000.0f; }
+inline float round3(float x) { return std::round(x * 1000.0f) / 1000.0f; }
 
-inline float ROUND2(float x) { return std::round(x * 100.0f) / 100.0f; }
+inline float round2(float x) { return std::round(x * 100.0f) / 100.0f; }
 
 }  // namespace zelk

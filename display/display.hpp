@@ -36,12 +36,12 @@ static constexpr int CANVAS_HEIGHT = 768;
 class PlotFile {
 public:
     // Starts the file anew under PATH (the previous content, if not yet closed, is dropped).
-    void OPEN(const std::string& path);
+    void open(const std::string& path);
     bool is_open() const { return open_; }
     // One line: frequency (MHz) and virtual height (km), each F9.3.
-    void POINT(float f, float h);
+    void point(float f, float h);
     // Writes the file; false with a message when it cannot be written.
-    bool CLOSE(std::string& error);
+    bool close(std::string& error);
 
 private:
     std::string path_, buf_;
@@ -102,8 +102,8 @@ struct FrameInputs {
 };
 
 // Pixel of a frequency (MHz) and a height (km).
-int PIXEL_X(const Display& d, float f);
-int PIXEL_Y(float h);
+int pixel_x(const Display& d, float f);
+int pixel_y(float h);
 
 // ---- Window, fonts and frame -----------------------------------------------------------------
 void GRAPHMODE(Display& d, Surface& s);
@@ -114,9 +114,9 @@ void SETCOORD(Display& d, Surface& s, const FrameInputs& in);
 // degree for a line whose code is STCODE), else "NO NAME". 20 characters.
 std::string GETSTNAME(int32_t STCODE, float LAT, float LON, const std::vector<Station>& list);
 // Reads the station list (lines of 80 characters); an unreadable file gives an empty list.
-std::vector<Station> READ_STATIONS(const std::string& path);
+std::vector<Station> read_stations(const std::string& path);
 // One coordinate of the list: 5 characters, sign or hundreds, tens, units, point, tenths.
-float DECODE_COORD(std::string_view field);
+float decode_coord(std::string_view field);
 // Waits NSEC seconds.
 void TIMDELAY(int NSEC);
 
@@ -138,15 +138,15 @@ void PLOT_IRI_F_LAYER(Display& d, Surface& s, int NPROW1, const float* PRFFN1, c
                       float valley_top);
 
 // Colours of the plots, as written in blue-green-red order.
-static constexpr Rgb RED = FROM_BGR(0x0000FF);
-static constexpr Rgb YELLOW = FROM_BGR(0x00FFFF);
-static constexpr Rgb BLACK = FROM_BGR(0x000000);
-static constexpr Rgb WHITE = FROM_BGR(0xFFFFFF);
-static constexpr Rgb DARK_GREEN = FROM_BGR(0x008000);
-static constexpr Rgb TEAL = FROM_BGR(0x808000);
-static constexpr Rgb MAGENTA = FROM_BGR(0xFF00FF);
-static constexpr Rgb GREY = FROM_BGR(0xC0C0C0);
-static constexpr Rgb CYAN = FROM_BGR(0xFFFF00);
-static constexpr Rgb BLUE = FROM_BGR(0xFF0000);
+static constexpr Rgb RED = from_bgr(0x0000FF);
+static constexpr Rgb YELLOW = from_bgr(0x00FFFF);
+static constexpr Rgb BLACK = from_bgr(0x000000);
+static constexpr Rgb WHITE = from_bgr(0xFFFFFF);
+static constexpr Rgb DARK_GREEN = from_bgr(0x008000);
+static constexpr Rgb TEAL = from_bgr(0x808000);
+static constexpr Rgb MAGENTA = from_bgr(0xFF00FF);
+static constexpr Rgb GREY = from_bgr(0xC0C0C0);
+static constexpr Rgb CYAN = from_bgr(0xFFFF00);
+static constexpr Rgb BLUE = from_bgr(0xFF0000);
 
 }  // namespace zelk::display

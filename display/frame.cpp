@@ -56,7 +56,7 @@ float lon_diff(float a, float b) {
 
 }  // namespace
 
-int PIXEL_X(const Display& d, float f) {
+int pixel_x(const Display& d, float f) {
     const float steps = f / 0.025f + 0.005f;
     // Frequencies far outside the frame are held to a pixel far outside it as well.
     const float held = std::fmax(-1.0e6f, std::fmin(1.0e6f, std::isnan(steps) ? 0.0f : steps));
@@ -64,7 +64,7 @@ int PIXEL_X(const Display& d, float f) {
     return Display::PX0 + static_cast<int>(held) / fstep;
 }
 
-int PIXEL_Y(float h) {
+int pixel_y(float h) {
     const float half = 0.5f * h + 0.5f;
     const float held = std::fmax(-1.0e6f, std::fmin(1.0e6f, std::isnan(half) ? 0.0f : half));
     return Display::PY1 - static_cast<int>(held);
@@ -123,7 +123,7 @@ void SETCOORD(Display& d, Surface& s, const FrameInputs& in) {
     FONTSET(s, 3, "16 ", "8  ");
 
     if (!d.STATIONS_READ) {
-        d.STATIONS = READ_STATIONS(platform::DATAPATH("STATION.LST"));
+        d.STATIONS = read_stations(platform::data_path("STATION.LST"));
         d.STATIONS_READ = true;
     }
     std::string name = GETSTNAME(0, in.LAT, in.LON, d.STATIONS);
@@ -136,7 +136,7 @@ void SETCOORD(Display& d, Surface& s, const FrameInputs& in) {
             " GEO. LAT./LONG. : " + edit_value("(F6.2)", in.LAT) + "/" + edit_value("(F6.2)", in.LON));
 }
 
-float DECODE_COORD(std::string_view field) {
+float decode_coord(std::string_view field) {
     float sign = 1.0f, value = 0.0f, place = 100.0f;
     for (char c : field) {
         if (c == '.') continue;
@@ -148,7 +148,7 @@ float DECODE_COORD(std::string_view field) {
     return sign * value;
 }
 
-std::vector<Station> READ_STATIONS(const std::string& path) {
+std::vector<Station> read_stations(const std::string& path) {
     std::vector<Station> list;
     if (path.empty()) return list;
     std::ifstream in(path);
@@ -162,8 +162,8 @@ std::vector<Station> READ_STATIONS(const std::string& path) {
         const std::string code = columns(line, 34, 36);
         st.code = 0;
         for (char c : code) st.code = c >= '0' && c <= '9' ? st.code * 10 + (c - '0') : st.code * 10;
-        st.lat = DECODE_COORD(columns(line, 47, 51));
-        st.lon = DECODE_COORD(columns(line, 55, 59));
+        st.lat = decode_coord(columns(line, 47, 51));
+        st.lon = decode_coord(columns(line, 55, 59));
         list.push_back(st);
     }
     return list;
@@ -183,20 +183,20 @@ void TIMDELAY(int NSEC) {
     if (NSEC > 0) std::this_thread::sleep_for(std::chrono::seconds(NSEC));
 }
 
-void PlotFile::OPEN(const std::string& path) {
+void PlotFile::open(const std::string& path) {
     path_ = path;
     buf_.clear();
     open_ = true;
 }
 
-void PlotFile::POINT(float f, float h) {
+void PlotFile::point(float f, float h) {
     if (!open_) return;
     buf_ += edit_value("(F9.3)", f);
     buf_ += edit_value("(F9.3)", h);
     buf_ += '\n';
 }
 
-bool PlotFile::CLOSE(std::string& error) {
+bool PlotFile::close(std::string& error) {
     if (!open_) return true;
     open_ = false;
     namespace fs = std::filesystem;

@@ -67,7 +67,7 @@ bool SurfacePlotter::finish_files(std::string& error) {
     bool ok = true;
     std::string e;
     for (PlotFile* f : {&d_.TRACE, &d_.RECALO, &d_.RECALX}) {
-        if (!f->CLOSE(e)) {
+        if (!f->close(e)) {
             ok = false;
             if (error.empty()) error = e;
         }

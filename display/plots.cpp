@@ -59,13 +59,13 @@ std::string two(int32_t v) { return v < 10 ? "0" + edit_value("(I1)", v) : edit_
 void open_recal(Display& d, PlotFile& f, const char* name, int irgn) {
     if (!d.WRITE_DATA) return;
     // Each record starts the file anew at its E region; later regions add to it.
-    if (irgn == 1 || !f.is_open()) f.OPEN(d.DATA_PREFIX + name);
+    if (irgn == 1 || !f.is_open()) f.open(d.DATA_PREFIX + name);
 }
 
 void close_recal(Display& d, PlotFile& f, int irgn) {
     if (irgn != 3) return;
     std::string error;
-    if (!f.CLOSE(error) && d.DATA_ERROR.empty()) d.DATA_ERROR = error;
+    if (!f.close(error) && d.DATA_ERROR.empty()) d.DATA_ERROR = error;
 }
 
 // Draws one recomputed virtual-height curve from fa to fb in steps of VIRTUAL_STEP FSTEP:
@@ -80,11 +80,11 @@ void virtual_curve(Display& d, Surface& s, float fa, float fb, float fskip, Plot
     for (int j = 0; j < MAXPTS; ++j) {
         const float f = std::fmin(fa + static_cast<float>(j) * step, fb);
         float h = height(f);
-        if (file) file->POINT(f, h);
+        if (file) file->point(f, h);
         bool stop = !(f < fb);
         if (h >= 0.0f && !(h > SKIPH && f < fskip)) {
             h = std::fmin(h, TOPH);
-            const int x = PIXEL_X(d, f), y = PIXEL_Y(h);
+            const int x = pixel_x(d, f), y = pixel_y(h);
             if (first) s.move_to(x, y);
             else s.line_to(x, y);
             first = false;
@@ -160,21 +160,21 @@ void EVFPLOT(Display& d, Surface& s, const PlotInputs& in, int CODE) {
 void PLOTRACE(Display& d, Surface& s, const PlotInputs& in) {
     if (!d.GRAPHON || in.inv == nullptr) return;
     const Inversion& inv = *in.inv;
-    if (d.WRITE_DATA && !d.TRACE.is_open()) d.TRACE.OPEN(d.DATA_PREFIX + "TRACE.DAT");
+    if (d.WRITE_DATA && !d.TRACE.is_open()) d.TRACE.open(d.DATA_PREFIX + "TRACE.DAT");
     s.set_colour(RED);
     for (int i = 1; i <= inversion::MAXTRC; ++i) {
         const float h = inv.TRH(i);
         if (!(h > 0.0f) || h > TOPH) continue;
         if (inv.TRF(i) == 0.0f) return;
-        circle(s, false, PIXEL_X(d, inv.TRF(i)), PIXEL_Y(h));
-        if (d.WRITE_DATA) d.TRACE.POINT(inv.TRF(i), h);
+        circle(s, false, pixel_x(d, inv.TRF(i)), pixel_y(h));
+        if (d.WRITE_DATA) d.TRACE.point(inv.TRF(i), h);
     }
     const int n = std::min(in.NEXTRA, 150);
     for (int i = 0; i < n && in.EXTRAF && in.EXTRAH; ++i) {
         const float h = in.EXTRAH[i];
         if (!(h > 0.0f) || h > TOPH) continue;
         if (in.EXTRAF[i] == 0.0f) break;
-        circle(s, false, PIXEL_X(d, in.EXTRAF[i]), PIXEL_Y(h));
+        circle(s, false, pixel_x(d, in.EXTRAF[i]), pixel_y(h));
     }
 }
 
@@ -216,13 +216,13 @@ void PLOTPROF(Display& d, Surface& s, Rgb COLOR, int IRGN, float FSTART, float F
                   : FEND < 6.0f * static_cast<float>(d.FSTEP) ? PY1 - 300
                                                               : PY1 - 350;
     s.set_colour(YELLOW);
-    s.move_to(PIXEL_X(d, FEND), PY1);
-    s.line_to(PIXEL_X(d, FEND), top);
+    s.move_to(pixel_x(d, FEND), PY1);
+    s.line_to(pixel_x(d, FEND), top);
 
     s.set_colour(COLOR);
     float sum = 0.0f;
     for (int k = 1; k <= nn; ++k) sum += A[k];
-    s.move_to(PIXEL_X(d, FSTART), PIXEL_Y(HTOP + sum));
+    s.move_to(pixel_x(d, FSTART), pixel_y(HTOP + sum));
     const float step = PROFILE_STEP * static_cast<float>(d.FSTEP);
     const float L = std::log(FSTART / FEND);
     // Steps counted from FSTART (not summed), so that a range of whole steps ends with a
@@ -231,7 +231,7 @@ void PLOTPROF(Display& d, Surface& s, Rgb COLOR, int IRGN, float FSTART, float F
     for (int j = 1; j <= MAXPTS && f < FEND; ++j) {
         f = j == MAXPTS ? FEND : std::fmin(FSTART + static_cast<float>(j) * step, FEND);
         const float u = std::log(f / FEND) / L;
-        s.line_to(PIXEL_X(d, f), PIXEL_Y(chebyshev_height(HTOP, u, nn, A)));
+        s.line_to(pixel_x(d, f), pixel_y(chebyshev_height(HTOP, u, nn, A)));
     }
 }
 
@@ -242,7 +242,7 @@ void PLOTPOLV(Display& d, Surface& s, float FV, float FE, float ZE, const float*
               float W3) {
     if (!d.GRAPHON) return;
     s.set_colour(RED);
-    s.move_to(PIXEL_X(d, FE), PIXEL_Y(ZE));
+    s.move_to(pixel_x(d, FE), pixel_y(ZE));
     float f = FE, h = ZE;
     if (FV < FE && FV > 0.0f) {
         const float step = PROFILE_STEP * static_cast<float>(d.FSTEP);
@@ -253,11 +253,11 @@ void PLOTPOLV(Display& d, Surface& s, float FV, float FE, float ZE, const float*
             const float x = 2.0f * u - 1.0f;
             const float t3 = 2.0f * x * x - 1.0f;
             h = ZE - std::sqrt(u) * (VSLOPE[1] + VSLOPE[2] * x + VSLOPE[3] * t3);
-            s.line_to(PIXEL_X(d, f), PIXEL_Y(h));
+            s.line_to(pixel_x(d, f), pixel_y(h));
         }
     }
-    s.line_to(PIXEL_X(d, f), PIXEL_Y(h + W2));
-    if (W3 > 0.0f) s.line_to(PIXEL_X(d, FE), PIXEL_Y(h + W2 + W3));
+    s.line_to(pixel_x(d, f), pixel_y(h + W2));
+    if (W3 > 0.0f) s.line_to(pixel_x(d, FE), pixel_y(h + W2 + W3));
 }
 
 // PLOTDATA: the fit data as filled circles: K = 1 the observed heights HV in dark green,
@@ -269,7 +269,7 @@ void PLOTDATA(Display& d, Surface& s, const Inversion& inv, int K) {
     const int n = std::clamp<int>(inv.NFQ, 0, inversion::MAXTRC);
     for (int i = 1; i <= n; ++i) {
         const float h = K == 1 ? inv.HV(i) : inv.YK(i);
-        if (h <= TOPH && h >= 0.0f) circle(s, true, PIXEL_X(d, inv.FQ(i)), PIXEL_Y(h));
+        if (h <= TOPH && h >= 0.0f) circle(s, true, pixel_x(d, inv.FQ(i)), pixel_y(h));
     }
 }
 
@@ -332,8 +332,8 @@ void PLOTTOP(Display& d, Surface& s, Rgb COLOR, int MODE, float ZMF2, float FC4,
         const float f = c == 0.0f ? FC4 : FC4 * std::exp(c * (1.0f - z - std::exp(-z)));
         const float limit = FC4 > 7.0f && f / static_cast<float>(d.FSTEP) < 7.0f ? SKIPH : TOPH;
         if (!(f > 0.6f && h < limit)) break;
-        if (k % 2 == 0) s.move_to(PIXEL_X(d, f), PIXEL_Y(h));
-        else s.line_to(PIXEL_X(d, f), PIXEL_Y(h));
+        if (k % 2 == 0) s.move_to(pixel_x(d, f), pixel_y(h));
+        else s.line_to(pixel_x(d, f), pixel_y(h));
     }
 }
 
@@ -346,10 +346,10 @@ void PLOT_IRI_F_LAYER(Display& d, Surface& s, int NPROW1, const float* PRFFN1, c
     while (i >= 1 && !(PRFFN1[i] > 0.0f)) --i;
     if (i < 1) return;
     s.set_colour(BLACK);
-    s.move_to(PIXEL_X(d, PRFFN1[i]), PIXEL_Y(HIRI[i]));
+    s.move_to(pixel_x(d, PRFFN1[i]), pixel_y(HIRI[i]));
     for (--i; i >= 1; --i) {
         if (!(PRFFN1[i] > 0.0f) || HIRI[i] < valley_top) break;
-        s.line_to(PIXEL_X(d, PRFFN1[i]), PIXEL_Y(HIRI[i]));
+        s.line_to(pixel_x(d, PRFFN1[i]), pixel_y(HIRI[i]));
     }
 }
 

@@ -14,11 +14,11 @@ const char* const FONT_TABLE[NFONTS + 1] = {"",           "T'HELV '  ", "T'COURI
                                             "T'TMS RMN'", "T'MODERN' ", "T'SCRIPT' ",
                                             "T'ROMAN'  "};
 
-Rgb PALETTE(int index) { return PALETTE16[static_cast<unsigned>(index) & 15u]; }
+Rgb palette(int index) { return PALETTE16[static_cast<unsigned>(index) & 15u]; }
 
 void RecordingSurface::clear(Rgb background) {
     Primitive p;
-    p.kind = Primitive::CLEAR;
+    p.kind = Primitive::clear;
     p.colour = background;
     p.x2 = w_ - 1;
     p.y2 = h_ - 1;
@@ -91,10 +91,10 @@ void RecordingSurface::text(std::string_view s) {
     prims_.push_back(p);
 }
 
-void RecordingSurface::REPLAY(Surface& to) const {
+void RecordingSurface::replay(Surface& to) const {
     for (const Primitive& p : prims_) {
         switch (p.kind) {
-        case Primitive::CLEAR:
+        case Primitive::clear:
             to.clear(p.colour);
             break;
         case Primitive::RECT:

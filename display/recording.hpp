@@ -1,7 +1,7 @@
 // A drawing surface that keeps what is drawn on it, as primitives with their pixel
 // coordinates and the colour, font and rotation in force. Tests look at the primitives;
 // the batch program draws a record once on it and paints the record on a picture with
-// REPLAY.
+// replay.
 #pragma once
 
 #include <string>
@@ -12,7 +12,7 @@
 namespace zelk::display {
 
 struct Primitive {
-    enum Kind { CLEAR, RECT, FILLED_RECT, MOVE, LINE, ELLIPSE, FILLED_ELLIPSE, TEXT };
+    enum Kind { clear, RECT, FILLED_RECT, MOVE, LINE, ELLIPSE, FILLED_ELLIPSE, TEXT };
     Kind kind = MOVE;
     Rgb colour = 0;
     int x1 = 0, y1 = 0, x2 = 0, y2 = 0;   // LINE: from (x1, y1) to (x2, y2); MOVE, TEXT: (x1, y1)
@@ -40,7 +40,7 @@ public:
     // Forgets the primitives (the state of colour, font and position is kept).
     void reset() { prims_.clear(); }
     // Draws the primitives, in order, on another surface.
-    void REPLAY(Surface& to) const;
+    void replay(Surface& to) const;
 
 private:
     int w_, h_;

@@ -23,10 +23,10 @@ using Rgb = uint32_t;
 // The standard 16-colour palette: 0 black, 1 blue, 2 green, 3 cyan, 4 red, 5 magenta,
 // 6 brown, 7 white (light grey), 8 dark grey, 9 light blue, 10 light green, 11 light cyan,
 // 12 light red, 13 light magenta, 14 yellow, 15 bright white. Indices outside 0..15 wrap.
-Rgb PALETTE(int index);
+Rgb palette(int index);
 
 // The on-screen colour of an RGB value written in blue-green-red byte order (0xBBGGRR).
-constexpr Rgb FROM_BGR(uint32_t bgr) {
+constexpr Rgb from_bgr(uint32_t bgr) {
     return ((bgr & 0xFFu) << 16) | (bgr & 0xFF00u) | ((bgr >> 16) & 0xFFu);
 }
 
@@ -45,8 +45,8 @@ public:
     virtual void clear(Rgb background) = 0;
     // Drawing colour of lines, outlines, fills and text.
     virtual void set_colour(Rgb colour) = 0;
-    void set_colour_index(int index) { set_colour(PALETTE(index)); }
-    void set_colour_bgr(uint32_t bgr) { set_colour(FROM_BGR(bgr)); }
+    void set_colour_index(int index) { set_colour(palette(index)); }
+    void set_colour_bgr(uint32_t bgr) { set_colour(from_bgr(bgr)); }
     // Rectangle with corners (x1, y1) and (x2, y2), both inclusive.
     virtual void rectangle(bool filled, int x1, int y1, int x2, int y2) = 0;
     // Current position; a line from it to (x, y), which becomes the current position.

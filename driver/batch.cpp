@@ -57,38 +57,38 @@ public:
         : err_(err), summary_(summary), rows_(rows), progress_(progress), tally_(tally),
           file_bytes_(file_bytes), abandoned_(std::move(abandoned)) {}
 
-    void NOTICE(const std::string& text) override {
-        if (progress_) progress_->CLEAR();
+    void notice(const std::string& text) override {
+        if (progress_) progress_->clear();
         err_ << PROGNAME << ": " << text << '\n';
     }
-    void DODIALOG3(int code) override { NOTICE(code == 22 ? MESSAGE_22 : MESSAGE_23); }
+    void DODIALOG3(int code) override { notice(code == 22 ? MESSAGE_22 : MESSAGE_23); }
     // The run of one file reports "nothing inverted" for that file; the batch program says
     // it once, for the whole run, so the text is only kept here.
-    void MESSAGE_BOX(const std::string& title, const std::string& text) override {
+    void message_box(const std::string& title, const std::string& text) override {
         warning = title + ": " + text;
     }
-    void FILE_DONE(const FileJob& job, const FileOutcome& fo) override {
+    void file_done(const FileJob& job, const FileOutcome& fo) override {
         if (!fo.opened) return;   // already reported
-        if (fo.read == 0 && fo.bad == 0 && !fo.no_output) NOTICE(job.input + ": no whole record");
-        for (const std::string& text : FILE_NOTICES(job.input, fo)) NOTICE(text);
+        if (fo.read == 0 && fo.bad == 0 && !fo.no_output) notice(job.input + ": no whole record");
+        for (const std::string& text : file_notices(job.input, fo)) notice(text);
         tally_.bytes += file_bytes_ - counted_;
         counted_ = file_bytes_;
     }
-    void RECORD_DONE(const Zelk& z, const RecordInfo& info) override {
+    void record_done(const Zelk& z, const RecordInfo& info) override {
         if (abandoned_ && abandoned_()) throw Abandon{};
         if (summary_ && rows_) {
-            summary_->ROW(*rows_, z, info.job->input, info.RECNO);
+            summary_->row(*rows_, z, info.job->input, info.RECNO);
             ++rows;
         }
-        if (report) report->push_back(REPORT_RECORD(z, info.job->input, info.RECNO));
+        if (report) report->push_back(report_record(z, info.job->input, info.RECNO));
         ++tally_.records;
         const auto at = static_cast<uint64_t>(info.fraction * static_cast<double>(file_bytes_));
         if (at > counted_) {
             tally_.bytes += at - counted_;
             counted_ = at;
         }
-        if (progress_) progress_->UPDATE(tally_.records, tally_.fraction());
-        if (pictures) pictures->RECORD_DONE(info.RECNO);
+        if (progress_) progress_->update(tally_.records, tally_.fraction());
+        if (pictures) pictures->record_done(info.RECNO);
     }
 
     FilePictures* pictures = nullptr;   // the file's pictures, when drawn
@@ -117,13 +117,13 @@ public:
 protected:
     int_type overflow(int_type c) override {
         if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-        progress_.CLEAR();
+        progress_.clear();
         const int_type r = dest_->sputc(traits_type::to_char_type(c));
         if (traits_type::to_char_type(c) == '\n') dest_->pubsync();
         return r;
     }
     std::streamsize xsputn(const char* s, std::streamsize n) override {
-        progress_.CLEAR();
+        progress_.clear();
         const std::streamsize r = dest_->sputn(s, n);
         if (std::char_traits<char>::find(s, static_cast<size_t>(n), '\n') != nullptr) dest_->pubsync();
         return r;
@@ -147,7 +147,7 @@ std::string output_settings(const BatchOptions& opt) {
     s << "hstep=" << opt.hstep << " qpacc=" << opt.qpacc << " format=" << static_cast<int>(opt.format)
       << " converter=" << opt.converter;
     if (opt.shape_fast) s << " shape-fit=fast";
-    if (opt.refine.any()) s << " refine=" << REFINE_TEXT(opt.refine);
+    if (opt.refine.any()) s << " refine=" << refine_text(opt.refine);
     return s.str();
 }
 
@@ -187,14 +187,14 @@ FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& ste
     z->bot.FAST = opt.shape_fast;
     z->inv.refine = opt.refine;
     try {
-        r.run = RUN_FILES(*z, {job}, fe, steps, false);
-        if (pics && !pics->FINISH(r.pictures) && r.pictures.empty())
+        r.run = run_files(*z, {job}, fe, steps, false);
+        if (pics && !pics->finish(r.pictures) && r.pictures.empty())
             r.pictures = job.input + ": pictures could not be written";
     } catch (const Stop& stop) {
         r.stopped = true;
         r.stop = stop.what();
     } catch (const Abandon&) {
-        steps.CLOSE();   // the temporary output was removed on the way out
+        steps.close();   // the temporary output was removed on the way out
     }
     r.warning = fe.warning;
     r.rows = fe.rows;
@@ -219,7 +219,7 @@ ReportFacts REPORT_FACTS(const BatchOptions& opt, const RunOutcome& run, bool pi
                  {"--qpacc", num(opt.qpacc)},
                  {"--debug", std::to_string(opt.debug)}};
     if (opt.shape_fast) f.options.push_back({"--shape-fit", "fast"});
-    if (opt.refine.any()) f.options.push_back({"--refine", REFINE_TEXT(opt.refine)});
+    if (opt.refine.any()) f.options.push_back({"--refine", refine_text(opt.refine)});
     if (!opt.converter.empty()) f.options.push_back({"--converter", opt.converter});
     if (!opt.summary.empty()) f.options.push_back({"--summary", opt.summary});
     f.options.push_back({"--report", opt.report});
@@ -237,7 +237,7 @@ ReportFacts REPORT_FACTS(const BatchOptions& opt, const RunOutcome& run, bool pi
         f.plots = opt.plots;
         f.plot_ext = opt.plot_format;
     }
-    f.version = VERSION_TEXT("zelk-batch");
+    f.version = version_text("zelk-batch");
     f.files = run.files;
     f.bad = run.bad;
     f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -255,49 +255,49 @@ struct Slot {
 
 }  // namespace
 
-int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostream& diag,
+int batch_run(const BatchOptions& opt, const StepsFactory& make_steps, std::ostream& diag,
               std::ostream& err, bool progress, const PicturesFactory& pictures) {
     const auto started = std::chrono::steady_clock::now();
-    auto usage_error = [&](const std::string& text) { return USAGE_ERROR(err, text); };
+    auto usage_error = [&](const std::string& text) { return print_usage_error(err, text); };
     std::vector<std::string> files;
     bool several = false;
     std::string error;
-    if (!EXPAND_INPUTS(opt.inputs, files, several, error)) return usage_error(error);
+    if (!expand_inputs(opt.inputs, files, several, error)) return usage_error(error);
     const bool sharded = opt.shards > 0;
     if (sharded) {
         // The whole list, sorted and without repeats (its one slice of one). The outputs
         // are named, and checked, from it, so that every shard writes where a run over the
         // whole list would and refuses what that run would refuse.
-        files = SHARD_FILES(files, 1, 1);
+        files = shard_files(files, 1, 1);
         several = several || files.size() > 1;
     }
     std::error_code ec;
     std::vector<FileJob> jobs;
     bool outdir = false;
-    if (!BATCH_JOBS(files, several, opt.output, jobs, outdir, error)) return usage_error(error);
+    if (!batch_jobs(files, several, opt.output, jobs, outdir, error)) return usage_error(error);
     if (opt.skip_existing && (opt.output.empty() || opt.output == "NONE")) {
         return usage_error("--skip-existing needs the outputs (-o)");
     }
     if (!opt.summary.empty()) {
-        if (IS_ONE_OF(opt.summary, FILE_IDS(files))) {
+        if (is_one_of(opt.summary, file_ids(files))) {
             return usage_error(opt.summary + " is an input file; refused");
         }
         // The summary must not be one of the outputs, by name or as the same file.
         const std::string key = fs::absolute(opt.summary, ec).lexically_normal().string();
-        const FileIds summary_id = FILE_IDS({opt.summary});
+        const FileIds summary_id = file_ids({opt.summary});
         for (const FileJob& j : jobs) {
             if (j.output.empty()) continue;
             if (fs::absolute(j.output, ec).lexically_normal().string() == key ||
-                IS_ONE_OF(j.output, summary_id)) {
+                is_one_of(j.output, summary_id)) {
                 return usage_error(opt.summary + " is both the summary and the output of " + j.input + "; refused");
             }
         }
     }
-    if (!opt.report.empty() && IS_ONE_OF(opt.report, FILE_IDS(files))) {
+    if (!opt.report.empty() && is_one_of(opt.report, file_ids(files))) {
         return usage_error(opt.report + " is an input file; refused");
     }
     if (sharded) {
-        const auto [begin, end] = SHARD_SLICE(jobs.size(), opt.shard, opt.shards);
+        const auto [begin, end] = shard_slice(jobs.size(), opt.shard, opt.shards);
         jobs = {jobs.begin() + static_cast<std::ptrdiff_t>(begin),
                 jobs.begin() + static_cast<std::ptrdiff_t>(end)};
         // Said first, so that the tasks of a split run can be checked to have seen the
@@ -334,8 +334,8 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     std::unique_ptr<Summary> summary;
     if (!opt.summary.empty()) {
         summary = std::make_unique<Summary>();
-        summary->SET_MODE_COLUMN(opt.refine.any());
-        if (!summary->OPEN(opt.summary, error)) {
+        summary->set_mode_column(opt.refine.any());
+        if (!summary->open(opt.summary, error)) {
             err << PROGNAME << ": " << opt.summary << ": cannot be written (" << error << ")\n";
             return 4;
         }
@@ -354,24 +354,24 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     int32_t skipped = 0, skipped_records = 0;
     if (opt.skip_existing) {
         for (size_t k = 0; k < jobs.size(); ++k) {
-            kept[k] = COMPLETE_OUTPUT(jobs[k], output_settings(opt), rows_format);
-            if (!kept[k]) FORGET_ROWS(jobs[k].output);
+            kept[k] = complete_output(jobs[k], output_settings(opt), rows_format);
+            if (!kept[k]) forget_rows(jobs[k].output);
         }
     }
     // Appends the rows of file k to the summary (its kept rows when it was skipped) and,
     // with --skip-existing, keeps the rows of a completed output beside it.
     auto rows_of = [&](size_t k, const std::string& rows, const FileResult* r) {
         if (kept[k]) {
-            if (summary) summary->APPEND(kept[k]->rows, kept[k]->n);
+            if (summary) summary->append(kept[k]->rows, kept[k]->n);
             ++skipped;
             skipped_records += kept[k]->records;
             return;
         }
-        if (summary) summary->APPEND(rows, r->rows);
+        if (summary) summary->append(rows, r->rows);
         std::string why;
         if (opt.skip_existing && !r->stopped && r->run.written > 0 && r->run.unwritten == 0 &&
-            !KEEP_ROWS(jobs[k], output_settings(opt), rows_format, rows, r->rows, why)) {
-            err << PROGNAME << ": " << KEPT_ROWS_PATH(jobs[k].output) << ": cannot be written (" << why
+            !keep_rows(jobs[k], output_settings(opt), rows_format, rows, r->rows, why)) {
+            err << PROGNAME << ": " << kept_rows_path(jobs[k].output) << ": cannot be written (" << why
                 << "); a later run will process " << jobs[k].input << " again\n";
         }
     };
@@ -403,7 +403,7 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         run.no_output += r.run.no_output;
         if (!r.warning.empty()) warning = r.warning;
         if (!r.pictures.empty()) {
-            prog.CLEAR();
+            prog.clear();
             err << PROGNAME << ": " << r.pictures << '\n';
             pictures_failed = true;
         }
@@ -440,11 +440,11 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
             // The files before the first failure were all run to their end, so the failing
             // file is reached here before any file that was skipped or abandoned.
             if (!s.diag.pass_to(diag_out)) {
-                prog.CLEAR();
+                prog.clear();
                 err << PROGNAME << ": " << jobs[k].input << ": diagnostics could not be buffered whole\n";
             }
             if (const std::string text = s.notices.str(); !text.empty()) {
-                prog.CLEAR();
+                prog.clear();
                 err << text;
             }
         }
@@ -454,12 +454,12 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         s.notices.str({});
         s.rows.str({});
         if (!kept[k] && !account(s.result)) return false;
-        if (parallel) prog.UPDATE(tally.records, tally.fraction());
+        if (parallel) prog.update(tally.records, tally.fraction());
         return true;
     };
-    OrderedPool::RUN(jobs.size(), workers, make_worker, deliver,
-                     [&] { prog.UPDATE(tally.records, tally.fraction()); });
-    prog.CLEAR();
+    OrderedPool::run(jobs.size(), workers, make_worker, deliver,
+                     [&] { prog.update(tally.records, tally.fraction()); });
+    prog.clear();
     diag_out.flush();
     if (!stop.empty()) {
         summary.reset();   // an incomplete summary is not left behind
@@ -479,13 +479,13 @@ int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
         err << PROGNAME << ": " << warning << '\n';
     }
     bool summary_failed = false;
-    if (summary && !summary->CLOSE(error)) {
+    if (summary && !summary->close(error)) {
         err << PROGNAME << ": " << opt.summary << ": could not be completed (" << error << ")\n";
         summary_failed = true;
     }
     if (!opt.report.empty()) {
         const ReportFacts facts = REPORT_FACTS(opt, run, static_cast<bool>(draw), started);
-        if (!SAVE_REPORT(opt.report, report, facts, error)) {
+        if (!save_report(opt.report, report, facts, error)) {
             err << PROGNAME << ": " << opt.report << ": could not be written (" << error << ")\n";
             summary_failed = true;
         }

@@ -50,9 +50,9 @@ struct BatchOptions {
 // The parts of the refined mode named by "all" (--refine) or by the comma-separated list of
 // --refine-parts (valley, xstart, fc, f1). False with a message for an unknown part or an
 // empty list.
-bool PARSE_REFINE(const std::string& text, inversion::RefineOptions& out, std::string& why);
+bool parse_refine(const std::string& text, inversion::RefineOptions& out, std::string& why);
 // The parts in use as "all" or a list for --refine-parts ("" for the standard mode).
-std::string REFINE_TEXT(const inversion::RefineOptions& r);
+std::string refine_text(const inversion::RefineOptions& r);
 
 // Name of the program in its messages.
 static constexpr const char* PROGNAME = "zelk-batch";
@@ -61,15 +61,15 @@ static constexpr const char* PROGNAME = "zelk-batch";
 static constexpr int32_t MAXJOBS = 64;
 
 // The --help text.
-std::string BATCH_USAGE();
+std::string batch_usage();
 
 // Writes a usage error (the message and the pointer to --help) to err; returns exit status 2.
-int USAGE_ERROR(std::ostream& err, const std::string& text);
+int print_usage_error(std::ostream& err, const std::string& text);
 
 // Reads the command line (argv[1..argc-1]). Returns false with a message in error for a
 // usage error (unknown option, missing or malformed value, no input, --format other without
 // --converter, a converter that is not an executable file, --converter with another format).
-bool PARSE_BATCH(int argc, const char* const* argv, BatchOptions& opt, std::string& error);
+bool parse_batch(int argc, const char* const* argv, BatchOptions& opt, std::string& error);
 
 // Expands the inputs into the list of files, in order: a file as named; a directory gives
 // its regular files sorted by name; a pattern (* and ? in the file name) the matching
@@ -80,30 +80,30 @@ bool PARSE_BATCH(int argc, const char* const* argv, BatchOptions& opt, std::stri
 // reports that it cannot be opened). Returns false with a message for a pattern or
 // directory without input files, a wildcard in a directory name, or a named path that is
 // neither a file nor a directory.
-bool EXPAND_INPUTS(const std::vector<std::string>& inputs, std::vector<std::string>& files,
+bool expand_inputs(const std::vector<std::string>& inputs, std::vector<std::string>& files,
                    bool& several, std::string& error);
 
 // Pairs each file with its output: none for "" or NONE; the output file for one input; in
 // an output directory <input name>.430 otherwise. Refuses (false, message in error), before
 // anything is written, an output that is one of the inputs and two inputs that would write
 // the same output. Does not create anything.
-bool BATCH_JOBS(const std::vector<std::string>& files, bool several, const std::string& output,
+bool batch_jobs(const std::vector<std::string>& files, bool several, const std::string& output,
                 std::vector<FileJob>& jobs, bool& outdir, std::string& error);
 
 // The files of slice I (1..N) of a list of count files: the half-open range [begin, end)
 // of the I-th of N contiguous slices whose sizes differ by one at most. The slices of
 // I = 1..N cover the list once.
-std::pair<size_t, size_t> SHARD_SLICE(size_t count, int32_t I, int32_t N);
+std::pair<size_t, size_t> shard_slice(size_t count, int32_t I, int32_t N);
 
 // The files of --shard I/N: the list sorted and without repeated names, then its slice I,
 // so that runs given the same inputs in any order split them the same way.
-std::vector<std::string> SHARD_FILES(std::vector<std::string> files, int32_t I, int32_t N);
+std::vector<std::string> shard_files(std::vector<std::string> files, int32_t I, int32_t N);
 
 // Identities (device, inode) of existing files, to recognise a file under any of its names.
 using FileIds = std::set<std::pair<dev_t, ino_t>>;
-FileIds FILE_IDS(const std::vector<std::string>& files);
+FileIds file_ids(const std::vector<std::string>& files);
 // True when path names an existing file among ids.
-bool IS_ONE_OF(const std::string& path, const FileIds& ids);
+bool is_one_of(const std::string& path, const FileIds& ids);
 
 // The pictures of one input file's records, drawn while the file is run: the plot hooks
 // draw the record, and when its inversion is complete the picture is written.
@@ -113,10 +113,10 @@ public:
     // The hooks the run context draws through.
     virtual PlotHooks& hooks() = 0;
     // The record RECNO of the file has been inverted (and drawn).
-    virtual void RECORD_DONE(int32_t RECNO) = 0;
+    virtual void record_done(int32_t RECNO) = 0;
     // The file has ended: writes what is still open. False with the first message of a
     // picture or plot data file that could not be written.
-    virtual bool FINISH(std::string& error) = 0;
+    virtual bool finish(std::string& error) = 0;
 };
 // Makes the pictures of one file of the run (in the directory and format of the options).
 using PicturesFactory = std::function<std::unique_ptr<FilePictures>(const BatchOptions&, const FileJob&)>;
@@ -137,7 +137,7 @@ using StepsFactory = std::function<std::unique_ptr<RecordSteps>()>;
 // it are complete, no later file is started, no summary is left). With --plots, pictures
 // makes each file's pictures; a run given --plots without it is a usage error (a program
 // built without pictures).
-int BATCH_RUN(const BatchOptions& opt, const StepsFactory& make_steps, std::ostream& diag,
+int batch_run(const BatchOptions& opt, const StepsFactory& make_steps, std::ostream& diag,
               std::ostream& err, bool progress, const PicturesFactory& pictures = {});
 
 }  // namespace zelk::driver

@@ -38,7 +38,7 @@ bool parse_int16(const std::string& s, int16_t& v) {
 
 }  // namespace
 
-bool PARSE_REFINE(const std::string& text, inversion::RefineOptions& out, std::string& why) {
+bool parse_refine(const std::string& text, inversion::RefineOptions& out, std::string& why) {
     inversion::RefineOptions r;
     if (text == "all") {
         r.valley = r.xstart = r.scaled_fc = r.f1_roots = true;
@@ -63,7 +63,7 @@ bool PARSE_REFINE(const std::string& text, inversion::RefineOptions& out, std::s
     return true;
 }
 
-std::string REFINE_TEXT(const inversion::RefineOptions& r) {
+std::string refine_text(const inversion::RefineOptions& r) {
     if (r.valley && r.xstart && r.scaled_fc && r.f1_roots) return "all";
     std::string s;
     const auto add = [&s](bool on, const char* name) {
@@ -167,7 +167,7 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
     // An option given twice takes its last value.
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.set_help_flag("-h,--help", "show this text");
-    // The text is made by the caller (VERSION_TEXT), which looks up the data directory.
+    // The text is made by the caller (version_text), which looks up the data directory.
     app.set_version_flag("--version", [] { return std::string(); },
                          "show the version, the source revision and the data\ndirectory in use");
 
@@ -213,7 +213,7 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
             [](std::string& v) {
                 bool jsonl = false;
                 std::string why;
-                return Summary::FORMAT_OF(v, jsonl, why) ? std::string() : why;
+                return Summary::format_of(v, jsonl, why) ? std::string() : why;
             },
             ""));
     app.add_option("--report", opt.report,
@@ -229,7 +229,7 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         ->check(CLI::Validator(check_debug, ""));
     app.add_flag("--inspect", opt.inspect, "list the records of the inputs instead of inverting them");
     app.add_option_function<std::string>(
-           "--format", [&opt](const std::string& v) { PARSE_FORMAT(v, opt.format); },
+           "--format", [&opt](const std::string& v) { parse_format(v, opt.format); },
            "input format: vxo (default), standard (the Standard\n"
            "text format) or other (converted to the Standard format\n"
            "by the program of --converter)")
@@ -237,7 +237,7 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         ->check(CLI::Validator(
             [](std::string& v) {
                 InputFormat f{};
-                return PARSE_FORMAT(v, f) ? std::string()
+                return parse_format(v, f) ? std::string()
                                           : "needs vxo, standard or other (got '" + v + "')";
             },
             ""));
@@ -296,7 +296,7 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         "--refine",
         [&opt] {
             std::string why;
-            PARSE_REFINE("all", opt.refine, why);
+            parse_refine("all", opt.refine, why);
         },
         "the refined inversion: the valley fitted to the O trace at\n"
         "the foot of the F layer and to the X trace, the peaks at\n"
@@ -308,7 +308,7 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
            "--refine-parts",
            [&opt](const std::string& v) {
                std::string why;
-               PARSE_REFINE(v, opt.refine, why);
+               parse_refine(v, opt.refine, why);
            },
            "the refined inversion with only the parts named\n"
            "(comma-separated): valley, xstart, fc, f1")
@@ -317,7 +317,7 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
             [](std::string& v) {
                 inversion::RefineOptions r;
                 std::string why;
-                return PARSE_REFINE(v, r, why) ? std::string() : why;
+                return parse_refine(v, r, why) ? std::string() : why;
             },
             ""));
     app.add_option("--merge-summaries", opt.merge,
@@ -328,14 +328,14 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
 
 }  // namespace
 
-std::string BATCH_USAGE() {
+std::string batch_usage() {
     BatchOptions opt;
     CLI::App app;
     BATCH_CLI(app, opt);
     return app.help();
 }
 
-bool PARSE_BATCH(int argc, const char* const* argv, BatchOptions& opt, std::string& error) {
+bool parse_batch(int argc, const char* const* argv, BatchOptions& opt, std::string& error) {
     opt = BatchOptions{};
     CLI::App app;
     BATCH_CLI(app, opt);
@@ -360,7 +360,7 @@ bool PARSE_BATCH(int argc, const char* const* argv, BatchOptions& opt, std::stri
             error = "--format other needs --converter PROG";
             return false;
         }
-        if (const std::string why = CHECK_CONVERTER(opt.converter); !why.empty()) {
+        if (const std::string why = check_converter(opt.converter); !why.empty()) {
             error = "--converter " + why;
             return false;
         }
@@ -375,7 +375,7 @@ bool PARSE_BATCH(int argc, const char* const* argv, BatchOptions& opt, std::stri
     return true;
 }
 
-int USAGE_ERROR(std::ostream& err, const std::string& text) {
+int print_usage_error(std::ostream& err, const std::string& text) {
     err << PROGNAME << ": " << text << "\n" << "Try '" << PROGNAME << " --help'.\n";
     return 2;
 }

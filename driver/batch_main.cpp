@@ -42,20 +42,20 @@ int check_stdout(int status) {
 
 int main(int argc, char** argv) {
     using namespace zelk::driver;
-    auto usage_error = [](const std::string& text) { return USAGE_ERROR(std::cerr, text); };
+    auto usage_error = [](const std::string& text) { return print_usage_error(std::cerr, text); };
     // A closed standard output and the file-size limit are write errors the program reports
     // (status 4, temporary files removed), not signals that end it on the spot.
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
     BatchOptions opt;
     std::string error;
-    if (!PARSE_BATCH(argc, argv, opt, error)) return usage_error(error);
+    if (!parse_batch(argc, argv, opt, error)) return usage_error(error);
     if (opt.help) {
-        std::cout << BATCH_USAGE();
+        std::cout << batch_usage();
         return check_stdout(0);
     }
     if (opt.version) {
-        std::cout << VERSION_TEXT("zelk-batch");
+        std::cout << version_text("zelk-batch");
         return 0;
     }
     if (!opt.merge.empty()) {
@@ -63,9 +63,9 @@ int main(int argc, char** argv) {
             opt.shard_auto || opt.skip_existing) {
             return usage_error("--merge-summaries takes only the summaries to merge");
         }
-        return MERGE_SUMMARIES(opt.merge, opt.inputs, std::cerr);
+        return merge_summaries(opt.merge, opt.inputs, std::cerr);
     }
-    if (opt.shard_auto && !SHARD_FROM_ENVIRONMENT(PROCESS_ENVIRONMENT(), opt.shard, opt.shards, error)) {
+    if (opt.shard_auto && !shard_from_environment(process_environment(), opt.shard, opt.shards, error)) {
         return usage_error(error);
     }
     if (opt.inspect && opt.skip_existing) return usage_error("--inspect takes no --skip-existing");
@@ -75,22 +75,22 @@ int main(int argc, char** argv) {
         }
         std::vector<std::string> files;
         bool several = false;
-        if (!EXPAND_INPUTS(opt.inputs, files, several, error)) return usage_error(error);
-        if (opt.shards > 0) files = SHARD_FILES(files, opt.shard, opt.shards);
+        if (!expand_inputs(opt.inputs, files, several, error)) return usage_error(error);
+        if (opt.shards > 0) files = shard_files(files, opt.shard, opt.shards);
         if (opt.format == InputFormat::VXO) return check_stdout(inspect_files(files, std::cout, std::cerr));
-        REMOVE_TEMPORARIES_ON_SIGNAL();
-        return check_stdout(INSPECT_CONVERTED(files, opt.format == InputFormat::STANDARD, opt.converter,
+        remove_temporaries_on_signal();
+        return check_stdout(inspect_converted(files, opt.format == InputFormat::STANDARD, opt.converter,
                                               opt.converter_timeout, std::cout, std::cerr));
     }
-    REMOVE_TEMPORARIES_ON_SIGNAL();
+    remove_temporaries_on_signal();
     // Qt is started only for a run that draws pictures; other runs do no Qt work.
     PicturesFactory pictures;
 #ifdef ZELK_WITH_QT
     if (!opt.plots.empty()) {
-        zelk::display::qt::ENSURE_APPLICATION();
-        pictures = QT_PICTURES;
+        zelk::display::qt::ensure_application();
+        pictures = qt_pictures;
     }
 #endif
-    return check_stdout(BATCH_RUN(opt, [] { return std::make_unique<VxoSteps>(); }, std::cout, std::cerr,
-                                  Progress::STDERR_IS_TERMINAL(), pictures));
+    return check_stdout(batch_run(opt, [] { return std::make_unique<VxoSteps>(); }, std::cout, std::cerr,
+                                  Progress::stderr_is_terminal(), pictures));
 }

@@ -73,7 +73,7 @@ std::string failure(const platform::ProgramRun& r, double timeout_s) {
 
 }  // namespace
 
-bool PARSE_FORMAT(const std::string& text, InputFormat& format) {
+bool parse_format(const std::string& text, InputFormat& format) {
     std::string t = text;
     std::transform(t.begin(), t.end(), t.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (t == "vxo") {
@@ -88,12 +88,12 @@ bool PARSE_FORMAT(const std::string& text, InputFormat& format) {
     return true;
 }
 
-std::string CHECK_CONVERTER(const std::string& prog) {
+std::string check_converter(const std::string& prog) {
     std::error_code ec;
     if (prog.empty()) return "no conversion program given";
     if (!fs::exists(prog, ec)) return prog + ": no such file";
     if (!fs::is_regular_file(prog, ec)) return prog + ": not a regular file";
-    if (!platform::IS_EXECUTABLE_FILE(prog)) return prog + ": not executable";
+    if (!platform::is_executable_file(prog)) return prog + ": not executable";
     return {};
 }
 
@@ -135,7 +135,7 @@ std::string Conversion::NONVXO_VXO(const std::string& PROG, const std::string& p
         }
         fs::permissions(copy, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read, ec);
 
-        const platform::ProgramRun run = platform::RUN_PROGRAM(PROG, {PROG, copy, standard}, timeout_);
+        const platform::ProgramRun run = platform::run_program(PROG, {PROG, copy, standard}, timeout_);
         if (!run.started) {
             say("the conversion program " + PROG + " cannot be started (" + std::strerror(run.error) + ")");
             dir_.remove();
@@ -184,7 +184,7 @@ std::string Conversion::NONVXO_VXO(const std::string& PROG, const std::string& p
         return {};
     }
     auto rec = std::make_unique<iondata::IonogramRecord>();
-    const iondata::StandardOutcome res = iondata::STANDARD_TO_VXO(in, out, *rec);
+    const iondata::StandardOutcome res = iondata::standard_to_vxo(in, out, *rec);
     const bool read_failed = in.failed();
     in.close();
     const bool written = out.close();
@@ -209,7 +209,7 @@ std::string Conversion::NONVXO_VXO(const std::string& PROG, const std::string& p
     return vxo;
 }
 
-int INSPECT_CONVERTED(const std::vector<std::string>& files, bool NOCONV, const std::string& PROG,
+int inspect_converted(const std::vector<std::string>& files, bool NOCONV, const std::string& PROG,
                       double timeout_s, std::ostream& out, std::ostream& err) {
     int status = 0;
     out << "file,record,version,station,stamp,groups,status,time,step,nE,nF1,nF2\n";

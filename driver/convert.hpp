@@ -34,11 +34,11 @@ inline constexpr double CONVERTER_TIMEOUT = 600.0;
 enum class InputFormat { VXO, STANDARD, OTHER };
 
 // Reads "vxo", "standard" or "other" (any case); false for anything else.
-bool PARSE_FORMAT(const std::string& text, InputFormat& format);
+bool parse_format(const std::string& text, InputFormat& format);
 
 // Empty when prog can be used as a converter (a regular file this process may execute),
 // else why not.
-std::string CHECK_CONVERTER(const std::string& prog);
+std::string check_converter(const std::string& prog);
 
 // The conversion of one input at a time, with its private temporary directory.
 //
@@ -66,7 +66,7 @@ public:
                            std::vector<std::string>& notices);
     void set_timeout(double timeout_s) { timeout_ = timeout_s; }
     // Removes the private directory and everything in it.
-    void FINISH() { dir_.remove(); }
+    void finish() { dir_.remove(); }
 
 private:
     double timeout_;
@@ -77,7 +77,7 @@ private:
 // inspect_files does, under the input's name. Notices go to err. Returns 0 when every file
 // was converted and read, 1 otherwise, 5 when the converter could not be run or failed
 // (message 22 or 23 on err; no later file is converted).
-int INSPECT_CONVERTED(const std::vector<std::string>& files, bool NOCONV, const std::string& PROG,
+int inspect_converted(const std::vector<std::string>& files, bool NOCONV, const std::string& PROG,
                       double timeout_s, std::ostream& out, std::ostream& err);
 
 }  // namespace zelk::driver

@@ -38,7 +38,7 @@ bool listed(const fs::directory_entry& e) {
 }  // namespace
 
 // Identities (device, inode) of existing files, to recognise a file under any of its names.
-FileIds FILE_IDS(const std::vector<std::string>& files) {
+FileIds file_ids(const std::vector<std::string>& files) {
     FileIds ids;
     for (const std::string& f : files) {
         struct stat st {};
@@ -47,12 +47,12 @@ FileIds FILE_IDS(const std::vector<std::string>& files) {
     return ids;
 }
 
-bool IS_ONE_OF(const std::string& path, const FileIds& ids) {
+bool is_one_of(const std::string& path, const FileIds& ids) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && ids.count({st.st_dev, st.st_ino}) > 0;
 }
 
-bool EXPAND_INPUTS(const std::vector<std::string>& inputs, std::vector<std::string>& files,
+bool expand_inputs(const std::vector<std::string>& inputs, std::vector<std::string>& files,
                    bool& several, std::string& error) {
     files.clear();
     several = false;
@@ -112,7 +112,7 @@ bool EXPAND_INPUTS(const std::vector<std::string>& inputs, std::vector<std::stri
     return true;
 }
 
-bool BATCH_JOBS(const std::vector<std::string>& files, bool several, const std::string& output,
+bool batch_jobs(const std::vector<std::string>& files, bool several, const std::string& output,
                 std::vector<FileJob>& jobs, bool& outdir, std::string& error) {
     jobs.clear();
     outdir = false;
@@ -136,10 +136,10 @@ bool BATCH_JOBS(const std::vector<std::string>& files, bool several, const std::
     if (none) return true;
     // Refuse an output that is an input of the run (the same file, by device and inode, so
     // that links are caught too), and two inputs sharing an output.
-    const FileIds inputs = FILE_IDS(files);
+    const FileIds inputs = file_ids(files);
     std::map<std::string, size_t> seen;
     for (size_t i = 0; i < jobs.size(); ++i) {
-        if (IS_ONE_OF(jobs[i].output, inputs)) {
+        if (is_one_of(jobs[i].output, inputs)) {
             error = jobs[i].output + " is an input file of the run; refused";
             return false;
         }
@@ -154,7 +154,7 @@ bool BATCH_JOBS(const std::vector<std::string>& files, bool several, const std::
     return true;
 }
 
-std::pair<size_t, size_t> SHARD_SLICE(size_t count, int32_t I, int32_t N) {
+std::pair<size_t, size_t> shard_slice(size_t count, int32_t I, int32_t N) {
     if (N < 1 || I < 1 || I > N) return {0, 0};
     const auto n = static_cast<unsigned long long>(N);
     const auto c = static_cast<unsigned long long>(count);
@@ -162,10 +162,10 @@ std::pair<size_t, size_t> SHARD_SLICE(size_t count, int32_t I, int32_t N) {
             static_cast<size_t>(c * static_cast<unsigned long long>(I) / n)};
 }
 
-std::vector<std::string> SHARD_FILES(std::vector<std::string> files, int32_t I, int32_t N) {
+std::vector<std::string> shard_files(std::vector<std::string> files, int32_t I, int32_t N) {
     std::sort(files.begin(), files.end());
     files.erase(std::unique(files.begin(), files.end()), files.end());
-    const auto [begin, end] = SHARD_SLICE(files.size(), I, N);
+    const auto [begin, end] = shard_slice(files.size(), I, N);
     return {files.begin() + static_cast<std::ptrdiff_t>(begin),
             files.begin() + static_cast<std::ptrdiff_t>(end)};
 }

@@ -62,8 +62,8 @@ int present_groups(const IonogramRecord& r) {
 // Time (ISO 8601, UTC), frequency step and the E, F1, F2 point counts of a whole record.
 void decoded(const IonogramRecord& r, std::ostream& out) {
     iondata::StampInfo st;
-    const int16_t status = iondata::DECODE_STAMP(r, st);
-    if (status != iondata::PREP_LAYOUT) out << iondata::ISO_TIME(st.IYR, st.IDAY, st.IHR, st.MINU, st.ISEC);
+    const int16_t status = iondata::decode_stamp(r, st);
+    if (status != iondata::PREP_LAYOUT) out << iondata::iso_time(st.IYR, st.IDAY, st.IHR, st.MINU, st.ISEC);
     out << ',';
     // The step only when the stamp reaches the characters that give it.
     const int last = st.LAYOUT == 2 ? 36 : 35 + st.IOFF;

@@ -63,7 +63,7 @@ std::string header(const FileJob& job, const std::string& settings, const std::s
 
 }  // namespace
 
-std::string KEPT_ROWS_PATH(const std::string& output) {
+std::string kept_rows_path(const std::string& output) {
     const fs::path p(output);
     std::string name = ".";
     name += p.filename().string();
@@ -71,22 +71,22 @@ std::string KEPT_ROWS_PATH(const std::string& output) {
     return (p.parent_path() / name).string();
 }
 
-bool KEEP_ROWS(const FileJob& job, const std::string& settings, const std::string& format,
+bool keep_rows(const FileJob& job, const std::string& settings, const std::string& format,
                const std::string& rows, int32_t n, std::string& why) {
     if (job.input.find('\n') != std::string::npos || identity(job.output).empty()) {
         why = "no output or an input name with a line end";
         return false;
     }
-    PendingOutput out(KEPT_ROWS_PATH(job.output));
+    PendingOutput out(kept_rows_path(job.output));
     if (!out.open(why)) return false;
     out.os() << header(job, settings, format, n) << rows;
     return out.commit(why);
 }
 
-std::optional<KeptRows> COMPLETE_OUTPUT(const FileJob& job, const std::string& settings,
+std::optional<KeptRows> complete_output(const FileJob& job, const std::string& settings,
                                         const std::string& format) {
     if (job.output.empty()) return std::nullopt;
-    std::ifstream in(KEPT_ROWS_PATH(job.output), std::ios::binary);
+    std::ifstream in(kept_rows_path(job.output), std::ios::binary);
     if (!in) return std::nullopt;
     std::ostringstream ss;
     ss << in.rdbuf();
@@ -114,8 +114,8 @@ std::optional<KeptRows> COMPLETE_OUTPUT(const FileJob& job, const std::string& s
         // Rows of a refined run (its settings say so) have the column mode last.
         const bool refined = settings.find(" refine=") != std::string::npos;
         const std::string as_file =
-            kept_format == "csv" ? Summary::CSV_HEADER(refined) + '\n' + body : body;
-        if (!SUMMARY_ROWS(as_file, kept_format == "jsonl", rows, count, why) || count != n) {
+            kept_format == "csv" ? Summary::csv_header_line(refined) + '\n' + body : body;
+        if (!summary_rows(as_file, kept_format == "jsonl", rows, count, why) || count != n) {
             return std::nullopt;
         }
         if (format != "none") kept.rows = body;
@@ -127,9 +127,9 @@ std::optional<KeptRows> COMPLETE_OUTPUT(const FileJob& job, const std::string& s
     return kept;
 }
 
-void FORGET_ROWS(const std::string& output) {
+void forget_rows(const std::string& output) {
     std::error_code ec;
-    fs::remove(KEPT_ROWS_PATH(output), ec);
+    fs::remove(kept_rows_path(output), ec);
 }
 
 }  // namespace zelk::driver

@@ -26,21 +26,21 @@ struct KeptRows {
 };
 
 // The file that keeps the rows of an output.
-std::string KEPT_ROWS_PATH(const std::string& output);
+std::string kept_rows_path(const std::string& output);
 
 // Keeps the rows (format "csv", "jsonl" or "none") made for job, whose output has just been
 // completed with settings; the file is written under a temporary name and renamed when
 // complete. False, with the reason in why, when it could not be written (the file will
 // then be processed again by a later run).
-bool KEEP_ROWS(const FileJob& job, const std::string& settings, const std::string& format,
+bool keep_rows(const FileJob& job, const std::string& settings, const std::string& format,
                const std::string& rows, int32_t n, std::string& why);
 
 // The kept rows of job when its output is complete for these settings and format (see
 // above); nothing otherwise.
-std::optional<KeptRows> COMPLETE_OUTPUT(const FileJob& job, const std::string& settings,
+std::optional<KeptRows> complete_output(const FileJob& job, const std::string& settings,
                                         const std::string& format);
 
 // Removes the kept rows of an output, before the output is written again.
-void FORGET_ROWS(const std::string& output);
+void forget_rows(const std::string& output);
 
 }  // namespace zelk::driver

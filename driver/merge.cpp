@@ -75,7 +75,7 @@ bool read_file(const std::string& path, std::string& text, std::string& why) {
 
 }  // namespace
 
-bool SUMMARY_ROWS(const std::string& text, bool jsonl, std::string& rows, long& n, std::string& why,
+bool summary_rows(const std::string& text, bool jsonl, std::string& rows, long& n, std::string& why,
                   bool* with_mode) {
     n = 0;
     rows.clear();
@@ -87,10 +87,10 @@ bool SUMMARY_ROWS(const std::string& text, bool jsonl, std::string& rows, long& 
     long line = 0;
     if (!jsonl) {
         // The header of a refined run's summary (the column mode last), else the standard one.
-        const std::string refined = Summary::CSV_HEADER(true);
+        const std::string refined = Summary::csv_header_line(true);
         const bool mode = text.compare(0, refined.size() + 1, refined + '\n') == 0;
         if (with_mode != nullptr) *with_mode = mode;
-        const std::string header = mode ? refined : Summary::CSV_HEADER();
+        const std::string header = mode ? refined : Summary::csv_header_line();
         if (text.compare(0, header.size(), header) != 0 || text.size() <= header.size() ||
             text[header.size()] != '\n') {
             why = "it does not start with the summary header";
@@ -125,10 +125,10 @@ bool SUMMARY_ROWS(const std::string& text, bool jsonl, std::string& rows, long& 
     return true;
 }
 
-int MERGE_SUMMARIES(const std::string& out, const std::vector<std::string>& ins, std::ostream& err) {
+int merge_summaries(const std::string& out, const std::vector<std::string>& ins, std::ostream& err) {
     bool jsonl = false;
     std::string why;
-    if (!Summary::FORMAT_OF(out, jsonl, why)) {
+    if (!Summary::format_of(out, jsonl, why)) {
         err << PROGNAME << ": --merge-summaries " << out << ": " << why << "\nTry '" << PROGNAME << " --help'.\n";
         return 2;
     }
@@ -161,7 +161,7 @@ int MERGE_SUMMARIES(const std::string& out, const std::vector<std::string>& ins,
         std::string text, rows;
         long n = 0;
         bool mode = false;
-        bool ok = read_file(in, text, why) && SUMMARY_ROWS(text, jsonl, rows, n, why, &mode);
+        bool ok = read_file(in, text, why) && summary_rows(text, jsonl, rows, n, why, &mode);
         if (ok && !jsonl && merged > 0 && mode != first_mode) {
             why = mode ? "it has the column mode of a refined run, the first summary has not"
                        : "it lacks the column mode of a refined run that the first summary has";
@@ -173,13 +173,13 @@ int MERGE_SUMMARIES(const std::string& out, const std::vector<std::string>& ins,
         }
         if (!jsonl && merged == 0) {
             first_mode = mode;
-            file.os() << Summary::CSV_HEADER(mode) << '\n';
+            file.os() << Summary::csv_header_line(mode) << '\n';
         }
         file.os() << rows;
         total += n;
         ++merged;
     }
-    if (!jsonl && merged == 0) file.os() << Summary::CSV_HEADER() << '\n';
+    if (!jsonl && merged == 0) file.os() << Summary::csv_header_line() << '\n';
     if (!file.commit(why)) {
         err << PROGNAME << ": " << out << ": could not be completed (" << why << ")\n";
         return 4;

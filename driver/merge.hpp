@@ -19,13 +19,13 @@ namespace zelk::driver {
 // Returns 0 when every input was merged, 1 when one or more were left out (out holds the
 // others), 2 for a usage error (no input, out of an unknown format or among the inputs),
 // 4 when out could not be written.
-int MERGE_SUMMARIES(const std::string& out, const std::vector<std::string>& ins, std::ostream& err);
+int merge_summaries(const std::string& out, const std::vector<std::string>& ins, std::ostream& err);
 
 // Checks that text is a complete summary of the format (CSV or JSON Lines); on success
 // sets rows to the text of its rows (the header left out) and n to their number, else
 // returns false with the reason in why. A CSV summary of a refined run has the column mode
 // last; with_mode (when given) says whether it has.
-bool SUMMARY_ROWS(const std::string& text, bool jsonl, std::string& rows, long& n, std::string& why,
+bool summary_rows(const std::string& text, bool jsonl, std::string& rows, long& n, std::string& why,
                   bool* with_mode = nullptr);
 
 }  // namespace zelk::driver

@@ -35,8 +35,8 @@ std::mutex slots_lock;
 
 extern "C" void remove_temporaries(int sig) {
     // Conversion programs still running are stopped before their directories go.
-    platform::STOP_CHILDREN_NOW();
-    platform::REMOVE_SCRATCH_NOW();
+    platform::stop_children_now();
+    platform::remove_scratch_now();
     for (int i = 0; i < NSLOT; ++i) {
         if (temp_used[i]) ::unlink(temp_paths[i]);
     }
@@ -99,11 +99,11 @@ pid_t maker_of(const std::string& name) {
 
 }  // namespace
 
-void REMOVE_TEMPORARIES_ON_SIGNAL() {
+void remove_temporaries_on_signal() {
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, remove_temporaries);
 }
 
-int REMOVE_ORPHANED_TEMPORARIES(const std::string& dir) {
+int remove_orphaned_temporaries(const std::string& dir) {
     // Once per directory and run: the files of a run that is gone do not come back.
     static std::mutex lock;
     static std::set<std::string> swept;
@@ -137,7 +137,7 @@ bool PendingOutput::open(std::string& why) {
     const fs::path fin(final_);
     const fs::path dir = fin.has_parent_path() ? fin.parent_path() : fs::path(".");
     // Temporary files that runs killed outright (SIGKILL, a crash) left in this directory.
-    REMOVE_ORPHANED_TEMPORARIES(dir.string());
+    remove_orphaned_temporaries(dir.string());
     // A hidden name beside the final one that tells which run made it (appended piece by
     // piece: g++ 12 at -O3 warns falsely about overlapping copies for the concatenation of
     // temporaries).

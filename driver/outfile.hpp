@@ -12,12 +12,12 @@ namespace zelk::driver {
 // before the program ends as the signal would end it, so that an interrupted run leaves
 // neither a partial file under a final name nor a temporary one beside it. Conversion
 // programs still running are killed and the conversion's private directories removed too.
-void REMOVE_TEMPORARIES_ON_SIGNAL();
+void remove_temporaries_on_signal();
 
 // Removes from `dir` the temporary files that runs on this host which have ended left there
 // (a run killed with SIGKILL cannot remove its own); those of a run still going are kept.
 // Looks at each directory once per run. Returns the number of files removed.
-int REMOVE_ORPHANED_TEMPORARIES(const std::string& dir);
+int remove_orphaned_temporaries(const std::string& dir);
 
 class PendingOutput {
 public:

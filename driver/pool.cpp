@@ -10,7 +10,7 @@
 
 namespace zelk::driver {
 
-void OrderedPool::RUN(size_t n, size_t workers, const WorkerFactory& make_worker, const Deliver& deliver,
+void OrderedPool::run(size_t n, size_t workers, const WorkerFactory& make_worker, const Deliver& deliver,
                       const Idle& idle) {
     if (n == 0) return;
     if (workers <= 1) {

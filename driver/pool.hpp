@@ -25,7 +25,7 @@ struct OrderedPool {
 
     // Runs the n tasks. With one worker (or at most one task) everything runs on the calling
     // thread, task after task. Returns when every started task has ended.
-    static void RUN(size_t n, size_t workers, const WorkerFactory& make_worker, const Deliver& deliver,
+    static void run(size_t n, size_t workers, const WorkerFactory& make_worker, const Deliver& deliver,
                     const Idle& idle);
 };
 

@@ -31,9 +31,9 @@ std::string Progress::LINE(int32_t records, double seconds, double fraction) {
     return buf;
 }
 
-bool Progress::STDERR_IS_TERMINAL() { return ::isatty(STDERR_FILENO) == 1; }
+bool Progress::stderr_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }
 
-void Progress::UPDATE(int32_t records, double fraction) {
+void Progress::update(int32_t records, double fraction) {
     if (!enabled_) return;
     const auto now = std::chrono::steady_clock::now();
     const double since_start = std::chrono::duration<double>(now - start_).count();
@@ -48,7 +48,7 @@ void Progress::UPDATE(int32_t records, double fraction) {
     shown_ = true;
 }
 
-void Progress::CLEAR() {
+void Progress::clear() {
     if (!enabled_ || !shown_) return;
     os_ << '\r' << std::string(width_, ' ') << '\r' << std::flush;
     shown_ = false;

@@ -15,14 +15,14 @@ public:
     // os: where to draw; enabled: false gives a display that writes nothing.
     Progress(std::ostream& os, bool enabled);
     // Records done so far and the part of the input read (0..1).
-    void UPDATE(int32_t records, double fraction);
+    void update(int32_t records, double fraction);
     // Removes the line before other messages are written to the same stream.
-    void CLEAR();
+    void clear();
 
     // The text of the line: records, rate, and time left when it can be estimated.
     static std::string LINE(int32_t records, double seconds, double fraction);
     // True when the process's standard error is a terminal.
-    static bool STDERR_IS_TERMINAL();
+    static bool stderr_is_terminal();
 
 private:
     std::ostream& os_;

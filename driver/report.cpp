@@ -32,18 +32,18 @@ static constexpr int MAXROWS = 2000;       // table rows shown at once (all are 
 static constexpr double DENSITY = 1.24e4;  // electron density (cm-3) of 1 MHz plasma frequency
 
 // Scale from dark blue to yellow, interpolated between these anchors.
-static constexpr unsigned PALETTE[] = {0x440154, 0x482878, 0x3e4989, 0x31688e, 0x26828e,
+static constexpr unsigned palette[] = {0x440154, 0x482878, 0x3e4989, 0x31688e, 0x26828e,
                                        0x1f9e89, 0x35b779, 0x6ece58, 0xb5de2b, 0xfde725};
 
 std::string level_colour(int l) {
-    constexpr int n = sizeof(PALETTE) / sizeof(PALETTE[0]);
+    constexpr int n = sizeof(palette) / sizeof(palette[0]);
     const double x = (n - 1) * (l + 0.5) / NLEVEL;
     const int i = std::min(n - 2, static_cast<int>(x));
     const double u = x - i;
     int rgb[3];
     for (int c = 0; c < 3; ++c) {
         const int sh = 16 - 8 * c;
-        const double a = (PALETTE[i] >> sh) & 0xff, b = (PALETTE[i + 1] >> sh) & 0xff;
+        const double a = (palette[i] >> sh) & 0xff, b = (palette[i + 1] >> sh) & 0xff;
         rgb[c] = static_cast<int>(std::lround(a + u * (b - a)));
     }
     char buf[8];
@@ -210,7 +210,7 @@ void Page::time_axis(int y) {
     }
 }
 
-// The colour map: one column per pixel, each showing the record MAP_COLUMNS chose; runs of
+// The colour map: one column per pixel, each showing the record map_columns chose; runs of
 // columns showing the same record and runs of grid cells of the same colour are drawn as one
 // rectangle, and the rectangles of one colour (and side of the peak) make one path.
 void Page::colour_map(const Station& st, bool density) {
@@ -220,7 +220,7 @@ void Page::colour_map(const Station& st, bool density) {
         times.push_back(recs_[i].t);
         inverted.push_back(!recs_[i].fn.empty());
     }
-    const std::vector<int32_t> cols = MAP_COLUMNS(times, inverted, t0_, t1_, MAPW);
+    const std::vector<int32_t> cols = map_columns(times, inverted, t0_, t1_, MAPW);
     // paths[side][level]: side 0 the inverted bottomside, 1 the modelled topside.
     std::vector<std::string> paths[2];
     paths[0].resize(NLEVEL);
@@ -402,7 +402,7 @@ void Page::series(const Station& st, const Series& s) {
     }
     for (const auto& [istat, m] : marks) {
         os_ << "<path class=\"fail\" data-istat=\"" << istat << "\" data-n=\"" << m.second << "\" fill=\""
-            << status_colour(istat) << "\" d=\"" << m.first << "\"><title>" << html(ISTAT_TEXT(istat))
+            << status_colour(istat) << "\" d=\"" << m.first << "\"><title>" << html(istat_text(istat))
             << "</title></path>";
     }
     if (s.value == 11) time_axis(top + h + 10);
@@ -418,7 +418,7 @@ void Page::station(const Station& st, int index) {
                      [&](size_t a, size_t b) { return recs_[a].t < recs_[b].t; });
     std::vector<double> times;
     for (size_t i : timed_) times.push_back(recs_[i].t);
-    cadence_ = CADENCE(times);
+    cadence_ = median_spacing(times);
     if (cadence_ <= 0.0) cadence_ = 3600.0;
     if (!times.empty()) {
         t0_ = times.front() - cadence_ / 2;
@@ -444,7 +444,7 @@ void Page::station(const Station& st, int index) {
     os_ << "; ";
     for (const auto& [istat, n] : counts) {
         os_ << "<span class=\"st\" style=\"color:" << (istat == 2 ? "#000" : status_colour(istat)) << "\">" << n
-            << " " << html(ISTAT_TEXT(istat)) << "</span> ";
+            << " " << html(istat_text(istat)) << "</span> ";
     }
     if (timed_.size() < st.recs.size()) {
         os_ << "; " << st.recs.size() - timed_.size() << " without a valid time (in the table only)";
@@ -545,7 +545,7 @@ st.dataset.ms=String(Math.round(performance.now()));
 
 }  // namespace
 
-double CADENCE(std::vector<double> times) {
+double median_spacing(std::vector<double> times) {
     std::sort(times.begin(), times.end());
     std::vector<double> d;
     for (size_t i = 1; i < times.size(); ++i) {
@@ -556,7 +556,7 @@ double CADENCE(std::vector<double> times) {
     return d[d.size() / 2];
 }
 
-std::vector<int32_t> MAP_COLUMNS(const std::vector<double>& times, const std::vector<bool>& inverted,
+std::vector<int32_t> map_columns(const std::vector<double>& times, const std::vector<bool>& inverted,
                                  double t0, double t1, int columns) {
     std::vector<int32_t> cols(static_cast<size_t>(std::max(columns, 0)), -1);
     if (times.empty() || columns <= 0 || !(t1 > t0)) return cols;
@@ -565,7 +565,7 @@ std::vector<int32_t> MAP_COLUMNS(const std::vector<double>& times, const std::ve
     std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) { return times[a] < times[b]; });
     const double w = (t1 - t0) / columns;
     // One distinct time has no cadence: its record then covers three quarters of the span.
-    double cadence = CADENCE(times);
+    double cadence = median_spacing(times);
     if (cadence <= 0.0) cadence = 0.5 * (t1 - t0);
     const double reach = std::max(0.75 * cadence, 0.5 * w);
     for (int c = 0; c < columns; ++c) {
@@ -587,13 +587,13 @@ std::vector<int32_t> MAP_COLUMNS(const std::vector<double>& times, const std::ve
     return cols;
 }
 
-ReportRecord REPORT_RECORD(const Zelk& z, const std::string& file, int32_t RECNO) {
+ReportRecord report_record(const Zelk& z, const std::string& file, int32_t RECNO) {
     const inversion::Inversion& inv = z.inv;
     const products::Products& prod = z.prod;
     ReportRecord r;
     r.file = file;
     r.record = RECNO;
-    const pipeline::RecordResult res = pipeline::RECORD_RESULT(z);
+    const pipeline::RecordResult res = pipeline::record_result(z);
     r.station = res.station;
     r.station_code = res.station_code;
     r.time = res.time;
@@ -623,7 +623,7 @@ ReportRecord REPORT_RECORD(const Zelk& z, const std::string& file, int32_t RECNO
     return r;
 }
 
-void WRITE_REPORT(std::ostream& os, const std::vector<ReportRecord>& records, const ReportFacts& facts,
+void write_report(std::ostream& os, const std::vector<ReportRecord>& records, const ReportFacts& facts,
                   const std::string& report_path) {
     // Stations in the order they first appear.
     std::vector<Station> stations;
@@ -675,7 +675,7 @@ void WRITE_REPORT(std::ostream& os, const std::vector<ReportRecord>& records, co
        << " bad record" << (facts.bad == 1 ? "" : "s") << " skipped</td></tr><tr><td>By status</td><td>";
     for (const auto& [istat, n] : counts) {
         os << "<span class=\"st\" data-istat=\"" << istat << "\" style=\"color:"
-           << (istat == 2 ? "#000" : status_colour(istat)) << "\">" << n << " " << html(ISTAT_TEXT(istat))
+           << (istat == 2 ? "#000" : status_colour(istat)) << "\">" << n << " " << html(istat_text(istat))
            << "</span>; ";
     }
     os << "</td></tr><tr><td>Time taken</td><td><span id=\"elapsed\">" << fixed(facts.seconds, 2)
@@ -708,7 +708,7 @@ void WRITE_REPORT(std::ostream& os, const std::vector<ReportRecord>& records, co
     {
         bool first = true;
         for (const auto& [istat, n] : counts) {
-            os << (first ? "" : ",") << "\"" << istat << "\":" << json(ISTAT_TEXT(istat));
+            os << (first ? "" : ",") << "\"" << istat << "\":" << json(istat_text(istat));
             first = false;
         }
     }
@@ -759,11 +759,11 @@ void WRITE_REPORT(std::ostream& os, const std::vector<ReportRecord>& records, co
     os << "}}</script>\n<div id=\"report-status\">not run</div>\n<script>" << SCRIPT << "</script>\n</body></html>\n";
 }
 
-bool SAVE_REPORT(const std::string& path, const std::vector<ReportRecord>& records, const ReportFacts& facts,
+bool save_report(const std::string& path, const std::vector<ReportRecord>& records, const ReportFacts& facts,
                  std::string& why) {
     PendingOutput out(path);
     if (!out.open(why)) return false;
-    WRITE_REPORT(out.os(), records, facts, path);
+    write_report(out.os(), records, facts, path);
     return out.commit(why);
 }
 

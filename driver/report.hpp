@@ -48,7 +48,7 @@ struct ReportRecord {
 // inversion. For an inverted record the profile is the 1 km N(h) table of the inversion's
 // first pass (up to the F2 peak) with the topside of the record's scale height added at 1 km
 // through the table routine, whatever the run's table step; the record itself is untouched.
-ReportRecord REPORT_RECORD(const Zelk& z, const std::string& file, int32_t RECNO);
+ReportRecord report_record(const Zelk& z, const std::string& file, int32_t RECNO);
 
 // The facts of the run shown at the top of the report.
 struct ReportFacts {
@@ -70,19 +70,19 @@ struct ReportFacts {
 // -1 when the nearest record is farther than max(0.75 x cadence, half a column) (a gap) or
 // is not inverted (shown blank: no profile). times need not be sorted. The cadence is the
 // median spacing of the distinct times (half the span when there is one distinct time).
-std::vector<int32_t> MAP_COLUMNS(const std::vector<double>& times, const std::vector<bool>& inverted,
+std::vector<int32_t> map_columns(const std::vector<double>& times, const std::vector<bool>& inverted,
                                  double t0, double t1, int columns);
 
 // The median spacing of the distinct values of times (0 for fewer than two).
-double CADENCE(std::vector<double> times);
+double median_spacing(std::vector<double> times);
 
 // Writes the report page of the records (in file order, then record order) to os.
-void WRITE_REPORT(std::ostream& os, const std::vector<ReportRecord>& records,
+void write_report(std::ostream& os, const std::vector<ReportRecord>& records,
                   const ReportFacts& facts, const std::string& report_path);
 
 // Writes the report file (under a temporary name until it is complete); false with the
 // reason in why when it cannot be written.
-bool SAVE_REPORT(const std::string& path, const std::vector<ReportRecord>& records,
+bool save_report(const std::string& path, const std::vector<ReportRecord>& records,
                  const ReportFacts& facts, std::string& why);
 
 }  // namespace zelk::driver

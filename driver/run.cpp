@@ -85,7 +85,7 @@ void draw_record(Zelk& z) {
     z.plot->frame(RecordView{z.rec, z.inv, z.mod, z.prod, z.log.IDEBUG});
     const iondata::IonogramRecord& rec = z.rec;
     auto described = [&z](int region, const auto& d, int nn) {
-        z.plot->existing_profile(region, profile::MAKEREGION(d(1), d(2), d(3), d.data() + 4, nn));
+        z.plot->existing_profile(region, profile::make_region(d(1), d(2), d(3), d.data() + 4, nn));
     };
     if (rec.IDX(39) != 0) described(1, rec.PCOEFE, 3);
     if (rec.IDX(38) != 0) described(2, rec.PCOEF1, 5);
@@ -94,7 +94,7 @@ void draw_record(Zelk& z) {
 
 // Where and why the reader refused the record it last read, after its ordinal.
 std::string where(const RecordSteps& steps) {
-    const std::string r = steps.REFUSAL();
+    const std::string r = steps.refusal();
     return r.empty() ? r : " at " + r;
 }
 
@@ -112,7 +112,7 @@ uintmax_t size_of(const std::string& path) {
 
 }  // namespace
 
-std::vector<std::string> FILE_NOTICES(const std::string& input, const FileOutcome& fo) {
+std::vector<std::string> file_notices(const std::string& input, const FileOutcome& fo) {
     std::vector<std::string> notices;
     if (fo.bad > 0) {
         std::string which;
@@ -127,7 +127,7 @@ std::vector<std::string> FILE_NOTICES(const std::string& input, const FileOutcom
     }
     if (fo.ended_by != 0) {
         notices.push_back(input + ": record " + std::to_string(fo.ended_at) + " ends the file (" +
-                          iondata::PREP_TEXT(fo.ended_by) + "); " + std::to_string(fo.inverted) +
+                          iondata::prep_text(fo.ended_by) + "); " + std::to_string(fo.inverted) +
                           " records before it were processed");
     }
     return notices;
@@ -136,17 +136,17 @@ std::vector<std::string> FILE_NOTICES(const std::string& input, const FileOutcom
 std::string Frontend::NONVXO_VXO(const std::string& PROG, const std::string& path, bool NOCONV) {
     std::vector<std::string> notices;
     std::string vxo = conversion.NONVXO_VXO(PROG, path, NOCONV, notices);
-    for (const std::string& n : notices) NOTICE(n);
+    for (const std::string& n : notices) notice(n);
     return vxo;
 }
 
-bool SAME_FILE(const std::string& a, const std::string& b) {
+bool same_file(const std::string& a, const std::string& b) {
     std::error_code ec;
     const bool same = fs::equivalent(a, b, ec);
     return !ec && same;
 }
 
-void CLEAR_RECORD_TABLES(Zelk& z) {
+void clear_record_tables(Zelk& z) {
     inversion::Inversion& inv = z.inv;
     for (int k = 1; k <= MAXLIN; ++k) {
         for (int j = 1; j <= 3; ++j) {
@@ -168,7 +168,7 @@ void CLEAR_RECORD_TABLES(Zelk& z) {
     inv.VHMIN(2) = 9999.0f;
 }
 
-RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, RecordSteps& steps,
+RunOutcome run_files(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, RecordSteps& steps,
                      bool stop_on_failure) {
     RunOutcome run;
     uintmax_t total_bytes = 0;
@@ -176,14 +176,14 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
     uintmax_t done_bytes = 0;
 
     // Every input file of every run of the process gets a number of its own, so that the
-    // coefficient files are looked up on disk once per input file (see LOADDATAFILE).
+    // coefficient files are looked up on disk once per input file (see load_data_file).
     static std::atomic<uint64_t> fileseq{0};
     for (const FileJob& job : jobs) {
         ++run.files;
         z.prod.FILESEQ = ++fileseq;
         z.bot.FILESEQ = z.prod.FILESEQ;
         FileOutcome fo;
-        fe.FILE_START(job);
+        fe.file_start(job);
         const uintmax_t job_bytes = size_of(job.input);
 
         // Non-VXO input: read the temporary VXO file the conversion makes.
@@ -193,14 +193,14 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
             inpath = rtrim(fe.NONVXO_VXO(z.run.PROG, job.input, z.run.NOCONV));
             if (inpath == "PROGRAM FOR CONVERSION NOT EXECUTABLE" ||
                 inpath == "BAD PROGRAM FOR CONVERSION") {
-                fe.CLEAR_WINDOW();
+                fe.clear_window();
                 run.fatal = inpath[0] == 'P' ? 22 : 23;
                 fe.DODIALOG3(run.fatal);
-                fe.FILE_DONE(job, fo);
+                fe.file_done(job, fo);
                 break;
             }
             if (inpath.empty()) {
-                fe.FILE_DONE(job, fo);
+                fe.file_done(job, fo);
                 if (stop_on_failure) break;
                 continue;
             }
@@ -212,10 +212,10 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
             }
         };
 
-        if (!steps.OPEN(inpath)) {
-            fe.NOTICE(job.input + ": cannot be opened");
+        if (!steps.open(inpath)) {
+            fe.notice(job.input + ": cannot be opened");
             drop_conversion();
-            fe.FILE_DONE(job, fo);
+            fe.file_done(job, fo);
             if (stop_on_failure) break;
             continue;
         }
@@ -230,14 +230,14 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                 if (answer == outpath || answer.empty()) break;
                 outpath = answer;
             }
-            if (SAME_FILE(outpath, job.input) || SAME_FILE(outpath, inpath)) {
-                fe.NOTICE(job.input + ": refused, the output " + outpath + " is the input file");
+            if (same_file(outpath, job.input) || same_file(outpath, inpath)) {
+                fe.notice(job.input + ": refused, the output " + outpath + " is the input file");
                 ++run.unwritten;
             } else {
                 std::string why;
                 out = std::make_unique<PendingOutput>(outpath);
                 if (!out->open(why)) {
-                    fe.NOTICE(outpath + ": cannot be written (" + why + ")");
+                    fe.notice(outpath + ": cannot be written (" + why + ")");
                     ++run.unwritten;
                     out.reset();
                 }
@@ -245,9 +245,9 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
             if (!out) {
                 fo.no_output = true;
                 ++run.no_output;
-                steps.CLOSE();
+                steps.close();
                 drop_conversion();
-                fe.FILE_DONE(job, fo);
+                fe.file_done(job, fo);
                 if (stop_on_failure) break;
                 continue;
             }
@@ -259,10 +259,10 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
         int32_t RECNO = 0;
         try {
             while (RECNO < MAXREC) {
-                CLEAR_RECORD_TABLES(z);
-                const long long before = steps.POSITION();
+                clear_record_tables(z);
+                const long long before = steps.position();
                 int16_t LBAD = 0;
-                steps.READ(z, IEOF, LREAD, LBAD);
+                steps.read(z, IEOF, LREAD, LBAD);
                 if (IEOF == -1) {
                     // The end of the file inside a record (an interrupted transfer): that
                     // record is lost, and counted as bad.
@@ -279,24 +279,24 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                     ++fo.bad;
                     note_bad(fo, RECNO, where(steps));
                     long first = 0;
-                    if (const int passed = steps.PASSED_OVER(first); passed > 0) {
+                    if (const int passed = steps.passed_over(first); passed > 0) {
                         fo.bad += passed;
                         note_bad(fo, RECNO + 1, " at line " + std::to_string(first) +
                                                                ": damaged too, passed over" +
                                                                (passed > 1 ? " with " + std::to_string(passed - 1) + " more" : ""));
                         RECNO += passed;
                     }
-                    if (steps.POSITION() == before) break;
+                    if (steps.position() == before) break;
                     continue;
                 }
                 ++fo.read;
 
-                const int16_t prep = pipeline::PREPARE(z);
+                const int16_t prep = pipeline::prepare(z);
                 if (prep == pipeline::PREP_STATION) {
                     // Impossible station constants cost this record only.
                     --fo.read;
                     ++fo.bad;
-                    note_bad(fo, RECNO, ": impossible station constant, " + pipeline::STATION_FAULT(z.rec));
+                    note_bad(fo, RECNO, ": impossible station constant, " + pipeline::station_fault(z.rec));
                     continue;
                 }
                 if (prep != iondata::PREP_OK) {
@@ -309,24 +309,24 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
 
                 ++run.NRECS;
                 ++fo.inverted;
-                steps.INVERT(z);
+                steps.invert(z);
                 if (z.log.IDEBUG > 0) z.plot->model_bottomside(z.bot);
                 if (out) {
-                    steps.WRITE(out->os(), z);
-                    const RecordSteps::WriteReport wr = steps.WRITE_REPORT();
+                    steps.write(out->os(), z);
+                    const RecordSteps::WriteReport wr = steps.write_report();
                     const std::string at = job.input + ": record " + std::to_string(RECNO);
                     if (!wr.missing.empty()) {
                         // The first few values named; they are written as missing.
                         std::string which;
                         for (size_t i = 0; i < wr.missing.size() && i < 5; ++i) which += (i ? ", " : "") + wr.missing[i];
                         if (wr.missing.size() > 5) which += " and " + std::to_string(wr.missing.size() - 5) + " more";
-                        fe.NOTICE(at + ": written with missing values in place of what its output fields cannot hold: " + which);
+                        fe.notice(at + ": written with missing values in place of what its output fields cannot hold: " + which);
                     }
                     if (wr.unusable.empty()) {
                         ++fo.written;
                     } else {
                         ++fo.unwritable;
-                        fe.NOTICE(at + ": not written, " + wr.unusable);
+                        fe.notice(at + ": not written, " + wr.unusable);
                     }
                 }
                 if (z.log.IDEBUG == 2 || z.log.IDEBUG == 3) z.plot->pause(2.0f);
@@ -336,21 +336,21 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                 info.RECNO = RECNO;
                 info.NRECS = run.NRECS;
                 if (total_bytes > 0) {
-                    const double here = static_cast<double>(steps.POSITION());
+                    const double here = static_cast<double>(steps.position());
                     info.fraction = std::min(1.0, (static_cast<double>(done_bytes) + here) /
                                                       static_cast<double>(total_bytes));
                 }
-                fe.RECORD_DONE(z, info);
+                fe.record_done(z, info);
             }
         } catch (const Stop&) {
             out.reset();   // removes the temporary output
-            steps.CLOSE();
+            steps.close();
             drop_conversion();
             throw;
         }
 
         // End of the file: the output is kept only when records were written to it.
-        steps.CLOSE();
+        steps.close();
         drop_conversion();
         if (out) {
             if (fo.written > 0) {
@@ -358,7 +358,7 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                 if (out->commit(why)) {
                     fo.output_kept = true;
                 } else {
-                    fe.NOTICE(job.output + ": could not be completed (" + why + ")");
+                    fe.notice(job.output + ": could not be completed (" + why + ")");
                     ++run.unwritten;
                 }
             } else {
@@ -368,17 +368,17 @@ RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
         run.written += fo.output_kept ? fo.written : 0;
         run.bad += fo.bad;
         done_bytes += job_bytes;
-        fe.FILE_DONE(job, fo);
+        fe.file_done(job, fo);
     }
 
     if (run.NRECS == 0) {
-        fe.CLEAR_WINDOW();
-        fe.MESSAGE_BOX("WARNING", "NO PROPER DATA OR ERROR FOUND IN THE INPUT FILE.");
+        fe.clear_window();
+        fe.message_box("WARNING", "NO PROPER DATA OR ERROR FOUND IN THE INPUT FILE.");
     }
     return run;
 }
 
-bool JOBS_FROM_SETTINGS(const std::string& INFILE, const std::string& OUTFILE,
+bool jobs_from_settings(const std::string& INFILE, const std::string& OUTFILE,
                         const std::string& filelist, std::vector<FileJob>& jobs, bool& LWILD) {
     jobs.clear();
     const std::string in = rtrim(INFILE);
@@ -419,11 +419,11 @@ bool JOBS_FROM_SETTINGS(const std::string& INFILE, const std::string& OUTFILE,
     return true;
 }
 
-RunOutcome MAIN_RUN(Zelk& z, Frontend& fe, RecordSteps& steps, const std::string& filelist) {
+RunOutcome main_run(Zelk& z, Frontend& fe, RecordSteps& steps, const std::string& filelist) {
     std::vector<FileJob> jobs;
     bool LWILD = false;
-    const bool listed = JOBS_FROM_SETTINGS(z.run.INFILE, z.run.OUTFILE, filelist, jobs, LWILD);
-    const RunOutcome run = RUN_FILES(z, listed ? jobs : std::vector<FileJob>{}, fe, steps, !LWILD);
+    const bool listed = jobs_from_settings(z.run.INFILE, z.run.OUTFILE, filelist, jobs, LWILD);
+    const RunOutcome run = run_files(z, listed ? jobs : std::vector<FileJob>{}, fe, steps, !LWILD);
     if (LWILD) {
         std::error_code ec;
         fs::remove(filelist, ec);

@@ -2,7 +2,7 @@
 // loop, the end of a file and the end of the run.
 //
 // The loop does not know where its job came from. The interactive program builds the list
-// of files from INFILE, OUTFILE and FILELIST.TMP (JOBS_FROM_SETTINGS); the batch program
+// of files from INFILE, OUTFILE and FILELIST.TMP (jobs_from_settings); the batch program
 // builds it in memory from its command line. Everything the loop needs from the user
 // interface (conversion, dialogs, messages) goes through Frontend, whose defaults are the
 // headless behaviour; the record steps (read, invert, write) go through RecordSteps so that
@@ -59,7 +59,7 @@ struct FileOutcome {
 
 // The notices about a file that every front end gives in words: its bad records (the first
 // few by ordinal and place) and the record that ended it, if any.
-std::vector<std::string> FILE_NOTICES(const std::string& input, const FileOutcome& fo);
+std::vector<std::string> file_notices(const std::string& input, const FileOutcome& fo);
 
 // The user-interface side of the run. The defaults do what a headless run does.
 class Frontend {
@@ -74,17 +74,17 @@ public:
     // Numbered message of the dialogs (22 and 23: conversion program failures).
     virtual void DODIALOG3(int /*code*/) {}
     // Message box with a title and a text (the end-of-run "WARNING").
-    virtual void MESSAGE_BOX(const std::string& /*title*/, const std::string& /*text*/) {}
+    virtual void message_box(const std::string& /*title*/, const std::string& /*text*/) {}
     // Clears the graphics window before a message of the end of the run.
-    virtual void CLEAR_WINDOW() {}
+    virtual void clear_window() {}
     // Plain-language notices about files and records, for the user.
-    virtual void NOTICE(const std::string& /*text*/) {}
+    virtual void notice(const std::string& /*text*/) {}
     // A file is about to be processed (input size in bytes, for progress).
-    virtual void FILE_START(const FileJob& /*job*/) {}
+    virtual void file_start(const FileJob& /*job*/) {}
     // A file has ended.
-    virtual void FILE_DONE(const FileJob& /*job*/, const FileOutcome& /*outcome*/) {}
+    virtual void file_done(const FileJob& /*job*/, const FileOutcome& /*outcome*/) {}
     // A record went through the inversion (and was written when there is an output).
-    virtual void RECORD_DONE(const Zelk& /*z*/, const RecordInfo& /*info*/) {}
+    virtual void record_done(const Zelk& /*z*/, const RecordInfo& /*info*/) {}
 
     // The conversion of non-VXO input (its time limit for a converter, its private
     // directory, which lives until the next conversion or the end of the front end).
@@ -98,32 +98,32 @@ class RecordSteps {
 public:
     virtual ~RecordSteps() = default;
     // Opens an input file as the input unit; false when it cannot be opened.
-    virtual bool OPEN(const std::string& path) = 0;
+    virtual bool open(const std::string& path) = 0;
     // Reads the next record of the input unit into z.rec: IEOF -1 at the end, LREAD 1 when
     // a whole record was read, LBAD 1 for a record that cannot be used.
-    virtual void READ(Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) = 0;
+    virtual void read(Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) = 0;
     // Bytes of the input unit consumed so far.
-    virtual long long POSITION() const = 0;
+    virtual long long position() const = 0;
     // Where the record last read began and, when it was refused or cut, why
     // ("line 134: group 7 does not decode"); "" when the steps cannot tell.
-    virtual std::string REFUSAL() const { return {}; }
+    virtual std::string refusal() const { return {}; }
     // Damaged records the reader passed over after the refused record it last reported,
     // and the line of the first of them.
-    virtual int PASSED_OVER(long& /*first_line*/) const { return 0; }
+    virtual int passed_over(long& /*first_line*/) const { return 0; }
     // Closes the input unit.
-    virtual void CLOSE() = 0;
+    virtual void close() = 0;
     // Inverts the prepared record.
-    virtual void INVERT(Zelk& z) = 0;
+    virtual void invert(Zelk& z) = 0;
     // Puts the results into the record and writes it to out.
-    virtual void WRITE(std::ostream& out, Zelk& z) = 0;
-    // What the last WRITE has to say: values its output could not hold, written as missing
+    virtual void write(std::ostream& out, Zelk& z) = 0;
+    // What the last write has to say: values its output could not hold, written as missing
     // ("group 4 value 3 (1e+38)"), and, when the record could not be written at all (and
     // nothing of it was), why.
     struct WriteReport {
         std::vector<std::string> missing;
         std::string unusable;
     };
-    virtual WriteReport WRITE_REPORT() const { return {}; }
+    virtual WriteReport write_report() const { return {}; }
 };
 
 // Outcome of a run.
@@ -139,7 +139,7 @@ struct RunOutcome {
 
 // Clears the per-record trace tables and running values before a record is read, and the
 // record's profile edit flags, so that a record without them does not inherit them.
-void CLEAR_RECORD_TABLES(Zelk& z);
+void clear_record_tables(Zelk& z);
 
 // Runs the loop over the jobs with the settings in z.run (FMTVXO, NOCONV, PROG, HSTEP,
 // QPACC). With stop_on_failure (a single non-wildcard input), an input that cannot be
@@ -147,23 +147,23 @@ void CLEAR_RECORD_TABLES(Zelk& z);
 // goes on with the next file. Ends with the "WARNING" box when no record reached the
 // inversion. Model data-file failures (zelk::Stop) propagate to the caller, after the
 // temporary output of the current file has been removed.
-RunOutcome RUN_FILES(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, RecordSteps& steps,
+RunOutcome run_files(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, RecordSteps& steps,
                      bool stop_on_failure);
 
 // The interactive program's job: the files of INFILE (or, for a wildcard, the names listed
 // in the file list, one per line, blank lines skipped) and their outputs (OUTFILE, or for
 // a wildcard the output directory + name + output extension). LWILD is set true for a
 // wildcard. Returns false when the file list of a wildcard cannot be read.
-bool JOBS_FROM_SETTINGS(const std::string& INFILE, const std::string& OUTFILE,
+bool jobs_from_settings(const std::string& INFILE, const std::string& OUTFILE,
                         const std::string& filelist, std::vector<FileJob>& jobs, bool& LWILD);
 
-// The interactive program's run of the settings in z.run: the jobs of JOBS_FROM_SETTINGS
+// The interactive program's run of the settings in z.run: the jobs of jobs_from_settings
 // (a single input ends the run when it cannot be opened or converted), then, for a
 // wildcard, the file list is deleted. A wildcard whose file list cannot be read runs
 // nothing and ends with the "WARNING" box.
-RunOutcome MAIN_RUN(Zelk& z, Frontend& fe, RecordSteps& steps, const std::string& filelist);
+RunOutcome main_run(Zelk& z, Frontend& fe, RecordSteps& steps, const std::string& filelist);
 
 // True when the two paths name the same existing file.
-bool SAME_FILE(const std::string& a, const std::string& b);
+bool same_file(const std::string& a, const std::string& b);
 
 }  // namespace zelk::driver

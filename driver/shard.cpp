@@ -31,11 +31,11 @@ bool whole(const EnvLookup& env, const char* name, long& v, std::string& error) 
 
 }  // namespace
 
-EnvLookup PROCESS_ENVIRONMENT() {
+EnvLookup process_environment() {
     return [](const char* name) -> const char* { return std::getenv(name); };
 }
 
-bool SHARD_FROM_ENVIRONMENT(const EnvLookup& env, int32_t& I, int32_t& N, std::string& error) {
+bool shard_from_environment(const EnvLookup& env, int32_t& I, int32_t& N, std::string& error) {
     const std::string what = "--shard auto: ";
     if (env("SLURM_ARRAY_TASK_ID") == nullptr) {
         error = what + "not in a Slurm array job (SLURM_ARRAY_TASK_ID is not set); "

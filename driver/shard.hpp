@@ -12,7 +12,7 @@ namespace zelk::driver {
 using EnvLookup = std::function<const char*(const char*)>;
 
 // The process environment (std::getenv).
-EnvLookup PROCESS_ENVIRONMENT();
+EnvLookup process_environment();
 
 // Slice I of N for the array task described by SLURM_ARRAY_TASK_ID, SLURM_ARRAY_TASK_MIN,
 // SLURM_ARRAY_TASK_COUNT and, when set, SLURM_ARRAY_TASK_STEP and SLURM_ARRAY_TASK_MAX:
@@ -21,6 +21,6 @@ EnvLookup PROCESS_ENVIRONMENT();
 // (1-8, 0-15:3); a list with gaps (1,3,4) is refused, since its tasks could not tell which
 // slices the missing indices stand for. Returns false with a message in error outside an
 // array job or for values that do not fit together.
-bool SHARD_FROM_ENVIRONMENT(const EnvLookup& env, int32_t& I, int32_t& N, std::string& error);
+bool shard_from_environment(const EnvLookup& env, int32_t& I, int32_t& N, std::string& error);
 
 }  // namespace zelk::driver

@@ -81,7 +81,7 @@ const SummaryWriter SUMMARY_WRITERS[] = {
     {"jsonl", nullptr, jsonl_row},
 };
 
-const char* ISTAT_TEXT(int16_t ISTAT) { return pipeline::STATUS_TEXT(ISTAT); }
+const char* istat_text(int16_t ISTAT) { return pipeline::status_text(ISTAT); }
 
 // JSON string; bytes outside printable ASCII are escaped so that any input gives valid JSON.
 std::string json_text(const std::string& s, bool in_script) {
@@ -104,7 +104,7 @@ std::string json_text(const std::string& s, bool in_script) {
 Summary::Summary() = default;
 Summary::~Summary() = default;
 
-const SummaryWriter* Summary::WRITER_OF(const std::string& path, std::string& why) {
+const SummaryWriter* Summary::writer_of(const std::string& path, std::string& why) {
     const auto dot = path.find_last_of('.');
     std::string ext = dot == std::string::npos ? std::string() : path.substr(dot + 1);
     std::transform(ext.begin(), ext.end(), ext.begin(),
@@ -118,13 +118,13 @@ const SummaryWriter* Summary::WRITER_OF(const std::string& path, std::string& wh
     return nullptr;
 }
 
-bool Summary::FORMAT_OF(const std::string& path, bool& jsonl, std::string& why) {
-    const SummaryWriter* w = WRITER_OF(path, why);
+bool Summary::format_of(const std::string& path, bool& jsonl, std::string& why) {
+    const SummaryWriter* w = writer_of(path, why);
     if (w != nullptr) jsonl = w->header == nullptr;
     return w != nullptr;
 }
 
-std::string Summary::CSV_HEADER(bool with_mode) {
+std::string Summary::csv_header_line(bool with_mode) {
     std::ostringstream h;
     csv_header(h);
     std::string line = h.str();
@@ -133,8 +133,8 @@ std::string Summary::CSV_HEADER(bool with_mode) {
     return line;
 }
 
-bool Summary::OPEN(const std::string& path, std::string& why) {
-    writer_ = WRITER_OF(path, why);
+bool Summary::open(const std::string& path, std::string& why) {
+    writer_ = writer_of(path, why);
     if (writer_ == nullptr) return false;
     path_ = path;
     out_ = std::make_unique<PendingOutput>(path);
@@ -144,30 +144,30 @@ bool Summary::OPEN(const std::string& path, std::string& why) {
     }
     if (writer_->header != nullptr) {
         if (mode_column_)
-            out_->os() << CSV_HEADER(true) << '\n';
+            out_->os() << csv_header_line(true) << '\n';
         else
             writer_->header(out_->os());
     }
     return true;
 }
 
-void Summary::ROW(const Zelk& z, const std::string& file, int32_t RECNO) {
+void Summary::row(const Zelk& z, const std::string& file, int32_t RECNO) {
     if (!out_) return;
-    ROW(out_->os(), z, file, RECNO);
+    row(out_->os(), z, file, RECNO);
     ++rows_;
 }
 
-void Summary::APPEND(const std::string& rows, int32_t n) {
+void Summary::append(const std::string& rows, int32_t n) {
     if (!out_) return;
     out_->os() << rows;
     rows_ += n;
 }
 
-void Summary::ROW(std::ostream& os, const Zelk& z, const std::string& file, int32_t RECNO) const {
-    writer_->row(os, pipeline::RECORD_RESULT(z), file, RECNO);
+void Summary::row(std::ostream& os, const Zelk& z, const std::string& file, int32_t RECNO) const {
+    writer_->row(os, pipeline::record_result(z), file, RECNO);
 }
 
-void Summary::SET_FORMAT(bool jsonl) {
+void Summary::set_format(bool jsonl) {
     for (const SummaryWriter& w : SUMMARY_WRITERS) {
         if ((w.header == nullptr) == jsonl) {
             writer_ = &w;
@@ -176,21 +176,21 @@ void Summary::SET_FORMAT(bool jsonl) {
     }
 }
 
-std::string Summary::VERSION_PATH(const std::string& path) { return path + ".version"; }
+std::string Summary::version_path(const std::string& path) { return path + ".version"; }
 
-bool Summary::CLOSE(std::string& why) {
+bool Summary::close(std::string& why) {
     if (!out_) return true;
     // The version file first, so that a summary never stands without it.
-    PendingOutput version(VERSION_PATH(path_));
+    PendingOutput version(version_path(path_));
     bool done = version.open(why);
     if (done) {
-        version.os() << VERSION_TEXT("zelk-batch");
+        version.os() << version_text("zelk-batch");
         done = version.commit(why);
-        if (!done) why = VERSION_PATH(path_) + ": " + why;
+        if (!done) why = version_path(path_) + ": " + why;
     }
     if (done && !out_->commit(why)) {
         std::error_code ec;
-        std::filesystem::remove(VERSION_PATH(path_), ec);
+        std::filesystem::remove(version_path(path_), ec);
         done = false;
     }
     out_.reset();

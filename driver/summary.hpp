@@ -27,7 +27,7 @@ namespace zelk::driver {
 class PendingOutput;
 
 // Words for an inversion status ISTAT.
-const char* ISTAT_TEXT(int16_t ISTAT);
+const char* istat_text(int16_t ISTAT);
 
 // A JSON string with control and non-ASCII bytes escaped; in_script also escapes "<", ">"
 // and "&", so that the text is safe inside an HTML script element.
@@ -50,32 +50,32 @@ public:
 
     // Chooses the format from the extension (.csv or .jsonl, any case); false for another
     // extension, with the reason in why.
-    static bool FORMAT_OF(const std::string& path, bool& jsonl, std::string& why);
+    static bool format_of(const std::string& path, bool& jsonl, std::string& why);
     // The writer the extension of path names; nullptr, with the reason in why, for none.
-    static const SummaryWriter* WRITER_OF(const std::string& path, std::string& why);
+    static const SummaryWriter* writer_of(const std::string& path, std::string& why);
     // The header line of a CSV summary (the column names), without its line end; with_mode:
     // that of a refined run, with the column mode last.
-    static std::string CSV_HEADER(bool with_mode = false);
-    // Rows of a refined run: the CSV header gets the column mode (set before OPEN; the rows
+    static std::string csv_header_line(bool with_mode = false);
+    // Rows of a refined run: the CSV header gets the column mode (set before open; the rows
     // carry it from the record result).
-    void SET_MODE_COLUMN(bool on) { mode_column_ = on; }
-    // Sets the format of rows made with the ROW that writes to a stream, for a summary that
+    void set_mode_column(bool on) { mode_column_ = on; }
+    // Sets the format of rows made with the row that writes to a stream, for a summary that
     // is not written to a file (the Python module parses JSON rows).
-    void SET_FORMAT(bool jsonl);
-    // Starts the summary file (written under a temporary name until CLOSE).
-    bool OPEN(const std::string& path, std::string& why);
+    void set_format(bool jsonl);
+    // Starts the summary file (written under a temporary name until close).
+    bool open(const std::string& path, std::string& why);
     // One row for the record in z, read from file as its record number RECNO.
-    void ROW(const Zelk& z, const std::string& file, int32_t RECNO);
+    void row(const Zelk& z, const std::string& file, int32_t RECNO);
     // The same row, in the format of this summary, written to os instead (rows made apart
     // from the file, to be appended later in order).
-    void ROW(std::ostream& os, const Zelk& z, const std::string& file, int32_t RECNO) const;
-    // Appends rows made with the ROW above; n is their number.
-    void APPEND(const std::string& rows, int32_t n);
+    void row(std::ostream& os, const Zelk& z, const std::string& file, int32_t RECNO) const;
+    // Appends rows made with the row above; n is their number.
+    void append(const std::string& rows, int32_t n);
     // The path of the version file of the summary at path.
-    static std::string VERSION_PATH(const std::string& path);
+    static std::string version_path(const std::string& path);
     // Completes the file and its version file; false (and neither left new) when they could
     // not be written.
-    bool CLOSE(std::string& why);
+    bool close(std::string& why);
     int32_t rows() const { return rows_; }
 
 private:

@@ -13,13 +13,13 @@
 
 namespace zelk::driver {
 
-const char* PROGRAM_VERSION() { return ZELK_VERSION; }
+const char* program_version() { return ZELK_VERSION; }
 
-const char* SOURCE_REVISION() { return ZELK_REVISION; }
+const char* source_revision() { return ZELK_REVISION; }
 
-std::string DATA_DIRECTORY() {
+std::string data_directory() {
     // SUNSPT.ASC is needed by every run, so the directory holding it is the one in use.
-    const std::string path = platform::DATAPATH("SUNSPT.ASC");
+    const std::string path = platform::data_path("SUNSPT.ASC");
     if (path.empty()) return {};
     std::error_code ec;
     std::filesystem::path dir = std::filesystem::path(path).parent_path();
@@ -28,14 +28,14 @@ std::string DATA_DIRECTORY() {
     return ec ? dir.string() : abs.string();
 }
 
-std::string VERSION_TEXT(const std::string& program) {
-    std::string text = program + " " + PROGRAM_VERSION() + "\nrevision " + SOURCE_REVISION() +
+std::string version_text(const std::string& program) {
+    std::string text = program + " " + program_version() + "\nrevision " + source_revision() +
                        "\ndata directory ";
-    if (const std::string dir = DATA_DIRECTORY(); !dir.empty()) {
+    if (const std::string dir = data_directory(); !dir.empty()) {
         text += dir;
     } else {
         text += "none found (searched:";
-        for (const std::string& d : platform::DATADIRS()) text += " " + d;
+        for (const std::string& d : platform::data_dirs()) text += " " + d;
         text += ")";
     }
     return text + "\n";

@@ -8,19 +8,19 @@
 namespace zelk::driver {
 
 // The program version (the project version of the build), e.g. "4.31".
-const char* PROGRAM_VERSION();
+const char* program_version();
 
 // The source revision (git describe at build time; "unknown" for a build outside a git
 // checkout, such as one from a source tarball).
-const char* SOURCE_REVISION();
+const char* source_revision();
 
 // The directory the data-file lookup takes the model files from now (the one holding the
 // sunspot file SUNSPT.ASC), or "" when no searched directory holds it.
-std::string DATA_DIRECTORY();
+std::string data_directory();
 
 // The --version text of the named program: three lines, "<program> <version>",
 // "revision <revision>", "data directory <dir>" (or "data directory none found (searched:
 // ...)").
-std::string VERSION_TEXT(const std::string& program);
+std::string version_text(const std::string& program);
 
 }  // namespace zelk::driver

@@ -9,35 +9,35 @@
 
 namespace zelk::driver {
 
-bool VxoSteps::OPEN(const std::string& path) {
+bool VxoSteps::open(const std::string& path) {
     in_.close();
     return in_.open(path);
 }
 
-void VxoSteps::READ(Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) {
+void VxoSteps::read(Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) {
     iondata::READVXO(IEOF, in_, z.rec, LREAD, LBAD, &place_);
 }
 
-std::string VxoSteps::REFUSAL() const {
+std::string VxoSteps::refusal() const {
     if (place_.line <= 0) return {};
-    return "line " + std::to_string(place_.line) + ": " + iondata::VXO_REFUSAL_TEXT(place_);
+    return "line " + std::to_string(place_.line) + ": " + iondata::vxo_refusal_text(place_);
 }
 
-long long VxoSteps::POSITION() const { return in_.bytes_read(); }
+long long VxoSteps::position() const { return in_.bytes_read(); }
 
-void VxoSteps::CLOSE() { in_.close(); }
+void VxoSteps::close() { in_.close(); }
 
-void VxoSteps::INVERT(Zelk& z) { pipeline::INVERT_RECORD(z); }
+void VxoSteps::invert(Zelk& z) { pipeline::invert_record(z); }
 
-void VxoSteps::WRITE(std::ostream& out, Zelk& z) {
-    pipeline::UPDATE_RECORD(z);
+void VxoSteps::write(std::ostream& out, Zelk& z) {
+    pipeline::update_record(z);
     report_ = {};
     std::vector<iondata::Unwritable> missing;
     iondata::Unwritable fatal;
-    const bool writable = iondata::MAKE_WRITABLE(z.rec, missing, fatal);
-    for (const iondata::Unwritable& u : missing) report_.missing.push_back(iondata::UNWRITABLE_TEXT(u));
+    const bool writable = iondata::make_writable(z.rec, missing, fatal);
+    for (const iondata::Unwritable& u : missing) report_.missing.push_back(iondata::unwritable_text(u));
     if (!writable) {
-        report_.unusable = iondata::UNWRITABLE_TEXT(fatal) + " cannot be written in its field";
+        report_.unusable = iondata::unwritable_text(fatal) + " cannot be written in its field";
         return;
     }
     fio::LineWriter unit(out);

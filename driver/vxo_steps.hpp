@@ -10,18 +10,18 @@ namespace zelk::driver {
 
 class VxoSteps final : public RecordSteps {
 public:
-    bool OPEN(const std::string& path) override;
-    void READ(Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) override;
-    long long POSITION() const override;
-    std::string REFUSAL() const override;
-    int PASSED_OVER(long& first_line) const override {
+    bool open(const std::string& path) override;
+    void read(Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) override;
+    long long position() const override;
+    std::string refusal() const override;
+    int passed_over(long& first_line) const override {
         first_line = place_.passed_line;
         return place_.passed;
     }
-    void CLOSE() override;
-    void INVERT(Zelk& z) override;
-    void WRITE(std::ostream& out, Zelk& z) override;
-    WriteReport WRITE_REPORT() const override { return report_; }
+    void close() override;
+    void invert(Zelk& z) override;
+    void write(std::ostream& out, Zelk& z) override;
+    WriteReport write_report() const override { return report_; }
 
 private:
     fio::LineReader in_;

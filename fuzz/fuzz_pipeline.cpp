@@ -54,19 +54,19 @@ class FuzzSteps final : public driver::RecordSteps {
 public:
     explicit FuzzSteps(std::string_view text) : text_(text) {}
 
-    bool OPEN(const std::string&) override {
+    bool open(const std::string&) override {
         in_ = std::make_unique<fio::LineReader>(text_);
         return true;
     }
-    void READ(Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) override {
+    void read(Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) override {
         iondata::READVXO(IEOF, *in_, z.rec, LREAD, LBAD, &place_);
     }
-    long long POSITION() const override { return in_ ? in_->bytes_read() : 0; }
-    std::string REFUSAL() const override { return iondata::VXO_REFUSAL_TEXT(place_); }
-    void CLOSE() override { in_.reset(); }
-    void INVERT(Zelk& z) override { pipeline::PROFIL1(z); }
-    void WRITE(std::ostream& out, Zelk& z) override {
-        pipeline::UPDATE_RECORD(z);
+    long long position() const override { return in_ ? in_->bytes_read() : 0; }
+    std::string refusal() const override { return iondata::vxo_refusal_text(place_); }
+    void close() override { in_.reset(); }
+    void invert(Zelk& z) override { pipeline::PROFIL1(z); }
+    void write(std::ostream& out, Zelk& z) override {
+        pipeline::update_record(z);
         const iondata::IonogramRecord& r = z.rec;
         // What the computation put into the record: the characteristics, the profile
         // descriptions, the segments, the table and the valley.
@@ -83,7 +83,7 @@ public:
 
         std::vector<iondata::Unwritable> missing;
         iondata::Unwritable fatal;
-        if (!iondata::MAKE_WRITABLE(z.rec, missing, fatal)) return;
+        if (!iondata::make_writable(z.rec, missing, fatal)) return;
         fio::LineWriter unit;
         iondata::WRITVXO(unit, z.rec);
         out << unit.text();
@@ -125,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     driver::Frontend fe;
     const driver::FileJob job{"fuzz-input", workdir + "/out.430"};
     try {
-        driver::RUN_FILES(*z, {job}, fe, steps, false);
+        driver::run_files(*z, {job}, fe, steps, false);
     } catch (const Stop&) {
         // A model data file failure: the data files are those of the source tree, so this
         // is not the input's doing, but it is not a crash either.

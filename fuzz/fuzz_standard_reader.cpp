@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     LineReader in(std::string_view(reinterpret_cast<const char*>(data), size));
     LineWriter out;
     auto rec = std::make_unique<IonogramRecord>();
-    const StandardOutcome done = STANDARD_TO_VXO(in, out, *rec);
+    const StandardOutcome done = standard_to_vxo(in, out, *rec);
     LineReader back(out.text());
     int whole = 0;
     for (;;) {

@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         std::vector<Unwritable> missing;
         Unwritable fatal;
-        if (!MAKE_WRITABLE(*rec, missing, fatal)) continue;
+        if (!make_writable(*rec, missing, fatal)) continue;
         LineWriter out;
         WRITVXO(out, *rec);
         LineReader again(out.text());

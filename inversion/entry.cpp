@@ -1,5 +1,5 @@
 // Trace set-up of the inversion: SETCV (the derivative table of the profile basis), SETRCE
-// (the trace list of the record) and MONTHDAY (calendar date of a day of year). The entry
+// (the trace list of the record) and month_day (calendar date of a day of year). The entry
 // PROFIL1 that calls them is in pipeline/invert.cpp.
 #include <cmath>
 #include <cstring>
@@ -97,12 +97,12 @@ void SETCV(Inversion& inv) {
         for (int k = 1; k <= i; ++k) inv.CV(i, k) = CVROWS[i - 1][k - 1];
 }
 
-// MONTHDAY: calendar date of the record. IYR is a 2-digit year (below 70: 20xx, 70..999:
+// month_day: calendar date of the record. IYR is a 2-digit year (below 70: 20xx, 70..999:
 // 19xx) or a 4-digit year; IDAY the day of year. Returns the 4-digit year IYEAR, the month
 // IMON and the day of month IDOM, with the leap day (Gregorian rule) counted from February
 // on. A day of year beyond the year's end is taken as 31 December, one below 1 as 1 January,
 // so that the sunspot lookup always gets a month of the record's year.
-void MONTHDAY(int16_t IYR, int16_t IDAY, int16_t& IYEAR, int16_t& IMON, int16_t& IDOM) {
+void month_day(int16_t IYR, int16_t IDAY, int16_t& IYEAR, int16_t& IMON, int16_t& IDOM) {
     int year = IYR;
     if (IYR < 70) {
         year = IYR + 2000;

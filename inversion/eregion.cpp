@@ -171,9 +171,9 @@ void EPROF(Inversion& inv, models::Models& mod, const Context& cx, float& ER1) {
 // FEND, NN = 3). The shape q is the unit parabola for FSTART/FEND (ZEROPROF); the virtual
 // heights of the unit layer P(K) come from the kernels, and HV = c0 + c1 P is fitted by
 // least squares with the base height c0 held within 75..90 km. Then HBASE(1) = c0 and
-// YE = c1 (semi-thickness), A_E = A = ROUND3(c1 q), ZME = HBASE(1) - sum A_E.
+// YE = c1 (semi-thickness), A_E = A = round3(c1 q), ZME = HBASE(1) - sum A_E.
 // With three points or fewer the model layer is used (YE = 20 km, ZME = 110 km, A_E =
-// ROUND3(20 q), HBASE(1) = 110 + sum A_E) and ERR stays 0.
+// round3(20 q), HBASE(1) = 110 + sum A_E) and ERR stays 0.
 // Returns: ERR, the mean absolute virtual-height residual (km).
 // Writes A (with the shape q, or the fitted coefficients), A_E, HBASE(1), YE, ZME, G.
 void ECHAPMAN(Inversion& inv, float& ERR) {
@@ -187,7 +187,7 @@ void ECHAPMAN(Inversion& inv, float& ERR) {
         inv.ZME = ZME_MODEL;
         float sum = 0.0f;
         for (int j = 1; j <= 3; ++j) {
-            inv.A_E(j) = ROUND3(YE_MODEL * q(j));
+            inv.A_E(j) = round3(YE_MODEL * q(j));
             sum += inv.A_E(j);
         }
         inv.HBASE(1) = ZME_MODEL + sum;
@@ -196,11 +196,11 @@ void ECHAPMAN(Inversion& inv, float& ERR) {
 
     float c0 = 0.0f, c1 = 0.0f;
     fit_parabola(inv, q, true, c0, c1);
-    inv.HBASE(1) = ROUND3(c0);
+    inv.HBASE(1) = round3(c0);
     inv.YE = c1;
     float sum = 0.0f;
     for (int j = 1; j <= 3; ++j) {
-        inv.A_E(j) = ROUND3(c1 * q(j));
+        inv.A_E(j) = round3(c1 * q(j));
         inv.A(j) = inv.A_E(j);
         sum += inv.A_E(j);
     }
@@ -258,9 +258,9 @@ void FEWTERM(Inversion& inv, const Context& cx, float& ERR) {
 // group 59, virtual heights of group 58; at most 150 pairs up to the first zero frequency),
 // with critical frequency fcEA = last frequency + 0.2 step and no limits on the base
 // height; the base is rounded to 0.1 km. The tabulation of the layer (and of the valley
-// above it) is the products' EATABLE, which the record sequence calls after this fit.
+// above it) is the products' ea_table, which the record sequence calls after this fit.
 // Results in EAFIT: (1..3) coefficients, (4) base height, (5) peak height, (6) residual,
-// (7) fcEA; (8) valley width and (9) valley depth are left to EATABLE; NEAROW = rows of the
+// (7) fcEA; (8) valley width and (9) valley depth are left to ea_table; NEAROW = rows of the
 // tabulation. All are cleared first, so a record without an auroral-E profile carries none
 // (fcEA = 0). AUXFN/AUXHT: the record's auroral-E profile (groups 59/58).
 // Returns: ERR, the mean absolute residual (km) (the caller passes EAFIT(6)).
@@ -292,7 +292,7 @@ void EAPROF(Inversion& inv, const F1<float, 999>& AUXFN, const F1<float, 999>& A
     const float base = std::round(c0 * 10.0f) / 10.0f;
     float sum = 0.0f;
     for (int j = 1; j <= 3; ++j) {
-        inv.A(j) = ROUND3(c1 * q(j));
+        inv.A(j) = round3(c1 * q(j));
         inv.EAFIT(j) = inv.A(j);
         sum += inv.A(j);
     }

@@ -179,7 +179,7 @@ void gap_mode(Inversion& inv, const Context& cx, float& ERR) {
 
         int added = 0;
         for (int k = 1; n0 + k <= MAXTRC; ++k) {
-            const float f = ROUND3(inv.FQ(1) - static_cast<float>(k) * inv.FQINCR);
+            const float f = round3(inv.FQ(1) - static_cast<float>(k) * inv.FQINCR);
             if (!(f > flimit)) break;
             inv.FQ(n0 + k) = f;
             inv.HV(n0 + k) = RECVIRT(inv, f, RECVIRT_ALL);
@@ -303,7 +303,7 @@ void half_density_height(Inversion& inv) {
     const int region = f >= inv.FC(3) ? 3 : (f >= inv.FC(2) ? 2 : 1);
     const RegionProfile p = REGION(inv, region);
     for (int j = 1; j <= NN_MAX; ++j) inv.A(j) = p.A(j);
-    inv.HHALF = PROFILE_HEIGHT(p, f);
+    inv.HHALF = profile_height(p, f);
 }
 
 }  // namespace

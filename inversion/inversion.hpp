@@ -44,9 +44,9 @@ namespace zelk::inversion {
 // The profile representation the inversion solves for (profile/profile.hpp).
 using profile::ATOAP;
 using profile::CONTPRFL;
-using profile::MAKEREGION;
-using profile::PROFILE_FN;
-using profile::PROFILE_HEIGHT;
+using profile::make_region;
+using profile::profile_fn;
+using profile::profile_height;
 using profile::RegionProfile;
 using profile::SETLAMPT;
 using profile::SETS;
@@ -241,7 +241,7 @@ void SETCV(Inversion& inv);
 // the F trace when foE is not scaled. IOK = 1 for a usable list, else 0 with ISTAT = 0.
 void SETRCE(Inversion& inv, const Context& cx, float FOEPRE, int16_t& IOK);
 // Calendar date of day of year IDAY in year IYR (2 or 4 digits): 4-digit year, month, day.
-void MONTHDAY(int16_t IYR, int16_t IDAY, int16_t& IYEAR, int16_t& IMON, int16_t& IDOM);
+void month_day(int16_t IYR, int16_t IDAY, int16_t& IYEAR, int16_t& IMON, int16_t& IDOM);
 
 // ---- Kernels and virtual height -------------------------------------------------------------
 // W times the group refractive index of the ordinary wave at frequency F, plasma frequency
@@ -344,13 +344,13 @@ struct XTrace {
 };
 // The valley of width VW (km) and depth rho = (FV/foE)^2 (rho <= 0: the depth law of the
 // width), modelled as MAHAGULY models its own.
-void SET_VALLEY(Inversion& inv, float VW, float rho);
+void set_valley(Inversion& inv, float VW, float rho);
 // The valley, after MAHAGULY, that best explains the O trace at the foot of the F layer and
 // the X trace X (refine.valley, refine.xstart).
-void FIT_VALLEY(Inversion& inv, models::Models& mod, const Context& cx, const XTrace& x);
+void fit_valley(Inversion& inv, models::Models& mod, const Context& cx, const XTrace& x);
 // An F1 layer rejected for its roots given to FPROF as a merged F1 layer (refine.f1_roots);
 // false, changing nothing, when it does not apply.
-bool MERGE_F1(Inversion& inv);
+bool merge_f1(Inversion& inv);
 
 // ---- F1 and F2 regions ------------------------------------------------------------------------
 // The F1 stage (or the choice to leave a trace-less F1 layer to FPROF, KF1MODE 2); ER2 the

@@ -1,10 +1,10 @@
 // The refined mode: small steps beside the standard stages that take from the traces what
 // the standard method assumes.
-//  * FIT_VALLEY: the E-F valley (width and depth) chosen so that the virtual heights
+//  * fit_valley: the E-F valley (width and depth) chosen so that the virtual heights
 //    recomputed through the whole solved profile match the observed O trace at the foot of
 //    the F layer, and the observed X trace where the record has one. Without an E trace the
 //    "valley" is the unseen ionisation between the model E layer and the first F echo.
-//  * MERGE_F1: an F1 layer rejected for its roots is solved as part of the F2 layer.
+//  * merge_f1: an F1 layer rejected for its roots is solved as part of the F2 layer.
 // The scaled critical frequency of the refined mode is a first trial of DENSTY (solver.cpp).
 #include <algorithm>
 #include <cmath>
@@ -48,9 +48,6 @@ static constexpr int NGOLDEN = 8;
 static constexpr float GOLDEN = 0.381966f;   // (3 - sqrt 5)/2
 // A trial that fails scores this (km).
 static constexpr float NO_FIT = std::numeric_limits<float>::infinity();
-// ISTAT of an inverted profile and of the F1 root failures.
-static constexpr int16_t ISTAT_F1_OSC = 11;
-static constexpr int16_t ISTAT_F1_ROOTS = 25;
 
 // A stream that drops everything: the trials of the search write no diagnostics.
 class NullBuf : public std::streambuf {
@@ -109,7 +106,7 @@ bool solve_f(Inversion& inv, models::Models& mod, const Context& cx) {
         F1PROF(inv, mod, cx, inv.ER(2));
         if (inv.KF1MODE != 2) {
             if (inv.ISTAT() != ISTAT_OK) {
-                if (!MERGE_F1(inv)) return false;
+                if (!merge_f1(inv)) return false;
             } else {
                 inv.IRGN = 2;
                 HEIGHTCHK(inv, cx);
@@ -155,12 +152,12 @@ float misfit(Inversion& inv, const Points& p) {
 
 }  // namespace
 
-// SET_VALLEY: the valley of width VW (km) and depth rho = (FV/foE)^2 (rho < 0: the depth law
+// set_valley: the valley of width VW (km) and depth rho = (FV/foE)^2 (rho < 0: the depth law
 // of MAHAGULY for that width), modelled as MAHAGULY models its own: a falling side (the top
 // of the E layer stretched to VW/3), a flat bottom (VW/3) and a linear rising side. Writes
 // VW, VD, FV, VW1..VW3, VSLOPE and HBASE(2) = HBASE(3) = ZME + VW; A is used as scratch.
-void SET_VALLEY(Inversion& inv, float VW, float rho) {
-    inv.VW = ROUND3(std::max(VW, 0.0f));
+void set_valley(Inversion& inv, float VW, float rho) {
+    inv.VW = round3(std::max(VW, 0.0f));
     inv.VW1 = inv.VW2 = inv.VW3 = 0.0f;
     inv.VSLOPE.fill(0.0f);
     inv.VD = 0.0f;
@@ -172,7 +169,7 @@ void SET_VALLEY(Inversion& inv, float VW, float rho) {
         }
         rho = std::min(rho, 1.0f);
         inv.FV = std::max(FVMIN, std::sqrt(rho) * inv.FC(2));
-        inv.VD = ROUND3(inv.FC(2) - inv.FV);
+        inv.VD = round3(inv.FC(2) - inv.FV);
         inv.VW1 = inv.VW / 3.0f;
         inv.VW2 = inv.VW1;
         inv.VW3 = inv.VW - inv.VW1 - inv.VW2;
@@ -186,7 +183,7 @@ void SET_VALLEY(Inversion& inv, float VW, float rho) {
     inv.HBASE(2) = inv.HBASE(3) = inv.ZME + inv.VW;
 }
 
-// FIT_VALLEY: after MAHAGULY, the valley whose profile best explains the traces. Each trial
+// fit_valley: after MAHAGULY, the valley whose profile best explains the traces. Each trial
 // valley (width from 0 to 0.95 of the distance between the E peak and the lowest F virtual
 // height; depth from the depth law or one of six fixed depths) is put in a copy of the run's
 // areas, the F layers are solved on it as DECIDE solves them, and the trial is scored by
@@ -197,7 +194,7 @@ void SET_VALLEY(Inversion& inv, float VW, float rho) {
 // the best, for each depth. The best trial's valley replaces MAHAGULY's (when it scores
 // better); nothing else of the areas changes. Without three F points, or without room for a
 // valley, MAHAGULY's valley stands.
-void FIT_VALLEY(Inversion& inv, models::Models& mod, const Context& cx, const XTrace& x) {
+void fit_valley(Inversion& inv, models::Models& mod, const Context& cx, const XTrace& x) {
     float hmin = 0.0f;
     const Points p = gather(inv, x, inv.refine.xstart, hmin);
     if (static_cast<int>(p.fo.size()) < MIN_POINTS) return;
@@ -216,7 +213,7 @@ void FIT_VALLEY(Inversion& inv, models::Models& mod, const Context& cx, const XT
     const Context qcx{quiet, nothing};
     const auto score = [&](float VW, float rho) {
         *work = inv;
-        SET_VALLEY(*work, VW, rho);
+        set_valley(*work, VW, rho);
         // Every trial places the peak at the scaled critical frequency: one end-frequency
         // trial instead of a search, and the same peak for all trials.
         work->refine.scaled_fc = true;
@@ -278,21 +275,21 @@ void FIT_VALLEY(Inversion& inv, models::Models& mod, const Context& cx, const XT
     if (best_vw < VW_FLOOR * vmax) {
         best = initial;
     } else if (best_vw != inv.VW || best_rho > 0.0f) {
-        SET_VALLEY(inv, best_vw, best_rho);
+        set_valley(inv, best_vw, best_rho);
     }
     if (cx.log.IDEBUG >= 2)
-        cx.log.os() << "  REFINED VALLEY: W" << ROUND3(inv.VW) << " D" << inv.VD << " MISFIT "
+        cx.log.os() << "  REFINED VALLEY: W" << round3(inv.VW) << " D" << inv.VD << " MISFIT "
                    << best << " KM, MODEL " << initial << " KM (" << p.fo.size() << " O, " << p.fx.size() << " X POINTS)\n";
 }
 
-// MERGE_F1: an F1 layer that F1PROF rejected for its roots (ISTAT 25) or because its
+// merge_f1: an F1 layer that F1PROF rejected for its roots (ISTAT 25) or because its
 // solution oscillates (ISTAT 11) is handed to FPROF as a merged F1 layer (KF1MODE 2), as one
 // without F1 points would be: its trace points join the F2 trace, FPROF solves the whole F
 // trace order by order from the valley top, takes the points up to foF1 as an F1 layer of
 // three coefficients and solves the F2 layer above it. Returns false, changing nothing, for
 // any other status or when the refined mode does not retry F1 layers. Sets ISTAT = 2 and
 // made_by.
-bool MERGE_F1(Inversion& inv) {
+bool merge_f1(Inversion& inv) {
     const int16_t istat = inv.ISTAT();
     if (!inv.refine.f1_roots || (istat != ISTAT_F1_ROOTS && istat != ISTAT_F1_OSC)) return false;
     inv.ISTAT() = ISTAT_OK;

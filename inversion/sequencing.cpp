@@ -51,7 +51,7 @@ void GOGXCOM(Inversion& inv, float& DIPK) {
 void HEIGHTCHK(Inversion& inv, const Context& cx) {
     if (inv.NFQ < 1) return;
     const RegionProfile r =
-        MAKEREGION(inv.FSTART, inv.FEND,
+        make_region(inv.FSTART, inv.FEND,
                    inv.IRGN == 1 ? inv.ZME : inv.IRGN == 2 ? inv.ZMF1 : inv.ZMF2, inv.A.data(),
                    inv.NN < 5 ? inv.NN : 5);
 
@@ -61,7 +61,7 @@ void HEIGHTCHK(Inversion& inv, const Context& cx) {
     bool inbad = false;
     for (int K = 1; K <= inv.NFQ && inv.FQ(K) > fprev; ++K) {
         fprev = inv.FQ(K);
-        const bool bad = PROFILE_HEIGHT(r, inv.FQ(K)) >= inv.HV(K);
+        const bool bad = profile_height(r, inv.FQ(K)) >= inv.HV(K);
         if (bad) {
             inbad = true;
         } else {

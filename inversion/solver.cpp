@@ -193,7 +193,7 @@ void search_end(Inversion& inv, const Context& cx, float FS0, float FSD, float& 
     // limit (a frequency step below 0.0015 MHz), so that IROOT always describes this region.
     for (int trial = 0; trial < MAXTRIAL && (trial == 0 || inv.FHI - inv.FLO >= FBRACKET_MIN);
          ++trial) {
-        inv.FEND = ROUND3(0.5f * (inv.FLO + inv.FHI));
+        inv.FEND = round3(0.5f * (inv.FLO + inv.FHI));
         inv.FSTART = FSD;
         CDO(inv);
         SIK(inv);
@@ -207,7 +207,7 @@ void search_end(Inversion& inv, const Context& cx, float FS0, float FSD, float& 
         ESTAB(inv);
         EQUTN(inv, cx, inv.NEQ, inv.NN, inv.XS);
         CONTPRFL(inv.NN, FSD, inv.FEND, inv.XS.data(), FS0, inv.A.data());
-        for (int i = 1; i <= inv.NN; ++i) inv.A(i) = ROUND3(inv.A(i));
+        for (int i = 1; i <= inv.NN; ++i) inv.A(i) = round3(inv.A(i));
 
         CHECKH(inv, inv.ICHK);
         if (inv.ICHK > 0 && inv.ISTATE == 0) break;

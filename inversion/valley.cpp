@@ -100,7 +100,7 @@ void MAHAGULY(Inversion& inv, models::Models& mod, const Context& cx) {
     const float L = std::log((c + 0.05f + std::fabs(c)) / (0.05f - c + std::fabs(c)));
     const float W0 = VLAW0 - VLAWSCALE * L;
     const float Wcap = VWCAP * (hmin - inv.ZME);
-    inv.VW = W0 > Wcap ? ROUND3(Wcap) : ROUND3(W0);
+    inv.VW = W0 > Wcap ? round3(Wcap) : round3(W0);
 
     if (!(inv.VW > 0.0f)) {
         inv.VW = 0.0f;
@@ -110,7 +110,7 @@ void MAHAGULY(Inversion& inv, models::Models& mod, const Context& cx) {
         const float e = std::exp((VLAW0 - inv.VW) / VLAWSCALE);
         const float rho = std::fmin(1.0f, 0.49f + 0.46f * (e - 1.0f) / (e + 1.0f));
         inv.FV = std::fmax(FVMIN, std::sqrt(rho) * inv.FC(2));
-        inv.VD = ROUND3(inv.FC(2) - inv.FV);
+        inv.VD = round3(inv.FC(2) - inv.FV);
         inv.VW1 = inv.VW / 3.0f;
         inv.VW2 = inv.VW1;
         inv.VW3 = inv.VW - inv.VW1 - inv.VW2;

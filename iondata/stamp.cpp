@@ -10,7 +10,7 @@ namespace zelk::iondata {
 
 namespace {
 
-// Frequency step, height step and range start from the time stamp (see PREPARE).
+// Frequency step, height step and range start from the time stamp (see prepare).
 void sounder_settings(StampInfo& st, const F1<char, 120>& TS) {
     auto d = [&](int p) { return static_cast<float>(CHAR_NUM(TS(p))); };
     st.FQINCR = 0.0f;
@@ -63,7 +63,7 @@ void sounder_settings(StampInfo& st, const F1<char, 120>& TS) {
 
 }  // namespace
 
-const char* PREP_TEXT(int16_t status) {
+const char* prep_text(int16_t status) {
     switch (status) {
         case PREP_OK: return "prepared";
         case PREP_LAYOUT: return "time stamp layout not recognised";
@@ -75,7 +75,7 @@ const char* PREP_TEXT(int16_t status) {
     }
 }
 
-std::string STATION_FAULT(const IonogramRecord& rec) {
+std::string station_fault(const IonogramRecord& rec) {
     struct Limit {
         int k;
         const char* name;
@@ -100,7 +100,7 @@ std::string STATION_FAULT(const IonogramRecord& rec) {
     return {};
 }
 
-void STATION_NAME(const F1<char, 120>& SYSDSC1, char (&STNAME)[21]) {
+void station_name(const F1<char, 120>& SYSDSC1, char (&STNAME)[21]) {
     std::memcpy(STNAME, "NO NAME             ", 21);
     static constexpr int LAST = 114;   // the name search and the name end here
     int start = 0;
@@ -125,14 +125,14 @@ void STATION_NAME(const F1<char, 120>& SYSDSC1, char (&STNAME)[21]) {
     STNAME[20] = '\0';
 }
 
-int FULL_YEAR(int IYR) {
+int full_year(int IYR) {
     if (IYR < 70) return IYR + 2000;
     if (IYR < 1000) return IYR + 1900;
     return IYR;
 }
 
-std::string ISO_TIME(int IYR, int IDAY, int IHR, int MINU, int ISEC) {
-    const int year = FULL_YEAR(IYR);
+std::string iso_time(int IYR, int IDAY, int IHR, int MINU, int ISEC) {
+    const int year = full_year(IYR);
     const bool leap = (year % 400 == 0) || (year % 4 == 0 && year % 100 != 0);
     static constexpr int MDAYS[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (IDAY < 1 || IDAY > (leap ? 366 : 365)) return {};
@@ -150,7 +150,7 @@ std::string ISO_TIME(int IYR, int IDAY, int IHR, int MINU, int ISEC) {
     return buf;
 }
 
-int16_t DECODE_STAMP(const IonogramRecord& rec, StampInfo& st) {
+int16_t decode_stamp(const IonogramRecord& rec, StampInfo& st) {
     st = StampInfo{};
     const F1<char, 120>& TS = rec.TSTAMP;
 

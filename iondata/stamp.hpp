@@ -17,7 +17,7 @@ enum PrepStatus : int16_t {
     PREP_TIME = 2,       // day, hour, minute or second out of range
     PREP_SOUNDER = 3,    // zero frequency step or height step, or no range start
     PREP_FOF2 = 4,       // an F2 trace with foF2 above 99 MHz
-    PREP_STATION = 5,    // a station constant that no station can have (STATION_FAULT)
+    PREP_STATION = 5,    // a station constant that no station can have (station_fault)
 };
 
 // The station constants of group 1 that the models and the inversion use, checked before
@@ -26,10 +26,10 @@ enum PrepStatus : int16_t {
 // "" when they are possible, else the first impossible one in words ("longitude 3.4e+38
 // outside -360 to 360"). A record that does not carry a constant (count of group 1 below
 // its position) is judged on the value its array holds, as the inversion would use it.
-std::string STATION_FAULT(const IonogramRecord& rec);
+std::string station_fault(const IonogramRecord& rec);
 
 // Words for a PrepStatus, for messages to the user.
-const char* PREP_TEXT(int16_t status);
+const char* prep_text(int16_t status);
 
 // Digit value of a time-stamp character: its code minus the code of '0' (any character is
 // accepted; a non-digit gives a value outside 0..9, as the stamp decoding has always done).
@@ -49,19 +49,19 @@ struct StampInfo {
 // Decodes the time stamp of rec (index element 3 and TSTAMP) without changing anything.
 // Returns PREP_OK, PREP_LAYOUT (nothing decoded), PREP_TIME (time out of range; the other
 // fields are decoded) or PREP_SOUNDER (no step, bin size or range start).
-int16_t DECODE_STAMP(const IonogramRecord& rec, StampInfo& st);
+int16_t decode_stamp(const IonogramRecord& rec, StampInfo& st);
 
 // Station name from a system-description line: the word after the first "NAME " found at
 // positions 1..114, up to the first blank or comma, at most 20 characters, left-justified
 // and blank-padded to 20; "NO NAME" (padded) when there is none.
-void STATION_NAME(const F1<char, 120>& SYSDSC1, char (&STNAME)[21]);
+void station_name(const F1<char, 120>& SYSDSC1, char (&STNAME)[21]);
 
 // Four-digit year of a one-, two- or four-digit year field: below 70 -> 20xx, 70..999 ->
 // 19xx (a three-digit value counts from 1900), from 1000 on the value itself.
-int FULL_YEAR(int IYR);
+int full_year(int IYR);
 
 // ISO 8601 UTC date-time "YYYY-MM-DDThh:mm:ssZ" of a year, day of year and time; an empty
 // string when the day does not exist in that year (0, or 366 in a common year).
-std::string ISO_TIME(int IYR, int IDAY, int IHR, int MINU, int ISEC);
+std::string iso_time(int IYR, int IDAY, int IHR, int MINU, int ISEC);
 
 }  // namespace zelk::iondata

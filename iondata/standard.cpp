@@ -89,7 +89,7 @@ bool item_int(std::string_view s, int32_t& v) {
     return s.size() <= MAXITEM && decode_line(s, I, &v, 1) == IoStat::OK;
 }
 
-// Reads the Standard file as a list-directed READ would: a read starts on the next line,
+// Reads the Standard file as a list-directed read would: a read starts on the next line,
 // passes over blank lines, takes its values from as many lines as it needs and leaves the
 // rest of its last line.
 class ListInput {
@@ -280,7 +280,7 @@ void GRIDDATA(float& freq, float& height, float& fstep, float& hstep) {
         for (const float step : STEPS) {
             const float g = std::floor(freq / step) + 1.0f;
             for (int j = 0; j <= 2; ++j) {
-                const float cand = ROUND3((g - static_cast<float>(j)) * step);
+                const float cand = round3((g - static_cast<float>(j)) * step);
                 const float d = std::fabs(cand - freq);
                 if (!any || d < dbest) {
                     best = cand;
@@ -369,7 +369,7 @@ void WRTADEP(LineWriter& unit, IonogramRecord& R) {
     unit.commit();
 }
 
-StandardOutcome STANDARD_TO_VXO(LineReader& in, LineWriter& out, IonogramRecord& R) {
+StandardOutcome standard_to_vxo(LineReader& in, LineWriter& out, IonogramRecord& R) {
     StandardOutcome res;
     ListInput li(in);
     int32_t notices_over = 0;
@@ -482,7 +482,7 @@ StandardOutcome STANDARD_TO_VXO(LineReader& in, LineWriter& out, IonogramRecord&
                 ended = true;
                 break;
             }
-            b.fc = ROUND3(std::min(fc, NOT_SCALED));
+            b.fc = round3(std::min(fc, NOT_SCALED));
             const BlockEnd be = read_pairs(li, b, fstep, hstep, tally);
             if (be == BlockEnd::FILE && L != F2L) {
                 stop(what + ": the file ends inside the " + std::string(LAYER_NAME[L]) + " block");
@@ -508,7 +508,7 @@ StandardOutcome STANDARD_TO_VXO(LineReader& in, LineWriter& out, IonogramRecord&
         const bool stepped = fstep < NO_STEP;
         for (Block* b : {&b1, &b2}) {
             if (b->scaled() && stepped) {
-                const float m = ROUND3(std::round(b->fc / fstep) * fstep);
+                const float m = round3(std::round(b->fc / fstep) * fstep);
                 if (std::fabs(fstep - 0.025f) < 1e-6f || std::fabs(m - b->fc) < 0.25f * fstep) b->fc = m;
             }
         }
@@ -548,7 +548,7 @@ StandardOutcome STANDARD_TO_VXO(LineReader& in, LineWriter& out, IonogramRecord&
 
         // 8 (first part). The frequency grid; a critical frequency beyond it cannot be placed.
         const float step = stepped ? fstep : 0.1f;
-        for (int k = 1; k <= NGRID; ++k) grid(k) = ROUND3(GRID_START + static_cast<float>(k - 1) * step);
+        for (int k = 1; k <= NGRID; ++k) grid(k) = round3(GRID_START + static_cast<float>(k - 1) * step);
         bool beyond = false;
         for (const Block* b : {&bE, &b1, &b2}) {
             if (b->n > 0 && b->fc > grid(NGRID) + SAME_LINE) beyond = true;

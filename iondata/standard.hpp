@@ -91,6 +91,6 @@ static constexpr int MAXNOTICES = 50;
 // out of range (hour 24 is taken as 0 h of the next day), at a value that is not a number
 // where one is needed or a station constant the old layout cannot hold, and at the end of the file inside a record, except within the
 // F2 points of its last record, where the end of the file ends the block.
-StandardOutcome STANDARD_TO_VXO(LineReader& in, LineWriter& out, IonogramRecord& rec);
+StandardOutcome standard_to_vxo(LineReader& in, LineWriter& out, IonogramRecord& rec);
 
 }  // namespace zelk::iondata

@@ -320,7 +320,7 @@ bool resynchronise(LineReader& unit, const LineReader::Mark& from, VxoPlace& pla
 
 }  // namespace
 
-std::string VXO_REFUSAL_TEXT(const VxoPlace& p) {
+std::string vxo_refusal_text(const VxoPlace& p) {
     const std::string g = std::to_string(p.group);
     switch (p.why) {
     case VxoRefusal::NONE: return "read";

@@ -61,7 +61,7 @@ struct VxoPlace {
     long passed_line = 0;
 };
 // The reason in words, for messages: "index element 1 outside 1 to 16", ...
-std::string VXO_REFUSAL_TEXT(const VxoPlace& place);
+std::string vxo_refusal_text(const VxoPlace& place);
 
 // READVXO: reads the next record of an open VXO file into the Ionogram record.
 //

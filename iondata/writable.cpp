@@ -91,13 +91,13 @@ private:
 
 }  // namespace
 
-std::string UNWRITABLE_TEXT(const Unwritable& u) {
+std::string unwritable_text(const Unwritable& u) {
     char buf[96];
     std::snprintf(buf, sizeof buf, "group %d value %d (%.6g)", u.group, u.element, u.value);
     return buf;
 }
 
-bool MAKE_WRITABLE(IonogramRecord& R, std::vector<Unwritable>& missing, Unwritable& fatal) {
+bool make_writable(IonogramRecord& R, std::vector<Unwritable>& missing, Unwritable& fatal) {
     const VxoFormats& F = vxo_formats(VXO_VERSION_OUT);
     Checker c(R, missing);
 

@@ -19,7 +19,7 @@ struct Unwritable {
 };
 
 // "group 4 value 3 (1e+38)"
-std::string UNWRITABLE_TEXT(const Unwritable& u);
+std::string unwritable_text(const Unwritable& u);
 
 // Checks every value WRITVXO would write (the same groups, counts and formats) and decides:
 //  - a station constant or Doppler table value (groups 1 and 6, "F7.3", which has no room
@@ -30,6 +30,6 @@ std::string UNWRITABLE_TEXT(const Unwritable& u);
 //  - an integer (amplitudes, flags, digits) is set to 0;
 // each changed value is appended to `missing` with the value it had. Returns true when the
 // record can be written; every value it then holds reads back as written.
-bool MAKE_WRITABLE(IonogramRecord& rec, std::vector<Unwritable>& missing, Unwritable& fatal);
+bool make_writable(IonogramRecord& rec, std::vector<Unwritable>& missing, Unwritable& fatal);
 
 }  // namespace zelk::iondata

@@ -142,7 +142,7 @@ void CALTIJ(Bottomside& P) {
 // frequencies FS, FE, peak height HM and coefficients A(1..5) (A points at element 0), by the
 // profile evaluator's search. The region's start height is implied by A.
 float PROFILE_H_F(float FS, float FE, float HM, const float* A, float H) {
-    return profile::PROFILE_FN(profile::MAKEREGION(FS, FE, HM, A), H);
+    return profile::profile_fn(profile::make_region(FS, FE, HM, A), H);
 }
 
 // CALB0B1: S = <C, R>/<R, R>, E = sqrt(<C - S R, C - S R>) with <u, v> = sum u(j) v(k) TIJ(j,k)
@@ -479,8 +479,8 @@ bool FITERR(Bottomside& P, float& E1, float& E2, float LIMSUM, float LIM1) {
 
 }  // namespace
 
-// SHAPE_MISFIT: one trial of the search without a limit.
-float SHAPE_MISFIT(Bottomside& P, int MODE) {
+// shape_misfit: one trial of the search without a limit.
+float shape_misfit(Bottomside& P, int MODE) {
     float e = BIG;
     if (!TRIAL(P, MODE, HUGE_VALF, e)) return BIG;
     return e;
@@ -516,7 +516,7 @@ void CALD1X(Bottomside& P, float& D1, float& E1, float& E2, bool& FULL) {
     for (int round = 0; round < 32 && step > 0.005f; ++round) {
         float sbest = BIG;
         for (int k = 0; k < 1000; ++k) {
-            const float d = ROUND2(lo + static_cast<float>(k) * step);
+            const float d = round2(lo + static_cast<float>(k) * step);
             if (d > hi + 1e-4f) break;
             P.D1 = d;
             CALHSTHZ(P, 1);
@@ -627,9 +627,9 @@ void ADUJST_B0B1D1(Bottomside& P, int MODE, float& ERR) {
         if (!moved)
             for (float& s : step) s *= 0.5f;
     }
-    P.B0 = ROUND2(P.B0);
-    P.B1 = ROUND2(P.B1);
-    if (MODE == 1) P.D1 = ROUND2(P.D1);
+    P.B0 = round2(P.B0);
+    P.B1 = round2(P.B1);
+    if (MODE == 1) P.D1 = round2(P.D1);
 }
 
 // CALB0B1D1: B0, B1 and (with an F1 layer) D1 of the computed bottomside.
@@ -649,7 +649,7 @@ void CALB0B1D1(Bottomside& P, const profile::SolvedProfile& S, const std::vector
     P.HF1 = 0.0f;
     P.HIRI.fill(0.0f);
     CALTIJ(P);
-    if (!platform::LOADDATAFILE(P.B0FILE, P.FILESEQ, DIRS, "B0B1DT", [&P](const std::string& path, bool binary) {
+    if (!platform::load_data_file(P.B0FILE, P.FILESEQ, DIRS, "B0B1DT", [&P](const std::string& path, bool binary) {
             return PARSEB0B1DT(P, path, binary);
         })) {
         log.os() << " CANNOT FIND THE FILE \"B0B1DT.ASC\"!\n";
@@ -696,13 +696,13 @@ void CALB0B1D1(Bottomside& P, const profile::SolvedProfile& S, const std::vector
         }
     }
     if (!(best < BIG)) return;
-    P.B0 = ROUND2(keptS);
+    P.B0 = round2(keptS);
     P.B1 = keptB1;
     P.FASTDONE = false;
     if (P.FAST) {
         // The fast fit, when it improves on the table match; else the search below.
         float ferr = 0.0f;
-        if (FASTB0B1D1(P, mode, ferr)) {
+        if (fastb0b1d1(P, mode, ferr)) {
             P.FASTDONE = true;
             return;
         }

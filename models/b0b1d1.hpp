@@ -43,9 +43,9 @@ struct Bottomside {
     F1<int8_t, MAXXEMEMO> XEMEMOK;
     platform::DataFileStamp B0FILE;          // the parsed B0B1DT
     uint64_t FILESEQ = 0;                    // input file being processed, as the run loop
-                                             // numbers them (see LOADDATAFILE); 0: none
-    bool FAST = false;                       // fit by FASTB0B1D1 (--shape-fit fast)
-    bool FASTDONE = false;                   // this record's values came from FASTB0B1D1
+                                             // numbers them (see load_data_file); 0: none
+    bool FAST = false;                       // fit by fastb0b1d1 (--shape-fit fast)
+    bool FASTDONE = false;                   // this record's values came from fastb0b1d1
     int16_t NB0REC = 0;                      // records parsed
     F2<float, MAXB0REC, 6> B0REC;            // B1, R1..R5 per record
 };
@@ -58,13 +58,13 @@ void CALB0B1D1(Bottomside& P, const profile::SolvedProfile& S, const std::vector
 // The fast fit of B0, B1 (and D1 in MODE 1) from the table match in P: Levenberg-Marquardt
 // with analytic derivatives and Newton height solutions. False (P unchanged) when it could not
 // improve on the table match; else the values rounded to 0.01 and ERR its misfit.
-bool FASTB0B1D1(Bottomside& P, int MODE, float& ERR);
+bool fastb0b1d1(Bottomside& P, int MODE, float& ERR);
 // The misfit e1 + e2 of CAL_IRI_FIT_ERROR for B0, B1, D1 as they stand in P, with hF1 and the
 // intermediate region set for them (MODE as in ADUJST_B0B1D1); 1e10 for an unusable set.
-float SHAPE_MISFIT(Bottomside& P, int MODE);
+float shape_misfit(Bottomside& P, int MODE);
 // The same misfit with every row's model height solved exactly (in double, to 1e-7 km) rather
 // than to the tolerances of the search's bisection: the quantity the fast fit minimises.
-double FAST_MISFIT(const Bottomside& P, int MODE);
+double fast_misfit(const Bottomside& P, int MODE);
 // Fills TIJ (the inner products of the profile basis) and X0.
 void CALTIJ(Bottomside& P);
 // Plasma frequency (MHz) at height H (km) of the region (FS, FE, peak HM, A(1..5)).

@@ -78,8 +78,8 @@ struct Models {
     int16_t LASTM = 0;
 
     // Directories searched for the data files of this run. Empty: the standard search of
-    // platform::DATAPATH (working directory, $ZELK_DATA, installed directory).
-    std::vector<std::string> DATADIRS;
+    // platform::data_path (working directory, $ZELK_DATA, installed directory).
+    std::vector<std::string> data_dirs;
 };
 
 // ---------------------------------------------------------------------------------------

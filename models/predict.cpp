@@ -76,8 +76,8 @@ int32_t readursi(const Models& mod, int16_t MONTH, F1<float, NF2COEF>& coef) {
     const std::string base = "URSI" + fio::edit_value("(I2.2)", MONTH + 10);
     for (const char* ext : {".BIN", ".ASC"}) {
         const std::string name = base + ext;
-        const std::string path = mod.DATADIRS.empty() ? platform::DATAPATH(name)
-                                                      : platform::DATAPATH(name, mod.DATADIRS);
+        const std::string path = mod.data_dirs.empty() ? platform::data_path(name)
+                                                      : platform::data_path(name, mod.data_dirs);
         if (path.empty()) continue;
         bool ok = false;
         // A file that is there but cannot be opened is a file that cannot be read, not a
@@ -401,7 +401,7 @@ void CALPREDF(Models& mod, std::ostream& out, float LATI, float LONGI, int16_t M
 
     const float r = std::fmin(RSSN, RMAX);
     const float cov = 63.75f + r * (0.728f + 0.00089f * r);
-    FOE = ROUND3(FOEPIRI(cov, xhi, xnoon, std::fabs(LATI)));
+    FOE = round3(FOEPIRI(cov, xhi, xnoon, std::fabs(LATI)));
 
     // Night: polar night (-99), or local time outside sunrise..sunset (the interval wraps
     // through midnight when sunrise comes after sunset in local time).
@@ -420,7 +420,7 @@ void CALPREDF(Models& mod, std::ostream& out, float LATI, float LONGI, int16_t M
 
     FOF1 = NO_VALUE;
     if (!night) {
-        const float v = ROUND3(FOF1ED(diplat, RSSN, xhi));
+        const float v = round3(FOF1ED(diplat, RSSN, xhi));
         if (v > FOE) FOF1 = v;
     }
 
@@ -440,7 +440,7 @@ void CALPREDF(Models& mod, std::ostream& out, float LATI, float LONGI, int16_t M
     if (ISTATUS == 0) {
         F1<int32_t, 9> nq;
         for (int i = 1; i <= 9; ++i) nq(i) = NQTAB[static_cast<size_t>(i - 1)];
-        FOF2 = ROUND3(GAMMA1(modip, LATI, LONGI, ut, IHARM, nq, K1, MCOORD, MBLOCK, NF2SET,
+        FOF2 = round3(GAMMA1(modip, LATI, LONGI, ut, IHARM, nq, K1, MCOORD, MBLOCK, NF2SET,
                              mod.F2COEF));
     }
 

@@ -320,13 +320,13 @@ bool ADMISSIBLE(const std::array<double, 3>& TH, int MODE) {
 
 }  // namespace
 
-// FASTB0B1D1: the Levenberg-Marquardt fit of (B0, B1, D1 when MODE is 1) from the values in
+// fastb0b1d1: the Levenberg-Marquardt fit of (B0, B1, D1 when MODE is 1) from the values in
 // P, which must be the table match (D1 is chosen here). On success B0, B1, D1 are rounded to
 // 0.01 (the rounding of each that gives the smaller misfit), ERR is the misfit the fit
 // reached (with its own height solutions), HIRI holds the model height of every row and the
 // model state (hF1, HST, HZ, T) is that of the rounded set; on failure P is left as it came.
 // It fails when the table match gives no usable model, or the fit ends no lower than it.
-bool FASTB0B1D1(Bottomside& P, int MODE, float& ERR) {
+bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
     const Rows R = ROWS(P);
     const int n = static_cast<int>(R.c.size());
     if (n == 0) return false;
@@ -452,7 +452,7 @@ bool FASTB0B1D1(Bottomside& P, int MODE, float& ERR) {
         }
         return v;
     };
-    auto grid = [](double v) { return static_cast<double>(ROUND2(static_cast<float>(v))); };
+    auto grid = [](double v) { return static_cast<double>(round2(static_cast<float>(v))); };
     struct Cand {
         double pred;
         std::array<double, 3> t;
@@ -527,9 +527,9 @@ bool FASTB0B1D1(Bottomside& P, int MODE, float& ERR) {
     return true;
 }
 
-// FAST_MISFIT: the misfit of B0, B1, D1 as they stand in P with every row's height the root
+// fast_misfit: the misfit of B0, B1, D1 as they stand in P with every row's height the root
 // of the model equation (no bisection tolerance); 1e10 for an unusable set.
-double FAST_MISFIT(const Bottomside& P, int MODE) {
+double fast_misfit(const Bottomside& P, int MODE) {
     const Rows R = ROWS(P);
     std::vector<double> H(R.c.size());
     std::vector<uint8_t> END(R.c.size());

@@ -170,16 +170,16 @@ void PERD(const F1<float, NSSNCYC>& X, const F1<float, NSSNCYC>& Y, int16_t NSKI
 //   years from the year of the last cycle start, with fewer than 3 cycles in the
 //   regression, before the current cycle's first measured month, or where a regression
 //   would need a month outside the table.
-//   Reads SUNSPT.ASC (platform lookup, or mod.DATADIRS) on the first call of the run and
+//   Reads SUNSPT.ASC (platform lookup, or mod.data_dirs) on the first call of the run and
 //   keeps its table in mod.SSNFILE; every lookup rebuilds SSNTAB and SSNDEV from it, so a
 //   prediction never feeds the next lookup. Writes LASTV, LASTY, LASTM.
 //   Stops (zelk::Stop) when the file is missing or malformed (READSSN).
 void SSN_NOAA(Models& mod, std::ostream& out, int16_t IYEAR, int16_t IMON, float& SSN,
               float& SSNDEVOUT) {
     if (!mod.SSNREAD) {
-        const std::string path = mod.DATADIRS.empty()
-                                     ? platform::DATAPATH("SUNSPT.ASC")
-                                     : platform::DATAPATH("SUNSPT.ASC", mod.DATADIRS);
+        const std::string path = mod.data_dirs.empty()
+                                     ? platform::data_path("SUNSPT.ASC")
+                                     : platform::data_path("SUNSPT.ASC", mod.data_dirs);
         std::ifstream file;
         if (!path.empty()) file.open(path);
         if (path.empty()) throw Stop(MSGMISSING);

@@ -70,7 +70,7 @@ void TOTOLMIR(Zelk& z) {
         inv.A_F2.fill(0.0f);
     }
 
-    for (int k = 1; k <= 3; ++k) inv.ER(k) = ROUND3(inv.ER(k));
+    for (int k = 1; k <= 3; ++k) inv.ER(k) = round3(inv.ER(k));
 
     if (z.log.IDEBUG >= 2) {
         // The version number is characters 5..8 of the version identifier ("4.31").

@@ -1,6 +1,6 @@
 // The inversion of one record as the pipeline sequences it: PROFIL1 (entry, sunspot lookup,
 // trace list, DECIDE, result arrangement), DECIDE (the regions from the bottom up and the
-// products at the points where the profile they need is complete) and BOTTOMSIDE_PRODUCTS.
+// products at the points where the profile they need is complete) and bottomside_products.
 #include <cmath>
 #include <cstring>
 #include <ostream>
@@ -66,21 +66,21 @@ void writeSummary(std::ostream& os, const inversion::Inversion& inv) {
 
 }  // namespace
 
-// BOTTOMSIDE_PRODUCTS: the products of an accepted F2 layer, at the point of the F2 stage
+// bottomside_products: the products of an accepted F2 layer, at the point of the F2 stage
 // where the bottomside is complete: the 1 km N(h) table (NHTABLE mode 0), the shape
 // parameters of the bottomside model (CALB0B1D1, compared with that table) and the electron
 // content (CALTEC).
-void BOTTOMSIDE_PRODUCTS(Zelk& z) {
-    products::NHTABLE(z.prod, SOLVED_PROFILE(z.inv), z.run.HSTEP, 0);
+void bottomside_products(Zelk& z) {
+    products::NHTABLE(z.prod, solved_profile(z.inv), z.run.HSTEP, 0);
     models::Bottomside& bot = z.bot;
     bot.NPROW1 = z.prod.NPROW1;
     bot.PRFHT1 = z.prod.PRFHT1;
     bot.PRFFN1 = z.prod.PRFFN1;
-    models::CALB0B1D1(bot, SOLVED_PROFILE(z.inv), z.mod.DATADIRS, z.log);
-    products::CALTEC(z.prod, SOLVED_PROFILE(z.inv), z.mod.DATADIRS, z.log);
+    models::CALB0B1D1(bot, solved_profile(z.inv), z.mod.data_dirs, z.log);
+    products::CALTEC(z.prod, solved_profile(z.inv), z.mod.data_dirs, z.log);
 }
 
-profile::SolvedProfile SOLVED_PROFILE(const inversion::Inversion& inv) {
+profile::SolvedProfile solved_profile(const inversion::Inversion& inv) {
     profile::SolvedProfile s;
     s.E = inversion::REGION(inv, 1);
     s.F1 = inversion::REGION(inv, 2);
@@ -100,9 +100,9 @@ profile::SolvedProfile SOLVED_PROFILE(const inversion::Inversion& inv) {
 // E (EPROF), valley (MAHAGULY), F1 (F1PROF, only when FOF1 <= 50 MHz, then HEIGHTCHK and
 // PARAFITF unless the F1 layer is left to FPROF), F2 (FPROF); after an accepted F2 layer
 // PARAFITF, QPFIT and the final N(h) table (NHTABLE mode 1). An accepted F2 layer starts the
-// products of the bottomside (BOTTOMSIDE_PRODUCTS) before the region summary line. The first stage that leaves
+// products of the bottomside (bottomside_products) before the region summary line. The first stage that leaves
 // ISTAT different from 2 ends the climb; the auroral-E fit (EAPROF) always runs last, and
-// its tabulation into the record's groups 58/59 (EATABLE) after it.
+// its tabulation into the record's groups 58/59 (ea_table) after it.
 // Writes the region summary lines at IDEBUG >= 2 and the display codes 1..5.
 void DECIDE(Zelk& z, int16_t& IOK) {
     inversion::Inversion& inv = z.inv;
@@ -147,7 +147,7 @@ void DECIDE(Zelk& z, int16_t& IOK) {
         inversion::MAHAGULY(inv, mod, cx);
         if (inv.ISTAT() != inversion::ISTAT_OK) break;
         if (inv.refine.valley || inv.refine.xstart)
-            inversion::FIT_VALLEY(inv, mod, cx, X_TRACE(z.rec));
+            inversion::fit_valley(inv, mod, cx, x_trace(z.rec));
         if (verbose) {
             using fio::edit_value;
             os << "  V:W" << edit_value("(F7.3)", inv.VW) << "(" << edit_value("(F7.3)", inv.VW1)
@@ -159,8 +159,8 @@ void DECIDE(Zelk& z, int16_t& IOK) {
         if (inv.FOF1 <= 50.0f) {
             inversion::F1PROF(inv, mod, cx, inv.ER(2));
             // An F1 layer rejected for its roots goes to FPROF as a merged F1 layer in the
-            // refined mode (MERGE_F1 sets KF1MODE 2).
-            if (inv.ISTAT() != inversion::ISTAT_OK) inversion::MERGE_F1(inv);
+            // refined mode (merge_f1 sets KF1MODE 2).
+            if (inv.ISTAT() != inversion::ISTAT_OK) inversion::merge_f1(inv);
             if (inv.KF1MODE != 2) {
                 if (inv.ISTAT() != inversion::ISTAT_OK) break;
                 inv.IRGN = 2;
@@ -173,19 +173,19 @@ void DECIDE(Zelk& z, int16_t& IOK) {
             }
         }
 
-        if (inversion::FPROF(inv, mod, cx, inv.ER(3))) BOTTOMSIDE_PRODUCTS(z);
+        if (inversion::FPROF(inv, mod, cx, inv.ER(3))) bottomside_products(z);
         if (inv.IROOT > 0 || inv.ISTAT() != inversion::ISTAT_OK) break;
         if (verbose) write_f_line(os, " F2:FS", inv.FC(3), inv.FC(4), inv.ZMF2, inv.ER(3), inv.A_F2);
         inv.IRGN = 3;
         inversion::PARAFITF(inv);
         cx.plot.stage(inversion::Stage::F2, inv);
         cx.plot.stage(inversion::Stage::LAYER, inv);
-        products::QPFIT(z.prod, SOLVED_PROFILE(inv), z.run.QPACC);
-        products::NHTABLE(z.prod, SOLVED_PROFILE(inv), z.run.HSTEP, 1);
+        products::QPFIT(z.prod, solved_profile(inv), z.run.QPACC);
+        products::NHTABLE(z.prod, solved_profile(inv), z.run.HSTEP, 1);
     } while (false);
 
     inversion::EAPROF(inv, z.rec.AUXFN, z.rec.AUXHT, inv.EAFIT(6));
-    products::EATABLE(inv, z.run.HSTEP, z.prod.NPROW, z.rec.AUXFN, z.rec.AUXHT);
+    products::ea_table(inv, z.run.HSTEP, z.prod.NPROW, z.rec.AUXFN, z.rec.AUXHT);
 }
 
 // PROFIL1: the true-height inversion of one record. Reads the inputs of the Inversion area
@@ -244,7 +244,7 @@ void PROFIL1(Zelk& z) {
     inv.SSNIN = static_cast<float>(mod.ISSN);
 
     // 3. Date and sunspot number (shared with the model predictions in the Models area).
-    inversion::MONTHDAY(inv.IYR, inv.IDAY, mod.IYEAR, mod.IMON, mod.IDOM);
+    inversion::month_day(inv.IYR, inv.IDAY, mod.IYEAR, mod.IMON, mod.IDOM);
     if (mod.IMON != mod.LASTMON) {
         mod.LASTMON = mod.IMON;
         float SSN = models::SSNNONE;

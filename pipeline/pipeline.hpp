@@ -3,10 +3,10 @@
 // the pipeline hands each one the areas it uses.
 //
 // Life of one record (the record loop of driver/ calls these in this order):
-//   READVXO -> PREPARE -> [frame, existing profiles] -> PROFIL1 -> [model bottomside]
-//   -> UPDATE_RECORD -> WRITVXO (and the summary row)
-// PROFIL1 -> SETRCE -> DECIDE: EPROF, MAHAGULY, F1PROF, FPROF (-> BOTTOMSIDE_PRODUCTS),
-//   QPFIT, NHTABLE, EAPROF, EATABLE -> TOTOLMIR.
+//   READVXO -> prepare -> [frame, existing profiles] -> PROFIL1 -> [model bottomside]
+//   -> update_record -> WRITVXO (and the summary row)
+// PROFIL1 -> SETRCE -> DECIDE: EPROF, MAHAGULY, F1PROF, FPROF (-> bottomside_products),
+//   QPFIT, NHTABLE, EAPROF, ea_table -> TOTOLMIR.
 #pragma once
 
 #include <cstdint>
@@ -31,20 +31,20 @@ void DECIDE(Zelk& z, int16_t& IOK);
 
 // The 1 km N(h) table, the bottomside shape parameters and the electron content of an
 // accepted F2 layer.
-void BOTTOMSIDE_PRODUCTS(Zelk& z);
+void bottomside_products(Zelk& z);
 
 // The solved profile of the Inversion area as a read-only value (regions E, F1, F2 from FC,
 // the peak heights and coefficients; the valley; whether an F1 layer is scaled).
-profile::SolvedProfile SOLVED_PROFILE(const inversion::Inversion& inv);
+profile::SolvedProfile solved_profile(const inversion::Inversion& inv);
 
 // The record's inversion in the mode of the run (the Inversion area's refine options):
 // PROFIL1 itself in the standard mode; in the refined mode PROFIL1 with the refined parts,
 // and, when that gives no profile, PROFIL1 again in the standard mode on the areas as they
 // were before (made_by says which made the record's result).
-void INVERT_RECORD(Zelk& z);
+void invert_record(Zelk& z);
 
 // The X-wave trace of the F layer that the record carries (groups 22-25, then 26-29).
-inversion::XTrace X_TRACE(const iondata::IonogramRecord& rec);
+inversion::XTrace x_trace(const iondata::IonogramRecord& rec);
 
 // Puts the results of the inversion into the form in which the record keeps them for output.
 void TOTOLMIR(Zelk& z);

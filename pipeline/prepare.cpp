@@ -64,7 +64,7 @@ void place_trace(Zelk& z, int J, float fc, int n, F1<int32_t, 400>* ivh400,
 
 }  // namespace
 
-int16_t PREPARE(Zelk& z) {
+int16_t prepare(Zelk& z) {
     IonogramRecord& rec = z.rec;
     inversion::Inversion& inv = z.inv;
 
@@ -72,7 +72,7 @@ int16_t PREPARE(Zelk& z) {
     inv.HMISS = rec.IDX(80) >= 4 ? NO_VALUE : 999.0f;
 
     StampInfo st;
-    const int16_t stamp = DECODE_STAMP(rec, st);
+    const int16_t stamp = decode_stamp(rec, st);
     inv.LAYOUT = st.LAYOUT;
     inv.IOFF = st.IOFF;
     if (stamp == PREP_LAYOUT) return stamp;
@@ -84,7 +84,7 @@ int16_t PREPARE(Zelk& z) {
     inv.ISEC = st.ISEC;
     if (stamp == PREP_TIME) return stamp;
 
-    STATION_NAME(rec.SYSDSC1, inv.STNAME);
+    station_name(rec.SYSDSC1, inv.STNAME);
 
     // Scaled characteristics. Entries 1..31 are taken as read; 32..43 hold the results of
     // an earlier analysis and are taken only when the record carries them.
@@ -134,7 +134,7 @@ int16_t PREPARE(Zelk& z) {
     inv.HGRID = st.HGRID;
     inv.BASEHT = st.BASEHT;
     if (stamp != PREP_OK) return stamp;
-    if (!STATION_FAULT(rec).empty()) return PREP_STATION;
+    if (!station_fault(rec).empty()) return PREP_STATION;
 
     inv.IQUALE(10) = static_cast<int16_t>(rec.AFLAGS(10));
     inv.IQUALE(4) = inv.FOF1 < 50.0f ? 1 : 0;

@@ -19,7 +19,7 @@ using iondata::PREP_TIME;
 using iondata::PREP_SOUNDER;
 using iondata::PREP_FOF2;
 using iondata::PREP_STATION;
-using iondata::STATION_FAULT;
+using iondata::station_fault;
 
 // Prepares the inversion's inputs from z.rec.
 // Given:   the record as READVXO left it; the trace tables cleared by the run loop
@@ -30,11 +30,11 @@ using iondata::STATION_FAULT;
 //          FOEPRE/FOF1PRE (and FOF2PRE and, in Products, the earlier results when the
 //          record carries characteristics 32 to 43);
 //          the record itself: 999 -> 9999 in old-layout integer heights, groups 58/59.
-// Returns: PREP_OK; PREP_STATION when STATION_FAULT finds an impossible station constant
+// Returns: PREP_OK; PREP_STATION when station_fault finds an impossible station constant
 //          (checked after the time stamp, before anything is tabulated); or the reason why
 //          the file must end here (no message is written).
 // Trace points whose frequency line falls outside 1..MAXLIN cannot be tabulated and are
 // left out; a line index that would exceed 9999 is stored as 9999 (not usable).
-int16_t PREPARE(Zelk& z);
+int16_t prepare(Zelk& z);
 
 }  // namespace zelk::pipeline

@@ -17,7 +17,7 @@ static constexpr int NXF1 = 150;
 
 }  // namespace
 
-inversion::XTrace X_TRACE(const iondata::IonogramRecord& rec) {
+inversion::XTrace x_trace(const iondata::IonogramRecord& rec) {
     inversion::XTrace x;
     const int n2 = std::clamp<int>(std::min(rec.IDX(22), rec.IDX(25)), 0, NXF2);
     for (int i = 1; i <= n2; ++i) {
@@ -32,12 +32,12 @@ inversion::XTrace X_TRACE(const iondata::IonogramRecord& rec) {
     return x;
 }
 
-// INVERT_RECORD: PROFIL1 writes the record (its auroral-E table), the Inversion, Models,
+// invert_record: PROFIL1 writes the record (its auroral-E table), the Inversion, Models,
 // Bottomside and Products areas; in the refined mode they are kept before it runs and put
 // back for the standard run that follows a refined run without a profile. made_by: REFINED
-// (or REFINED_F1_MERGED, set by MERGE_F1) for a refined profile, FALLBACK for a standard
+// (or REFINED_F1_MERGED, set by merge_f1) for a refined profile, FALLBACK for a standard
 // profile after a failed refined run, STANDARD otherwise.
-void INVERT_RECORD(Zelk& z) {
+void invert_record(Zelk& z) {
     const inversion::RefineOptions options = z.inv.refine;
     z.inv.made_by = inversion::MadeBy::STANDARD;
     if (!options.any()) {

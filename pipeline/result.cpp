@@ -27,7 +27,7 @@ Value value(float x, float lo, float hi, int decimals = 3) {
 
 }  // namespace
 
-RegionDescriptions REGION_DESCRIPTIONS(const Zelk& z) {
+RegionDescriptions region_descriptions(const Zelk& z) {
     const inversion::Inversion& inv = z.inv;
     const int16_t istat = inv.ISTAT();
     const bool ok = istat == static_cast<int16_t>(Status::INVERTED);
@@ -49,7 +49,7 @@ RegionDescriptions REGION_DESCRIPTIONS(const Zelk& z) {
     return d;
 }
 
-std::vector<QpSegment> QP_SEGMENTS(const Zelk& z) {
+std::vector<QpSegment> qp_segments(const Zelk& z) {
     const products::Products& prod = z.prod;
     const int nseg = std::min<int>(prod.NSEG, products::MAXSEG);
     std::vector<QpSegment> segs;
@@ -60,7 +60,7 @@ std::vector<QpSegment> QP_SEGMENTS(const Zelk& z) {
     return segs;
 }
 
-const char* STATUS_TEXT(int16_t ISTAT) {
+const char* status_text(int16_t ISTAT) {
     switch (static_cast<Status>(ISTAT)) {
         case Status::NO_TRACE: return "no usable trace points";
         case Status::INVERTED: return "profile inverted";
@@ -80,7 +80,7 @@ const char* STATUS_TEXT(int16_t ISTAT) {
     return "unknown status";
 }
 
-const char* MADE_BY_TEXT(inversion::MadeBy m) {
+const char* made_by_text(inversion::MadeBy m) {
     switch (m) {
         case inversion::MadeBy::STANDARD: return "standard";
         case inversion::MadeBy::REFINED: return "refined";
@@ -90,19 +90,19 @@ const char* MADE_BY_TEXT(inversion::MadeBy m) {
     return "standard";
 }
 
-// RECORD_RESULT: what a failed inversion leaves out. The model foE (IQUALE(1) = 2) is no
+// record_result: what a failed inversion leaves out. The model foE (IQUALE(1) = 2) is no
 // foE of the record; the heights, the shape and the content of the F layers belong to an
 // inverted profile only; an F1 height only for an F1 layer apart from the F2 peak.
-RecordResult RECORD_RESULT(const Zelk& z) {
+RecordResult record_result(const Zelk& z) {
     const inversion::Inversion& inv = z.inv;
     const products::Products& prod = z.prod;
     RecordResult r;
     r.station.assign(inv.STNAME, 20);
     r.station.erase(r.station.find_last_not_of(' ') + 1);
     r.station_code = inv.ISTNCODE;
-    r.time = iondata::ISO_TIME(inv.IYR, inv.IDAY, inv.IHR, inv.MINU, inv.ISEC);
+    r.time = iondata::iso_time(inv.IYR, inv.IDAY, inv.IHR, inv.MINU, inv.ISEC);
     r.istat = inv.IQUALE(2);
-    r.status = STATUS_TEXT(r.istat);
+    r.status = status_text(r.istat);
 
     const bool ok = r.istat == static_cast<int16_t>(Status::INVERTED);
     const bool f1 = inv.FOF1 <= FMAXF1 && inv.FOF1 != inv.FOF2;
@@ -125,9 +125,9 @@ RecordResult RECORD_RESULT(const Zelk& z) {
     for (int c = 0; c < RecordResult::NCHAR; ++c) r.characteristic[c] = values[c];
     r.n_qp = prod.NSEG;
     r.er_F2 = value(inv.ER(3), 0.0f, HMAX);
-    r.regions = REGION_DESCRIPTIONS(z);
-    r.qp = QP_SEGMENTS(z);
-    if (inv.refine.any()) r.mode = MADE_BY_TEXT(inv.made_by);
+    r.regions = region_descriptions(z);
+    r.qp = qp_segments(z);
+    if (inv.refine.any()) r.mode = made_by_text(inv.made_by);
     return r;
 }
 

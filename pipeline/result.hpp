@@ -37,10 +37,10 @@ enum class Status : int16_t {
 };
 
 // The word for the method that made a record's result (see RecordResult::mode).
-const char* MADE_BY_TEXT(inversion::MadeBy m);
+const char* made_by_text(inversion::MadeBy m);
 
 // Words for an inversion status ("unknown status" for a value without a meaning).
-const char* STATUS_TEXT(int16_t ISTAT);
+const char* status_text(int16_t ISTAT);
 
 // A characteristic of the record: absent when it was not determined (never 9999).
 struct Value {
@@ -72,10 +72,10 @@ struct QpSegment {
 struct RegionDescriptions {
     std::optional<RegionDescription> E, F1, F2;
 };
-RegionDescriptions REGION_DESCRIPTIONS(const Zelk& z);
+RegionDescriptions region_descriptions(const Zelk& z);
 
 // The quasi-parabolic segments of the record (none without a fit).
-std::vector<QpSegment> QP_SEGMENTS(const Zelk& z);
+std::vector<QpSegment> qp_segments(const Zelk& z);
 
 struct RecordResult {
     std::string station;      // station name, trailing blanks removed
@@ -101,6 +101,6 @@ struct RecordResult {
 };
 
 // The result of the record in z, as the record update left it.
-RecordResult RECORD_RESULT(const Zelk& z);
+RecordResult record_result(const Zelk& z);
 
 }  // namespace zelk::pipeline

@@ -106,12 +106,12 @@ void update_characteristics(Zelk& z) {
 }
 
 // Steps 5 to 9: the profile descriptions of the F2, F1, E and auroral-E layers and the
-// quasi-parabolic segments (which regions are described: REGION_DESCRIPTIONS).
+// quasi-parabolic segments (which regions are described: region_descriptions).
 void update_descriptions(Zelk& z) {
     IonogramRecord& rec = z.rec;
     inversion::Inversion& inv = z.inv;
 
-    const RegionDescriptions d = REGION_DESCRIPTIONS(z);
+    const RegionDescriptions d = region_descriptions(z);
     auto put = [](const std::optional<RegionDescription>& r, int32_t& count, int32_t n, auto& group) {
         count = r ? n : 0;
         if (!r) return;
@@ -141,7 +141,7 @@ void update_descriptions(Zelk& z) {
     }
 
     // Quasi-parabolic segments: six values per segment, then the Earth radius.
-    const std::vector<QpSegment> segs = QP_SEGMENTS(z);
+    const std::vector<QpSegment> segs = qp_segments(z);
     if (!segs.empty()) {
         int k = 0;
         for (const QpSegment& q : segs) {
@@ -209,7 +209,7 @@ void PREF4KMW(char FLAG, F1<char, 120>& TSTAMP, int IYEAR, int IDAY, int IMON, i
     for (int p = 3; p <= STAMP_PREFIX; ++p) TSTAMP(p) = prefix[static_cast<size_t>(p - 3)];
 }
 
-// UPDATE_RECORD: puts the results of the inversion into the Ionogram record.
+// update_record: puts the results of the inversion into the Ionogram record.
 //
 // Given the run context after PROFIL1 (and its result arrangement). Reads the Inversion,
 // Products and Models areas and the run settings (FMTVXO, VERSID); writes the record: the
@@ -223,7 +223,7 @@ void PREF4KMW(char FLAG, F1<char, 120>& TSTAMP, int IYEAR, int IDAY, int IMON, i
 // When the inversion failed (ISTAT not 2) the peak heights, HHALF, the semi-thicknesses,
 // the electron content and the shape parameters are written as 9999.0 and the groups 37,
 // 38 and 42 are left out.
-void UPDATE_RECORD(Zelk& z) {
+void update_record(Zelk& z) {
     IonogramRecord& rec = z.rec;
     inversion::Inversion& inv = z.inv;
     const products::Products& prod = z.prod;

@@ -12,7 +12,7 @@ struct Zelk;
 
 namespace zelk::pipeline {
 
-void UPDATE_RECORD(Zelk& z);
+void update_record(Zelk& z);
 
 // Rewrites a time stamp behind the 19-character prefix "FE" or "AA" + date and time.
 void PREF4KMW(char FLAG, F1<char, 120>& TSTAMP, int IYEAR, int IDAY, int IMON, int IDOM,

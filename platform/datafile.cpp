@@ -18,7 +18,7 @@ std::string& program_dir_override() {
 }
 }  // namespace
 
-void SET_PROGRAM_DIR(const std::string& dir) { program_dir_override() = dir; }
+void set_program_dir(const std::string& dir) { program_dir_override() = dir; }
 
 // Directory of the running program (or the one set in its place), or empty when it cannot
 // be found.
@@ -29,7 +29,7 @@ static std::filesystem::path program_dir() {
     return ec ? std::filesystem::path{} : exe.parent_path();
 }
 
-std::vector<std::string> DATADIRS() {
+std::vector<std::string> data_dirs() {
     std::vector<std::string> dirs{"."};
     if (const char* env = std::getenv("ZELK_DATA"); env != nullptr && *env != '\0')
         dirs.emplace_back(env);
@@ -44,9 +44,9 @@ std::vector<std::string> DATADIRS() {
     return dirs;
 }
 
-std::string DATAPATH(std::string_view name) { return DATAPATH(name, DATADIRS()); }
+std::string data_path(std::string_view name) { return data_path(name, data_dirs()); }
 
-std::string DATAPATH(std::string_view name, const std::vector<std::string>& dirs) {
+std::string data_path(std::string_view name, const std::vector<std::string>& dirs) {
     if (name.empty()) return {};
     for (const std::string& dir : dirs) {
         // The working directory keeps the bare name, as the program has always opened it.
@@ -58,7 +58,7 @@ std::string DATAPATH(std::string_view name, const std::vector<std::string>& dirs
     return {};
 }
 
-// LOADDATAFILE: makes the parsed copy of the coefficient file STEM current.
+// load_data_file: makes the parsed copy of the coefficient file STEM current.
 //   Given the parsed copy's STAMP, the directories DIRS to look in (the standard lookup when
 //   empty), the file stem and its parser.
 //   Looks up STEM.BIN, else STEM.ASC, and calls PARSE(path, binary) when the file found is
@@ -67,12 +67,12 @@ std::string DATAPATH(std::string_view name, const std::vector<std::string>& dirs
 //   when neither form is found. Within one numbered input file (FILESEQ) a copy found
 //   current is not looked up again: the run reads the disk once per input file, not once
 //   per record and layer.
-bool LOADDATAFILE(DataFileStamp& STAMP, uint64_t FILESEQ, const std::vector<std::string>& DIRS,
+bool load_data_file(DataFileStamp& STAMP, uint64_t FILESEQ, const std::vector<std::string>& DIRS,
                   const std::string& STEM,
                   const std::function<bool(const std::string&, bool)>& PARSE) {
     if (FILESEQ != 0 && STAMP.CHECKED == FILESEQ) return STAMP.OK;
     auto find = [&DIRS](const std::string& name) {
-        return DIRS.empty() ? DATAPATH(name) : DATAPATH(name, DIRS);
+        return DIRS.empty() ? data_path(name) : data_path(name, DIRS);
     };
     std::string path = find(STEM + ".BIN");
     const bool binary = !path.empty();

@@ -23,19 +23,19 @@ namespace zelk::platform {
 // whose ../share/zelk and data/ are searched last: for a library loaded into another
 // program (the Python module), whose executable is the interpreter. Set it before any
 // lookup; "" restores the program's directory.
-void SET_PROGRAM_DIR(const std::string& dir);
+void set_program_dir(const std::string& dir);
 
 // The directories searched for data files, in the order above (working directory as ".").
-std::vector<std::string> DATADIRS();
+std::vector<std::string> data_dirs();
 
 // Given a file name such as "URSI11.BIN", returns the path to open: the name joined to the
-// first of DATADIRS() that holds a regular file of that name. Returns an empty string when
+// first of data_dirs() that holds a regular file of that name. Returns an empty string when
 // none does (the caller then writes its own message).
-std::string DATAPATH(std::string_view name);
+std::string data_path(std::string_view name);
 
 // The same search over an explicit list of directories (a run or a test that names its own
 // data directories). An empty list searches nothing and returns an empty string.
-std::string DATAPATH(std::string_view name, const std::vector<std::string>& dirs);
+std::string data_path(std::string_view name, const std::vector<std::string>& dirs);
 
 // A parsed coefficient file and what identifies the copy on disk it was parsed from, so that
 // the file is read again only when it is replaced or changed.
@@ -52,7 +52,7 @@ struct DataFileStamp {
 // returns whether it is usable; PARSE(PATH, BINARY) is called only when the file changed.
 // FILESEQ numbers the input file being processed (0: not numbered): within one numbered input
 // file a copy found current is not looked up on disk again.
-bool LOADDATAFILE(DataFileStamp& STAMP, uint64_t FILESEQ, const std::vector<std::string>& DIRS,
+bool load_data_file(DataFileStamp& STAMP, uint64_t FILESEQ, const std::vector<std::string>& DIRS,
                   const std::string& STEM,
                   const std::function<bool(const std::string&, bool)>& PARSE);
 

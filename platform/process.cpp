@@ -73,13 +73,13 @@ bool ended(pid_t pid) {
 
 }  // namespace
 
-bool IS_EXECUTABLE_FILE(const std::string& path) {
+bool is_executable_file(const std::string& path) {
     struct stat st {};
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
            ::access(path.c_str(), X_OK) == 0;
 }
 
-ProgramRun RUN_PROGRAM(const std::string& path, const std::vector<std::string>& args, double timeout_s) {
+ProgramRun run_program(const std::string& path, const std::vector<std::string>& args, double timeout_s) {
     ProgramRun run;
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -201,14 +201,14 @@ void ScratchDir::remove() {
     }
 }
 
-void STOP_CHILDREN_NOW() {
+void stop_children_now() {
     for (int i = 0; i < NCHILD; ++i) {
         const pid_t g = static_cast<pid_t>(child_group[i]);
         if (g > 0) ::kill(-g, SIGKILL);
     }
 }
 
-void REMOVE_SCRATCH_NOW() {
+void remove_scratch_now() {
     for (int i = 0; i < NSCRATCH; ++i) {
         ScratchSlot& s = scratch[i];
         if (!s.used) continue;

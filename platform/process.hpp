@@ -19,19 +19,19 @@ struct ProgramRun {
 };
 
 // True when path names a regular file that this process may execute.
-bool IS_EXECUTABLE_FILE(const std::string& path);
+bool is_executable_file(const std::string& path);
 
 // Runs the program at path with the arguments args (args[0] is the name it is given), no
 // shell in between, in a process group of its own, with standard input from /dev/null and
 // its standard output passed to standard error (so that it cannot mix into the program's
 // diagnostics). Waits until it ends or, when timeout_s > 0, until timeout_s seconds have
 // passed; then its whole process group is killed and waited for. While it runs it is on
-// the list that STOP_CHILDREN_NOW ends.
-ProgramRun RUN_PROGRAM(const std::string& path, const std::vector<std::string>& args, double timeout_s);
+// the list that stop_children_now ends.
+ProgramRun run_program(const std::string& path, const std::vector<std::string>& args, double timeout_s);
 
 // A directory of its own under the system's temporary directory (TMPDIR, else /tmp), made
 // with mode 0700 under a unique name, removed with everything in it when the object ends.
-// The files placed in it through track() are also removed by REMOVE_SCRATCH_NOW, so that a
+// The files placed in it through track() are also removed by remove_scratch_now, so that a
 // run ended by a signal leaves nothing behind.
 class ScratchDir {
 public:
@@ -57,7 +57,7 @@ private:
 
 // For signal handlers (async-signal-safe): kills the process groups of the programs being
 // run, then removes the tracked files and the scratch directories.
-void STOP_CHILDREN_NOW();
-void REMOVE_SCRATCH_NOW();
+void stop_children_now();
+void remove_scratch_now();
 
 }  // namespace zelk::platform

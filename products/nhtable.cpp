@@ -5,7 +5,7 @@
 // sum rounded to 0.001 km, so that a 10 km table has rows at 10, 20, ... km however the step
 // is represented in binary. Every layer and the valley end with a row at their own top (the
 // peak, the valley top), so the next part continues above it. Frequencies at the stepped
-// heights come from the one profile evaluator of the inversion (PROFILE_HEIGHT/PROFILE_FN).
+// heights come from the one profile evaluator of the inversion (profile_height/profile_fn).
 #include <cmath>
 
 #include "inversion/inversion.hpp"
@@ -28,14 +28,14 @@ constexpr long MAXSTEPS = 4000000;   // cap on the height additions of one tabul
 // below the rounding unit) or the cap is reached; H is then left where it stopped.
 bool NEXTH(float& H, float HLAST, float HSTEP, long& NSTEP) {
     while (!(H > HLAST + HEPS)) {
-        const float next = ROUND3(H + HSTEP);
+        const float next = round3(H + HSTEP);
         if (!(next > H) || ++NSTEP > MAXSTEPS) return false;
         H = next;
     }
     return true;
 }
 
-void APPEND(float F, float H, int16_t& NPROW, F1<float, MAXROW>& PRFFN,
+void append(float F, float H, int16_t& NPROW, F1<float, MAXROW>& PRFFN,
             F1<float, MAXROW>& PRFHT) {
     ++NPROW;
     PRFFN(NPROW) = F;
@@ -61,24 +61,24 @@ void CLEARTABLE(Products& P) {
 void TABLYR(float HSTEP, float FS, float FE, float ZM, const float* A, int16_t& NPROW,
             F1<float, MAXROW>& PRFFN, F1<float, MAXROW>& PRFHT) {
     if (!(FS * FE > 0.0f && FE > FS)) return;
-    const inversion::RegionProfile r = inversion::MAKEREGION(FS, FE, ZM, A);
+    const inversion::RegionProfile r = inversion::make_region(FS, FE, ZM, A);
     if (FS == FBOTTOM) {
         NPROW = 1;
         PRFFN(1) = FBOTTOM;
         PRFHT(1) = ZM + A[1] + A[2] + A[3] + A[4] + A[5];
     }
     float flast = NPROW > 0 ? PRFFN(NPROW) : FS;
-    float hlast = NPROW > 0 ? PRFHT(NPROW) : inversion::PROFILE_HEIGHT(r, FS);
+    float hlast = NPROW > 0 ? PRFHT(NPROW) : inversion::profile_height(r, FS);
     float h = 0.0f;
     long nstep = 0;
     while (NEXTH(h, hlast, HSTEP, nstep)) {
         if (NPROW > MAXROW - 1) return;
         if (h > ZM - PEAKEPS) {
-            APPEND(FE, ZM, NPROW, PRFFN, PRFHT);
+            append(FE, ZM, NPROW, PRFFN, PRFHT);
             return;
         }
-        const float f = inversion::PROFILE_FN(r, h, flast);
-        APPEND(f, h, NPROW, PRFFN, PRFHT);
+        const float f = inversion::profile_fn(r, h, flast);
+        append(f, h, NPROW, PRFFN, PRFHT);
         flast = f;
         hlast = h;
     }
@@ -94,8 +94,8 @@ void TABVAL(float HSTEP, float VW, float VD, float FS, float FE, float ZM, const
     if (FS * FE == 0.0f || VW * VD == 0.0f) return;
     const float FV = std::fmax(FE - VD, FBOTTOM);
     const float W1 = VW / 3.0f;
-    const float ZMR = ROUND3(ZM);
-    const float H1 = ROUND3(ZMR + W1), H2 = ROUND3(ZMR + 2.0f * W1), H3 = ROUND3(ZMR + VW);
+    const float ZMR = round3(ZM);
+    const float H1 = round3(ZMR + W1), H2 = round3(ZMR + 2.0f * W1), H3 = round3(ZMR + VW);
 
     // Falling side: the layer's top between FV and FE, stretched to the thickness W1 and
     // turned over, h(f) = ZMR - sqrt(u) sum s(j) T*_{j-1}(u) on [FV, FE].
@@ -122,17 +122,17 @@ void TABVAL(float HSTEP, float VW, float VD, float FS, float FE, float ZM, const
         float flo = flast, fhi = FV, mid = flast;   // flo: below h, fhi: above h
         for (int it = 0; it < MAXBISECT; ++it) {
             mid = 0.5f * (flo + fhi);
-            const float hm = inversion::PROFILE_HEIGHT(fall, mid);
+            const float hm = inversion::profile_height(fall, mid);
             if (std::fabs(hm - h) < HEPS) break;
             if (hm > h) fhi = mid; else flo = mid;
             if (std::fabs(fhi - flo) <= FTOL) break;
         }
-        APPEND(mid, h, NPROW, PRFFN, PRFHT);
+        append(mid, h, NPROW, PRFFN, PRFHT);
         flast = mid;
         hlast = h;
     }
     if (NPROW >= MAXROW) return;
-    APPEND(FV, H1, NPROW, PRFFN, PRFHT);
+    append(FV, H1, NPROW, PRFFN, PRFHT);
     hlast = H1;
     // A part whose plasma frequency is FPART(h): the stepped heights below HTOP, then HTOP
     // itself at FTOP. False when the table filled up.
@@ -140,11 +140,11 @@ void TABVAL(float HSTEP, float VW, float VD, float FS, float FE, float ZM, const
         for (more = NEXTH(h, hlast, HSTEP, nstep); more && h < HTOP;
              more = NEXTH(h, hlast, HSTEP, nstep)) {
             if (NPROW >= MAXROW) return false;
-            APPEND(FPART(h), h, NPROW, PRFFN, PRFHT);
+            append(FPART(h), h, NPROW, PRFFN, PRFHT);
             hlast = h;
         }
         if (NPROW >= MAXROW) return false;
-        APPEND(FTOP, HTOP, NPROW, PRFFN, PRFHT);
+        append(FTOP, HTOP, NPROW, PRFFN, PRFHT);
         hlast = HTOP;
         return true;
     };
@@ -169,7 +169,7 @@ void TABTOP(float HSTEP, float FC, float HM, float H, int16_t& NPROW, F1<float, 
         const float z = (h - HM) / S;
         const float f = FC * std::exp(0.5f * (1.0f - z - std::exp(-z)));
         if (f < FBOTTOM || NPROW >= MAXROW) return;
-        APPEND(f, h, NPROW, PRFFN, PRFHT);
+        append(f, h, NPROW, PRFFN, PRFHT);
     }
 }
 
@@ -209,13 +209,13 @@ void NHTABLE(Products& P, const profile::SolvedProfile& S, float HSTEP, int MODE
     }
 }
 
-// EATABLE: the auroral-E layer of EAFIT (coefficients A(1..3) as EAPROF left them, peak
+// ea_table: the auroral-E layer of EAFIT (coefficients A(1..3) as EAPROF left them, peak
 // EAFIT(5), critical frequency fcEA = EAFIT(7)) tabulated from the auroral-E start frequency
 // (TABLYR), then the valley between it and the main profile when the main table has rows and
 // foE < fcEA < foF2 (TABVAL; width from the main profile's height at fcEA, depth from the
 // valley depth law), written over AUXFN/AUXHT. Sets NEAROW, EAFIT(8) (valley width) and
 // EAFIT(9) (valley depth), and clears the coefficients A(4..) above the parabola.
-void EATABLE(inversion::Inversion& inv, float HSTEP, int16_t NPROW, F1<float, MAXROW>& AUXFN,
+void ea_table(inversion::Inversion& inv, float HSTEP, int16_t NPROW, F1<float, MAXROW>& AUXFN,
              F1<float, MAXROW>& AUXHT) {
     using inversion::FSTART_E;
     const float fcEA = inv.EAFIT(7);
@@ -228,7 +228,7 @@ void EATABLE(inversion::Inversion& inv, float HSTEP, int16_t NPROW, F1<float, MA
     TABLYR(HSTEP, FSTART_E, fcEA, peak, inv.A.data(), inv.NEAROW, AUXFN, AUXHT);
 
     if (NPROW > 0 && inv.FC(2) < fcEA && fcEA < inv.FC(4)) {
-        const float hmain = PROFILE_HEIGHT(inversion::REGION(inv, fcEA >= inv.FC(3) ? 3 : 2), fcEA);
+        const float hmain = profile_height(inversion::REGION(inv, fcEA >= inv.FC(3) ? 3 : 2), fcEA);
         const float W = hmain - peak;
         if (W > 0.0f) {
             const float e = std::exp((inversion::VLAW0 - W) / inversion::VLAWSCALE);

@@ -100,7 +100,7 @@ void DOFITTING(Products& P, int16_t IE, int16_t I1, int16_t I2, int16_t NP, floa
 // (the record's groups 59/58), followed by the valley up to the main profile when the main
 // table has rows (NPROW > 0); sets NEAROW and EAFIT(8..9). Nothing when HSTEP is not
 // positive or no layer was fitted.
-void EATABLE(inversion::Inversion& inv, float HSTEP, int16_t NPROW, F1<float, MAXROW>& AUXFN,
+void ea_table(inversion::Inversion& inv, float HSTEP, int16_t NPROW, F1<float, MAXROW>& AUXFN,
              F1<float, MAXROW>& AUXHT);
 
 }  // namespace zelk::products

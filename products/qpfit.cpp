@@ -506,8 +506,8 @@ void QPFIT(Products& P, const profile::SolvedProfile& S, float QPACC) {
     if (!(QPACC > 0.0f) || P.NPROW <= 0 || P.NPROW > MAXQP) return;
 
     const float VW = S.VW, ZME = S.E.ZM;
-    const float ZMR = ROUND3(ZME), W1 = VW / 3.0f;
-    const float X1 = ROUND3(ZMR + W1), X2 = ROUND3(ZMR + 2.0f * W1), X3 = ROUND3(ZMR + VW);
+    const float ZMR = round3(ZME), W1 = VW / 3.0f;
+    const float X1 = round3(ZMR + W1), X2 = round3(ZMR + 2.0f * W1), X3 = round3(ZMR + VW);
     const bool valley = VW > 0.0f;
 
     int16_t IE = 0, I1 = 0, I2 = 0, NP = 0;

@@ -1,5 +1,5 @@
 // Electron content of the solved profile: CALTEC with TECLAYER, TECVALLEY and CALSHFPEAK, the
-// parsed copy of the coefficient file TECCOF, and LOADDATAFILE, which keeps the parsed copies
+// parsed copy of the coefficient file TECCOF, and load_data_file, which keeps the parsed copies
 // of the coefficient files current.
 //
 // Contents are 0.001238 x fN^2 (MHz^2) x thickness (km), electrons per m^2 in units of 1e16.
@@ -100,7 +100,7 @@ void TECLAYER(Products& P, const std::vector<std::string>& DIRS, const Log& log,
         return;
     }
     if (FS == FE) return;
-    if (!platform::LOADDATAFILE(P.TECFILE, P.FILESEQ, DIRS, "TECCOF", [&P](const std::string& path, bool binary) {
+    if (!platform::load_data_file(P.TECFILE, P.FILESEQ, DIRS, "TECCOF", [&P](const std::string& path, bool binary) {
             return PARSETECCOF(P, path, binary);
         })) {
         ITECST = 2;
@@ -172,7 +172,7 @@ void CALSHFPEAK(Products& P, const profile::SolvedProfile& S, int16_t K) {
         const float g1 = P.PRFFN1(i) * P.PRFFN1(i) / P0;
         IE += 0.5f * (g0 * g0 + g1 * g1) * (P.PRFHT1(i) - P.PRFHT1(i - 1));
     }
-    const float TE = ROUND3(SHFBISECT(3.0f, IE, P0 / FBOTTOM2, 3.0f, 10.0f * IE));
+    const float TE = round3(SHFBISECT(3.0f, IE, P0 / FBOTTOM2, 3.0f, 10.0f * IE));
 
     const float HVT = S.E.ZM + S.VW;
     int i0 = 0;
@@ -187,7 +187,7 @@ void CALSHFPEAK(Products& P, const profile::SolvedProfile& S, int16_t K) {
         IF += 0.5f * (g0 * g0 + g1 * g1) * (P.PRFHT1(i) - P.PRFHT1(i - 1));
     }
     const float Q = P0 / (P.PRFFN1(i0) * P.PRFFN1(i0));
-    P.H = ROUND3(SHFBISECT(TE, IF, Q, TE, 2.0f * IF));
+    P.H = round3(SHFBISECT(TE, IF, Q, TE, 2.0f * IF));
 }
 
 // CALTEC: electron content of the solved profile. BTEC = E layer + valley + F1 layer + F2

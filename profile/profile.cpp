@@ -7,7 +7,7 @@
 //     PHI_i(u) = sqrt(u) T*_{i-1}(u)                 (T*_k the shifted Chebyshev polynomial)
 //     h(fN) = HTOP + sum_i A(i) PHI_i(u(fN)),        HTOP = HSTART - sum_i A(i).
 // Everything that needs h(fN) or its inverse (plots, N(h) table, electron content, shape
-// parameters) goes through RegionProfile / PROFILE_HEIGHT / PROFILE_FN below.
+// parameters) goes through RegionProfile / profile_height / profile_fn below.
 #include <cmath>
 
 #include "profile/profile.hpp"
@@ -45,7 +45,7 @@ constexpr float PTC[NNMAX5 + 1][NNMAX5 + 1] = {
 // alone rather than written past the 5 x 5 work matrices.
 int clampNN(int NN) { return NN < 0 ? 0 : (NN > NNMAX5 ? NNMAX5 : NN); }
 
-// Iteration cap of the frequency search in PROFILE_FN: the bracket halves each step, so 60
+// Iteration cap of the frequency search in profile_fn: the bracket halves each step, so 60
 // steps take any region narrower than 1e6 MHz below the 1e-5 MHz stopping width.
 constexpr int MAXBISECT = 60;
 // Stopping rules of that search: height match (km) and bracket width (MHz).
@@ -117,12 +117,12 @@ void CONTPRFL(int NN, float FOLD, float FTOP, const float* A, float FNEW, float*
     ATOAP(n, S, A, AP);
 }
 
-// PROFILE_HEIGHT: real height (km) of the region r at plasma frequency fN (MHz),
+// profile_height: real height (km) of the region r at plasma frequency fN (MHz),
 //     h = ZM + sqrt(u) sum_k A(k) T*_{k-1}(u),  u = ln(fN/FE) / ln(FS/FE),
 // with T*_k from the recurrence T*_{k+1} = 2(2u - 1) T*_k - T*_{k-1}. fN is clamped to
 // [FS, FE]: below FS the start height, at or above FE the peak height ZM. A region whose
 // frequencies do not satisfy 0 < FS < FE has no extent and gives ZM.
-float PROFILE_HEIGHT(const RegionProfile& r, float fN) {
+float profile_height(const RegionProfile& r, float fN) {
     if (!(r.FS > 0.0f && r.FE > r.FS)) return r.ZM;
     if (!(fN < r.FE)) return r.ZM;
     const float f = fN < r.FS ? r.FS : fN;
@@ -142,22 +142,22 @@ float PROFILE_HEIGHT(const RegionProfile& r, float fN) {
     return r.ZM + std::sqrt(u) * sum;
 }
 
-// PROFILE_FN: plasma frequency (MHz) at which the region r reaches the real height h (km),
+// profile_fn: plasma frequency (MHz) at which the region r reaches the real height h (km),
 // searched by bisection in [FLOW, FE] (FLOW = FS when not given): the midpoint replaces the
 // upper end when its height is above h, else the lower end; the search stops when the
 // midpoint's height is within 0.0001 km of h or the bracket is 1e-5 MHz wide or less, and
 // returns the last midpoint. h at or below the height at FLOW gives FLOW; h at or above ZM gives
 // FE. The profile is assumed to rise with frequency (the solver rejects oscillating ones).
-float PROFILE_FN(const RegionProfile& r, float h, float FLOW) {
+float profile_fn(const RegionProfile& r, float h, float FLOW) {
     if (!(r.FS > 0.0f && r.FE > r.FS)) return r.FE;
     float lo = FLOW < r.FS ? r.FS : (FLOW > r.FE ? r.FE : FLOW);
     float hi = r.FE;
-    if (!(h > PROFILE_HEIGHT(r, lo))) return lo;
+    if (!(h > profile_height(r, lo))) return lo;
     if (!(h < r.ZM)) return hi;
     float mid = lo;
     for (int it = 0; it < MAXBISECT; ++it) {
         mid = 0.5f * (lo + hi);
-        const float hm = PROFILE_HEIGHT(r, mid);
+        const float hm = profile_height(r, mid);
         if (std::fabs(hm - h) < HTOL) break;
         if (hm > h) hi = mid; else lo = mid;
         if (hi - lo <= FTOL) break;
@@ -165,6 +165,6 @@ float PROFILE_FN(const RegionProfile& r, float h, float FLOW) {
     return mid;
 }
 
-float PROFILE_FN(const RegionProfile& r, float h) { return PROFILE_FN(r, h, r.FS); }
+float profile_fn(const RegionProfile& r, float h) { return profile_fn(r, h, r.FS); }
 
 }  // namespace zelk::profile

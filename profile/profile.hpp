@@ -21,7 +21,7 @@ struct RegionProfile {
 
 // The region from plasma frequency FS to FE (MHz) with peak height ZM (km) and the NN (1..5)
 // coefficients A[1..NN] (A points at element 0; the coefficients beyond NN are 0).
-inline RegionProfile MAKEREGION(float FS, float FE, float ZM, const float* A, int NN = 5) {
+inline RegionProfile make_region(float FS, float FE, float ZM, const float* A, int NN = 5) {
     RegionProfile r;
     r.FS = FS;
     r.FE = FE;
@@ -48,8 +48,8 @@ void SETLAMPT(int NN, float LAMBDA, F2<float, 5, 5>& P);
 void SETS(int NN, const F2<float, 5, 5>& P, F2<float, 5, 5>& S);
 void ATOAP(int NN, const F2<float, 5, 5>& S, const float* A, float* AP);
 void CONTPRFL(int NN, float FOLD, float FTOP, const float* A, float FNEW, float* AP);
-float PROFILE_HEIGHT(const RegionProfile& r, float fN);   // real height at plasma frequency
-float PROFILE_FN(const RegionProfile& r, float h);        // plasma frequency at real height
-float PROFILE_FN(const RegionProfile& r, float h, float FLOW);  // same, searched in [FLOW, FE]
+float profile_height(const RegionProfile& r, float fN);   // real height at plasma frequency
+float profile_fn(const RegionProfile& r, float h);        // plasma frequency at real height
+float profile_fn(const RegionProfile& r, float h, float FLOW);  // same, searched in [FLOW, FE]
 
 }  // namespace zelk::profile

@@ -69,7 +69,7 @@ struct Collected {
 
 Collected collect(const zelk::Zelk& z, const std::string& file, int32_t recno) {
     Collected c;
-    c.r = zelk::pipeline::RECORD_RESULT(z);
+    c.r = zelk::pipeline::record_result(z);
     c.file = file;
     c.recno = recno;
     const auto& p = z.prod;
@@ -158,17 +158,17 @@ py::dict result_fields(const Collected& c) {
 
 class Collector final : public Frontend {
 public:
-    void NOTICE(const std::string& text) override { notices.push_back(text); }
-    void MESSAGE_BOX(const std::string& title, const std::string& text) override {
+    void notice(const std::string& text) override { notices.push_back(text); }
+    void message_box(const std::string& title, const std::string& text) override {
         notices.push_back(title + ": " + text);
     }
     // The notices of the batch program about a file's bad records.
-    void FILE_DONE(const FileJob& job, const FileOutcome& fo) override {
+    void file_done(const FileJob& job, const FileOutcome& fo) override {
         outcome = fo;
         if (!fo.opened) return;
-        for (std::string& t : FILE_NOTICES(job.input, fo)) notices.push_back(std::move(t));
+        for (std::string& t : file_notices(job.input, fo)) notices.push_back(std::move(t));
     }
-    void RECORD_DONE(const zelk::Zelk& z, const RecordInfo& info) override {
+    void record_done(const zelk::Zelk& z, const RecordInfo& info) override {
         results.push_back(collect(z, info.job->input, info.RECNO));
     }
     std::vector<Collected> results;
@@ -194,7 +194,7 @@ py::tuple run_file(const std::string& path, float hstep, float qpacc) {
         z->run.QPACC = qpacc;
         VxoSteps steps;
         try {
-            RUN_FILES(*z, {FileJob{path, ""}}, fe, steps, false);
+            run_files(*z, {FileJob{path, ""}}, fe, steps, false);
         } catch (const zelk::Stop& e) {
             stop = e.what();
         }
@@ -217,15 +217,15 @@ py::tuple read_file(const std::string& path) {
         py::gil_scoped_release release;
         auto z = std::make_unique<zelk::Zelk>();
         VxoSteps steps;
-        fo.opened = steps.OPEN(path);
+        fo.opened = steps.open(path);
         int32_t RECNO = 0;
         while (fo.opened) {
-            CLEAR_RECORD_TABLES(*z);
-            const long long before = steps.POSITION();
+            clear_record_tables(*z);
+            const long long before = steps.position();
             int32_t IEOF = 0;
             int16_t LREAD = 0, LBAD = 0;
-            steps.READ(*z, IEOF, LREAD, LBAD);
-            const std::string r = steps.REFUSAL();
+            steps.read(*z, IEOF, LREAD, LBAD);
+            const std::string r = steps.refusal();
             const std::string at = r.empty() ? r : " at " + r;
             if (IEOF == -1) {
                 if (LBAD == 0) {   // cut short by the end of the file
@@ -241,7 +241,7 @@ py::tuple read_file(const std::string& path) {
                 if (fo.refused.size() < FileOutcome::KEPT) fo.refused.emplace_back(RECNO, at);
                 ++fo.noted;
                 long first = 0;
-                if (const int passed = steps.PASSED_OVER(first); passed > 0) {
+                if (const int passed = steps.passed_over(first); passed > 0) {
                     fo.bad += passed;
                     if (fo.refused.size() < FileOutcome::KEPT) {
                         fo.refused.emplace_back(RECNO + 1, " at line " + std::to_string(first) +
@@ -251,15 +251,15 @@ py::tuple read_file(const std::string& path) {
                     ++fo.noted;
                     RECNO += passed;
                 }
-                if (steps.POSITION() == before) break;
+                if (steps.position() == before) break;
                 continue;
             }
             ++fo.read;
             records.push_back(Record{std::make_shared<IonogramRecord>(z->rec), path, RECNO});
         }
-        steps.CLOSE();
+        steps.close();
     }
-    std::vector<std::string> notices = fo.opened ? FILE_NOTICES(path, fo) : std::vector<std::string>{path + ": cannot be opened"};
+    std::vector<std::string> notices = fo.opened ? file_notices(path, fo) : std::vector<std::string>{path + ": cannot be opened"};
     return py::make_tuple(records, notices, fo.opened);
 }
 
@@ -290,23 +290,23 @@ std::string invert_in(Context& cx, const Record& r, float hstep, float qpacc, Co
     z.run.QPACC = qpacc;
     z.prod.FILESEQ = cx.fileseq;
     z.bot.FILESEQ = cx.fileseq;
-    CLEAR_RECORD_TABLES(z);
+    clear_record_tables(z);
     z.rec = *r.rec;
-    const int16_t prep = zelk::pipeline::PREPARE(z);
+    const int16_t prep = zelk::pipeline::prepare(z);
     if (prep == zelk::pipeline::PREP_STATION) {
-        return "impossible station constant, " + zelk::pipeline::STATION_FAULT(z.rec);
+        return "impossible station constant, " + zelk::pipeline::station_fault(z.rec);
     }
-    if (prep != zelk::iondata::PREP_OK) return zelk::iondata::PREP_TEXT(prep);
+    if (prep != zelk::iondata::PREP_OK) return zelk::iondata::prep_text(prep);
     cx.diag.str({});
     zelk::pipeline::PROFIL1(z);
-    zelk::pipeline::UPDATE_RECORD(z);
+    zelk::pipeline::update_record(z);
     ++cx.inverted;
     out = collect(z, r.file, r.index);
     // The record as the batch program writes it: made writable, and as the writer leaves it
     // (counts clamped, the true-height groups dropped), which is what a reader gets back.
     std::vector<zelk::iondata::Unwritable> missing;
     zelk::iondata::Unwritable fatal;
-    if (zelk::iondata::MAKE_WRITABLE(z.rec, missing, fatal)) {
+    if (zelk::iondata::make_writable(z.rec, missing, fatal)) {
         std::ostringstream sink;
         zelk::fio::LineWriter unit(sink);
         zelk::iondata::WRITVXO(unit, z.rec);
@@ -355,12 +355,12 @@ std::vector<std::string> write_file(const std::string& path, const std::vector<R
             zelk::iondata::Unwritable fatal;
             const std::string which = "record " + std::to_string(i + 1) + " of the list (" + records[i].file +
                                       " record " + std::to_string(records[i].index) + ")";
-            if (!zelk::iondata::MAKE_WRITABLE(rec, missing, fatal)) {
-                unusable = which + ": " + zelk::iondata::UNWRITABLE_TEXT(fatal) + " cannot be written in its field";
+            if (!zelk::iondata::make_writable(rec, missing, fatal)) {
+                unusable = which + ": " + zelk::iondata::unwritable_text(fatal) + " cannot be written in its field";
                 break;
             }
             for (const auto& u : missing) {
-                notices.push_back(which + ": written as missing: " + zelk::iondata::UNWRITABLE_TEXT(u));
+                notices.push_back(which + ": written as missing: " + zelk::iondata::unwritable_text(u));
             }
             zelk::fio::LineWriter unit(text);
             zelk::iondata::WRITVXO(unit, rec);
@@ -439,9 +439,9 @@ py::dict traces(const IonogramRecord& R) {
 
 py::object record_time(const IonogramRecord& rec) {
     zelk::iondata::StampInfo st;
-    const int16_t s = zelk::iondata::DECODE_STAMP(rec, st);
+    const int16_t s = zelk::iondata::decode_stamp(rec, st);
     if (s == zelk::iondata::PREP_LAYOUT || s == zelk::iondata::PREP_TIME) return py::none();
-    const std::string t = zelk::iondata::ISO_TIME(st.IYR, st.IDAY, st.IHR, st.MINU, st.ISEC);
+    const std::string t = zelk::iondata::iso_time(st.IYR, st.IDAY, st.IHR, st.MINU, st.ISEC);
     return t.empty() ? py::object(py::none()) : py::object(py::str(t));
 }
 
@@ -462,14 +462,14 @@ immutable; zelk.invert takes one and zelk.write writes a list of them.)")
                                "The layout version of the record (0 to 5).")
         .def_property_readonly("station", [](const Record& r) {
                 char name[21];
-                zelk::iondata::STATION_NAME(r.rec->SYSDSC1, name);
+                zelk::iondata::station_name(r.rec->SYSDSC1, name);
                 std::string s(name, 20);
                 s.erase(s.find_last_not_of(' ') + 1);
                 return text(s);
             }, "The station name from the system description (\"NO NAME\" when it names none).")
         .def_property_readonly("station_code", [](const Record& r) -> py::object {
                 zelk::iondata::StampInfo st;
-                if (zelk::iondata::DECODE_STAMP(*r.rec, st) == zelk::iondata::PREP_LAYOUT) return py::none();
+                if (zelk::iondata::decode_stamp(*r.rec, st) == zelk::iondata::PREP_LAYOUT) return py::none();
                 return py::int_(st.ISTNCODE);
             }, "The station code from the time stamp (None when the stamp is not recognised).")
         .def_property_readonly("time", [](const Record& r) { return record_time(*r.rec); },
@@ -524,8 +524,8 @@ thread at a time inverts in a context; others wait.)")
           py::arg("context").none(true), "Inverts one record; its result fields.");
     m.def("write_file", &write_file, py::arg("path"), py::arg("records"),
           "Writes records in layout 5, complete or not at all; the notices of values written as missing.");
-    m.def("set_home", &zelk::platform::SET_PROGRAM_DIR, py::arg("dir"),
+    m.def("set_home", &zelk::platform::set_program_dir, py::arg("dir"),
           "Takes dir as the module's home for the data-file lookup (its data/ and ../share/zelk).");
-    m.def("version_text", [] { return VERSION_TEXT("zelk"); },
+    m.def("version_text", [] { return version_text("zelk"); },
           "The version text: program version, source revision, data directory.");
 }

@@ -31,12 +31,12 @@ inline void FNDDHE(Zelk& z) { FNDDHE(z.inv, z.context()); }
 inline void FNDDHF1(Zelk& z) { FNDDHF1(z.inv, z.context()); }
 // The F2 stage followed, for an accepted layer, by the products of the bottomside.
 inline void FPROF(Zelk& z, float& ER3) {
-    if (FPROF(z.inv, z.mod, z.context(), ER3)) pipeline::BOTTOMSIDE_PRODUCTS(z);
+    if (FPROF(z.inv, z.mod, z.context(), ER3)) pipeline::bottomside_products(z);
 }
 // The auroral-E fit followed by its tabulation into the record.
 inline void EAPROF(Zelk& z, float& ERR) {
     EAPROF(z.inv, z.rec.AUXFN, z.rec.AUXHT, ERR);
-    products::EATABLE(z.inv, z.run.HSTEP, z.prod.NPROW, z.rec.AUXFN, z.rec.AUXHT);
+    products::ea_table(z.inv, z.run.HSTEP, z.prod.NPROW, z.rec.AUXFN, z.rec.AUXHT);
 }
 inline void DECIDE(Zelk& z, int16_t& IOK) { pipeline::DECIDE(z, IOK); }
 inline void PROFIL1(Zelk& z) { pipeline::PROFIL1(z); }
@@ -45,16 +45,16 @@ inline void PROFIL1(Zelk& z) { pipeline::PROFIL1(z); }
 
 namespace zelk::products {
 
-inline void NHTABLE(Zelk& z, int MODE) { NHTABLE(z.prod, pipeline::SOLVED_PROFILE(z.inv), z.run.HSTEP, MODE); }
-inline void QPFIT(Zelk& z) { QPFIT(z.prod, pipeline::SOLVED_PROFILE(z.inv), z.run.QPACC); }
-inline void CALTEC(Zelk& z) { CALTEC(z.prod, pipeline::SOLVED_PROFILE(z.inv), z.mod.DATADIRS, z.log); }
-inline void CALSHFPEAK(Zelk& z, int16_t K) { CALSHFPEAK(z.prod, pipeline::SOLVED_PROFILE(z.inv), K); }
+inline void NHTABLE(Zelk& z, int MODE) { NHTABLE(z.prod, pipeline::solved_profile(z.inv), z.run.HSTEP, MODE); }
+inline void QPFIT(Zelk& z) { QPFIT(z.prod, pipeline::solved_profile(z.inv), z.run.QPACC); }
+inline void CALTEC(Zelk& z) { CALTEC(z.prod, pipeline::solved_profile(z.inv), z.mod.data_dirs, z.log); }
+inline void CALSHFPEAK(Zelk& z, int16_t K) { CALSHFPEAK(z.prod, pipeline::solved_profile(z.inv), K); }
 inline void TECLAYER(Zelk& z, float FS, float FE, const float* A, float& CONTENT, int16_t& ITECST) {
-    TECLAYER(z.prod, z.mod.DATADIRS, z.log, FS, FE, A, CONTENT, ITECST);
+    TECLAYER(z.prod, z.mod.data_dirs, z.log, FS, FE, A, CONTENT, ITECST);
 }
 inline void TECVALLEY(Zelk& z, float FS, float FE, const float* A, float VW, float VD, float& CONTENT,
                       int16_t& ITECST) {
-    TECVALLEY(z.prod, z.mod.DATADIRS, z.log, FS, FE, A, VW, VD, CONTENT, ITECST);
+    TECVALLEY(z.prod, z.mod.data_dirs, z.log, FS, FE, A, VW, VD, CONTENT, ITECST);
 }
 
 }  // namespace zelk::products
@@ -66,7 +66,7 @@ inline void CALB0B1D1(Zelk& z) {
     z.bot.NPROW1 = z.prod.NPROW1;
     z.bot.PRFHT1 = z.prod.PRFHT1;
     z.bot.PRFFN1 = z.prod.PRFFN1;
-    CALB0B1D1(z.bot, pipeline::SOLVED_PROFILE(z.inv), z.mod.DATADIRS, z.log);
+    CALB0B1D1(z.bot, pipeline::solved_profile(z.inv), z.mod.data_dirs, z.log);
 }
 
 }  // namespace zelk::models

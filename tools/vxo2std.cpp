@@ -94,17 +94,17 @@ int main(int argc, char** argv) {
         READVXO(IEOF, in, *rec, LREAD, LBAD);
         if (IEOF == -1) break;
         StampInfo st;
-        if (LBAD == 1 || DECODE_STAMP(*rec, st) != PREP_OK) {
+        if (LBAD == 1 || decode_stamp(*rec, st) != PREP_OK) {
             std::cerr << "vxo2std: " << argv[1] << ": record " << recno << " skipped\n";
             continue;
         }
         const IonogramRecord& r = *rec;
         char name[21];
-        STATION_NAME(r.SYSDSC1, name);
+        station_name(r.SYSDSC1, name);
         std::string station(name);
         station = station.substr(0, station.find_last_not_of(' ') + 1);
         if (station == "NO NAME") station = "NONAME";
-        const int year = FULL_YEAR(st.IYR);
+        const int year = full_year(st.IYR);
         int month = 0, day = 0;
         month_day(year, st.IDAY, month, day);
         char line[160];

@@ -74,7 +74,7 @@ QtSurface::QtSurface(QPainter& painter, int width, int height)
     set_font(1, 16, 8);
 }
 
-QString QtSurface::FAMILY(int index) {
+QString QtSurface::family(int index) {
     const Face& f = FACES[index >= 1 && index <= NFONTS ? index : 1];
     return QString::fromLatin1(f.family);
 }
@@ -152,7 +152,7 @@ void QtSurface::text(std::string_view s) {
     p_.restore();
 }
 
-void ENSURE_APPLICATION() {
+void ensure_application() {
     if (QCoreApplication::instance() != nullptr) return;
     // Pictures never need a window: the offscreen platform, whatever the environment says.
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -167,19 +167,19 @@ void ENSURE_APPLICATION() {
     static QGuiApplication app(argc, argv);
 }
 
-QImage RENDER(const RecordingSurface& rec) {
+QImage render(const RecordingSurface& rec) {
     QImage img(rec.width(), rec.height(), QImage::Format_RGB32);
     img.fill(Qt::white);
     QPainter p(&img);
     QtSurface s(p, rec.width(), rec.height());
-    rec.REPLAY(s);
+    rec.replay(s);
     p.end();
     return img;
 }
 
 // The image with a palette of its colours, when it has at most 256 (a drawing without
 // smoothing has a dozen); a null image otherwise.
-QImage PALETTED(const QImage& rgb) {
+QImage to_palette(const QImage& rgb) {
     QImage out(rgb.size(), QImage::Format_Indexed8);
     QList<QRgb> colours;
     QRgb last = 0;
@@ -219,9 +219,9 @@ QImage PALETTED(const QImage& rgb) {
     return out;
 }
 
-bool WRITE_PNG(const RecordingSurface& rec, const std::string& path, std::string& error) {
-    const QImage drawn = RENDER(rec);
-    const QImage paletted = PALETTED(drawn);
+bool write_png(const RecordingSurface& rec, const std::string& path, std::string& error) {
+    const QImage drawn = render(rec);
+    const QImage paletted = to_palette(drawn);
     const QImage& img = paletted.isNull() ? drawn : paletted;
     const std::string tmp = temporary_name(path);
     QImageWriter w(QString::fromStdString(tmp), "png");
@@ -238,7 +238,7 @@ bool WRITE_PNG(const RecordingSurface& rec, const std::string& path, std::string
     return rename_into_place(tmp, path, error);
 }
 
-bool WRITE_SVG(const RecordingSurface& rec, const std::string& path, std::string& error) {
+bool write_svg(const RecordingSurface& rec, const std::string& path, std::string& error) {
     const std::string tmp = temporary_name(path);
     {
         QSvgGenerator gen;
@@ -256,7 +256,7 @@ bool WRITE_SVG(const RecordingSurface& rec, const std::string& path, std::string
         }
         QtSurface s(p, rec.width(), rec.height());
         s.clear(0xFFFFFF);
-        rec.REPLAY(s);
+        rec.replay(s);
         p.end();
     }
     if (!fs::exists(tmp)) {
@@ -278,7 +278,7 @@ PdfDocument::~PdfDocument() {
     }
 }
 
-bool PdfDocument::PAGE(const RecordingSurface& rec, const std::string& path, std::string& error) {
+bool PdfDocument::page(const RecordingSurface& rec, const std::string& path, std::string& error) {
     if (failed_) return false;
     if (!writer_) {
         path_ = path;
@@ -302,11 +302,11 @@ bool PdfDocument::PAGE(const RecordingSurface& rec, const std::string& path, std
     }
     QtSurface s(*painter_, rec.width(), rec.height());
     s.clear(0xFFFFFF);
-    rec.REPLAY(s);
+    rec.replay(s);
     return true;
 }
 
-bool PdfDocument::CLOSE(std::string& error) {
+bool PdfDocument::close(std::string& error) {
     if (!writer_) return true;
     painter_->end();
     painter_.reset();

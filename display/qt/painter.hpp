@@ -1,7 +1,7 @@
 // The drawing surface on Qt's QPainter, and the pictures of a record drawn with it: PNG
 // (through a QImage), SVG (QSvgGenerator) and PDF (QPdfWriter, one page per record). The
 // painter works on any paint device, so a window can draw with it as well. Pictures are
-// made without any display server: ENSURE_APPLICATION starts Qt on its offscreen platform
+// made without any display server: ensure_application starts Qt on its offscreen platform
 // when no application object exists.
 #pragma once
 
@@ -38,7 +38,7 @@ public:
     void text(std::string_view s) override;
 
     // The installed face that a font of the table is drawn with.
-    static QString FAMILY(int index);
+    static QString family(int index);
 
 private:
     QPainter& p_;
@@ -51,18 +51,18 @@ private:
 
 // Starts a Qt application on the offscreen platform unless one exists (call it from the
 // main thread before any picture is drawn).
-void ENSURE_APPLICATION();
+void ensure_application();
 
 // Paints the recorded drawing of a record into an image of the canvas size.
-QImage RENDER(const RecordingSurface& rec);
+QImage render(const RecordingSurface& rec);
 
 // The image with a palette of its colours when it has at most 256, else a null image.
-QImage PALETTED(const QImage& rgb);
+QImage to_palette(const QImage& rgb);
 
 // Writes the drawing as a PNG (a palette image when it has at most 256 colours) or SVG file (under a temporary name renamed when complete);
 // false with a message when it cannot be written.
-bool WRITE_PNG(const RecordingSurface& rec, const std::string& path, std::string& error);
-bool WRITE_SVG(const RecordingSurface& rec, const std::string& path, std::string& error);
+bool write_png(const RecordingSurface& rec, const std::string& path, std::string& error);
+bool write_svg(const RecordingSurface& rec, const std::string& path, std::string& error);
 
 // A PDF file with one page per drawing, complete when closed.
 class PdfDocument {
@@ -70,9 +70,9 @@ public:
     PdfDocument();
     ~PdfDocument();
     // Adds a page; the first page opens the file. False with a message on failure.
-    bool PAGE(const RecordingSurface& rec, const std::string& path, std::string& error);
+    bool page(const RecordingSurface& rec, const std::string& path, std::string& error);
     // Ends the file and renames it into place; true when nothing was started.
-    bool CLOSE(std::string& error);
+    bool close(std::string& error);
 
 private:
     std::string path_, tmp_;

@@ -30,25 +30,25 @@ public:
 
     PlotHooks& hooks() override { return plot_; }
 
-    void RECORD_DONE(int32_t RECNO) override {
+    void record_done(int32_t RECNO) override {
         // A record drawn at a debug level without plots leaves nothing to picture.
         if (rec_.primitives().empty()) return;
         std::string e;
         bool ok = true;
         if (format_ == "pdf") {
-            ok = pdf_.PAGE(rec_, (fs::path(dir_) / (fs::path(input_).filename().string() + ".pdf")).string(), e);
+            ok = pdf_.page(rec_, (fs::path(dir_) / (fs::path(input_).filename().string() + ".pdf")).string(), e);
         } else if (format_ == "svg") {
-            ok = display::qt::WRITE_SVG(rec_, PICTURE_NAME(dir_, input_, RECNO, "svg"), e);
+            ok = display::qt::write_svg(rec_, picture_name(dir_, input_, RECNO, "svg"), e);
         } else {
-            ok = display::qt::WRITE_PNG(rec_, PICTURE_NAME(dir_, input_, RECNO, "png"), e);
+            ok = display::qt::write_png(rec_, picture_name(dir_, input_, RECNO, "png"), e);
         }
         if (!ok && error_.empty()) error_ = e;
         rec_.reset();
     }
 
-    bool FINISH(std::string& error) override {
+    bool finish(std::string& error) override {
         std::string e;
-        if (!pdf_.CLOSE(e) && error_.empty()) error_ = e;
+        if (!pdf_.close(e) && error_.empty()) error_ = e;
         e.clear();
         if (!plot_.finish_files(e) && error_.empty()) error_ = e;
         error = error_;
@@ -65,14 +65,14 @@ private:
 
 }  // namespace
 
-std::string PICTURE_NAME(const std::string& dir, const std::string& input, int32_t RECNO,
+std::string picture_name(const std::string& dir, const std::string& input, int32_t RECNO,
                          const std::string& ext) {
     char num[16];
     std::snprintf(num, sizeof num, "%04d", static_cast<int>(RECNO));
     return (fs::path(dir) / (fs::path(input).filename().string() + "." + num + "." + ext)).string();
 }
 
-std::unique_ptr<FilePictures> QT_PICTURES(const BatchOptions& opt, const FileJob& job) {
+std::unique_ptr<FilePictures> qt_pictures(const BatchOptions& opt, const FileJob& job) {
     return std::make_unique<QtFilePictures>(opt, job);
 }
 

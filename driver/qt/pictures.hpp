@@ -10,10 +10,10 @@
 namespace zelk::driver {
 
 // The pictures of one input file, in opt.plots and opt.plot_format.
-std::unique_ptr<FilePictures> QT_PICTURES(const BatchOptions& opt, const FileJob& job);
+std::unique_ptr<FilePictures> qt_pictures(const BatchOptions& opt, const FileJob& job);
 
 // The name of a record's picture: <input name>.<RECNO as 4 digits>.<ext> in dir.
-std::string PICTURE_NAME(const std::string& dir, const std::string& input, int32_t RECNO,
+std::string picture_name(const std::string& dir, const std::string& input, int32_t RECNO,
                          const std::string& ext);
 
 }  // namespace zelk::driver

@@ -99,7 +99,7 @@ TEST_F(SpecTest, DefaultsAndEnabling) {
     EXPECT_FALSE(ctl<QRadioButton>(*dlg, "1071")->isChecked());
     type(*dlg, "1001", "/bin/conv");
     click(*dlg, "1007");   // another format clears the program box
-    EXPECT_EQ(TRIM(text(ctl<QLineEdit>(*dlg, "1001"))), "");
+    EXPECT_EQ(trim(text(ctl<QLineEdit>(*dlg, "1001"))), "");
     EXPECT_FALSE(ctl<QLineEdit>(*dlg, "1001")->isEnabled());
     EXPECT_TRUE(ctl<QRadioButton>(*dlg, "1007")->isChecked());
 }
@@ -211,9 +211,9 @@ TEST(AppMessages, InstructionsAndWarningDialogs) {
     answer();
     DODIALOG3(MESSAGE_NOT_A_FORMAT);
     ASSERT_EQ(shown.size(), 3u);
-    EXPECT_EQ(shown[0], MESSAGE(19));
-    EXPECT_EQ(shown[1], MESSAGE(19));
-    EXPECT_EQ(shown[2], MESSAGE(MESSAGE_NOT_A_FORMAT));
+    EXPECT_EQ(shown[0], message(19));
+    EXPECT_EQ(shown[1], message(19));
+    EXPECT_EQ(shown[2], message(MESSAGE_NOT_A_FORMAT));
 
     ExistsDialog w("/data/out/A1.VXO.430");
     EXPECT_EQ(w.windowTitle().toStdString(), "WARNING");

@@ -116,7 +116,7 @@ TEST_F(AppRun, ClosingMidRunLeavesNoPartialOutput) {
     job.INFILE = in.str() + "/*.*";
     job.OUTFILE = out.str() + "/*.430";
     ASSERT_EQ(std::system(("cd " + in.str() + " && ls a.VXO b.VXO > " + fs::current_path().string() + "/FILELIST.TMP").c_str()), 0);
-    w->START(job);
+    w->start(job);
     // Once the first file is complete and the second is under way, the user closes the window.
     ASSERT_TRUE(ztest::process_until([&] { return fs::exists(out.file("a.VXO.430")); }));
     const int drawn = w->engine().frames();
@@ -136,7 +136,7 @@ TEST_F(AppRun, NothingInvertedGivesTheWarningBox) {
     in.write("junk.VXO", "this is not an ionogram\n");
     JobSettings job;
     job.INFILE = in.str() + "/junk.VXO";
-    w->START(job);
+    w->start(job);
     ASSERT_TRUE(ztest::process_until([&] { return !w->running(); }));
     EXPECT_EQ(boxes, std::vector<std::string>{"WARNING: NO PROPER DATA OR ERROR FOUND IN THE INPUT FILE."});
     EXPECT_EQ(w->exit_status(), 1);
@@ -148,9 +148,9 @@ TEST(AppEngine, PauseEndsAtCancel) {
     const auto t0 = std::chrono::steady_clock::now();
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        e.CANCEL();
+        e.cancel();
     });
-    e.PAUSE(30.0f);
+    e.pause(30.0f);
     stopper.join();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
 }

@@ -152,7 +152,7 @@ TEST_F(Screen, WelcomeScreenAndDialog) {
 TEST_F(Screen, FinishedRecord) {
     JobSettings job;
     job.INFILE = std::string(ZELK_EXAMPLES) + "/midlat-day.VXO";
-    w->START(job);
+    w->start(job);
     ASSERT_TRUE(ztest::process_until([&] { return !w->running(); }, 60000));
     ASSERT_EQ(w->result().NRECS, 1);
     QTest::qWait(300);   // the window's next look at the canvas

@@ -27,29 +27,29 @@ TEST(AppText, BlanksCaseAndNumbers) {
     EXPECT_EQ(STR_NUM("1O.0"), 1);   // letter O
     EXPECT_EQ(STR_NUM("1.0.0"), 1);  // a second point
     EXPECT_EQ(STR_NUM("-1"), 1);
-    EXPECT_FLOAT_EQ(READ_NUMBER("10 .5"), 10.5f);
-    EXPECT_FLOAT_EQ(READ_NUMBER("  "), 0.0f);
-    EXPECT_EQ(HSTEP_TEXT(0.0f), "0.0");
-    EXPECT_EQ(HSTEP_TEXT(10.0f), "10.0");
-    EXPECT_EQ(HSTEP_TEXT(0.5f), "0.5");
-    EXPECT_EQ(QPACC_TEXT(0.01f), "0.01");
+    EXPECT_FLOAT_EQ(read_number("10 .5"), 10.5f);
+    EXPECT_FLOAT_EQ(read_number("  "), 0.0f);
+    EXPECT_EQ(hstep_text(0.0f), "0.0");
+    EXPECT_EQ(hstep_text(10.0f), "10.0");
+    EXPECT_EQ(hstep_text(0.5f), "0.5");
+    EXPECT_EQ(qpacc_text(0.01f), "0.01");
     // Too wide for the 4 characters of the original field: kept whole, not asterisks.
-    EXPECT_EQ(HSTEP_TEXT(125.0f), "125.0");
+    EXPECT_EQ(hstep_text(125.0f), "125.0");
 }
 
 TEST(AppText, SplitAndMessages) {
-    const PathParts p = SPLIT_PATH("/data/day.one/A1.VXO");
+    const PathParts p = split_path("/data/day.one/A1.VXO");
     EXPECT_EQ(p.dir, "/data/day.one/");
     EXPECT_EQ(p.name, "A1");
     EXPECT_EQ(p.ext, ".VXO");
-    EXPECT_EQ(SPLIT_PATH("/data/*").ext, "");
-    EXPECT_EQ(SPLIT_PATH("x.verylongextension").ext, ".verylonge");   // 10 characters
-    EXPECT_EQ(MESSAGE(0), " ERROR: ILLEGAL ENTRY IN INPUT. TRY AGAIN.");
-    EXPECT_EQ(MESSAGE(24).substr(0, 13), " FATAL ERROR:");
-    EXPECT_FALSE(MESSAGE(MESSAGE_NOT_A_FORMAT).empty());
-    EXPECT_FALSE(MESSAGE(MESSAGE_ENUMERATION).empty());
-    EXPECT_EQ(MESSAGE(27), "");
-    EXPECT_EQ(MESSAGE(-1), "");
+    EXPECT_EQ(split_path("/data/*").ext, "");
+    EXPECT_EQ(split_path("x.verylongextension").ext, ".verylonge");   // 10 characters
+    EXPECT_EQ(message(0), " ERROR: ILLEGAL ENTRY IN INPUT. TRY AGAIN.");
+    EXPECT_EQ(message(24).substr(0, 13), " FATAL ERROR:");
+    EXPECT_FALSE(message(MESSAGE_NOT_A_FORMAT).empty());
+    EXPECT_FALSE(message(MESSAGE_ENUMERATION).empty());
+    EXPECT_EQ(message(27), "");
+    EXPECT_EQ(message(-1), "");
 }
 
 TEST(AppFiles, FileListKeepsCaseAndSkipsWhatIsNotInput) {
@@ -60,25 +60,25 @@ TEST(AppFiles, FileListKeepsCaseAndSkipsWhatIsNotInput) {
     fs::create_directory(d.file("sub.VXO"));
     const std::string list = d.file("FILELIST.TMP").string();
 
-    ASSERT_EQ(WRITE_FILELIST({d.str() + "/", "*", ".*"}, list), 0);
+    ASSERT_EQ(write_filelist({d.str() + "/", "*", ".*"}, list), 0);
     EXPECT_EQ(slurp(list), "A1.VXO\na2.Vxo\nb1.vxo\nnotes.txt\n");
     // Extensions compared without regard to case; the names stay as on disk.
-    ASSERT_EQ(WRITE_FILELIST({d.str() + "/", "*", ".VXO"}, list), 0);
+    ASSERT_EQ(write_filelist({d.str() + "/", "*", ".VXO"}, list), 0);
     EXPECT_EQ(slurp(list), "A1.VXO\na2.Vxo\nb1.vxo\n");
-    ASSERT_EQ(WRITE_FILELIST({d.str() + "/", "notes", ".*"}, list), 0);
+    ASSERT_EQ(write_filelist({d.str() + "/", "notes", ".*"}, list), 0);
     EXPECT_EQ(slurp(list), "notes.txt\n");
     // Only .430, .ARP, .EXE, empty files and directories: message 5, and no list left.
-    EXPECT_EQ(WRITE_FILELIST({d.str() + "/", "*", ".430"}, list), 5);
+    EXPECT_EQ(write_filelist({d.str() + "/", "*", ".430"}, list), 5);
     EXPECT_FALSE(fs::exists(list));
-    EXPECT_EQ(WRITE_FILELIST({d.str() + "/", "empty", ".*"}, list), 5);
-    EXPECT_EQ(WRITE_FILELIST({d.str() + "/none/", "*", ".*"}, list), 1);
+    EXPECT_EQ(write_filelist({d.str() + "/", "empty", ".*"}, list), 5);
+    EXPECT_EQ(write_filelist({d.str() + "/none/", "*", ".*"}, list), 1);
 }
 
 TEST(AppFiles, OutputDirectoryProbeLeavesNothing) {
     ztest::ScratchDir d;
     d.write("ZELK_TEST", "a user's file of that name");
-    EXPECT_TRUE(CAN_CREATE_IN(d.str()));
-    EXPECT_TRUE(CAN_CREATE_IN(d.str() + "/"));
+    EXPECT_TRUE(can_create_in(d.str()));
+    EXPECT_TRUE(can_create_in(d.str() + "/"));
     int n = 0;
     for (const auto& e : fs::directory_iterator(d.path())) {
         ++n;
@@ -86,11 +86,11 @@ TEST(AppFiles, OutputDirectoryProbeLeavesNothing) {
     }
     EXPECT_EQ(n, 1);
     EXPECT_EQ(slurp(d.file("ZELK_TEST")), "a user's file of that name");
-    EXPECT_FALSE(CAN_CREATE_IN(d.str() + "/missing"));
+    EXPECT_FALSE(can_create_in(d.str() + "/missing"));
     if (::geteuid() != 0) {   // root writes anywhere
         fs::create_directory(d.file("ro"));
         ::chmod(d.file("ro").c_str(), 0555);
-        EXPECT_FALSE(CAN_CREATE_IN(d.file("ro").string()));
+        EXPECT_FALSE(can_create_in(d.file("ro").string()));
         ::chmod(d.file("ro").c_str(), 0755);
     }
 }
@@ -105,16 +105,16 @@ TEST(AppFiles, ListingHidesDotFilesAndKeepsTheFirstThousand) {
         std::snprintf(n, sizeof n, "f%04d.VXO", i);
         d.write(n, "x");
     }
-    const Listing l = LIST_DIRECTORY(d.str() + "/");
+    const Listing l = list_directory(d.str() + "/");
     ASSERT_TRUE(l.ok);
     EXPECT_EQ(l.dirs, std::vector<std::string>{"sub"});
     ASSERT_EQ(l.files.size(), Listing::MAXNAMES);
     EXPECT_EQ(l.total_files, 1005u);
     EXPECT_EQ(l.files.front(), "f0000.VXO");
     EXPECT_EQ(l.files.back(), "f0999.VXO");
-    EXPECT_FALSE(LIST_DIRECTORY(d.str() + "/missing/").ok);
+    EXPECT_FALSE(list_directory(d.str() + "/missing/").ok);
 
-    const std::vector<std::string> places = PLACES();
+    const std::vector<std::string> places = start_places();
     ASSERT_GE(places.size(), 2u);
     EXPECT_EQ(places[0], "/");
     EXPECT_NE(std::find(places.begin(), places.end(), fs::current_path().string() + "/"), places.end());
@@ -125,15 +125,15 @@ TEST(AppFiles, ListingHidesDotFilesAndKeepsTheFirstThousand) {
 namespace {
 
 TEST(AppText, CommandLine) {
-    using zelk::app::CHECK_COMMAND_LINE;
+    using zelk::app::check_command_line;
     std::string v;
-    EXPECT_EQ(CHECK_COMMAND_LINE({}, v), 0);
+    EXPECT_EQ(check_command_line({}, v), 0);
     EXPECT_EQ(v, "VS.04.31");
-    EXPECT_EQ(CHECK_COMMAND_LINE({"VXO", "VXO", "STANDARD", "OTHER", "VXO  "}, v), 0);
+    EXPECT_EQ(check_command_line({"VXO", "VXO", "STANDARD", "OTHER", "VXO  "}, v), 0);
     EXPECT_EQ(v, "VS.04.30");
-    EXPECT_EQ(CHECK_COMMAND_LINE({"VXO", "VXO", "VXO", "VXO"}, v), 24);
-    EXPECT_EQ(CHECK_COMMAND_LINE({"VXO", "VXO", "VXO", "VXO", "VXO", "VXO"}, v), 24);
-    EXPECT_EQ(CHECK_COMMAND_LINE({"VXO", "VXO", "vxo", "VXO", "VXO"}, v), zelk::app::MESSAGE_NOT_A_FORMAT);
+    EXPECT_EQ(check_command_line({"VXO", "VXO", "VXO", "VXO"}, v), 24);
+    EXPECT_EQ(check_command_line({"VXO", "VXO", "VXO", "VXO", "VXO", "VXO"}, v), 24);
+    EXPECT_EQ(check_command_line({"VXO", "VXO", "vxo", "VXO", "VXO"}, v), zelk::app::MESSAGE_NOT_A_FORMAT);
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ TEST(Frame, NothingBeforeGraphmode) {
     EXPECT_EQ(d.XMAXPIX, 1023);
     EXPECT_EQ(d.YMAXPIX, 767);
     ASSERT_EQ(s.primitives().size(), 1u);
-    EXPECT_EQ(s.primitives()[0].kind, Primitive::CLEAR);
+    EXPECT_EQ(s.primitives()[0].kind, Primitive::clear);
     EXPECT_EQ(s.primitives()[0].colour, 0xFFFFFFu);
 }
 
@@ -166,10 +166,10 @@ TEST(Frame, StationHeaderFromRecordWithoutList) {
 }
 
 TEST(StationList, CoordinatesDecodeByPlace) {
-    EXPECT_FLOAT_EQ(DECODE_COORD("-12.5"), -12.5f);
-    EXPECT_FLOAT_EQ(DECODE_COORD(" 40.0"), 40.0f);
-    EXPECT_FLOAT_EQ(DECODE_COORD("283.2"), 283.2f);
-    EXPECT_FLOAT_EQ(DECODE_COORD("  5.5"), 5.5f);
+    EXPECT_FLOAT_EQ(decode_coord("-12.5"), -12.5f);
+    EXPECT_FLOAT_EQ(decode_coord(" 40.0"), 40.0f);
+    EXPECT_FLOAT_EQ(decode_coord("283.2"), 283.2f);
+    EXPECT_FLOAT_EQ(decode_coord("  5.5"), 5.5f);
 }
 
 namespace {
@@ -197,7 +197,7 @@ TEST(StationList, FirstNearbyEntryWinsAndCodeZeroWidensTheSearch) {
             << list_line("SECOND NEARBY", "124", " 40.0", "255.1") << '\n'
             << list_line("WIDE MATCH", "000", "-12.5", "283.0") << '\n';
     }
-    const std::vector<Station> list = READ_STATIONS(path);
+    const std::vector<Station> list = read_stations(path);
     ASSERT_EQ(list.size(), 4u);
     EXPECT_EQ(list[1].code, 123);
     EXPECT_FLOAT_EQ(list[3].lat, -12.5f);
@@ -209,11 +209,11 @@ TEST(StationList, FirstNearbyEntryWinsAndCodeZeroWidensTheSearch) {
     EXPECT_EQ(GETSTNAME(5, -12.0f, 283.8f, list), "NO NAME             ");
     // West longitudes written negative match records that give them as 0..360 east.
     EXPECT_EQ(GETSTNAME(0, -12.5f, -77.0f, list), "WIDE MATCH          ");
-    EXPECT_TRUE(READ_STATIONS(dir.file("MISSING.LST")).empty());
+    EXPECT_TRUE(read_stations(dir.file("MISSING.LST")).empty());
 }
 
 TEST(StationList, ShippedListNamesTheExampleStations) {
-    const std::vector<Station> list = READ_STATIONS(std::string(ZELK_SOURCE_DATA) + "/STATION.LST");
+    const std::vector<Station> list = read_stations(std::string(ZELK_SOURCE_DATA) + "/STATION.LST");
     ASSERT_GE(list.size(), 20u);
     // The stations of the examples (tools/cases and the synthesiser's presets).
     EXPECT_NE(GETSTNAME(0, 40.0f, 255.0f, list), "NO NAME             ");

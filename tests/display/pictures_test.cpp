@@ -42,7 +42,7 @@ const std::string EXAMPLES = std::string(ZELK_SOURCE_DATA) + "/../examples";
 
 class PictureTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { qt::ENSURE_APPLICATION(); }
+    static void SetUpTestSuite() { qt::ensure_application(); }
 };
 
 // The primitives of the first record of a file, and its trace list.
@@ -55,7 +55,7 @@ struct Record {
 class Keep final : public driver::Frontend {
 public:
     Keep(RecordingSurface& s, Record& r, SurfacePlotter& p) : s_(s), r_(r), p_(p) {}
-    void RECORD_DONE(const Zelk& z, const driver::RecordInfo&) override {
+    void record_done(const Zelk& z, const driver::RecordInfo&) override {
         if (done_) return;
         done_ = true;
         for (int i = 1; i <= inversion::MAXTRC; ++i)
@@ -84,7 +84,7 @@ std::unique_ptr<Record> draw_first(const std::string& path) {
     z->plot = &plot;
     Keep fe(s, *r, plot);
     driver::VxoSteps steps;
-    driver::RUN_FILES(*z, {{path, ""}}, fe, steps, false);
+    driver::run_files(*z, {{path, ""}}, fe, steps, false);
     return r;
 }
 
@@ -179,7 +179,7 @@ TEST_F(PictureTest, TraceCirclesAtTheTracePoints) {
         partial.set_font(p.font, p.font_height, p.font_width);
         partial.set_text_rotation(p.rotation);
         switch (p.kind) {
-        case Primitive::CLEAR: partial.clear(p.colour); break;
+        case Primitive::clear: partial.clear(p.colour); break;
         case Primitive::RECT: partial.rectangle(false, p.x1, p.y1, p.x2, p.y2); break;
         case Primitive::FILLED_RECT: partial.rectangle(true, p.x1, p.y1, p.x2, p.y2); break;
         case Primitive::MOVE: partial.move_to(p.x1, p.y1); break;
@@ -189,7 +189,7 @@ TEST_F(PictureTest, TraceCirclesAtTheTracePoints) {
         case Primitive::TEXT: partial.move_to(p.x1, p.y1); partial.text(p.text); break;
         }
     }
-    const QImage img = qt::RENDER(partial);
+    const QImage img = qt::render(partial);
     ASSERT_EQ(rec->first_fstep, 1);
     int isolated = 0;
     for (const auto& [f, h] : rec->trace) {

@@ -80,18 +80,18 @@ void solvedE(Inversion& inv) {
 TEST(Mapping, TruncationAndFstep) {
     Display d;
     d.FSTEP = 1;
-    EXPECT_EQ(PIXEL_X(d, 0.0f), 200);
-    EXPECT_EQ(PIXEL_X(d, 10.0f), 600);          // 400 steps of 0.025 MHz
-    EXPECT_EQ(PIXEL_X(d, 3.0249f), 200 + 121);  // 120.996 + 0.005 = 121.001 truncates to 121
-    EXPECT_EQ(PIXEL_X(d, 3.0240f), 200 + 120);  // 120.96 + 0.005 truncates to 120
+    EXPECT_EQ(pixel_x(d, 0.0f), 200);
+    EXPECT_EQ(pixel_x(d, 10.0f), 600);          // 400 steps of 0.025 MHz
+    EXPECT_EQ(pixel_x(d, 3.0249f), 200 + 121);  // 120.996 + 0.005 = 121.001 truncates to 121
+    EXPECT_EQ(pixel_x(d, 3.0240f), 200 + 120);  // 120.96 + 0.005 truncates to 120
     d.FSTEP = 2;
-    EXPECT_EQ(PIXEL_X(d, 20.0f), 600);          // 800 steps, halved
-    EXPECT_EQ(PIXEL_X(d, 3.05f), 200 + 61);     // 122 steps, halved
-    EXPECT_EQ(PIXEL_X(d, 3.025f), 200 + 60);    // 121 steps, integer-halved
-    EXPECT_EQ(PIXEL_Y(0.0f), 500);
-    EXPECT_EQ(PIXEL_Y(700.0f), 150);
-    EXPECT_EQ(PIXEL_Y(301.0f), 500 - 151);      // 150.5 + 0.5 truncates to 151
-    EXPECT_EQ(PIXEL_Y(300.9f), 500 - 150);
+    EXPECT_EQ(pixel_x(d, 20.0f), 600);          // 800 steps, halved
+    EXPECT_EQ(pixel_x(d, 3.05f), 200 + 61);     // 122 steps, halved
+    EXPECT_EQ(pixel_x(d, 3.025f), 200 + 60);    // 121 steps, integer-halved
+    EXPECT_EQ(pixel_y(0.0f), 500);
+    EXPECT_EQ(pixel_y(700.0f), 150);
+    EXPECT_EQ(pixel_y(301.0f), 500 - 151);      // 150.5 + 0.5 truncates to 151
+    EXPECT_EQ(pixel_y(300.9f), 500 - 150);
 }
 
 TEST(Plotrace, CirclesAtTheTracePointsWithTheSkipRules) {
@@ -119,7 +119,7 @@ TEST(Plotrace, CirclesAtTheTracePointsWithTheSkipRules) {
         expect_circle(c[1], 200 + 240 / fstep, 150);
         expect_circle(c[2], 200 + 60 / fstep, 500 - 53);
         std::string e;
-        ASSERT_TRUE(p.d.TRACE.CLOSE(e));
+        ASSERT_TRUE(p.d.TRACE.close(e));
         EXPECT_EQ(slurp(dir.file("f" + std::to_string(fstep) + ".TRACE.DAT")),
                   "   20.000  300.000\n    6.000  700.000\n");
     }
@@ -144,7 +144,7 @@ TEST(Plotrace, FirstUsablePointAtZeroFrequencyDrawsAndWritesNothing) {
     EVFPLOT(p.d, p.s, p.in, 0);
     EXPECT_TRUE(p.of(Primitive::ELLIPSE).empty());
     std::string e;
-    ASSERT_TRUE(p.d.TRACE.CLOSE(e));
+    ASSERT_TRUE(p.d.TRACE.close(e));
     EXPECT_EQ(slurp(dir.file("TRACE.DAT")), "");
 }
 
@@ -194,7 +194,7 @@ TEST(Evfplot, ERegionStage) {
     const std::vector<Primitive> x = p.lines(0x0000FF);
     ASSERT_GT(x.size(), 5u);
     const float fx1 = (1.2f + std::sqrt(1.44f + 4.0f)) / 2.0f + 0.05f;
-    EXPECT_EQ(x.front().x1, PIXEL_X(p.d, fx1));
+    EXPECT_EQ(x.front().x1, pixel_x(p.d, fx1));
     // No E-part (grey) or valley-part (cyan) curves in an E-only record.
     EXPECT_TRUE(p.lines(0xC0C0C0).empty());
     EXPECT_TRUE(p.lines(0x00FFFF).empty());
@@ -244,7 +244,7 @@ TEST(Plotrecv, ClippedAtTheTopEdge) {
     EXPECT_EQ(g.back().y2, 150);
     // The curve ends at the clipped point, well before the 41 points of the whole range.
     EXPECT_LT(g.size(), 39u);
-    EXPECT_LT(g.back().x2, PIXEL_X(p.d, 2.99f));
+    EXPECT_LT(g.back().x2, pixel_x(p.d, 2.99f));
 }
 
 TEST(Plotprof, MarkerLengthsAndNothingForAnEmptyRange) {
@@ -257,7 +257,7 @@ TEST(Plotprof, MarkerLengthsAndNothingForAnEmptyRange) {
         const std::vector<Primitive> y = p.lines(0xFFFF00);
         ASSERT_EQ(y.size(), 1u);
         EXPECT_EQ(y[0].y2, c.top) << c.irgn << " " << c.fend;
-        EXPECT_EQ(y[0].x1, PIXEL_X(p.d, c.fend));
+        EXPECT_EQ(y[0].x1, pixel_x(p.d, c.fend));
     }
     Plot p;
     float A[6] = {0, -50, 5, 0, 0, 0};
@@ -275,7 +275,7 @@ TEST(Plottop, DashedAndStoppedAtTheTop) {
     for (size_t i = 0; i < prims.size(); ++i) {
         EXPECT_EQ(prims[i].kind, i % 2 == 0 ? Primitive::MOVE : Primitive::LINE) << i;
         const int y = i % 2 == 0 ? prims[i].y1 : prims[i].y2;
-        EXPECT_EQ(y, PIXEL_Y(300.0f + 5.0f * static_cast<float>(i)));
+        EXPECT_EQ(y, pixel_y(300.0f + 5.0f * static_cast<float>(i)));
     }
     // Ends at 695 km, the last step below 700 km (81 points from 300 km).
     EXPECT_EQ(prims.size(), 80u);
@@ -285,7 +285,7 @@ TEST(Plottop, DashedAndStoppedAtTheTop) {
     PLOTTOP(q.d, q.s, RED, 2, 300.0f, 7.5f, 50.0f);
     ASSERT_FALSE(q.s.primitives().empty());
     const Primitive& last = q.s.primitives().back();
-    EXPECT_EQ(last.kind == Primitive::LINE ? last.y2 : last.y1, PIXEL_Y(595.0f));
+    EXPECT_EQ(last.kind == Primitive::LINE ? last.y2 : last.y1, pixel_y(595.0f));
     // A scale height that is not a number draws nothing.
     Plot r;
     PLOTTOP(r.d, r.s, RED, 2, 300.0f, 8.0f, std::nanf(""));
@@ -332,13 +332,13 @@ TEST(Plotpolv, ValleyShape) {
     const std::vector<Primitive> l = p.lines(0xFF0000);
     ASSERT_EQ(l.size(), 5u + 2u);   // 0.5 MHz down in 0.1 MHz steps, flat bottom, rising side
     EXPECT_EQ(l.front().x1, 320);
-    EXPECT_EQ(l.front().y1, PIXEL_Y(110.0f));
+    EXPECT_EQ(l.front().y1, pixel_y(110.0f));
     EXPECT_EQ(l[4].x2, 300);
-    EXPECT_EQ(l[4].y2, PIXEL_Y(120.0f));   // the valley bottom, 10 km above the peak
+    EXPECT_EQ(l[4].y2, pixel_y(120.0f));   // the valley bottom, 10 km above the peak
     EXPECT_EQ(l[5].x2, 300);
-    EXPECT_EQ(l[5].y2, PIXEL_Y(130.0f));
+    EXPECT_EQ(l[5].y2, pixel_y(130.0f));
     EXPECT_EQ(l[6].x2, 320);
-    EXPECT_EQ(l[6].y2, PIXEL_Y(140.0f));
+    EXPECT_EQ(l[6].y2, pixel_y(140.0f));
 }
 
 TEST(Plotdata, FilledCirclesUpTo700Km) {

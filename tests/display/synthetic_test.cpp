@@ -44,7 +44,7 @@ struct Drawn {
 class Capture final : public driver::Frontend {
 public:
     explicit Capture(RecordingSurface& s) : s_(s) {}
-    void RECORD_DONE(const Zelk& z, const driver::RecordInfo&) override {
+    void record_done(const Zelk& z, const driver::RecordInfo&) override {
         Drawn d;
         d.prims = s_.primitives();
         for (int i = 1; i <= inversion::MAXTRC; ++i)
@@ -89,7 +89,7 @@ struct DrawnRun {
         z->plot = &plot;
         Capture fe(s);
         driver::VxoSteps steps;
-        driver::RUN_FILES(*z, {{input, ""}}, fe, steps, false);
+        driver::run_files(*z, {{input, ""}}, fe, steps, false);
         records = fe.records;
         finished = plot.finish_files(error);
     }
@@ -252,7 +252,7 @@ TEST(Synthetic, ProfilesOfTheInputRecordBeforeTheInversion) {
         z->log.out = &log;
         driver::Frontend fe;
         driver::VxoSteps steps;
-        driver::RUN_FILES(*z, {{DATA + "/display/synth-x-day.VXO", out}}, fe, steps, false);
+        driver::run_files(*z, {{DATA + "/display/synth-x-day.VXO", out}}, fe, steps, false);
     }
     DrawnRun run(out);
     ASSERT_EQ(run.records.size(), 1u);

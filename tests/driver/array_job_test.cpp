@@ -68,7 +68,7 @@ TEST(ShardAuto, SliceFromTheArrayTask) {
     for (const Case& c : cases) {
         int32_t I = -1, N = -1;
         std::string error;
-        const bool ok = SHARD_FROM_ENVIRONMENT(env_of(c.env), I, N, error);
+        const bool ok = shard_from_environment(env_of(c.env), I, N, error);
         const std::string id = c.env.count("SLURM_ARRAY_TASK_ID") ? c.env.at("SLURM_ARRAY_TASK_ID") : "unset";
         if (c.N == 0) {
             EXPECT_FALSE(ok) << id;
@@ -83,23 +83,23 @@ TEST(ShardAuto, SliceFromTheArrayTask) {
     BatchOptions opt;
     std::string error;
     const char* args[] = {"zelk-batch", "--shard", "auto", "a.VXO"};
-    ASSERT_TRUE(PARSE_BATCH(4, args, opt, error)) << error;
+    ASSERT_TRUE(parse_batch(4, args, opt, error)) << error;
     EXPECT_TRUE(opt.shard_auto);
     const char* bad[] = {"zelk-batch", "--shard", "automatic", "a.VXO"};
-    EXPECT_FALSE(PARSE_BATCH(4, bad, opt, error));
+    EXPECT_FALSE(parse_batch(4, bad, opt, error));
 }
 
 // A CSV row of the summary's width whose first column is text.
 std::string csv_row(const std::string& text) {
     std::string row = text;
-    const std::string header = Summary::CSV_HEADER();
+    const std::string header = Summary::csv_header_line();
     const auto ncol = static_cast<size_t>(std::count(header.begin(), header.end(), ',')) + 1;
     for (size_t c = 1; c < ncol; ++c) row += ',';
     return row + '\n';
 }
 
 TEST(MergeSummaries, CompleteSummariesOnly) {
-    const std::string header = Summary::CSV_HEADER() + '\n';
+    const std::string header = Summary::csv_header_line() + '\n';
     struct Case {
         std::string text;
         bool jsonl;
@@ -123,7 +123,7 @@ TEST(MergeSummaries, CompleteSummariesOnly) {
     for (const Case& c : cases) {
         std::string rows, why;
         long n = -2;
-        const bool ok = SUMMARY_ROWS(c.text, c.jsonl, rows, n, why);
+        const bool ok = summary_rows(c.text, c.jsonl, rows, n, why);
         EXPECT_EQ(ok, c.rows >= 0) << c.text;
         if (ok) {
             EXPECT_EQ(n, c.rows) << c.text;
@@ -140,26 +140,26 @@ TEST(MergeSummaries, CompleteSummariesOnly) {
     spit(p("t3.csv"), header + csv_row("three") + "cut,");      // cut short
     spit(p("t4.csv"), header + csv_row("four") + csv_row("five"));
     std::ostringstream err;
-    EXPECT_EQ(MERGE_SUMMARIES(p("all.csv"), {p("t4.csv"), p("t1.csv"), p("t2.csv"), p("t3.csv"), p("t9.csv")}, err), 1);
+    EXPECT_EQ(merge_summaries(p("all.csv"), {p("t4.csv"), p("t1.csv"), p("t2.csv"), p("t3.csv"), p("t9.csv")}, err), 1);
     EXPECT_EQ(slurp(p("all.csv")), header + csv_row("four") + csv_row("five") + csv_row("one"));
     EXPECT_NE(err.str().find("t3.csv: its last line is cut short; left out"), std::string::npos) << err.str();
     EXPECT_NE(err.str().find("t9.csv: missing; left out"), std::string::npos) << err.str();
     EXPECT_NE(err.str().find("3 rows from 3 of 5 summaries"), std::string::npos) << err.str();
 
     err.str("");
-    EXPECT_EQ(MERGE_SUMMARIES(p("all.csv"), {p("t1.csv"), p("t2.csv")}, err), 0);
+    EXPECT_EQ(merge_summaries(p("all.csv"), {p("t1.csv"), p("t2.csv")}, err), 0);
     EXPECT_EQ(slurp(p("all.csv")), header + csv_row("one"));
-    EXPECT_EQ(MERGE_SUMMARIES(p("t1.csv"), {p("t2.csv"), p("t1.csv")}, err), 2);   // out among the inputs
+    EXPECT_EQ(merge_summaries(p("t1.csv"), {p("t2.csv"), p("t1.csv")}, err), 2);   // out among the inputs
     EXPECT_EQ(slurp(p("t1.csv")), header + csv_row("one"));
-    EXPECT_EQ(MERGE_SUMMARIES(p("all.txt"), {p("t1.csv")}, err), 2);
-    EXPECT_EQ(MERGE_SUMMARIES(p("none/all.csv"), {p("t1.csv")}, err), 4);
+    EXPECT_EQ(merge_summaries(p("all.txt"), {p("t1.csv")}, err), 2);
+    EXPECT_EQ(merge_summaries(p("none/all.csv"), {p("t1.csv")}, err), 4);
 
     // Summaries of refined runs (the column mode last) merge under their own header; one
     // with the other header than the first summary merged is left out.
-    const std::string refined = Summary::CSV_HEADER(true) + '\n';
+    const std::string refined = Summary::csv_header_line(true) + '\n';
     spit(p("r1.csv"), refined + csv_row("one") .substr(0, csv_row("one").size() - 1) + ",refined\n");
     err.str("");
-    EXPECT_EQ(MERGE_SUMMARIES(p("all.csv"), {p("r1.csv"), p("t1.csv")}, err), 1);
+    EXPECT_EQ(merge_summaries(p("all.csv"), {p("r1.csv"), p("t1.csv")}, err), 1);
     EXPECT_EQ(slurp(p("all.csv")), slurp(p("r1.csv")));
     EXPECT_NE(err.str().find("t1.csv: it lacks the column mode"), std::string::npos) << err.str();
     // No temporary file is left beside the merged summary.
@@ -242,7 +242,7 @@ TEST_F(SkipExisting, DoubtfulOutputsAreRedone) {
 
     // Kept rows that do not match: other settings, lost rows, another input name.
     EXPECT_EQ(complete("--hstep 10", "s5.jsonl"), 3);
-    spit(KEPT_ROWS_PATH(path("out/b.VXO.430")), "zelk-batch kept rows 1\n");
+    spit(kept_rows_path(path("out/b.VXO.430")), "zelk-batch kept rows 1\n");
     EXPECT_EQ(complete("--hstep 10", "s6.jsonl"), 2);
     EXPECT_EQ(complete("--hstep 20", "s7.jsonl"), 0);
 }

@@ -23,7 +23,7 @@ using ztest::spit;
 
 bool parse(std::vector<const char*> args, BatchOptions& opt, std::string& error) {
     args.insert(args.begin(), "zelk-batch");
-    return PARSE_BATCH(static_cast<int>(args.size()), args.data(), opt, error);
+    return parse_batch(static_cast<int>(args.size()), args.data(), opt, error);
 }
 
 TEST(BatchOptions, Parse) {
@@ -78,7 +78,7 @@ TEST(BatchOptions, Parse) {
         EXPECT_FALSE(parse(b, opt, error)) << (b.empty() ? "" : b[0]);
         EXPECT_FALSE(error.empty());
     }
-    EXPECT_NE(std::string(BATCH_USAGE()).find("--summary FILE"), std::string::npos);
+    EXPECT_NE(std::string(batch_usage()).find("--summary FILE"), std::string::npos);
 
     // The picture options: png by default.
     ASSERT_TRUE(parse({"--plots", "p", "a.VXO"}, opt, error)) << error;
@@ -101,7 +101,7 @@ TEST(BatchOptions, Parse) {
     ASSERT_TRUE(parse({"a.VXO"}, opt, error));
     EXPECT_EQ(opt.jobs, 1);
     EXPECT_EQ(opt.shards, 0);
-    const std::string usage = BATCH_USAGE();
+    const std::string usage = batch_usage();
     for (const char* text : {"Usage: zelk-batch [options] INPUT...", "--jobs N", "--shard I/N",
                              "Exit status:", "Examples:"}) {
         EXPECT_NE(usage.find(text), std::string::npos) << text;
@@ -117,13 +117,13 @@ TEST(BatchOptions, RefinedModeParts) {
     EXPECT_FALSE(opt.refine.any());
     ASSERT_TRUE(parse({"--refine", "a.VXO"}, opt, error)) << error;
     EXPECT_TRUE(opt.refine.valley && opt.refine.xstart && opt.refine.scaled_fc && opt.refine.f1_roots);
-    EXPECT_EQ(REFINE_TEXT(opt.refine), "all");
+    EXPECT_EQ(refine_text(opt.refine), "all");
     EXPECT_EQ(opt.inputs, std::vector<std::string>{"a.VXO"});
     BatchOptions two;
     ASSERT_TRUE(parse({"--refine-parts", "fc,f1", "a.VXO"}, two, error)) << error;
     EXPECT_FALSE(two.refine.valley || two.refine.xstart);
     EXPECT_TRUE(two.refine.scaled_fc && two.refine.f1_roots);
-    EXPECT_EQ(REFINE_TEXT(two.refine), "fc,f1");
+    EXPECT_EQ(refine_text(two.refine), "fc,f1");
     for (const char* bad : {"fc,bogus", "", ","}) {
         BatchOptions b;
         EXPECT_FALSE(parse({"--refine-parts", bad, "a.VXO"}, b, error)) << bad;
@@ -136,7 +136,7 @@ TEST(BatchOptions, ShardSlicesCoverTheListOnce) {
         for (int32_t N = 1; N <= 9; ++N) {
             size_t expect_begin = 0, smallest = count, largest = 0;
             for (int32_t I = 1; I <= N; ++I) {
-                const auto [begin, end] = SHARD_SLICE(count, I, N);
+                const auto [begin, end] = shard_slice(count, I, N);
                 EXPECT_EQ(begin, expect_begin) << count << " files, slice " << I << "/" << N;
                 ASSERT_LE(begin, end);
                 smallest = std::min(smallest, end - begin);
@@ -153,12 +153,12 @@ TEST(BatchOptions, ShardSlicesCoverTheListOnce) {
     const std::vector<std::string> b = {"e", "d", "c", "b", "a"};
     std::vector<std::string> all;
     for (int32_t I = 1; I <= 3; ++I) {
-        const auto slice = SHARD_FILES(a, I, 3);
-        EXPECT_EQ(slice, SHARD_FILES(b, I, 3));
+        const auto slice = shard_files(a, I, 3);
+        EXPECT_EQ(slice, shard_files(b, I, 3));
         all.insert(all.end(), slice.begin(), slice.end());
     }
     EXPECT_EQ(all, (std::vector<std::string>{"a", "b", "c", "d", "e"}));
-    EXPECT_TRUE(SHARD_FILES(a, 4, 3).empty());
+    EXPECT_TRUE(shard_files(a, 4, 3).empty());
 }
 
 class BatchFiles : public ztest::ScratchTest {};
@@ -176,25 +176,25 @@ TEST_F(BatchFiles, ExpandInputs) {
     std::vector<std::string> files;
     bool several = false;
     std::string error;
-    ASSERT_TRUE(EXPAND_INPUTS({path("in")}, files, several, error)) << error;
+    ASSERT_TRUE(expand_inputs({path("in")}, files, several, error)) << error;
     EXPECT_EQ(files, (std::vector<std::string>{path("in/a.VXO"), path("in/b.VXO"), path("in/c.dat")}));
     EXPECT_TRUE(several);
 
-    ASSERT_TRUE(EXPAND_INPUTS({path("in/*.VXO")}, files, several, error)) << error;
+    ASSERT_TRUE(expand_inputs({path("in/*.VXO")}, files, several, error)) << error;
     EXPECT_EQ(files, (std::vector<std::string>{path("in/a.VXO"), path("in/b.VXO")}));
-    ASSERT_TRUE(EXPAND_INPUTS({path("in/?.dat"), path("in/b.VXO")}, files, several, error));
+    ASSERT_TRUE(expand_inputs({path("in/?.dat"), path("in/b.VXO")}, files, several, error));
     EXPECT_EQ(files, (std::vector<std::string>{path("in/c.dat"), path("in/b.VXO")}));
 
     // One file named: one input, even when it is empty.
-    ASSERT_TRUE(EXPAND_INPUTS({path("in/empty.VXO")}, files, several, error));
+    ASSERT_TRUE(expand_inputs({path("in/empty.VXO")}, files, several, error));
     EXPECT_FALSE(several);
 
     // A missing file is left to the run, which reports it.
-    ASSERT_TRUE(EXPAND_INPUTS({path("in/none.VXO"), path("in/a.VXO")}, files, several, error));
+    ASSERT_TRUE(expand_inputs({path("in/none.VXO"), path("in/a.VXO")}, files, several, error));
     EXPECT_EQ(files, (std::vector<std::string>{path("in/none.VXO"), path("in/a.VXO")}));
-    EXPECT_FALSE(EXPAND_INPUTS({path("in/*.XYZ")}, files, several, error));
-    EXPECT_FALSE(EXPAND_INPUTS({path("*/a.VXO")}, files, several, error));
-    EXPECT_FALSE(EXPAND_INPUTS({path("in/sub")}, files, several, error));
+    EXPECT_FALSE(expand_inputs({path("in/*.XYZ")}, files, several, error));
+    EXPECT_FALSE(expand_inputs({path("*/a.VXO")}, files, several, error));
+    EXPECT_FALSE(expand_inputs({path("in/sub")}, files, several, error));
 }
 
 TEST_F(BatchFiles, OutputNames) {
@@ -206,27 +206,27 @@ TEST_F(BatchFiles, OutputNames) {
     bool outdir = false;
     std::string error;
 
-    ASSERT_TRUE(BATCH_JOBS({path("a.VXO")}, false, path("a.out"), jobs, outdir, error));
+    ASSERT_TRUE(batch_jobs({path("a.VXO")}, false, path("a.out"), jobs, outdir, error));
     EXPECT_FALSE(outdir);
     EXPECT_EQ(jobs[0].output, path("a.out"));
-    ASSERT_TRUE(BATCH_JOBS({path("a.VXO")}, false, "NONE", jobs, outdir, error));
+    ASSERT_TRUE(batch_jobs({path("a.VXO")}, false, "NONE", jobs, outdir, error));
     EXPECT_EQ(jobs[0].output, "");
     // One input into an existing directory, and several inputs into a new one.
-    ASSERT_TRUE(BATCH_JOBS({path("a.VXO")}, false, path("x"), jobs, outdir, error));
+    ASSERT_TRUE(batch_jobs({path("a.VXO")}, false, path("x"), jobs, outdir, error));
     EXPECT_TRUE(outdir);
     EXPECT_EQ(jobs[0].output, path("x/a.VXO.430"));
-    ASSERT_TRUE(BATCH_JOBS({path("a.VXO"), path("b.VXO")}, true, path("new"), jobs, outdir, error));
+    ASSERT_TRUE(batch_jobs({path("a.VXO"), path("b.VXO")}, true, path("new"), jobs, outdir, error));
     EXPECT_EQ(jobs[1].output, path("new/b.VXO.430"));
     EXPECT_FALSE(fs::exists(path("new")));   // nothing is made before the run
 
     // Refused before anything is written: the output is an input; two inputs, one output;
     // several inputs and an output that is a file.
-    EXPECT_FALSE(BATCH_JOBS({path("a.VXO")}, false, path("a.VXO"), jobs, outdir, error));
+    EXPECT_FALSE(batch_jobs({path("a.VXO")}, false, path("a.VXO"), jobs, outdir, error));
     EXPECT_NE(error.find("refused"), std::string::npos);
     fs::create_hard_link(path("a.VXO"), path("link.VXO"));   // the input under another name
-    EXPECT_FALSE(BATCH_JOBS({path("a.VXO")}, false, path("link.VXO"), jobs, outdir, error));
-    EXPECT_FALSE(BATCH_JOBS({path("a.VXO"), path("x/a.VXO")}, true, path("y"), jobs, outdir, error));
-    EXPECT_FALSE(BATCH_JOBS({path("a.VXO"), path("b.VXO")}, true, path("a.VXO"), jobs, outdir, error));
+    EXPECT_FALSE(batch_jobs({path("a.VXO")}, false, path("link.VXO"), jobs, outdir, error));
+    EXPECT_FALSE(batch_jobs({path("a.VXO"), path("x/a.VXO")}, true, path("y"), jobs, outdir, error));
+    EXPECT_FALSE(batch_jobs({path("a.VXO"), path("b.VXO")}, true, path("a.VXO"), jobs, outdir, error));
     EXPECT_EQ(slurp(path("a.VXO")), "GOOD\n");
 }
 
@@ -242,7 +242,7 @@ TEST_F(BatchFiles, RunExitStatusAndSummary) {
     opt.summary = path("s.csv");
     const StepsFactory steps = [] { return std::make_unique<ztest::FakeSteps>(); };
     std::ostringstream diag, err;
-    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 0);
+    EXPECT_EQ(batch_run(opt, steps, diag, err, false), 0);
     EXPECT_EQ(slurp(path("out/1.VXO.430")), "REC 10\nREC 11\n");
     EXPECT_FALSE(fs::exists(path("out/2.VXO.430")));
     EXPECT_EQ(slurp(path("out/3.VXO.430")), "REC 12\n");
@@ -269,17 +269,17 @@ TEST_F(BatchFiles, RunExitStatusAndSummary) {
     opt.output = "";
     opt.summary = "";
     err.str("");
-    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 1);
+    EXPECT_EQ(batch_run(opt, steps, diag, err, false), 1);
     EXPECT_NE(err.str().find("WARNING: NO PROPER DATA OR ERROR FOUND IN THE INPUT FILE."), std::string::npos);
 
     // Usage errors found while preparing the run: status 2 and nothing written.
     opt.inputs = {path("in/1.VXO")};
     opt.output = path("in/1.VXO");
-    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 2);
+    EXPECT_EQ(batch_run(opt, steps, diag, err, false), 2);
     EXPECT_EQ(slurp(path("in/1.VXO")), "GOOD 10\nBAD\nGOOD 11\n");
     opt.output = "";
     opt.summary = path("in/1.VXO");
-    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 2);
+    EXPECT_EQ(batch_run(opt, steps, diag, err, false), 2);
     EXPECT_EQ(slurp(path("in/1.VXO")), "GOOD 10\nBAD\nGOOD 11\n");
 
     // A model data file missing: status 3 with its one-line message, no partial outputs.
@@ -288,7 +288,7 @@ TEST_F(BatchFiles, RunExitStatusAndSummary) {
     opt.output = path("4.out");
     opt.summary = path("s4.jsonl");
     err.str("");
-    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 3);
+    EXPECT_EQ(batch_run(opt, steps, diag, err, false), 3);
     EXPECT_EQ(err.str(), "URSI13.ASC NOT FOUND\n");
     EXPECT_FALSE(fs::exists(path("4.out")));
     EXPECT_FALSE(fs::exists(path("s4.jsonl")));
@@ -297,7 +297,7 @@ TEST_F(BatchFiles, RunExitStatusAndSummary) {
 TEST_F(BatchFiles, SummaryRows) {
     auto z = std::make_unique<zelk::Zelk>();
     ztest::fill_record(*z, 60);
-    ASSERT_EQ(zelk::pipeline::PREPARE(*z), zelk::iondata::PREP_OK);
+    ASSERT_EQ(zelk::pipeline::prepare(*z), zelk::iondata::PREP_OK);
     auto& inv = z->inv;
     inv.ISTAT() = 2;
     inv.FOE = 3.12f;
@@ -320,14 +320,14 @@ TEST_F(BatchFiles, SummaryRows) {
     for (const char* name : {"s.csv", "s.jsonl"}) {
         Summary s;
         std::string why;
-        ASSERT_TRUE(s.OPEN(path(name), why)) << why;
-        s.ROW(*z, "dir/a,b.VXO", 7);
+        ASSERT_TRUE(s.open(path(name), why)) << why;
+        s.row(*z, "dir/a,b.VXO", 7);
         inv.ISTAT() = 18;   // F2 fit failed: the F2 results and products are left out
         inv.FOF1 = 9999.0f;
-        s.ROW(*z, "dir/a,b.VXO", 8);
+        s.row(*z, "dir/a,b.VXO", 8);
         inv.ISTAT() = 2;
         inv.FOF1 = 4.81f;
-        ASSERT_TRUE(s.CLOSE(why)) << why;
+        ASSERT_TRUE(s.close(why)) << why;
         EXPECT_EQ(s.rows(), 2);
     }
     std::istringstream csv(slurp(path("s.csv")));
@@ -355,9 +355,9 @@ TEST_F(BatchFiles, SummaryRows) {
     inv.FOF1 = inv.FOF2;
     Summary s;
     std::string why;
-    ASSERT_TRUE(s.OPEN(path("t.csv"), why)) << why;
-    s.ROW(*z, "a", 1);
-    ASSERT_TRUE(s.CLOSE(why)) << why;
+    ASSERT_TRUE(s.open(path("t.csv"), why)) << why;
+    s.row(*z, "a", 1);
+    ASSERT_TRUE(s.close(why)) << why;
     std::istringstream t(slurp(path("t.csv")));
     std::getline(t, line);
     std::getline(t, line);
@@ -367,18 +367,18 @@ TEST_F(BatchFiles, SummaryRows) {
     inv.refine.scaled_fc = true;
     inv.made_by = zelk::inversion::MadeBy::FALLBACK;
     Summary r;
-    r.SET_MODE_COLUMN(true);
-    ASSERT_TRUE(r.OPEN(path("r.csv"), why)) << why;
-    r.ROW(*z, "a", 1);
-    ASSERT_TRUE(r.CLOSE(why)) << why;
+    r.set_mode_column(true);
+    ASSERT_TRUE(r.open(path("r.csv"), why)) << why;
+    r.row(*z, "a", 1);
+    ASSERT_TRUE(r.close(why)) << why;
     std::istringstream rc(slurp(path("r.csv")));
     std::getline(rc, line);
-    EXPECT_EQ(line, Summary::CSV_HEADER() + ",mode");
+    EXPECT_EQ(line, Summary::csv_header_line() + ",mode");
     std::getline(rc, line);
     EXPECT_TRUE(line.ends_with(",fallback")) << line;
     std::ostringstream j;
-    r.SET_FORMAT(true);
-    r.ROW(j, *z, "a", 1);
+    r.set_format(true);
+    r.row(j, *z, "a", 1);
     EXPECT_TRUE(j.str().ends_with(",\"mode\":\"fallback\"}\n")) << j.str();
 }
 
@@ -389,8 +389,8 @@ TEST(Progress, LineAndSilence) {
     EXPECT_EQ(Progress::LINE(1000, 100.0, 0.5), "1000 records, 10 records/s, 50%, about 1:40 left");
     std::ostringstream os;
     Progress off(os, false);
-    off.UPDATE(100, 0.5);
-    off.CLEAR();
+    off.update(100, 0.5);
+    off.clear();
     EXPECT_TRUE(os.str().empty());
 }
 
@@ -406,7 +406,7 @@ TEST_F(BatchFiles, DiagnosticsWithProgress) {
     opt.debug = 13;
     const StepsFactory steps = [] { return std::make_unique<ztest::FakeSteps>(); };
     std::ostringstream diag, err;
-    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, true), 0);
+    EXPECT_EQ(batch_run(opt, steps, diag, err, true), 0);
     const std::string d = diag.str();
     size_t n = 0;
     for (size_t at = d.find("PARAMETERS\n"); at != std::string::npos; at = d.find("PARAMETERS\n", at + 1)) ++n;
@@ -429,13 +429,13 @@ TEST_F(BatchFiles, UnwritableOutputIsReported) {
     opt.output = path("blocker/a.out");
     const StepsFactory steps = [] { return std::make_unique<ztest::FakeSteps>(); };
     std::ostringstream diag, err;
-    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 4);
+    EXPECT_EQ(batch_run(opt, steps, diag, err, false), 4);
     EXPECT_NE(err.str().find("blocker/a.out: cannot be written"), std::string::npos) << err.str();
     EXPECT_NE(err.str().find("1 output not written"), std::string::npos) << err.str();
 
     opt.output = "";
     opt.summary = path("blocker/s.csv");
-    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 4);
+    EXPECT_EQ(batch_run(opt, steps, diag, err, false), 4);
     EXPECT_NE(err.str().find("s.csv: cannot be written"), std::string::npos) << err.str();
 }
 
@@ -468,7 +468,7 @@ TEST_F(BatchFiles, JobsGiveTheResultsOfOneWorker) {
         opt.jobs = jobs;
         std::ostringstream diag, err;
         Result r;
-        r.status = BATCH_RUN(opt, steps, diag, err, false);
+        r.status = batch_run(opt, steps, diag, err, false);
         r.diag = diag.str();
         r.err = err.str();
         r.summary = slurp(path("s.csv"));
@@ -508,7 +508,7 @@ TEST_F(BatchFiles, JobsStopOnAModelDataFailure) {
         opt.summary = path("s.csv");
         opt.jobs = jobs;
         std::ostringstream diag, err;
-        EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 3) << jobs;
+        EXPECT_EQ(batch_run(opt, steps, diag, err, false), 3) << jobs;
         EXPECT_EQ(err.str(), "URSI13.ASC NOT FOUND\n") << jobs;
         EXPECT_FALSE(fs::exists(path("s.csv"))) << jobs;
         EXPECT_EQ(slurp(path("out" + std::to_string(jobs) + "/1.VXO.430")), "REC 10\nREC 11\n") << jobs;
@@ -531,9 +531,9 @@ TEST_F(BatchFiles, ShardsTogetherMakeTheWholeRun) {
     opt.output = path("whole");
     std::ostringstream diag, err;
     // The whole list has 5.VXO twice, which would write one output twice: refused.
-    EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 2);
+    EXPECT_EQ(batch_run(opt, steps, diag, err, false), 2);
     opt.inputs = {path("in/4.VXO"), path("in/5.VXO"), path("in/1.VXO"), path("in/2.VXO"), path("in/3.VXO")};
-    ASSERT_EQ(BATCH_RUN(opt, steps, diag, err, false), 0);
+    ASSERT_EQ(batch_run(opt, steps, diag, err, false), 0);
 
     std::map<std::string, std::string> shards;
     std::string rows;
@@ -543,7 +543,7 @@ TEST_F(BatchFiles, ShardsTogetherMakeTheWholeRun) {
         opt.shard = I;
         opt.shards = 7;
         err.str("");
-        EXPECT_EQ(BATCH_RUN(opt, steps, diag, err, false), 0) << I << ": " << err.str();
+        EXPECT_EQ(batch_run(opt, steps, diag, err, false), 0) << I << ": " << err.str();
         std::istringstream csv(slurp(opt.summary));
         std::string line;
         std::getline(csv, line);   // header, also in a summary of an empty shard

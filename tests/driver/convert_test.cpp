@@ -191,7 +191,7 @@ TEST_F(Convert, ExamplesRoundTripThroughTheStandardFormatAndTheConverter) {
             // line (within a quarter step of it, or any at 0.025 MHz), or virtual heights
             // above 999 km, which the old layout of the converted file cannot hold.
             StampInfo st;
-            ASSERT_EQ(DECODE_STAMP(o, st), PREP_OK);
+            ASSERT_EQ(decode_stamp(o, st), PREP_OK);
             bool moves = false;
             for (int k = 1; k <= o.IDX(7); ++k) moves = moves || (o.VHOF2(k) > 999.0f && o.VHOF2(k) < 9999.0f);
             for (const float fc : {o.SCALED(1), o.SCALED(2)}) {

@@ -49,19 +49,19 @@ inline void fill_record(zelk::Zelk& z, int day) {
 class FakeSteps : public zelk::driver::RecordSteps {
 public:
     int inverted = 0;
-    // Called inside WRITE with the output stream, to look at the files while a run is on.
+    // Called inside write with the output stream, to look at the files while a run is on.
     std::function<void()> during_write;
 
-    bool OPEN(const std::string& path) override {
+    bool open(const std::string& path) override {
         in.close();
         in.clear();
         in.open(path);
         return static_cast<bool>(in);
     }
-    long long POSITION() const override { return static_cast<long long>(pos_); }
-    void CLOSE() override { in.close(); }
+    long long position() const override { return static_cast<long long>(pos_); }
+    void close() override { in.close(); }
 
-    void READ(zelk::Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) override {
+    void read(zelk::Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) override {
         LBAD = 1;
         std::string line;
         const std::streampos at = in.tellg();
@@ -86,12 +86,12 @@ public:
         LREAD = 1;
         IEOF = 0;
     }
-    void INVERT(zelk::Zelk& z) override {
+    void invert(zelk::Zelk& z) override {
         if (stop_) throw zelk::Stop("URSI13.ASC NOT FOUND");
         ++inverted;
         z.inv.ISTAT() = 2;
     }
-    void WRITE(std::ostream& out, zelk::Zelk& z) override {
+    void write(std::ostream& out, zelk::Zelk& z) override {
         if (during_write) during_write();
         out << "REC " << z.inv.IDAY << '\n';
     }
@@ -113,14 +113,14 @@ public:
 
     std::string NONVXO_VXO(const std::string&, const std::string&, bool) override { return converted_to; }
     void DODIALOG3(int code) override { dialogs.push_back(code); }
-    void MESSAGE_BOX(const std::string& title, const std::string& text) override {
+    void message_box(const std::string& title, const std::string& text) override {
         boxes.push_back(title + ": " + text);
     }
-    void NOTICE(const std::string& text) override { notices.push_back(text); }
-    void FILE_DONE(const zelk::driver::FileJob&, const zelk::driver::FileOutcome& fo) override {
+    void notice(const std::string& text) override { notices.push_back(text); }
+    void file_done(const zelk::driver::FileJob&, const zelk::driver::FileOutcome& fo) override {
         files.push_back(fo);
     }
-    void RECORD_DONE(const zelk::Zelk&, const zelk::driver::RecordInfo&) override { ++records; }
+    void record_done(const zelk::Zelk&, const zelk::driver::RecordInfo&) override { ++records; }
 };
 
 inline std::string slurp(const std::string& path) {

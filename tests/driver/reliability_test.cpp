@@ -231,7 +231,7 @@ TEST_F(Reliability, ManyBadRecordsAreNamedFirstFiveThenCounted) {
     zelk::driver::BatchOptions opt;
     opt.inputs = {path("a.VXO")};
     std::ostringstream diag, err;
-    EXPECT_EQ(zelk::driver::BATCH_RUN(opt, [] { return std::make_unique<ztest::FakeSteps>(); }, diag, err, false), 0);
+    EXPECT_EQ(zelk::driver::batch_run(opt, [] { return std::make_unique<ztest::FakeSteps>(); }, diag, err, false), 0);
     EXPECT_NE(err.str().find("7 bad records skipped (record 2; record 3; record 4; record 5; record 6; 2 more), 2 read"),
               std::string::npos) << err.str();
 }

@@ -29,7 +29,7 @@ protected:
         return names;
     }
     RunOutcome run(const std::vector<FileJob>& jobs, bool stop_on_failure = false) {
-        return RUN_FILES(*z, jobs, fe, steps, stop_on_failure);
+        return run_files(*z, jobs, fe, steps, stop_on_failure);
     }
 
     std::unique_ptr<zelk::Zelk> z = std::make_unique<zelk::Zelk>();
@@ -189,7 +189,7 @@ TEST_F(RunLoop, ClearsTheTablesBeforeEachRecord) {
     z->rec.AUXFN(999) = 2.0f;
     z->rec.EDITFL(4) = 9;
     z->inv.ISTAT() = 2;
-    CLEAR_RECORD_TABLES(*z);
+    clear_record_tables(*z);
     EXPECT_FLOAT_EQ(z->inv.TRACEL(7, 2), 9999.0f);
     EXPECT_EQ(z->inv.ITRCF(2048, 3), 9999);
     EXPECT_FLOAT_EQ(z->inv.TRH(1024), 0.0f);
@@ -205,7 +205,7 @@ TEST(Jobs, FromInteractiveSettings) {
     spit(list, "A1.VXO\n\n   \nB2.VXO  \r\n");
     std::vector<FileJob> jobs;
     bool wild = false;
-    ASSERT_TRUE(JOBS_FROM_SETTINGS("/data/*.VXO", "/out/X.430", list, jobs, wild));
+    ASSERT_TRUE(jobs_from_settings("/data/*.VXO", "/out/X.430", list, jobs, wild));
     EXPECT_TRUE(wild);
     ASSERT_EQ(jobs.size(), 2u);
     EXPECT_EQ(jobs[0].input, "/data/A1.VXO");
@@ -213,16 +213,16 @@ TEST(Jobs, FromInteractiveSettings) {
     EXPECT_EQ(jobs[1].input, "/data/B2.VXO");
     EXPECT_EQ(jobs[1].output, "/out/B2.VXO.430");
 
-    ASSERT_TRUE(JOBS_FROM_SETTINGS("/data/DAY.*  ", "NONE    ", list, jobs, wild));
+    ASSERT_TRUE(jobs_from_settings("/data/DAY.*  ", "NONE    ", list, jobs, wild));
     EXPECT_TRUE(wild);
     EXPECT_EQ(jobs[1].output, "");
 
-    ASSERT_TRUE(JOBS_FROM_SETTINGS("/data/DAY.VXO", "/out/DAY.430", list, jobs, wild));
+    ASSERT_TRUE(jobs_from_settings("/data/DAY.VXO", "/out/DAY.430", list, jobs, wild));
     EXPECT_FALSE(wild);
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(jobs[0].output, "/out/DAY.430");
 
-    EXPECT_FALSE(JOBS_FROM_SETTINGS("/data/*.VXO", "NONE", scratch.file("MISSING").string(), jobs,
+    EXPECT_FALSE(jobs_from_settings("/data/*.VXO", "NONE", scratch.file("MISSING").string(), jobs,
                                     wild));
 }
 
@@ -236,7 +236,7 @@ TEST_F(RunLoop, InteractiveWildcardRunDeletesTheFileList) {
     spit(path("FILELIST.TMP"), "A.VXO\n\nMISSING.VXO\nB.VXO\n");
     z->run.INFILE = path("*.VXO");
     z->run.OUTFILE = path("X.430");
-    const RunOutcome r = MAIN_RUN(*z, fe, steps, path("FILELIST.TMP"));
+    const RunOutcome r = main_run(*z, fe, steps, path("FILELIST.TMP"));
     EXPECT_EQ(r.files, 3);
     EXPECT_EQ(r.NRECS, 3);
     EXPECT_EQ(listing(), (std::vector<std::string>{"A.VXO", "A.VXO.430", "B.VXO", "B.VXO.430"}));
@@ -245,7 +245,7 @@ TEST_F(RunLoop, InteractiveWildcardRunDeletesTheFileList) {
     z->run.INFILE = path("MISSING.VXO");
     z->run.OUTFILE = "NONE";
     fe.boxes.clear();
-    EXPECT_EQ(MAIN_RUN(*z, fe, steps, path("FILELIST.TMP")).NRECS, 0);
+    EXPECT_EQ(main_run(*z, fe, steps, path("FILELIST.TMP")).NRECS, 0);
     EXPECT_EQ(fe.boxes.size(), 1u);
 }
 

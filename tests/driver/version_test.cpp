@@ -35,7 +35,7 @@ TEST_F(Version, NamesProgramRevisionAndTheDataDirectoryTheLookupUses) {
     EXPECT_EQ(slurp(path("stderr")), "");
     const std::regex form("zelk-batch [0-9]+\\.[0-9]+\nrevision [^ \n]+\ndata directory [^\n]+\n");
     EXPECT_TRUE(std::regex_match(out, form)) << out;
-    EXPECT_EQ(out.rfind(std::string("zelk-batch ") + zelk::driver::PROGRAM_VERSION() + "\n", 0), 0u);
+    EXPECT_EQ(out.rfind(std::string("zelk-batch ") + zelk::driver::program_version() + "\n", 0), 0u);
 
     // Without data files in the working directory, the shipped data directory of the build.
     const fs::path shipped = fs::canonical(ZELK_SOURCE_DATA);

@@ -37,16 +37,16 @@ public:
     int inverted = 0;
     std::unique_ptr<zelk::Zelk> first;
 
-    bool OPEN(const std::string& path) override { return real_.OPEN(path); }
-    void READ(zelk::Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) override {
-        real_.READ(z, IEOF, LREAD, LBAD);
+    bool open(const std::string& path) override { return real_.open(path); }
+    void read(zelk::Zelk& z, int32_t& IEOF, int16_t& LREAD, int16_t& LBAD) override {
+        real_.read(z, IEOF, LREAD, LBAD);
     }
-    long long POSITION() const override { return real_.POSITION(); }
-    void CLOSE() override { real_.CLOSE(); }
-    void INVERT(zelk::Zelk& z) override {
+    long long position() const override { return real_.position(); }
+    void close() override { real_.close(); }
+    void invert(zelk::Zelk& z) override {
         if (inverted++ == 0) first = std::make_unique<zelk::Zelk>(z);
     }
-    void WRITE(std::ostream& out, zelk::Zelk& z) override {
+    void write(std::ostream& out, zelk::Zelk& z) override {
         zelk::fio::LineWriter unit(out);
         zelk::iondata::WRITVXO(unit, z.rec);
         unit.close();
@@ -79,7 +79,7 @@ TEST_F(VxoLoop, BadRecordAmongGoodOnesIsSkipped) {
     auto z = std::make_unique<zelk::Zelk>();
     ztest::RecordingFrontend fe;
     ReadOnlySteps steps;
-    const RunOutcome r = RUN_FILES(*z, {{DATA + "/synth-small-bad.VXO", path("out.VXO")}}, fe, steps, false);
+    const RunOutcome r = run_files(*z, {{DATA + "/synth-small-bad.VXO", path("out.VXO")}}, fe, steps, false);
     EXPECT_EQ(r.NRECS, 9);
     EXPECT_EQ(r.bad, 1);
     ASSERT_EQ(fe.files.size(), 1u);
@@ -215,7 +215,7 @@ TEST_F(VxoLoop, DamagedFilesGoThroughTheLoop) {
         auto z = std::make_unique<zelk::Zelk>();
         ztest::RecordingFrontend fe;
         ReadOnlySteps steps;
-        const RunOutcome r = RUN_FILES(*z, {{path("damaged.VXO"), path("out.VXO")}}, fe, steps, false);
+        const RunOutcome r = run_files(*z, {{path("damaged.VXO"), path("out.VXO")}}, fe, steps, false);
         inverted += r.NRECS;
         EXPECT_EQ(r.written, r.NRECS);
     }
@@ -246,7 +246,7 @@ TEST_F(VxoLoop, BadInputCorpusThroughTheLoop) {
     z->run.QPACC = 0.01f;
     ztest::RecordingFrontend fe;
     VxoSteps steps;
-    const RunOutcome r = RUN_FILES(*z, jobs, fe, steps, false);
+    const RunOutcome r = run_files(*z, jobs, fe, steps, false);
     EXPECT_EQ(r.files, static_cast<int32_t>(jobs.size()));
     EXPECT_GT(r.NRECS, 0);
     // An output exists exactly for the files that had records written.

@@ -50,7 +50,7 @@ struct Result {
 class Capture : public driver::Frontend {
 public:
     std::vector<Result> out;
-    void RECORD_DONE(const Zelk& z, const driver::RecordInfo&) override {
+    void record_done(const Zelk& z, const driver::RecordInfo&) override {
         const auto& r = z.rec;
         Result x;
         x.ISTAT = z.inv.IQUALE(2);
@@ -83,14 +83,14 @@ std::vector<Result> run_file(const std::string& name, const inversion::RefineOpt
     z->inv.refine = refine;
     std::ostringstream diag;
     z->log.out = &diag;
-    z->mod.DATADIRS = {ZELK_SOURCE_DATA};
+    z->mod.data_dirs = {ZELK_SOURCE_DATA};
     z->run.HSTEP = 10.0f;
     z->run.QPACC = 0.01f;
     Capture cap;
     const fs::path out = fs::temp_directory_path() / ("zelk_accuracy_" + name + ".430");
     std::vector<driver::FileJob> jobs{{std::string(ZELK_TEST_DATA) + "/accuracy/" + name, out.string()}};
     driver::VxoSteps steps;
-    driver::RUN_FILES(*z, jobs, cap, steps, false);
+    driver::run_files(*z, jobs, cap, steps, false);
     fs::remove(out);
     return cap.out;
 }

@@ -22,7 +22,7 @@ struct Date {
 };
 Date monthday(int iyr, int iday) {
     Date d{0, 0, 0};
-    MONTHDAY(static_cast<int16_t>(iyr), static_cast<int16_t>(iday), d.year, d.mon, d.dom);
+    month_day(static_cast<int16_t>(iyr), static_cast<int16_t>(iday), d.year, d.mon, d.dom);
     return d;
 }
 
@@ -39,7 +39,7 @@ struct Entry : ::testing::Test {
         z.log.out = &log;
         z.log.IDEBUG = 1;
         z.plot = &plotter;
-        z.mod.DATADIRS = {ZELK_SOURCE_DATA};
+        z.mod.data_dirs = {ZELK_SOURCE_DATA};
         inv.FQINCR = 0.0625f;
     }
     static float line(int k) { return 0.0625f * static_cast<float>(k); }

@@ -122,7 +122,7 @@ float height(const Inversion& inv, int K) {
     r.ZM = inv.IRGN == 2 ? inv.ZMF1 : inv.ZMF2;
     r.NN = inv.NN;
     for (int i = 1; i <= inv.NN; ++i) r.A(i) = inv.A(i);
-    return PROFILE_HEIGHT(r, inv.FQ(K));
+    return profile_height(r, inv.FQ(K));
 }
 
 // Makes points K1..K2 bad: virtual height equal to the true height.

@@ -75,15 +75,15 @@ struct Outcome {
 
 Outcome run_record(Zelk& z, fio::LineReader& in, const TruthRecord& t) {
     Outcome o;
-    driver::CLEAR_RECORD_TABLES(z);
+    driver::clear_record_tables(z);
     int32_t IEOF = 0;
     int16_t LREAD = 0, LBAD = 0;
     iondata::READVXO(IEOF, in, z.rec, LREAD, LBAD);
     EXPECT_EQ(IEOF, 0) << t.name;
     EXPECT_EQ(LBAD, 0) << t.name;
-    EXPECT_EQ(pipeline::PREPARE(z), iondata::PREP_OK) << t.name;
+    EXPECT_EQ(pipeline::prepare(z), iondata::PREP_OK) << t.name;
     pipeline::PROFIL1(z);
-    pipeline::UPDATE_RECORD(z);
+    pipeline::update_record(z);
     o.istat = z.inv.ISTAT();
     if (o.istat != 2 || z.rec.IDX(37) != 10) return o;
 
@@ -95,8 +95,8 @@ Outcome run_record(Zelk& z, fio::LineReader& in, const TruthRecord& t) {
     double sum = 0.0;
     for (std::size_t i = 0; i < t.f.size(); ++i) {
         const float f = t.f[i];
-        const float h = hasf1 && f < f2.FS ? inversion::PROFILE_HEIGHT(f1, f)
-                                           : inversion::PROFILE_HEIGHT(f2, f);
+        const float h = hasf1 && f < f2.FS ? inversion::profile_height(f1, f)
+                                           : inversion::profile_height(f2, f);
         const float d = std::fabs(h - t.h[i]);
         o.dh_max = std::max(o.dh_max, d);
         sum += d;
@@ -132,7 +132,7 @@ TEST(Synthetic, EveryRecordInvertsCloseToTheTruth) {
     const std::vector<TruthRecord> truth = read_truth(ZELK_TEST_DATA "/e2e/synth-e2e.truth");
     ASSERT_EQ(truth.size(), std::size(EXPECTED));
     auto z = std::make_unique<Zelk>();
-    z->mod.DATADIRS = {ZELK_SOURCE_DATA};
+    z->mod.data_dirs = {ZELK_SOURCE_DATA};
     std::ostringstream diag;
     z->log.out = &diag;
     fio::LineReader in;

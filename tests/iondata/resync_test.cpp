@@ -80,7 +80,7 @@ TEST(ReaderResync, RefusedMiddleRecordCostsOnlyThatRecord) {
     EXPECT_EQ(calls[1].LBAD, 1);
     EXPECT_EQ(calls[1].place.why, VxoRefusal::ELEMENT1);
     EXPECT_EQ(calls[1].place.line, 39);
-    EXPECT_EQ(VXO_REFUSAL_TEXT(calls[1].place), "index element 1 outside 1 to 16");
+    EXPECT_EQ(vxo_refusal_text(calls[1].place), "index element 1 outside 1 to 16");
     EXPECT_EQ(calls[2].stamp, good[2].stamp);
 }
 

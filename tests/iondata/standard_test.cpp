@@ -18,7 +18,7 @@
 namespace {
 
 using namespace zelk::iondata;
-using zelk::pipeline::PREPARE;
+using zelk::pipeline::prepare;
 
 struct Date {
     int32_t year4 = 0, doy = 0, error = -1;
@@ -101,7 +101,7 @@ Converted convert(const std::string& text) {
     LineReader in(text);
     LineWriter out;
     auto rec = std::make_unique<IonogramRecord>();
-    c.res = STANDARD_TO_VXO(in, out, *rec);
+    c.res = standard_to_vxo(in, out, *rec);
     c.vxo = out.text();
     LineReader back(c.vxo);
     for (int k = 0; k < 100000; ++k) {
@@ -174,8 +174,8 @@ TEST(StandardRecord, ReadsBackAsAnOldLayoutRecordThatPreparationAccepts) {
     // The record preparation places the points back on the lines of their frequencies.
     auto z = std::make_unique<zelk::Zelk>();
     z->rec = r;
-    zelk::driver::CLEAR_RECORD_TABLES(*z);
-    ASSERT_EQ(PREPARE(*z), PREP_OK);
+    zelk::driver::clear_record_tables(*z);
+    ASSERT_EQ(prepare(*z), PREP_OK);
     EXPECT_FLOAT_EQ(z->inv.FQINCR, 0.05f);
     EXPECT_EQ(z->inv.IFOM, 181);
     EXPECT_FLOAT_EQ(z->inv.TRACEL(91, 2), 300.0f);    // 4.55 MHz

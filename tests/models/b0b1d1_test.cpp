@@ -89,7 +89,7 @@ void iri_profile(Zelk& z, double B0, double B1) {
     v.VW = 300.0f + sum - v.ZME;
     v.VD = 0.6f;
     v.ZMF1 = v.ZME + v.VW;
-    z.mod.DATADIRS = {ZELK_SOURCE_DATA};
+    z.mod.data_dirs = {ZELK_SOURCE_DATA};
     z.run.HSTEP = 0.0f;
     products::NHTABLE(z, 0);
 }
@@ -98,7 +98,7 @@ void iri_profile(Zelk& z, double B0, double B1) {
 // peak, and the 1 km table is made again.
 void add_f1_ledge(Zelk& z) {
     auto& v = z.inv;
-    const float hF1 = inversion::PROFILE_HEIGHT(inversion::REGION(v, 3), 4.5f);
+    const float hF1 = inversion::profile_height(inversion::REGION(v, 3), 4.5f);
     float C[6];
     inversion::CONTPRFL(5, v.FC(3), v.FC(4), v.A_F2.data(), 4.5f, C);
     for (int k = 1; k <= 5; ++k) v.A_F2(k) = C[k];
@@ -195,14 +195,14 @@ TEST(ShapeParameters, MissingTableAndNoF2Layer) {
     std::ostringstream log;
     z.log.out = &log;
     iri_profile(z, 100.0, 2.5);
-    z.mod.DATADIRS = {"/nonexistent-zelk-data"};
+    z.mod.data_dirs = {"/nonexistent-zelk-data"};
     models::CALB0B1D1(z);
     EXPECT_EQ(log.str(), " CANNOT FIND THE FILE \"B0B1DT.ASC\"!\n");
     EXPECT_EQ(z.bot.B0, 9999.0f);
     EXPECT_EQ(z.bot.B1, 9999.0f);
     EXPECT_EQ(z.bot.D1, 9999.0f);
     // The text form alone serves as well as the binary one.
-    z.mod.DATADIRS = {ZELK_SOURCE_DATA};
+    z.mod.data_dirs = {ZELK_SOURCE_DATA};
     models::CALB0B1D1(z);
     const float b0 = z.bot.B0, b1 = z.bot.B1;
     z.bot.B0FILE = {};
@@ -258,9 +258,9 @@ void plain_adjust(Products& P, int MODE, float& ERR) {
         if (!moved)
             for (float& s : step) s *= 0.5f;
     }
-    P.B0 = ROUND2(P.B0);
-    P.B1 = ROUND2(P.B1);
-    if (MODE == 1) P.D1 = ROUND2(P.D1);
+    P.B0 = round2(P.B0);
+    P.B1 = round2(P.B1);
+    if (MODE == 1) P.D1 = round2(P.D1);
 }
 
 void plain_d1(Products& P, float& D1, float& E1) {
@@ -268,7 +268,7 @@ void plain_d1(Products& P, float& D1, float& E1) {
     for (int round = 0; round < 32 && step > 0.005f; ++round) {
         float sbest = 1.0e10f;
         for (int k = 0; k < 1000; ++k) {
-            const float d = ROUND2(lo + static_cast<float>(k) * step);
+            const float d = round2(lo + static_cast<float>(k) * step);
             if (d > hi + 1e-4f) break;
             P.D1 = d;
             models::CALHSTHZ(P, 1);

@@ -54,16 +54,16 @@ private:
 TEST(DataFile, FirstDirectoryHoldingTheFileWins) {
     ScratchDir a, b;
     b.write("ZELKTEST.DAT", "b");
-    EXPECT_EQ(zp::DATAPATH("ZELKTEST.DAT", {a.str(), b.str()}), b.file("ZELKTEST.DAT").string());
+    EXPECT_EQ(zp::data_path("ZELKTEST.DAT", {a.str(), b.str()}), b.file("ZELKTEST.DAT").string());
     a.write("ZELKTEST.DAT", "a");
-    EXPECT_EQ(zp::DATAPATH("ZELKTEST.DAT", {a.str(), b.str()}), a.file("ZELKTEST.DAT").string());
+    EXPECT_EQ(zp::data_path("ZELKTEST.DAT", {a.str(), b.str()}), a.file("ZELKTEST.DAT").string());
     // A directory of that name is not a data file.
     std::filesystem::create_directory(a.file("SUB.DAT"));
     b.write("SUB.DAT", "b");
-    EXPECT_EQ(zp::DATAPATH("SUB.DAT", {a.str(), b.str()}), b.file("SUB.DAT").string());
-    EXPECT_EQ(zp::DATAPATH("NONE.DAT", {a.str(), b.str()}), "");
-    EXPECT_EQ(zp::DATAPATH("ZELKTEST.DAT", {}), "");
-    EXPECT_EQ(zp::DATAPATH("", {a.str()}), "");
+    EXPECT_EQ(zp::data_path("SUB.DAT", {a.str(), b.str()}), b.file("SUB.DAT").string());
+    EXPECT_EQ(zp::data_path("NONE.DAT", {a.str(), b.str()}), "");
+    EXPECT_EQ(zp::data_path("ZELKTEST.DAT", {}), "");
+    EXPECT_EQ(zp::data_path("", {a.str()}), "");
 }
 
 TEST(DataFile, WorkingDirectoryThenEnvironmentThenInstalled) {
@@ -71,18 +71,18 @@ TEST(DataFile, WorkingDirectoryThenEnvironmentThenInstalled) {
     env.write("ZELKTEST.DAT", "env");
     {
         EnvVar var("ZELK_DATA", env.str().c_str());
-        const std::vector<std::string> dirs = zp::DATADIRS();
+        const std::vector<std::string> dirs = zp::data_dirs();
         ASSERT_GE(dirs.size(), 2u);
         EXPECT_EQ(dirs[0], ".");
         EXPECT_EQ(dirs[1], env.str());
         WorkDir wd(work.str());
-        EXPECT_EQ(zp::DATAPATH("ZELKTEST.DAT"), env.file("ZELKTEST.DAT").string());
+        EXPECT_EQ(zp::data_path("ZELKTEST.DAT"), env.file("ZELKTEST.DAT").string());
         work.write("ZELKTEST.DAT", "work");
-        EXPECT_EQ(zp::DATAPATH("ZELKTEST.DAT"), "ZELKTEST.DAT");
+        EXPECT_EQ(zp::data_path("ZELKTEST.DAT"), "ZELKTEST.DAT");
     }
     {
         EnvVar var("ZELK_DATA", nullptr);
-        const std::vector<std::string> dirs = zp::DATADIRS();
+        const std::vector<std::string> dirs = zp::data_dirs();
         EXPECT_EQ(dirs.front(), ".");
         // working directory, installed directory, and the two places beside the program
         ASSERT_EQ(dirs.size(), 4u);
@@ -90,6 +90,6 @@ TEST(DataFile, WorkingDirectoryThenEnvironmentThenInstalled) {
     }
     {
         EnvVar var("ZELK_DATA", "");
-        EXPECT_EQ(zp::DATADIRS().size(), 4u);
+        EXPECT_EQ(zp::data_dirs().size(), 4u);
     }
 }

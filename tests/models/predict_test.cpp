@@ -36,7 +36,7 @@ struct Station {
     std::ostringstream out;
     zelk::Log log;
     Station() {
-        mod.DATADIRS = {ZELK_SOURCE_DATA};
+        mod.data_dirs = {ZELK_SOURCE_DATA};
         log.out = &out;
         log.IDEBUG = 1;
     }
@@ -120,7 +120,7 @@ TEST(Predict, SunspotLookupOnANewMonthOnly) {
 // The sunspot number enters the activity index and the maps limited to 150, foF1 as given.
 TEST(Predict, SunspotNumberAbove150) {
     zm::Models mod;
-    mod.DATADIRS = {ZELK_SOURCE_DATA};
+    mod.data_dirs = {ZELK_SOURCE_DATA};
     const Pred p150 = calpredf(mod, 35.0f, 139.7f, 4, 100, 3, 150.0f);
     const Pred p200 = calpredf(mod, 35.0f, 139.7f, 4, 100, 3, 200.0f);
     EXPECT_EQ(p200.foe, p150.foe);
@@ -134,7 +134,7 @@ TEST(Predict, SunspotNumberAbove150) {
 // foF1 only by day and only above foE: polar night and polar day decide by the flags.
 TEST(Predict, NightAndPolarCases) {
     zm::Models mod;
-    mod.DATADIRS = {ZELK_SOURCE_DATA};
+    mod.data_dirs = {ZELK_SOURCE_DATA};
     // Polar night (sun never rises), noon.
     EXPECT_EQ(calpredf(mod, 78.2f, 15.6f, 12, 355, 11, 100.0f).fof1, 9999.0f);
     // Polar day (sun never sets): day for the F1 test even at local midnight, where the
@@ -153,7 +153,7 @@ TEST(Predict, CoefficientCacheAndFiles) {
     dir.copydata("URSI13.BIN");
     dir.copydata("URSI14.ASC");
     zm::Models mod;
-    mod.DATADIRS = {dir.str()};
+    mod.data_dirs = {dir.str()};
     const Pred a = calpredf(mod, 45.0f, 10.0f, 3, 80, 11, 120.0f);
     ASSERT_EQ(a.status, 0);
     EXPECT_NEAR(a.fof2, 11.013, 0.0005);
@@ -174,7 +174,7 @@ TEST(Predict, CoefficientCacheAndFiles) {
     ASSERT_EQ(c.status, 0);
     EXPECT_EQ(mod.COEFMON, 4);
     zm::Models ref;
-    ref.DATADIRS = {ZELK_SOURCE_DATA};
+    ref.data_dirs = {ZELK_SOURCE_DATA};
     const Pred cbin = calpredf(ref, 45.0f, 10.0f, 4, 100, 11, 120.0f);
     EXPECT_EQ(c.fof2, cbin.fof2);
     for (int i = 1; i <= zm::NF2SET; ++i)
@@ -185,7 +185,7 @@ TEST(Predict, StopsWithoutCoefficientFiles) {
     ScratchDir dir;
     dir.copydata("SUNSPT.ASC");
     Station r;
-    r.mod.DATADIRS = {dir.str()};
+    r.mod.data_dirs = {dir.str()};
     try {
         r.predict(2000, 100);
         FAIL() << "no stop";
@@ -200,7 +200,7 @@ TEST(Predict, ShortCoefficientFileStops) {
     ScratchDir dir;
     dir.write("URSI15.BIN", std::string(7900, '\0'));
     zm::Models mod;
-    mod.DATADIRS = {dir.str()};
+    mod.data_dirs = {dir.str()};
     EXPECT_THROW(calpredf(mod, 0.0f, 0.0f, 5, 130, 12, 50.0f), zelk::Stop);
     dir.write("URSI15.ASC", "  0.10000000E+01\n");
     std::filesystem::remove(dir.file("URSI15.BIN"));

@@ -81,7 +81,7 @@ TEST(ModelReference, DipAndModifiedDip) {
 // The map evaluation on the shipped coefficient files, interpolated as CALPREDF does.
 TEST(ModelReference, UrsiMapValues) {
     zm::Models mod;
-    mod.DATADIRS = {ZELK_SOURCE_DATA};
+    mod.data_dirs = {ZELK_SOURCE_DATA};
     std::ostringstream out;
     const zelk::F1<int32_t, 9> nq = nqtable();
     for (const GammaCase& c : GAMMAREF) {
@@ -100,7 +100,7 @@ TEST(ModelReference, UrsiMapValues) {
 
 TEST(ModelReference, WholePredictions) {
     zm::Models mod;
-    mod.DATADIRS = {ZELK_SOURCE_DATA};
+    mod.data_dirs = {ZELK_SOURCE_DATA};
     for (const PredCase& c : PREDREF) {
         SCOPED_TRACE(::testing::Message() << "lat " << c.lat << " lon " << c.lon << " day "
                                           << c.day << " " << c.hour << ":" << c.minute);

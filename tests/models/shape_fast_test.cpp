@@ -43,7 +43,7 @@ std::vector<std::string> input_files() {
 
 std::unique_ptr<Zelk> context(bool fast) {
     auto z = std::make_unique<Zelk>();
-    z->mod.DATADIRS = {ZELK_SOURCE_DATA};
+    z->mod.data_dirs = {ZELK_SOURCE_DATA};
     z->log.IDEBUG = 0;
     z->bot.FAST = fast;
     return z;
@@ -51,13 +51,13 @@ std::unique_ptr<Zelk> context(bool fast) {
 
 // One record into z; false at the end of the file. OK: the record was read and inverted.
 bool next(Zelk& z, fio::LineReader& in, bool& ok) {
-    driver::CLEAR_RECORD_TABLES(z);
+    driver::clear_record_tables(z);
     int32_t IEOF = 0;
     int16_t LREAD = 0, LBAD = 0;
     iondata::READVXO(IEOF, in, z.rec, LREAD, LBAD);
     ok = false;
     if (IEOF != 0 && LREAD == 0) return false;
-    if (LBAD != 0 || pipeline::PREPARE(z) != iondata::PREP_OK) return IEOF == 0;
+    if (LBAD != 0 || pipeline::prepare(z) != iondata::PREP_OK) return IEOF == 0;
     pipeline::PROFIL1(z);
     ok = true;
     return IEOF == 0;
@@ -67,7 +67,7 @@ bool next(Zelk& z, fio::LineReader& in, bool& ok) {
 float misfit(const models::Bottomside& b) {
     models::Bottomside c = b;
     const int mode = c.FOF1 > 0.0f ? 1 : 0;
-    return models::SHAPE_MISFIT(c, mode);
+    return models::shape_misfit(c, mode);
 }
 
 double quantile(std::vector<double> v, double q) {
@@ -98,7 +98,7 @@ TEST(ShapeFast, MisfitNeverLargerThanTheSearchAndValuesClose) {
                 if (!f.FASTDONE) ++fallback;
                 // The misfit with the model heights solved exactly must not be larger.
                 const int mode = s.D1 != 9999.0f ? 1 : 0;
-                const double xs = models::FAST_MISFIT(s, mode), xf = models::FAST_MISFIT(f, mode);
+                const double xs = models::fast_misfit(s, mode), xf = models::fast_misfit(f, mode);
                 if (xf > xs) {
                     ++larger;
                     worst_exact = std::max(worst_exact, xf / xs);
@@ -155,7 +155,7 @@ TEST(ShapeFast, DeclinesWithoutRowsAndLeavesTheStart) {
     b.B1 = 2.5f;
     b.NPROW1 = 0;
     float err = -1.0f;
-    EXPECT_FALSE(zelk::models::FASTB0B1D1(b, 0, err));
+    EXPECT_FALSE(zelk::models::fastb0b1d1(b, 0, err));
     EXPECT_EQ(b.B0, 100.0f);
     EXPECT_EQ(b.B1, 2.5f);
     EXPECT_EQ(err, -1.0f);
@@ -166,7 +166,7 @@ TEST(ShapeFast, DeclinesWithoutRowsAndLeavesTheStart) {
         b.PRFFN1(i) = 6.0f + static_cast<float>(i) * 0.6f;
     }
     b.FOE = 0.0f;
-    EXPECT_FALSE(zelk::models::FASTB0B1D1(b, 0, err));
+    EXPECT_FALSE(zelk::models::fastb0b1d1(b, 0, err));
     EXPECT_EQ(b.B0, 100.0f);
 }
 

@@ -219,7 +219,7 @@ TEST(SunspotFile, MalformedFilesStopWithTheirMessages) {
 TEST(SunspotLookup, MissingFileStops) {
     ScratchDir dir;
     zm::Models mod;
-    mod.DATADIRS = {dir.str()};
+    mod.data_dirs = {dir.str()};
     try {
         lookup(mod, 2000, 1);
         FAIL() << "no stop";
@@ -234,7 +234,7 @@ TEST(SunspotLookup, FileValuesPredictionsAndTheirLimits) {
     ScratchDir dir;
     dir.write("SUNSPT.ASC", linearfile(12, 5));
     zm::Models mod;
-    mod.DATADIRS = {dir.str()};
+    mod.data_dirs = {dir.str()};
     // Last cycle 12 starts January 1860; measured to May 1863 (phase 40 = 60 + 40).
     Lookup r = lookup(mod, 1863, 5);
     EXPECT_EQ(r.ssn, 100.0f);
@@ -272,7 +272,7 @@ TEST(SunspotLookup, TooFewCyclesGiveNoPrediction) {
         ScratchDir dir;
         dir.write("SUNSPT.ASC", linearfile(ncyc, 5));
         zm::Models mod;
-        mod.DATADIRS = {dir.str()};
+        mod.data_dirs = {dir.str()};
         const int ys = 1750 + 10 * (ncyc - 1);
         const Lookup r = lookup(mod, ys + 3, 6);
         SCOPED_TRACE(ncyc);
@@ -294,7 +294,7 @@ TEST(SunspotLookup, CycleWithoutMeasuredMonthGivesNoValue) {
     ScratchDir dir;
     dir.write("SUNSPT.ASC", text);
     zm::Models mod;
-    mod.DATADIRS = {dir.str()};
+    mod.data_dirs = {dir.str()};
     mod.LASTV = 80.0f;
     mod.LASTY = 30000;
     mod.LASTM = 99;
@@ -321,7 +321,7 @@ TEST(SunspotLookup, WindowPastTheTableEnd) {
     ScratchDir dir;
     dir.write("SUNSPT.ASC", text);
     zm::Models mod;
-    mod.DATADIRS = {dir.str()};
+    mod.data_dirs = {dir.str()};
     const Lookup r = lookup(mod, last, 12);
     EXPECT_EQ(mod.NCYCLE, 29);
     EXPECT_EQ(r.ssn, 29.0f + 108.0f + 11.0f);
@@ -333,7 +333,7 @@ TEST(SunspotLookup, WindowPastTheTableEnd) {
 // double precision from the file's own table.
 TEST(SunspotLookup, ShippedFileCoversEveryMonthTo2031) {
     zm::Models mod;
-    mod.DATADIRS = {ZELK_SOURCE_DATA};
+    mod.data_dirs = {ZELK_SOURCE_DATA};
     int missing = 0;
     for (int y = 1749; y <= 2031; ++y)
         for (int m = 1; m <= 12; ++m)

@@ -48,7 +48,7 @@ std::string layout1() {
 }
 
 // A fresh run context holding a version-5 record with the given stamp, as the run loop
-// hands it to PREPARE (trace tables cleared).
+// hands it to prepare (trace tables cleared).
 std::unique_ptr<Zelk> record(const std::string& stamp) {
     auto z = std::make_unique<Zelk>();
     z->rec.IDX(1) = 5;
@@ -56,13 +56,13 @@ std::unique_ptr<Zelk> record(const std::string& stamp) {
     z->rec.IDX(4) = 31;
     z->rec.SCALED.fill(9999.0f);
     set_stamp(*z, stamp);
-    zelk::driver::CLEAR_RECORD_TABLES(*z);
+    zelk::driver::clear_record_tables(*z);
     return z;
 }
 
 TEST(Prepare, Layout1DecodesStationTimeAndSounder) {
     auto z = record(layout1());
-    ASSERT_EQ(PREPARE(*z), PREP_OK);
+    ASSERT_EQ(prepare(*z), PREP_OK);
     EXPECT_EQ(z->inv.LAYOUT, 1);
     EXPECT_EQ(z->inv.IOFF, 0);
     EXPECT_EQ(z->inv.ISTNCODE, 101);
@@ -74,12 +74,12 @@ TEST(Prepare, Layout1DecodesStationTimeAndSounder) {
     EXPECT_FLOAT_EQ(z->inv.FQINCR, 0.1f);
     EXPECT_FLOAT_EQ(z->inv.HGRID, 5.0f);
     EXPECT_FLOAT_EQ(z->inv.BASEHT, 55.0f);
-    EXPECT_EQ(ISO_TIME(z->inv.IYR, z->inv.IDAY, z->inv.IHR, z->inv.MINU, z->inv.ISEC),
+    EXPECT_EQ(iso_time(z->inv.IYR, z->inv.IDAY, z->inv.IHR, z->inv.MINU, z->inv.ISEC),
               "2004-06-15T19:05:30Z");
 
     // Range-bin code '0' and range-start code '2': 2.5 km bins starting at 60 km.
     z = record(put(layout1(), 54, "02"));
-    ASSERT_EQ(PREPARE(*z), PREP_OK);
+    ASSERT_EQ(prepare(*z), PREP_OK);
     EXPECT_FLOAT_EQ(z->inv.HGRID, 2.5f);
     EXPECT_FLOAT_EQ(z->inv.BASEHT, 57.5f);
 
@@ -88,7 +88,7 @@ TEST(Prepare, Layout1DecodesStationTimeAndSounder) {
     const float steps[] = {0.2f, 0.1f, 0.05f, 0.025f, 0.01f, 0.005f};
     for (int i = 0; i < 6; ++i) {
         z = record(put(put(layout1(), 35, std::string(1, codes[i])), 55, "0"));
-        ASSERT_EQ(PREPARE(*z), PREP_OK);
+        ASSERT_EQ(prepare(*z), PREP_OK);
         EXPECT_FLOAT_EQ(z->inv.FQINCR, steps[i]) << codes[i];
         EXPECT_FLOAT_EQ(z->inv.BASEHT, 0.0f);
     }
@@ -100,11 +100,11 @@ TEST(Prepare, PrefixedLayouts) {
         const std::string s = std::string(pre) + "20041670615190530" + layout1().substr(0, 58);
         auto z = record(s);
         ASSERT_EQ(z->rec.IDX(3), 77);
-        ASSERT_EQ(PREPARE(*z), PREP_OK) << pre;
+        ASSERT_EQ(prepare(*z), PREP_OK) << pre;
         EXPECT_EQ(z->inv.LAYOUT, 3);
         EXPECT_EQ(z->inv.IOFF, 19);
         EXPECT_EQ(z->inv.ISTNCODE, 101);
-        EXPECT_EQ(ISO_TIME(z->inv.IYR, z->inv.IDAY, z->inv.IHR, z->inv.MINU, z->inv.ISEC),
+        EXPECT_EQ(iso_time(z->inv.IYR, z->inv.IDAY, z->inv.IHR, z->inv.MINU, z->inv.ISEC),
                   "2004-06-15T19:05:30Z");
         EXPECT_FLOAT_EQ(z->inv.FQINCR, 0.1f);
         EXPECT_FLOAT_EQ(z->inv.BASEHT, 55.0f);
@@ -113,13 +113,13 @@ TEST(Prepare, PrefixedLayouts) {
     // fields decoded.
     auto z3 = record(put(layout1(), 6, "24"));
     StampInfo st;
-    EXPECT_EQ(DECODE_STAMP(z3->rec, st), PREP_TIME);
+    EXPECT_EQ(decode_stamp(z3->rec, st), PREP_TIME);
     EXPECT_EQ(st.IHR, 24);
     EXPECT_EQ(st.IDAY, 167);
     EXPECT_FLOAT_EQ(st.FQINCR, 0.1f);
     // Any other 77-character stamp is not recognised and ends the file.
     auto z = record("XY" + std::string(75, '0'));
-    EXPECT_EQ(PREPARE(*z), PREP_LAYOUT);
+    EXPECT_EQ(prepare(*z), PREP_LAYOUT);
     EXPECT_EQ(z->inv.LAYOUT, 0);
 }
 
@@ -141,10 +141,10 @@ std::string layout2(const std::string& step, const std::string& second, char m) 
 
 TEST(Prepare, Layout2FrequencyStep) {
     auto z = record(layout2("0100", "0000", '0'));
-    ASSERT_EQ(PREPARE(*z), PREP_OK);
+    ASSERT_EQ(prepare(*z), PREP_OK);
     EXPECT_EQ(z->inv.LAYOUT, 2);
     EXPECT_EQ(z->inv.ISTNCODE, 215);
-    EXPECT_EQ(ISO_TIME(z->inv.IYR, z->inv.IDAY, z->inv.IHR, z->inv.MINU, z->inv.ISEC),
+    EXPECT_EQ(iso_time(z->inv.IYR, z->inv.IDAY, z->inv.IHR, z->inv.MINU, z->inv.ISEC),
               "2009-02-01T23:59:58Z");
     EXPECT_FLOAT_EQ(z->inv.FQINCR, 0.1f);
     EXPECT_FLOAT_EQ(z->inv.HGRID, 5.0f);
@@ -152,58 +152,58 @@ TEST(Prepare, Layout2FrequencyStep) {
 
     // Two steps of 0.005 MHz: the fine mode, ignored.
     z = record(layout2("0100", "0005", '2'));
-    ASSERT_EQ(PREPARE(*z), PREP_OK);
+    ASSERT_EQ(prepare(*z), PREP_OK);
     EXPECT_FLOAT_EQ(z->inv.FQINCR, 0.1f);
     // Two steps of 0.05 MHz: the second step is the step.
     z = record(layout2("0100", "0050", '2'));
-    ASSERT_EQ(PREPARE(*z), PREP_OK);
+    ASSERT_EQ(prepare(*z), PREP_OK);
     EXPECT_FLOAT_EQ(z->inv.FQINCR, 0.05f);
     // Three steps of 0.005 MHz are not the fine mode.
     z = record(layout2("0100", "0005", '3'));
-    ASSERT_EQ(PREPARE(*z), PREP_OK);
+    ASSERT_EQ(prepare(*z), PREP_OK);
     EXPECT_FLOAT_EQ(z->inv.FQINCR, 0.005f);
     // No second step: the step is divided by the count, then rounded to 0.001 MHz.
     z = record(layout2("0100", "0000", '3'));
-    ASSERT_EQ(PREPARE(*z), PREP_OK);
+    ASSERT_EQ(prepare(*z), PREP_OK);
     EXPECT_FLOAT_EQ(z->inv.FQINCR, 0.033f);
 
     // Range-bin codes '2' and 'A'; any other leaves no bin size and ends the file.
     z = record(put(layout2("0100", "0000", '0'), 60, "2"));
-    ASSERT_EQ(PREPARE(*z), PREP_OK);
+    ASSERT_EQ(prepare(*z), PREP_OK);
     EXPECT_FLOAT_EQ(z->inv.HGRID, 2.5f);
     EXPECT_FLOAT_EQ(z->inv.BASEHT, 77.5f);
     z = record(put(layout2("0100", "0000", '0'), 60, "A"));
-    ASSERT_EQ(PREPARE(*z), PREP_OK);
+    ASSERT_EQ(prepare(*z), PREP_OK);
     EXPECT_FLOAT_EQ(z->inv.HGRID, 10.0f);
     z = record(put(layout2("0100", "0000", '0'), 60, "7"));
-    EXPECT_EQ(PREPARE(*z), PREP_SOUNDER);
+    EXPECT_EQ(prepare(*z), PREP_SOUNDER);
     // A zero frequency step ends the file.
     z = record(layout2("0000", "0000", '0'));
-    EXPECT_EQ(PREPARE(*z), PREP_SOUNDER);
+    EXPECT_EQ(prepare(*z), PREP_SOUNDER);
 }
 
 TEST(Prepare, TimeChecksEndTheFile) {
-    EXPECT_EQ(PREPARE(*record(put(layout1(), 3, "000"))), PREP_TIME);   // IDAY = 0
-    EXPECT_EQ(PREPARE(*record(put(layout1(), 3, "367"))), PREP_TIME);
-    EXPECT_EQ(PREPARE(*record(put(layout1(), 6, "24"))), PREP_TIME);    // IHR = 24
-    EXPECT_EQ(PREPARE(*record(put(layout1(), 8, "60"))), PREP_TIME);
-    EXPECT_EQ(PREPARE(*record(put(layout1(), 10, "60"))), PREP_TIME);
-    EXPECT_EQ(PREPARE(*record(put(layout1(), 3, "366"))), PREP_OK);
+    EXPECT_EQ(prepare(*record(put(layout1(), 3, "000"))), PREP_TIME);   // IDAY = 0
+    EXPECT_EQ(prepare(*record(put(layout1(), 3, "367"))), PREP_TIME);
+    EXPECT_EQ(prepare(*record(put(layout1(), 6, "24"))), PREP_TIME);    // IHR = 24
+    EXPECT_EQ(prepare(*record(put(layout1(), 8, "60"))), PREP_TIME);
+    EXPECT_EQ(prepare(*record(put(layout1(), 10, "60"))), PREP_TIME);
+    EXPECT_EQ(prepare(*record(put(layout1(), 3, "366"))), PREP_OK);
     // A blank in a digit field is not a digit.
-    EXPECT_EQ(PREPARE(*record(put(layout1(), 6, " 1"))), PREP_TIME);
+    EXPECT_EQ(prepare(*record(put(layout1(), 6, " 1"))), PREP_TIME);
     // Range-start code outside 0..3: no range start.
-    EXPECT_EQ(PREPARE(*record(put(layout1(), 55, "4"))), PREP_SOUNDER);
+    EXPECT_EQ(prepare(*record(put(layout1(), 55, "4"))), PREP_SOUNDER);
 }
 
 TEST(Prepare, IsoTime) {
-    EXPECT_EQ(ISO_TIME(0, 60, 0, 0, 0), "2000-02-29T00:00:00Z");    // 2000 is a leap year
-    EXPECT_EQ(ISO_TIME(0, 366, 23, 59, 59), "2000-12-31T23:59:59Z");
-    EXPECT_EQ(ISO_TIME(99, 60, 0, 0, 0), "1999-03-01T00:00:00Z");
-    EXPECT_EQ(ISO_TIME(69, 32, 12, 0, 0), "2069-02-01T12:00:00Z");
-    EXPECT_EQ(ISO_TIME(70, 1, 0, 0, 0), "1970-01-01T00:00:00Z");
-    EXPECT_EQ(ISO_TIME(2004, 1, 0, 0, 0), "2004-01-01T00:00:00Z");
-    EXPECT_EQ(ISO_TIME(3, 366, 0, 0, 0), "");                        // no 31 Dec + 1
-    EXPECT_EQ(ISO_TIME(3, 0, 0, 0, 0), "");
+    EXPECT_EQ(iso_time(0, 60, 0, 0, 0), "2000-02-29T00:00:00Z");    // 2000 is a leap year
+    EXPECT_EQ(iso_time(0, 366, 23, 59, 59), "2000-12-31T23:59:59Z");
+    EXPECT_EQ(iso_time(99, 60, 0, 0, 0), "1999-03-01T00:00:00Z");
+    EXPECT_EQ(iso_time(69, 32, 12, 0, 0), "2069-02-01T12:00:00Z");
+    EXPECT_EQ(iso_time(70, 1, 0, 0, 0), "1970-01-01T00:00:00Z");
+    EXPECT_EQ(iso_time(2004, 1, 0, 0, 0), "2004-01-01T00:00:00Z");
+    EXPECT_EQ(iso_time(3, 366, 0, 0, 0), "");                        // no 31 Dec + 1
+    EXPECT_EQ(iso_time(3, 0, 0, 0, 0), "");
 }
 
 TEST(Prepare, StationName) {
@@ -211,7 +211,7 @@ TEST(Prepare, StationName) {
         zelk::F1<char, 120> s;
         set_line(s, line);
         char n[21];
-        STATION_NAME(s, n);
+        station_name(s, n);
         return std::string(n);
     };
     EXPECT_EQ(name("STATION NAME ABC,XYZ"), "ABC                 ");
@@ -236,7 +236,7 @@ TEST(Prepare, CharacteristicsAndConstants) {
     S(1) = 9.02f; S(2) = 1000.0f; S(3) = 1.5f; S(7) = 3.15f; S(8) = 1.5f; S(9) = 3.12f;
     S(11) = 185.0f; S(13) = 95.0f; S(15) = 110.0f; S(16) = 20.0f; S(28) = 3.0f; S(31) = 4.5f;
     S(32) = 280.0f; S(35) = 8.8f; S(36) = 7.0f; S(41) = 100.0f;
-    ASSERT_EQ(PREPARE(*z), PREP_OK);
+    ASSERT_EQ(prepare(*z), PREP_OK);
     const auto& inv = z->inv;
     EXPECT_FLOAT_EQ(inv.FOF2, 9.02f);
     EXPECT_FLOAT_EQ(inv.FOF1, 9999.0f);   // above 999: not scaled
@@ -272,7 +272,7 @@ TEST(Prepare, CharacteristicsAndConstants) {
 
     // With 43 characteristics they are.
     z->rec.IDX(4) = 43;
-    ASSERT_EQ(PREPARE(*z), PREP_OK);
+    ASSERT_EQ(prepare(*z), PREP_OK);
     EXPECT_FLOAT_EQ(z->inv.ZMF2, 280.0f);
     EXPECT_FLOAT_EQ(z->inv.CHARIN(36), 7.0f);
     EXPECT_FLOAT_EQ(z->mod.FOF2PRE, 8.8f);
@@ -283,14 +283,14 @@ TEST(Prepare, CharacteristicsAndConstants) {
     z->rec.SCALED(9) = 10.0f;
     z->rec.SCALED(1) = 0.0f;
     z->rec.SCALED(2) = 4.5f;
-    ASSERT_EQ(PREPARE(*z), PREP_OK);
+    ASSERT_EQ(prepare(*z), PREP_OK);
     EXPECT_EQ(z->inv.IFOE, 9999);
     EXPECT_EQ(z->inv.IFOM, 9999);
     EXPECT_EQ(z->inv.IFOF1, 45);
     EXPECT_EQ(z->inv.IQUALE(4), 1);
     // A layout before version 4 marks missing heights with 999.
     z->rec.IDX(80) = 3;
-    ASSERT_EQ(PREPARE(*z), PREP_OK);
+    ASSERT_EQ(prepare(*z), PREP_OK);
     EXPECT_FLOAT_EQ(z->inv.HMISS, 999.0f);
 }
 
@@ -305,7 +305,7 @@ TEST(Prepare, TracesOnFrequencyLines) {
     r.IDX(17) = 2;
     r.VHOE(1) = 100.0f;
     r.VHOE(2) = 120.0f;
-    ASSERT_EQ(PREPARE(*z), PREP_OK);
+    ASSERT_EQ(prepare(*z), PREP_OK);
     const auto& inv = z->inv;
     // The five F2 points sit on lines 46 to 50, the last on the line of foF2.
     for (int i = 1; i <= 5; ++i) {
@@ -329,7 +329,7 @@ TEST(Prepare, TracesOnFrequencyLines) {
     z = record(layout1());
     z->rec.IDX(7) = 3;
     z->rec.SCALED(1) = 99.5f;
-    EXPECT_EQ(PREPARE(*z), PREP_FOF2);
+    EXPECT_EQ(prepare(*z), PREP_FOF2);
 }
 
 TEST(Prepare, OldLayoutHeightsAndMinima) {
@@ -342,7 +342,7 @@ TEST(Prepare, OldLayoutHeightsAndMinima) {
     r.IVHOF2(1) = 260; r.IVHOF2(2) = 999; r.IVHOF2(3) = 300;
     r.IDX(12) = 2;
     r.IVHOF1(1) = 210; r.IVHOF1(2) = 230;
-    ASSERT_EQ(PREPARE(*z), PREP_OK);
+    ASSERT_EQ(prepare(*z), PREP_OK);
     // 999 means no echo: replaced by 9999 in the record and in the table.
     EXPECT_EQ(r.IVHOF2(2), 9999);
     EXPECT_FLOAT_EQ(z->inv.TRACEL(59, 2), 9999.0f);
@@ -369,7 +369,7 @@ TEST(Prepare, UnplaceableTracesAndAuroralGroups) {
     r.VHOEA(1) = 105.0f; r.VHOEA(2) = 110.0f;
     r.FQOEA(1) = 1.5f; r.FQOEA(2) = 1.8f;
     r.AUXHT(3) = 55.0f;
-    ASSERT_EQ(PREPARE(*z), PREP_OK);
+    ASSERT_EQ(prepare(*z), PREP_OK);
     EXPECT_EQ(z->inv.IFOM, 2800);
     for (int k = 1; k <= zelk::inversion::MAXLIN; ++k) ASSERT_FLOAT_EQ(z->inv.TRACEL(k, 2), 9999.0f) << k;
     EXPECT_FLOAT_EQ(r.AUXHT(1), 105.0f);
@@ -378,7 +378,7 @@ TEST(Prepare, UnplaceableTracesAndAuroralGroups) {
 
     // Counts of groups 47 and 50 that differ leave the groups cleared.
     r.IDX(50) = 1;
-    ASSERT_EQ(PREPARE(*z), PREP_OK);
+    ASSERT_EQ(prepare(*z), PREP_OK);
     EXPECT_FLOAT_EQ(r.AUXHT(1), 0.0f);
 }
 
@@ -432,8 +432,8 @@ TEST(Prepare, ArbitraryRecordsStayInBounds) {
             r.VHOF1(i) = r.VHOE(i) = r.VHOEA(i) = any_float();
             r.IVHOF1(i) = r.IVHOE(i) = static_cast<int32_t>(next() % 2000);
         }
-        const std::string fault = STATION_FAULT(r);
-        const int16_t status = PREPARE(*z);
+        const std::string fault = station_fault(r);
+        const int16_t status = prepare(*z);
         if (!fault.empty()) {
             EXPECT_NE(status, PREP_OK) << fault;
         }
@@ -455,9 +455,9 @@ TEST(Prepare, ImpossibleStationConstantsAreRefused) {
     auto z = record(layout1());
     auto& g = z->rec.GCONST;
     g(1) = 1.35f; g(2) = 65.0f; g(3) = 40.0f; g(4) = 255.0f; g(5) = 100.0f;
-    EXPECT_EQ(STATION_FAULT(z->rec), "");
+    EXPECT_EQ(station_fault(z->rec), "");
     g(1) = 0.0f; g(2) = -90.0f; g(3) = 90.0f; g(4) = -360.0f; g(5) = 1000.0f;
-    EXPECT_EQ(STATION_FAULT(z->rec), "");
+    EXPECT_EQ(station_fault(z->rec), "");
     const struct {
         int k;
         float v;
@@ -473,8 +473,8 @@ TEST(Prepare, ImpossibleStationConstantsAreRefused) {
         auto y = record(layout1());
         y->rec.GCONST = z->rec.GCONST;
         y->rec.GCONST(c.k) = c.v;
-        EXPECT_EQ(STATION_FAULT(y->rec), c.text);
-        EXPECT_EQ(PREPARE(*y), PREP_STATION) << c.text;
+        EXPECT_EQ(station_fault(y->rec), c.text);
+        EXPECT_EQ(prepare(*y), PREP_STATION) << c.text;
     }
 }
 

@@ -11,7 +11,7 @@
 namespace {
 
 using zelk::Zelk;
-using zelk::pipeline::UPDATE_RECORD;
+using zelk::pipeline::update_record;
 
 void put_text(zelk::F1<char, 120>& line, const std::string& s, int pos = 1) {
     for (std::size_t i = 0; i < s.size(); ++i) line(pos + static_cast<int>(i)) = s[i];
@@ -82,7 +82,7 @@ std::unique_ptr<Zelk> inverted_record() {
 
 TEST(UpdateRecord, InvertedRecordCarriesItsResults) {
     auto z = inverted_record();
-    UPDATE_RECORD(*z);
+    update_record(*z);
     const auto& rec = z->rec;
     const auto& S = rec.SCALED;
 
@@ -168,7 +168,7 @@ TEST(UpdateRecord, EditCountDoesNotGrowFromRecordToRecord) {
     for (int record = 1; record <= 12; ++record) {
         z->rec.IDX(56) = 0;   // read over by the next record, which has no group 56
         z->rec.IDX(80) = 5;
-        UPDATE_RECORD(*z);
+        update_record(*z);
         EXPECT_EQ(z->rec.EDITFL(4), 1) << "record " << record;
     }
     auto e = inverted_record();   // an input edited nine times already
@@ -176,7 +176,7 @@ TEST(UpdateRecord, EditCountDoesNotGrowFromRecordToRecord) {
     e->rec.IDX(56) = 120;
     e->rec.EDITFL(4) = 9;
     e->rec.EDITFL(7) = 3;
-    UPDATE_RECORD(*e);
+    update_record(*e);
     EXPECT_EQ(e->rec.EDITFL(4), 9);
     EXPECT_EQ(e->rec.EDITFL(7), 3);
 
@@ -185,7 +185,7 @@ TEST(UpdateRecord, EditCountDoesNotGrowFromRecordToRecord) {
     p->rec.IDX(56) = 5;
     p->rec.EDITFL(5) = 2;
     p->rec.EDITFL(6) = 7;
-    UPDATE_RECORD(*p);
+    update_record(*p);
     EXPECT_EQ(p->rec.EDITFL(5), 2);
     EXPECT_EQ(p->rec.EDITFL(6), 0);
     EXPECT_EQ(p->rec.IDX(56), 120);
@@ -197,7 +197,7 @@ TEST(UpdateRecord, FailedInversionLeavesOutTheProfileGroups) {
     z->rec.IDX(37) = 10;     // descriptions of an earlier analysis in the input
     z->rec.IDX(38) = 9;
     z->rec.IDX(42) = 2;
-    UPDATE_RECORD(*z);
+    update_record(*z);
     const auto& rec = z->rec;
     EXPECT_EQ(rec.IDX(37), 0);
     EXPECT_EQ(rec.IDX(38), 0);
@@ -215,7 +215,7 @@ TEST(UpdateRecord, DescriptionsFollowTheStatusAndTheRootChecks) {
     {   // F1 solution with roots: neither the F2 nor the F1 description.
         auto z = inverted_record();
         z->inv.IROOTF1 = 1;
-        UPDATE_RECORD(*z);
+        update_record(*z);
         EXPECT_EQ(z->rec.IDX(37), 0);
         EXPECT_EQ(z->rec.IDX(38), 0);
         EXPECT_EQ(z->rec.IDX(42), 2);
@@ -224,7 +224,7 @@ TEST(UpdateRecord, DescriptionsFollowTheStatusAndTheRootChecks) {
         auto z = inverted_record();
         z->inv.IQUALE(4) = 0;
         z->inv.FOF1 = z->inv.FOF2;
-        UPDATE_RECORD(*z);
+        update_record(*z);
         EXPECT_EQ(z->rec.IDX(37), 10);
         EXPECT_EQ(z->rec.IDX(38), 0);
         EXPECT_EQ(z->rec.SCALED(33), 9999.0f);
@@ -234,7 +234,7 @@ TEST(UpdateRecord, DescriptionsFollowTheStatusAndTheRootChecks) {
     {   // An unreasonable E trace is not described.
         auto z = inverted_record();
         z->inv.IQUALE(2) = 7;
-        UPDATE_RECORD(*z);
+        update_record(*z);
         EXPECT_EQ(z->rec.IDX(39), 0);
     }
     {   // Model foE without E trace: described only for an inverted profile, and with FC(2)
@@ -242,14 +242,14 @@ TEST(UpdateRecord, DescriptionsFollowTheStatusAndTheRootChecks) {
         auto z = inverted_record();
         z->inv.IQUALE(1) = 2;
         z->inv.FC(4) = 0.0f;
-        UPDATE_RECORD(*z);
+        update_record(*z);
         EXPECT_EQ(z->rec.IDX(39), 7);
         EXPECT_EQ(z->rec.PCOEFE(2), 4.45f);
         EXPECT_EQ(z->rec.SCALED(9), 9999.0f);
         auto f = inverted_record();
         f->inv.IQUALE(1) = 2;
         f->inv.IQUALE(2) = 18;
-        UPDATE_RECORD(*f);
+        update_record(*f);
         EXPECT_EQ(f->rec.IDX(39), 0);
     }
 }
@@ -259,7 +259,7 @@ TEST(UpdateRecord, AuroralEDescriptionAndItsTable) {
     auto& inv = z->inv;
     for (int j = 1; j <= 9; ++j) inv.EAFIT(j) = static_cast<float>(j);
     inv.NEAROW = 6;
-    UPDATE_RECORD(*z);
+    update_record(*z);
     const auto& rec = z->rec;
     ASSERT_EQ(rec.IDX(57), 7);
     EXPECT_EQ(rec.VALDSC(1), 0.2f);
@@ -276,7 +276,7 @@ TEST(UpdateRecord, AuroralEDescriptionAndItsTable) {
     n->rec.IDX(57) = 7;
     n->rec.IDX(58) = n->rec.IDX(59) = n->rec.IDX(60) = 4;
     n->inv.NEAROW = 4;   // left from an earlier record: no layer in this one
-    UPDATE_RECORD(*n);
+    update_record(*n);
     for (int g = 57; g <= 60; ++g) EXPECT_EQ(n->rec.IDX(g), 0) << "group " << g;
 }
 
@@ -295,7 +295,7 @@ TEST(UpdateRecord, QuasiParabolicSegments) {
         prod.QC(i) = -3.0 * i;
         prod.QERR(i) = 0.0125f * static_cast<float>(i);
     }
-    UPDATE_RECORD(*z);
+    update_record(*z);
     const auto& q = z->rec.QPSEGS;
     ASSERT_EQ(z->rec.IDX(40), 13);
     EXPECT_EQ(q(1), 6460.0);
@@ -309,14 +309,14 @@ TEST(UpdateRecord, QuasiParabolicSegments) {
 
     auto n = inverted_record();   // no fit in this record
     n->rec.IDX(40) = 13;
-    UPDATE_RECORD(*n);
+    update_record(*n);
     EXPECT_EQ(n->rec.IDX(40), 0);
 }
 
 TEST(UpdateRecord, SixtyCharacterStampGetsThePrefix) {
     auto z = inverted_record();
     const std::string old = text(z->rec.TSTAMP, 1, 58);
-    UPDATE_RECORD(*z);
+    update_record(*z);
     EXPECT_EQ(z->rec.IDX(3), 77);
     EXPECT_EQ(text(z->rec.TSTAMP, 1, 19), "FE2004123050210" "2030");
     EXPECT_EQ(text(z->rec.TSTAMP, 20, 77), old);
@@ -324,7 +324,7 @@ TEST(UpdateRecord, SixtyCharacterStampGetsThePrefix) {
 
     auto c = inverted_record();   // converted input
     c->run.FMTVXO = 'N';
-    UPDATE_RECORD(*c);
+    update_record(*c);
     EXPECT_EQ(text(c->rec.TSTAMP, 1, 2), "AA");
     EXPECT_EQ(text(c->rec.TSTAMP, 20, 77), old);
 }
@@ -335,7 +335,7 @@ TEST(UpdateRecord, PrefixedStampsAreKept) {
         z->rec.IDX(3) = 77;
         put_text(z->rec.TSTAMP, std::string(head) + "2004123050210203012345");
         const std::string before = text(z->rec.TSTAMP, 1, 120);
-        UPDATE_RECORD(*z);
+        update_record(*z);
         EXPECT_EQ(text(z->rec.TSTAMP, 1, 120), before) << head;
         EXPECT_EQ(z->rec.IDX(3), 77) << head;
     }
@@ -350,19 +350,19 @@ TEST(UpdateRecord, PrefixWritesOutOfRangeNumbersAsAsterisks) {
 
 TEST(UpdateRecord, VersionMarkInTheSystemDescription) {
     auto z = inverted_record();
-    UPDATE_RECORD(*z);
+    update_record(*z);
     EXPECT_EQ(trimmed(z->rec.SYSDSC1), "STATION XYZ, ZK 4.31");
 
     auto r = inverted_record();
     r->rec.SYSDSC1.fill(' ');
     put_text(r->rec.SYSDSC1, "STATION XYZ, ZK 4.30 EDITED");
-    UPDATE_RECORD(*r);
+    update_record(*r);
     EXPECT_EQ(trimmed(r->rec.SYSDSC1), "STATION XYZ, ZK 4.31 EDITED");
 
     auto b = inverted_record();   // no system description at all
     b->rec.SYSDSC1.fill(' ');
     b->rec.IDX(2) = 0;
-    UPDATE_RECORD(*b);
+    update_record(*b);
     EXPECT_EQ(trimmed(b->rec.SYSDSC1), "ZK 4.31");
     EXPECT_EQ(b->rec.IDX(2), 1);
 
@@ -371,7 +371,7 @@ TEST(UpdateRecord, VersionMarkInTheSystemDescription) {
     f->rec.SYSDSC1(120) = ' ';
     f->rec.SYSDSC1(119) = ' ';
     f->rec.SYSDSC1(118) = ' ';
-    UPDATE_RECORD(*f);
+    update_record(*f);
     EXPECT_EQ(text(f->rec.SYSDSC1, 116, 120), "XX, Z");
 }
 

@@ -59,7 +59,7 @@ public:
         out->VD = inv.VD;
         out->solved = true;
     }
-    void RECORD_DONE(const Zelk& z, const driver::RecordInfo&) override {
+    void record_done(const Zelk& z, const driver::RecordInfo&) override {
         out->prod = z.prod;
         out->bot = z.bot;
         out->rec = z.rec;
@@ -76,13 +76,13 @@ std::unique_ptr<Captured> invert(const std::string& name, float hstep, float qpa
     z->plot = &hooks;
     std::ostringstream diag;
     z->log.out = &diag;
-    z->mod.DATADIRS = {ZELK_SOURCE_DATA};
+    z->mod.data_dirs = {ZELK_SOURCE_DATA};
     z->run.HSTEP = hstep;
     z->run.QPACC = qpacc;
     const fs::path out = fs::temp_directory_path() / ("zelk_e2e_" + name + ".430");
     std::vector<driver::FileJob> jobs{{std::string(ZELK_TEST_DATA) + "/" + name, out.string()}};
     driver::VxoSteps steps;
-    driver::RUN_FILES(*z, jobs, hooks, steps, false);
+    driver::run_files(*z, jobs, hooks, steps, false);
     fs::remove(out);
     return cap;
 }
@@ -90,8 +90,8 @@ std::unique_ptr<Captured> invert(const std::string& name, float hstep, float qpa
 // A row (f, h) lies on a region when the region reaches h at f within the stopping rules of
 // the frequency search (0.0001 km in height, or 1e-5 MHz in frequency near a peak).
 bool on_region(const inversion::RegionProfile& r, float f, float h) {
-    return h >= inversion::PROFILE_HEIGHT(r, f - 2e-5f) - 2e-4f &&
-           h <= inversion::PROFILE_HEIGHT(r, f + 2e-5f) + 2e-4f;
+    return h >= inversion::profile_height(r, f - 2e-5f) - 2e-4f &&
+           h <= inversion::profile_height(r, f + 2e-5f) + 2e-4f;
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include "profile.hpp"
 
 using namespace zelk;
-using inversion::PROFILE_HEIGHT;
+using inversion::profile_height;
 using inversion::REGION;
 
 namespace {
@@ -19,11 +19,11 @@ namespace {
 // rules of the frequency search: 0.0001 km in height or 1e-5 MHz in frequency (which near a
 // peak, where the height hardly changes with frequency, is the rule that ends the search).
 ::testing::AssertionResult on_profile(const inversion::RegionProfile& r, float f, float h) {
-    const float lo = PROFILE_HEIGHT(r, f - 2e-5f) - 2e-4f;
-    const float hi = PROFILE_HEIGHT(r, f + 2e-5f) + 2e-4f;
+    const float lo = profile_height(r, f - 2e-5f) - 2e-4f;
+    const float hi = profile_height(r, f + 2e-5f) + 2e-4f;
     if (h >= lo && h <= hi) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "(" << f << ", " << h << ") off the profile: h(f) = "
-                                         << PROFILE_HEIGHT(r, f);
+                                         << profile_height(r, f);
 }
 
 bool on_grid(float h, float step) {

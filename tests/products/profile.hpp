@@ -57,6 +57,6 @@ inline void set(zelk::Zelk& z, bool f1 = false, float vw = 30.0f) {
 using ztest::TempCwd;
 
 // Data files are taken from the source tree.
-inline void use_source_data(zelk::Zelk& z) { z.mod.DATADIRS = {ZELK_SOURCE_DATA}; }
+inline void use_source_data(zelk::Zelk& z) { z.mod.data_dirs = {ZELK_SOURCE_DATA}; }
 
 }  // namespace prof

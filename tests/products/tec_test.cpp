@@ -28,7 +28,7 @@ double layer_content(const inversion::RegionProfile& r) {
     const double lr = std::log(r.FS / r.FE);
     auto hgt = [&](double t) {
         const double f = r.FE * std::exp(t * t * lr);
-        return static_cast<double>(inversion::PROFILE_HEIGHT(r, static_cast<float>(f)));
+        return static_cast<double>(inversion::profile_height(r, static_cast<float>(f)));
     };
     for (int i = 0; i < n; ++i) {
         const double t0 = 1.0 - double(i) / n, t1 = 1.0 - double(i + 1) / n, tm = 0.5 * (t0 + t1);
@@ -45,7 +45,7 @@ double valley_content(const Zelk& z) {
     const double W1 = v.VW / 3.0, fe = v.FC(2), FV = fe - v.VD;
     // Falling side: the E layer's top between FV and fe, stretched to W1.
     inversion::RegionProfile e = inversion::REGION(v, 1);
-    const double hfv = inversion::PROFILE_HEIGHT(e, static_cast<float>(FV));
+    const double hfv = inversion::profile_height(e, static_cast<float>(FV));
     inversion::RegionProfile top = e;
     top.FS = static_cast<float>(FV);
     inversion::CONTPRFL(3, e.FS, e.FE, e.A.data(), top.FS, top.A.data());
@@ -134,7 +134,7 @@ TEST_F(Caltec, MissingFileAndBinaryPreferredOverText) {
     Zelk z;
     prof::set(z);
     prof::TempCwd cwd;
-    z.mod.DATADIRS = {"."};
+    z.mod.data_dirs = {"."};
     run(z);
     EXPECT_EQ(z.prod.ITECST, 2);
     EXPECT_EQ(z.prod.ITEC, 9999.0f);
@@ -175,7 +175,7 @@ TEST_F(Caltec, CoefficientFileLookedUpOncePerInputFile) {
     Zelk z;
     prof::set(z);
     prof::TempCwd cwd;
-    z.mod.DATADIRS = {"."};
+    z.mod.data_dirs = {"."};
     fs::copy_file(fs::path(ZELK_SOURCE_DATA) / "TECCOF.BIN", "TECCOF.BIN");
     z.prod.FILESEQ = 7;
     run(z);
@@ -204,7 +204,7 @@ TEST_F(Caltec, TextTableWithAFieldThatIsNotANumberIsRefused) {
     Zelk z;
     prof::set(z);
     prof::TempCwd cwd;
-    z.mod.DATADIRS = {"."};
+    z.mod.data_dirs = {"."};
     auto copy_text_table = [](bool spoil) {
         std::ifstream in(fs::path(ZELK_SOURCE_DATA) / "TECCOF.ASC");
         std::ofstream out("TECCOF.ASC", std::ios::trunc);

@@ -29,13 +29,13 @@ RegionProfile exampleE() {
 
 TEST(ProfileHeight, ExampleRegionHeights) {
     const RegionProfile r = exampleE();
-    EXPECT_NEAR(PROFILE_HEIGHT(r, 3.0f), 200.0f, 1e-4);
-    EXPECT_NEAR(PROFILE_HEIGHT(r, 4.5f), 231.521f, 0.0015);
-    EXPECT_NEAR(PROFILE_HEIGHT(r, 5.9f), 274.656f, 0.0015);
-    EXPECT_EQ(PROFILE_HEIGHT(r, 6.0f), 285.0f);
+    EXPECT_NEAR(profile_height(r, 3.0f), 200.0f, 1e-4);
+    EXPECT_NEAR(profile_height(r, 4.5f), 231.521f, 0.0015);
+    EXPECT_NEAR(profile_height(r, 5.9f), 274.656f, 0.0015);
+    EXPECT_EQ(profile_height(r, 6.0f), 285.0f);
     // Outside the region the height is held at its ends.
-    EXPECT_NEAR(PROFILE_HEIGHT(r, 2.0f), 200.0f, 1e-4);
-    EXPECT_EQ(PROFILE_HEIGHT(r, 7.0f), 285.0f);
+    EXPECT_NEAR(profile_height(r, 2.0f), 200.0f, 1e-4);
+    EXPECT_EQ(profile_height(r, 7.0f), 285.0f);
 }
 
 TEST(ProfileHeight, RegionPicksTheSavedCoefficientsAndBoundaries) {
@@ -54,14 +54,14 @@ TEST(ProfileHeight, RegionPicksTheSavedCoefficientsAndBoundaries) {
     }
     const RegionProfile e = REGION(inv, 1);
     EXPECT_EQ(e.NN, 3);
-    EXPECT_NEAR(PROFILE_HEIGHT(e, 4.5f), 231.521f, 0.0015);
+    EXPECT_NEAR(profile_height(e, 4.5f), 231.521f, 0.0015);
     const RegionProfile f1 = REGION(inv, 2);
     EXPECT_EQ(f1.FS, 6.0f);
     EXPECT_EQ(f1.FE, 7.5f);
     EXPECT_EQ(f1.ZM, 320.0f);
     EXPECT_EQ(f1.A(5), -50.0f);
     // At its start the F1 region is at ZMF1 + sum A_F1 = 320 - 150.
-    EXPECT_NEAR(PROFILE_HEIGHT(f1, 6.0f), 170.0f, 1e-3);
+    EXPECT_NEAR(profile_height(f1, 6.0f), 170.0f, 1e-3);
     const RegionProfile f2 = REGION(inv, 3);
     EXPECT_EQ(f2.FS, 7.5f);
     EXPECT_EQ(f2.FE, 11.0f);
@@ -72,18 +72,18 @@ TEST(ProfileHeight, RegionPicksTheSavedCoefficientsAndBoundaries) {
 TEST(ProfileFn, InvertsTheHeightAndClampsAtTheEnds) {
     const RegionProfile r = exampleE();
     for (float f = 3.05f; f < 5.99f; f += 0.1f) {
-        const float h = PROFILE_HEIGHT(r, f);
-        const float fn = PROFILE_FN(r, h);
+        const float h = profile_height(r, f);
+        const float fn = profile_fn(r, h);
         // The search stops on a 0.0001 km height match or a 1e-5 MHz bracket.
-        EXPECT_LT(std::fabs(PROFILE_HEIGHT(r, fn) - h), 2e-4) << f;
+        EXPECT_LT(std::fabs(profile_height(r, fn) - h), 2e-4) << f;
         EXPECT_NEAR(fn, f, 2e-4) << f;
     }
-    EXPECT_EQ(PROFILE_FN(r, 150.0f), 3.0f);
-    EXPECT_EQ(PROFILE_FN(r, 285.0f), 6.0f);
-    EXPECT_EQ(PROFILE_FN(r, 300.0f), 6.0f);
+    EXPECT_EQ(profile_fn(r, 150.0f), 3.0f);
+    EXPECT_EQ(profile_fn(r, 285.0f), 6.0f);
+    EXPECT_EQ(profile_fn(r, 300.0f), 6.0f);
     // A search that starts above the answer returns its lower end.
-    EXPECT_EQ(PROFILE_FN(r, 231.521f, 5.0f), 5.0f);
-    EXPECT_NEAR(PROFILE_FN(r, 274.656f, 5.0f), 5.9f, 2e-4);
+    EXPECT_EQ(profile_fn(r, 231.521f, 5.0f), 5.0f);
+    EXPECT_NEAR(profile_fn(r, 274.656f, 5.0f), 5.9f, 2e-4);
 }
 
 TEST(Contprfl, SameStartFrequencyCopiesBitForBit) {
@@ -146,14 +146,14 @@ TEST(Contprfl, RebasedProfileEvaluatesToTheSameHeights) {
         float worst = 0.0f;
         for (int k = 0; k <= 200; ++k) {
             const float f = lo + (old.FE - lo) * static_cast<float>(k) / 200.0f;
-            worst = std::max(worst, std::fabs(PROFILE_HEIGHT(old, f) - PROFILE_HEIGHT(rebased, f)));
+            worst = std::max(worst, std::fabs(profile_height(old, f) - profile_height(rebased, f)));
         }
         EXPECT_LT(worst, 0.001f) << "trial " << trial;
         // The new start height is HTOP + sum AP.
         if (rebased.FS > old.FS) {
             float hs = rebased.ZM;
             for (int k = 1; k <= 5; ++k) hs += rebased.A(k);
-            EXPECT_NEAR(hs, PROFILE_HEIGHT(old, rebased.FS), 0.001) << "trial " << trial;
+            EXPECT_NEAR(hs, profile_height(old, rebased.FS), 0.001) << "trial " << trial;
         }
     }
 }

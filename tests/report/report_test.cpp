@@ -62,7 +62,7 @@ std::string page_of(const std::vector<ReportRecord>& recs) {
     facts.inputs = {"in"};
     facts.version = "test";
     std::ostringstream os;
-    WRITE_REPORT(os, recs, facts, "report.html");
+    write_report(os, recs, facts, "report.html");
     return os.str();
 }
 
@@ -78,7 +78,7 @@ TEST(MapColumns, NearestRecordGapsAndFailures) {
     inverted[10] = false;   // a record that did not invert
     const double t0 = T0 - 450.0, t1 = times.back() + 450.0;
     const int W = 1000;
-    const auto cols = MAP_COLUMNS(times, inverted, t0, t1, W);
+    const auto cols = map_columns(times, inverted, t0, t1, W);
     ASSERT_EQ(cols.size(), static_cast<size_t>(W));
     const double w = (t1 - t0) / W;
     int blank_in_gap = 0, gap_cols = 0;
@@ -119,7 +119,7 @@ TEST(MapColumns, NearestRecordGapsAndFailures) {
         shuffled.push_back(times[i]);
         shuffled_inv.push_back(inverted[i]);
     }
-    const auto cols2 = MAP_COLUMNS(shuffled, shuffled_inv, t0, t1, W);
+    const auto cols2 = map_columns(shuffled, shuffled_inv, t0, t1, W);
     for (int c = 0; c < W; ++c) {
         ASSERT_EQ(cols2[c] < 0 ? -1 : static_cast<int32_t>(from[cols2[c]]), cols[c]) << c;
     }
@@ -127,16 +127,16 @@ TEST(MapColumns, NearestRecordGapsAndFailures) {
     // A year of records every 5 minutes is decimated to one record per column.
     std::vector<double> year;
     for (int k = 0; k < 105120; ++k) year.push_back(T0 + k * 300.0);
-    const auto ycols = MAP_COLUMNS(year, std::vector<bool>(year.size(), true), year.front(),
+    const auto ycols = map_columns(year, std::vector<bool>(year.size(), true), year.front(),
                                    year.back(), 1200);
     for (int c = 0; c < 1200; ++c) ASSERT_GE(ycols[c], 0) << c;
 
     // One record covers three quarters of its plot.
-    const auto one = MAP_COLUMNS({T0}, {true}, T0 - 1800.0, T0 + 1800.0, 100);
+    const auto one = map_columns({T0}, {true}, T0 - 1800.0, T0 + 1800.0, 100);
     int shown = 0;
     for (int32_t c : one) shown += c == 0;
     EXPECT_EQ(shown, 76);
-    EXPECT_EQ(CADENCE({5.0, 1.0, 3.0, 3.0, 100.0}), 2.0);
+    EXPECT_EQ(median_spacing({5.0, 1.0, 3.0, 3.0, 100.0}), 2.0);
 }
 
 TEST(ReportPage, EdgeCasesOfARun) {
@@ -349,10 +349,10 @@ TEST(ReportPage, PictureLinksAreRelativeToTheReport) {
     facts.plots = "pics";
     facts.plot_ext = "png";
     std::ostringstream os;
-    WRITE_REPORT(os, {make_record("ALPHA", T0, 2)}, facts, "out/report.html");
+    write_report(os, {make_record("ALPHA", T0, 2)}, facts, "out/report.html");
     EXPECT_NE(os.str().find("\"plots\":\"../pics/\",\"plot_ext\":\"png\""), std::string::npos);
     std::ostringstream none;
-    WRITE_REPORT(none, {make_record("ALPHA", T0, 2)}, ReportFacts{}, "report.html");
+    write_report(none, {make_record("ALPHA", T0, 2)}, ReportFacts{}, "report.html");
     EXPECT_NE(none.str().find("\"plots\":null"), std::string::npos);
 }
 
