@@ -17,6 +17,7 @@
 #include "models/b0b1d1.hpp"
 #include "products/products.hpp"
 #include "tests/products/profile.hpp"
+#include "snapshot.hpp"
 #include "zelk_calls.hpp"
 
 using namespace zelk;
@@ -138,36 +139,8 @@ void BM_RecordsFastShapeFit(benchmark::State& st) { run_series(st, 0.0f, 0.0f, t
 
 // The products alone, on the solved profiles of the same file: each record's state is taken
 // when its F2 layer has been accepted, and all products are computed again from it.
-class Snapshot : public zelk::PlotHooks, public zelk::driver::Frontend {
-public:
-    std::vector<std::unique_ptr<Zelk>> states;
-    const Zelk* run = nullptr;   // the run whose settings the copies take
-    void f2_region(const zelk::inversion::Inversion& inv) override {
-        if (states.size() >= 50) return;
-        auto copy = std::make_unique<Zelk>();
-        copy->inv = inv;
-        copy->mod.data_dirs = run->mod.data_dirs;
-        copy->run = run->run;
-        copy->log.out = run->log.out;
-        states.push_back(std::move(copy));
-    }
-};
-
 void BM_ProductsOfInvertedRecords(benchmark::State& st) {
-    static Snapshot snap;
-    static std::ostringstream diag;
-    if (snap.states.empty()) {
-        auto z = std::make_unique<Zelk>();
-        z->log.out = &diag;
-        z->mod.data_dirs = {ZELK_SOURCE_DATA};
-        z->run.HSTEP = 10.0f;
-        z->run.QPACC = 0.01f;
-        z->plot = &snap;
-        snap.run = z.get();
-        std::vector<zelk::driver::FileJob> jobs{{SERIES, ""}};
-        zelk::driver::VxoSteps steps;
-        zelk::driver::run_files(*z, jobs, snap, steps, false);
-    }
+    static zelk::bench::Snapshot snap(SERIES, 50);
     long records = 0;
     for (auto _ : st) {
         for (auto& z : snap.states) {

@@ -17,6 +17,7 @@
 #include "driver/vxo_steps.hpp"
 #include "models/b0b1d1.hpp"
 #include "products/products.hpp"
+#include "snapshot.hpp"
 #include "zelk_calls.hpp"
 
 using namespace zelk;
@@ -26,39 +27,15 @@ namespace {
 const std::string INPUTS[2] = {std::string(ZELK_SOURCE_DATA) + "/../examples/synth-series.VXO",
                                std::string(ZELK_TEST_DATA) + "/e2e/synth-e2e.VXO"};
 
-class Snapshot : public zelk::PlotHooks, public zelk::driver::Frontend {
-public:
-    std::vector<std::unique_ptr<Zelk>> states;
-    const Zelk* run = nullptr;   // the run whose settings the copies take
-    void f2_region(const zelk::inversion::Inversion& inv) override {
-        if (states.size() >= 100) return;
-        auto copy = std::make_unique<Zelk>();
-        copy->inv = inv;
-        copy->mod.data_dirs = run->mod.data_dirs;
-        copy->run = run->run;
-        copy->log.out = run->log.out;
-        products::NHTABLE(*copy, 0);
-        states.push_back(std::move(copy));
+// The first 100 inverted records of each input, with their 1 km table as the products'
+// first pass leaves it.
+zelk::bench::Snapshot& states(int input) {
+    static std::unique_ptr<zelk::bench::Snapshot> snap[2];
+    if (!snap[input]) {
+        snap[input] = std::make_unique<zelk::bench::Snapshot>(INPUTS[input], 100);
+        for (auto& z : snap[input]->states) products::NHTABLE(*z, 0);
     }
-};
-
-Snapshot& states(int input) {
-    static Snapshot snap[2];
-    static std::ostringstream diag;
-    Snapshot& s = snap[input];
-    if (s.states.empty()) {
-        auto z = std::make_unique<Zelk>();
-        z->log.out = &diag;
-        z->mod.data_dirs = {ZELK_SOURCE_DATA};
-        z->run.HSTEP = 10.0f;
-        z->run.QPACC = 0.01f;
-        z->plot = &s;
-        s.run = z.get();
-        std::vector<zelk::driver::FileJob> jobs{{INPUTS[input], ""}};
-        zelk::driver::VxoSteps steps;
-        zelk::driver::run_files(*z, jobs, s, steps, false);
-    }
-    return s;
+    return *snap[input];
 }
 
 void rate(benchmark::State& st, long records) {
@@ -74,7 +51,7 @@ void lanes_mode(benchmark::State& st) {
 }
 
 void BM_StageShapeParameters(benchmark::State& st) {
-    Snapshot& s = states(static_cast<int>(st.range(0)));
+    zelk::bench::Snapshot& s = states(static_cast<int>(st.range(0)));
     lanes_mode(st);
     long records = 0;
     for (auto _ : st) {
@@ -89,7 +66,7 @@ void BM_StageShapeParameters(benchmark::State& st) {
 
 // The fast fit of the shape parameters (--shape-fit fast) on the same states. Arg: the input.
 void BM_StageShapeFast(benchmark::State& st) {
-    Snapshot& s = states(static_cast<int>(st.range(0)));
+    zelk::bench::Snapshot& s = states(static_cast<int>(st.range(0)));
     long records = 0;
     for (auto _ : st) {
         for (auto& z : s.states) {
@@ -104,7 +81,7 @@ void BM_StageShapeFast(benchmark::State& st) {
 }
 
 void BM_StageQuasiParabolicFit(benchmark::State& st) {
-    Snapshot& s = states(static_cast<int>(st.range(0)));
+    zelk::bench::Snapshot& s = states(static_cast<int>(st.range(0)));
     lanes_mode(st);
     long records = 0;
     for (auto _ : st) {
