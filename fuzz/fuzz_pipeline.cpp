@@ -21,6 +21,7 @@
 #include "pipeline/zelk.hpp"
 #include "driver/run.hpp"
 #include "inversion/inversion.hpp"
+#include "pipeline/pipeline.hpp"
 #include "pipeline/update.hpp"
 #include "iondata/vxo.hpp"
 #include "iondata/writable.hpp"
