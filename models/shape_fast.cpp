@@ -493,6 +493,34 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
                 }
                 if (ADMISSIBLE(t, MODE)) cand.push_back({predict(t), t});
             }
+            // Moves along a narrow diagonal valley, which no single grid step follows: with
+            // the other coordinates one grid step or none away, one coordinate set to the
+            // predicted best for them (the grid values on both sides of it).
+            for (int a = 0; a < np; ++a) {
+                const auto A_ = static_cast<std::size_t>(a);
+                if (!(A[a][a] > 0.0)) continue;
+                for (int c = 0; c < 9; ++c) {
+                    const int o[2] = {c % 3 - 1, c / 3 - 1};
+                    if (np == 2 && o[1] != 0) continue;
+                    std::array<double, 3> t = best;
+                    int m = 0;
+                    for (int b = 0; b < np; ++b)
+                        if (b != a) {
+                            const auto B_ = static_cast<std::size_t>(b);
+                            t[B_] = grid(best[B_] + 0.01 * o[m++]);
+                        }
+                    double s = g[a];
+                    for (int b = 0; b < np; ++b)
+                        if (b != a) s += A[a][b] * (t[static_cast<std::size_t>(b)] - th[static_cast<std::size_t>(b)]);
+                    const double v = th[A_] - s / A[a][a];
+                    if (!std::isfinite(v)) continue;
+                    for (const double r : {std::floor(v * 100.0) / 100.0, std::ceil(v * 100.0) / 100.0}) {
+                        t[A_] = grid(r);
+                        if (std::fabs(t[A_] - best[A_]) > 0.015 && ADMISSIBLE(t, MODE))
+                            cand.push_back({predict(t), t});
+                    }
+                }
+            }
             std::sort(cand.begin(), cand.end(), [](const Cand& x, const Cand& y) { return x.pred < y.pred; });
             bool moved = false;
             // Neighbours predicted well above the present point are not tried.
