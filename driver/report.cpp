@@ -485,11 +485,19 @@ border-bottom:1px solid #ddd;text-align:right}table.records th{cursor:pointer;ba
 table.records td.s{text-align:left}#report-errors{color:#a00}
 )";
 
-static constexpr const char* SCRIPT = R"(
+// The page's script, in three pieces: the table's first columns come between the opening
+// and the rest, with the column mode after the status for a refined run.
+static constexpr const char* SCRIPT_OPEN = R"(
 (function(){
 var D=JSON.parse(document.getElementById('report-data').textContent);
 var R=D.records,n=R.record.length;
-var cols=[['time','time'],['station','station'],['file','file'],['record','record'],['status','status']];
+)";
+static constexpr const char* SCRIPT_COLS =
+    "var cols=[['time','time'],['station','station'],['file','file'],['record','record'],['status','status']];";
+static constexpr const char* SCRIPT_COLS_REFINED =
+    "var cols=[['time','time'],['station','station'],['file','file'],['record','record'],['status','status'],"
+    "['mode','mode']];";
+static constexpr const char* SCRIPT = R"(
 D.table.forEach(function(q){cols.push([q,q]);});
 if(D.plots!==null)cols.push(['picture','picture']);
 function val(k,i){
@@ -597,6 +605,7 @@ ReportRecord report_record(const Zelk& z, const std::string& file, int32_t RECNO
     r.station = res.station;
     r.station_code = res.station_code;
     r.time = res.time;
+    if (res.mode != nullptr) r.mode = res.mode;
     if (!r.time.empty()) r.t = epoch_of(r.time);
     r.istat = res.istat;
     std::copy(std::begin(res.characteristic), std::end(res.characteristic), r.values.begin());
@@ -749,6 +758,12 @@ void write_report(std::ostream& os, const std::vector<ReportRecord>& records, co
     column("time", [&](size_t i) { os << (records[i].time.empty() ? "null" : json(records[i].time)); });
     os << ",\n";
     column("istat", [&](size_t i) { os << records[i].istat; });
+    const bool refined = std::any_of(records.begin(), records.end(),
+                                     [](const ReportRecord& r) { return !r.mode.empty(); });
+    if (refined) {
+        os << ",\n";
+        column("mode", [&](size_t i) { os << json(records[i].mode); });
+    }
     for (int c = 0; c < pipeline::RecordResult::NCHAR; ++c) {
         os << ",\n";
         column(pipeline::RecordResult::CHAR_NAMES[c], [&](size_t i) {
@@ -756,7 +771,8 @@ void write_report(std::ostream& os, const std::vector<ReportRecord>& records, co
             os << (v.v ? fixed(*v.v, v.decimals) : "null");
         });
     }
-    os << "}}</script>\n<div id=\"report-status\">not run</div>\n<script>" << SCRIPT << "</script>\n</body></html>\n";
+    os << "}}</script>\n<div id=\"report-status\">not run</div>\n<script>" << SCRIPT_OPEN
+       << (refined ? SCRIPT_COLS_REFINED : SCRIPT_COLS) << SCRIPT << "</script>\n</body></html>\n";
 }
 
 bool save_report(const std::string& path, const std::vector<ReportRecord>& records, const ReportFacts& facts,

@@ -39,6 +39,8 @@ struct ReportRecord {
     std::string time;           // ISO 8601 UTC, "" when the record holds no valid time
     double t = 0.0;             // the same time in seconds since 1970 (valid when time is set)
     int16_t istat = 0;          // inversion status (2: profile inverted)
+    std::string mode;           // in a refined run, the method that made the result (the
+                                // summary's column mode); "" in a standard run
     std::array<pipeline::Value, pipeline::RecordResult::NCHAR> values;   // the summary's characteristics
     float hmF2 = 0.0f;          // height of the F2 peak (km): the topside starts above it
     std::vector<uint16_t> fn;   // plasma frequency (kHz) on the grid; empty when not inverted
@@ -76,7 +78,9 @@ std::vector<int32_t> map_columns(const std::vector<double>& times, const std::ve
 // The median spacing of the distinct values of times (0 for fewer than two).
 double median_spacing(std::vector<double> times);
 
-// Writes the report page of the records (in file order, then record order) to os.
+// Writes the report page of the records (in file order, then record order) to os. When the
+// records come from a refined run (a record has a mode), the data and the table of records
+// have the column mode; the page of a standard run has none.
 void write_report(std::ostream& os, const std::vector<ReportRecord>& records,
                   const ReportFacts& facts, const std::string& report_path);
 

@@ -42,6 +42,9 @@ profile::SolvedProfile solved_profile(const inversion::Inversion& inv);
 // and, when that gives no profile, PROFIL1 again in the standard mode on the areas as they
 // were before (made_by says which made the record's result).
 void invert_record(Zelk& z);
+// The same with the refined run given: refined_run stands in for PROFIL1 with the refined
+// parts (tests use it to make the refined run fail; the standard run is always PROFIL1).
+void invert_record(Zelk& z, void (*refined_run)(Zelk&));
 
 // The X-wave trace of the F layer that the record carries (groups 22-25, then 26-29).
 inversion::XTrace x_trace(const iondata::IonogramRecord& rec);

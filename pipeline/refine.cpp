@@ -37,7 +37,9 @@ inversion::XTrace x_trace(const iondata::IonogramRecord& rec) {
 // back for the standard run that follows a refined run without a profile. made_by: REFINED
 // (or REFINED_F1_MERGED, set by merge_f1) for a refined profile, FALLBACK for a standard
 // profile after a failed refined run, STANDARD otherwise.
-void invert_record(Zelk& z) {
+void invert_record(Zelk& z) { invert_record(z, PROFIL1); }
+
+void invert_record(Zelk& z, void (*refined_run)(Zelk&)) {
     const inversion::RefineOptions options = z.inv.refine;
     z.inv.made_by = inversion::MadeBy::STANDARD;
     if (!options.any()) {
@@ -50,7 +52,7 @@ void invert_record(Zelk& z) {
     const auto bot = std::make_unique<models::Bottomside>(z.bot);
     const auto prod = std::make_unique<products::Products>(z.prod);
     z.inv.made_by = inversion::MadeBy::REFINED;
-    PROFIL1(z);
+    refined_run(z);
     if (z.inv.ISTAT() == inversion::ISTAT_OK) return;
 
     z.rec = *rec;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "core/stop.hpp"
+#include "driver/batch.hpp"
 #include "driver/outfile.hpp"
 #include "driver/run.hpp"
 #include "driver/version.hpp"
@@ -126,6 +127,7 @@ py::dict result_fields(const Collected& c) {
     d["time"] = r.time.empty() ? py::object(py::none()) : py::object(text(r.time));
     d["istat"] = r.istat;
     d["status"] = r.status;
+    d["mode"] = r.mode ? py::object(text(r.mode)) : py::object(py::none());
     for (int k = 0; k < RecordResult::NCHAR; ++k) d[RecordResult::CHAR_NAMES[k]] = value(r.characteristic[k]);
     d["n_qp"] = r.n_qp;
     d["er_F2"] = value(r.er_F2);
@@ -154,6 +156,15 @@ py::dict result_fields(const Collected& c) {
     throw py::error_already_set();
 }
 
+// The refined-mode parts named as zelk-batch --refine-parts names them ("all" for --refine,
+// "" for the standard mode); ValueError for an unknown part.
+zelk::inversion::RefineOptions refine_parts(const std::string& parts) {
+    zelk::inversion::RefineOptions r;
+    std::string why;
+    if (!parts.empty() && !zelk::driver::parse_refine(parts, r, why)) throw py::value_error(why);
+    return r;
+}
+
 // ---- zelk.run: the program's run loop over one file ----
 
 class Collector final : public Frontend {
@@ -179,7 +190,8 @@ public:
 // Inverts the records of a VXO file as zelk-batch does with the same settings (one file,
 // a run context of its own, no output file). Returns (results, notices, opened); raises
 // DataFileError for a missing or malformed model data file.
-py::tuple run_file(const std::string& path, float hstep, float qpacc) {
+py::tuple run_file(const std::string& path, float hstep, float qpacc, const std::string& refine) {
+    const zelk::inversion::RefineOptions parts = refine_parts(refine);
     Collector fe;
     std::string stop;
     {
@@ -192,6 +204,7 @@ py::tuple run_file(const std::string& path, float hstep, float qpacc) {
         z->run.OUTFILE = "NONE";
         z->run.HSTEP = hstep;
         z->run.QPACC = qpacc;
+        z->inv.refine = parts;
         VxoSteps steps;
         try {
             run_files(*z, {FileJob{path, ""}}, fe, steps, false);
@@ -284,8 +297,10 @@ struct Context {
 // Prepares, inverts and updates the record in the context, as the batch program does for a
 // record it writes. Returns "" or the reason the record cannot be inverted; a missing data
 // file throws zelk::Stop.
-std::string invert_in(Context& cx, const Record& r, float hstep, float qpacc, Collected& out) {
+std::string invert_in(Context& cx, const Record& r, float hstep, float qpacc,
+                      const zelk::inversion::RefineOptions& refine, Collected& out) {
     zelk::Zelk& z = *cx.z;
+    z.inv.refine = refine;
     z.run.HSTEP = hstep;
     z.run.QPACC = qpacc;
     z.prod.FILESEQ = cx.fileseq;
@@ -298,7 +313,7 @@ std::string invert_in(Context& cx, const Record& r, float hstep, float qpacc, Co
     }
     if (prep != zelk::iondata::PREP_OK) return zelk::iondata::prep_text(prep);
     cx.diag.str({});
-    zelk::pipeline::PROFIL1(z);
+    zelk::pipeline::invert_record(z);
     zelk::pipeline::update_record(z);
     ++cx.inverted;
     out = collect(z, r.file, r.index);
@@ -316,7 +331,8 @@ std::string invert_in(Context& cx, const Record& r, float hstep, float qpacc, Co
     return {};
 }
 
-py::dict invert_record(const Record& r, float hstep, float qpacc, Context* context) {
+py::dict invert_record(const Record& r, float hstep, float qpacc, Context* context, const std::string& refine) {
+    const zelk::inversion::RefineOptions parts = refine_parts(refine);
     Collected c;
     std::string why, stop;
     {
@@ -325,7 +341,7 @@ py::dict invert_record(const Record& r, float hstep, float qpacc, Context* conte
         Context& cx = context ? *context : *(fresh = std::make_unique<Context>());
         std::lock_guard<std::mutex> lock(cx.busy);
         try {
-            why = invert_in(cx, r, hstep, qpacc, c);
+            why = invert_in(cx, r, hstep, qpacc, parts, c);
         } catch (const zelk::Stop& e) {
             stop = e.what();
         }
@@ -517,11 +533,13 @@ thread at a time inverts in a context; others wait.)")
         .def_property_readonly("inverted", [](const Context& c) { return c.inverted; },
                                "The number of records inverted in this context.");
 
-    m.def("run_file", &run_file, py::arg("path"), py::arg("hstep"), py::arg("qpacc"),
-          "Inverts the records of a VXO file; (result fields, notices, opened).");
+    m.def("run_file", &run_file, py::arg("path"), py::arg("hstep"), py::arg("qpacc"), py::arg("refine"),
+          "Inverts the records of a VXO file; (result fields, notices, opened). refine: the refined-mode "
+          "parts as --refine-parts names them, \"all\", or \"\" for the standard mode.");
     m.def("read_file", &read_file, py::arg("path"), "Reads the records of a VXO file; (records, notices, opened).");
     m.def("invert_record", &invert_record, py::arg("record"), py::arg("hstep"), py::arg("qpacc"),
-          py::arg("context").none(true), "Inverts one record; its result fields.");
+          py::arg("context").none(true), py::arg("refine"),
+          "Inverts one record; its result fields. refine as for run_file.");
     m.def("write_file", &write_file, py::arg("path"), py::arg("records"),
           "Writes records in layout 5, complete or not at all; the notices of values written as missing.");
     m.def("set_home", &zelk::platform::set_program_dir, py::arg("dir"),

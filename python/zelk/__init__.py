@@ -41,6 +41,9 @@ COLUMNS = ("file", "record", "station", "station_code", "time", "istat", "status
            "foE", "hmE", "foF1", "hmF1", "foF2", "hmF2", "hhalf", "yF2",
            "B0", "B1", "D1", "TEC", "H_top", "n_qp", "er_F2")
 
+#: The parts of the refined mode, as ``zelk-batch --refine-parts`` names them.
+REFINE_PARTS = ("valley", "xstart", "fc", "f1")
+
 #: Electron density per plasma frequency squared (cm^-3 per MHz^2).
 DENSITY_PER_FN2 = 12380.0
 
@@ -77,6 +80,12 @@ class Result:
     (``None`` where the summary is empty; ``istat`` 2 and ``status`` "profile inverted" for
     an inverted profile). Besides them:
 
+    ``mode``
+        in the refined mode, the method that made the result, as the summary of a refined
+        run says it: "refined", "refined-f1-merged", "fallback" (the standard result after
+        the refined mode failed) or "standard" (neither inverted the record); ``None``
+        without ``refine``. :meth:`as_dict` has it only when it is set, as the summary;
+
     ``height`` (km), ``fn`` (plasma frequency, MHz), ``density`` (cm^-3)
         the N(h) table as numpy arrays, empty unless ``hstep`` was given;
     ``regions``
@@ -95,11 +104,12 @@ class Result:
         :func:`write`; ``None`` for the results of :func:`run`.
     """
 
-    __slots__ = COLUMNS + ("height", "fn", "density", "regions", "qp", "output")
+    __slots__ = COLUMNS + ("mode", "height", "fn", "density", "regions", "qp", "output")
 
     def __init__(self, fields):
         for name in COLUMNS:
             setattr(self, name, fields[name])
+        self.mode = fields["mode"]
         self.height = fields["height"]
         self.fn = fields["fn"]
         self.density = DENSITY_PER_FN2 * self.fn.astype(numpy.float64) ** 2
@@ -108,8 +118,11 @@ class Result:
         self.output = fields["record_out"]
 
     def as_dict(self):
-        """The summary columns as a dict."""
-        return {name: getattr(self, name) for name in COLUMNS}
+        """The summary columns as a dict (with ``mode`` last in the refined mode)."""
+        d = {name: getattr(self, name) for name in COLUMNS}
+        if self.mode is not None:
+            d["mode"] = self.mode
+        return d
 
     def __repr__(self):
         return "<zelk.Result %s record %d %s istat=%d foF2=%s hmF2=%s>" % (
@@ -121,6 +134,24 @@ def _settings(hstep, qpacc):
     if not hstep >= 0 or not qpacc >= 0:
         raise ValueError("hstep and qpacc must be 0 or more")
     return float(hstep), float(qpacc)
+
+
+def _refine(refine):
+    """The refined-mode parts as the module takes them: "" (standard mode) for None or
+    False, "all" for True, else the comma-separated names of a list of parts."""
+    if refine is None or refine is False:
+        return ""
+    if refine is True:
+        return "all"
+    if isinstance(refine, str):
+        raise TypeError("refine takes True or a list of part names %s, not a string" % (REFINE_PARTS,))
+    parts = list(refine)
+    for p in parts:
+        if p not in REFINE_PARTS:
+            raise ValueError("refine: unknown part %r %s" % (p, REFINE_PARTS))
+    if not parts:
+        raise ValueError("refine: no part named %s" % (REFINE_PARTS,))
+    return ",".join(parts)
 
 
 def read(path):
@@ -140,11 +171,13 @@ def read(path):
     return records
 
 
-def invert(record, hstep=0.0, qpacc=0.0, context=None):
+def invert(record, hstep=0.0, qpacc=0.0, context=None, refine=None):
     """Inverts one :class:`Record` and returns its :class:`Result`.
 
     ``hstep`` is the height step (km) of the N(h) table (0: none), ``qpacc`` the accuracy
-    of the quasi-parabolic fit (0: none).
+    of the quasi-parabolic fit (0: none). ``refine`` inverts in the refined mode, as
+    ``zelk-batch --refine`` (``True``) or ``--refine-parts`` (a list of the names in
+    ``REFINE_PARTS``) does; the result's ``mode`` says which method made it.
 
     ``zelk-batch`` inverts the records of a file one after the other in one run context,
     which carries values from record to record. Give a :class:`Context` and invert the
@@ -164,28 +197,30 @@ def invert(record, hstep=0.0, qpacc=0.0, context=None):
     Raises :class:`Error` for a record the program does not invert (a time stamp it cannot
     decode, no frequency or height step, an impossible station constant: where the batch
     program ends the file or skips the record), :class:`DataFileError` for a missing model
-    data file, ``ValueError`` for a negative ``hstep`` or ``qpacc``.
+    data file, ``ValueError`` for a negative ``hstep`` or ``qpacc`` or an unknown refined
+    part.
     """
     hstep, qpacc = _settings(hstep, qpacc)
+    parts = _refine(refine)
     if not isinstance(record, Record):
         raise TypeError("zelk.invert takes a zelk.Record (from zelk.read), not %s" % type(record).__name__)
-    return Result(_zelk.invert_record(record, hstep, qpacc, context))
+    return Result(_zelk.invert_record(record, hstep, qpacc, context, parts))
 
 
-def run(path, hstep=0.0, qpacc=0.0):
+def run(path, hstep=0.0, qpacc=0.0, refine=None):
     """Inverts the records of the VXO file at ``path`` as ``zelk-batch`` does.
 
-    ``hstep`` and ``qpacc`` as for :func:`invert`. Returns a list of :class:`Result`, one
+    ``hstep``, ``qpacc`` and ``refine`` as for :func:`invert`. Returns a list of :class:`Result`, one
     per record that reached the inversion, in file order (their ``output`` is ``None``;
     :func:`read` and :func:`invert` in a :class:`Context` give the output records too). Bad
     records after good ones are skipped with a ``RuntimeWarning`` carrying the program's
     notice. Raises :class:`Error` when the file cannot be opened or no record reached the
     inversion, :class:`DataFileError` when a model data file is missing or malformed, and
-    ``ValueError`` for a negative ``hstep`` or ``qpacc``.
+    ``ValueError`` for a negative ``hstep`` or ``qpacc`` or an unknown refined part.
     """
     path = os.fspath(path)
     hstep, qpacc = _settings(hstep, qpacc)
-    fields, notices, opened = _zelk.run_file(path, hstep, qpacc)
+    fields, notices, opened = _zelk.run_file(path, hstep, qpacc, _refine(refine))
     if not opened or not fields:
         raise Error("; ".join(notices) or "%s: no record reached the inversion" % path)
     for text in notices:

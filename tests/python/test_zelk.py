@@ -274,3 +274,33 @@ def test_bad_files_through_read_invert_write(tmp_path, path):
                 continue
             (back,) = zelk.read(out)
             assert back.version == 5 and back.station == res.station
+
+
+@pytest.mark.parametrize("refine,options", [(True, ("--refine",)),
+                                            (["fc", "f1"], ("--refine-parts", "fc,f1"))])
+def test_refined_mode_equals_the_batch_program(tmp_path, refine, options):
+    path = os.path.join(SOURCE, "tests", "data", "synth-small.VXO")
+    want = batch_summary(tmp_path, path, *options)
+    got = zelk.run(path, refine=refine)
+    assert len(want) > 0 and all("mode" in w for w in want)
+    assert [r.as_dict() for r in got] == want
+    # The standard mode says nothing of a mode; the refined one changes some results.
+    standard = zelk.run(path)
+    assert all(r.mode is None and "mode" not in r.as_dict() for r in standard)
+    assert [r.hmF2 for r in standard] != [r.hmF2 for r in got]
+    # zelk.invert in a context gives the same as zelk.run, record by record.
+    ctx = zelk.Context()
+    one = [zelk.invert(r, context=ctx, refine=refine).as_dict() for r in zelk.read(path)]
+    assert one == want
+
+
+def test_refine_values():
+    path = os.path.join(SOURCE, "examples", "midlat-day.VXO")
+    rec = zelk.read(path)[0]
+    assert zelk.invert(rec, refine=False).mode is None
+    assert zelk.invert(rec, refine=["valley"]).mode in ("refined", "fallback", "standard")
+    for bad in (["valley", "bogus"], [], "fc"):
+        with pytest.raises((ValueError, TypeError)):
+            zelk.invert(rec, refine=bad)
+        with pytest.raises((ValueError, TypeError)):
+            zelk.run(path, refine=bad)

@@ -339,6 +339,31 @@ TEST_F(RunReport, SameWithSeveralJobsAndWrittenWhole) {
     }
 }
 
+// A refined run's report has the column mode, with the summary's words, in its data and its
+// table; the report of a standard run of the same files has neither.
+TEST_F(RunReport, RefinedRunShowsTheModePerRecord) {
+    for (const char* f : {"midlat-day.VXO", "midlat-night.VXO"}) copy_example(f);
+    const std::string inputs = " midlat-day.VXO midlat-night.VXO";
+    ASSERT_EQ(run("--summary s.csv --report s.html" + inputs), 0) << slurp_file(path("stderr"));
+    ASSERT_EQ(run("--refine --summary r.csv --report r.html" + inputs), 0) << slurp_file(path("stderr"));
+    const std::string standard = slurp_file(path("s.html")), refined = slurp_file(path("r.html"));
+    const std::string cols = "['status','status'],['mode','mode']]";
+    EXPECT_TRUE(data_column(standard, "mode").empty());
+    EXPECT_EQ(standard.find(cols), std::string::npos);
+    EXPECT_NE(refined.find(cols), std::string::npos);
+
+    std::istringstream csv(slurp_file(path("r.csv")));
+    std::string line;
+    std::getline(csv, line);
+    ASSERT_TRUE(line.ends_with(",mode")) << line;
+    std::vector<std::string> want;
+    while (std::getline(csv, line)) want.push_back("\"" + fields(line).back() + "\"");
+    ASSERT_EQ(want.size(), 2u);
+    EXPECT_EQ(data_column(refined, "mode"), want);
+    // The refined mode made some of these profiles.
+    EXPECT_NE(std::find(want.begin(), want.end(), "\"refined\""), want.end());
+}
+
 }  // namespace
 
 namespace {
