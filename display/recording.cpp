@@ -25,50 +25,35 @@ void RecordingSurface::clear(Rgb background) {
     prims_.push_back(p);
 }
 
-void RecordingSurface::rectangle(bool filled, int x1, int y1, int x2, int y2) {
+void RecordingSurface::shape(Primitive::Kind kind, int x1, int y1, int x2, int y2) {
     Primitive p;
-    p.kind = filled ? Primitive::FILLED_RECT : Primitive::RECT;
+    p.kind = kind;
     p.colour = colour_;
     p.x1 = x1;
     p.y1 = y1;
     p.x2 = x2;
     p.y2 = y2;
     prims_.push_back(p);
+}
+
+void RecordingSurface::rectangle(bool filled, int x1, int y1, int x2, int y2) {
+    shape(filled ? Primitive::FILLED_RECT : Primitive::RECT, x1, y1, x2, y2);
 }
 
 void RecordingSurface::move_to(int x, int y) {
     x_ = x;
     y_ = y;
-    Primitive p;
-    p.kind = Primitive::MOVE;
-    p.colour = colour_;
-    p.x1 = x;
-    p.y1 = y;
-    prims_.push_back(p);
+    shape(Primitive::MOVE, x, y);
 }
 
 void RecordingSurface::line_to(int x, int y) {
-    Primitive p;
-    p.kind = Primitive::LINE;
-    p.colour = colour_;
-    p.x1 = x_;
-    p.y1 = y_;
-    p.x2 = x;
-    p.y2 = y;
-    prims_.push_back(p);
+    shape(Primitive::LINE, x_, y_, x, y);
     x_ = x;
     y_ = y;
 }
 
 void RecordingSurface::ellipse(bool filled, int x1, int y1, int x2, int y2) {
-    Primitive p;
-    p.kind = filled ? Primitive::FILLED_ELLIPSE : Primitive::ELLIPSE;
-    p.colour = colour_;
-    p.x1 = x1;
-    p.y1 = y1;
-    p.x2 = x2;
-    p.y2 = y2;
-    prims_.push_back(p);
+    shape(filled ? Primitive::FILLED_ELLIPSE : Primitive::ELLIPSE, x1, y1, x2, y2);
 }
 
 void RecordingSurface::set_font(int index, int height, int width) {

@@ -43,6 +43,9 @@ public:
     void replay(Surface& to) const;
 
 private:
+    // Records a shape in the current colour.
+    void shape(Primitive::Kind kind, int x1, int y1, int x2 = 0, int y2 = 0);
+
     int w_, h_;
     Rgb colour_ = 0;
     int x_ = 0, y_ = 0;

@@ -330,6 +330,8 @@ void FEWTERM(Inversion& inv, const Context& cx, float& ERR);
 void EAPROF(Inversion& inv, const F1<float, 999>& AUXFN, const F1<float, 999>& AUXHT, float& ERR);
 
 // ---- Valley -----------------------------------------------------------------------------------
+// Lowest plasma frequency of the valley bottom (MHz), for the modelled and the fitted valley.
+static constexpr float FVMIN = 0.2f;
 // The E-F valley after the E layer: width VW (VW1..VW3), depth VD, falling side VSLOPE.
 void MAHAGULY(Inversion& inv, models::Models& mod, const Context& cx);
 // Group path of the valley DHV(K) at each fit frequency.

@@ -22,8 +22,6 @@ namespace zelk::inversion {
 
 namespace {
 
-// Lowest plasma frequency of the valley bottom (MHz).
-static constexpr float FVMIN = 0.2f;
 // The valley may fill at most this share of the distance from the E peak to the lowest F
 // virtual height (the true height of the first F echo lies below its virtual height).
 static constexpr float VW_SHARE = 0.95f;

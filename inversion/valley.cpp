@@ -17,8 +17,6 @@ namespace {
 // The valley may fill at most this share of the gap between the E peak and the lowest
 // F virtual height.
 static constexpr float VWCAP = 0.7f;
-// Lowest plasma frequency of the valley bottom (MHz).
-static constexpr float FVMIN = 0.2f;
 // Pi as the width law's degree-to-radian conversion has it (six digits).
 static constexpr float PI_LAW = 3.14159f;
 
