@@ -165,8 +165,10 @@ struct FileResult {
 // the one job with the given record steps, front end (notices, rows) and diagnostics
 // stream. A model data-file failure is returned, not thrown; a file abandoned after
 // another file's failure returns what it had counted, which is never passed on.
+// record_jobs: the threads that make the file's records (1 while files run in parallel).
 FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& steps,
-                   BatchFrontend& fe, std::ostream& diag, const PicturesFactory& pictures) {
+                   BatchFrontend& fe, std::ostream& diag, const PicturesFactory& pictures,
+                   int record_jobs) {
     FileResult r;
     auto z = std::make_unique<Zelk>();
     std::unique_ptr<FilePictures> pics = pictures ? pictures(opt, job) : nullptr;
@@ -184,6 +186,7 @@ FileResult RUN_ONE(const BatchOptions& opt, const FileJob& job, RecordSteps& ste
     z->run.OUTFILE = opt.output.empty() ? std::string("NONE") : opt.output;
     z->run.HSTEP = opt.hstep;
     z->run.QPACC = opt.qpacc;
+    z->run.record_jobs = record_jobs;
     z->bot.FAST = opt.shape_fast;
     z->inv.refine = opt.refine;
     try {
@@ -412,7 +415,8 @@ int batch_run(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
     };
 
     // Each file runs with a run context of its own. One worker: the files in turn on this
-    // thread, notices and diagnostics straight to the program's streams. Several: each worker
+    // thread, notices and diagnostics straight to the program's streams; a single file with
+    // --jobs N has its records made on N threads. Several: each worker
     // takes the next file into the file's buffers, and the buffers are passed on in file order.
     const size_t workers = std::min(static_cast<size_t>(std::max(opt.jobs, 1)), jobs.size());
     const bool parallel = workers > 1;
@@ -425,11 +429,11 @@ int batch_run(const BatchOptions& opt, const StepsFactory& make_steps, std::ostr
             if (parallel) {
                 BatchFrontend fe(s.notices, summary.get(), &s.rows, nullptr, tally, sizes[k], earlier_failed);
                 if (!opt.report.empty()) fe.report = &s.report;
-                s.result = RUN_ONE(opt, jobs[k], *steps, fe, s.diag, draw);
+                s.result = RUN_ONE(opt, jobs[k], *steps, fe, s.diag, draw, 1);
             } else {
                 BatchFrontend fe(err, summary.get(), &s.rows, shown, tally, sizes[k], nullptr);
                 if (!opt.report.empty()) fe.report = &s.report;
-                s.result = RUN_ONE(opt, jobs[k], *steps, fe, diag_out, draw);
+                s.result = RUN_ONE(opt, jobs[k], *steps, fe, diag_out, draw, std::max(opt.jobs, 1));
             }
             return s.result.stopped || s.result.run.fatal != 0;
         };

@@ -259,7 +259,7 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
                opt.jobs = n;
            },
            "files processed in parallel (default 1, at most " + std::to_string(MAXJOBS) +
-               ");\nthe outputs, summary and messages are the same as with 1")
+               ");\na single file has its records made on N threads; the\noutputs, summary and messages are the same as with 1")
         ->type_name("N")
         ->check(CLI::Validator(check_jobs, ""));
     app.add_option("--plots", opt.plots,

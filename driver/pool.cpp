@@ -64,4 +64,43 @@ void OrderedPool::run(size_t n, size_t workers, const WorkerFactory& make_worker
     for (std::thread& t : pool) t.join();
 }
 
+TaskQueue::TaskQueue(size_t threads) {
+    for (size_t t = 0; t < threads; ++t) {
+        threads_.emplace_back([this, t] {
+            for (;;) {
+                std::packaged_task<void(size_t)> task;
+                {
+                    std::unique_lock<std::mutex> lock(m_);
+                    cv_.wait(lock, [this] { return closing_ || !tasks_.empty(); });
+                    if (closing_) return;
+                    task = std::move(tasks_.front());
+                    tasks_.pop_front();
+                }
+                task(t);
+            }
+        });
+    }
+}
+
+TaskQueue::~TaskQueue() {
+    {
+        const std::lock_guard<std::mutex> lock(m_);
+        closing_ = true;
+        tasks_.clear();
+    }
+    cv_.notify_all();
+    for (std::thread& t : threads_) t.join();
+}
+
+std::future<void> TaskQueue::push(std::function<void(size_t)> task) {
+    std::packaged_task<void(size_t)> p(std::move(task));
+    std::future<void> f = p.get_future();
+    {
+        const std::lock_guard<std::mutex> lock(m_);
+        tasks_.push_back(std::move(p));
+    }
+    cv_.notify_one();
+    return f;
+}
+
 }  // namespace zelk::driver

@@ -4,8 +4,14 @@
 // an interactive program can use it for any list of independent jobs.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
+#include <deque>
 #include <functional>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace zelk::driver {
 
@@ -27,6 +33,28 @@ struct OrderedPool {
     // thread, task after task. Returns when every started task has ended.
     static void run(size_t n, size_t workers, const WorkerFactory& make_worker, const Deliver& deliver,
                     const Idle& idle);
+};
+
+// A queue of tasks run by a fixed number of threads, first in first out; a task is given
+// the number of the thread that runs it (0..threads-1), and its future tells when it has
+// ended. Used for the records of one file, whose number is not
+// known in advance. The destructor drops the tasks that have not started and waits for the
+// running ones.
+class TaskQueue {
+public:
+    explicit TaskQueue(size_t threads);
+    ~TaskQueue();
+    TaskQueue(const TaskQueue&) = delete;
+    TaskQueue& operator=(const TaskQueue&) = delete;
+
+    std::future<void> push(std::function<void(size_t thread)> task);
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::deque<std::packaged_task<void(size_t)>> tasks_;
+    bool closing_ = false;
+    std::vector<std::thread> threads_;
 };
 
 }  // namespace zelk::driver

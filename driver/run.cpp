@@ -8,12 +8,18 @@
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <chrono>
+#include <deque>
+#include <exception>
+#include <future>
 #include <memory>
 #include <ostream>
+#include <sstream>
 
 #include "core/stop.hpp"
 #include "pipeline/zelk.hpp"
 #include "driver/outfile.hpp"
+#include "driver/pool.hpp"
 #include "pipeline/prepare.hpp"
 
 namespace zelk::driver {
@@ -108,6 +114,39 @@ uintmax_t size_of(const std::string& path) {
     std::error_code ec;
     const uintmax_t n = fs::file_size(path, ec);
     return ec ? 0 : n;
+}
+
+// Makes the prepared record in z: its listing, its frame, the inversion and, with an output,
+// the updated record written to out (wr: what the writing had to say).
+void make_record(Zelk& z, RecordSteps& steps, std::ostream* out, RecordSteps::WriteReport& wr) {
+    if (z.log.IDEBUG > 11) list_inputs(z);
+    if (z.log.IDEBUG <= 3) draw_record(z);
+    steps.invert(z);
+    if (z.log.IDEBUG > 0) z.plot->model_bottomside(z.bot);
+    if (out) {
+        steps.write(*out, z);
+        wr = steps.write_report();
+    }
+}
+
+// One record of a file whose records are made on several threads: the record's own context
+// and what its making left to be taken up in file order. A work without a context carries
+// only the diagnostics written while a record was read (a bad record, the end of the file).
+struct RecordWork {
+    std::unique_ptr<Zelk> z;
+    std::ostringstream diag;
+    std::ostringstream output;
+    RecordSteps::WriteReport wr;
+    std::exception_ptr error;   // what ended the making of the record, if anything did
+    RecordInfo info;
+    std::future<void> done;
+};
+
+// Passes text on to a stream (nothing for no text: an empty insertion would set the
+// stream's failure state).
+void pass_on(std::ostream& os, const std::ostringstream& text) {
+    const std::string s = text.str();
+    if (!s.empty()) os.write(s.data(), static_cast<std::streamsize>(s.size()));
 }
 
 }  // namespace
@@ -257,8 +296,86 @@ RunOutcome run_files(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
         int16_t LREAD = 0;
         int32_t IEOF = 0;
         int32_t RECNO = 0;
+        // What follows a record's making, in file order: the notices of its writing, the
+        // pause of the display and the front end's account of it.
+        auto finish_record = [&](Zelk& zr, const RecordSteps::WriteReport& wr, const RecordInfo& info) {
+            if (out) {
+                const std::string at = job.input + ": record " + std::to_string(info.RECNO);
+                if (!wr.missing.empty()) {
+                    // The first few values named; they are written as missing.
+                    std::string which;
+                    for (size_t i = 0; i < wr.missing.size() && i < 5; ++i) which += (i ? ", " : "") + wr.missing[i];
+                    if (wr.missing.size() > 5) which += " and " + std::to_string(wr.missing.size() - 5) + " more";
+                    fe.notice(at + ": written with missing values in place of what its output fields cannot hold: " + which);
+                }
+                if (wr.unusable.empty()) {
+                    ++fo.written;
+                } else {
+                    ++fo.unwritable;
+                    fe.notice(at + ": not written, " + wr.unusable);
+                }
+            }
+            if (zr.log.IDEBUG == 2 || zr.log.IDEBUG == 3) zr.plot->pause(2.0f);
+            fe.record_done(zr, info);
+        };
+
+        // The records made apart, on record_jobs threads, while this thread runs ahead.
+        const bool apart = z.run.record_jobs > 1 && z.plot == &Zelk::headless;
+        std::vector<std::unique_ptr<RecordSteps>> makers;
+        for (int t = 0; apart && t < z.run.record_jobs; ++t) {
+            makers.push_back(steps.record_worker());
+            if (!makers.back()) makers.clear();
+        }
+        std::ostream* const log_out = z.log.out;
+        // However the loop ends, the context is left writing to its own log again.
+        struct Restore {
+            Zelk& z;
+            std::ostream* out;
+            ~Restore() {
+                z.log.out = out;
+                z.ahead = false;
+            }
+        } restore{z, log_out};
+        std::ostream nowhere(nullptr);
+        std::deque<std::shared_ptr<RecordWork>> flight;   // handed on, in file order
+        std::shared_ptr<RecordWork> current;              // the record being read
+        std::exception_ptr ahead_error;
+        std::vector<std::unique_ptr<Zelk>> spare;   // contexts of records taken up, to copy into
+        std::unique_ptr<TaskQueue> queue;
+        if (!makers.empty()) queue = std::make_unique<TaskQueue>(makers.size());
+        const size_t window = 4 * makers.size();
+        auto take_up = [&](RecordWork& w) {
+            if (w.done.valid()) w.done.wait();
+            pass_on(*log_out, w.diag);
+            if (w.error) std::rethrow_exception(w.error);
+            if (!w.z) return;
+            if (out && w.wr.unusable.empty()) pass_on(out->os(), w.output);
+            finish_record(*w.z, w.wr, w.info);
+            spare.push_back(std::move(w.z));
+        };
+        // Takes up the records handed on that are made, and waits for the first while too
+        // many are on their way.
+        auto take_up_made = [&](size_t keep) {
+            while (!flight.empty()) {
+                RecordWork& w = *flight.front();
+                const bool made = !w.done.valid() || w.done.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+                if (!made && flight.size() <= keep) break;
+                take_up(w);
+                flight.pop_front();
+            }
+        };
+        auto hand_on = [&] {
+            if (current) flight.push_back(std::move(current));
+            current.reset();
+        };
         try {
             while (RECNO < MAXREC) {
+                if (queue) {
+                    hand_on();
+                    take_up_made(window);
+                    current = std::make_shared<RecordWork>();
+                    z.log.out = &current->diag;
+                }
                 clear_record_tables(z);
                 const long long before = steps.position();
                 int16_t LBAD = 0;
@@ -304,33 +421,9 @@ RunOutcome run_files(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                     fo.ended_at = RECNO;
                     break;
                 }
-                if (z.log.IDEBUG > 11) list_inputs(z);
-                if (z.log.IDEBUG <= 3) draw_record(z);
 
                 ++run.NRECS;
                 ++fo.inverted;
-                steps.invert(z);
-                if (z.log.IDEBUG > 0) z.plot->model_bottomside(z.bot);
-                if (out) {
-                    steps.write(out->os(), z);
-                    const RecordSteps::WriteReport wr = steps.write_report();
-                    const std::string at = job.input + ": record " + std::to_string(RECNO);
-                    if (!wr.missing.empty()) {
-                        // The first few values named; they are written as missing.
-                        std::string which;
-                        for (size_t i = 0; i < wr.missing.size() && i < 5; ++i) which += (i ? ", " : "") + wr.missing[i];
-                        if (wr.missing.size() > 5) which += " and " + std::to_string(wr.missing.size() - 5) + " more";
-                        fe.notice(at + ": written with missing values in place of what its output fields cannot hold: " + which);
-                    }
-                    if (wr.unusable.empty()) {
-                        ++fo.written;
-                    } else {
-                        ++fo.unwritable;
-                        fe.notice(at + ": not written, " + wr.unusable);
-                    }
-                }
-                if (z.log.IDEBUG == 2 || z.log.IDEBUG == 3) z.plot->pause(2.0f);
-
                 RecordInfo info;
                 info.job = &job;
                 info.RECNO = RECNO;
@@ -340,9 +433,55 @@ RunOutcome run_files(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                     info.fraction = std::min(1.0, (static_cast<double>(done_bytes) + here) /
                                                       static_cast<double>(total_bytes));
                 }
-                fe.record_done(z, info);
+                if (!queue) {
+                    RecordSteps::WriteReport wr;
+                    make_record(z, steps, out ? &out->os() : nullptr, wr);
+                    finish_record(z, wr, info);
+                    continue;
+                }
+                // The record is made in a copy of the context as it stands before its
+                // inversion; this context runs ahead to carry the state to the next record.
+                if (spare.empty()) {
+                    current->z = std::make_unique<Zelk>(z);
+                } else {
+                    current->z = std::move(spare.back());
+                    spare.pop_back();
+                    *current->z = z;
+                }
+                current->info = info;
+                const bool with_output = out != nullptr;
+                // The task holds the work by a plain pointer: its future, which the work owns,
+                // keeps the task alive, and a shared one would keep every work alive. The
+                // work outlives the task: it is taken up only after its future is ready, and
+                // the queue, which drops or waits for its tasks, ends before the works.
+                current->done = queue->push([w = current.get(), with_output, &makers](size_t t) {
+                    try {
+                        make_record(*w->z, *makers[t], with_output ? &w->output : nullptr, w->wr);
+                    } catch (...) {
+                        w->error = std::current_exception();
+                    }
+                });
+                z.log.out = &nowhere;
+                z.ahead = true;
+                try {
+                    steps.invert(z);
+                    if (out) steps.write(nowhere, z);
+                } catch (...) {
+                    ahead_error = std::current_exception();
+                }
+                z.ahead = false;
+                if (ahead_error) break;
+            }
+            if (queue) {
+                // The records on their way are taken up; the failure of a record's making
+                // ends the file where it would have ended it on one thread.
+                hand_on();
+                z.log.out = log_out;
+                take_up_made(0);
+                if (ahead_error) std::rethrow_exception(ahead_error);
             }
         } catch (const Stop&) {
+            queue.reset();
             out.reset();   // removes the temporary output
             steps.close();
             drop_conversion();

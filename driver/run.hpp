@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 #include <utility>
@@ -124,6 +125,9 @@ public:
         std::string unusable;
     };
     virtual WriteReport write_report() const { return {}; }
+    // Steps that invert and write records on another thread while these read the file
+    // (never open, read or close); nullptr when the records of a file cannot be made apart.
+    virtual std::unique_ptr<RecordSteps> record_worker() const { return nullptr; }
 };
 
 // Outcome of a run.
@@ -142,7 +146,12 @@ struct RunOutcome {
 void clear_record_tables(Zelk& z);
 
 // Runs the loop over the jobs with the settings in z.run (FMTVXO, NOCONV, PROG, HSTEP,
-// QPACC). With stop_on_failure (a single non-wildcard input), an input that cannot be
+// QPACC, record_jobs). With record_jobs above 1, no display and steps that have a
+// record_worker, the records of a file are made on that many threads: this thread reads the
+// records in order and carries the run's state from record to record in z (run ahead, see
+// Zelk::ahead), each record is made in a copy of the context as it stood before its
+// inversion, and the records' outputs, diagnostics, notices and summary rows are taken up in
+// file order, byte for byte as with one thread. With stop_on_failure (a single non-wildcard input), an input that cannot be
 // opened or converted ends the run, as in the interactive program; otherwise the loop
 // goes on with the next file. Ends with the "WARNING" box when no record reached the
 // inversion. Model data-file failures (zelk::Stop) propagate to the caller, after the

@@ -40,6 +40,8 @@ void VxoSteps::write(std::ostream& out, Zelk& z) {
         report_.unusable = iondata::unwritable_text(fatal) + " cannot be written in its field";
         return;
     }
+    // A context that runs ahead only carries the record's state on; its text is not wanted.
+    if (z.ahead) return;
     fio::LineWriter unit(out);
     iondata::WRITVXO(unit, z.rec);
     unit.close();

@@ -22,6 +22,7 @@ public:
     void invert(Zelk& z) override;
     void write(std::ostream& out, Zelk& z) override;
     WriteReport write_report() const override { return report_; }
+    std::unique_ptr<RecordSteps> record_worker() const override { return std::make_unique<VxoSteps>(); }
 
 private:
     fio::LineReader in_;

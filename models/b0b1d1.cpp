@@ -638,6 +638,16 @@ void ADUJST_B0B1D1(Bottomside& P, int MODE, float& ERR) {
 // HIRI of P. Without B0B1DT (binary or text form) the message
 // " CANNOT FIND THE FILE "B0B1DT.ASC"!" is written and B0, B1, D1 stay 9999.0. Nothing is
 // fitted when foF2 is not above FC(3) or no table shape gives a finite misfit.
+bool B0B1DT_current(Bottomside& P, const std::vector<std::string>& DIRS, const Log& log) {
+    if (!platform::load_data_file(P.B0FILE, P.FILESEQ, DIRS, "B0B1DT", [&P](const std::string& path, bool binary) {
+            return PARSEB0B1DT(P, path, binary);
+        })) {
+        log.os() << " CANNOT FIND THE FILE \"B0B1DT.ASC\"!\n";
+        return false;
+    }
+    return true;
+}
+
 void CALB0B1D1(Bottomside& P, const profile::SolvedProfile& S, const std::vector<std::string>& DIRS,
                const Log& log) {
     P.B0 = P.B1 = P.D1 = NO_VALUE;
@@ -649,12 +659,7 @@ void CALB0B1D1(Bottomside& P, const profile::SolvedProfile& S, const std::vector
     P.HF1 = 0.0f;
     P.HIRI.fill(0.0f);
     CALTIJ(P);
-    if (!platform::load_data_file(P.B0FILE, P.FILESEQ, DIRS, "B0B1DT", [&P](const std::string& path, bool binary) {
-            return PARSEB0B1DT(P, path, binary);
-        })) {
-        log.os() << " CANNOT FIND THE FILE \"B0B1DT.ASC\"!\n";
-        return;
-    }
+    if (!B0B1DT_current(P, DIRS, log)) return;
     if (!(S.F2.FE > S.F2.FS)) return;
     float CF[6] = {0.0f};
     for (int k = 1; k <= 5; ++k) CF[k] = S.F2.A(k);

@@ -50,6 +50,10 @@ struct Bottomside {
     F2<float, MAXB0REC, 6> B0REC;            // B1, R1..R5 per record
 };
 
+// Makes the parsed table of the coefficient file B0B1DT current in P; false, with the
+// message " CANNOT FIND THE FILE "B0B1DT.ASC"!", when it cannot be found or parsed.
+bool B0B1DT_current(Bottomside& P, const std::vector<std::string>& DIRS, const Log& log);
+
 // B0, B1 (and D1 with an F1 layer) of the solved profile S, compared with the 1 km table
 // already in P (NPROW1/PRFHT1/PRFFN1). DIRS: data directories (standard lookup when empty).
 void CALB0B1D1(Bottomside& P, const profile::SolvedProfile& S, const std::vector<std::string>& DIRS,

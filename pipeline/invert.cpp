@@ -76,7 +76,13 @@ void bottomside_products(Zelk& z) {
     bot.NPROW1 = z.prod.NPROW1;
     bot.PRFHT1 = z.prod.PRFHT1;
     bot.PRFFN1 = z.prod.PRFFN1;
-    models::CALB0B1D1(bot, solved_profile(z.inv), z.mod.data_dirs, z.log);
+    if (z.ahead) {
+        // The coefficient file is still made current here, as the search would, so that it
+        // is looked up on disk once per input file and the copies find it parsed.
+        models::B0B1DT_current(bot, z.mod.data_dirs, z.log);
+    } else {
+        models::CALB0B1D1(bot, solved_profile(z.inv), z.mod.data_dirs, z.log);
+    }
     products::CALTEC(z.prod, solved_profile(z.inv), z.mod.data_dirs, z.log);
 }
 
@@ -180,7 +186,7 @@ void DECIDE(Zelk& z, int16_t& IOK) {
         inversion::PARAFITF(inv);
         cx.plot.stage(inversion::Stage::F2, inv);
         cx.plot.stage(inversion::Stage::LAYER, inv);
-        products::QPFIT(z.prod, solved_profile(inv), z.run.QPACC);
+        if (!z.ahead) products::QPFIT(z.prod, solved_profile(inv), z.run.QPACC);
         products::NHTABLE(z.prod, solved_profile(inv), z.run.HSTEP, 1);
     } while (false);
 

@@ -27,6 +27,7 @@ struct RunSettings {
     std::string OUTFILE = "NONE";      // output path, or "NONE"
     float HSTEP = 0.0f;                // height step of the N(h) table (km); 0: no table
     float QPACC = 0.0f;                // accuracy of the quasi-parabolic fit; 0: no fit
+    int record_jobs = 1;               // threads that make the records of one file (batch --jobs)
 };
 
 struct Zelk {
@@ -38,6 +39,11 @@ struct Zelk {
     products::Products prod;         // N(h) table, electron content, quasi-parabolic segments
     Log log;                         // diagnostics
     PlotHooks* plot = &headless;     // display stages; the headless default draws nothing
+    // A context that only runs ahead of the records' own contexts, to carry the run's state
+    // from record to record: it inverts and updates every record, but leaves the shape
+    // search and the quasi-parabolic fit, whose results no later record reads, to the copy
+    // that makes the record's results (see the record loop of the batch program).
+    bool ahead = false;
 
     static inline PlotHooks headless{};
 

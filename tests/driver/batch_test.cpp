@@ -2,7 +2,7 @@
 // status.
 #include <gtest/gtest.h>
 
-
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -515,6 +515,59 @@ TEST_F(BatchFiles, JobsStopOnAModelDataFailure) {
         EXPECT_FALSE(fs::exists(path("out" + std::to_string(jobs) + "/2.VXO.430"))) << jobs;
         // No temporary output is left behind by a file abandoned after the failure.
         for (const auto& e : fs::directory_iterator(opt.output)) {
+            EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+        }
+    }
+}
+
+// One file with --jobs N: its records are made on N threads and taken up in file order, so
+// that outputs, rows, notices and the end of a failing file are those of one thread.
+TEST_F(BatchFiles, RecordsOfOneFileOnSeveralJobs) {
+    std::string good = "GOOD 10\nBAD\n";
+    for (int d = 11; d < 60; ++d) good += "GOOD " + std::to_string(d) + "\n";
+    spit(path("a.VXO"), good);
+    spit(path("b.VXO"), "GOOD 10\nGOOD 11\nBAD\nGOOD 12\nSTOP\nGOOD 13\n");
+    const StepsFactory steps = [] {
+        auto s = std::make_unique<ztest::FakeSteps>();
+        s->apart = true;
+        return s;
+    };
+    std::string out1, rows1, err1;
+    for (int32_t jobs : {1, 2, 3}) {
+        SCOPED_TRACE(jobs);
+        BatchOptions opt;
+        opt.inputs = {path("a.VXO")};
+        opt.output = path("a" + std::to_string(jobs) + ".out");
+        opt.summary = path("a.csv");
+        opt.jobs = jobs;
+        std::ostringstream diag, err;
+        ASSERT_EQ(batch_run(opt, steps, diag, err, false), 0) << err.str();
+        const std::string out = slurp(opt.output), rows = slurp(opt.summary);
+        std::string csv_rows = rows.substr(rows.find('\n') + 1);
+        EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 50);
+        EXPECT_EQ(out.substr(0, 14), "REC 10\nREC 11\n");
+        if (jobs == 1) {
+            out1 = out;
+            rows1 = csv_rows;
+            err1 = err.str();
+            EXPECT_NE(err1.find("1 bad record skipped"), std::string::npos) << err1;
+        } else {
+            EXPECT_EQ(out, out1);
+            EXPECT_EQ(csv_rows, rows1);
+            EXPECT_EQ(err.str(), err1);
+        }
+
+        // A model data-file failure in the fifth record: status 3, no output, no
+        // temporary file, whichever thread met it first.
+        opt.inputs = {path("b.VXO")};
+        opt.output = path("b" + std::to_string(jobs) + ".out");
+        opt.summary = path("b.csv");
+        std::ostringstream diag2, err2;
+        EXPECT_EQ(batch_run(opt, steps, diag2, err2, false), 3);
+        EXPECT_EQ(err2.str(), "URSI13.ASC NOT FOUND\n");
+        EXPECT_FALSE(fs::exists(opt.output));
+        EXPECT_FALSE(fs::exists(path("b.csv")));
+        for (const auto& e : fs::directory_iterator(path(""))) {
             EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
         }
     }

@@ -6,11 +6,14 @@
 //               BAD          a record the reader rejects (the line is consumed)
 //               STUCK        a rejected record that leaves the reader where it was
 //               STOP         a record whose inversion throws zelk::Stop
+// With `apart` set, the steps give record workers, so that the run loop makes the records of
+// a file on several threads; a STOP record is then known by its description.
 #pragma once
 
 #include <fstream>
 #include <functional>
 #include <istream>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -49,6 +52,7 @@ inline void fill_record(zelk::Zelk& z, int day) {
 class FakeSteps : public zelk::driver::RecordSteps {
 public:
     int inverted = 0;
+    bool apart = false;
     // Called inside write with the output stream, to look at the files while a run is on.
     std::function<void()> during_write;
 
@@ -82,18 +86,22 @@ public:
         }
         fill_record(z, day);
         stop_ = kind == "STOP";
+        if (stop_) z.rec.SYSDSC1(1) = '!';
         LBAD = 0;
         LREAD = 1;
         IEOF = 0;
     }
     void invert(zelk::Zelk& z) override {
-        if (stop_) throw zelk::Stop("URSI13.ASC NOT FOUND");
+        if (stop_ || z.rec.SYSDSC1(1) == '!') throw zelk::Stop("URSI13.ASC NOT FOUND");
         ++inverted;
         z.inv.ISTAT() = 2;
     }
     void write(std::ostream& out, zelk::Zelk& z) override {
         if (during_write) during_write();
         out << "REC " << z.inv.IDAY << '\n';
+    }
+    std::unique_ptr<zelk::driver::RecordSteps> record_worker() const override {
+        return apart ? std::make_unique<FakeSteps>() : nullptr;
     }
 
 private:

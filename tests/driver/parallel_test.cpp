@@ -64,6 +64,42 @@ TEST_F(Parallel, TwoJobsGiveTheBytesOfOne) {
     EXPECT_EQ(one.size(), 7u);
 }
 
+// One file of several stations, with a bad record among them, made on two and three
+// threads: diagnostics at every level, messages, summary and output are those of one job.
+TEST_F(Parallel, RecordsOfOneFileOnSeveralJobsGiveTheBytesOfOne) {
+    std::string all;
+    for (const char* name : {"in/d-midlat-day.VXO", "in/b.VXO", "in/d-equatorial-day.VXO", "in/a.VXO",
+                             "in/d-midlat-night.VXO"}) {
+        all += slurp(path(name));
+    }
+    ztest::spit(path("one.VXO"), all);
+    for (const std::string opts : {"--hstep 10 --qpacc 0.01 --debug 2", "--hstep 5 --debug 16",
+                                   "--debug -1 --qpacc 0.02 --shape-fit fast", "--refine --hstep 1 --debug 6"}) {
+        SCOPED_TRACE(opts);
+        const std::string common = opts + " --summary " + path("s.jsonl") + " " + path("one.VXO") + " -o ";
+        ASSERT_EQ(batch(common + path("one.430") + " --jobs 1"), 0) << slurp(path("stderr"));
+        const std::string out1 = slurp(path("stdout")), sum1 = slurp(path("s.jsonl")), vxo1 = slurp(path("one.430"));
+        std::string err1 = slurp(path("stderr"));
+        EXPECT_NE(err1.find("1 bad record skipped"), std::string::npos) << err1;
+        EXPECT_GT(vxo1.size(), 100000u);
+        for (const char* jobs : {"2", "3"}) {
+            ASSERT_EQ(batch(common + path("many.430") + " --jobs " + jobs), 0) << slurp(path("stderr"));
+            EXPECT_EQ(slurp(path("stdout")), out1) << jobs;
+            EXPECT_EQ(slurp(path("s.jsonl")), sum1) << jobs;
+            EXPECT_EQ(slurp(path("many.430")), vxo1) << jobs;
+            std::string err = slurp(path("stderr"));
+            // The closing line names the output.
+            for (std::string* e : {&err, &err1}) {
+                const auto at = e->find("one.430");
+                if (at != std::string::npos) e->replace(at, 7, "X");
+                const auto at2 = e->find("many.430");
+                if (at2 != std::string::npos) e->replace(at2, 8, "X");
+            }
+            EXPECT_EQ(err, err1) << jobs;
+        }
+    }
+}
+
 TEST_F(Parallel, ShardsWriteWhatTheWholeRunWrites) {
     ASSERT_EQ(batch("--hstep 10 -o " + path("whole") + " " + path("in")), 0) << slurp(path("stderr"));
     const auto whole = files_of(path("whole"));
