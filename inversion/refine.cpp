@@ -260,6 +260,8 @@ void fit_valley(Inversion& inv, models::Models& mod, const Context& cx, const XT
                 ls = sb;
                 lb = b;
             }
+            // The point a further step would add is never compared.
+            if (it + 1 == NGOLDEN) break;
             if (sa < sb) {
                 hi = b;
                 b = a;
