@@ -19,6 +19,7 @@
 
 #include "core/rounding.hpp"
 #include "models/b0b1d1.hpp"
+#include "models/shape_lanes.hpp"
 
 namespace zelk::models {
 
@@ -107,35 +108,6 @@ struct Model {
     double HMF2 = 0, HVT = 0;
     D B0, B1, D1, HF1, HST, HZ, T;
     bool f1 = false;   // the F1 modification is active (0 < D1 < 90)
-
-    D f1map(const D& h) const {
-        if (!(HF1.v > 0.0) || h.v >= HF1.v) return h;
-        const D r = (HF1 - h) / HF1;
-        return HF1 * (1.0 - dpow(r, D1 + 1.0));
-    }
-    // L(h): the logarithm of (fN/foF2)^2 at height h.
-    D L(const D& h) const {
-        D hp = h;
-        if (h.v >= HZ.v) {
-            if (f1 && h.v < HF1.v) hp = f1map(h);
-        } else {
-            if (HST.v != HVT) {
-                if (T.v > 0.0) {
-                    const D arg = T * (HZ - h + T * 0.25);
-                    hp = HZ + T * 0.5 - (arg.v > 0.0 ? dsqrt(arg) : D(0.0));
-                } else if (T.v < 0.0) {
-                    const D q = (HZ - h) / (HZ - HVT);
-                    hp = h - (HVT - HST) * q * q;
-                }
-            }
-            if (f1) hp = f1map(hp);
-        }
-        const D x = (HMF2 - hp) / B0;
-        if (!(x.v > 0.0)) return D(0.0);
-        D xb = dpow(x, B1);
-        if (xb.v > XBLIMIT) xb = D(XBLIMIT);
-        return -xb - dlogcosh(x);
-    }
 };
 
 // x > 0 where min(x^B1, LIMIT) + ln cosh x = -C (C < 0), with its derivatives through B1.
@@ -217,9 +189,9 @@ bool SETMODEL(const Bottomside& P, int MODE, double B0, double B1, double D1, Mo
     return true;
 }
 
-// Model<N> with the derivatives dropped, for the height solutions.
-Model<1> VALUES(const Model<4>& M) {
-    Model<1> V;
+// The model with its derivatives, as the lanes take it.
+shape_lanes::Model LANES(const Model<4>& M) {
+    shape_lanes::Model V;
     V.HMF2 = M.HMF2;
     V.HVT = M.HVT;
     V.B0 = M.B0.v;
@@ -229,38 +201,26 @@ Model<1> VALUES(const Model<4>& M) {
     V.HST = M.HST.v;
     V.HZ = M.HZ.v;
     V.T = M.T.v;
+    for (std::size_t k = 0; k < 3; ++k) {
+        V.dHF1[k] = M.HF1.d[k];
+        V.dHST[k] = M.HST.d[k];
+        V.dHZ[k] = M.HZ.d[k];
+        V.dT[k] = M.T.d[k];
+    }
     V.f1 = M.f1;
     return V;
-}
-
-// The root of L(h) = C on [hVT, hmF2] by Newton steps kept inside a shrinking bracket (a
-// step that leaves it halves the bracket instead), from H0. AT_END: the root is an end of the
-// bracket (the model does not reach C inside it).
-double HSOLVE(const Model<1>& M, double C, double H0, bool& AT_END) {
-    double lo = M.HVT, hi = M.HMF2;
-    double h = std::clamp(H0, lo, hi);
-    if (h <= lo || h >= hi) h = 0.5 * (lo + hi);
-    AT_END = false;
-    for (int it = 0; it < 200; ++it) {
-        Dual<1> hd(h);
-        hd.d[0] = 1.0;
-        const Dual<1> l = M.L(hd);
-        const double g = l.v - C;
-        if (g > 0.0) hi = h; else lo = h;
-        double hn = l.d[0] > 0.0 ? h - g / l.d[0] : 0.5 * (lo + hi);
-        if (!(hn > lo && hn < hi)) hn = 0.5 * (lo + hi);
-        const bool done = std::fabs(hn - h) < HEPS || hi - lo < HEPS;
-        h = hn;
-        if (done) break;
-    }
-    AT_END = h - M.HVT < 1.0e-5 || M.HMF2 - h < 1.0e-5;
-    return h;
 }
 
 // The compared rows of the 1 km table: the top row down while fN >= foE.
 struct Rows {
     int ilo = 0, ihi = 0;
     std::vector<double> c;   // 2 ln(f/foF2) of each row
+    // The rows whose height is solved (below foF2) and their levels.
+    std::vector<int> solved;
+    std::vector<double> cs;
+    // Room for the solved rows' heights, end marks and slopes.
+    mutable std::vector<double> hs, js;
+    mutable std::vector<uint8_t> es, jok;
 };
 
 Rows ROWS(const Bottomside& P) {
@@ -269,14 +229,23 @@ Rows ROWS(const Bottomside& P) {
     int ilo = P.NPROW1 + 1;
     while (ilo > 1 && P.PRFFN1(ilo - 1) >= P.FOE) --ilo;
     r.ilo = ilo;
-    for (int i = ilo; i <= P.NPROW1; ++i)
+    for (int i = ilo; i <= P.NPROW1; ++i) {
         r.c.push_back(2.0 * std::log(static_cast<double>(P.PRFFN1(i)) / P.FOF2));
+        if (P.PRFFN1(i) < P.FOF2) {
+            r.solved.push_back(i - ilo);
+            r.cs.push_back(r.c.back());
+        }
+    }
+    r.hs.resize(r.cs.size());
+    r.es.resize(r.cs.size());
+    r.js.resize(3 * r.cs.size());
+    r.jok.resize(r.cs.size());
     return r;
 }
 
 // The height of each row for the model M (warm started from H), as CAL_IRI_FIT_ERROR defines
 // it: frequencies above foF2 give 0, foF2 itself hmF2.
-void HEIGHTS(const Bottomside& P, const Rows& R, const Model<1>& M, std::vector<double>& H,
+void HEIGHTS(const Bottomside& P, const Rows& R, const shape_lanes::Model& M, std::vector<double>& H,
              std::vector<uint8_t>& END) {
     const int n = static_cast<int>(R.c.size());
     for (int k = 0; k < n; ++k) {
@@ -285,11 +254,13 @@ void HEIGHTS(const Bottomside& P, const Rows& R, const Model<1>& M, std::vector<
         END[K] = 1;
         if (f > P.FOF2) H[K] = 0.0;
         else if (f == P.FOF2) H[K] = P.HMF2;
-        else {
-            bool end = false;
-            H[K] = HSOLVE(M, R.c[K], H[K], end);
-            END[K] = end ? 1 : 0;
-        }
+    }
+    const std::size_t m = R.solved.size();
+    for (std::size_t j = 0; j < m; ++j) R.hs[j] = H[static_cast<std::size_t>(R.solved[j])];
+    shape_lanes::solve(M, R.cs.data(), static_cast<int>(m), HEPS, R.hs.data(), R.es.data());
+    for (std::size_t j = 0; j < m; ++j) {
+        H[static_cast<std::size_t>(R.solved[j])] = R.hs[j];
+        END[static_cast<std::size_t>(R.solved[j])] = R.es[j];
     }
 }
 
@@ -308,7 +279,7 @@ bool EVAL(const Bottomside& P, int MODE, const Rows& R, const std::array<double,
           std::vector<double>& H, std::vector<uint8_t>& END, double& E) {
     Model<4> M;
     if (!SETMODEL(P, MODE, TH[0], TH[1], TH[2], M)) return false;
-    HEIGHTS(P, R, VALUES(M), H, END);
+    HEIGHTS(P, R, LANES(M), H, END);
     E = MISFIT(P, R, H);
     return std::isfinite(E);
 }
@@ -332,8 +303,21 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
     if (n == 0) return false;
     const int np = MODE == 1 ? 3 : 2;
     std::vector<double> H(static_cast<std::size_t>(n)), Ht(H.size());
-    std::vector<uint8_t> END(H.size()), ENDt(H.size());
+    std::vector<uint8_t> END(H.size()), ENDt(H.size()), ENDbest(H.size());
     for (int k = 0; k < n; ++k) H[static_cast<std::size_t>(k)] = P.PRFHT1(R.ilo + k);
+    std::vector<double> Hbest = H;
+    // The heights of the set TH + D predicted from FROM, those of TH, by the slopes of the
+    // last normal equations (formed at TH): the start of the Newton solutions for that set.
+    auto PREDICT = [&](const std::vector<double>& FROM, const std::array<double, 3>& D,
+                       std::vector<double>& OUT) {
+        OUT = FROM;
+        for (std::size_t q = 0; q < R.solved.size(); ++q) {
+            if (!R.jok[q]) continue;
+            double dh = 0.0;
+            for (std::size_t a = 0; a < 3; ++a) dh -= R.js[3 * q + a] * D[a];
+            OUT[static_cast<std::size_t>(R.solved[q])] += dh;
+        }
+    };
 
     std::array<double, 3> th{P.B0, P.B1, MODE == 1 ? 0.0 : static_cast<double>(P.D1)};
     double e = HUGE_VAL;
@@ -348,9 +332,14 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
                 e = et;
                 th = t;
                 usable = true;
+                Hbest = Ht;
+                ENDbest = ENDt;
             }
         }
-        if (usable) EVAL(P, MODE, R, th, H, END, e);
+        if (usable) {
+            H.swap(Hbest);
+            END.swap(ENDbest);
+        }
     } else {
         usable = EVAL(P, MODE, R, th, H, END, e);
     }
@@ -362,15 +351,14 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
                       const std::vector<uint8_t>& EE, double (&A)[3][3], double (&G)[3]) {
         Model<4> M;
         SETMODEL(P, MODE, TH[0], TH[1], TH[2], M);
-        for (int k = 0; k < n; ++k) {
+        const std::size_t m = R.solved.size();
+        for (std::size_t j = 0; j < m; ++j) R.hs[j] = HH[static_cast<std::size_t>(R.solved[j])];
+        shape_lanes::slopes(LANES(M), R.hs.data(), static_cast<int>(m), R.js.data(), R.jok.data());
+        for (std::size_t q = 0; q < m; ++q) {
+            const int k = R.solved[q];
             const auto K = static_cast<std::size_t>(k);
-            if (EE[K]) continue;
-            Dual<4> hd(HH[K]);
-            hd.d[3] = 1.0;
-            const Dual<4> l = M.L(hd);
-            if (!(l.d[3] > 0.0)) continue;
-            double j[3];
-            for (int a = 0; a < np; ++a) j[a] = l.d[static_cast<std::size_t>(a)] / l.d[3];  // -dh/dp
+            if (EE[K] || !R.jok[q]) continue;
+            const double* j = &R.js[3 * q];   // -dh/dp
             const double r = P.PRFHT1(R.ilo + k) - HH[K];
             for (int a = 0; a < np; ++a) {
                 G[a] += j[a] * r;
@@ -416,7 +404,7 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
             if (MODE == 1 && t[2] < 0.0) t[2] = 0.0;   // D1 stays in its range
             if (t[1] <= 1.0) t[1] = 1.0 + 1.0e-6;
             double et = 0.0;
-            Ht = H;
+            PREDICT(H, {t[0] - th[0], t[1] - th[1], t[2] - th[2]}, Ht);
             if (ADMISSIBLE(t, MODE) && EVAL(P, MODE, R, t, Ht, ENDt, et) && et <= e) {
                 step = std::fabs(t[0] - th[0]) + std::fabs(t[1] - th[1]) + std::fabs(t[2] - th[2]);
                 const double gain = e - et;
@@ -470,10 +458,11 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
     std::sort(cand.begin(), cand.end(), [](const Cand& x, const Cand& y) { return x.pred < y.pred; });
     std::array<double, 3> best = th;
     double ebest = HUGE_VAL;
-    std::vector<double> Hbest = H;
+    Hbest = H;
     for (std::size_t c = 0; c < std::min<std::size_t>(cand.size(), 3); ++c) {
         double et = 0.0;
-        Ht = H;
+        const std::array<double, 3>& t = cand[c].t;
+        PREDICT(H, {t[0] - th[0], t[1] - th[1], t[2] - th[2]}, Ht);
         if (EVAL(P, MODE, R, cand[c].t, Ht, ENDt, et) && et < ebest) {
             ebest = et;
             best = cand[c].t;
@@ -528,7 +517,7 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
             for (const Cand& c : cand) {
                 if (c.pred > limit) break;
                 double et = 0.0;
-                Ht = Hbest;
+                PREDICT(Hbest, {c.t[0] - best[0], c.t[1] - best[1], c.t[2] - best[2]}, Ht);
                 if (EVAL(P, MODE, R, c.t, Ht, ENDt, et) && et < ebest) {
                     ebest = et;
                     best = c.t;
