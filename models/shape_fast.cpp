@@ -28,8 +28,8 @@ namespace {
 constexpr double LN2 = 0.69314718055994530942;
 constexpr double XBLIMIT = 10.0;    // limit of x^B1 in the full model
 constexpr double XBLIMIT1 = 80.0;   // limit of x^B1 where hF1 is found
-// A Newton step below this ends a height solution: the step is taken, and what remains is of
-// the order of its square over the height scale of the profile, below 1e-9 km.
+// A height solution that has to halve its bracket ends when the bracket is narrower than this
+// (Newton steps end it sooner: see shape_lanes::solve).
 constexpr double HEPS = 1.0e-5;
 
 // A value with its first derivatives with respect to N independent variables.
@@ -366,7 +366,12 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
             }
         }
     };
+    // The iteration ends with a step below STEP_END: the values are rounded to 0.01 and the
+    // grid search below takes them from there.
+    constexpr double STEP_END = 1.0e-2;
     double lambda = 1.0e-4;
+    double prev_delta[3] = {0.0, 0.0, 0.0}, prev_step[3] = {0.0, 0.0, 0.0};
+    bool have_prev = false;
     for (int iter = 0; iter < 60; ++iter) {
         double A[3][3] = {}, g[3] = {};
         NORMAL(th, H, END, A, g);
@@ -399,6 +404,23 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
                 for (int b = a + 1; b < np; ++b) s -= m[a][b] * delta[b];
                 delta[a] = s / m[a][a];
             }
+            // Across a narrow valley the Gauss-Newton step can overshoot by nearly its own
+            // length, and the iteration then zigzags slowly to the bottom. The overshoot shows
+            // in how the step changed over the last step taken S: delta - PREV = -c S with c
+            // about 1 + the overshoot ratio (1 where the quadratic model is exact). With c well
+            // above 1 the first trial takes delta/c, which lands near the bottom.
+            double raw[3] = {delta[0], delta[1], delta[2]};
+            if (tries == 0 && have_prev) {
+                double num = 0.0, den = 0.0;
+                for (int a = 0; a < np; ++a)
+                    for (int b = 0; b < np; ++b) {
+                        num -= (delta[a] - prev_delta[a]) * A[a][b] * prev_step[b];
+                        den += prev_step[a] * A[a][b] * prev_step[b];
+                    }
+                const double c = den > 0.0 ? num / den : 0.0;
+                if (c > 1.2 && c < 4.0)
+                    for (int a = 0; a < np; ++a) delta[a] /= c;
+            }
             std::array<double, 3> t = th;
             for (int a = 0; a < np; ++a) t[static_cast<std::size_t>(a)] += delta[a];
             if (MODE == 1 && t[2] < 0.0) t[2] = 0.0;   // D1 stays in its range
@@ -407,6 +429,11 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
             PREDICT(H, {t[0] - th[0], t[1] - th[1], t[2] - th[2]}, Ht);
             if (ADMISSIBLE(t, MODE) && EVAL(P, MODE, R, t, Ht, ENDt, et) && et <= e) {
                 step = std::fabs(t[0] - th[0]) + std::fabs(t[1] - th[1]) + std::fabs(t[2] - th[2]);
+                for (int a = 0; a < 3; ++a) {
+                    prev_delta[a] = raw[a];
+                    prev_step[a] = t[static_cast<std::size_t>(a)] - th[static_cast<std::size_t>(a)];
+                }
+                have_prev = true;
                 const double gain = e - et;
                 th = t;
                 H.swap(Ht);
@@ -417,9 +444,13 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
                 if (gain <= 1.0e-12 * (1.0 + e)) step = 0.0;
             } else {
                 lambda *= 10.0;
+                // A step far below the output's resolution that does not lower the misfit:
+                // the fit is at its optimum (the grid search below finishes it).
+                if (std::fabs(t[0] - th[0]) + std::fabs(t[1] - th[1]) + std::fabs(t[2] - th[2]) < STEP_END)
+                    break;
             }
         }
-        if (!accepted || step < 1.0e-3) break;
+        if (!accepted || step < STEP_END) break;
     }
 
     // The output values are rounded to 0.01. The misfit near the optimum is predicted by the

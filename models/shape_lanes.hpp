@@ -19,7 +19,8 @@ struct Model {
 };
 
 // The height H[k] in [HVT, HMF2] where ln((fN/foF2)^2) of the model reaches C[k], k < N: a
-// Newton iteration from H[k] inside a shrinking bracket, ended when a step falls below HEPS km.
+// Newton iteration from H[k] inside a shrinking bracket (a step that leaves it halves the
+// bracket instead), ended by a Newton step below 1e-3 km or a bracket narrower than HEPS km.
 // END[k] = 1 where the solution is an end of the bracket.
 void solve(const Model& M, const double* C, int N, double HEPS, double* H, uint8_t* END);
 
