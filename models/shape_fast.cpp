@@ -346,9 +346,14 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
     if (!usable) return false;
     const double e0 = e;
 
-    // The normal equations of the residuals PRFHT1 - h at TH: A = J'J, G = J'r.
+    // The normal equations of the residuals PRFHT1 - h at TH: A = J'J, G = J'r (and the slopes
+    // J of the rows kept in R for PREDICT).
     auto NORMAL = [&](const std::array<double, 3>& TH, const std::vector<double>& HH,
                       const std::vector<uint8_t>& EE, double (&A)[3][3], double (&G)[3]) {
+        for (int a = 0; a < 3; ++a) {
+            G[a] = 0.0;
+            for (int b = 0; b < 3; ++b) A[a][b] = 0.0;
+        }
         Model<4> M;
         SETMODEL(P, MODE, TH[0], TH[1], TH[2], M);
         const std::size_t m = R.solved.size();
@@ -372,9 +377,13 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
     double lambda = 1.0e-4;
     double prev_delta[3] = {0.0, 0.0, 0.0}, prev_step[3] = {0.0, 0.0, 0.0};
     bool have_prev = false;
+    // The normal equations at TH, kept for the grid search when the iteration ends where they
+    // were formed.
+    double A[3][3] = {}, g[3] = {};
+    bool formed = false;
     for (int iter = 0; iter < 60; ++iter) {
-        double A[3][3] = {}, g[3] = {};
         NORMAL(th, H, END, A, g);
+        formed = true;
         bool accepted = false;
         double step = 0.0;
         for (int tries = 0; tries < 12 && !accepted; ++tries) {
@@ -434,6 +443,7 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
                     prev_step[a] = t[static_cast<std::size_t>(a)] - th[static_cast<std::size_t>(a)];
                 }
                 have_prev = true;
+                formed = false;
                 const double gain = e - et;
                 th = t;
                 H.swap(Ht);
@@ -459,8 +469,7 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
     // the order of its prediction, the first that lowers the misfit taken): the misfit has
     // kinks (the limit of x^B1, the joins of the intermediate region) and narrow diagonal
     // valleys, where the continuous optimum can lie off the lowest grid point near it.
-    double A[3][3] = {}, g[3] = {};
-    NORMAL(th, H, END, A, g);
+    if (!formed) NORMAL(th, H, END, A, g);
     auto predict = [&](const std::array<double, 3>& t) {
         double d[3];
         for (int a = 0; a < np; ++a) d[a] = t[static_cast<std::size_t>(a)] - th[static_cast<std::size_t>(a)];
