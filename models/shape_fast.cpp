@@ -13,6 +13,7 @@
 // F1 modification as XE carries it. L rises with h, so a row's height is the root of
 // L(h) = 2 ln(f/foF2) between the valley top and hmF2.
 #include <algorithm>
+#include <cstdint>
 #include <array>
 #include <cmath>
 #include <vector>
@@ -244,18 +245,19 @@ Rows ROWS(const Bottomside& P) {
 }
 
 // The height of each row for the model M (warm started from H), as CAL_IRI_FIT_ERROR defines
-// it: frequencies above foF2 give 0, foF2 itself hmF2.
+// it: frequencies above foF2 give 0, foF2 itself hmF2. Only the lowest SOLVE of the rows below
+// foF2 are solved; the others keep H and END as they come.
 void HEIGHTS(const Bottomside& P, const Rows& R, const shape_lanes::Model& M, std::vector<double>& H,
-             std::vector<uint8_t>& END) {
+             std::vector<uint8_t>& END, std::size_t SOLVE) {
     const int n = static_cast<int>(R.c.size());
     for (int k = 0; k < n; ++k) {
         const auto K = static_cast<std::size_t>(k);
         const float f = P.PRFFN1(R.ilo + k);
-        END[K] = 1;
         if (f > P.FOF2) H[K] = 0.0;
         else if (f == P.FOF2) H[K] = P.HMF2;
+        if (f >= P.FOF2) END[K] = 1;
     }
-    const std::size_t m = R.solved.size();
+    const std::size_t m = std::min(SOLVE, R.solved.size());
     for (std::size_t j = 0; j < m; ++j) R.hs[j] = H[static_cast<std::size_t>(R.solved[j])];
     shape_lanes::solve(M, R.cs.data(), static_cast<int>(m), HEPS, R.hs.data(), R.es.data());
     for (std::size_t j = 0; j < m; ++j) {
@@ -275,11 +277,14 @@ double MISFIT(const Bottomside& P, const Rows& R, const std::vector<double>& H) 
 
 // The misfit of the parameter set TH (B0, B1, D1) with the heights in H (warm start in, the
 // solution out); false when the set gives no usable model.
+// SOLVE and HF1 (the model's hF1, out) as for HEIGHTS.
 bool EVAL(const Bottomside& P, int MODE, const Rows& R, const std::array<double, 3>& TH,
-          std::vector<double>& H, std::vector<uint8_t>& END, double& E) {
+          std::vector<double>& H, std::vector<uint8_t>& END, double& E,
+          std::size_t SOLVE = SIZE_MAX, double* HF1 = nullptr) {
     Model<4> M;
     if (!SETMODEL(P, MODE, TH[0], TH[1], TH[2], M)) return false;
-    HEIGHTS(P, R, LANES(M), H, END);
+    if (HF1 != nullptr) *HF1 = M.HF1.v;
+    HEIGHTS(P, R, LANES(M), H, END, SOLVE);
     E = MISFIT(P, R, H);
     return std::isfinite(E);
 }
@@ -324,11 +329,34 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
     bool usable = false;
     if (MODE == 1) {
         // The starting D1: the best of a few over the range the scan of the search covers.
+        // D1 moves neither hF1 nor the model above it: the rows solved above hF1 for the
+        // first are those of the others, which solve only the rows below (a run from the
+        // lowest, as the heights rise with the rows).
+        std::vector<double> H0;
+        std::vector<uint8_t> END0;
+        std::size_t below = SIZE_MAX;
         for (double d1 : {0.0, 0.3, 1.0, 3.0}) {
             std::array<double, 3> t{th[0], th[1], d1};
-            Ht = H;
             double et = 0.0;
-            if (EVAL(P, MODE, R, t, Ht, ENDt, et) && et < e) {
+            bool ok = false;
+            if (H0.empty()) {
+                Ht = H;
+                double hf1 = 0.0;
+                ok = EVAL(P, MODE, R, t, Ht, ENDt, et, SIZE_MAX, &hf1);
+                if (ok) {
+                    H0 = Ht;
+                    END0 = ENDt;
+                    below = 0;
+                    while (below < R.solved.size() && !(Ht[static_cast<std::size_t>(R.solved[below])] > hf1)) ++below;
+                    // The rows below restart from the table.
+                    for (std::size_t q = 0; q < below; ++q) H0[static_cast<std::size_t>(R.solved[q])] = H[static_cast<std::size_t>(R.solved[q])];
+                }
+            } else {
+                Ht = H0;
+                ENDt = END0;
+                ok = EVAL(P, MODE, R, t, Ht, ENDt, et, below);
+            }
+            if (ok && et < e) {
                 e = et;
                 th = t;
                 usable = true;
