@@ -450,7 +450,11 @@ RunOutcome run_files(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                 }
                 current->info = info;
                 const bool with_output = out != nullptr;
-                current->done = queue->push([w = current, with_output, &makers](size_t t) {
+                // The task holds the work by a plain pointer: its future, which the work owns,
+                // keeps the task alive, and a shared one would keep every work alive. The
+                // work outlives the task: it is taken up only after its future is ready, and
+                // the queue, which drops or waits for its tasks, ends before the works.
+                current->done = queue->push([w = current.get(), with_output, &makers](size_t t) {
                     try {
                         make_record(*w->z, *makers[t], with_output ? &w->output : nullptr, w->wr);
                     } catch (...) {

@@ -190,7 +190,7 @@ public:
 // Inverts the records of a VXO file as zelk-batch does with the same settings (one file,
 // a run context of its own, no output file). Returns (results, notices, opened); raises
 // DataFileError for a missing or malformed model data file.
-py::tuple run_file(const std::string& path, float hstep, float qpacc, const std::string& refine) {
+py::tuple run_file(const std::string& path, float hstep, float qpacc, const std::string& refine, int jobs) {
     const zelk::inversion::RefineOptions parts = refine_parts(refine);
     Collector fe;
     std::string stop;
@@ -205,6 +205,7 @@ py::tuple run_file(const std::string& path, float hstep, float qpacc, const std:
         z->run.HSTEP = hstep;
         z->run.QPACC = qpacc;
         z->inv.refine = parts;
+        z->run.record_jobs = jobs;
         VxoSteps steps;
         try {
             run_files(*z, {FileJob{path, ""}}, fe, steps, false);
@@ -534,8 +535,10 @@ thread at a time inverts in a context; others wait.)")
                                "The number of records inverted in this context.");
 
     m.def("run_file", &run_file, py::arg("path"), py::arg("hstep"), py::arg("qpacc"), py::arg("refine"),
+          py::arg("jobs") = 1,
           "Inverts the records of a VXO file; (result fields, notices, opened). refine: the refined-mode "
-          "parts as --refine-parts names them, \"all\", or \"\" for the standard mode.");
+          "parts as --refine-parts names them, \"all\", or \"\" for the standard mode; jobs: the "
+          "threads that make the records.");
     m.def("read_file", &read_file, py::arg("path"), "Reads the records of a VXO file; (records, notices, opened).");
     m.def("invert_record", &invert_record, py::arg("record"), py::arg("hstep"), py::arg("qpacc"),
           py::arg("context").none(true), py::arg("refine"),

@@ -207,20 +207,25 @@ def invert(record, hstep=0.0, qpacc=0.0, context=None, refine=None):
     return Result(_zelk.invert_record(record, hstep, qpacc, context, parts))
 
 
-def run(path, hstep=0.0, qpacc=0.0, refine=None):
+def run(path, hstep=0.0, qpacc=0.0, refine=None, jobs=1):
     """Inverts the records of the VXO file at ``path`` as ``zelk-batch`` does.
 
-    ``hstep``, ``qpacc`` and ``refine`` as for :func:`invert`. Returns a list of :class:`Result`, one
+    ``hstep``, ``qpacc`` and ``refine`` as for :func:`invert`. ``jobs`` (1 to 64): the threads
+    that make the records, as ``zelk-batch --jobs`` does for one file; the results are the
+    same with any number. Returns a list of :class:`Result`, one
     per record that reached the inversion, in file order (their ``output`` is ``None``;
     :func:`read` and :func:`invert` in a :class:`Context` give the output records too). Bad
     records after good ones are skipped with a ``RuntimeWarning`` carrying the program's
     notice. Raises :class:`Error` when the file cannot be opened or no record reached the
     inversion, :class:`DataFileError` when a model data file is missing or malformed, and
-    ``ValueError`` for a negative ``hstep`` or ``qpacc`` or an unknown refined part.
+    ``ValueError`` for a negative ``hstep`` or ``qpacc``, an unknown refined part or ``jobs``
+    outside 1 to 64.
     """
     path = os.fspath(path)
     hstep, qpacc = _settings(hstep, qpacc)
-    fields, notices, opened = _zelk.run_file(path, hstep, qpacc, _refine(refine))
+    if isinstance(jobs, bool) or not isinstance(jobs, int) or not 1 <= jobs <= 64:
+        raise ValueError("jobs must be a whole number from 1 to 64, not %r" % (jobs,))
+    fields, notices, opened = _zelk.run_file(path, hstep, qpacc, _refine(refine), jobs)
     if not opened or not fields:
         raise Error("; ".join(notices) or "%s: no record reached the inversion" % path)
     for text in notices:

@@ -77,6 +77,10 @@ def test_series_in_file_order_and_from_a_thread_pool():
     with concurrent.futures.ThreadPoolExecutor(2) as pool:
         many = list(pool.map(lambda p: [r.as_dict() for r in zelk.run(p)], [path] * 3))
     assert all(m == one for m in many)
+    # The records of the one file made on two threads: the same results in the same order.
+    assert [r.as_dict() for r in zelk.run(path, jobs=2)] == one
+    with pytest.raises(ValueError):
+        zelk.run(path, jobs=0)
 
 
 @pytest.mark.parametrize("path", BAD, ids=os.path.basename)
