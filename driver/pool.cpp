@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -47,7 +48,13 @@ void OrderedPool::run(size_t n, size_t workers, const WorkerFactory& make_worker
         }
     };
     std::vector<std::thread> pool;
-    for (size_t w = 0; w < workers; ++w) pool.emplace_back(work);
+    try {
+        for (size_t w = 0; w < workers; ++w) pool.emplace_back(work);
+    } catch (const std::system_error&) {
+        // No more threads (a limit on the user's processes): the ones started take all the
+        // tasks, and with none this thread does the work first.
+        if (pool.empty()) work();
+    }
     for (size_t k = 0; k < n; ++k) {
         {
             std::unique_lock<std::mutex> lock(m);
@@ -64,21 +71,34 @@ void OrderedPool::run(size_t n, size_t workers, const WorkerFactory& make_worker
     for (std::thread& t : pool) t.join();
 }
 
-TaskQueue::TaskQueue(size_t threads) {
-    for (size_t t = 0; t < threads; ++t) {
-        threads_.emplace_back([this, t] {
-            for (;;) {
-                std::packaged_task<void(size_t)> task;
-                {
-                    std::unique_lock<std::mutex> lock(m_);
-                    cv_.wait(lock, [this] { return closing_ || !tasks_.empty(); });
-                    if (closing_) return;
-                    task = std::move(tasks_.front());
-                    tasks_.pop_front();
-                }
-                task(t);
+TaskQueue::TaskQueue(size_t threads, const Spawn& spawn) {
+    auto serve = [this](size_t t) {
+        for (;;) {
+            std::packaged_task<void(size_t)> task;
+            {
+                std::unique_lock<std::mutex> lock(m_);
+                cv_.wait(lock, [this] { return closing_ || !tasks_.empty(); });
+                if (closing_) return;
+                task = std::move(tasks_.front());
+                tasks_.pop_front();
             }
-        });
+            task(t);
+        }
+    };
+    try {
+        for (size_t t = 0; t < threads; ++t) {
+            if (spawn) threads_.push_back(spawn([serve, t] { serve(t); }));
+            else threads_.emplace_back(serve, t);
+        }
+    } catch (...) {
+        // A thread that is still running when its std::thread is destroyed ends the program.
+        {
+            const std::lock_guard<std::mutex> lock(m_);
+            closing_ = true;
+        }
+        cv_.notify_all();
+        for (std::thread& t : threads_) t.join();
+        throw;
     }
 }
 

@@ -37,12 +37,15 @@ struct OrderedPool {
 
 // A queue of tasks run by a fixed number of threads, first in first out; a task is given
 // the number of the thread that runs it (0..threads-1), and its future tells when it has
-// ended. Used for the records of one file, whose number is not
-// known in advance. The destructor drops the tasks that have not started and waits for the
-// running ones.
+// ended. Used for the records of one file, whose number is not known in advance. The
+// destructor drops the tasks that have not started and waits for the running ones.
 class TaskQueue {
 public:
-    explicit TaskQueue(size_t threads);
+    // Starts the threads (through spawn, which tests replace). When one cannot be started
+    // (a limit on the user's processes), the threads already started are ended and the
+    // std::system_error is passed on, so that the caller can go on without the queue.
+    using Spawn = std::function<std::thread(std::function<void()>)>;
+    explicit TaskQueue(size_t threads, const Spawn& spawn = {});
     ~TaskQueue();
     TaskQueue(const TaskQueue&) = delete;
     TaskQueue& operator=(const TaskQueue&) = delete;

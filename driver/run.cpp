@@ -15,6 +15,7 @@
 #include <memory>
 #include <ostream>
 #include <sstream>
+#include <system_error>
 
 #include "core/stop.hpp"
 #include "pipeline/zelk.hpp"
@@ -342,7 +343,13 @@ RunOutcome run_files(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
         std::exception_ptr ahead_error;
         std::vector<std::unique_ptr<Zelk>> spare;   // contexts of records taken up, to copy into
         std::unique_ptr<TaskQueue> queue;
-        if (!makers.empty()) queue = std::make_unique<TaskQueue>(makers.size());
+        if (!makers.empty()) {
+            try {
+                queue = std::make_unique<TaskQueue>(makers.size());
+            } catch (const std::system_error&) {
+                makers.clear();   // no threads to be had: the records are made on this one
+            }
+        }
         const size_t window = 4 * makers.size();
         auto take_up = [&](RecordWork& w) {
             if (w.done.valid()) w.done.wait();

@@ -29,11 +29,6 @@ typedef float v4f __attribute__((vector_size(4 * W)));
 
 #define ZELK_INLINE inline __attribute__((always_inline))
 
-constexpr double SHIFTER = 0x1.8p52;                     // adding it rounds to an integer
-constexpr double INVLN2 = 1.44269504088896338700e+00;    // 1/ln 2
-constexpr double LN2HI = 6.93147180369123816490e-01;     // ln 2, high 32 bits (n LN2HI exact)
-constexpr double LN2LO = 1.90821492927058770002e-10;     // ln 2 - LN2HI
-constexpr double SQRT2 = 1.41421356237309514547e+00;
 constexpr double ARGMAX = 700.0;   // exp kernel range |t| <= 700 (results stay normal)
 constexpr double XMIN = 1.0e-300;  // log kernel domain: normal positive arguments above this
 constexpr double GUARD = 1.0e-12;  // relative width of the interval that must round as one

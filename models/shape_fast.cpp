@@ -13,12 +13,14 @@
 // F1 modification as XE carries it. L rises with h, so a row's height is the root of
 // L(h) = 2 ln(f/foF2) between the valley top and hmF2.
 #include <algorithm>
+#include <cstdint>
 #include <array>
 #include <cmath>
 #include <vector>
 
 #include "core/rounding.hpp"
 #include "models/b0b1d1.hpp"
+#include "models/shape_lanes.hpp"
 
 namespace zelk::models {
 
@@ -27,8 +29,8 @@ namespace {
 constexpr double LN2 = 0.69314718055994530942;
 constexpr double XBLIMIT = 10.0;    // limit of x^B1 in the full model
 constexpr double XBLIMIT1 = 80.0;   // limit of x^B1 where hF1 is found
-// A Newton step below this ends a height solution: the step is taken, and what remains is of
-// the order of its square over the height scale of the profile, below 1e-9 km.
+// A height solution that has to halve its bracket ends when the bracket is narrower than this
+// (Newton steps end it sooner: see shape_lanes::solve).
 constexpr double HEPS = 1.0e-5;
 
 // A value with its first derivatives with respect to N independent variables.
@@ -107,35 +109,6 @@ struct Model {
     double HMF2 = 0, HVT = 0;
     D B0, B1, D1, HF1, HST, HZ, T;
     bool f1 = false;   // the F1 modification is active (0 < D1 < 90)
-
-    D f1map(const D& h) const {
-        if (!(HF1.v > 0.0) || h.v >= HF1.v) return h;
-        const D r = (HF1 - h) / HF1;
-        return HF1 * (1.0 - dpow(r, D1 + 1.0));
-    }
-    // L(h): the logarithm of (fN/foF2)^2 at height h.
-    D L(const D& h) const {
-        D hp = h;
-        if (h.v >= HZ.v) {
-            if (f1 && h.v < HF1.v) hp = f1map(h);
-        } else {
-            if (HST.v != HVT) {
-                if (T.v > 0.0) {
-                    const D arg = T * (HZ - h + T * 0.25);
-                    hp = HZ + T * 0.5 - (arg.v > 0.0 ? dsqrt(arg) : D(0.0));
-                } else if (T.v < 0.0) {
-                    const D q = (HZ - h) / (HZ - HVT);
-                    hp = h - (HVT - HST) * q * q;
-                }
-            }
-            if (f1) hp = f1map(hp);
-        }
-        const D x = (HMF2 - hp) / B0;
-        if (!(x.v > 0.0)) return D(0.0);
-        D xb = dpow(x, B1);
-        if (xb.v > XBLIMIT) xb = D(XBLIMIT);
-        return -xb - dlogcosh(x);
-    }
 };
 
 // x > 0 where min(x^B1, LIMIT) + ln cosh x = -C (C < 0), with its derivatives through B1.
@@ -217,9 +190,9 @@ bool SETMODEL(const Bottomside& P, int MODE, double B0, double B1, double D1, Mo
     return true;
 }
 
-// Model<N> with the derivatives dropped, for the height solutions.
-Model<1> VALUES(const Model<4>& M) {
-    Model<1> V;
+// The model with its derivatives, as the lanes take it.
+shape_lanes::Model LANES(const Model<4>& M) {
+    shape_lanes::Model V;
     V.HMF2 = M.HMF2;
     V.HVT = M.HVT;
     V.B0 = M.B0.v;
@@ -229,38 +202,26 @@ Model<1> VALUES(const Model<4>& M) {
     V.HST = M.HST.v;
     V.HZ = M.HZ.v;
     V.T = M.T.v;
+    for (std::size_t k = 0; k < 3; ++k) {
+        V.dHF1[k] = M.HF1.d[k];
+        V.dHST[k] = M.HST.d[k];
+        V.dHZ[k] = M.HZ.d[k];
+        V.dT[k] = M.T.d[k];
+    }
     V.f1 = M.f1;
     return V;
-}
-
-// The root of L(h) = C on [hVT, hmF2] by Newton steps kept inside a shrinking bracket (a
-// step that leaves it halves the bracket instead), from H0. AT_END: the root is an end of the
-// bracket (the model does not reach C inside it).
-double HSOLVE(const Model<1>& M, double C, double H0, bool& AT_END) {
-    double lo = M.HVT, hi = M.HMF2;
-    double h = std::clamp(H0, lo, hi);
-    if (h <= lo || h >= hi) h = 0.5 * (lo + hi);
-    AT_END = false;
-    for (int it = 0; it < 200; ++it) {
-        Dual<1> hd(h);
-        hd.d[0] = 1.0;
-        const Dual<1> l = M.L(hd);
-        const double g = l.v - C;
-        if (g > 0.0) hi = h; else lo = h;
-        double hn = l.d[0] > 0.0 ? h - g / l.d[0] : 0.5 * (lo + hi);
-        if (!(hn > lo && hn < hi)) hn = 0.5 * (lo + hi);
-        const bool done = std::fabs(hn - h) < HEPS || hi - lo < HEPS;
-        h = hn;
-        if (done) break;
-    }
-    AT_END = h - M.HVT < 1.0e-5 || M.HMF2 - h < 1.0e-5;
-    return h;
 }
 
 // The compared rows of the 1 km table: the top row down while fN >= foE.
 struct Rows {
     int ilo = 0, ihi = 0;
     std::vector<double> c;   // 2 ln(f/foF2) of each row
+    // The rows whose height is solved (below foF2) and their levels.
+    std::vector<int> solved;
+    std::vector<double> cs;
+    // Room for the solved rows' heights, end marks and slopes.
+    mutable std::vector<double> hs, js;
+    mutable std::vector<uint8_t> es, jok;
 };
 
 Rows ROWS(const Bottomside& P) {
@@ -269,27 +230,39 @@ Rows ROWS(const Bottomside& P) {
     int ilo = P.NPROW1 + 1;
     while (ilo > 1 && P.PRFFN1(ilo - 1) >= P.FOE) --ilo;
     r.ilo = ilo;
-    for (int i = ilo; i <= P.NPROW1; ++i)
+    for (int i = ilo; i <= P.NPROW1; ++i) {
         r.c.push_back(2.0 * std::log(static_cast<double>(P.PRFFN1(i)) / P.FOF2));
+        if (P.PRFFN1(i) < P.FOF2) {
+            r.solved.push_back(i - ilo);
+            r.cs.push_back(r.c.back());
+        }
+    }
+    r.hs.resize(r.cs.size());
+    r.es.resize(r.cs.size());
+    r.js.resize(3 * r.cs.size());
+    r.jok.resize(r.cs.size());
     return r;
 }
 
 // The height of each row for the model M (warm started from H), as CAL_IRI_FIT_ERROR defines
-// it: frequencies above foF2 give 0, foF2 itself hmF2.
-void HEIGHTS(const Bottomside& P, const Rows& R, const Model<1>& M, std::vector<double>& H,
-             std::vector<uint8_t>& END) {
+// it: frequencies above foF2 give 0, foF2 itself hmF2. Only the lowest SOLVE of the rows below
+// foF2 are solved; the others keep H and END as they come.
+void HEIGHTS(const Bottomside& P, const Rows& R, const shape_lanes::Model& M, std::vector<double>& H,
+             std::vector<uint8_t>& END, std::size_t SOLVE) {
     const int n = static_cast<int>(R.c.size());
     for (int k = 0; k < n; ++k) {
         const auto K = static_cast<std::size_t>(k);
         const float f = P.PRFFN1(R.ilo + k);
-        END[K] = 1;
         if (f > P.FOF2) H[K] = 0.0;
         else if (f == P.FOF2) H[K] = P.HMF2;
-        else {
-            bool end = false;
-            H[K] = HSOLVE(M, R.c[K], H[K], end);
-            END[K] = end ? 1 : 0;
-        }
+        if (f >= P.FOF2) END[K] = 1;
+    }
+    const std::size_t m = std::min(SOLVE, R.solved.size());
+    for (std::size_t j = 0; j < m; ++j) R.hs[j] = H[static_cast<std::size_t>(R.solved[j])];
+    shape_lanes::solve(M, R.cs.data(), static_cast<int>(m), HEPS, R.hs.data(), R.es.data());
+    for (std::size_t j = 0; j < m; ++j) {
+        H[static_cast<std::size_t>(R.solved[j])] = R.hs[j];
+        END[static_cast<std::size_t>(R.solved[j])] = R.es[j];
     }
 }
 
@@ -304,11 +277,14 @@ double MISFIT(const Bottomside& P, const Rows& R, const std::vector<double>& H) 
 
 // The misfit of the parameter set TH (B0, B1, D1) with the heights in H (warm start in, the
 // solution out); false when the set gives no usable model.
+// SOLVE and HF1 (the model's hF1, out) as for HEIGHTS.
 bool EVAL(const Bottomside& P, int MODE, const Rows& R, const std::array<double, 3>& TH,
-          std::vector<double>& H, std::vector<uint8_t>& END, double& E) {
+          std::vector<double>& H, std::vector<uint8_t>& END, double& E,
+          std::size_t SOLVE = SIZE_MAX, double* HF1 = nullptr) {
     Model<4> M;
     if (!SETMODEL(P, MODE, TH[0], TH[1], TH[2], M)) return false;
-    HEIGHTS(P, R, VALUES(M), H, END);
+    if (HF1 != nullptr) *HF1 = M.HF1.v;
+    HEIGHTS(P, R, LANES(M), H, END, SOLVE);
     E = MISFIT(P, R, H);
     return std::isfinite(E);
 }
@@ -332,45 +308,90 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
     if (n == 0) return false;
     const int np = MODE == 1 ? 3 : 2;
     std::vector<double> H(static_cast<std::size_t>(n)), Ht(H.size());
-    std::vector<uint8_t> END(H.size()), ENDt(H.size());
+    std::vector<uint8_t> END(H.size()), ENDt(H.size()), ENDbest(H.size());
     for (int k = 0; k < n; ++k) H[static_cast<std::size_t>(k)] = P.PRFHT1(R.ilo + k);
+    std::vector<double> Hbest = H;
+    // The heights of the set TH + D predicted from FROM, those of TH, by the slopes of the
+    // last normal equations (formed at TH): the start of the Newton solutions for that set.
+    auto PREDICT = [&](const std::vector<double>& FROM, const std::array<double, 3>& D,
+                       std::vector<double>& OUT) {
+        OUT = FROM;
+        for (std::size_t q = 0; q < R.solved.size(); ++q) {
+            if (!R.jok[q]) continue;
+            double dh = 0.0;
+            for (std::size_t a = 0; a < 3; ++a) dh -= R.js[3 * q + a] * D[a];
+            OUT[static_cast<std::size_t>(R.solved[q])] += dh;
+        }
+    };
 
     std::array<double, 3> th{P.B0, P.B1, MODE == 1 ? 0.0 : static_cast<double>(P.D1)};
     double e = HUGE_VAL;
     bool usable = false;
     if (MODE == 1) {
         // The starting D1: the best of a few over the range the scan of the search covers.
+        // D1 moves neither hF1 nor the model above it: the rows solved above hF1 for the
+        // first are those of the others, which solve only the rows below (a run from the
+        // lowest, as the heights rise with the rows).
+        std::vector<double> H0;
+        std::vector<uint8_t> END0;
+        std::size_t below = SIZE_MAX;
         for (double d1 : {0.0, 0.3, 1.0, 3.0}) {
             std::array<double, 3> t{th[0], th[1], d1};
-            Ht = H;
             double et = 0.0;
-            if (EVAL(P, MODE, R, t, Ht, ENDt, et) && et < e) {
+            bool ok = false;
+            if (H0.empty()) {
+                Ht = H;
+                double hf1 = 0.0;
+                ok = EVAL(P, MODE, R, t, Ht, ENDt, et, SIZE_MAX, &hf1);
+                if (ok) {
+                    H0 = Ht;
+                    END0 = ENDt;
+                    below = 0;
+                    while (below < R.solved.size() && !(Ht[static_cast<std::size_t>(R.solved[below])] > hf1)) ++below;
+                    // The rows below restart from the table.
+                    for (std::size_t q = 0; q < below; ++q) H0[static_cast<std::size_t>(R.solved[q])] = H[static_cast<std::size_t>(R.solved[q])];
+                }
+            } else {
+                Ht = H0;
+                ENDt = END0;
+                ok = EVAL(P, MODE, R, t, Ht, ENDt, et, below);
+            }
+            if (ok && et < e) {
                 e = et;
                 th = t;
                 usable = true;
+                Hbest = Ht;
+                ENDbest = ENDt;
             }
         }
-        if (usable) EVAL(P, MODE, R, th, H, END, e);
+        if (usable) {
+            H.swap(Hbest);
+            END.swap(ENDbest);
+        }
     } else {
         usable = EVAL(P, MODE, R, th, H, END, e);
     }
     if (!usable) return false;
     const double e0 = e;
 
-    // The normal equations of the residuals PRFHT1 - h at TH: A = J'J, G = J'r.
+    // The normal equations of the residuals PRFHT1 - h at TH: A = J'J, G = J'r (and the slopes
+    // J of the rows kept in R for PREDICT).
     auto NORMAL = [&](const std::array<double, 3>& TH, const std::vector<double>& HH,
                       const std::vector<uint8_t>& EE, double (&A)[3][3], double (&G)[3]) {
+        for (int a = 0; a < 3; ++a) {
+            G[a] = 0.0;
+            for (int b = 0; b < 3; ++b) A[a][b] = 0.0;
+        }
         Model<4> M;
         SETMODEL(P, MODE, TH[0], TH[1], TH[2], M);
-        for (int k = 0; k < n; ++k) {
+        const std::size_t m = R.solved.size();
+        for (std::size_t j = 0; j < m; ++j) R.hs[j] = HH[static_cast<std::size_t>(R.solved[j])];
+        shape_lanes::slopes(LANES(M), R.hs.data(), static_cast<int>(m), R.js.data(), R.jok.data());
+        for (std::size_t q = 0; q < m; ++q) {
+            const int k = R.solved[q];
             const auto K = static_cast<std::size_t>(k);
-            if (EE[K]) continue;
-            Dual<4> hd(HH[K]);
-            hd.d[3] = 1.0;
-            const Dual<4> l = M.L(hd);
-            if (!(l.d[3] > 0.0)) continue;
-            double j[3];
-            for (int a = 0; a < np; ++a) j[a] = l.d[static_cast<std::size_t>(a)] / l.d[3];  // -dh/dp
+            if (EE[K] || !R.jok[q]) continue;
+            const double* j = &R.js[3 * q];   // -dh/dp
             const double r = P.PRFHT1(R.ilo + k) - HH[K];
             for (int a = 0; a < np; ++a) {
                 G[a] += j[a] * r;
@@ -378,10 +399,19 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
             }
         }
     };
+    // The iteration ends with a step below STEP_END: the values are rounded to 0.01 and the
+    // grid search below takes them from there.
+    constexpr double STEP_END = 1.0e-2;
     double lambda = 1.0e-4;
+    double prev_delta[3] = {0.0, 0.0, 0.0}, prev_step[3] = {0.0, 0.0, 0.0};
+    bool have_prev = false;
+    // The normal equations at TH, kept for the grid search when the iteration ends where they
+    // were formed.
+    double A[3][3] = {}, g[3] = {};
+    bool formed = false;
     for (int iter = 0; iter < 60; ++iter) {
-        double A[3][3] = {}, g[3] = {};
         NORMAL(th, H, END, A, g);
+        formed = true;
         bool accepted = false;
         double step = 0.0;
         for (int tries = 0; tries < 12 && !accepted; ++tries) {
@@ -411,14 +441,37 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
                 for (int b = a + 1; b < np; ++b) s -= m[a][b] * delta[b];
                 delta[a] = s / m[a][a];
             }
+            // Across a narrow valley the Gauss-Newton step can overshoot by nearly its own
+            // length, and the iteration then zigzags slowly to the bottom. The overshoot shows
+            // in how the step changed over the last step taken S: delta - PREV = -c S with c
+            // about 1 + the overshoot ratio (1 where the quadratic model is exact). With c well
+            // above 1 the first trial takes delta/c, which lands near the bottom.
+            double raw[3] = {delta[0], delta[1], delta[2]};
+            if (tries == 0 && have_prev) {
+                double num = 0.0, den = 0.0;
+                for (int a = 0; a < np; ++a)
+                    for (int b = 0; b < np; ++b) {
+                        num -= (delta[a] - prev_delta[a]) * A[a][b] * prev_step[b];
+                        den += prev_step[a] * A[a][b] * prev_step[b];
+                    }
+                const double c = den > 0.0 ? num / den : 0.0;
+                if (c > 1.2 && c < 4.0)
+                    for (int a = 0; a < np; ++a) delta[a] /= c;
+            }
             std::array<double, 3> t = th;
             for (int a = 0; a < np; ++a) t[static_cast<std::size_t>(a)] += delta[a];
             if (MODE == 1 && t[2] < 0.0) t[2] = 0.0;   // D1 stays in its range
             if (t[1] <= 1.0) t[1] = 1.0 + 1.0e-6;
             double et = 0.0;
-            Ht = H;
+            PREDICT(H, {t[0] - th[0], t[1] - th[1], t[2] - th[2]}, Ht);
             if (ADMISSIBLE(t, MODE) && EVAL(P, MODE, R, t, Ht, ENDt, et) && et <= e) {
                 step = std::fabs(t[0] - th[0]) + std::fabs(t[1] - th[1]) + std::fabs(t[2] - th[2]);
+                for (int a = 0; a < 3; ++a) {
+                    prev_delta[a] = raw[a];
+                    prev_step[a] = t[static_cast<std::size_t>(a)] - th[static_cast<std::size_t>(a)];
+                }
+                have_prev = true;
+                formed = false;
                 const double gain = e - et;
                 th = t;
                 H.swap(Ht);
@@ -429,9 +482,13 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
                 if (gain <= 1.0e-12 * (1.0 + e)) step = 0.0;
             } else {
                 lambda *= 10.0;
+                // A step far below the output's resolution that does not lower the misfit:
+                // the fit is at its optimum (the grid search below finishes it).
+                if (std::fabs(t[0] - th[0]) + std::fabs(t[1] - th[1]) + std::fabs(t[2] - th[2]) < STEP_END)
+                    break;
             }
         }
-        if (!accepted || step < 1.0e-3) break;
+        if (!accepted || step < STEP_END) break;
     }
 
     // The output values are rounded to 0.01. The misfit near the optimum is predicted by the
@@ -440,8 +497,7 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
     // the order of its prediction, the first that lowers the misfit taken): the misfit has
     // kinks (the limit of x^B1, the joins of the intermediate region) and narrow diagonal
     // valleys, where the continuous optimum can lie off the lowest grid point near it.
-    double A[3][3] = {}, g[3] = {};
-    NORMAL(th, H, END, A, g);
+    if (!formed) NORMAL(th, H, END, A, g);
     auto predict = [&](const std::array<double, 3>& t) {
         double d[3];
         for (int a = 0; a < np; ++a) d[a] = t[static_cast<std::size_t>(a)] - th[static_cast<std::size_t>(a)];
@@ -470,10 +526,11 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
     std::sort(cand.begin(), cand.end(), [](const Cand& x, const Cand& y) { return x.pred < y.pred; });
     std::array<double, 3> best = th;
     double ebest = HUGE_VAL;
-    std::vector<double> Hbest = H;
+    Hbest = H;
     for (std::size_t c = 0; c < std::min<std::size_t>(cand.size(), 3); ++c) {
         double et = 0.0;
-        Ht = H;
+        const std::array<double, 3>& t = cand[c].t;
+        PREDICT(H, {t[0] - th[0], t[1] - th[1], t[2] - th[2]}, Ht);
         if (EVAL(P, MODE, R, cand[c].t, Ht, ENDt, et) && et < ebest) {
             ebest = et;
             best = cand[c].t;
@@ -528,7 +585,7 @@ bool fastb0b1d1(Bottomside& P, int MODE, float& ERR) {
             for (const Cand& c : cand) {
                 if (c.pred > limit) break;
                 double et = 0.0;
-                Ht = Hbest;
+                PREDICT(Hbest, {c.t[0] - best[0], c.t[1] - best[1], c.t[2] - best[2]}, Ht);
                 if (EVAL(P, MODE, R, c.t, Ht, ENDt, et) && et < ebest) {
                     ebest = et;
                     best = c.t;

@@ -117,16 +117,14 @@ void CONTPRFL(int NN, float FOLD, float FTOP, const float* A, float FNEW, float*
     ATOAP(n, S, A, AP);
 }
 
-// profile_height: real height (km) of the region r at plasma frequency fN (MHz),
-//     h = ZM + sqrt(u) sum_k A(k) T*_{k-1}(u),  u = ln(fN/FE) / ln(FS/FE),
-// with T*_k from the recurrence T*_{k+1} = 2(2u - 1) T*_k - T*_{k-1}. fN is clamped to
-// [FS, FE]: below FS the start height, at or above FE the peak height ZM. A region whose
-// frequencies do not satisfy 0 < FS < FE has no extent and gives ZM.
-float profile_height(const RegionProfile& r, float fN) {
-    if (!(r.FS > 0.0f && r.FE > r.FS)) return r.ZM;
+namespace {
+
+// profile_height with ln(FS/FE) given (LDEN): the search below evaluates one region many
+// times, and its denominator once.
+float height_at(const RegionProfile& r, float fN, float LDEN) {
     if (!(fN < r.FE)) return r.ZM;
     const float f = fN < r.FS ? r.FS : fN;
-    const float u = std::log(f / r.FE) / std::log(r.FS / r.FE);
+    const float u = std::log(f / r.FE) / LDEN;
     const float x2 = 2.0f * (2.0f * u - 1.0f);
     const int n = r.NN < 0 ? 0 : (r.NN > 5 ? 5 : r.NN);
     if (n == 0) return r.ZM;
@@ -142,6 +140,18 @@ float profile_height(const RegionProfile& r, float fN) {
     return r.ZM + std::sqrt(u) * sum;
 }
 
+}  // namespace
+
+// profile_height: real height (km) of the region r at plasma frequency fN (MHz),
+//     h = ZM + sqrt(u) sum_k A(k) T*_{k-1}(u),  u = ln(fN/FE) / ln(FS/FE),
+// with T*_k from the recurrence T*_{k+1} = 2(2u - 1) T*_k - T*_{k-1}. fN is clamped to
+// [FS, FE]: below FS the start height, at or above FE the peak height ZM. A region whose
+// frequencies do not satisfy 0 < FS < FE has no extent and gives ZM.
+float profile_height(const RegionProfile& r, float fN) {
+    if (!(r.FS > 0.0f && r.FE > r.FS)) return r.ZM;
+    return height_at(r, fN, std::log(r.FS / r.FE));
+}
+
 // profile_fn: plasma frequency (MHz) at which the region r reaches the real height h (km),
 // searched by bisection in [FLOW, FE] (FLOW = FS when not given): the midpoint replaces the
 // upper end when its height is above h, else the lower end; the search stops when the
@@ -150,14 +160,15 @@ float profile_height(const RegionProfile& r, float fN) {
 // FE. The profile is assumed to rise with frequency (the solver rejects oscillating ones).
 float profile_fn(const RegionProfile& r, float h, float FLOW) {
     if (!(r.FS > 0.0f && r.FE > r.FS)) return r.FE;
+    const float lden = std::log(r.FS / r.FE);
     float lo = FLOW < r.FS ? r.FS : (FLOW > r.FE ? r.FE : FLOW);
     float hi = r.FE;
-    if (!(h > profile_height(r, lo))) return lo;
+    if (!(h > height_at(r, lo, lden))) return lo;
     if (!(h < r.ZM)) return hi;
     float mid = lo;
     for (int it = 0; it < MAXBISECT; ++it) {
         mid = 0.5f * (lo + hi);
-        const float hm = profile_height(r, mid);
+        const float hm = height_at(r, mid, lden);
         if (std::fabs(hm - h) < HTOL) break;
         if (hm > h) hi = mid; else lo = mid;
         if (hi - lo <= FTOL) break;

@@ -192,6 +192,7 @@ public:
 // DataFileError for a missing or malformed model data file.
 py::tuple run_file(const std::string& path, float hstep, float qpacc, const std::string& refine, int jobs) {
     const zelk::inversion::RefineOptions parts = refine_parts(refine);
+    if (jobs < 1 || jobs > 64) throw py::value_error("jobs must be a whole number from 1 to 64");
     Collector fe;
     std::string stop;
     {

@@ -1,0 +1,62 @@
+// The fast fit's model on SIMD lanes (see shape_lanes.hpp), built once for AVX2 and once for the
+// baseline instruction set; which runs is decided at run time, with the same bits either way.
+#include "models/shape_lanes.hpp"
+
+#include "core/simd.hpp"
+
+#include <cmath>
+#include <cstring>
+
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace zelk::models::shape_lanes {
+
+namespace {
+
+constexpr int W = 4;
+typedef double v4d __attribute__((vector_size(8 * W)));
+typedef int64_t v4l __attribute__((vector_size(8 * W)));
+
+#define ZELK_INLINE inline __attribute__((always_inline))
+
+namespace base {
+ZELK_INLINE v4d vsqrt(v4d v) {
+    for (int j = 0; j < W; ++j) v[j] = std::sqrt(v[j]);
+    return v;
+}
+#define ZELK_VSQRT vsqrt
+#include "models/lanes_math.inc"
+#include "models/shape_lanes.inc"
+#undef ZELK_VSQRT
+}  // namespace base
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define ZELK_SHAPE_AVX2 1
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace avx2 {
+#define ZELK_VSQRT __builtin_ia32_sqrtpd256
+#include "models/lanes_math.inc"
+#include "models/shape_lanes.inc"
+#undef ZELK_VSQRT
+}  // namespace avx2
+#pragma GCC pop_options
+#endif
+
+}  // namespace
+
+void solve(const Model& M, const double* C, int N, double HEPS, double* H, uint8_t* END) {
+#ifdef ZELK_SHAPE_AVX2
+    if (simd::avx2()) return avx2::solve_lanes(M, C, N, HEPS, H, END);
+#endif
+    base::solve_lanes(M, C, N, HEPS, H, END);
+}
+
+void slopes(const Model& M, const double* H, int N, double* J, uint8_t* OK) {
+#ifdef ZELK_SHAPE_AVX2
+    if (simd::avx2()) return avx2::slopes_lanes(M, H, N, J, OK);
+#endif
+    base::slopes_lanes(M, H, N, J, OK);
+}
+
+}  // namespace zelk::models::shape_lanes
