@@ -37,6 +37,11 @@ static constexpr float X_ABOVE_FOE = 0.05f;
 static constexpr float X_SPAN = 1.0f;
 // Fewest points of a trace part that make a fit criterion.
 static constexpr int MIN_POINTS = 3;
+// The depths whose best fits score within this share of the best one fit the trace equally
+// well: the O trace at the foot of the F layer fixes a combination of the valley's width and
+// depth, not both, and which end of that ridge scores lowest is decided by the 5 km steps of
+// the virtual heights and by noise, not by the valley.
+static constexpr float EQUAL_FIT = 0.10f;
 // Depths tried, as rho = (FV/foE)^2; rho < 0 stands for the depth law of the width.
 static constexpr float RHOS[] = {-1.0f, 0.25f, 0.45f, 0.65f, 0.8f, 0.9f, 0.97f};
 // Widths tried on the coarse grid (intervals from 0 to the largest width), then golden-
@@ -148,6 +153,12 @@ float misfit(Inversion& inv, const Points& p) {
     return std::isfinite(m) ? m : NO_FIT;
 }
 
+// The depth rho = (FV/foE)^2 that MAHAGULY's depth law gives a valley of width VW (km).
+float law_depth(float VW) {
+    const float e = std::exp((VLAW0 - VW) / VLAWSCALE);
+    return 0.49f + 0.46f * (e - 1.0f) / (e + 1.0f);
+}
+
 }  // namespace
 
 // set_valley: the valley of width VW (km) and depth rho = (FV/foE)^2 (rho < 0: the depth law
@@ -161,10 +172,7 @@ void set_valley(Inversion& inv, float VW, float rho) {
     inv.VD = 0.0f;
     inv.FV = inv.FC(2);
     if (inv.VW > 0.0f) {
-        if (!(rho > 0.0f)) {
-            const float e = std::exp((VLAW0 - inv.VW) / VLAWSCALE);
-            rho = 0.49f + 0.46f * (e - 1.0f) / (e + 1.0f);
-        }
+        if (!(rho > 0.0f)) rho = law_depth(inv.VW);
         rho = std::min(rho, 1.0f);
         inv.FV = std::max(FVMIN, std::sqrt(rho) * inv.FC(2));
         inv.VD = round3(inv.FC(2) - inv.FV);
@@ -189,8 +197,10 @@ void set_valley(Inversion& inv, float VW, float rho) {
 // profile and the observed ones: the O trace within 1.5 MHz of the first F echo, and with
 // X (refine.xstart, three or more usable points) the X trace of the F layer at the low
 // frequencies. Widths are searched on a grid of 12 intervals, then by golden section around
-// the best, for each depth. The best trial's valley replaces MAHAGULY's (when it scores
-// better); nothing else of the areas changes. Without three F points, or without room for a
+// the best, for each depth. When some depth scores better than MAHAGULY's valley, the depths
+// whose best fits score within 10 % of the lowest misfit are taken as equally good and the
+// one of median depth (the depth law counted at its own depth) replaces MAHAGULY's valley;
+// nothing else of the areas changes. Without three F points, or without room for a
 // valley, MAHAGULY's valley stands.
 void fit_valley(Inversion& inv, models::Models& mod, const Context& cx, const XTrace& x) {
     float hmin = 0.0f;
@@ -219,9 +229,12 @@ void fit_valley(Inversion& inv, models::Models& mod, const Context& cx, const XT
         return misfit(*work, p);
     };
 
-    float best_vw = inv.VW, best_rho = -1.0f;
+    // The best width of each depth (the depth law first, then the fixed depths).
+    struct Fit {
+        float vw, rho, misfit;
+    };
+    std::vector<Fit> fits;
     const float initial = score(inv.VW, -1.0f);
-    float best = initial;
     for (const float rho : RHOS) {
         // Coarse grid of widths.
         float lb = 0.0f, ls = NO_FIT;
@@ -247,6 +260,8 @@ void fit_valley(Inversion& inv, models::Models& mod, const Context& cx, const XT
                 ls = sb;
                 lb = b;
             }
+            // The point a further step would add is never compared.
+            if (it + 1 == NGOLDEN) break;
             if (sa < sb) {
                 hi = b;
                 b = a;
@@ -261,16 +276,34 @@ void fit_valley(Inversion& inv, models::Models& mod, const Context& cx, const XT
                 sb = score(b, rho);
             }
         }
-        if (ls < best) {
-            best = ls;
-            best_vw = lb;
-            best_rho = rho;
-        }
+        fits.push_back({lb, rho, ls});
     }
-    // A best width at the lower end of the range says that what lies below the F layer is
+    // The lowest misfit, and the fit of median depth among those within EQUAL_FIT of it: the
+    // trace leaves the depth open between them, and the middle of that range is the choice
+    // least likely to be far off (the lowest misfit sits at either end of the ridge by turns).
+    float best = initial, best_vw = inv.VW, best_rho = -1.0f;
+    float lowest = NO_FIT, lowest_vw = inv.VW;
+    for (const Fit& f : fits)
+        if (f.misfit < lowest) {
+            lowest = f.misfit;
+            lowest_vw = f.vw;
+        }
+    if (lowest < initial) {
+        std::vector<std::pair<float, Fit>> equal;
+        for (const Fit& f : fits)
+            if (f.misfit <= lowest * (1.0f + EQUAL_FIT))
+                equal.push_back({f.rho > 0.0f ? f.rho : law_depth(f.vw), f});
+        std::sort(equal.begin(), equal.end(),
+                  [](const auto& l, const auto& r) { return l.first < r.first; });
+        const Fit& pick = equal[equal.size() / 2].second;
+        best = pick.misfit;
+        best_vw = pick.vw;
+        best_rho = pick.rho;
+    }
+    // A lowest misfit at the lower end of the widths says that what lies below the F layer is
     // no valley of the kind modelled (at night, ionisation reaching down below the E peak):
     // the fit then has nothing to offer and MAHAGULY's valley stands.
-    if (best_vw < VW_FLOOR * vmax) {
+    if (lowest_vw < VW_FLOOR * vmax) {
         best = initial;
     } else if (best_vw != inv.VW || best_rho > 0.0f) {
         set_valley(inv, best_vw, best_rho);

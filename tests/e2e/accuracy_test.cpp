@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -78,7 +79,12 @@ public:
 
 // Runs every record of a test file as the batch program does with --hstep 10 --qpacc 0.01.
 // refine: the parts of the refined mode in use (none: the standard mode).
+// The runs are deterministic: each file runs once per set of parts in this program.
 std::vector<Result> run_file(const std::string& name, const inversion::RefineOptions& refine = {}) {
+    static std::map<std::string, std::vector<Result>> done;
+    const std::string key = name + (refine.valley ? " valley" : "") + (refine.xstart ? " xstart" : "") +
+                            (refine.scaled_fc ? " fc" : "") + (refine.f1_roots ? " f1" : "");
+    if (const auto it = done.find(key); it != done.end()) return it->second;
     auto z = std::make_unique<Zelk>();
     z->inv.refine = refine;
     std::ostringstream diag;
@@ -92,6 +98,7 @@ std::vector<Result> run_file(const std::string& name, const inversion::RefineOpt
     driver::VxoSteps steps;
     driver::run_files(*z, jobs, cap, steps, false);
     fs::remove(out);
+    done[key] = cap.out;
     return cap.out;
 }
 
@@ -407,16 +414,16 @@ struct PinnedGroup {
     Group standard, refined;
 };
 constexpr PinnedGroup REFINE_GROUPS[] = {
-    {"wide-valley", 1, {14.44f, 65.06f, 3.72f, 18}, {2.20f, 21.89f, 1.21f, 18}},
-    {"wide-valley", 0, {14.45f, 64.68f, 3.44f, 18}, {5.83f, 28.21f, 2.95f, 18}},
+    {"wide-valley", 1, {14.44f, 65.06f, 3.72f, 18}, {1.57f, 19.88f, 0.91f, 18}},
+    {"wide-valley", 0, {14.45f, 64.68f, 3.44f, 18}, {3.96f, 28.21f, 1.93f, 18}},
     {"lifted-night", 1, {39.09f, 153.23f, 13.85f, 12}, {2.73f, 12.39f, 1.14f, 12}},
-    {"lifted-night", 0, {39.08f, 153.21f, 13.95f, 12}, {1.40f, 9.99f, 0.75f, 12}},
-    {"e-below", 1, {11.74f, 30.85f, 6.11f, 6}, {6.30f, 19.60f, 3.91f, 6}},
-    {"e-below", 0, {11.74f, 30.85f, 6.04f, 6}, {10.93f, 31.86f, 6.13f, 6}},
-    {"late-f", 1, {31.91f, 64.77f, 13.41f, 6}, {6.30f, 20.84f, 3.47f, 6}},
-    {"late-f", 0, {31.86f, 64.85f, 14.68f, 6}, {7.73f, 23.76f, 4.29f, 6}},
-    {"", 1, {23.59f, 153.23f, 8.34f, 42}, {3.52f, 21.89f, 1.90f, 42}},
-    {"", 0, {23.58f, 153.21f, 8.42f, 42}, {5.56f, 31.86f, 2.97f, 42}},
+    {"lifted-night", 0, {39.08f, 153.21f, 13.95f, 12}, {1.46f, 7.88f, 0.41f, 12}},
+    {"e-below", 1, {11.74f, 30.85f, 6.11f, 6}, {6.56f, 19.60f, 4.09f, 6}},
+    {"e-below", 0, {11.74f, 30.85f, 6.04f, 6}, {11.29f, 30.39f, 6.18f, 6}},
+    {"late-f", 1, {31.91f, 64.77f, 13.41f, 6}, {5.56f, 18.92f, 3.01f, 6}},
+    {"late-f", 0, {31.86f, 64.85f, 14.68f, 6}, {5.31f, 20.80f, 2.57f, 6}},
+    {"", 1, {23.59f, 153.23f, 8.34f, 42}, {3.18f, 19.88f, 1.73f, 42}},
+    {"", 0, {23.58f, 153.21f, 8.42f, 42}, {4.48f, 30.39f, 2.19f, 42}},
 };
 
 // Both modes on refine.VXO: every record inverted by the refined mode itself, the groups'
@@ -453,41 +460,55 @@ TEST(RefinedAccuracy, UnseenStartCasesBothModes) {
     }
 }
 
-// The refined mode on the accuracy cases of the standard mode (valley.VXO, presets.VXO):
-// every record inverted, no record's mean |dh| more than 1 km above the standard one's, but
-// for the two high-foF2 records at 0.1 MHz, where the fitted valley (about 60 km against
-// the true 36 km) leaves the mean |dh| 5.0 and 6.3 km above the standard one's: for them
-// the refined mode's own measured figure is pinned, so that it gets no worse.
+// The refined mode on the accuracy cases of the standard mode (valley.VXO, presets.VXO) and on
+// the F1-ledge days (f1ledge.VXO, the 191 records both modes invert): no record's mean |dh|
+// more than 1 km above the standard one's, but for two where the trace leaves the valley
+// open and the fitted one lies off the truth. On high foF2 at 0.1 MHz with noise the depths
+// that fit equally well are all deeper than the true valley and the fitted valley is 60 km
+// wide against the true 36 km (mean |dh| 10.9 against 4.6 km); on one F1-ledge record the
+// standard valley happens to lie on the true one (0.6 km) and the fitted one gives 1.9 km.
+// For those two the refined mode's own measured figure is pinned, so that it gets no worse.
+// The 9 records the standard mode leaves at status 25 are the next test's.
 TEST(RefinedAccuracy, NeverWorseThanStandardOnTheAccuracyCases) {
-    const auto exception = [](const std::string& name) -> float {
-        if (name == "high-foF2-0.1") return 9.68f;
-        if (name == "high-foF2-0.1-noise") return 10.92f;
-        return 0.0f;
+    struct Exception {
+        const char* file;
+        std::size_t record;
+        float dh_mean;
     };
-    for (const char* file : {"valley", "presets"}) {
-        std::vector<e2e::Truth> truth, truth2;
-        std::vector<Result> std_res, ref_res;
-        const std::vector<Figures> a = run_and_measure(file, truth, std_res, false);
-        const std::vector<Figures> b = run_and_measure(file, truth2, ref_res, false, all_parts());
-        ASSERT_EQ(a.size(), b.size());
+    constexpr Exception EXCEPTIONS[] = {{"presets", 19, 10.92f}, {"f1ledge", 191, 1.90f}};
+    for (const char* file : {"valley", "presets", "f1ledge"}) {
+        const std::vector<e2e::Truth> truth =
+            e2e::read_truth(std::string(ZELK_TEST_DATA) + "/accuracy/" + file + ".truth");
+        const std::vector<Result> a = run_file(std::string(file) + ".VXO");
+        const std::vector<Result> b = run_file(std::string(file) + ".VXO", all_parts());
+        ASSERT_EQ(a.size(), truth.size());
+        ASSERT_EQ(b.size(), truth.size());
+        int compared = 0, better = 0;
         for (std::size_t i = 0; i < a.size(); ++i) {
-            SCOPED_TRACE(truth[i].name);
-            std::printf("    %-28s standard %6.2f / %6.2f dhmF2 %+6.2f   refined %6.2f / %6.2f dhmF2 %+6.2f\n",
-                        truth[i].name.c_str(), a[i].dh_mean, a[i].dh_max, a[i].dhmF2, b[i].dh_mean,
-                        b[i].dh_max, b[i].dhmF2);
-            EXPECT_EQ(ref_res[i].ISTAT, 2);
-            const float pinned = exception(truth[i].name);
+            SCOPED_TRACE(std::string(file) + " " + truth[i].name + " #" + std::to_string(i));
+            if (std::string(file) != "f1ledge") {
+                EXPECT_EQ(a[i].ISTAT, 2);
+            }
+            if (a[i].ISTAT != 2) continue;
+            ASSERT_EQ(b[i].ISTAT, 2);
+            const Figures fa = measure(a[i], truth[i]), fb = measure(b[i], truth[i]);
+            ++compared;
+            if (fb.dh_mean < fa.dh_mean - 1.0f) ++better;
+            float pinned = 0.0f;
+            for (const Exception& e : EXCEPTIONS)
+                if (e.file == std::string(file) && e.record == i) pinned = e.dh_mean;
             if (pinned > 0.0f)
-                EXPECT_LE(b[i].dh_mean, pinned + 0.5f);
+                EXPECT_LE(fb.dh_mean, pinned + 0.5f);
             else
-                EXPECT_LE(b[i].dh_mean, a[i].dh_mean + 1.0f);
+                EXPECT_LE(fb.dh_mean, fa.dh_mean + 1.0f);
         }
+        std::printf("    %-8s %3d records, refined better by more than 1 km on %d\n", file, compared, better);
     }
 }
 
 // f1ledge.VXO: the records the standard mode leaves at status 25 or 11 (9 of 200) all get a
-// profile in the refined mode (mean |dh| of the F rows 6.1 km on average, worst 9.2 km); every record
-// the standard mode inverts is inverted by the refined mode too.
+// profile in the refined mode (mean |dh| of the F rows 1.85 km on average, worst 5.31 km);
+// every record the standard mode inverts is inverted by the refined mode too.
 TEST(RefinedAccuracy, F1LedgeRecordsRejectedForTheirRootsGetProfiles) {
     const std::vector<e2e::Truth> truth =
         e2e::read_truth(std::string(ZELK_TEST_DATA) + "/accuracy/f1ledge.truth");
@@ -514,11 +535,13 @@ TEST(RefinedAccuracy, F1LedgeRecordsRejectedForTheirRootsGetProfiles) {
         worst = std::max(worst, g.dhF_mean);
         sum += g.dhF_mean;
     }
+    const float mean = rescued ? sum / static_cast<float>(rescued) : NAN;
     std::printf("    rejected by the standard mode %d, profiles in the refined mode %d, mean |dh| %.2f "
-                "(worst %.2f) km\n", rejected, rescued, rescued ? sum / static_cast<float>(rescued) : 0.0f, worst);
+                "(worst %.2f) km\n", rejected, rescued, mean, worst);
     EXPECT_EQ(rejected, 9);
     EXPECT_GE(rescued, rejected * 95 / 100);
-    EXPECT_LE(worst, 9.7f);
+    EXPECT_LE(mean, 1.85f + 0.5f);
+    EXPECT_LE(worst, 5.31f + 1.0f);
 }
 
 // Each part on its own: the scaled critical frequency alone puts the mid-latitude day peak
