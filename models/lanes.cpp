@@ -21,13 +21,8 @@ namespace zelk::models::lanes {
 
 namespace {
 
-// Four lanes: one AVX2 vector, two SSE2 ones (eight lanes were slower: register spills).
-constexpr int W = 4;
-typedef double v4d __attribute__((vector_size(8 * W)));
-typedef int64_t v4l __attribute__((vector_size(8 * W)));
+#include "models/lanes_vector.inc"
 typedef float v4f __attribute__((vector_size(4 * W)));
-
-#define ZELK_INLINE inline __attribute__((always_inline))
 
 constexpr double ARGMAX = 700.0;   // exp kernel range |t| <= 700 (results stay normal)
 constexpr double XMIN = 1.0e-300;  // log kernel domain: normal positive arguments above this
@@ -36,10 +31,6 @@ constexpr double XBNEAR = 1.0e-11; // relative distance from the x^B1 limit left
 
 // The baseline build: SSE2 halves, square roots lane by lane.
 namespace base {
-ZELK_INLINE v4d vsqrt(v4d v) {
-    for (int j = 0; j < W; ++j) v[j] = std::sqrt(v[j]);
-    return v;
-}
 #define ZELK_VSQRT vsqrt
 #include "models/lanes_kernels.inc"
 #undef ZELK_VSQRT

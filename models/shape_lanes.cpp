@@ -13,17 +13,9 @@ namespace zelk::models::shape_lanes {
 
 namespace {
 
-constexpr int W = 4;
-typedef double v4d __attribute__((vector_size(8 * W)));
-typedef int64_t v4l __attribute__((vector_size(8 * W)));
-
-#define ZELK_INLINE inline __attribute__((always_inline))
+#include "models/lanes_vector.inc"
 
 namespace base {
-ZELK_INLINE v4d vsqrt(v4d v) {
-    for (int j = 0; j < W; ++j) v[j] = std::sqrt(v[j]);
-    return v;
-}
 #define ZELK_VSQRT vsqrt
 #include "models/lanes_math.inc"
 #include "models/shape_lanes.inc"
