@@ -60,6 +60,16 @@ std::string day_records() {
     return text;
 }
 
+// Reads and prepares the next record of in into z as the run loop does; false at the end,
+// at a bad record or at one the preparation refuses.
+bool next_record(Zelk& z, fio::LineReader& in) {
+    driver::clear_record_tables(z);
+    int32_t IEOF = 0;
+    int16_t LREAD = 0, LBAD = 0;
+    iondata::READVXO(IEOF, in, z.rec, LREAD, LBAD);
+    return IEOF != -1 && LBAD == 0 && pipeline::prepare(z) == iondata::PREP_OK;
+}
+
 void BM_Records(benchmark::State& state) {
     const std::string text = day_records();
     if (text.empty()) {
@@ -80,13 +90,7 @@ void BM_Records(benchmark::State& state) {
         fio::LineReader in(text);
         std::ostringstream os;
         fio::LineWriter out(os);
-        for (int n = 0; n < NRECORDS; ++n) {
-            driver::clear_record_tables(*z);
-            int32_t IEOF = 0;
-            int16_t LREAD = 0, LBAD = 0;
-            iondata::READVXO(IEOF, in, z->rec, LREAD, LBAD);
-            if (IEOF == -1 || LBAD != 0) break;
-            if (pipeline::prepare(*z) != iondata::PREP_OK) break;
+        for (int n = 0; n < NRECORDS && next_record(*z, in); ++n) {
             pipeline::PROFIL1(*z);
             if (z->inv.ISTAT() == 2) ++inverted;
             pipeline::update_record(*z);
@@ -120,13 +124,7 @@ void BM_RefinedRecords(benchmark::State& state) {
             state.SkipWithError("no refine.VXO");
             return;
         }
-        for (;;) {
-            driver::clear_record_tables(*z);
-            int32_t IEOF = 0;
-            int16_t LREAD = 0, LBAD = 0;
-            iondata::READVXO(IEOF, in, z->rec, LREAD, LBAD);
-            if (IEOF == -1 || LBAD != 0) break;
-            if (pipeline::prepare(*z) != iondata::PREP_OK) break;
+        while (next_record(*z, in)) {
             pipeline::invert_record(*z);
             ++records;
         }

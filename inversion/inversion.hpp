@@ -347,6 +347,10 @@ struct XTrace {
 // The valley of width VW (km) and depth rho = (FV/foE)^2 (rho <= 0: the depth law of the
 // width), modelled as MAHAGULY models its own.
 void set_valley(Inversion& inv, float VW, float rho);
+// The depth rho = (FV/foE)^2 that MAHAGULY's depth law gives a valley of width VW (km).
+float law_depth(float VW);
+// FV, VD, VW1..VW3 and VSLOPE of a valley of width VW > 0 (already set) and depth rho <= 1.
+void valley_sides(Inversion& inv, float rho);
 // The valley, after MAHAGULY, that best explains the O trace at the foot of the F layer and
 // the X trace X (refine.valley, refine.xstart).
 void fit_valley(Inversion& inv, models::Models& mod, const Context& cx, const XTrace& x);

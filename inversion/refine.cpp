@@ -153,41 +153,7 @@ float misfit(Inversion& inv, const Points& p) {
     return std::isfinite(m) ? m : NO_FIT;
 }
 
-// The depth rho = (FV/foE)^2 that MAHAGULY's depth law gives a valley of width VW (km).
-float law_depth(float VW) {
-    const float e = std::exp((VLAW0 - VW) / VLAWSCALE);
-    return 0.49f + 0.46f * (e - 1.0f) / (e + 1.0f);
-}
-
 }  // namespace
-
-// set_valley: the valley of width VW (km) and depth rho = (FV/foE)^2 (rho < 0: the depth law
-// of MAHAGULY for that width), modelled as MAHAGULY models its own: a falling side (the top
-// of the E layer stretched to VW/3), a flat bottom (VW/3) and a linear rising side. Writes
-// VW, VD, FV, VW1..VW3, VSLOPE and HBASE(2) = HBASE(3) = ZME + VW; A is used as scratch.
-void set_valley(Inversion& inv, float VW, float rho) {
-    inv.VW = round3(std::max(VW, 0.0f));
-    inv.VW1 = inv.VW2 = inv.VW3 = 0.0f;
-    inv.VSLOPE.fill(0.0f);
-    inv.VD = 0.0f;
-    inv.FV = inv.FC(2);
-    if (inv.VW > 0.0f) {
-        if (!(rho > 0.0f)) rho = law_depth(inv.VW);
-        rho = std::min(rho, 1.0f);
-        inv.FV = std::max(FVMIN, std::sqrt(rho) * inv.FC(2));
-        inv.VD = round3(inv.FC(2) - inv.FV);
-        inv.VW1 = inv.VW / 3.0f;
-        inv.VW2 = inv.VW1;
-        inv.VW3 = inv.VW - inv.VW1 - inv.VW2;
-        if (inv.FV < inv.FC(2)) {
-            CONTPRFL(3, inv.FC(1), inv.FC(2), inv.A_E.data(), inv.FV, inv.A.data());
-            const float S = -(inv.A(1) + inv.A(2) + inv.A(3));
-            if (S != 0.0f)
-                for (int j = 1; j <= 3; ++j) inv.VSLOPE(j) = inv.VW1 * inv.A(j) / S;
-        }
-    }
-    inv.HBASE(2) = inv.HBASE(3) = inv.ZME + inv.VW;
-}
 
 // fit_valley: after MAHAGULY, the valley whose profile best explains the traces. Each trial
 // valley (width from 0 to 0.95 of the distance between the E peak and the lowest F virtual

@@ -2,6 +2,7 @@
 // its width from the solar zenith angle (limited by the lowest F virtual height) and its
 // depth from the width; FNDDHV gives the group path it adds to each F sounding frequency.
 // PARAFITF fits a parabola to the top half of a solved F1 or F2 layer.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -44,6 +45,43 @@ static constexpr float PGRAM[5][5] = {
     {-1.0f / 30.0f, -13.0f / 210.0f, -19.0f / 210.0f, 7.0f / 90.0f, 31.0f / 126.0f}};
 
 }  // namespace
+
+// valley_sides: the depth and the sides of a valley of width VW > 0 and depth rho =
+// (FV/foE)^2 <= 1: FV = sqrt(rho) foE (at least FVMIN), VD = foE - FV, VW1 = VW2 = VW/3
+// (falling side and flat bottom), VW3 the rest (rising side), and VSLOPE, the top of the E
+// layer between FV and foE scaled to the thickness VW1. A is used as scratch.
+void valley_sides(Inversion& inv, float rho) {
+    inv.FV = std::fmax(FVMIN, std::sqrt(rho) * inv.FC(2));
+    inv.VD = round3(inv.FC(2) - inv.FV);
+    inv.VW1 = inv.VW / 3.0f;
+    inv.VW2 = inv.VW1;
+    inv.VW3 = inv.VW - inv.VW1 - inv.VW2;
+    if (inv.FV < inv.FC(2)) {
+        CONTPRFL(3, inv.FC(1), inv.FC(2), inv.A_E.data(), inv.FV, inv.A.data());
+        const float S = -(inv.A(1) + inv.A(2) + inv.A(3));
+        if (S != 0.0f)
+            for (int j = 1; j <= 3; ++j) inv.VSLOPE(j) = inv.VW1 * inv.A(j) / S;
+    }
+}
+
+float law_depth(float VW) {
+    const float e = std::exp((VLAW0 - VW) / VLAWSCALE);
+    return std::fmin(1.0f, 0.49f + 0.46f * (e - 1.0f) / (e + 1.0f));
+}
+
+// set_valley: the valley of width VW (km) and depth rho = (FV/foE)^2 (rho <= 0: the depth law
+// for that width), modelled as MAHAGULY models its own: a falling side (the top of the E layer
+// stretched to VW/3), a flat bottom (VW/3) and a linear rising side. Writes VW, VD, FV,
+// VW1..VW3, VSLOPE and HBASE(2) = HBASE(3) = ZME + VW; A is used as scratch.
+void set_valley(Inversion& inv, float VW, float rho) {
+    inv.VW = round3(std::max(VW, 0.0f));
+    inv.VW1 = inv.VW2 = inv.VW3 = 0.0f;
+    inv.VSLOPE.fill(0.0f);
+    inv.VD = 0.0f;
+    inv.FV = inv.FC(2);
+    if (inv.VW > 0.0f) valley_sides(inv, rho > 0.0f ? std::fmin(rho, 1.0f) : law_depth(inv.VW));
+    inv.HBASE(2) = inv.HBASE(3) = inv.ZME + inv.VW;
+}
 
 // MAHAGULY: the E-F valley of the record, after the E layer.
 //  * hmin, the lowest virtual height of the F1 data (when there are F1 points) and of the
@@ -105,20 +143,7 @@ void MAHAGULY(Inversion& inv, models::Models& mod, const Context& cx) {
         inv.VD = 0.0f;
         inv.FV = inv.FC(2);
     } else {
-        const float e = std::exp((VLAW0 - inv.VW) / VLAWSCALE);
-        const float rho = std::fmin(1.0f, 0.49f + 0.46f * (e - 1.0f) / (e + 1.0f));
-        inv.FV = std::fmax(FVMIN, std::sqrt(rho) * inv.FC(2));
-        inv.VD = round3(inv.FC(2) - inv.FV);
-        inv.VW1 = inv.VW / 3.0f;
-        inv.VW2 = inv.VW1;
-        inv.VW3 = inv.VW - inv.VW1 - inv.VW2;
-        // The top of the E layer between FV and foE, scaled to the thickness VW1.
-        if (inv.FV < inv.FC(2)) {
-            CONTPRFL(3, inv.FC(1), inv.FC(2), inv.A_E.data(), inv.FV, inv.A.data());
-            const float S = -(inv.A(1) + inv.A(2) + inv.A(3));
-            if (S != 0.0f)
-                for (int j = 1; j <= 3; ++j) inv.VSLOPE(j) = inv.VW1 * inv.A(j) / S;
-        }
+        valley_sides(inv, law_depth(inv.VW));
     }
     inv.FSTART = FSKEEP;
     inv.FEND = FEKEEP;
