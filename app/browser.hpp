@@ -1,6 +1,6 @@
-// The browser of the BROWSE buttons: "SPECIFICATION OF INPUT DATA  FILES" (DODIALOG2) and
-// "SPECIFICATION OF THE PROGRAM TO CONVERT DATA FORMAT" (DODIALOG2P), with the callback
-// UPDATEBROWSE that lists directories and keeps the lists in step.
+// The browser of the BROWSE buttons: the input-file browser (DODIALOG2) and the converter
+// browser (DODIALOG2P), with the callback UPDATEBROWSE that lists directories and keeps the
+// lists in step.
 //
 // A browse starts at "MY COMPUTER", which lists the places a user starts from (places: the
 // root of the file system, the home directory, the working directory, mounted volumes).

@@ -96,7 +96,7 @@ std::string DODIALOG4(const std::string& OUTPATH, QWidget* parent) {
     return d.NEWNAME();
 }
 
-// ---- SPECIFICATIONS ----------------------------------------------------------------------
+// ---- The job dialog (101) -----------------------------------------------------------------
 
 SpecDialog::SpecDialog(const JobSettings& defaults, const std::string& FILELIST, QWidget* parent)
     : QDialog(parent), job_(defaults), filelist_(FILELIST) {

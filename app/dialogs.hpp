@@ -1,4 +1,4 @@
-// The job dialogs: SPECIFICATIONS (DODIALOG1 with its callback UPDATEDIALOG1), INSTRUCTIONS
+// The job dialogs: the job dialog itself (DODIALOG1 with its callback UPDATEDIALOG1), INSTRUCTIONS
 // (DODIALOG3, the numbered messages) and WARNING (DODIALOG4, an output file that exists).
 // Every control carries its id as its object name ("1000", "1071", ...), so that tests find
 // the controls the way the dialog's users know them.
@@ -55,7 +55,7 @@ private:
 // overwrites the file).
 std::string DODIALOG4(const std::string& OUTPATH, QWidget* parent = nullptr);
 
-// The SPECIFICATIONS dialog (101). OK validates the entries in the order of DODIALOG1: a
+// The job dialog (101). OK validates the entries in the order of DODIALOG1: a
 // rejected entry shows its message and leaves the dialog open with the entries kept;
 // entries that pass close it with accept(). EXIT closes it with reject() and a blank INFILE.
 class SpecDialog final : public QDialog {
@@ -91,7 +91,7 @@ private:
     QPushButton* browse_prog_ = nullptr;
 };
 
-// DODIALOG1: runs the SPECIFICATIONS dialog until its entries pass or the user exits;
+// DODIALOG1: runs the job dialog until its entries pass or the user exits;
 // false (and a blank INFILE) on exit.
 bool DODIALOG1(JobSettings& job, const std::string& FILELIST, QWidget* parent = nullptr);
 

@@ -1,6 +1,6 @@
 // zelk: the interactive program. Without parameters, or with exactly five parameters each
 // of which is a format keyword (VXO, STANDARD, OTHER), it opens the window, shows the
-// welcome screen and takes the job from the SPECIFICATIONS dialog; any other count of
+// welcome screen and takes the job from the job dialog; any other count of
 // parameters, or a parameter that is not a format keyword, shows its message and ends.
 // "zelk --version" alone prints the version text (program version, source revision, data
 // directory) and ends without opening a window, so that an installation can be identified

@@ -1,5 +1,5 @@
 // The program's window "ZELK421": the canvas scaled to the window, a status line, the
-// start-up (welcome screen, then the SPECIFICATIONS dialog) and the run on a thread of its
+// start-up (welcome screen, then the job dialog) and the run on a thread of its
 // own. Closing the window during a run cancels the run and closes the window when the run
 // has ended (the file under way leaves no output and no temporary file).
 #pragma once
@@ -26,7 +26,7 @@ public:
     MainWindow(std::string VERSID, int IDEBUG = 1, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // COVER: draws the welcome screen, then runs the SPECIFICATIONS dialog and starts the
+    // COVER: draws the welcome screen, then runs the job dialog and starts the
     // job it returns; a user who exits the dialog ends the program.
     void COVER();
     // Starts the run of a job (the dialog's result) on the run thread.

@@ -1,4 +1,4 @@
-// The SPECIFICATIONS, INSTRUCTIONS and WARNING dialogs and the browser, driven as a user
+// The job, INSTRUCTIONS and WARNING dialogs and the browser, driven as a user
 // drives them: typing into the boxes, clicking buttons and list entries (Qt Test, offscreen).
 #include <gtest/gtest.h>
 

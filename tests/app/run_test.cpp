@@ -1,4 +1,4 @@
-// The interactive run end to end: the SPECIFICATIONS dialog filled as a user fills it, the
+// The interactive run end to end: the job dialog filled as a user fills it, the
 // run drawn on the window's canvas, the outputs compared with zelk-batch's, and a window
 // closed in the middle of a run.
 #include <gtest/gtest.h>
@@ -35,7 +35,7 @@ std::vector<std::string> names(const fs::path& dir) {
     return v;
 }
 
-// Fills the SPECIFICATIONS dialog once it is up: input, output, height step, accuracy, OK.
+// Fills the job dialog once it is up: input, output, height step, accuracy, OK.
 void fill_dialog(const std::string& in, const std::string& out) {
     auto* timer = new QTimer();
     QObject::connect(timer, &QTimer::timeout, [=] {

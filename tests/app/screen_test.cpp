@@ -1,5 +1,5 @@
 // zelk under a real X server (run by ctest through xvfb-run): the program starts, shows the
-// welcome screen and the SPECIFICATIONS dialog, and a finished record is shown; what the X
+// welcome screen and the job dialog, and a finished record is shown; what the X
 // server displays in the graphics area is compared with the committed reference images.
 // Lines, frames, curves and points must match pixel for pixel; inside the boxes of the
 // texts (where a font update may move a pixel) at most a few pixels in a hundred may differ.
