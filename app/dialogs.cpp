@@ -165,18 +165,21 @@ SpecDialog::SpecDialog(const JobSettings& defaults, const std::string& FILELIST,
     v->addLayout(nl);
 
     auto* rg = named(new QGroupBox(QStringLiteral("REFINED INVERSION (nothing checked: the standard method)"), this), "1023");
-    auto* rl = new QGridLayout(rg);
+    auto* rl = new QVBoxLayout(rg);
     refine_all_ = named(new WholeBox(QStringLiteral("Refined mode: all four parts below"), rg), "1024");
     refine_all_->setTristate(true);
     valley_ = named(new QCheckBox(QStringLiteral("E-F valley fitted to the O trace"), rg), "1025");
     xstart_ = named(new QCheckBox(QStringLiteral("Unseen start fitted to the X trace"), rg), "1026");
     scaled_fc_ = named(new QCheckBox(QStringLiteral("Peaks at the scaled foF2 and foF1"), rg), "1027");
     f1_roots_ = named(new QCheckBox(QStringLiteral("F1 rejected for its roots: solved with F2"), rg), "1028");
-    rl->addWidget(refine_all_, 0, 0, 1, 2);
-    rl->addWidget(valley_, 1, 0);
-    rl->addWidget(xstart_, 1, 1);
-    rl->addWidget(scaled_fc_, 2, 0);
-    rl->addWidget(f1_roots_, 2, 1);
+    rl->addWidget(refine_all_);
+    auto* parts = new QGridLayout();
+    parts->setContentsMargins(20, 0, 0, 0);   // the parts set in under the whole mode
+    parts->addWidget(valley_, 0, 0);
+    parts->addWidget(xstart_, 0, 1);
+    parts->addWidget(scaled_fc_, 1, 0);
+    parts->addWidget(f1_roots_, 1, 1);
+    rl->addLayout(parts);
     v->addWidget(rg);
 
     auto* bl = new QHBoxLayout();

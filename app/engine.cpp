@@ -6,6 +6,7 @@
 
 #include "core/stop.hpp"
 #include "display/hooks.hpp"
+#include "driver/batch.hpp"
 #include "driver/run.hpp"
 #include "driver/vxo_steps.hpp"
 #include "pipeline/plot_hooks.hpp"
@@ -126,6 +127,8 @@ std::string made_by_counts(const RunResult& r) {
     }
     return s.empty() ? s : s + ")";
 }
+
+std::string refine_parts_text(const inversion::RefineOptions& r) { return driver::refine_text(r); }
 
 Engine::Engine(display::Surface& canvas, Ui ui, int IDEBUG)
     : canvas_(canvas), ui_(std::move(ui)), IDEBUG_(IDEBUG) {}

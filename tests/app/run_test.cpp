@@ -190,6 +190,23 @@ TEST_F(AppRun, RefinedChoiceWritesWhatTheBatchProgramWritesWithIt) {
     }
 }
 
+TEST_F(AppRun, StatusLineNamesTheRefinedChoice) {
+    JobSettings job;
+    job.INFILE = std::string(ZELK_EXAMPLES) + "/midlat-day.VXO";
+    job.refine.valley = job.refine.scaled_fc = true;
+    w->start(job);
+    EXPECT_EQ(w->status(), "Running " + job.INFILE + " (refined mode: valley,fc)");
+    ASSERT_TRUE(ztest::process_until([&] { return !w->running(); }));
+    EXPECT_EQ(w->status(), "Finished: 1 record inverted from 1 file, 0 written (refined 1). Close the window to end.");
+
+    fresh_window();
+    job.refine = {};
+    w->start(job);
+    EXPECT_EQ(w->status(), "Running " + job.INFILE);
+    ASSERT_TRUE(ztest::process_until([&] { return !w->running(); }));
+    EXPECT_EQ(w->status(), "Finished: 1 record inverted from 1 file, 0 written. Close the window to end.");
+}
+
 TEST_F(AppRun, ClosingMidRunLeavesNoPartialOutput) {
     ztest::ScratchDir in, out;
     fs::copy_file(std::string(ZELK_EXAMPLES) + "/midlat-day.VXO", in.file("a.VXO"));
