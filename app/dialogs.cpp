@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -37,6 +38,16 @@ QLabel* wrapped(const char* text, QWidget* parent, const char* id = nullptr) {
     if (id) l->setObjectName(QString::fromLatin1(id));
     return l;
 }
+
+// The box of a whole that has parts: it shows the parts (checked when all are, partly checked
+// when some are), and a click checks every part unless all are checked, which it unchecks.
+class WholeBox final : public QCheckBox {
+public:
+    using QCheckBox::QCheckBox;
+
+protected:
+    void nextCheckState() override { setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked); }
+};
 
 }  // namespace
 
@@ -153,6 +164,24 @@ SpecDialog::SpecDialog(const JobSettings& defaults, const std::string& FILELIST,
     for (QLineEdit* e : {hstep_, qpacc_}) e->setMaximumWidth(80);
     v->addLayout(nl);
 
+    auto* rg = named(new QGroupBox(QStringLiteral("REFINED INVERSION (nothing checked: the standard method)"), this), "1023");
+    auto* rl = new QVBoxLayout(rg);
+    refine_all_ = named(new WholeBox(QStringLiteral("Refined mode: all four parts below"), rg), "1024");
+    refine_all_->setTristate(true);
+    valley_ = named(new QCheckBox(QStringLiteral("E-F valley fitted to the O trace"), rg), "1025");
+    xstart_ = named(new QCheckBox(QStringLiteral("Unseen start fitted to the X trace"), rg), "1026");
+    scaled_fc_ = named(new QCheckBox(QStringLiteral("Peaks at the scaled foF2 and foF1"), rg), "1027");
+    f1_roots_ = named(new QCheckBox(QStringLiteral("F1 rejected for its roots: solved with F2"), rg), "1028");
+    rl->addWidget(refine_all_);
+    auto* parts = new QGridLayout();
+    parts->setContentsMargins(20, 0, 0, 0);   // the parts set in under the whole mode
+    parts->addWidget(valley_, 0, 0);
+    parts->addWidget(xstart_, 0, 1);
+    parts->addWidget(scaled_fc_, 1, 0);
+    parts->addWidget(f1_roots_, 1, 1);
+    rl->addLayout(parts);
+    v->addWidget(rg);
+
     auto* bl = new QHBoxLayout();
     auto* ok = named(new QPushButton(QStringLiteral("OK"), this), "1");
     auto* exit = named(new QPushButton(QStringLiteral("EXIT  ZELK"), this), "2");
@@ -177,6 +206,11 @@ SpecDialog::SpecDialog(const JobSettings& defaults, const std::string& FILELIST,
     connect(vxo_, &QRadioButton::clicked, this, [this] { update(1071); });
     connect(standard_, &QRadioButton::clicked, this, [this] { update(1007); });
     connect(others_, &QRadioButton::clicked, this, [this] { update(1010); });
+    connect(refine_all_, &QCheckBox::clicked, this, [this] { update(1024); });
+    connect(valley_, &QCheckBox::clicked, this, [this] { update(1025); });
+    connect(xstart_, &QCheckBox::clicked, this, [this] { update(1026); });
+    connect(scaled_fc_, &QCheckBox::clicked, this, [this] { update(1027); });
+    connect(f1_roots_, &QCheckBox::clicked, this, [this] { update(1028); });
     connect(browse_in, &QPushButton::clicked, this, [this] { update(4); });
     connect(browse_prog_, &QPushButton::clicked, this, [this] { update(5); });
     connect(ok, &QPushButton::clicked, this, [this] { this->ok(); });
@@ -202,6 +236,17 @@ void SpecDialog::load() {
     qpacc_->setText(q(qpacc_text(job_.QPACC)));
     in_->setText(q(trim(job_.INFILE)));
     out_->setText(q(trim(job_.OUTFILE)));
+    valley_->setChecked(job_.refine.valley);
+    xstart_->setChecked(job_.refine.xstart);
+    scaled_fc_->setChecked(job_.refine.scaled_fc);
+    f1_roots_->setChecked(job_.refine.f1_roots);
+    show_refine_all();
+}
+
+void SpecDialog::show_refine_all() {
+    int on = 0;
+    for (const QCheckBox* b : {valley_, xstart_, scaled_fc_, f1_roots_}) on += b->isChecked();
+    refine_all_->setCheckState(on == 4 ? Qt::Checked : on == 0 ? Qt::Unchecked : Qt::PartiallyChecked);
 }
 
 void SpecDialog::update(int id) {
@@ -240,6 +285,18 @@ void SpecDialog::update(int id) {
             }
             break;
         }
+        case 1024: {
+            // The whole mode sets every part; a part alone leaves the others as they are.
+            const bool all = refine_all_->checkState() == Qt::Checked;
+            for (QCheckBox* b : {valley_, xstart_, scaled_fc_, f1_roots_}) b->setChecked(all);
+            break;
+        }
+        case 1025:
+        case 1026:
+        case 1027:
+        case 1028:
+            show_refine_all();
+            break;
         default:
             break;
     }
@@ -266,6 +323,10 @@ int SpecDialog::validate() {
     if (trim(job_.OUTFILE).empty()) job_.OUTFILE = "NONE";
     job_.HSTEP = read_number(s(hstep_->text()));
     job_.QPACC = read_number(s(qpacc_->text()));
+    job_.refine.valley = valley_->isChecked();
+    job_.refine.xstart = xstart_->isChecked();
+    job_.refine.scaled_fc = scaled_fc_->isChecked();
+    job_.refine.f1_roots = f1_roots_->isChecked();
     job_.NOCONV = true;
     job_.FMTVXO = vxo_->isChecked() ? 'Y' : 'N';
     if (others()) {

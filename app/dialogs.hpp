@@ -9,7 +9,10 @@
 
 #include <QDialog>
 
+#include "inversion/inversion.hpp"
+
 class QButtonGroup;
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -25,6 +28,7 @@ struct JobSettings {
     std::string OUTFILE = "NONE"; // output file, or "NONE"
     float HSTEP = 0.0f;           // N(h) table height step (km); 0: no table
     float QPACC = 0.0f;           // quasi-parabolic fit accuracy; 0: no fit
+    inversion::RefineOptions refine;  // refined-inversion parts in use; none: the standard method
 };
 
 // Shows message CODE in the INSTRUCTIONS dialog and waits for OK. A code without a text of
@@ -76,6 +80,7 @@ public:
 private:
     void load();                 // the controls from the settings (step 3 of DODIALOG1)
     void update(int id);         // UPDATEDIALOG1 for a change of control `id`
+    void show_refine_all();      // the whole-mode box from the part boxes
     void ok();                   // steps 6 to 14 of DODIALOG1
     int validate();              // 0 or the message code of the first rejected entry
     void reject_with(int code);  // shows the message and the dialog again
@@ -89,6 +94,11 @@ private:
     QButtonGroup* formats_ = nullptr;
     QLineEdit *prog_ = nullptr, *in_ = nullptr, *out_ = nullptr, *hstep_ = nullptr, *qpacc_ = nullptr;
     QPushButton* browse_prog_ = nullptr;
+    // The refined inversion: the whole mode (checked when every part is, partly checked
+    // when some are), then the parts valley, X-trace start, scaled critical frequency and
+    // F1 roots.
+    QCheckBox* refine_all_ = nullptr;
+    QCheckBox *valley_ = nullptr, *xstart_ = nullptr, *scaled_fc_ = nullptr, *f1_roots_ = nullptr;
 };
 
 // DODIALOG1: runs the job dialog until its entries pass or the user exits;

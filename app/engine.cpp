@@ -6,9 +6,11 @@
 
 #include "core/stop.hpp"
 #include "display/hooks.hpp"
+#include "driver/batch.hpp"
 #include "driver/run.hpp"
 #include "driver/vxo_steps.hpp"
 #include "pipeline/plot_hooks.hpp"
+#include "pipeline/result.hpp"
 #include "pipeline/zelk.hpp"
 
 namespace zelk::app {
@@ -90,9 +92,15 @@ public:
         if (!quiet && !engine_.cancelled() && ui_.box) ui_.box(title, text);
     }
     void notice(const std::string& text) override { std::cerr << text << '\n'; }
-    void record_done(const Zelk&, const driver::RecordInfo& info) override {
-        if (ui_.record) ui_.record(info.job ? info.job->input : std::string(), info.RECNO, info.NRECS);
+    void record_done(const Zelk& z, const driver::RecordInfo& info) override {
+        const char* mode = nullptr;
+        if (z.inv.refine.any()) {
+            mode = pipeline::made_by_text(z.inv.made_by);
+            ++made_by[static_cast<size_t>(z.inv.made_by)];
+        }
+        if (ui_.record) ui_.record(info.job ? info.job->input : std::string(), info.RECNO, info.NRECS, mode);
     }
+    std::array<int, 4> made_by{};   // records by the method that made them (refined runs)
 
     display::Surface* canvas = nullptr;
     void clear_window() override {
@@ -106,6 +114,21 @@ private:
 };
 
 }  // namespace
+
+// The records of a refined run by the method that made them, as the summary's column mode
+// names them (" (refined 5, fallback 1)"); "" for a standard run.
+std::string made_by_counts(const RunResult& r) {
+    std::string s;
+    for (size_t m = 0; m < r.made_by.size(); ++m) {
+        if (r.made_by[m] == 0) continue;
+        s += s.empty() ? " (" : ", ";
+        s += pipeline::made_by_text(static_cast<inversion::MadeBy>(m));
+        s += ' ' + std::to_string(r.made_by[m]);
+    }
+    return s.empty() ? s : s + ")";
+}
+
+std::string refine_parts_text(const inversion::RefineOptions& r) { return driver::refine_text(r); }
 
 Engine::Engine(display::Surface& canvas, Ui ui, int IDEBUG)
     : canvas_(canvas), ui_(std::move(ui)), IDEBUG_(IDEBUG) {}
@@ -150,6 +173,7 @@ RunResult Engine::run(const JobSettings& job, const std::string& VERSID, const s
             z->run.OUTFILE = job.OUTFILE;
             z->run.HSTEP = job.HSTEP;
             z->run.QPACC = job.QPACC;
+            z->inv.refine = job.refine;
             z->log.IDEBUG = static_cast<int16_t>(IDEBUG_);
             z->plot = &plot;
             // The box about a run without records comes once, for the whole run.
@@ -175,6 +199,7 @@ RunResult Engine::run(const JobSettings& job, const std::string& VERSID, const s
     } catch (const Stop& stop) {
         r.stop = stop.what();
     }
+    r.made_by = fe.made_by;
     std::error_code ec;
     if (LWILD) std::filesystem::remove(FILELIST, ec);
     return r;

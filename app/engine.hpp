@@ -11,6 +11,7 @@
 // cut short, and a wildcard's file list is removed.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -29,7 +30,17 @@ struct RunResult {
     int fatal = 0;          // 22 or 23: the conversion program failed
     bool cancelled = false; // cancel ended the run
     std::string stop;       // the one-line message of a model data file that failed
+    // In a refined run, the records by the method that made their result, indexed by
+    // inversion::MadeBy (standard: neither method inverted the record).
+    std::array<int, 4> made_by{};
 };
+
+// The records of a refined run by the method that made them, as the summary's column mode
+// names them (" (refined 5, fallback 1)"); "" for a standard run.
+std::string made_by_counts(const RunResult& r);
+// The refined-inversion parts in use as zelk-batch --refine-parts names them ("all" for
+// every part, "" for the standard method).
+std::string refine_parts_text(const inversion::RefineOptions& r);
 
 class Engine {
 public:
@@ -37,8 +48,10 @@ public:
         std::function<std::string(const std::string& path)> exists;   // DODIALOG4
         std::function<void(int code)> message;                        // DODIALOG3
         std::function<void(const std::string& title, const std::string& text)> box;
-        // A record was inverted (and written): its file, its ordinal, records so far.
-        std::function<void(const std::string& file, int recno, int nrecs)> record;
+        // A record was inverted (and written): its file, its ordinal, records so far, and
+        // in a refined run the word for the method that made its result, as the summary's
+        // column mode has it (nullptr in the standard mode).
+        std::function<void(const std::string& file, int recno, int nrecs, const char* mode)> record;
     };
 
     // IDEBUG: the diagnostic level of the run (1 unless the user asks for another).

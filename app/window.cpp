@@ -39,9 +39,11 @@ MainWindow::MainWindow(std::string VERSID, int IDEBUG, QWidget* parent)
     ui.box = [this](const std::string& title, const std::string& text) {
         on_gui([&] { show_box(title, text); });
     };
-    ui.record = [this](const std::string& file, int recno, int nrecs) {
-        const QString text = QStringLiteral("%1: record %2 (%3 inverted)")
-                                 .arg(QString::fromStdString(file)).arg(recno).arg(nrecs);
+    ui.record = [this](const std::string& file, int recno, int nrecs, const char* mode) {
+        QString text = QStringLiteral("%1: record %2 (%3 inverted)")
+                           .arg(QString::fromStdString(file)).arg(recno).arg(nrecs);
+        // In a refined run, the method that made this record's result.
+        if (mode) text += QStringLiteral(", mode ") + QString::fromLatin1(mode);
         QMetaObject::invokeMethod(this, [this, text] { status_->setText(text); }, Qt::QueuedConnection);
     };
     engine_ = std::make_unique<Engine>(canvas_, std::move(ui), IDEBUG);
@@ -87,7 +89,10 @@ void MainWindow::start(const JobSettings& job) {
     if (running_) return;
     running_ = true;
     ran_ = true;
-    status_->setText(QStringLiteral("Running ") + QString::fromStdString(job.INFILE));
+    QString running = QStringLiteral("Running ") + QString::fromStdString(job.INFILE);
+    if (job.refine.any())
+        running += QStringLiteral(" (refined mode: %1)").arg(QString::fromStdString(refine_parts_text(job.refine)));
+    status_->setText(running);
     thread_done_ = false;
     thread_ = std::thread([this, job] {
         const RunResult r = engine_->run(job, VERSID_, filelist_);
@@ -112,10 +117,13 @@ void MainWindow::finished(const RunResult& r) {
     auto count = [](long n, const char* what) {
         return QStringLiteral("%1 %2%3").arg(n).arg(QString::fromLatin1(what)).arg(n == 1 ? "" : "s");
     };
-    status_->setText(QStringLiteral("Finished: %1 inverted from %2, %3 written. Close the window to end.")
+    status_->setText(QStringLiteral("Finished: %1 inverted from %2, %3 written%4. Close the window to end.")
                          .arg(count(r.NRECS, "record"), count(r.files, "file"))
-                         .arg(r.written));
+                         .arg(r.written)
+                         .arg(QString::fromStdString(made_by_counts(r))));
 }
+
+std::string MainWindow::status() const { return status_->text().toStdString(); }
 
 int MainWindow::exit_status() const {
     if (!ran_) return 0;

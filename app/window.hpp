@@ -35,6 +35,8 @@ public:
     bool running() const { return running_; }
     bool started() const { return ran_; }
     const RunResult& result() const { return result_; }
+    // The text of the status line.
+    std::string status() const;
     // The exit status of the program: 0 records were inverted (or no run was started), 1
     // none, 3 a model data file failed.
     int exit_status() const;

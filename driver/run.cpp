@@ -137,6 +137,12 @@ struct RecordWork {
     std::unique_ptr<Zelk> z;
     std::ostringstream diag;
     std::ostringstream output;
+    // A record inverted by the context that runs ahead: the copy writes what it makes into
+    // `later`, the diagnostics of what the inversion left up to later_at (they belong at
+    // shape_at of diag), those of the writing after it.
+    bool split = false;
+    std::ostringstream later;
+    long long shape_at = -1, later_at = -1;
     RecordSteps::WriteReport wr;
     std::exception_ptr error;   // what ended the making of the record, if anything did
     RecordInfo info;
@@ -353,7 +359,22 @@ RunOutcome run_files(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
         const size_t window = 4 * makers.size();
         auto take_up = [&](RecordWork& w) {
             if (w.done.valid()) w.done.wait();
-            pass_on(*log_out, w.diag);
+            if (w.split) {
+                // The inversion's diagnostics with those of the shape search in their place;
+                // a making that failed before its writing ends at the failure.
+                const std::string m = w.diag.str(), l = w.later.str();
+                const size_t at = w.shape_at < 0 ? m.size() : std::min(m.size(), static_cast<size_t>(w.shape_at));
+                const bool made = w.later_at >= 0;
+                const size_t mid = made ? std::min(l.size(), static_cast<size_t>(w.later_at)) : l.size();
+                log_out->write(m.data(), static_cast<std::streamsize>(at));
+                log_out->write(l.data(), static_cast<std::streamsize>(mid));
+                if (made) {
+                    log_out->write(m.data() + at, static_cast<std::streamsize>(m.size() - at));
+                    log_out->write(l.data() + mid, static_cast<std::streamsize>(l.size() - mid));
+                }
+            } else {
+                pass_on(*log_out, w.diag);
+            }
             if (w.error) std::rethrow_exception(w.error);
             if (!w.z) return;
             if (out && w.wr.unusable.empty()) pass_on(out->os(), w.output);
@@ -446,8 +467,26 @@ RunOutcome run_files(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                     finish_record(z, wr, info);
                     continue;
                 }
-                // The record is made in a copy of the context as it stands before its
-                // inversion; this context runs ahead to carry the state to the next record.
+                // In the standard mode this context inverts the record, running ahead: it
+                // leaves the shape search and the fit, whose results no later record reads,
+                // to a copy of itself that makes them and writes the record. A refined run,
+                // which may invert a record twice, has the copy, taken before the
+                // inversion, make the whole record while this context runs ahead.
+                current->split = !z.inv.refine.any();
+                if (current->split) {
+                    z.ahead = true;
+                    try {
+                        if (z.log.IDEBUG > 11) list_inputs(z);
+                        if (z.log.IDEBUG <= 3) draw_record(z);
+                        steps.invert(z);
+                    } catch (...) {
+                        // The failure is taken up in its place, after the records before.
+                        current->error = std::current_exception();
+                        z.ahead = false;
+                        break;
+                    }
+                    current->shape_at = z.left.shape ? z.left.shape_at : -1;
+                }
                 if (spare.empty()) {
                     current->z = std::make_unique<Zelk>(z);
                 } else {
@@ -463,7 +502,20 @@ RunOutcome run_files(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                 // the queue, which drops or waits for its tasks, ends before the works.
                 current->done = queue->push([w = current.get(), with_output, &makers](size_t t) {
                     try {
-                        make_record(*w->z, *makers[t], with_output ? &w->output : nullptr, w->wr);
+                        if (w->split) {
+                            Zelk& zr = *w->z;
+                            zr.ahead = false;
+                            zr.log.out = &w->later;
+                            makers[t]->make_left(zr);
+                            w->later_at = static_cast<long long>(w->later.tellp());
+                            if (zr.log.IDEBUG > 0) zr.plot->model_bottomside(zr.bot);
+                            if (with_output) {
+                                makers[t]->write(w->output, zr);
+                                w->wr = makers[t]->write_report();
+                            }
+                        } else {
+                            make_record(*w->z, *makers[t], with_output ? &w->output : nullptr, w->wr);
+                        }
                     } catch (...) {
                         w->error = std::current_exception();
                     }
@@ -471,7 +523,7 @@ RunOutcome run_files(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                 z.log.out = &nowhere;
                 z.ahead = true;
                 try {
-                    steps.invert(z);
+                    if (!current->split) steps.invert(z);
                     if (out) steps.write(nowhere, z);
                 } catch (...) {
                     ahead_error = std::current_exception();

@@ -115,6 +115,9 @@ public:
     virtual void close() = 0;
     // Inverts the prepared record.
     virtual void invert(Zelk& z) = 0;
+    // Makes what the inversion of a context that ran ahead (Zelk::ahead) left to the
+    // record's own copy of it; nothing for steps whose inversion leaves nothing.
+    virtual void make_left(Zelk& /*z*/) {}
     // Puts the results into the record and writes it to out.
     virtual void write(std::ostream& out, Zelk& z) = 0;
     // What the last write has to say: values its output could not hold, written as missing

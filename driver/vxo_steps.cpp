@@ -29,6 +29,8 @@ void VxoSteps::close() { in_.close(); }
 
 void VxoSteps::invert(Zelk& z) { pipeline::invert_record(z); }
 
+void VxoSteps::make_left(Zelk& z) { pipeline::make_left(z); }
+
 void VxoSteps::write(std::ostream& out, Zelk& z) {
     pipeline::update_record(z);
     report_ = {};

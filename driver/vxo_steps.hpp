@@ -20,6 +20,7 @@ public:
     }
     void close() override;
     void invert(Zelk& z) override;
+    void make_left(Zelk& z) override;
     void write(std::ostream& out, Zelk& z) override;
     WriteReport write_report() const override { return report_; }
     std::unique_ptr<RecordSteps> record_worker() const override { return std::make_unique<VxoSteps>(); }

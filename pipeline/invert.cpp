@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <ostream>
+#include <utility>
 
 #include "core/markers.hpp"
 #include "core/fortran_io.hpp"
@@ -77,13 +78,42 @@ void bottomside_products(Zelk& z) {
     bot.PRFHT1 = z.prod.PRFHT1;
     bot.PRFFN1 = z.prod.PRFFN1;
     if (z.ahead) {
-        // The coefficient file is still made current here, as the search would, so that it
-        // is looked up on disk once per input file and the copies find it parsed.
-        models::B0B1DT_current(bot, z.mod.data_dirs, z.log);
+        // The search is left to the record's own copy of the context, with the profile it
+        // is given here and the place of its diagnostics. The coefficient file is still made
+        // current here, as the search would, so that it is looked up on disk once per input
+        // file and the copies find it parsed; what the lookup has to say is the search's own.
+        std::ostream quiet(nullptr);
+        models::B0B1DT_current(bot, z.mod.data_dirs, Log{z.log.IDEBUG, &quiet});
+        z.left.shape = true;
+        z.left.shape_profile = solved_profile(z.inv);
+        z.left.shape_at = static_cast<long long>(z.log.os().tellp());
     } else {
         models::CALB0B1D1(bot, solved_profile(z.inv), z.mod.data_dirs, z.log);
     }
     products::CALTEC(z.prod, solved_profile(z.inv), z.mod.data_dirs, z.log);
+}
+
+// make_left: the shape search and the quasi-parabolic fit that a context running ahead left
+// (z.left), each given what it would have been given in the inversion, so that the results
+// are those of the whole inversion. The fit reads the N(h) table as it stood at its place;
+// the final table is put back after it.
+void make_left(Zelk& z) {
+    LeftToMake& left = z.left;
+    if (left.shape) {
+        models::CALB0B1D1(z.bot, left.shape_profile, z.mod.data_dirs, z.log);
+        left.shape = false;
+    }
+    if (left.qp) {
+        products::Products& prod = z.prod;
+        std::swap(prod.NPROW, left.qp_rows);
+        std::swap(prod.PRFHT, left.qp_heights);
+        std::swap(prod.PRFFN, left.qp_freqs);
+        products::QPFIT(prod, left.qp_profile, z.run.QPACC);
+        std::swap(prod.NPROW, left.qp_rows);
+        std::swap(prod.PRFHT, left.qp_heights);
+        std::swap(prod.PRFFN, left.qp_freqs);
+        left.qp = false;
+    }
 }
 
 profile::SolvedProfile solved_profile(const inversion::Inversion& inv) {
@@ -186,7 +216,17 @@ void DECIDE(Zelk& z, int16_t& IOK) {
         inversion::PARAFITF(inv);
         cx.plot.stage(inversion::Stage::F2, inv);
         cx.plot.stage(inversion::Stage::LAYER, inv);
-        if (!z.ahead) products::QPFIT(z.prod, solved_profile(inv), z.run.QPACC);
+        if (z.ahead && z.run.QPACC > 0.0f) {
+            // The fit is left to the record's own copy, with the table it would fit here.
+            z.left.qp = true;
+            z.left.qp_profile = solved_profile(inv);
+            z.left.qp_rows = z.prod.NPROW;
+            z.left.qp_heights = z.prod.PRFHT;
+            z.left.qp_freqs = z.prod.PRFFN;
+            z.prod.NSEG = 0;
+        } else {
+            products::QPFIT(z.prod, solved_profile(inv), z.run.QPACC);
+        }
         products::NHTABLE(z.prod, solved_profile(inv), z.run.HSTEP, 1);
     } while (false);
 

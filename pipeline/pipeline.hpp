@@ -33,6 +33,11 @@ void DECIDE(Zelk& z, int16_t& IOK);
 // accepted F2 layer.
 void bottomside_products(Zelk& z);
 
+// What a context that ran ahead of the records (Zelk::ahead) left of the record's inversion,
+// made in the record's own copy of it: the shape search and the quasi-parabolic fit. The
+// search writes its diagnostics, which belong at z.left.shape_at of the inversion's.
+void make_left(Zelk& z);
+
 // The solved profile of the Inversion area as a read-only value (regions E, F1, F2 from FC,
 // the peak heights and coefficients; the valley; whether an F1 layer is scaled).
 profile::SolvedProfile solved_profile(const inversion::Inversion& inv);

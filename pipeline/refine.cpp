@@ -42,6 +42,8 @@ void invert_record(Zelk& z) { invert_record(z, PROFIL1); }
 void invert_record(Zelk& z, void (*refined_run)(Zelk&)) {
     const inversion::RefineOptions options = z.inv.refine;
     z.inv.made_by = inversion::MadeBy::STANDARD;
+    z.left.shape = false;
+    z.left.qp = false;
     if (!options.any()) {
         PROFIL1(z);
         return;

@@ -30,6 +30,20 @@ struct RunSettings {
     int record_jobs = 1;               // threads that make the records of one file (batch --jobs)
 };
 
+// What a context that runs ahead left for the record's own copy of it to make: the shape
+// search of an accepted F2 layer and the quasi-parabolic fit, each with what it would have
+// been given at its place in the inversion.
+struct LeftToMake {
+    bool shape = false;                         // the shape search (CALB0B1D1)
+    profile::SolvedProfile shape_profile;       // the profile it compares with the 1 km table
+    long long shape_at = -1;                    // where in the record's diagnostics its own go
+    bool qp = false;                            // the quasi-parabolic fit (QPFIT)
+    profile::SolvedProfile qp_profile;
+    int16_t qp_rows = 0;                        // the N(h) table it fits (the final pass
+    F1<float, products::MAXROW> qp_heights;     // replaces it later in the inversion)
+    F1<float, products::MAXROW> qp_freqs;
+};
+
 struct Zelk {
     RunSettings run;                 // the job: written by the front end, read by the pipeline
     iondata::IonogramRecord rec;     // the record being processed (reader, preparation, update)
@@ -42,8 +56,9 @@ struct Zelk {
     // A context that only runs ahead of the records' own contexts, to carry the run's state
     // from record to record: it inverts and updates every record, but leaves the shape
     // search and the quasi-parabolic fit, whose results no later record reads, to the copy
-    // that makes the record's results (see the record loop of the batch program).
+    // that makes the record's results (in `left`; see the record loop of the batch program).
     bool ahead = false;
+    LeftToMake left;                 // what running ahead left of the last record
 
     static inline PlotHooks headless{};
 

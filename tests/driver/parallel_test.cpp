@@ -100,6 +100,31 @@ TEST_F(Parallel, RecordsOfOneFileOnSeveralJobsGiveTheBytesOfOne) {
     }
 }
 
+// A shape table that cannot be parsed: each record's search says so once, in its place
+// among the record's diagnostics, with one job or several.
+TEST_F(Parallel, RecordsOfOneFileOnSeveralJobsSayWhatTheSearchSays) {
+    fs::create_directory(path("data"));
+    for (const auto& e : fs::directory_iterator(ZELK_SOURCE_DATA)) fs::copy(e.path(), path("data") / e.path().filename());
+    for (const char* name : {"data/B0B1DT.ASC", "data/B0B1DT.BIN"}) ztest::spit(path(name), "not a table\n");
+    ztest::spit(path("one.VXO"), slurp(path("in/d-midlat-day.VXO")) + slurp(path("in/a.VXO")) +
+                                     slurp(path("in/d-equatorial-day.VXO")));
+    auto run = [this](const std::string& jobs) {
+        const std::string cmd = "cd " + path("data") + " && " + ZELK_BATCH_EXE + " --debug 2 --hstep 10 --qpacc 0.01 --jobs " +
+                                jobs + " " + path("one.VXO") + " -o " + path("o" + jobs + ".430") +
+                                " > " + path("stdout") + " 2> " + path("stderr");
+        EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0) << slurp(path("stderr"));
+        return slurp(path("stdout"));
+    };
+    const std::string one = run("1");
+    size_t said = 0;
+    for (size_t at = one.find("CANNOT FIND THE FILE \"B0B1DT.ASC\""); at != std::string::npos;
+         at = one.find("CANNOT FIND THE FILE \"B0B1DT.ASC\"", at + 1))
+        ++said;
+    EXPECT_GE(said, 5u) << one.substr(0, 2000);
+    EXPECT_EQ(run("2"), one);
+    EXPECT_EQ(slurp(path("o2.430")), slurp(path("o1.430")));
+}
+
 TEST_F(Parallel, ShardsWriteWhatTheWholeRunWrites) {
     ASSERT_EQ(batch("--hstep 10 -o " + path("whole") + " " + path("in")), 0) << slurp(path("stderr"));
     const auto whole = files_of(path("whole"));
