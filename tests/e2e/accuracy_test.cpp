@@ -619,6 +619,18 @@ constexpr PinnedGap GAP_CASES[] = {
     {"night-350-0.025-noise", 1.22f, 2.33f, 0.76f, 1.22f, 2.33f, 0.76f},
 };
 
+// The whole refined mode on gap.VXO is within 1 km of the standard mode on every record but
+// four, where the fitted valley (not the gap part, which does not act there) costs 2 to 4
+// km: the 350 km layer at 0.05 and 0.025 MHz. Their refined mean |dh| is pinned (km).
+struct GapException {
+    const char* name;
+    float all_mean;
+};
+constexpr GapException GAP_ALL_EXCEPTIONS[] = {{"night-350-0.05", 2.91f},
+                                               {"night-350-0.05-noise", 3.93f},
+                                               {"night-350-0.025", 3.28f},
+                                               {"night-350-0.025-noise", 5.11f}};
+
 // The refined mode with every part but the gap part.
 inversion::RefineOptions without_gap() {
     inversion::RefineOptions r = all_parts();
@@ -632,7 +644,8 @@ inversion::RefineOptions without_gap() {
 // km), the gap part's no worse than pinned (0.5 km on the mean, 2 km on the largest
 // difference, 1.5 km on hmF2), every record the standard mode inverts inverted, and none
 // more than 1 km worse than the standard one. The whole refined mode: the gap part costs no
-// record more than 1 km against the refined mode without it.
+// record more than 1 km against the refined mode without it, and no record is more than 1 km
+// worse than in the standard mode but the four above (no worse than pinned plus 0.5 km).
 TEST(RefinedAccuracy, GapModeNightCases) {
     const std::vector<e2e::Truth> truth =
         e2e::read_truth(std::string(ZELK_TEST_DATA) + "/accuracy/gap.truth");
@@ -669,6 +682,14 @@ TEST(RefinedAccuracy, GapModeNightCases) {
             ASSERT_EQ(b[i].ISTAT, 2);
             EXPECT_LE(measure(b[i], truth[i]).dhF_mean, measure(r[i], truth[i]).dhF_mean + 1.0f);
         }
+        ASSERT_EQ(b[i].ISTAT, 2);
+        float pinned = 0.0f;
+        for (const GapException& e : GAP_ALL_EXCEPTIONS)
+            if (truth[i].name == e.name) pinned = e.all_mean;
+        if (pinned > 0.0f)
+            EXPECT_LE(measure(b[i], truth[i]).dhF_mean, pinned + 0.5f);
+        else
+            EXPECT_LE(measure(b[i], truth[i]).dhF_mean, fa.dhF_mean + 1.0f);
     }
     // The night preset at 0.1 MHz, the case the part was made for: 15.8 and 15.6 km mean in
     // the standard mode, 1.3 and 1.6 km with the gap part alone.
