@@ -9,8 +9,10 @@
 // so a fixed 16-point Gauss-Legendre rule on [0,1] is accurate. Everything is single
 // precision, as the documented results of the inversion assume.
 #include <cmath>
+#include <cstring>
 
 #include "inversion/inversion.hpp"
+#include "inversion/memo.hpp"
 
 namespace zelk::inversion {
 
@@ -98,6 +100,20 @@ inline void hornerNodes(const float* row, int I, const float* u, float* out) {
 
 inline int clampInt(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
+thread_local KernelMemo sik_memo, sikp_memo;
+
+// The inputs every kernel build reads: the sizes, the region's frequencies, the
+// gyrofrequency, the dip constants, the rows of the derivative table in use and the
+// sounding frequencies.
+void add_common(KernelMemo& m, const Inversion& inv, const CvRows& cv, int nn, int nfq) {
+    m.begin();
+    m.add(static_cast<float>(nn));
+    m.add(static_cast<float>(nfq));
+    for (float v : {inv.FSTART, inv.FEND, inv.FH, inv.GC1, inv.GC2, inv.GC3, inv.GC4}) m.add(v);
+    for (int i = 1; i <= nn; ++i) m.add(&cv.c[i][1], i);
+    m.add(inv.FQ.data() + 1, nfq);
+}
+
 }  // namespace
 
 // GOSUB: W times the group refractive index d(f n)/df of the collisionless ordinary wave
@@ -145,6 +161,16 @@ void SIK(Inversion& inv) {
     float* g[MAXNN + 1] = {};
     for (int i = 1; i <= nn; ++i) g[i] = &inv.G(i, 0);
 
+    KernelMemo& memo = sik_memo;
+    add_common(memo, inv, cv, nn, nfq);
+    memo.add(f2k + 1, nfq);
+    memo.add(df2k + 1, nfq);
+    if (const std::vector<float>* kept = memo.find()) {
+        for (int i = 1; i <= nn; ++i)
+            std::memcpy(g[i] + 1, kept->data() + static_cast<size_t>((i - 1) * nfq), static_cast<size_t>(nfq) * sizeof(float));
+        return;
+    }
+
     for (int K = 1; K <= nfq; ++K) {
         const float df2 = df2k[K];
         if (df2 == 0.0f) {
@@ -167,6 +193,9 @@ void SIK(Inversion& inv) {
             g[i][K] = sum;
         }
     }
+    const float* rows[MAXNN];
+    for (int i = 1; i <= nn; ++i) rows[i - 1] = g[i] + 1;
+    memo.keep(rows, nn, nfq);
 }
 
 // SIKP: partial kernels GP(i,K), i = 1..NN (at most 5), K = 1..NFQ, over [FSTART, FP]
@@ -185,10 +214,18 @@ void SIKP(Inversion& inv, float FP) {
             for (int K = 1; K <= nfq; ++K) inv.GP(i, K) = 0.0f;
         return;
     }
+    const CvRows cv = cvRows(inv, nn);
+    KernelMemo& memo = sikp_memo;
+    add_common(memo, inv, cv, nn, nfq);
+    memo.add(FP);
+    if (const std::vector<float>* kept = memo.find()) {
+        for (int i = 1; i <= nn; ++i)
+            std::memcpy(&inv.GP(i, 1), kept->data() + static_cast<size_t>((i - 1) * nfq), static_cast<size_t>(nfq) * sizeof(float));
+        return;
+    }
     const float L = std::log(inv.FSTART / inv.FEND);
     const float R = std::sqrt(R2);
     const float scale = 0.5f * R2 / L;
-    const CvRows cv = cvRows(inv, nn);
     float zj[NG], u[NG], base[NG], dt[5 + 1][NG];
     for (int j = 0; j < NG; ++j) {
         zj[j] = (FP - R * GL.T[j]) * (FP + R * GL.T[j]);
@@ -211,6 +248,9 @@ void SIKP(Inversion& inv, float FP) {
             inv.GP(i, K) = scale * sum;
         }
     }
+    const float* rows[5];
+    for (int i = 1; i <= nn; ++i) rows[i - 1] = &inv.GP(i, 1);
+    memo.keep(rows, nn, nfq);
 }
 
 // DTST: DTST_I(U) = 2 sqrt(U) d/dU [sqrt(U) T*_{I-1}(U)], by Horner's rule on row I of CV

@@ -208,12 +208,14 @@ void fit_valley(Inversion& inv, models::Models& mod, const Context& cx, const XT
     };
     std::vector<Fit> fits;
     const float initial = score(inv.VW, -1.0f);
+    // No valley at all is the same trial whatever the depth: scored once.
+    const float none = score(0.0f, -1.0f);
     for (const float rho : RHOS) {
         // Coarse grid of widths.
         float lb = 0.0f, ls = NO_FIT;
         for (int i = 0; i <= NGRID; ++i) {
             const float vw = vmax * static_cast<float>(i) / NGRID;
-            const float s = score(vw, rho);
+            const float s = i == 0 ? none : score(vw, rho);
             if (s < ls) {
                 ls = s;
                 lb = vw;

@@ -3,12 +3,15 @@
 // depth from the width; FNDDHV gives the group path it adds to each F sounding frequency.
 // PARAFITF fits a parabola to the top half of a solved F1 or F2 layer.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "core/markers.hpp"
 #include "core/rounding.hpp"
 #include "inversion/inversion.hpp"
+#include "inversion/memo.hpp"
 #include "models/models.hpp"
 
 namespace zelk::inversion {
@@ -24,6 +27,11 @@ static constexpr float PI_LAW = 3.14159f;
 // 16-point Gauss-Legendre rule on [0,1]: nodes (1 + x_j)/2 and weights W_j/2 of the
 // standard rule on [-1,1], for the rising side of the valley.
 static constexpr int NGL = 16;
+
+// FNDDHV's group indices of the flat bottom and integrals over the rising side, kept per
+// thread, and the room they are computed in.
+thread_local KernelMemo valley_memo;
+thread_local std::array<float, 2 * MAXTRC + 1> valley_index;
 static constexpr float GLT[NGL] = {
     0.0052995325041750f, 0.0277124884633837f, 0.0671843988060841f, 0.1222977958224985f,
     0.1910618777986781f, 0.2709916111713863f, 0.3591982246103705f, 0.4524937450811813f,
@@ -168,22 +176,41 @@ void FNDDHV(Inversion& inv) {
         SIKP(inv, fe);
     }
     const float s2 = fe * fe - FV * FV;
-    for (int K = 1; K <= inv.NFQ; ++K) {
-        const float f = inv.FQ(K);
-        float D1 = 0.0f, D2 = 0.0f, D3 = 0.0f;
-        if (inv.VW1 > 0.0f) {
-            for (int j = 1; j <= 3; ++j) D1 += inv.GP(j, K) * inv.VSLOPE(j);
-            D1 = std::fmax(D1, inv.VW1);
-        }
-        if (inv.VW2 > 0.0f) D2 = std::fmax(inv.VW2 * GOSUB(inv, 1.0f, f, FV * FV, inv.FH), inv.VW2);
-        if (inv.VW3 > 0.0f) {
+    // The group index at FV and its integral over the rising side, per fit frequency: they
+    // do not depend on the widths, which the refined mode varies, so they are kept.
+    const int nfq = std::clamp<int>(inv.NFQ, 0, MAXTRC);
+    KernelMemo& memo = valley_memo;
+    memo.begin();
+    memo.add(static_cast<float>(nfq));
+    for (float v : {fe, FV, inv.FH, inv.GC1, inv.GC2, inv.GC3, inv.GC4}) memo.add(v);
+    memo.add(inv.FQ.data() + 1, nfq);
+    const std::vector<float>* kept = memo.find();
+    if (kept == nullptr) {
+        float* flat = valley_index.data() + 1;
+        float* rising = valley_index.data() + 1 + MAXTRC;
+        for (int K = 1; K <= nfq; ++K) {
+            const float f = inv.FQ(K);
+            flat[K - 1] = GOSUB(inv, 1.0f, f, FV * FV, inv.FH);
             float sum = 0.0f;
             for (int k = 0; k < NGL; ++k) {
                 const float p = fe * fe - s2 * GLT[k] * GLT[k];
                 sum += GLW[k] * GOSUB(inv, GLT[k], f, p, inv.FH) / std::sqrt(p);
             }
-            D3 = std::fmax(inv.VW3 / (fe - FV) * s2 * sum, inv.VW3);
+            rising[K - 1] = sum;
         }
+        const float* rows[2] = {flat, rising};
+        memo.keep(rows, 2, nfq);
+    }
+    const float* flat = kept ? kept->data() : valley_index.data() + 1;
+    const float* rising = kept ? kept->data() + nfq : valley_index.data() + 1 + MAXTRC;
+    for (int K = 1; K <= nfq; ++K) {
+        float D1 = 0.0f, D2 = 0.0f, D3 = 0.0f;
+        if (inv.VW1 > 0.0f) {
+            for (int j = 1; j <= 3; ++j) D1 += inv.GP(j, K) * inv.VSLOPE(j);
+            D1 = std::fmax(D1, inv.VW1);
+        }
+        if (inv.VW2 > 0.0f) D2 = std::fmax(inv.VW2 * flat[K - 1], inv.VW2);
+        if (inv.VW3 > 0.0f) D3 = std::fmax(inv.VW3 / (fe - FV) * s2 * rising[K - 1], inv.VW3);
         inv.DHV(K) = D1 + D2 + D3;
     }
     inv.NN = NNKEEP;

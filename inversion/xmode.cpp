@@ -9,8 +9,11 @@
 // so a plot may call them between solver steps without disturbing the solver.
 // Single precision throughout, as in the ordinary-wave model.
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "inversion/inversion.hpp"
+#include "inversion/memo.hpp"
 
 namespace zelk::inversion {
 
@@ -39,6 +42,19 @@ void dtstAll(const Inversion& inv, float u, int nn, float* out) {
 }
 
 int clampNN(int nn, int hi) { return nn < 0 ? 0 : (nn > hi ? hi : nn); }
+
+// The X kernels and the valley's X group indices, kept per thread as the ordinary ones are
+// (memo.hpp): a profile is judged against the same X frequencies for every trial valley.
+thread_local KernelMemo sxik_memo, sxikp_memo, valley_x_memo;
+
+// The inputs an X kernel build reads besides its own arguments: the gyrofrequency, the X
+// dip constants and the rows of the derivative table in use.
+void add_x_common(KernelMemo& m, const Inversion& inv, int nn) {
+    m.add(static_cast<float>(nn));
+    for (float v : {inv.FH, inv.GX1, inv.GX2}) m.add(v);
+    for (int i = 1; i <= nn; ++i)
+        for (int k = 1; k <= i; ++k) m.add(inv.CV(i, k));
+}
 
 }  // namespace
 
@@ -94,6 +110,14 @@ void SXIK(const Inversion& inv, float FSTART, float FEND, int NN, float F, XKern
     const int nn = clampNN(NN, MAXNN);
     x.GX.fill(0.0f);
     if (x.DF2X == 0.0f) return;
+    KernelMemo& memo = sxik_memo;
+    memo.begin();
+    add_x_common(memo, inv, nn);
+    for (float v : {FSTART, FEND, F, x.F2X, x.DF2X}) memo.add(v);
+    if (const std::vector<float>* kept = memo.find()) {
+        std::memcpy(&x.GX(1), kept->data(), static_cast<size_t>(nn) * sizeof(float));
+        return;
+    }
     const float L = std::log(FSTART / FEND);
     float dt[MAXNN + 1];
     for (int j = 0; j < NG; ++j) {
@@ -104,6 +128,8 @@ void SXIK(const Inversion& inv, float FSTART, float FEND, int NN, float F, XKern
         dtstAll(inv, u, nn, dt);
         for (int i = 1; i <= nn; ++i) x.GX(i) += term * dt[i];
     }
+    const float* row = &x.GX(1);
+    memo.keep(&row, 1, nn);
 }
 
 // SXIKP: partial X kernels GPX(i), i = 1..NN (at most 5), over [FSTART, FP] for the sounding
@@ -117,6 +143,14 @@ void SXIKP(const Inversion& inv, float FSTART, float FEND, int NN, float FP, flo
     x.GPX.fill(0.0f);
     const float R2 = FP * FP - FSTART * FSTART;
     if (!(R2 > 0.0f)) return;
+    KernelMemo& memo = sxikp_memo;
+    memo.begin();
+    add_x_common(memo, inv, nn);
+    for (float v : {FSTART, FEND, FP, F}) memo.add(v);
+    if (const std::vector<float>* kept = memo.find()) {
+        std::memcpy(&x.GPX(1), kept->data(), static_cast<size_t>(nn) * sizeof(float));
+        return;
+    }
     const float L = std::log(FSTART / FEND);
     const float R = std::sqrt(R2);
     float dt[MAXNN + 1];
@@ -131,6 +165,8 @@ void SXIKP(const Inversion& inv, float FSTART, float FEND, int NN, float FP, flo
         for (int i = 1; i <= nn; ++i) sum[i] += w * dt[i];
     }
     for (int i = 1; i <= nn; ++i) x.GPX(i) = 0.5f * R2 / L * sum[i];
+    const float* row = &x.GPX(1);
+    memo.keep(&row, 1, nn);
 }
 
 // RECVIRTX: X-wave virtual height (km) at sounding frequency F (MHz) through the solved
@@ -185,17 +221,30 @@ float RECVIRTX(const Inversion& inv, float F, int MODE) {
             for (int j = 1; j <= 3; ++j) d1 += x.GPX(j) * inv.VSLOPE(j);
             HVAL += std::fmax(d1, inv.VW1);
         }
-        if (inv.VW2 > 0.0f)
-            HVAL += std::fmax(inv.VW2 * GXSUB(inv, 1.0f, F, FV * FV, inv.FH), inv.VW2);
-        if (inv.VW3 > 0.0f) {
-            const float s2 = fe * fe - FV * FV;
+        // The X index at FV and its integral over the rising side do not depend on the
+        // widths: kept.
+        const float s2 = fe * fe - FV * FV;
+        KernelMemo& memo = valley_x_memo;
+        memo.begin();
+        add_x_common(memo, inv, 0);
+        for (float v : {F, fe, FV}) memo.add(v);
+        float index[2];
+        if (const std::vector<float>* kept = memo.find()) {
+            index[0] = (*kept)[0];
+            index[1] = (*kept)[1];
+        } else {
+            index[0] = GXSUB(inv, 1.0f, F, FV * FV, inv.FH);
             float sum = 0.0f;
             for (int k = 0; k < NG; ++k) {
                 const float p = fe * fe - s2 * GLT[k] * GLT[k];
                 sum += GLW[k] * GXSUB(inv, GLT[k], F, p, inv.FH) / std::sqrt(p);
             }
-            HVAL += std::fmax(inv.VW3 / (fe - FV) * s2 * sum, inv.VW3);
+            index[1] = sum;
+            const float* row = index;
+            memo.keep(&row, 1, 2);
         }
+        if (inv.VW2 > 0.0f) HVAL += std::fmax(inv.VW2 * index[0], inv.VW2);
+        if (inv.VW3 > 0.0f) HVAL += std::fmax(inv.VW3 / (fe - FV) * s2 * index[1], inv.VW3);
     }
     if ((all || MODE == 4) && irgn == 3 && inv.FC(3) != inv.FC(2)) {
         SXIKP(inv, inv.FC(2), inv.FC(3), 5, inv.FC(3), F, x);

@@ -2,6 +2,9 @@
 
 #include <cmath>
 #include <complex>
+#include <cstring>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #include "pipeline/zelk.hpp"
@@ -402,4 +405,92 @@ TEST(Recvirt, ValleyPartAndTheSumOfTheParts) {
     EXPECT_EQ(RECVIRT(inv, 8.0f, 0), whole);
     // The E part of an F frequency is the E base height plus the E group path.
     EXPECT_NEAR(RECVIRT(inv, 8.0f, 2), virtualHeightRef({kSegE}, 8.0, 1.2, 60.0 * PI / 180.0), 0.05);
+}
+
+namespace {
+
+// What a computation gives on a thread of its own, where nothing was computed before.
+template <class F>
+std::unique_ptr<Inversion> on_fresh_thread(const Inversion& in, F compute) {
+    auto out = std::make_unique<Inversion>(in);
+    std::thread t([&] { compute(*out); });
+    t.join();
+    return out;
+}
+
+// The floats of rows 1..rows, columns 1..cols of what ROW points at, bit for bit.
+template <class Row>
+bool same_bits(Row row, const Inversion& a, const Inversion& b, int rows, int cols) {
+    for (int i = 1; i <= rows; ++i)
+        if (std::memcmp(row(a, i), row(b, i), static_cast<size_t>(cols) * sizeof(float)) != 0) return false;
+    return true;
+}
+
+// Every input of a kernel build changed in turn by one unit in the last place: the build on
+// this thread, which keeps what it computed before, must give the bits a fresh thread gives,
+// before and after the change is undone.
+template <class Build, class Row>
+void each_input_counts(Inversion& inv, const std::vector<float*>& inputs, Build build, Row row, int rows) {
+    build(inv);
+    const auto base = on_fresh_thread(inv, build);
+    ASSERT_TRUE(same_bits(row, inv, *base, rows, inv.NFQ));
+    for (float* x : inputs) {
+        const float keep = *x;
+        *x = std::nextafter(*x, 1e30f);
+        build(inv);
+        const auto fresh = on_fresh_thread(inv, build);
+        const auto at = x - reinterpret_cast<float*>(&inv);   // which input, for the message
+        EXPECT_TRUE(same_bits(row, inv, *fresh, rows, inv.NFQ)) << at;
+        EXPECT_FALSE(same_bits(row, inv, *base, rows, inv.NFQ)) << at;
+        *x = keep;
+        build(inv);
+        EXPECT_TRUE(same_bits(row, inv, *base, rows, inv.NFQ));
+    }
+}
+
+}  // namespace
+
+TEST(KernelMemo, BuildsAgainGiveTheBitsOfAFreshBuildForEveryInput) {
+    auto inv = std::make_unique<Inversion>();
+    setExampleE(*inv);
+    inv->NN = 5;
+    inv->NFQ = 6;
+    for (int K = 1; K <= inv->NFQ; ++K) inv->FQ(K) = 3.2f + 0.45f * static_cast<float>(K);
+    CDO(*inv);
+    std::vector<float*> sik = {&inv->FSTART, &inv->FEND, &inv->FH, &inv->GC1, &inv->GC2, &inv->GC3, &inv->GC4,
+                               &inv->CV(4, 2), &inv->FQ(3), &inv->F2K(5), &inv->DF2K(2)};
+    each_input_counts(*inv, sik, [](Inversion& v) { SIK(v); }, [](const Inversion& v, int i) { return &v.G(i, 1); }, 5);
+    // The sizes: fewer terms or frequencies are other builds, not parts of a kept one.
+    SIK(*inv);
+    inv->NN = 3;
+    inv->NFQ = 4;
+    SIK(*inv);
+    EXPECT_TRUE(same_bits([](const Inversion& v, int i) { return &v.G(i, 1); }, *inv,
+                          *on_fresh_thread(*inv, [](Inversion& v) { SIK(v); }), 3, 4));
+
+    inv->NN = 5;
+    inv->NFQ = 6;
+    for (int K = 1; K <= inv->NFQ; ++K) inv->FQ(K) = 6.5f + 0.5f * static_cast<float>(K);
+    float FP = 5.0f;
+    std::vector<float*> sikp = {&FP, &inv->FSTART, &inv->FEND, &inv->FH, &inv->GC2, &inv->CV(5, 1), &inv->FQ(6)};
+    each_input_counts(*inv, sikp, [&FP](Inversion& v) { SIKP(v, FP); }, [](const Inversion& v, int i) { return &v.GP(i, 1); }, 5);
+}
+
+TEST(KernelMemo, ValleyGroupPathsFollowEveryInput) {
+    auto inv = std::make_unique<Inversion>();
+    setExampleE(*inv);
+    inv->FC(2) = 6.0f;
+    inv->FV = 5.2f;
+    inv->VW1 = 4.0f;
+    inv->VW2 = 6.0f;
+    inv->VW3 = 9.0f;
+    inv->VSLOPE(1) = 0.8f;
+    inv->VSLOPE(2) = -0.2f;
+    inv->VSLOPE(3) = 0.1f;
+    inv->NFQ = 5;
+    for (int K = 1; K <= inv->NFQ; ++K) inv->FQ(K) = 6.2f + 0.6f * static_cast<float>(K);
+    // The widths change the paths without changing what is kept for them.
+    std::vector<float*> inputs = {&inv->FC(2), &inv->FV, &inv->FH, &inv->GC3, &inv->FQ(4), &inv->VW2, &inv->VW3};
+    each_input_counts(*inv, inputs, [](Inversion& v) { FNDDHV(v); },
+                      [](const Inversion& v, int) { return &v.DHV(1); }, 1);
 }

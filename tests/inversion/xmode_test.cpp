@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <complex>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "inversion/inversion.hpp"
@@ -190,4 +193,51 @@ TEST(Recvirtx, ValleyPartsAreAtLeastTheirWidths) {
     // Not a number-producing region: IRGN outside 1..3.
     inv->IRGN = 0;
     EXPECT_EQ(RECVIRTX(*inv, 5.0f, 5), 0.0f);
+}
+
+// X heights through a whole profile are computed again from kept kernels: whatever input
+// changes (by 1e-4 of itself), the height is the one a thread that never computed anything
+// before gives, and it changes.
+TEST(Recvirtx, KeptKernelsFollowEveryInput) {
+    auto inv = withDip(50.0);
+    inv->FH = 1.2f;
+    inv->IRGN = 3;
+    const float fc[] = {1.0f, 3.0f, 4.5f, 7.0f};
+    for (int i = 1; i <= 4; ++i) inv->FC(i) = fc[i - 1];
+    inv->HBASE(1) = 100.0f;
+    inv->ZME = 110.0f;
+    inv->FV = 2.4f;
+    inv->VW = 30.0f;
+    inv->VW1 = inv->VW2 = inv->VW3 = 10.0f;
+    inv->VSLOPE(1) = -10.0f;
+    const float a[] = {-40.0f, 5.0f, -2.0f, 1.0f, -0.5f};
+    for (int i = 1; i <= 5; ++i) {
+        if (i <= 3) inv->A_E(i) = a[i - 1] / 4.0f;
+        inv->A_F1(i) = a[i - 1];
+        inv->A_F2(i) = 2.0f * a[i - 1];
+    }
+    float F = 6.2f;
+    auto fresh = [&] {
+        float h = 0.0f;
+        std::thread t([&] { h = RECVIRTX(*inv, F, 5); });
+        t.join();
+        return h;
+    };
+    auto bits = [](float x) {
+        uint32_t b;
+        std::memcpy(&b, &x, sizeof b);
+        return b;
+    };
+    const float base = RECVIRTX(*inv, F, 5);
+    ASSERT_EQ(bits(base), bits(fresh()));
+    for (float* x : {&F, &inv->FC(1), &inv->FC(2), &inv->FC(3), &inv->FC(4), &inv->FV, &inv->FH, &inv->GX1,
+                     &inv->GX2, &inv->CV(3, 2)}) {
+        const float keep = *x;
+        *x = keep * 1.0001f;
+        const float h = RECVIRTX(*inv, F, 5);
+        EXPECT_EQ(bits(h), bits(fresh())) << keep;
+        EXPECT_NE(bits(h), bits(base)) << keep;
+        *x = keep;
+        EXPECT_EQ(bits(RECVIRTX(*inv, F, 5)), bits(base)) << keep;
+    }
 }
