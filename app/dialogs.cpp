@@ -166,12 +166,13 @@ SpecDialog::SpecDialog(const JobSettings& defaults, const std::string& FILELIST,
 
     auto* rg = named(new QGroupBox(QStringLiteral("REFINED INVERSION (nothing checked: the standard method)"), this), "1023");
     auto* rl = new QVBoxLayout(rg);
-    refine_all_ = named(new WholeBox(QStringLiteral("Refined mode: all four parts below"), rg), "1024");
+    refine_all_ = named(new WholeBox(QStringLiteral("Refined mode: all five parts below"), rg), "1024");
     refine_all_->setTristate(true);
     valley_ = named(new QCheckBox(QStringLiteral("E-F valley fitted to the O trace"), rg), "1025");
     xstart_ = named(new QCheckBox(QStringLiteral("Unseen start fitted to the X trace"), rg), "1026");
     scaled_fc_ = named(new QCheckBox(QStringLiteral("Peaks at the scaled foF2 and foF1"), rg), "1027");
     f1_roots_ = named(new QCheckBox(QStringLiteral("F1 rejected for its roots: solved with F2"), rg), "1028");
+    gap_ = named(new QCheckBox(QStringLiteral("Gap mode: an order turning at the foot held there"), rg), "1029");
     rl->addWidget(refine_all_);
     auto* parts = new QGridLayout();
     parts->setContentsMargins(20, 0, 0, 0);   // the parts set in under the whole mode
@@ -179,6 +180,7 @@ SpecDialog::SpecDialog(const JobSettings& defaults, const std::string& FILELIST,
     parts->addWidget(xstart_, 0, 1);
     parts->addWidget(scaled_fc_, 1, 0);
     parts->addWidget(f1_roots_, 1, 1);
+    parts->addWidget(gap_, 2, 0);
     rl->addLayout(parts);
     v->addWidget(rg);
 
@@ -211,6 +213,7 @@ SpecDialog::SpecDialog(const JobSettings& defaults, const std::string& FILELIST,
     connect(xstart_, &QCheckBox::clicked, this, [this] { update(1026); });
     connect(scaled_fc_, &QCheckBox::clicked, this, [this] { update(1027); });
     connect(f1_roots_, &QCheckBox::clicked, this, [this] { update(1028); });
+    connect(gap_, &QCheckBox::clicked, this, [this] { update(1029); });
     connect(browse_in, &QPushButton::clicked, this, [this] { update(4); });
     connect(browse_prog_, &QPushButton::clicked, this, [this] { update(5); });
     connect(ok, &QPushButton::clicked, this, [this] { this->ok(); });
@@ -240,13 +243,14 @@ void SpecDialog::load() {
     xstart_->setChecked(job_.refine.xstart);
     scaled_fc_->setChecked(job_.refine.scaled_fc);
     f1_roots_->setChecked(job_.refine.f1_roots);
+    gap_->setChecked(job_.refine.gap);
     show_refine_all();
 }
 
 void SpecDialog::show_refine_all() {
     int on = 0;
-    for (const QCheckBox* b : {valley_, xstart_, scaled_fc_, f1_roots_}) on += b->isChecked();
-    refine_all_->setCheckState(on == 4 ? Qt::Checked : on == 0 ? Qt::Unchecked : Qt::PartiallyChecked);
+    for (const QCheckBox* b : {valley_, xstart_, scaled_fc_, f1_roots_, gap_}) on += b->isChecked();
+    refine_all_->setCheckState(on == 5 ? Qt::Checked : on == 0 ? Qt::Unchecked : Qt::PartiallyChecked);
 }
 
 void SpecDialog::update(int id) {
@@ -288,13 +292,14 @@ void SpecDialog::update(int id) {
         case 1024: {
             // The whole mode sets every part; a part alone leaves the others as they are.
             const bool all = refine_all_->checkState() == Qt::Checked;
-            for (QCheckBox* b : {valley_, xstart_, scaled_fc_, f1_roots_}) b->setChecked(all);
+            for (QCheckBox* b : {valley_, xstart_, scaled_fc_, f1_roots_, gap_}) b->setChecked(all);
             break;
         }
         case 1025:
         case 1026:
         case 1027:
         case 1028:
+        case 1029:
             show_refine_all();
             break;
         default:
@@ -327,6 +332,7 @@ int SpecDialog::validate() {
     job_.refine.xstart = xstart_->isChecked();
     job_.refine.scaled_fc = scaled_fc_->isChecked();
     job_.refine.f1_roots = f1_roots_->isChecked();
+    job_.refine.gap = gap_->isChecked();
     job_.NOCONV = true;
     job_.FMTVXO = vxo_->isChecked() ? 'Y' : 'N';
     if (others()) {

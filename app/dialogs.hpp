@@ -95,10 +95,11 @@ private:
     QLineEdit *prog_ = nullptr, *in_ = nullptr, *out_ = nullptr, *hstep_ = nullptr, *qpacc_ = nullptr;
     QPushButton* browse_prog_ = nullptr;
     // The refined inversion: the whole mode (checked when every part is, partly checked
-    // when some are), then the parts valley, X-trace start, scaled critical frequency and
-    // F1 roots.
+    // when some are), then the parts valley, X-trace start, scaled critical frequency, F1
+    // roots and gap mode.
     QCheckBox* refine_all_ = nullptr;
-    QCheckBox *valley_ = nullptr, *xstart_ = nullptr, *scaled_fc_ = nullptr, *f1_roots_ = nullptr;
+    QCheckBox *valley_ = nullptr, *xstart_ = nullptr, *scaled_fc_ = nullptr, *f1_roots_ = nullptr,
+              *gap_ = nullptr;
 };
 
 // DODIALOG1: runs the job dialog until its entries pass or the user exits;

@@ -147,7 +147,8 @@ std::string output_settings(const BatchOptions& opt) {
     s << "hstep=" << opt.hstep << " qpacc=" << opt.qpacc << " format=" << static_cast<int>(opt.format)
       << " converter=" << opt.converter;
     if (opt.shape_fast) s << " shape-fit=fast";
-    if (opt.refine.any()) s << " refine=" << refine_text(opt.refine);
+    // The parts spelled out: the rows of a run whose "all" named fewer parts are made again.
+    if (opt.refine.any()) s << " refine=" << refine_list(opt.refine);
     return s.str();
 }
 

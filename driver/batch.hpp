@@ -48,11 +48,13 @@ struct BatchOptions {
 };
 
 // The parts of the refined mode named by "all" (--refine) or by the comma-separated list of
-// --refine-parts (valley, xstart, fc, f1). False with a message for an unknown part or an
+// --refine-parts (valley, xstart, fc, f1, gap). False with a message for an unknown part or an
 // empty list.
 bool parse_refine(const std::string& text, inversion::RefineOptions& out, std::string& why);
 // The parts in use as "all" or a list for --refine-parts ("" for the standard mode).
 std::string refine_text(const inversion::RefineOptions& r);
+// The parts in use as a list for --refine-parts, never "all" ("" for the standard mode).
+std::string refine_list(const inversion::RefineOptions& r);
 
 // Name of the program in its messages.
 static constexpr const char* PROGNAME = "zelk-batch";

@@ -41,7 +41,7 @@ bool parse_int16(const std::string& s, int16_t& v) {
 bool parse_refine(const std::string& text, inversion::RefineOptions& out, std::string& why) {
     inversion::RefineOptions r;
     if (text == "all") {
-        r.valley = r.xstart = r.scaled_fc = r.f1_roots = true;
+        r.valley = r.xstart = r.scaled_fc = r.f1_roots = r.gap = true;
     } else {
         std::stringstream ss(text);
         for (std::string part; std::getline(ss, part, ',');) {
@@ -49,13 +49,14 @@ bool parse_refine(const std::string& text, inversion::RefineOptions& out, std::s
             else if (part == "xstart") r.xstart = true;
             else if (part == "fc") r.scaled_fc = true;
             else if (part == "f1") r.f1_roots = true;
+            else if (part == "gap") r.gap = true;
             else {
-                why = "--refine-parts: unknown part '" + part + "' (valley, xstart, fc, f1)";
+                why = "--refine-parts: unknown part '" + part + "' (valley, xstart, fc, f1, gap)";
                 return false;
             }
         }
         if (!r.any()) {
-            why = "--refine-parts: no part named (valley, xstart, fc, f1)";
+            why = "--refine-parts: no part named (valley, xstart, fc, f1, gap)";
             return false;
         }
     }
@@ -64,7 +65,11 @@ bool parse_refine(const std::string& text, inversion::RefineOptions& out, std::s
 }
 
 std::string refine_text(const inversion::RefineOptions& r) {
-    if (r.valley && r.xstart && r.scaled_fc && r.f1_roots) return "all";
+    if (r.valley && r.xstart && r.scaled_fc && r.f1_roots && r.gap) return "all";
+    return refine_list(r);
+}
+
+std::string refine_list(const inversion::RefineOptions& r) {
     std::string s;
     const auto add = [&s](bool on, const char* name) {
         if (!on) return;
@@ -75,6 +80,7 @@ std::string refine_text(const inversion::RefineOptions& r) {
     add(r.xstart, "xstart");
     add(r.scaled_fc, "fc");
     add(r.f1_roots, "f1");
+    add(r.gap, "gap");
     return s;
 }
 
@@ -301,9 +307,10 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
         "the refined inversion: the valley fitted to the O trace at\n"
         "the foot of the F layer and to the X trace, the peaks at\n"
         "the scaled critical frequencies, an F1 layer rejected for\n"
-        "its roots solved with the F2 layer. A record it cannot\n"
-        "invert gets the standard result. The summary gains the\n"
-        "column mode");
+        "its roots solved with the F2 layer, a gap-mode order that\n"
+        "turns at the foot of the layer retried with the slope\n"
+        "there held. A record it cannot invert gets the standard\n"
+        "result. The summary gains the column mode");
     app.add_option_function<std::string>(
            "--refine-parts",
            [&opt](const std::string& v) {
@@ -311,7 +318,7 @@ void BATCH_CLI(CLI::App& app, BatchOptions& opt) {
                parse_refine(v, opt.refine, why);
            },
            "the refined inversion with only the parts named\n"
-           "(comma-separated): valley, xstart, fc, f1")
+           "(comma-separated): valley, xstart, fc, f1, gap")
         ->type_name("LIST")
         ->check(CLI::Validator(
             [](std::string& v) {

@@ -148,7 +148,9 @@ void lower_paths(Inversion& inv, const Context& cx) {
 // reset to its value on entry before every order, so each order searches the same bracket.
 //
 // Stops after order 5 or at the first order the solver rejects (IROOT > 0): the last
-// accepted order then stands, with its coefficients, its end frequency and IROOT = 0.
+// accepted order then stands, with its coefficients, its end frequency and IROOT = 0. In the
+// refined mode (refine.gap) an order rejected because it turns at the foot of the layer is
+// first retried with its slope at the region's start held (hold_foot, refine.cpp).
 // Writes A, NN, FEND, FC(IRGN+1), FQ/HV/NFQ (synthetic points included) and the region's
 // saved coefficients (A_F1 or A_F2). ERR = the residual of the accepted order (km). The
 // region's error ER is not set in this mode.
@@ -162,6 +164,8 @@ void gap_mode(Inversion& inv, const Context& cx, float& ERR) {
     int16_t nnkeep = 0;
     float fckeep = fcend, fendkeep = inv.FEND, errkeep = 0.0f;
     float err = 0.0f;
+    // Refined: the smallest slope dh/dfN at the region's start among the accepted orders.
+    float slope = HUGE_VALF;
 
     inv.NN = 1;
     lower_paths(inv, cx);
@@ -176,6 +180,10 @@ void gap_mode(Inversion& inv, const Context& cx, float& ERR) {
         fckeep = inv.FC(iend);
         fendkeep = inv.FEND;
         errkeep = err;
+        if (inv.refine.gap) {
+            const float s = slope_at_start(inv, akeep.data(), nnkeep, inv.FSTART, fckeep);
+            if (s > 0.0f) slope = std::min(slope, s);
+        }
 
         int added = 0;
         for (int k = 1; n0 + k <= MAXTRC; ++k) {
@@ -192,6 +200,17 @@ void gap_mode(Inversion& inv, const Context& cx, float& ERR) {
         lower_paths(inv, cx);
         inv.FC(iend) = fcend;
         DENSTY(inv, cx, err);
+        // Refined: an order that turns at the foot of the layer, in the gap below the
+        // observed points where only the lower orders' synthetic points hold it, is tried
+        // again with its slope there held, no steeper than the lower orders' (hold_foot); it
+        // stands only when it fits the observed points at least as well as the order below.
+        // Without synthetic points (a merged F1 layer whose trace has no gap) the foot is
+        // observed and the rejection stands.
+        if (inv.refine.gap && inv.IROOT > 0 && inv.NFQ > n0 && turns_at_foot(inv) &&
+            slope < HUGE_VALF) {
+            const float lower = observed_misfit(inv, akeep.data(), nnkeep, fckeep, n0);
+            hold_foot(inv, cx, n0, fcend, slope, lower, err);
+        }
     }
     if (inv.IROOT > 0 && nnkeep > 0) {
         inv.IROOT = 0;
@@ -202,6 +221,8 @@ void gap_mode(Inversion& inv, const Context& cx, float& ERR) {
         inv.FEND = fendkeep;
     }
     ERR = nnkeep > 0 ? errkeep : err;
+    if (inv.refine.gap && debug(cx, 2))
+        cx.log.os() << "  GAP MODE " << (f1 ? "F1" : "F2") << ": ORDER " << nnkeep << " KEPT\n";
 }
 
 // Writes the message of a rejected F1 root check and sets ISTAT; true when IROOT is 0.

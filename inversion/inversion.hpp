@@ -68,7 +68,9 @@ struct RefineOptions {
     bool xstart = false;     // ... and to the X trace of the record, when it has one
     bool scaled_fc = false;  // F1 and F2 peaks placed at the scaled critical frequencies
     bool f1_roots = false;   // an F1 layer rejected for its roots retried as part of F2
-    bool any() const { return valley || xstart || scaled_fc || f1_roots; }
+    bool gap = false;        // gap mode: an order rejected for a turning point at the foot
+                             // of the layer retried with the slope there held
+    bool any() const { return valley || xstart || scaled_fc || f1_roots || gap; }
 };
 
 // Which method made a record's profile.
@@ -159,6 +161,10 @@ struct Inversion {
     F1<float, 8> ABEST;
     int16_t ICHK = 0, ISTATE = 0, IROOT = 0;
     F2<float, 8, 8> STURM;           // Sturm sequence, one polynomial per column
+    // Refined gap mode: DENSTY fits the coefficients with the slope dh/dfN of the profile at
+    // the region's start held at foot_slope (km/MHz) while foot_held is set.
+    bool foot_held = false;
+    float foot_slope = 0.0f;
 
     // ---- Region results ----------------------------------------------------------------------
     F1<float, 3> ER;                 // mean absolute residuals of E, F1, F2 (km)
@@ -357,6 +363,23 @@ void fit_valley(Inversion& inv, models::Models& mod, const Context& cx, const XT
 // An F1 layer rejected for its roots given to FPROF as a merged F1 layer (refine.f1_roots);
 // false, changing nothing, when it does not apply.
 bool merge_f1(Inversion& inv);
+
+// Slope dh/dfN (km/MHz) at the start FS of a region that ends at FE, of the coefficients
+// A(1..NN) (A points at element 0).
+float slope_at_start(const Inversion& inv, const float* A, int NN, float FS, float FE);
+// True when the coefficients A(1..NN) of the current region, rejected by DENSTY, turn at the
+// foot of the layer: the height falls towards the start frequency instead of rising.
+bool turns_at_foot(const Inversion& inv);
+// Gap mode, refined (refine.gap): the order NN just rejected for a turning point at the
+// foot retried with the slope at the region's start held at SLOPE (km/MHz). Accepted when
+// the solver accepts it and its mean virtual-height error over the N0 observed points is no
+// larger than LOWER (the order below's); ERR its residual. On refusal IROOT stays above 0.
+bool hold_foot(Inversion& inv, const Context& cx, int N0, float FCEND, float SLOPE,
+               float LOWER, float& ERR);
+// Mean |virtual height recomputed through the solved profile - observed| (km) over the fit
+// points 1..N0 of the current region, with its coefficients A(1..NN) and end frequency FE
+// in place of the saved ones (which are left as they were).
+float observed_misfit(Inversion& inv, const float* A, int NN, float FE, int N0);
 
 // ---- F1 and F2 regions ------------------------------------------------------------------------
 // The F1 stage (or the choice to leave a trace-less F1 layer to FPROF, KF1MODE 2); ER2 the

@@ -5,6 +5,8 @@
 //    the F layer, and the observed X trace where the record has one. Without an E trace the
 //    "valley" is the unseen ionisation between the model E layer and the first F echo.
 //  * merge_f1: an F1 layer rejected for its roots is solved as part of the F2 layer.
+//  * hold_foot: in gap mode, an order rejected because its profile turns at the foot of the
+//    layer (below the observed points) is solved again with its slope there held.
 // The scaled critical frequency of the refined mode is a first trial of DENSTY (solver.cpp).
 #include <algorithm>
 #include <cmath>
@@ -191,6 +193,11 @@ void fit_valley(Inversion& inv, models::Models& mod, const Context& cx, const XT
         // Every trial places the peak at the scaled critical frequency: one end-frequency
         // trial instead of a search, and the same peak for all trials.
         work->refine.scaled_fc = true;
+        // The trials solve gap mode as the standard method does: the held foot of the
+        // refined gap mode would fit the same points at the foot of the F layer that the
+        // valley is fitted to, and the two together follow the noise of those points. It
+        // acts on the solution with the valley chosen.
+        work->refine.gap = false;
         if (!solve_f(*work, *wmod, qcx)) return NO_FIT;
         return misfit(*work, p);
     };
@@ -302,6 +309,109 @@ bool merge_f1(Inversion& inv) {
     inv.ZMF1 = inv.ZME + inv.VW;
     inv.HBASE(3) = inv.HBASE(2);
     inv.made_by = MadeBy::REFINED_F1_MERGED;
+    return true;
+}
+
+// slope_at_start: dh/dfN at FS of h = ZM + sqrt(u) sum A(k) T*_{k-1}(u), u = ln(fN/FE) /
+// ln(FS/FE). The derivative polynomial D(u) = sum A(i) DTST_i(u) is 2 sqrt(u) dh/du, and
+// du/dfN = 1/(fN ln(FS/FE)), so at u = 1 the slope is D(1) / (2 FS ln(FS/FE)).
+float slope_at_start(const Inversion& inv, const float* A, int NN, float FS, float FE) {
+    float d = 0.0f;
+    for (int i = 1; i <= NN; ++i) d += A[i] * DTST(inv, 1.0f, i);
+    return d / (2.0f * FS * std::log(FS / FE));
+}
+
+// turns_at_foot: a profile that rises monotonically has D(u) <= 0 on (0, 1) (its height
+// falls from the peak, u = 0, to the start, u = 1). D(1) > 0 says that near the start the
+// height rises again as the plasma frequency falls: the turning point the solver found lies
+// at the foot of the layer, whatever happens near the peak.
+bool turns_at_foot(const Inversion& inv) {
+    float d = 0.0f;
+    for (int i = 1; i <= inv.NN && i <= MAXNN; ++i) d += inv.A(i) * DTST(inv, 1.0f, i);
+    return d > 0.0f;
+}
+
+// observed_misfit: the region's saved coefficients (A_F1 or A_F2) and its end frequency
+// FC(IRGN+1) are replaced for the evaluation and put back after it.
+float observed_misfit(Inversion& inv, const float* A, int NN, float FE, int N0) {
+    if (inv.IRGN != 2 && inv.IRGN != 3) return NO_FIT;
+    F1<float, 7>& saved = inv.IRGN == 2 ? inv.A_F1 : inv.A_F2;
+    const F1<float, 7> keep = saved;
+    const int iend = inv.IRGN + 1;
+    const float fckeep = inv.FC(iend);
+    saved.fill(0.0f);
+    for (int j = 1; j <= std::min(NN, 5); ++j) saved(j) = A[j];
+    inv.FC(iend) = FE;
+    double sum = 0.0;
+    int n = 0;
+    for (int K = 1; K <= N0 && K <= inv.NFQ; ++K) {
+        sum += std::fabs(RECVIRT(inv, inv.FQ(K), 5) - inv.HV(K));
+        ++n;
+    }
+    saved = keep;
+    inv.FC(iend) = fckeep;
+    if (n == 0) return NO_FIT;
+    const auto m = static_cast<float>(sum / n);
+    return std::isfinite(m) ? m : NO_FIT;
+}
+
+// hold_foot: DENSTY again over the same end-frequency bracket (FC(IRGN+1) reset to FCEND
+// before each trial), the fit held to a slope at the region's start (solver.cpp,
+// hold_slope). The slopes tried lie between the smallest the lower orders gave (SLOPE) and
+// nearly zero: SLOPE, SLOPE/2, ... SLOPE/32. The lower orders rise monotonically from the
+// start, and the new order may rise no more steeply there than the gentlest of them; below
+// that the observed points decide: of the trials the solver accepts, the one whose virtual
+// heights recomputed through the profile fit the N0 observed points best is kept. (The
+// fitted points include the gap's synthetic points, made from the lower orders, so the
+// least-squares error of the trial itself is no guide to which slope suits the data; and a
+// slope of exactly zero would put the turning point at the start itself, where the root
+// count and the rounding of the coefficients decide by chance whether it counts.)
+bool hold_foot(Inversion& inv, const Context& cx, int N0, float FCEND, float SLOPE, float LOWER,
+               float& ERR) {
+    static constexpr int NSLOPES = 6;
+    const int16_t iroot = inv.IROOT;
+    const int iend = inv.IRGN + 1;
+    float best = NO_FIT, best_err = ERR, best_fend = FCEND, best_slope = 0.0f;
+    F1<float, MAXNN> best_a;
+    float held = SLOPE;
+    inv.foot_held = true;
+    for (int t = 0; t < NSLOPES; ++t, held *= 0.5f) {
+        inv.foot_slope = held;
+        inv.FC(iend) = FCEND;
+        float err = ERR;
+        DENSTY(inv, cx, err);
+        if (inv.IROOT != 0) continue;
+        const float m = observed_misfit(inv, inv.A.data(), inv.NN, inv.FC(iend), N0);
+        if (m < best) {
+            best = m;
+            best_err = err;
+            best_fend = inv.FC(iend);
+            best_slope = held;
+            best_a = inv.A;
+        }
+    }
+    inv.foot_held = false;
+    const bool ok = best <= LOWER;
+    if (cx.log.IDEBUG >= 2) {
+        cx.log.os() << "  GAP MODE ORDER " << inv.NN << " TURNS AT THE FOOT; SLOPE HELD: ";
+        if (!(best < NO_FIT))
+            cx.log.os() << "ROOTS REMAIN\n";
+        else
+            cx.log.os() << (ok ? "ACCEPTED" : "REFUSED") << " AT " << round3(best_slope)
+                        << " KM/MHZ, OBSERVED MISFIT " << round3(best) << " KM, ORDER "
+                        << inv.NN - 1 << " " << round3(LOWER) << " KM\n";
+    }
+    if (!ok) {
+        inv.IROOT = iroot > 0 ? iroot : static_cast<int16_t>(1);
+        inv.FC(iend) = FCEND;
+        return false;
+    }
+    inv.A = best_a;
+    inv.FEND = best_fend;
+    inv.FC(iend) = best_fend;
+    inv.IROOT = 0;
+    inv.ICHK = 0;
+    ERR = best_err;
     return true;
 }
 

@@ -186,6 +186,43 @@ void SETUP(Inversion& inv, models::Models& mod, const Context& cx) {
 
 namespace {
 
+// Borders the normal equations NEQ (NN unknowns, right-hand side in column NN+1) with the
+// condition that the profile's slope dh/dfN at the region's start FS0 equals foot_slope, for
+// the trial end frequency FEND: a Lagrange multiplier becomes unknown NN+1 and the
+// right-hand side moves to column NN+2. The derivative polynomial D(u) = sum A(i) DTST_i(u)
+// is 2 sqrt(u) dh/du, and u = ln(fN/FEND)/ln(FS0/FEND), so at the start (u = 1) the
+// condition on the coefficients A of the FS0 variable is
+//     sum A(i) DTST_i(1) = 2 FS0 ln(FS0/FEND) foot_slope.
+// The fit solves for the coefficients XS of the variable that starts at FSD; A = M XS with
+// M the (linear) change of start frequency of CONTPRFL, so the condition's row on XS is
+// DTST(1) M. The row is scaled to the size of the normal equations' diagonal, which leaves
+// the solution unchanged and keeps the pivots of EQUTN comparable.
+void hold_slope(Inversion& inv, float FS0, float FSD) {
+    const int N = inv.NN;
+    float row[MAXNN + 1] = {};
+    for (int j = 1; j <= N; ++j) {
+        float e[MAXNN + 1] = {}, a[MAXNN + 1] = {};
+        e[j] = 1.0f;
+        CONTPRFL(N, FSD, inv.FEND, e, FS0, a);
+        for (int i = 1; i <= N; ++i) row[j] += DTST(inv, 1.0f, i) * a[i];
+    }
+    float rhs = 2.0f * FS0 * std::log(FS0 / inv.FEND) * inv.foot_slope;
+    float big = 0.0f, rbig = 0.0f;
+    for (int j = 1; j <= N; ++j) {
+        big = std::fmax(big, std::fabs(inv.NEQ(j, j)));
+        rbig = std::fmax(rbig, std::fabs(row[j]));
+    }
+    const float scale = rbig > 0.0f && big > 0.0f ? big / rbig : 1.0f;
+    rhs *= scale;
+    for (int i = 1; i <= N; ++i) {
+        inv.NEQ(i, N + 2) = inv.NEQ(i, N + 1);
+        inv.NEQ(i, N + 1) = row[i] * scale;
+        inv.NEQ(N + 1, i) = row[i] * scale;
+    }
+    inv.NEQ(N + 1, N + 1) = 0.0f;
+    inv.NEQ(N + 1, N + 2) = rhs;
+}
+
 // The end-frequency search of DENSTY inside the bracket [FLO, FHI] already set; FS0 is the
 // region's start frequency, FSD the start of the fit variable. See DENSTY.
 void search_end(Inversion& inv, const Context& cx, float FS0, float FSD, float& ERR) {
@@ -205,7 +242,12 @@ void search_end(Inversion& inv, const Context& cx, float FS0, float FSD, float& 
             CHNGSIKP(inv, FSD);
         }
         ESTAB(inv);
-        EQUTN(inv, cx, inv.NEQ, inv.NN, inv.XS);
+        if (inv.foot_held) {
+            hold_slope(inv, FS0, FSD);
+            EQUTN(inv, cx, inv.NEQ, inv.NN + 1, inv.XS);
+        } else {
+            EQUTN(inv, cx, inv.NEQ, inv.NN, inv.XS);
+        }
         CONTPRFL(inv.NN, FSD, inv.FEND, inv.XS.data(), FS0, inv.A.data());
         for (int i = 1; i <= inv.NN; ++i) inv.A(i) = round3(inv.A(i));
 
@@ -274,7 +316,8 @@ float scaled_end(const Inversion& inv) {
 // bracket midpoint FDEF), FC(IRGN+1) (accepted only), IROOT (0 accepted, otherwise the root
 // count of the last trial) and the solver storage. FSTART is restored on exit.
 // In the refined mode with scaled_fc, a first trial puts FEND at the scaled foF2 (foF1) and
-// is kept when it is monotonic; the bracket is searched only when it is not.
+// is kept when it is monotonic; the bracket is searched only when it is not. With foot_held
+// (the refined gap mode) every trial's fit is held to the slope foot_slope at FSTART.
 void DENSTY(Inversion& inv, const Context& cx, float& ERR) {
     const float FS0 = inv.FSTART;
     float FSD = FS0;

@@ -42,7 +42,7 @@ COLUMNS = ("file", "record", "station", "station_code", "time", "istat", "status
            "B0", "B1", "D1", "TEC", "H_top", "n_qp", "er_F2")
 
 #: The parts of the refined mode, as ``zelk-batch --refine-parts`` names them.
-REFINE_PARTS = ("valley", "xstart", "fc", "f1")
+REFINE_PARTS = ("valley", "xstart", "fc", "f1", "gap")
 
 #: Electron density per plasma frequency squared (cm^-3 per MHz^2).
 DENSITY_PER_FN2 = 12380.0

@@ -192,8 +192,8 @@ TEST_F(SpecTest, BrowsedInputAndWildcardList) {
 }
 
 // The refined-inversion boxes: the whole mode (1024) and its parts valley, X-trace start,
-// scaled critical frequency and F1 roots (1025-1028).
-constexpr const char* PARTS[] = {"1025", "1026", "1027", "1028"};
+// scaled critical frequency, F1 roots (1025-1028) and gap mode (1029).
+constexpr const char* PARTS[] = {"1025", "1026", "1027", "1028", "1029"};
 
 std::vector<bool> parts(QWidget& d) {
     std::vector<bool> v;
@@ -204,12 +204,13 @@ std::vector<bool> parts(QWidget& d) {
 Qt::CheckState whole(QWidget& d) { return ctl<QCheckBox>(d, "1024")->checkState(); }
 
 bool same(const zelk::inversion::RefineOptions& a, const zelk::inversion::RefineOptions& b) {
-    return a.valley == b.valley && a.xstart == b.xstart && a.scaled_fc == b.scaled_fc && a.f1_roots == b.f1_roots;
+    return a.valley == b.valley && a.xstart == b.xstart && a.scaled_fc == b.scaled_fc && a.f1_roots == b.f1_roots &&
+           a.gap == b.gap;
 }
 
 TEST_F(SpecTest, RefinedInversionIsOffUntilChosen) {
     EXPECT_EQ(whole(*dlg), Qt::Unchecked);
-    EXPECT_EQ(parts(*dlg), std::vector<bool>(4, false));
+    EXPECT_EQ(parts(*dlg), std::vector<bool>(5, false));
     dir.write("A1.VXO", "x\n");
     type(*dlg, "1000", dir.file("A1.VXO").string());
     // The other boxes changed back and forth leave it off.
@@ -223,28 +224,29 @@ TEST_F(SpecTest, WholeRefinedModeAndItsParts) {
     using zelk::inversion::RefineOptions;
     click(*dlg, "1024");   // the whole mode checks every part
     EXPECT_EQ(whole(*dlg), Qt::Checked);
-    EXPECT_EQ(parts(*dlg), std::vector<bool>(4, true));
+    EXPECT_EQ(parts(*dlg), std::vector<bool>(5, true));
     click(*dlg, "1026");   // one part off: a partial choice, the other parts stay
     EXPECT_EQ(whole(*dlg), Qt::PartiallyChecked);
-    EXPECT_EQ(parts(*dlg), (std::vector<bool>{true, false, true, true}));
+    EXPECT_EQ(parts(*dlg), (std::vector<bool>{true, false, true, true, true}));
     click(*dlg, "1024");   // from a partial choice, the whole mode again
-    EXPECT_EQ(parts(*dlg), std::vector<bool>(4, true));
+    EXPECT_EQ(parts(*dlg), std::vector<bool>(5, true));
     click(*dlg, "1024");   // and off
     EXPECT_EQ(whole(*dlg), Qt::Unchecked);
-    EXPECT_EQ(parts(*dlg), std::vector<bool>(4, false));
+    EXPECT_EQ(parts(*dlg), std::vector<bool>(5, false));
     for (const char* id : PARTS) click(*dlg, id);   // every part one by one is the whole mode
     EXPECT_EQ(whole(*dlg), Qt::Checked);
-    for (const char* id : {"1025", "1026", "1027"}) click(*dlg, id);
+    for (const char* id : {"1025", "1026", "1027", "1028"}) click(*dlg, id);
     EXPECT_EQ(whole(*dlg), Qt::PartiallyChecked);
-    click(*dlg, "1028");   // the last part off: nothing chosen
+    click(*dlg, "1029");   // the last part off: nothing chosen
     EXPECT_EQ(whole(*dlg), Qt::Unchecked);
 
     // Each part alone reaches the settings as that part alone.
     dir.write("A1.VXO", "x\n");
     type(*dlg, "1000", dir.file("A1.VXO").string());
-    const RefineOptions alone[] = {{true, false, false, false}, {false, true, false, false},
-                                   {false, false, true, false}, {false, false, false, true}};
-    for (int i = 0; i < 4; ++i) {
+    const RefineOptions alone[] = {{true, false, false, false, false}, {false, true, false, false, false},
+                                   {false, false, true, false, false}, {false, false, false, true, false},
+                                   {false, false, false, false, true}};
+    for (int i = 0; i < 5; ++i) {
         SCOPED_TRACE(PARTS[i]);
         click(*dlg, PARTS[i]);
         EXPECT_TRUE(ok().empty());
@@ -256,25 +258,25 @@ TEST_F(SpecTest, WholeRefinedModeAndItsParts) {
     click(*dlg, "1025");
     EXPECT_TRUE(ok().empty());
     EXPECT_EQ(dlg->result(), QDialog::Accepted);
-    EXPECT_TRUE(same(dlg->settings().refine, RefineOptions{false, true, true, true}));
+    EXPECT_TRUE(same(dlg->settings().refine, RefineOptions{false, true, true, true, true}));
 }
 
 TEST_F(SpecTest, RefinedChoiceKeptThroughARejectedEntryAndShownFromTheSettings) {
     click(*dlg, "1027");
     click(*dlg, "1028");
     EXPECT_EQ(ok(), std::vector<int>{2});   // blank input: the dialog again, entries kept
-    EXPECT_EQ(parts(*dlg), (std::vector<bool>{false, false, true, true}));
+    EXPECT_EQ(parts(*dlg), (std::vector<bool>{false, false, true, true, false}));
     EXPECT_EQ(whole(*dlg), Qt::PartiallyChecked);
 
     JobSettings job;
-    job.refine.valley = job.refine.xstart = job.refine.scaled_fc = job.refine.f1_roots = true;
+    job.refine.valley = job.refine.xstart = job.refine.scaled_fc = job.refine.f1_roots = job.refine.gap = true;
     SpecDialog all(job, dir.file("FILELIST.TMP").string());
     EXPECT_EQ(whole(all), Qt::Checked);
-    EXPECT_EQ(parts(all), std::vector<bool>(4, true));
+    EXPECT_EQ(parts(all), std::vector<bool>(5, true));
     job.refine.valley = false;
     SpecDialog three(job, dir.file("FILELIST.TMP").string());
     EXPECT_EQ(whole(three), Qt::PartiallyChecked);
-    EXPECT_EQ(parts(three), (std::vector<bool>{false, true, true, true}));
+    EXPECT_EQ(parts(three), (std::vector<bool>{false, true, true, true, true}));
 }
 
 TEST(AppMessages, InstructionsAndWarningDialogs) {

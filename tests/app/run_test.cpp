@@ -150,7 +150,7 @@ TEST_F(AppRun, RefinedChoiceWritesWhatTheBatchProgramWritesWithIt) {
         std::string option;               // the same choice on zelk-batch's command line
     };
     // The whole mode; the whole mode less the X-trace start and the F1 roots.
-    const Case cases[] = {{{"1024"}, "--refine"}, {{"1024", "1026", "1028"}, "--refine-parts valley,fc"}};
+    const Case cases[] = {{{"1024"}, "--refine"}, {{"1024", "1026", "1028", "1029"}, "--refine-parts valley,fc"}};
     ztest::ScratchDir in;
     // io-synth-x.VXO carries X traces.
     fs::copy_file(std::string(ZELK_TEST_DATA) + "/io-synth-x.VXO", in.file("x.VXO"));

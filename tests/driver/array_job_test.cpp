@@ -247,4 +247,25 @@ TEST_F(SkipExisting, DoubtfulOutputsAreRedone) {
     EXPECT_EQ(complete("--hstep 20", "s7.jsonl"), 0);
 }
 
+// The kept rows of a refined run name its parts one by one, so that rows kept by a run whose
+// --refine stood for fewer parts (an earlier program's "refine=all") are made again, as are
+// those of other parts.
+TEST_F(SkipExisting, RefinedRowsNameTheirParts) {
+    EXPECT_EQ(complete("--hstep 10 --refine", "r1.csv"), 0);
+    EXPECT_EQ(complete("--hstep 10 --refine", "r2.csv"), 3);
+    EXPECT_EQ(slurp(path("r2.csv")), slurp(path("r1.csv")));
+    for (const char* name : {"out/a.VXO.430", "out/b.VXO.430", "out/c.VXO.430"}) {
+        const std::string kept = kept_rows_path(path(name));
+        std::string text = slurp(kept);
+        const std::string parts = "refine=valley,xstart,fc,f1,gap";
+        const size_t at = text.find(parts);
+        ASSERT_NE(at, std::string::npos) << name;
+        spit(kept, text.replace(at, parts.size(), "refine=all"));
+    }
+    EXPECT_EQ(complete("--hstep 10 --refine", "r3.csv"), 0);
+    EXPECT_EQ(slurp(path("r3.csv")), slurp(path("r1.csv")));
+    EXPECT_EQ(complete("--hstep 10 --refine", "r4.csv"), 3);
+    EXPECT_EQ(complete("--hstep 10 --refine-parts fc", "r5.csv"), 0);
+}
+
 }  // namespace

@@ -116,14 +116,21 @@ TEST(BatchOptions, RefinedModeParts) {
     ASSERT_TRUE(parse({"a.VXO"}, opt, error)) << error;
     EXPECT_FALSE(opt.refine.any());
     ASSERT_TRUE(parse({"--refine", "a.VXO"}, opt, error)) << error;
-    EXPECT_TRUE(opt.refine.valley && opt.refine.xstart && opt.refine.scaled_fc && opt.refine.f1_roots);
+    EXPECT_TRUE(opt.refine.valley && opt.refine.xstart && opt.refine.scaled_fc && opt.refine.f1_roots &&
+                opt.refine.gap);
     EXPECT_EQ(refine_text(opt.refine), "all");
+    EXPECT_EQ(refine_list(opt.refine), "valley,xstart,fc,f1,gap");
     EXPECT_EQ(opt.inputs, std::vector<std::string>{"a.VXO"});
     BatchOptions two;
     ASSERT_TRUE(parse({"--refine-parts", "fc,f1", "a.VXO"}, two, error)) << error;
-    EXPECT_FALSE(two.refine.valley || two.refine.xstart);
+    EXPECT_FALSE(two.refine.valley || two.refine.xstart || two.refine.gap);
     EXPECT_TRUE(two.refine.scaled_fc && two.refine.f1_roots);
     EXPECT_EQ(refine_text(two.refine), "fc,f1");
+    BatchOptions gap;
+    ASSERT_TRUE(parse({"--refine-parts", "gap", "a.VXO"}, gap, error)) << error;
+    EXPECT_TRUE(gap.refine.gap && gap.refine.any());
+    EXPECT_FALSE(gap.refine.valley || gap.refine.xstart || gap.refine.scaled_fc || gap.refine.f1_roots);
+    EXPECT_EQ(refine_text(gap.refine), "gap");
     for (const char* bad : {"fc,bogus", "", ","}) {
         BatchOptions b;
         EXPECT_FALSE(parse({"--refine-parts", bad, "a.VXO"}, b, error)) << bad;

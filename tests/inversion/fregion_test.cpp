@@ -366,6 +366,92 @@ TEST(FProf, GapModeFromFiveStepsAboveTheStart) {
     EXPECT_EQ(RECVIRT(inv, 3.05f, 5), hv);
 }
 
+// The refined gap mode's pieces. The slope dh/dfN at the region's start agrees with the
+// difference quotient of the height written out from the representation's definition;
+// D(1) > 0 (D the derivative polynomial) is a profile falling towards its start, with a
+// negative slope, whether it turns near the foot (one root at u = 5/6) or is monotonic
+// with a slope of the wrong sign nowhere else; a turning point inside the region alone is
+// not at the foot.
+TEST(GapRefined, SlopeAtTheStartAndTurningAtTheFoot) {
+    Scenario s(FOE);
+    s.f2(FOF2, HMF2);
+    Inversion& inv = s.inv();
+    const float* a = s.truth.A_F2.data();
+    const float zm = s.truth_zmf2();
+    const float slope = slope_at_start(inv, a, 5, FOE, FOF2);
+    const float h0 = height(FOE, FOF2, zm, a, 5, FOE), h1 = height(FOE, FOF2, zm, a, 5, FOE + 0.01f);
+    EXPECT_GT(slope, 0.0f);
+    EXPECT_NEAR(slope, (h1 - h0) / 0.01f, 0.03f * slope);
+    inv.NN = 5;
+    for (int j = 1; j <= 5; ++j) inv.A(j) = a[j];
+    EXPECT_FALSE(turns_at_foot(inv));
+
+    const float turn[] = {0.0f, -40.0f, 10.0f};           // D(u) = 60u - 50
+    const float inside[] = {0.0f, -35.5f, 20.0f, -7.5f};  // D(u) = -300 (u - 0.3)(u - 0.7)
+    inv.NN = 2;
+    inv.A(1) = turn[1];
+    inv.A(2) = turn[2];
+    EXPECT_TRUE(turns_at_foot(inv));
+    EXPECT_LT(slope_at_start(inv, turn, 2, FOE, FOF2), 0.0f);
+    inv.NN = 3;
+    for (int j = 1; j <= 3; ++j) inv.A(j) = inside[j];
+    EXPECT_FALSE(turns_at_foot(inv));
+}
+
+// observed_misfit scores coefficients on the observed points through the whole profile and
+// puts the region's saved coefficients and end frequency back; hold_foot, on an order of the
+// gap mode, keeps a held solution only when it fits the observed points no worse than the
+// order below did, and otherwise leaves the order rejected with the bracket cell reset.
+TEST(GapRefined, ObservedMisfitAndTheAcceptanceOfAHeldOrder) {
+    Scenario s(FOE);
+    s.f2(FOF2, HMF2);
+    const float first = FOE + 20 * STEP;
+    s.trace(first);
+    Inversion& inv = s.inv();
+    inv.refine.gap = true;
+    FPROF(*s.z, inv.ER(3));
+    ASSERT_EQ(s.istat(), 2) << s.log.str();
+    ASSERT_EQ(inv.KF1MODE, 1);
+    EXPECT_NE(s.log.str().find("GAP MODE F2: ORDER 5 KEPT"), std::string::npos);
+    int n0 = 0;
+    while (n0 < inv.NFQ && inv.FQ(n0 + 1) >= first - 0.001f) ++n0;
+    ASSERT_GT(n0, 10);
+
+    inv.IRGN = 3;
+    const zelk::F1<float, 7> saved = inv.A_F2;
+    const float fc4 = inv.FC(4);
+    const float exact = observed_misfit(inv, s.truth.A_F2.data(), 5, FOF2, n0);
+    zelk::F1<float, 7> off = s.truth.A_F2;
+    off(1) += 10.0f;
+    const float wrong = observed_misfit(inv, off.data(), 5, FOF2, n0);
+    EXPECT_LT(exact, 0.5f);
+    EXPECT_GT(wrong, 5.0f);
+    for (int j = 1; j <= 7; ++j) EXPECT_EQ(inv.A_F2(j), saved(j));
+    EXPECT_EQ(inv.FC(4), fc4);
+
+    // Order 3 again, held below the true profile's slope at the start.
+    const float slope = slope_at_start(inv, s.truth.A_F2.data(), 5, FOE, FOF2);
+    const float fcend = std::round((FOF2 - 0.02f) / STEP) * STEP;
+    float err = 0.0f;
+    inv.NN = 3;
+    inv.IROOT = 1;
+    ASSERT_TRUE(hold_foot(inv, s.z->context(), n0, fcend, slope, 1.0e9f, err));
+    EXPECT_EQ(inv.IROOT, 0);
+    EXPECT_FALSE(inv.foot_held);
+    const float held = slope_at_start(inv, inv.A.data(), 3, inv.FSTART, inv.FEND);
+    EXPECT_LE(held, 1.01f * slope);
+    EXPECT_GE(held, 0.99f * slope / 32.0f);
+    EXPECT_EQ(inv.FC(4), inv.FEND);
+    EXPECT_NE(s.log.str().find("SLOPE HELD: ACCEPTED"), std::string::npos);
+
+    inv.NN = 3;
+    inv.IROOT = 1;
+    EXPECT_FALSE(hold_foot(inv, s.z->context(), n0, fcend, slope, 0.0f, err));
+    EXPECT_EQ(inv.IROOT, 1);
+    EXPECT_EQ(inv.FC(4), fcend);
+    EXPECT_NE(s.log.str().find("SLOPE HELD: REFUSED"), std::string::npos);
+}
+
 // 3, 4 or 5 F2 points are solved by FEWTERM (at most 4 coefficients), 6 by the full
 // solution, 2 are too few.
 TEST(FProf, FewPointsGoStraightToFewterm) {

@@ -428,3 +428,39 @@ TEST(DENSTY, TurningPointAfterAnAcceptedTrialEndsTheSearch) {
     for (int i = 1; i <= 5; ++i) EXPECT_NEAR(inv.A(i), accepted[i - 1], 1.5e-3f);
     EXPECT_EQ(checkh(inv, {-100.0f, -10.0f, 5.0f, 0.0f, 1.0f}), 0);   // the exact fit is monotonic
 }
+
+// The refined gap mode's held slope: with foot_held set, the fit obeys the slope dh/dfN at
+// the region's start, whether the fit variable starts there (data from the first line above
+// it) or one step below data that begin higher up (the change of start frequency carries the
+// condition over). Held at half the slope of the profile that made the data, the fit cannot
+// be exact; without the hold it is.
+TEST(DENSTY, HeldSlopeAtTheRegionStart) {
+    for (const float f0 : {3.05f, 3.55f}) {
+        SCOPED_TRACE(f0);
+        const float mid = std::round(0.5f * (5.0f + 5.1f) * 1000.0f) / 1000.0f;
+        const float a[] = {0.0f, -80.0f, -10.0f, 5.0f};
+        Ctx free;
+        f_region(free, 3, 5.0f, mid, {-80.0f, -10.0f, 5.0f}, 0.07f, f0);
+        const float truth = slope_at_start(free.inv(), a, 3, 3.0f, mid);
+        ASSERT_GT(truth, 0.0f);
+        float err_free = -1.0f;
+        DENSTY(*free.z, err_free);
+        ASSERT_EQ(free.inv().IROOT, 0);
+        EXPECT_LT(err_free, 0.05f);
+        EXPECT_NEAR(slope_at_start(free.inv(), free.inv().A.data(), 3, 3.0f, free.inv().FEND), truth,
+                    0.02f * truth);
+
+        Ctx held;
+        Inversion& inv = held.inv();
+        f_region(held, 3, 5.0f, mid, {-80.0f, -10.0f, 5.0f}, 0.07f, f0);
+        inv.foot_held = true;
+        inv.foot_slope = 0.5f * truth;
+        float err = -1.0f;
+        DENSTY(*held.z, err);
+        ASSERT_EQ(inv.IROOT, 0);
+        EXPECT_EQ(inv.FSTART, 3.0f);
+        // The coefficients are rounded to 0.001 km, which moves the slope a little.
+        EXPECT_NEAR(slope_at_start(inv, inv.A.data(), 3, 3.0f, inv.FEND), 0.5f * truth, 0.01f * truth);
+        EXPECT_GT(err, 10.0f * err_free);
+    }
+}

@@ -281,7 +281,8 @@ def test_bad_files_through_read_invert_write(tmp_path, path):
 
 
 @pytest.mark.parametrize("refine,options", [(True, ("--refine",)),
-                                            (["fc", "f1"], ("--refine-parts", "fc,f1"))])
+                                            (["fc", "f1"], ("--refine-parts", "fc,f1")),
+                                            (["gap"], ("--refine-parts", "gap"))])
 def test_refined_mode_equals_the_batch_program(tmp_path, refine, options):
     path = os.path.join(SOURCE, "tests", "data", "synth-small.VXO")
     want = batch_summary(tmp_path, path, *options)

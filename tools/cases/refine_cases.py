@@ -2,7 +2,7 @@
 """Writes the configurations of the refined-mode accuracy cases (accuracy-refine.json) and of
 the F1-ledge day records (accuracy-f1ledge.json), for the ionogram synthesiser.
 
-    refine_cases.py TOOLS_DIR tools/cases
+    refine_cases.py TOOLS_DIR tools/cases   # also writes accuracy-f1ledge.json, accuracy-gap.json
 
 accuracy-refine: profiles whose unseen part (the E-F valley, or the ionisation below the
 first F echo) differs from the inversion's model, each at the steps 0.1, 0.05 and 0.025 MHz,
@@ -14,6 +14,10 @@ without noise and with 1.5 km of noise and 5 % dropouts, with and without X trac
                  scaled);
   late-f         an F trace that starts 1.5 MHz above foE (its lower echoes removed by
                  late_start.py).
+accuracy-gap: night F2 layers without E trace whose F trace starts 0.5 to 1 MHz above the
+start of the F region (the model foE), so that the F2 layer is solved order by order from
+the gap: three profiles (hmF2 280 to 350 km, foF2 4 to 5.5 MHz, lowest echo 1 to 1.5 MHz)
+at 0.1, 0.05 and 0.025 MHz, without noise and with 1.5 km of noise and 5 % dropouts.
 accuracy-f1ledge: equatorial and high-foF2 day records with an F1 ledge, hmF2 and foF2
 swept around the presets, at 0.1, 0.05 and 0.025 MHz, and at 0.05 MHz with 1.5 km of noise.
 """
@@ -85,6 +89,28 @@ def refine_cases(ionosynth):
     return {"defaults": {"range_bin": 5, "noise": 0}, "cases": cases}
 
 
+def gap_cases():
+    cases = []
+    seed = 800
+    for hm, fo, fmin in ((310.0, 4.51, 1.0), (280.0, 5.5, 1.5), (350.0, 4.0, 1.2)):
+        base = {"time": "2004-06-15T07:00:00", "fmin": fmin, "station": MIDLAT,
+                "profile": {"E": {"foE": 0.6, "hmE": 105.0, "shape": "chapman", "H": 8.0},
+                            "valley": {"depth": 0.5}, "F1": None,
+                            "F2": {"foF2": fo, "hmF2": hm, "H": 55.0}}}
+        for step in STEPS:
+            for noisy in (False, True):
+                c = json.loads(json.dumps(base))
+                c["name"] = "night-%d-%s%s" % (hm, step, "-noise" if noisy else "")
+                c["step"] = step
+                if noisy:
+                    c["noise"] = 1.5
+                    c["dropout"] = 0.05
+                    c["seed"] = seed
+                    seed += 1
+                cases.append(c)
+    return {"defaults": {"range_bin": 5, "noise": 0}, "cases": cases}
+
+
 def f1ledge_cases():
     cases = []
     for preset, hms, fos in (("equatorial-day", (340.0, 360.0, 380.0, 400.0, 420.0),
@@ -103,7 +129,8 @@ def main(tools, outdir):
     sys.path.insert(0, tools)
     import ionosynth
     for name, cfg in (("accuracy-refine.json", refine_cases(ionosynth)),
-                      ("accuracy-f1ledge.json", f1ledge_cases())):
+                      ("accuracy-f1ledge.json", f1ledge_cases()),
+                      ("accuracy-gap.json", gap_cases())):
         with open(os.path.join(outdir, name), "w") as fh:
             json.dump(cfg, fh, indent=1)
             fh.write("\n")
