@@ -36,11 +36,11 @@ def hbot_for_width(ionosynth, foE, hmE, foF2, hmF2, width):
     return round((hmE + width - hmF2) / z, 3)
 
 
-def variants(name, base, seed0):
-    """The record of BASE at each step, clean and noisy, with and without X traces."""
+def variants(name, base, seed0, xs=(True, False)):
+    """The record of BASE at each step, clean and noisy, with X traces and (or) without."""
     out = []
     seed = seed0
-    for x in (True, False):
+    for x in xs:
         for step in STEPS:
             for noisy in (False, True):
                 c = json.loads(json.dumps(base))
@@ -91,23 +91,12 @@ def refine_cases(ionosynth):
 
 def gap_cases():
     cases = []
-    seed = 800
-    for hm, fo, fmin in ((310.0, 4.51, 1.0), (280.0, 5.5, 1.5), (350.0, 4.0, 1.2)):
+    for i, (hm, fo, fmin) in enumerate(((310.0, 4.51, 1.0), (280.0, 5.5, 1.5), (350.0, 4.0, 1.2))):
         base = {"time": "2004-06-15T07:00:00", "fmin": fmin, "station": MIDLAT,
                 "profile": {"E": {"foE": 0.6, "hmE": 105.0, "shape": "chapman", "H": 8.0},
                             "valley": {"depth": 0.5}, "F1": None,
                             "F2": {"foF2": fo, "hmF2": hm, "H": 55.0}}}
-        for step in STEPS:
-            for noisy in (False, True):
-                c = json.loads(json.dumps(base))
-                c["name"] = "night-%d-%s%s" % (hm, step, "-noise" if noisy else "")
-                c["step"] = step
-                if noisy:
-                    c["noise"] = 1.5
-                    c["dropout"] = 0.05
-                    c["seed"] = seed
-                    seed += 1
-                cases.append(c)
+        cases += variants("night-%d" % hm, base, 800 + len(STEPS) * i, xs=(False,))
     return {"defaults": {"range_bin": 5, "noise": 0}, "cases": cases}
 
 
