@@ -100,7 +100,7 @@ public:
         }
         if (ui_.record) ui_.record(info.job ? info.job->input : std::string(), info.RECNO, info.NRECS, mode);
     }
-    std::array<int, 4> made_by{};   // records by the method that made them (refined runs)
+    decltype(RunResult::made_by) made_by{};   // records by the method that made them (refined runs)
 
     display::Surface* canvas = nullptr;
     void clear_window() override {
@@ -127,8 +127,6 @@ std::string made_by_counts(const RunResult& r) {
     }
     return s.empty() ? s : s + ")";
 }
-
-std::string refine_parts_text(const inversion::RefineOptions& r) { return driver::refine_text(r); }
 
 Engine::Engine(display::Surface& canvas, Ui ui, int IDEBUG)
     : canvas_(canvas), ui_(std::move(ui)), IDEBUG_(IDEBUG) {}

@@ -38,9 +38,6 @@ struct RunResult {
 // The records of a refined run by the method that made them, as the summary's column mode
 // names them (" (refined 5, fallback 1)"); "" for a standard run.
 std::string made_by_counts(const RunResult& r);
-// The refined-inversion parts in use as zelk-batch --refine-parts names them ("all" for
-// every part, "" for the standard method).
-std::string refine_parts_text(const inversion::RefineOptions& r);
 
 class Engine {
 public:

@@ -11,6 +11,7 @@
 
 #include "app/cover.hpp"
 #include "display/display.hpp"
+#include "driver/batch.hpp"
 
 namespace zelk::app {
 
@@ -91,7 +92,7 @@ void MainWindow::start(const JobSettings& job) {
     ran_ = true;
     QString running = QStringLiteral("Running ") + QString::fromStdString(job.INFILE);
     if (job.refine.any())
-        running += QStringLiteral(" (refined mode: %1)").arg(QString::fromStdString(refine_parts_text(job.refine)));
+        running += QStringLiteral(" (refined mode: %1)").arg(QString::fromStdString(driver::refine_text(job.refine)));
     status_->setText(running);
     thread_done_ = false;
     thread_ = std::thread([this, job] {

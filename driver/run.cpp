@@ -117,17 +117,28 @@ uintmax_t size_of(const std::string& path) {
     return ec ? 0 : n;
 }
 
-// Makes the prepared record in z: its listing, its frame, the inversion and, with an output,
-// the updated record written to out (wr: what the writing had to say).
-void make_record(Zelk& z, RecordSteps& steps, std::ostream* out, RecordSteps::WriteReport& wr) {
+// What comes before the inversion of the prepared record in z: its listing and its frame.
+void before_inversion(Zelk& z) {
     if (z.log.IDEBUG > 11) list_inputs(z);
     if (z.log.IDEBUG <= 3) draw_record(z);
-    steps.invert(z);
+}
+
+// What comes after the inversion: the model bottomside drawn and, with an output, the
+// updated record written to out (wr: what the writing had to say).
+void after_inversion(Zelk& z, RecordSteps& steps, std::ostream* out, RecordSteps::WriteReport& wr) {
     if (z.log.IDEBUG > 0) z.plot->model_bottomside(z.bot);
     if (out) {
         steps.write(*out, z);
         wr = steps.write_report();
     }
+}
+
+// Makes the prepared record in z: its listing, its frame, the inversion and, with an output,
+// the updated record written to out.
+void make_record(Zelk& z, RecordSteps& steps, std::ostream* out, RecordSteps::WriteReport& wr) {
+    before_inversion(z);
+    steps.invert(z);
+    after_inversion(z, steps, out, wr);
 }
 
 // One record of a file whose records are made on several threads: the record's own context
@@ -476,8 +487,7 @@ RunOutcome run_files(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                 if (current->split) {
                     z.ahead = true;
                     try {
-                        if (z.log.IDEBUG > 11) list_inputs(z);
-                        if (z.log.IDEBUG <= 3) draw_record(z);
+                        before_inversion(z);
                         steps.invert(z);
                     } catch (...) {
                         // The failure is taken up in its place, after the records before.
@@ -508,11 +518,7 @@ RunOutcome run_files(Zelk& z, const std::vector<FileJob>& jobs, Frontend& fe, Re
                             zr.log.out = &w->later;
                             makers[t]->make_left(zr);
                             w->later_at = static_cast<long long>(w->later.tellp());
-                            if (zr.log.IDEBUG > 0) zr.plot->model_bottomside(zr.bot);
-                            if (with_output) {
-                                makers[t]->write(w->output, zr);
-                                w->wr = makers[t]->write_report();
-                            }
+                            after_inversion(zr, *makers[t], with_output ? &w->output : nullptr, w->wr);
                         } else {
                             make_record(*w->z, *makers[t], with_output ? &w->output : nullptr, w->wr);
                         }

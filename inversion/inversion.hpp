@@ -261,6 +261,9 @@ void SIK(Inversion& inv);
 void SIKP(Inversion& inv, float FP);
 // Derivative DTST_I(U) of the I-th basis function (from CV); 0 for I outside 1..8.
 float DTST(const Inversion& inv, float U, int I);
+// The derivative polynomial of the coefficients A(1..NN) (A points at element 0) at the
+// region's start: sum A(i) DTST_i(1), twice dh/du there.
+float start_derivative(const Inversion& inv, const float* A, int NN);
 // Adds the partial kernels GP, re-expressed for the start frequency FP, to G.
 void CHNGSIKP(Inversion& inv, float FP);
 // Model virtual height (km) at FQ(K) of the current coefficients and the layers below.

@@ -9,7 +9,6 @@
 // so a fixed 16-point Gauss-Legendre rule on [0,1] is accurate. Everything is single
 // precision, as the documented results of the inversion assume.
 #include <cmath>
-#include <cstring>
 
 #include "inversion/inversion.hpp"
 #include "inversion/memo.hpp"
@@ -165,11 +164,9 @@ void SIK(Inversion& inv) {
     add_common(memo, inv, cv, nn, nfq);
     memo.add(f2k + 1, nfq);
     memo.add(df2k + 1, nfq);
-    if (const std::vector<float>* kept = memo.find()) {
-        for (int i = 1; i <= nn; ++i)
-            std::memcpy(g[i] + 1, kept->data() + static_cast<size_t>((i - 1) * nfq), static_cast<size_t>(nfq) * sizeof(float));
-        return;
-    }
+    float* rows[MAXNN];
+    for (int i = 1; i <= nn; ++i) rows[i - 1] = g[i] + 1;
+    if (memo.take(rows, nn, nfq)) return;
 
     for (int K = 1; K <= nfq; ++K) {
         const float df2 = df2k[K];
@@ -193,8 +190,6 @@ void SIK(Inversion& inv) {
             g[i][K] = sum;
         }
     }
-    const float* rows[MAXNN];
-    for (int i = 1; i <= nn; ++i) rows[i - 1] = g[i] + 1;
     memo.keep(rows, nn, nfq);
 }
 
@@ -218,11 +213,9 @@ void SIKP(Inversion& inv, float FP) {
     KernelMemo& memo = sikp_memo;
     add_common(memo, inv, cv, nn, nfq);
     memo.add(FP);
-    if (const std::vector<float>* kept = memo.find()) {
-        for (int i = 1; i <= nn; ++i)
-            std::memcpy(&inv.GP(i, 1), kept->data() + static_cast<size_t>((i - 1) * nfq), static_cast<size_t>(nfq) * sizeof(float));
-        return;
-    }
+    float* rows[5];
+    for (int i = 1; i <= nn; ++i) rows[i - 1] = &inv.GP(i, 1);
+    if (memo.take(rows, nn, nfq)) return;
     const float L = std::log(inv.FSTART / inv.FEND);
     const float R = std::sqrt(R2);
     const float scale = 0.5f * R2 / L;
@@ -248,8 +241,6 @@ void SIKP(Inversion& inv, float FP) {
             inv.GP(i, K) = scale * sum;
         }
     }
-    const float* rows[5];
-    for (int i = 1; i <= nn; ++i) rows[i - 1] = &inv.GP(i, 1);
     memo.keep(rows, nn, nfq);
 }
 
@@ -260,6 +251,14 @@ float DTST(const Inversion& inv, float U, int I) {
     float p = inv.CV(I, 1);
     for (int k = 2; k <= I; ++k) p = p * U + inv.CV(I, k);
     return p;
+}
+
+// start_derivative: D(1) = sum A(i) DTST_i(1), i = 1..NN, which is 2 dh/du at the region's
+// start (u = 1).
+float start_derivative(const Inversion& inv, const float* A, int NN) {
+    float d = 0.0f;
+    for (int i = 1; i <= NN; ++i) d += A[i] * DTST(inv, 1.0f, i);
+    return d;
 }
 
 // CHNGSIKP: adds to G the partial kernels GP (computed by SIKP over [FSTART, FP] in the basis

@@ -19,10 +19,33 @@ namespace zelk::inversion {
 
 class KernelMemo {
 public:
-    // A lookup: the inputs are added, then find, and after a miss keep.
+    // A lookup: the inputs are added, then take, and after a miss keep.
     void begin() { key_.clear(); }
     void add(float v) { key_.push_back(v); }
     void add(const float* v, int n) { key_.insert(key_.end(), v, v + n); }
+    // The result kept for the inputs added, copied into ROWS (NROWS rows of N floats); false
+    // when none is kept.
+    bool take(float* const* rows, int nrows, int n) {
+        const std::vector<float>* kept = find();
+        if (kept == nullptr) return false;
+        for (int i = 0; i < nrows; ++i)
+            std::memcpy(rows[i], kept->data() + static_cast<size_t>(i) * static_cast<size_t>(n),
+                        static_cast<size_t>(n) * sizeof(float));
+        return true;
+    }
+    // Keeps the result (NROWS rows of N floats) of the inputs of the last take, in one of
+    // the slots their hash may use, in turn.
+    void keep(const float* const* rows, int nrows, int n) {
+        if (key_.size() + static_cast<size_t>(nrows) * static_cast<size_t>(n) > MAXFLOATS) return;
+        if (slots_.empty()) slots_.resize(SLOTS);
+        Slot& s = slots_[(hash_ + turn_++ % PROBES) % SLOTS];
+        s.hash = hash_;
+        s.key = key_;
+        s.out.clear();
+        for (int i = 0; i < nrows; ++i) s.out.insert(s.out.end(), rows[i], rows[i] + n);
+    }
+
+private:
     const std::vector<float>* find() {
         hash_ = 1469598103934665603ull;
         for (const float v : key_) {
@@ -38,19 +61,6 @@ public:
         }
         return nullptr;
     }
-    // Keeps the result (NROWS rows of N floats) of the inputs of the last find, in one of
-    // the slots their hash may use, in turn.
-    void keep(const float* const* rows, int nrows, int n) {
-        if (key_.size() + static_cast<size_t>(nrows) * static_cast<size_t>(n) > MAXFLOATS) return;
-        if (slots_.empty()) slots_.resize(SLOTS);
-        Slot& s = slots_[(hash_ + turn_++ % PROBES) % SLOTS];
-        s.hash = hash_;
-        s.key = key_;
-        s.out.clear();
-        for (int i = 0; i < nrows; ++i) s.out.insert(s.out.end(), rows[i], rows[i] + n);
-    }
-
-private:
     static constexpr size_t SLOTS = 1024, PROBES = 4, MAXFLOATS = 1024;
     struct Slot {
         uint64_t hash = 0;

@@ -316,9 +316,7 @@ bool merge_f1(Inversion& inv) {
 // ln(FS/FE). The derivative polynomial D(u) = sum A(i) DTST_i(u) is 2 sqrt(u) dh/du, and
 // du/dfN = 1/(fN ln(FS/FE)), so at u = 1 the slope is D(1) / (2 FS ln(FS/FE)).
 float slope_at_start(const Inversion& inv, const float* A, int NN, float FS, float FE) {
-    float d = 0.0f;
-    for (int i = 1; i <= NN; ++i) d += A[i] * DTST(inv, 1.0f, i);
-    return d / (2.0f * FS * std::log(FS / FE));
+    return start_derivative(inv, A, NN) / (2.0f * FS * std::log(FS / FE));
 }
 
 // turns_at_foot: a profile that rises monotonically has D(u) <= 0 on (0, 1) (its height
@@ -326,9 +324,7 @@ float slope_at_start(const Inversion& inv, const float* A, int NN, float FS, flo
 // height rises again as the plasma frequency falls: the turning point the solver found lies
 // at the foot of the layer, whatever happens near the peak.
 bool turns_at_foot(const Inversion& inv) {
-    float d = 0.0f;
-    for (int i = 1; i <= inv.NN && i <= MAXNN; ++i) d += inv.A(i) * DTST(inv, 1.0f, i);
-    return d > 0.0f;
+    return start_derivative(inv, inv.A.data(), std::min<int>(inv.NN, MAXNN)) > 0.0f;
 }
 
 // observed_misfit: the region's saved coefficients (A_F1 or A_F2) and its end frequency

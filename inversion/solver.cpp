@@ -204,7 +204,7 @@ void hold_slope(Inversion& inv, float FS0, float FSD) {
         float e[MAXNN + 1] = {}, a[MAXNN + 1] = {};
         e[j] = 1.0f;
         CONTPRFL(N, FSD, inv.FEND, e, FS0, a);
-        for (int i = 1; i <= N; ++i) row[j] += DTST(inv, 1.0f, i) * a[i];
+        row[j] = start_derivative(inv, a, N);
     }
     float rhs = 2.0f * FS0 * std::log(FS0 / inv.FEND) * inv.foot_slope;
     float big = 0.0f, rbig = 0.0f;

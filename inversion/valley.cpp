@@ -6,7 +6,6 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <vector>
 
 #include "core/markers.hpp"
 #include "core/rounding.hpp"
@@ -31,7 +30,7 @@ static constexpr int NGL = 16;
 // FNDDHV's group indices of the flat bottom and integrals over the rising side, kept per
 // thread, and the room they are computed in.
 thread_local KernelMemo valley_memo;
-thread_local std::array<float, 2 * MAXTRC + 1> valley_index;
+thread_local std::array<float, 2 * MAXTRC> valley_index;
 static constexpr float GLT[NGL] = {
     0.0052995325041750f, 0.0277124884633837f, 0.0671843988060841f, 0.1222977958224985f,
     0.1910618777986781f, 0.2709916111713863f, 0.3591982246103705f, 0.4524937450811813f,
@@ -184,10 +183,10 @@ void FNDDHV(Inversion& inv) {
     memo.add(static_cast<float>(nfq));
     for (float v : {fe, FV, inv.FH, inv.GC1, inv.GC2, inv.GC3, inv.GC4}) memo.add(v);
     memo.add(inv.FQ.data() + 1, nfq);
-    const std::vector<float>* kept = memo.find();
-    if (kept == nullptr) {
-        float* flat = valley_index.data() + 1;
-        float* rising = valley_index.data() + 1 + MAXTRC;
+    float* const flat = valley_index.data();
+    float* const rising = valley_index.data() + MAXTRC;
+    float* const rows[2] = {flat, rising};
+    if (!memo.take(rows, 2, nfq)) {
         for (int K = 1; K <= nfq; ++K) {
             const float f = inv.FQ(K);
             flat[K - 1] = GOSUB(inv, 1.0f, f, FV * FV, inv.FH);
@@ -198,11 +197,8 @@ void FNDDHV(Inversion& inv) {
             }
             rising[K - 1] = sum;
         }
-        const float* rows[2] = {flat, rising};
         memo.keep(rows, 2, nfq);
     }
-    const float* flat = kept ? kept->data() : valley_index.data() + 1;
-    const float* rising = kept ? kept->data() + nfq : valley_index.data() + 1 + MAXTRC;
     for (int K = 1; K <= nfq; ++K) {
         float D1 = 0.0f, D2 = 0.0f, D3 = 0.0f;
         if (inv.VW1 > 0.0f) {

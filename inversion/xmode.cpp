@@ -9,8 +9,6 @@
 // so a plot may call them between solver steps without disturbing the solver.
 // Single precision throughout, as in the ordinary-wave model.
 #include <cmath>
-#include <cstring>
-#include <vector>
 
 #include "inversion/inversion.hpp"
 #include "inversion/memo.hpp"
@@ -114,10 +112,8 @@ void SXIK(const Inversion& inv, float FSTART, float FEND, int NN, float F, XKern
     memo.begin();
     add_x_common(memo, inv, nn);
     for (float v : {FSTART, FEND, F, x.F2X, x.DF2X}) memo.add(v);
-    if (const std::vector<float>* kept = memo.find()) {
-        std::memcpy(&x.GX(1), kept->data(), static_cast<size_t>(nn) * sizeof(float));
-        return;
-    }
+    float* const row = &x.GX(1);
+    if (memo.take(&row, 1, nn)) return;
     const float L = std::log(FSTART / FEND);
     float dt[MAXNN + 1];
     for (int j = 0; j < NG; ++j) {
@@ -128,7 +124,6 @@ void SXIK(const Inversion& inv, float FSTART, float FEND, int NN, float F, XKern
         dtstAll(inv, u, nn, dt);
         for (int i = 1; i <= nn; ++i) x.GX(i) += term * dt[i];
     }
-    const float* row = &x.GX(1);
     memo.keep(&row, 1, nn);
 }
 
@@ -147,10 +142,8 @@ void SXIKP(const Inversion& inv, float FSTART, float FEND, int NN, float FP, flo
     memo.begin();
     add_x_common(memo, inv, nn);
     for (float v : {FSTART, FEND, FP, F}) memo.add(v);
-    if (const std::vector<float>* kept = memo.find()) {
-        std::memcpy(&x.GPX(1), kept->data(), static_cast<size_t>(nn) * sizeof(float));
-        return;
-    }
+    float* const row = &x.GPX(1);
+    if (memo.take(&row, 1, nn)) return;
     const float L = std::log(FSTART / FEND);
     const float R = std::sqrt(R2);
     float dt[MAXNN + 1];
@@ -165,7 +158,6 @@ void SXIKP(const Inversion& inv, float FSTART, float FEND, int NN, float FP, flo
         for (int i = 1; i <= nn; ++i) sum[i] += w * dt[i];
     }
     for (int i = 1; i <= nn; ++i) x.GPX(i) = 0.5f * R2 / L * sum[i];
-    const float* row = &x.GPX(1);
     memo.keep(&row, 1, nn);
 }
 
@@ -229,10 +221,8 @@ float RECVIRTX(const Inversion& inv, float F, int MODE) {
         add_x_common(memo, inv, 0);
         for (float v : {F, fe, FV}) memo.add(v);
         float index[2];
-        if (const std::vector<float>* kept = memo.find()) {
-            index[0] = (*kept)[0];
-            index[1] = (*kept)[1];
-        } else {
+        float* const row = index;
+        if (!memo.take(&row, 1, 2)) {
             index[0] = GXSUB(inv, 1.0f, F, FV * FV, inv.FH);
             float sum = 0.0f;
             for (int k = 0; k < NG; ++k) {
@@ -240,7 +230,6 @@ float RECVIRTX(const Inversion& inv, float F, int MODE) {
                 sum += GLW[k] * GXSUB(inv, GLT[k], F, p, inv.FH) / std::sqrt(p);
             }
             index[1] = sum;
-            const float* row = index;
             memo.keep(&row, 1, 2);
         }
         if (inv.VW2 > 0.0f) HVAL += std::fmax(inv.VW2 * index[0], inv.VW2);

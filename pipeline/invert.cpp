@@ -105,13 +105,14 @@ void make_left(Zelk& z) {
     }
     if (left.qp) {
         products::Products& prod = z.prod;
-        std::swap(prod.NPROW, left.qp_rows);
-        std::swap(prod.PRFHT, left.qp_heights);
-        std::swap(prod.PRFFN, left.qp_freqs);
+        const auto swap_tables = [&] {
+            std::swap(prod.NPROW, left.qp_rows);
+            std::swap(prod.PRFHT, left.qp_heights);
+            std::swap(prod.PRFFN, left.qp_freqs);
+        };
+        swap_tables();
         products::QPFIT(prod, left.qp_profile, z.run.QPACC);
-        std::swap(prod.NPROW, left.qp_rows);
-        std::swap(prod.PRFHT, left.qp_heights);
-        std::swap(prod.PRFFN, left.qp_freqs);
+        swap_tables();
         left.qp = false;
     }
 }
@@ -223,7 +224,6 @@ void DECIDE(Zelk& z, int16_t& IOK) {
             z.left.qp_rows = z.prod.NPROW;
             z.left.qp_heights = z.prod.PRFHT;
             z.left.qp_freqs = z.prod.PRFFN;
-            z.prod.NSEG = 0;
         } else {
             products::QPFIT(z.prod, solved_profile(inv), z.run.QPACC);
         }
