@@ -17,12 +17,26 @@ bool has_avx2() {
 #endif
 }
 
+bool has_avx512() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool yes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+    return yes;
+#else
+    return false;
+#endif
+}
+
 }  // namespace
 
 void set_mode(Mode M) { current.store(M, std::memory_order_relaxed); }
 
 Mode mode() { return current.load(std::memory_order_relaxed); }
 
-bool avx2() { return mode() == Mode::AUTO && has_avx2(); }
+bool avx2() {
+    const Mode m = mode();
+    return (m == Mode::AUTO || m == Mode::AVX2) && has_avx2();
+}
+
+bool avx512() { return mode() == Mode::AUTO && has_avx512(); }
 
 }  // namespace zelk::simd

@@ -6,9 +6,10 @@
 // rounds to the same float: the library's double result lies well inside that interval, so the
 // float it gives is the accepted one. A lane that fails this test (or whose arguments leave the
 // kernels' range, or sit at the x^B1 limit) is marked, and the caller recomputes it with the
-// library functions. The kernels are built once for AVX2 and once for the baseline instruction
-// set; which is used is decided at run time (core/simd.hpp). Both do the same IEEE operations
-// in the same order (no contraction into FMA), so they give the same bits.
+// library functions. The kernels are built for AVX-512 (eight lanes), for AVX2 (four) and for
+// the baseline instruction set; which is used is decided at run time (core/simd.hpp). All do
+// the same IEEE operations in the same order on each lane (no contraction into FMA), so they
+// give the same bits.
 #pragma once
 
 #include <cstdint>

@@ -399,7 +399,7 @@ TEST(ShapeParameters, BatchedMisfitIsTheRowByRowSum) {
     }
 }
 
-// The model values of the misfit come from SIMD lanes (AVX2 or baseline) or from the library
+// The model values of the misfit come from SIMD lanes (AVX-512, AVX2 or baseline) or from the library
 // functions one by one: B0, B1, D1 and the IRI heights of the rows must be the same to the bit.
 TEST(ShapeParameters, LanesGiveTheParametersOfThePlainLoops) {
     using zelk::simd::Mode;
@@ -419,7 +419,7 @@ TEST(ShapeParameters, LanesGiveTheParametersOfThePlainLoops) {
             };
             const auto plain = run(Mode::OFF);
             ASSERT_NE(plain->B0, 9999.0f);
-            for (const Mode m : {Mode::AUTO, Mode::BASELINE}) {
+            for (const Mode m : {Mode::AUTO, Mode::AVX2, Mode::BASELINE}) {
                 const auto p = run(m);
                 EXPECT_EQ(p->B0, plain->B0);
                 EXPECT_EQ(p->B1, plain->B1);
