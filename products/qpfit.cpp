@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/simd.hpp"
 #include "products/products.hpp"
 
 namespace zelk::products {
@@ -219,43 +218,12 @@ int QPFIT13(Products& P, int K2, int KL, float ERRMAX) {
     return GROW<false>(P, 3, K2, Y, S, KL, ERRMAX);
 }
 
-// The lanes of the third look-ahead level (qpfit_lanes.inc), built for the baseline
-// instruction set and for AVX2. The vector types are the compiler's generic ones: one AVX2
-// register, or two SSE2 halves; the same IEEE operations in the same order either way.
-typedef double qv4d __attribute__((vector_size(32)));
-typedef int64_t qv4l __attribute__((vector_size(32)));
-
-namespace base {
-#include "products/qpfit_lanes.inc"
-}  // namespace base
-
-// g++ only: clang does not apply the target pragma to the included kernels, so its builds
-// (the fuzz targets) take the baseline lanes, which give the same bits.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define ZELK_QPFIT_AVX2 1
-#pragma GCC push_options
-#pragma GCC target("avx2")
-namespace avx2 {
-#include "products/qpfit_lanes.inc"
-}  // namespace avx2
-#pragma GCC pop_options
-#endif
-
 // The reaches of the third look-ahead level from the joints K2 = KB..J-1 of the second
 // segment that may end a segment (WOK(2, K2)): true when one reaches KL (the caller takes J at
-// once), else KC lowered to the lowest reach. On lanes when they are in use (core/simd.hpp)
-// and GROW's bounds apply, else one growth after the other.
+// once), else KC lowered to the lowest reach. One growth after the other, stopping at the first
+// that reaches KL. (Running four growths at a time on SIMD lanes gave the same bits but was
+// 15-20 % slower on an AVX-512 processor, in every build of the lanes.)
 bool LOOKAHEAD3(Products& P, int J, int KB, int KL, float ERRMAX, int& KC) {
-    if (simd::lanes() && ERRMAX >= 1.0e-5f) {
-        int KS[MAXQP];
-        int n = 0;
-        for (int K2 = KB; K2 < J; ++K2)
-            if (P.WOK(2, K2)) KS[n++] = K2;
-#ifdef ZELK_QPFIT_AVX2
-        if (simd::avx2()) return avx2::REACH3(P, KS, n, KL, ERRMAX, KC);
-#endif
-        return base::REACH3(P, KS, n, KL, ERRMAX, KC);
-    }
     for (int K2 = KB; K2 < J; ++K2) {
         if (!P.WOK(2, K2)) continue;
         const int k = QPFIT13(P, K2, KL, ERRMAX);

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <memory>
 
-#include "core/simd.hpp"
 #include "pipeline/zelk.hpp"
 #include "zelk_calls.hpp"
 #include "products/products.hpp"
@@ -158,49 +157,3 @@ TEST(Qpfit, ChainsPassTheF1LedgeAndTheFootOfTheELayer) {
     }
 }
 
-// The third look-ahead level runs on SIMD lanes (AVX2 or baseline) or as plain loops: the
-// segments must be the same to the bit, over tables that need few segments, many, retries at
-// doubled accuracies, F1 ledges, and several accuracies.
-TEST(Qpfit, LanesGiveTheSegmentsOfThePlainLoops) {
-    using zelk::simd::Mode;
-    auto fit = [](Zelk& z, Mode m) {
-        zelk::simd::set_mode(m);
-        products::QPFIT(z);
-        zelk::simd::set_mode(Mode::AUTO);
-        return z.prod;
-    };
-    int fitted = 0;
-    for (int c = 0; c < 8; ++c) {
-        for (const float acc : {0.005f, 0.01f, 0.03f}) {
-            SCOPED_TRACE(::testing::Message() << "case " << c << " accuracy " << acc);
-            auto z = std::make_unique<Zelk>();
-            if (c < 2) {
-                prof::set(*z, c == 1);
-                z->run.HSTEP = 0.0f;
-                products::NHTABLE(*z, 0);
-            } else {
-                synth::Layers L;
-                L.bump = 0.04f * static_cast<float>(c - 2);
-                L.bumpkm = 6.0f + 3.0f * static_cast<float>(c);
-                L.HF = 35.0f + 4.0f * static_cast<float>(c);
-                synth::table(*z, L);
-            }
-            z->run.QPACC = acc;
-            const auto plain = std::make_unique<products::Products>(fit(*z, Mode::OFF));
-            for (const Mode m : {Mode::AUTO, Mode::BASELINE}) {
-                const auto& p = fit(*z, m);
-                ASSERT_EQ(p.NSEG, plain->NSEG);
-                EXPECT_EQ(p.R0, plain->R0);
-                for (int k = 1; k <= p.NSEG; ++k) {
-                    EXPECT_EQ(p.KJT(k), plain->KJT(k)) << k;
-                    EXPECT_EQ(p.QA(k), plain->QA(k)) << k;
-                    EXPECT_EQ(p.QB(k), plain->QB(k)) << k;
-                    EXPECT_EQ(p.QC(k), plain->QC(k)) << k;
-                    EXPECT_EQ(p.QERR(k), plain->QERR(k)) << k;
-                }
-            }
-            fitted += plain->NSEG > 0;
-        }
-    }
-    EXPECT_GT(fitted, 16);
-}
