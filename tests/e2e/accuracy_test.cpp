@@ -663,8 +663,10 @@ TEST(RefinedAccuracy, GapModeNightCases) {
         ASSERT_EQ(truth[i].name, p.name);
         SCOPED_TRACE(p.name);
         const Figures fa = measure(a[i], truth[i]), fg = measure(g[i], truth[i]);
-        std::printf("    %-24s standard %6.2f / %6.2f hmF2 %+6.2f   gap %6.2f / %6.2f hmF2 %+6.2f\n", p.name,
-                    fa.dhF_mean, fa.dhF_max, fa.dhmF2, fg.dhF_mean, fg.dhF_max, fg.dhmF2);
+        const Figures fb = measure(b[i], truth[i]);
+        std::printf("    %-24s standard %6.2f / %6.2f hmF2 %+6.2f   gap %6.2f / %6.2f hmF2 %+6.2f"
+                    "   refined %6.2f / %6.2f hmF2 %+6.2f\n", p.name, fa.dhF_mean, fa.dhF_max, fa.dhmF2,
+                    fg.dhF_mean, fg.dhF_max, fg.dhmF2, fb.dhF_mean, fb.dhF_max, fb.dhmF2);
         if (std::isnan(p.std_mean)) {
             EXPECT_NE(a[i].ISTAT, 2);
             continue;
