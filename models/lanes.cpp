@@ -61,15 +61,7 @@ static_assert(W == 4);
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512dq")
 namespace avx512 {
-constexpr int W = 8;
-typedef double v4d __attribute__((vector_size(8 * W)));
-typedef int64_t v4l __attribute__((vector_size(8 * W)));
-typedef float v4f __attribute__((vector_size(4 * W)));
-// The masked form with every lane set, the input as pass-through (the plain intrinsic passes
-// an undefined vector that the compiler warns about).
-ZELK_INLINE v4d vsqrt512(v4d v) {
-    return __builtin_ia32_sqrtpd512_mask(v, v, static_cast<__mmask8>(0xff), _MM_FROUND_CUR_DIRECTION);
-}
+#include "models/lanes_avx512.inc"
 #define ZELK_VSQRT vsqrt512
 #include "models/lanes_kernels.inc"
 #undef ZELK_VSQRT

@@ -57,25 +57,29 @@ Solved solve(const sl::Model& M, const std::vector<double>& C) {
     return s;
 }
 
-// Levels between the model's value at the valley top and the peak (7 rows: one group of four
-// and a partial one).
+// Levels between the model's value at the valley top and the peak (11 rows: whole groups and
+// a partial one, of four lanes and of eight).
 std::vector<double> levels(const sl::Model& M) {
     const double lo = L_lib(M, M.HVT + 0.5);
     std::vector<double> C;
-    for (int k = 1; k <= 7; ++k) C.push_back(lo * (1.0 - k / 8.0));
+    for (int k = 1; k <= 11; ++k) C.push_back(lo * (1.0 - k / 12.0));
     return C;
 }
 
-TEST(ShapeLanes, HeightsAreRootsOfTheModelOnBothInstructionSets) {
+TEST(ShapeLanes, HeightsAreRootsOfTheModelOnEveryInstructionSet) {
+    using zelk::simd::Mode;
     for (const sl::Model& M : models()) {
         const std::vector<double> C = levels(M);
-        zelk::simd::set_mode(zelk::simd::Mode::AUTO);
+        zelk::simd::set_mode(Mode::AUTO);
         const Solved a = solve(M, C);
-        zelk::simd::set_mode(zelk::simd::Mode::BASELINE);
+        zelk::simd::set_mode(Mode::AVX2);
         const Solved b = solve(M, C);
-        zelk::simd::set_mode(zelk::simd::Mode::AUTO);
+        zelk::simd::set_mode(Mode::BASELINE);
+        const Solved c = solve(M, C);
+        zelk::simd::set_mode(Mode::AUTO);
         for (std::size_t k = 0; k < C.size(); ++k) {
             EXPECT_EQ(std::memcmp(&a.h[k], &b.h[k], sizeof(double)), 0) << k;
+            EXPECT_EQ(std::memcmp(&a.h[k], &c.h[k], sizeof(double)), 0) << k;
             EXPECT_EQ(a.end[k], 0) << k;
             // The library model changes sign across the solved height within 1e-6 km.
             EXPECT_LE(L_lib(M, a.h[k] - 1.0e-6), C[k]) << k << " h " << a.h[k];
