@@ -116,7 +116,7 @@ void BM_RefinedRecords(benchmark::State& state) {
     z->log.out = &diag;
     z->run.HSTEP = 10.0f;
     z->run.QPACC = 0.01f;
-    if (state.range(0) == 1) z->inv.refine = {true, true, true, true};
+    if (state.range(0) == 1) z->inv.refine = {true, true, true, true, true};
     int64_t records = 0;
     for (auto _ : state) {
         fio::LineReader in;

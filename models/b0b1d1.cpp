@@ -214,8 +214,9 @@ void XEBATCH(const Bottomside& P, const float* H, int N, float* OUT) {
         return;
     }
     constexpr int M = lanes::MAXLANES;
-    std::array<float, M> hp, tmp;
-    std::array<uint8_t, M> ok, f2, map;
+    std::array<float, M> hp, tmp, mh;
+    std::array<uint8_t, M> ok, f2;
+    std::array<int16_t, M> map;   // the values that need the F1 mapping, in order
     const bool f1 = F1ACTIVE(P);
     // The height on the F2 bottomside of every value, and which need the F1 mapping first.
     int nmap = 0;
@@ -223,7 +224,6 @@ void XEBATCH(const Bottomside& P, const float* H, int N, float* OUT) {
         const auto K = static_cast<std::size_t>(k);
         const float h = H[k];
         f2[K] = 0;
-        map[K] = 0;
         hp[K] = P.HMF2;
         if (h < 0.0f || h > P.HMF2) {
             OUT[k] = 0.0f;
@@ -244,15 +244,17 @@ void XEBATCH(const Bottomside& P, const float* H, int N, float* OUT) {
         hp[K] = x;
         f2[K] = 1;
         if (f1 && !above && P.HF1 > 0.0f && !(x >= P.HF1)) {
-            map[K] = 1;
-            ++nmap;
+            map[static_cast<std::size_t>(nmap)] = static_cast<int16_t>(k);
+            mh[static_cast<std::size_t>(nmap++)] = x;
         }
     }
+    // The F1 mapping of those that need it, packed together.
     if (nmap > 0) {
-        lanes::f1map(hp.data(), N, P.HF1, 1.0 + P.D1, tmp.data(), ok.data());
-        for (int k = 0; k < N; ++k) {
-            const auto K = static_cast<std::size_t>(k);
-            if (map[K]) hp[K] = ok[K] ? tmp[K] : F1MAP(P, hp[K]);
+        lanes::f1map(mh.data(), nmap, P.HF1, 1.0 + P.D1, tmp.data(), ok.data());
+        for (int m = 0; m < nmap; ++m) {
+            const auto J = static_cast<std::size_t>(m);
+            const auto K = static_cast<std::size_t>(map[J]);
+            hp[K] = ok[J] ? tmp[J] : F1MAP(P, hp[K]);
         }
     }
     lanes::f2bot(hp.data(), N, P.HMF2, P.B0, P.B1, XBMAX, P.FOF2, tmp.data(), ok.data());
