@@ -118,6 +118,8 @@ struct Inversion {
     F1<float, 2> VHMIN;              // running minima of the F virtual heights behind MINHF
     RefineOptions refine;            // refined-mode parts in use (all off: standard mode)
     MadeBy made_by = MadeBy::STANDARD;  // which method made the record's profile
+    float FOEFIT = 0.0f;             // refined mode: the peak (MHz) of an unseen E layer
+                                     // chosen by fit_e_peak; 0: the standard choice
 
     // ---- Entry and trace set-up ------------------------------------------------------------
     float FH = 0.0f;                 // electron gyrofrequency (MHz)
@@ -362,7 +364,13 @@ float law_depth(float VW);
 void valley_sides(Inversion& inv, float rho);
 // The valley, after MAHAGULY, that best explains the O trace at the foot of the F layer and
 // the X trace X (refine.valley, refine.xstart).
-void fit_valley(Inversion& inv, models::Models& mod, const Context& cx, const XTrace& x);
+// Returns the misfit (km) of the valley kept.
+float fit_valley(Inversion& inv, models::Models& mod, const Context& cx, const XTrace& x);
+// After EPROF, when the E layer is unseen and the standard method ended it just below the
+// first F echo: the E peak below that which, with its fitted valley, best explains the
+// traces (refine.valley, refine.xstart). True when it replaced the E layer and the valley
+// (MAHAGULY and fit_valley are then done); false, changing nothing, otherwise.
+bool fit_e_peak(Inversion& inv, models::Models& mod, const Context& cx, const XTrace& x);
 // An F1 layer rejected for its roots given to FPROF as a merged F1 layer (refine.f1_roots);
 // false, changing nothing, when it does not apply.
 bool merge_f1(Inversion& inv);

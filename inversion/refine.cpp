@@ -4,6 +4,8 @@
 //    recomputed through the whole solved profile match the observed O trace at the foot of
 //    the F layer, and the observed X trace where the record has one. Without an E trace the
 //    "valley" is the unseen ionisation between the model E layer and the first F echo.
+//  * fit_e_peak: the peak of an unseen E layer, which the standard method puts just below
+//    the first F echo, chosen below that in the same way, with its valley.
 //  * merge_f1: an F1 layer rejected for its roots is solved as part of the F2 layer.
 //  * hold_foot: in gap mode, an order rejected because its profile turns at the foot of the
 //    layer (below the observed points) is solved again with its slope there held.
@@ -50,6 +52,15 @@ static constexpr float RHOS[] = {-1.0f, 0.25f, 0.45f, 0.65f, 0.8f, 0.9f, 0.97f};
 // section steps around the best of them.
 static constexpr int NGRID = 12;
 static constexpr int NGOLDEN = 8;
+// The coarse valley search that scores a trial E peak: four depths, six widths, no golden
+// section.
+static constexpr float RHOS_COARSE[] = {-1.0f, 0.25f, 0.65f, 0.9f};
+static constexpr int NGRID_COARSE = 6;
+static constexpr int NGOLDEN_COARSE = 0;
+// Peaks of an unseen E layer tried, as shares of the standard one: EPEAK_LOW to 1 in steps
+// of EPEAK_STEP, then refined around the best.
+static constexpr float EPEAK_LOW = 0.4f;
+static constexpr float EPEAK_STEP = 0.05f;
 static constexpr float GOLDEN = 0.381966f;   // (3 - sqrt 5)/2
 // A trial that fails scores this (km).
 static constexpr float NO_FIT = std::numeric_limits<float>::infinity();
@@ -170,12 +181,28 @@ float misfit(Inversion& inv, const Points& p) {
 // one of median depth (the depth law counted at its own depth) replaces MAHAGULY's valley;
 // nothing else of the areas changes. Without three F points, or without room for a
 // valley, MAHAGULY's valley stands.
-void fit_valley(Inversion& inv, models::Models& mod, const Context& cx, const XTrace& x) {
+namespace {
+
+// How thoroughly search_valley searches: the depths tried, the grid of widths and the
+// golden-section steps after it.
+struct Plan {
+    const float* rhos;
+    int nrho, ngrid, ngolden;
+};
+constexpr Plan FULL{RHOS, static_cast<int>(std::size(RHOS)), NGRID, NGOLDEN};
+constexpr Plan COARSE{RHOS_COARSE, static_cast<int>(std::size(RHOS_COARSE)), NGRID_COARSE, NGOLDEN_COARSE};
+
+// The valley search of fit_valley after PLAN. APPLY: the valley chosen replaces MAHAGULY's
+// and its misfit is returned (with the diagnostic line); else nothing changes and the lowest
+// misfit found (MAHAGULY's valley included) is returned, a score of how well the areas as
+// they stand can explain the traces.
+float search_valley(Inversion& inv, models::Models& mod, const Context& cx, const XTrace& x,
+                    const Plan& plan, bool apply) {
     float hmin = 0.0f;
     const Points p = gather(inv, x, inv.refine.xstart, hmin);
-    if (static_cast<int>(p.fo.size()) < MIN_POINTS) return;
+    if (static_cast<int>(p.fo.size()) < MIN_POINTS) return NO_FIT;
     const float vmax = VW_SHARE * (hmin - inv.ZME);
-    if (!(vmax > 0.0f)) return;
+    if (!(vmax > 0.0f)) return NO_FIT;
 
     // The trials run on copies of the areas, silent and without display stages.
     const auto work = std::make_unique<Inversion>();
@@ -210,11 +237,12 @@ void fit_valley(Inversion& inv, models::Models& mod, const Context& cx, const XT
     const float initial = score(inv.VW, -1.0f);
     // No valley at all is the same trial whatever the depth: scored once.
     const float none = score(0.0f, -1.0f);
-    for (const float rho : RHOS) {
+    for (int r = 0; r < plan.nrho; ++r) {
+        const float rho = plan.rhos[r];
         // Coarse grid of widths.
         float lb = 0.0f, ls = NO_FIT;
-        for (int i = 0; i <= NGRID; ++i) {
-            const float vw = vmax * static_cast<float>(i) / NGRID;
+        for (int i = 0; i <= plan.ngrid; ++i) {
+            const float vw = vmax * static_cast<float>(i) / static_cast<float>(plan.ngrid);
             const float s = i == 0 ? none : score(vw, rho);
             if (s < ls) {
                 ls = s;
@@ -222,11 +250,16 @@ void fit_valley(Inversion& inv, models::Models& mod, const Context& cx, const XT
             }
         }
         if (!(ls < NO_FIT)) continue;
+        if (plan.ngolden == 0) {
+            fits.push_back({lb, rho, ls});
+            continue;
+        }
         // Golden section inside the grid intervals next to the best width.
-        float lo = std::max(0.0f, lb - vmax / NGRID), hi = std::min(vmax, lb + vmax / NGRID);
+        const float cell = vmax / static_cast<float>(plan.ngrid);
+        float lo = std::max(0.0f, lb - cell), hi = std::min(vmax, lb + cell);
         float a = lo + GOLDEN * (hi - lo), b = hi - GOLDEN * (hi - lo);
         float sa = score(a, rho), sb = score(b, rho);
-        for (int it = 0; it < NGOLDEN; ++it) {
+        for (int it = 0; it < plan.ngolden; ++it) {
             if (sa < ls) {
                 ls = sa;
                 lb = a;
@@ -236,7 +269,7 @@ void fit_valley(Inversion& inv, models::Models& mod, const Context& cx, const XT
                 lb = b;
             }
             // The point a further step would add is never compared.
-            if (it + 1 == NGOLDEN) break;
+            if (it + 1 == plan.ngolden) break;
             if (sa < sb) {
                 hi = b;
                 b = a;
@@ -263,6 +296,7 @@ void fit_valley(Inversion& inv, models::Models& mod, const Context& cx, const XT
             lowest = f.misfit;
             lowest_vw = f.vw;
         }
+    if (!apply) return std::min(lowest, initial);
     if (lowest < initial) {
         std::vector<std::pair<float, Fit>> equal;
         for (const Fit& f : fits)
@@ -286,6 +320,80 @@ void fit_valley(Inversion& inv, models::Models& mod, const Context& cx, const XT
     if (cx.log.IDEBUG >= 2)
         cx.log.os() << "  REFINED VALLEY: W" << round3(inv.VW) << " D" << inv.VD << " MISFIT "
                    << best << " KM, MODEL " << initial << " KM (" << p.fo.size() << " O, " << p.fx.size() << " X POINTS)\n";
+    return best;
+}
+
+}  // namespace
+
+float fit_valley(Inversion& inv, models::Models& mod, const Context& cx, const XTrace& x) {
+    return search_valley(inv, mod, cx, x, FULL, true);
+}
+
+// fit_e_peak: see inversion.hpp. The standard method puts the peak of an unseen E layer just
+// below the first F echo, the highest it can be; the truth often lies well below (at night
+// and when the lowest sounding frequency is high), and the extra ionisation under the F
+// layer puts the F heights too low. The E peak is tried at a share of the standard one: on a
+// grid of EPEAK_STEP from EPEAK_LOW up to 1, then at half and a quarter of the step either
+// side of the best share. Each trial solves the E layer and MAHAGULY's valley on a copy of
+// the areas, silently, and is scored by a coarse valley search (four depths, six widths).
+// The standard peak stands unless another scores lower; then the chosen peak gets the full
+// valley fit, and the E layer and the valley of that trial replace the standard ones.
+bool fit_e_peak(Inversion& inv, models::Models& mod, const Context& cx, const XTrace& x) {
+    if (inv.NFQE != 0 || inv.IEFLAG != 2 || !(inv.FC(2) < mod.FOEPRE) || !(inv.FC(2) > 0.0f))
+        return false;
+    const auto work = std::make_unique<Inversion>();
+    const auto wmod = std::make_unique<models::Models>(mod);
+    NullBuf nullbuf;
+    std::ostream nowhere(&nullbuf);
+    Log quiet;
+    quiet.IDEBUG = 0;
+    quiet.out = &nowhere;
+    StageSink nothing;
+    const Context qcx{quiet, nothing};
+    const float standard = inv.FC(2);
+    // The areas with the E peak at SHARE of the standard one, E layer and valley solved;
+    // false when a stage fails.
+    const auto solve_e = [&](float share, const Context& c) {
+        *work = inv;
+        work->FOEFIT = share < 1.0f ? share * standard : 0.0f;
+        EPROF(*work, *wmod, c, work->ER(1));
+        if (work->ISTAT() != ISTAT_OK) return false;
+        MAHAGULY(*work, *wmod, c);
+        return work->ISTAT() == ISTAT_OK;
+    };
+    const auto score = [&](float share) {
+        if (!(share >= EPEAK_LOW && share <= 1.0f) || !solve_e(share, qcx)) return NO_FIT;
+        return search_valley(*work, *wmod, qcx, x, COARSE, false);
+    };
+    float best_share = 1.0f;
+    const float standard_fit = score(1.0f);
+    float lowest = standard_fit;
+    const int nshare = static_cast<int>(std::lround((1.0f - EPEAK_LOW) / EPEAK_STEP));
+    for (int k = 0; k < nshare; ++k) {
+        const float share = EPEAK_LOW + EPEAK_STEP * static_cast<float>(k);
+        const float m = score(share);
+        if (m < lowest) {
+            lowest = m;
+            best_share = share;
+        }
+    }
+    for (const float step : {0.5f * EPEAK_STEP, 0.25f * EPEAK_STEP}) {
+        const float around = best_share;
+        for (const float share : {around - step, around + step}) {
+            const float m = score(share);
+            if (m < lowest) {
+                lowest = m;
+                best_share = share;
+            }
+        }
+    }
+    if (cx.log.IDEBUG >= 2)
+        cx.log.os() << "  REFINED E: FOE " << best_share * standard << " MISFIT " << lowest
+                    << " KM, STANDARD " << standard << " MISFIT " << standard_fit << " KM\n";
+    if (!(best_share < 1.0f) || !solve_e(best_share, qcx)) return false;
+    fit_valley(*work, *wmod, cx, x);
+    inv = *work;
+    return true;
 }
 
 // merge_f1: an F1 layer that F1PROF rejected for its roots (ISTAT 25) or because its

@@ -88,6 +88,8 @@ void SETUP(Inversion& inv, models::Models& mod, const Context& cx) {
                 // thicker E layer: end the E region just above the line below it.
                 if (inv.FMINF <= FOEPRE)
                     inv.FEND = inv.FMINF > 0.3f ? inv.FMINF - inv.FQINCR + 2.0f * FINC : 0.0f;
+                // The refined mode's choice of the unseen E peak (fit_e_peak).
+                if (inv.FOEFIT > 0.0f) inv.FEND = inv.FOEFIT;
             } else {
                 if (inv.FOE <= 0.3f || inv.FOE >= 99.0f)
                     inv.FEND = FOEPRE;

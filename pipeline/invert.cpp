@@ -170,6 +170,9 @@ void DECIDE(Zelk& z, int16_t& IOK) {
 
         inversion::EPROF(inv, mod, cx, inv.ER(1));
         if (inv.ISTAT() != inversion::ISTAT_OK) break;
+        // The refined mode may choose the peak of an unseen E layer, with its valley.
+        const bool e_fitted = (inv.refine.valley || inv.refine.xstart) &&
+                              inversion::fit_e_peak(inv, mod, cx, x_trace(z.rec));
         if (verbose) {
             using fio::edit_value;
             os << "  E:FS" << edit_value("(F5.3)", inv.FC(1)) << " FM"
@@ -181,10 +184,12 @@ void DECIDE(Zelk& z, int16_t& IOK) {
         cx.plot.stage(inversion::Stage::E, inv);
         cx.plot.stage(inversion::Stage::LAYER, inv);
 
-        inversion::MAHAGULY(inv, mod, cx);
-        if (inv.ISTAT() != inversion::ISTAT_OK) break;
-        if (inv.refine.valley || inv.refine.xstart)
-            inversion::fit_valley(inv, mod, cx, x_trace(z.rec));
+        if (!e_fitted) {
+            inversion::MAHAGULY(inv, mod, cx);
+            if (inv.ISTAT() != inversion::ISTAT_OK) break;
+            if (inv.refine.valley || inv.refine.xstart)
+                inversion::fit_valley(inv, mod, cx, x_trace(z.rec));
+        }
         if (verbose) {
             using fio::edit_value;
             os << "  V:W" << edit_value("(F7.3)", inv.VW) << "(" << edit_value("(F7.3)", inv.VW1)
@@ -273,6 +278,7 @@ void PROFIL1(Zelk& z) {
     inv.IROOTF2 = 0;
     inv.KF1MODE = 0;
     inv.KF1MODEP = 0;
+    inv.FOEFIT = 0.0f;
     inv.ISTAT() = inversion::ISTAT_NO_TRACE;
     inv.NN = 0;
     prod.NPROW = 0;

@@ -94,7 +94,8 @@ std::vector<Result> run_file(const std::string& name, const inversion::RefineOpt
     z->run.HSTEP = 10.0f;
     z->run.QPACC = 0.01f;
     Capture cap;
-    const fs::path out = fs::temp_directory_path() / ("zelk_accuracy_" + name + ".430");
+    const fs::path out =
+        fs::temp_directory_path() / ("zelk_accuracy_" + fs::path(name).filename().string() + ".430");
     std::vector<driver::FileJob> jobs{{std::string(ZELK_TEST_DATA) + "/accuracy/" + name, out.string()}};
     driver::VxoSteps steps;
     driver::run_files(*z, jobs, cap, steps, false);
@@ -419,12 +420,12 @@ constexpr PinnedGroup REFINE_GROUPS[] = {
     {"wide-valley", 0, {14.45f, 64.68f, 3.44f, 18}, {3.96f, 28.21f, 1.93f, 18}},
     {"lifted-night", 1, {39.09f, 153.23f, 13.85f, 12}, {2.73f, 12.39f, 1.14f, 12}},
     {"lifted-night", 0, {39.08f, 153.21f, 13.95f, 12}, {1.46f, 7.88f, 0.41f, 12}},
-    {"e-below", 1, {11.74f, 30.85f, 6.11f, 6}, {6.56f, 19.60f, 4.09f, 6}},
-    {"e-below", 0, {11.74f, 30.85f, 6.04f, 6}, {11.29f, 30.39f, 6.18f, 6}},
+    {"e-below", 1, {11.74f, 30.85f, 6.11f, 6}, {1.46f, 12.14f, 1.04f, 6}},
+    {"e-below", 0, {11.74f, 30.85f, 6.04f, 6}, {4.95f, 30.21f, 2.63f, 6}},
     {"late-f", 1, {31.91f, 64.77f, 13.41f, 6}, {5.56f, 18.92f, 3.01f, 6}},
     {"late-f", 0, {31.86f, 64.85f, 14.68f, 6}, {5.31f, 20.80f, 2.57f, 6}},
-    {"", 1, {23.59f, 153.23f, 8.34f, 42}, {3.18f, 19.88f, 1.73f, 42}},
-    {"", 0, {23.58f, 153.21f, 8.42f, 42}, {4.48f, 30.39f, 2.19f, 42}},
+    {"", 1, {23.59f, 153.23f, 8.34f, 42}, {2.46f, 19.88f, 1.29f, 42}},
+    {"", 0, {23.58f, 153.21f, 8.42f, 42}, {3.58f, 30.21f, 1.69f, 42}},
 };
 
 // Both modes on refine.VXO: every record inverted by the refined mode itself, the groups'
@@ -712,4 +713,43 @@ TEST(RefinedAccuracy, GapModeNightCases) {
         EXPECT_LT(fg.dhF_max, 5.0f);
     }
     EXPECT_EQ(seen, 2);
+}
+
+// ---- The example series ------------------------------------------------------------------------
+// examples/synth-series.VXO (288 records of six stations: day, night, equatorial and high-foF2
+// layers, with noise and dropouts; tools/cases/synth-series.json) against its truth
+// (accuracy/series.truth). At night the F trace often starts at or below the model foE, so the
+// E layer is unseen and ended just below the first F echo; the refined mode fits its peak.
+// Measured over the records both modes invert: mean |dh| of the F rows 9.95 km standard, 4.98
+// km refined (7.13 without the E peak fit); 32 records are more than 1 km worse in the refined
+// mode (33 without the E peak fit), most of them on the noisiest night (3 km noise, 8 %
+// dropouts) and on the finely sampled day, where the valley fitted to the trace lies off the
+// true one. Pinned: the means within 0.3 km, and no more records worse than measured.
+TEST(RefinedAccuracy, ExampleSeries) {
+    const std::vector<e2e::Truth> truth =
+        e2e::read_truth(std::string(ZELK_TEST_DATA) + "/accuracy/series.truth");
+    const std::string file = "../../../examples/synth-series.VXO";
+    const std::vector<Result> a = run_file(file), b = run_file(file, all_parts());
+    ASSERT_EQ(truth.size(), 288u);
+    ASSERT_EQ(a.size(), truth.size());
+    ASSERT_EQ(b.size(), truth.size());
+    double sa = 0.0, sb = 0.0;
+    int n = 0, worse = 0, lost = 0;
+    for (std::size_t i = 0; i < truth.size(); ++i) {
+        if (a[i].ISTAT == 2 && b[i].ISTAT != 2) ++lost;
+        if (a[i].ISTAT != 2 || b[i].ISTAT != 2) continue;
+        const Figures fa = measure(a[i], truth[i]), fb = measure(b[i], truth[i]);
+        sa += fa.dhF_mean;
+        sb += fb.dhF_mean;
+        ++n;
+        if (fb.dhF_mean > fa.dhF_mean + 1.0f) ++worse;
+    }
+    ASSERT_GT(n, 0);
+    std::printf("    %d records: standard %.2f, refined %.2f km; refined worse by more than 1 km on %d\n", n,
+                sa / n, sb / n, worse);
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(n, 267);
+    EXPECT_NEAR(sa / n, 9.95, 0.3);
+    EXPECT_NEAR(sb / n, 4.98, 0.3);
+    EXPECT_LE(worse, 32);
 }
