@@ -78,9 +78,11 @@ struct Points {
 
 bool seen(float h) { return h > 0.0f && h < 9998.0f; }
 
-// The F points of the trace list (F1 then F2, rising frequency) with a height, the lowest
-// F virtual height, and the X points of the record that the fit can use.
-Points gather(const Inversion& inv, const XTrace& x, bool use_x, float& hmin) {
+// The F points of the trace list (F1 then F2, rising frequency) with a height within SPAN
+// (MHz) of the first F echo, the lowest F virtual height, and the X points of the record
+// that the fit can use.
+Points gather(const Inversion& inv, const XTrace& x, bool use_x, float& hmin,
+              float span = FOOT_SPAN) {
     Points p;
     hmin = std::numeric_limits<float>::infinity();
     std::vector<float> f, h;
@@ -94,7 +96,7 @@ Points gather(const Inversion& inv, const XTrace& x, bool use_x, float& hmin) {
     if (f.empty()) return p;
     const float ffirst = *std::min_element(f.begin(), f.end());
     for (std::size_t i = 0; i < f.size(); ++i)
-        if (f[i] <= ffirst + FOOT_SPAN) {
+        if (f[i] <= ffirst + span) {
             p.fo.push_back(f[i]);
             p.ho.push_back(h[i]);
         }
@@ -178,9 +180,10 @@ float misfit(Inversion& inv, const Points& p) {
 // frequencies. Widths are searched on a grid of 12 intervals, then by golden section around
 // the best, for each depth. When some depth scores better than MAHAGULY's valley, the depths
 // whose best fits score within 10 % of the lowest misfit are taken as equally good and the
-// one of median depth (the depth law counted at its own depth) replaces MAHAGULY's valley;
-// nothing else of the areas changes. Without three F points, or without room for a
-// valley, MAHAGULY's valley stands.
+// one of median depth (the depth law counted at its own depth) replaces MAHAGULY's valley,
+// provided the whole F trace (not only its foot) also fits it better; nothing else of the
+// areas changes. Without three F points, or without room for a valley, MAHAGULY's valley
+// stands.
 namespace {
 
 // How thoroughly search_valley searches: the depths tried, the grid of widths and the
@@ -214,7 +217,7 @@ float search_valley(Inversion& inv, models::Models& mod, const Context& cx, cons
     quiet.out = &nowhere;
     StageSink nothing;
     const Context qcx{quiet, nothing};
-    const auto score = [&](float VW, float rho) {
+    const auto score = [&](float VW, float rho, const Points* pp = nullptr) {
         *work = inv;
         set_valley(*work, VW, rho);
         // Every trial places the peak at the scaled critical frequency: one end-frequency
@@ -226,7 +229,7 @@ float search_valley(Inversion& inv, models::Models& mod, const Context& cx, cons
         // acts on the solution with the valley chosen.
         work->refine.gap = false;
         if (!solve_f(*work, *wmod, qcx)) return NO_FIT;
-        return misfit(*work, p);
+        return misfit(*work, pp ? *pp : p);
     };
 
     // The best width of each depth (the depth law first, then the fixed depths).
@@ -312,7 +315,21 @@ float search_valley(Inversion& inv, models::Models& mod, const Context& cx, cons
     // A lowest misfit at the lower end of the widths says that what lies below the F layer is
     // no valley of the kind modelled (at night, ionisation reaching down below the E peak):
     // the fit then has nothing to offer and MAHAGULY's valley stands.
-    if (lowest_vw < VW_FLOOR * vmax) {
+    // The foot of the trace leaves the valley open along a ridge of widths and depths; the
+    // rest of the trace, whose virtual heights all carry the valley's group delay, must not
+    // speak against the choice: the fitted valley is kept only when the whole trace (O, and
+    // X where used) fits it better than MAHAGULY's valley.
+    bool whole = true;
+    if (!(lowest_vw < VW_FLOOR * vmax) && (best_vw != inv.VW || best_rho > 0.0f)) {
+        float hall = 0.0f;
+        const Points all = gather(inv, x, inv.refine.xstart, hall, HUGE_VALF);
+        const float fitted = score(best_vw, best_rho, &all), standard = score(inv.VW, -1.0f, &all);
+        whole = fitted < standard;
+        if (cx.log.IDEBUG >= 2)
+            cx.log.os() << "  REFINED VALLEY, WHOLE TRACE: MISFIT " << fitted << " KM, MODEL " << standard
+                        << " KM\n";
+    }
+    if (lowest_vw < VW_FLOOR * vmax || !whole) {
         best = initial;
     } else if (best_vw != inv.VW || best_rho > 0.0f) {
         set_valley(inv, best_vw, best_rho);

@@ -417,7 +417,7 @@ struct PinnedGroup {
 };
 constexpr PinnedGroup REFINE_GROUPS[] = {
     {"wide-valley", 1, {14.44f, 65.06f, 3.72f, 18}, {1.57f, 19.88f, 0.91f, 18}},
-    {"wide-valley", 0, {14.45f, 64.68f, 3.44f, 18}, {3.96f, 28.21f, 1.93f, 18}},
+    {"wide-valley", 0, {14.45f, 64.68f, 3.44f, 18}, {4.15f, 28.21f, 2.01f, 18}},
     {"lifted-night", 1, {39.09f, 153.23f, 13.85f, 12}, {2.73f, 12.39f, 1.14f, 12}},
     {"lifted-night", 0, {39.08f, 153.21f, 13.95f, 12}, {1.46f, 7.88f, 0.41f, 12}},
     {"e-below", 1, {11.74f, 30.85f, 6.11f, 6}, {1.46f, 12.14f, 1.04f, 6}},
@@ -425,7 +425,7 @@ constexpr PinnedGroup REFINE_GROUPS[] = {
     {"late-f", 1, {31.91f, 64.77f, 13.41f, 6}, {5.56f, 18.92f, 3.01f, 6}},
     {"late-f", 0, {31.86f, 64.85f, 14.68f, 6}, {5.31f, 20.80f, 2.57f, 6}},
     {"", 1, {23.59f, 153.23f, 8.34f, 42}, {2.46f, 19.88f, 1.29f, 42}},
-    {"", 0, {23.58f, 153.21f, 8.42f, 42}, {3.58f, 30.21f, 1.69f, 42}},
+    {"", 0, {23.58f, 153.21f, 8.42f, 42}, {3.66f, 30.21f, 1.72f, 42}},
 };
 
 // Both modes on refine.VXO: every record inverted by the refined mode itself, the groups'
@@ -464,12 +464,13 @@ TEST(RefinedAccuracy, UnseenStartCasesBothModes) {
 
 // The refined mode on the accuracy cases of the standard mode (valley.VXO, presets.VXO) and on
 // the F1-ledge days (f1ledge.VXO, the 191 records both modes invert): no record's mean |dh|
-// more than 1 km above the standard one's, but for two where the trace leaves the valley
-// open and the fitted one lies off the truth. On high foF2 at 0.1 MHz with noise the depths
-// that fit equally well are all deeper than the true valley and the fitted valley is 60 km
-// wide against the true 36 km (mean |dh| 10.9 against 4.6 km); on one F1-ledge record the
-// standard valley happens to lie on the true one (0.6 km) and the fitted one gives 1.9 km.
-// For those two the refined mode's own measured figure is pinned, so that it gets no worse.
+// more than 1 km above the standard one's, but for one where the trace leaves the valley
+// open and the fitted one lies off the truth: the standard valley happens to lie on the true
+// one (0.6 km) and the fitted one gives 1.9 km. For it the refined mode's own measured figure
+// is pinned, so that it gets no worse. (On high foF2 at 0.1 MHz with noise the depths that
+// fit the foot of the trace equally well are all deeper than the true valley, 60 km wide
+// against the true 36 km, 10.9 km against 4.6; the whole trace fits the standard valley
+// better, and it stands.)
 // The 9 records the standard mode leaves at status 25 are the next test's.
 TEST(RefinedAccuracy, NeverWorseThanStandardOnTheAccuracyCases) {
     struct Exception {
@@ -477,7 +478,7 @@ TEST(RefinedAccuracy, NeverWorseThanStandardOnTheAccuracyCases) {
         std::size_t record;
         float dh_mean;
     };
-    constexpr Exception EXCEPTIONS[] = {{"presets", 19, 10.92f}, {"f1ledge", 191, 1.90f}};
+    constexpr Exception EXCEPTIONS[] = {{"f1ledge", 191, 1.90f}};
     for (const char* file : {"valley", "presets", "f1ledge"}) {
         const std::vector<e2e::Truth> truth =
             e2e::read_truth(std::string(ZELK_TEST_DATA) + "/accuracy/" + file + ".truth");
@@ -720,11 +721,11 @@ TEST(RefinedAccuracy, GapModeNightCases) {
 // layers, with noise and dropouts; tools/cases/synth-series.json) against its truth
 // (accuracy/series.truth). At night the F trace often starts at or below the model foE, so the
 // E layer is unseen and ended just below the first F echo; the refined mode fits its peak.
-// Measured over the records both modes invert: mean |dh| of the F rows 9.95 km standard, 4.98
-// km refined (7.13 without the E peak fit); 32 records are more than 1 km worse in the refined
-// mode (33 without the E peak fit), most of them on the noisiest night (3 km noise, 8 %
-// dropouts) and on the finely sampled day, where the valley fitted to the trace lies off the
-// true one. Pinned: the means within 0.3 km, and no more records worse than measured.
+// Measured over the records both modes invert: mean |dh| of the F rows 9.95 km standard, 5.29
+// km refined; 19 records are more than 1 km worse in the refined mode, 9 of them on the
+// noisiest night (3 km noise, 8 % dropouts), 5 on the finely sampled day, where the valley
+// fitted to the trace lies off the true one. Pinned: the means within 0.3 km, and no more
+// records worse than measured.
 TEST(RefinedAccuracy, ExampleSeries) {
     const std::vector<e2e::Truth> truth =
         e2e::read_truth(std::string(ZELK_TEST_DATA) + "/accuracy/series.truth");
@@ -742,7 +743,11 @@ TEST(RefinedAccuracy, ExampleSeries) {
         sa += fa.dhF_mean;
         sb += fb.dhF_mean;
         ++n;
-        if (fb.dhF_mean > fa.dhF_mean + 1.0f) ++worse;
+        if (fb.dhF_mean > fa.dhF_mean + 1.0f) {
+            ++worse;
+            std::printf("    worse: #%zu %-16s %6.2f against %6.2f km\n", i + 1, truth[i].name.c_str(),
+                        fb.dhF_mean, fa.dhF_mean);
+        }
     }
     ASSERT_GT(n, 0);
     std::printf("    %d records: standard %.2f, refined %.2f km; refined worse by more than 1 km on %d\n", n,
@@ -750,6 +755,6 @@ TEST(RefinedAccuracy, ExampleSeries) {
     EXPECT_EQ(lost, 0);
     EXPECT_EQ(n, 267);
     EXPECT_NEAR(sa / n, 9.95, 0.3);
-    EXPECT_NEAR(sb / n, 4.98, 0.3);
-    EXPECT_LE(worse, 32);
+    EXPECT_NEAR(sb / n, 5.29, 0.3);
+    EXPECT_LE(worse, 19);
 }
