@@ -71,6 +71,21 @@ protected:
     int overflow(int c) override { return c; }
 };
 
+// A copy of the run's areas to solve trials on, and a context that writes and draws nothing.
+struct Trials {
+    explicit Trials(const models::Models& mod) : wmod(std::make_unique<models::Models>(mod)) {
+        quiet.IDEBUG = 0;
+        quiet.out = &nowhere;
+    }
+    std::unique_ptr<Inversion> work = std::make_unique<Inversion>();
+    std::unique_ptr<models::Models> wmod;
+    NullBuf nullbuf;
+    std::ostream nowhere{&nullbuf};
+    Log quiet;
+    StageSink nothing;
+    const Context cx{quiet, nothing};
+};
+
 // The observed points a trial is scored on: O points at the foot of the F layer and X points.
 struct Points {
     std::vector<float> fo, ho, fx, hx;
@@ -208,15 +223,10 @@ float search_valley(Inversion& inv, models::Models& mod, const Context& cx, cons
     if (!(vmax > 0.0f)) return NO_FIT;
 
     // The trials run on copies of the areas, silent and without display stages.
-    const auto work = std::make_unique<Inversion>();
-    const auto wmod = std::make_unique<models::Models>(mod);
-    NullBuf nullbuf;
-    std::ostream nowhere(&nullbuf);
-    Log quiet;
-    quiet.IDEBUG = 0;
-    quiet.out = &nowhere;
-    StageSink nothing;
-    const Context qcx{quiet, nothing};
+    Trials t(mod);
+    Inversion* const work = t.work.get();
+    models::Models* const wmod = t.wmod.get();
+    const Context& qcx = t.cx;
     const auto score = [&](float VW, float rho, const Points* pp = nullptr) {
         *work = inv;
         set_valley(*work, VW, rho);
@@ -358,15 +368,10 @@ float fit_valley(Inversion& inv, models::Models& mod, const Context& cx, const X
 bool fit_e_peak(Inversion& inv, models::Models& mod, const Context& cx, const XTrace& x) {
     if (inv.NFQE != 0 || inv.IEFLAG != 2 || !(inv.FC(2) < mod.FOEPRE) || !(inv.FC(2) > 0.0f))
         return false;
-    const auto work = std::make_unique<Inversion>();
-    const auto wmod = std::make_unique<models::Models>(mod);
-    NullBuf nullbuf;
-    std::ostream nowhere(&nullbuf);
-    Log quiet;
-    quiet.IDEBUG = 0;
-    quiet.out = &nowhere;
-    StageSink nothing;
-    const Context qcx{quiet, nothing};
+    Trials t(mod);
+    Inversion* const work = t.work.get();
+    models::Models* const wmod = t.wmod.get();
+    const Context& qcx = t.cx;
     const float standard = inv.FC(2);
     // The areas with the E peak at SHARE of the standard one, E layer and valley solved;
     // false when a stage fails.
