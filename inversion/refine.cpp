@@ -158,6 +158,13 @@ int region_of(const Inversion& inv, float fn) {
     return 0;
 }
 
+// The mean SUM / N (km) of N absolute differences; NO_FIT without any, or when not finite.
+float mean_misfit(double sum, std::size_t n) {
+    if (n == 0) return NO_FIT;
+    const auto m = static_cast<float>(sum / static_cast<double>(n));
+    return std::isfinite(m) ? m : NO_FIT;
+}
+
 // Mean absolute difference (km) between the virtual heights recomputed through the solved
 // profile (O and X, each through the regions up to the one it reflects in) and the
 // observed ones, over the points of P.
@@ -178,9 +185,7 @@ float misfit(Inversion& inv, const Points& p) {
         ++n;
     }
     inv.IRGN = 3;
-    if (n == 0) return NO_FIT;
-    const auto m = static_cast<float>(sum / static_cast<double>(n));
-    return std::isfinite(m) ? m : NO_FIT;
+    return mean_misfit(sum, n);
 }
 
 }  // namespace
@@ -329,8 +334,10 @@ float search_valley(Inversion& inv, models::Models& mod, const Context& cx, cons
     // rest of the trace, whose virtual heights all carry the valley's group delay, must not
     // speak against the choice: the fitted valley is kept only when the whole trace (O, and
     // X where used) fits it better than MAHAGULY's valley.
+    const bool floor = lowest_vw < VW_FLOOR * vmax;
+    const bool changed = best_vw != inv.VW || best_rho > 0.0f;
     bool whole = true;
-    if (!(lowest_vw < VW_FLOOR * vmax) && (best_vw != inv.VW || best_rho > 0.0f)) {
+    if (!floor && changed) {
         float hall = 0.0f;
         const Points all = gather(inv, x, inv.refine.xstart, hall, HUGE_VALF);
         const float fitted = score(best_vw, best_rho, &all), standard = score(inv.VW, -1.0f, &all);
@@ -339,9 +346,9 @@ float search_valley(Inversion& inv, models::Models& mod, const Context& cx, cons
             cx.log.os() << "  REFINED VALLEY, WHOLE TRACE: MISFIT " << fitted << " KM, MODEL " << standard
                         << " KM\n";
     }
-    if (lowest_vw < VW_FLOOR * vmax || !whole) {
+    if (floor || !whole) {
         best = initial;
-    } else if (best_vw != inv.VW || best_rho > 0.0f) {
+    } else if (changed) {
         set_valley(inv, best_vw, best_rho);
     }
     if (cx.log.IDEBUG >= 2)
@@ -375,44 +382,39 @@ bool fit_e_peak(Inversion& inv, models::Models& mod, const Context& cx, const XT
     const float standard = inv.FC(2);
     // The areas with the E peak at SHARE of the standard one, E layer and valley solved;
     // false when a stage fails.
-    const auto solve_e = [&](float share, const Context& c) {
+    const auto solve_e = [&](float share) {
         *work = inv;
         work->FOEFIT = share < 1.0f ? share * standard : 0.0f;
-        EPROF(*work, *wmod, c, work->ER(1));
+        EPROF(*work, *wmod, qcx, work->ER(1));
         if (work->ISTAT() != ISTAT_OK) return false;
-        MAHAGULY(*work, *wmod, c);
+        MAHAGULY(*work, *wmod, qcx);
         return work->ISTAT() == ISTAT_OK;
     };
     const auto score = [&](float share) {
-        if (!(share >= EPEAK_LOW && share <= 1.0f) || !solve_e(share, qcx)) return NO_FIT;
+        if (!(share >= EPEAK_LOW && share <= 1.0f) || !solve_e(share)) return NO_FIT;
         return search_valley(*work, *wmod, qcx, x, COARSE, false);
     };
     float best_share = 1.0f;
     const float standard_fit = score(1.0f);
     float lowest = standard_fit;
-    const int nshare = static_cast<int>(std::lround((1.0f - EPEAK_LOW) / EPEAK_STEP));
-    for (int k = 0; k < nshare; ++k) {
-        const float share = EPEAK_LOW + EPEAK_STEP * static_cast<float>(k);
+    const auto consider = [&](float share) {
         const float m = score(share);
         if (m < lowest) {
             lowest = m;
             best_share = share;
         }
-    }
+    };
+    const int nshare = static_cast<int>(std::lround((1.0f - EPEAK_LOW) / EPEAK_STEP));
+    for (int k = 0; k < nshare; ++k) consider(EPEAK_LOW + EPEAK_STEP * static_cast<float>(k));
     for (const float step : {0.5f * EPEAK_STEP, 0.25f * EPEAK_STEP}) {
         const float around = best_share;
-        for (const float share : {around - step, around + step}) {
-            const float m = score(share);
-            if (m < lowest) {
-                lowest = m;
-                best_share = share;
-            }
-        }
+        consider(around - step);
+        consider(around + step);
     }
     if (cx.log.IDEBUG >= 2)
         cx.log.os() << "  REFINED E: FOE " << best_share * standard << " MISFIT " << lowest
                     << " KM, STANDARD " << standard << " MISFIT " << standard_fit << " KM\n";
-    if (!(best_share < 1.0f) || !solve_e(best_share, qcx)) return false;
+    if (!(best_share < 1.0f) || !solve_e(best_share)) return false;
     fit_valley(*work, *wmod, cx, x);
     inv = *work;
     return true;
@@ -469,16 +471,14 @@ float observed_misfit(Inversion& inv, const float* A, int NN, float FE, int N0) 
     for (int j = 1; j <= std::min(NN, 5); ++j) saved(j) = A[j];
     inv.FC(iend) = FE;
     double sum = 0.0;
-    int n = 0;
+    std::size_t n = 0;
     for (int K = 1; K <= N0 && K <= inv.NFQ; ++K) {
         sum += std::fabs(RECVIRT(inv, inv.FQ(K), 5) - inv.HV(K));
         ++n;
     }
     saved = keep;
     inv.FC(iend) = fckeep;
-    if (n == 0) return NO_FIT;
-    const auto m = static_cast<float>(sum / n);
-    return std::isfinite(m) ? m : NO_FIT;
+    return mean_misfit(sum, n);
 }
 
 // hold_foot: DENSTY again over the same end-frequency bracket (FC(IRGN+1) reset to FCEND

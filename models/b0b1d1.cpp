@@ -254,7 +254,7 @@ void XEBATCH(const Bottomside& P, const float* H, int N, float* OUT) {
         for (int m = 0; m < nmap; ++m) {
             const auto J = static_cast<std::size_t>(m);
             const auto K = static_cast<std::size_t>(map[J]);
-            hp[K] = ok[J] ? tmp[J] : F1MAP(P, hp[K]);
+            hp[K] = ok[J] ? tmp[J] : F1MAP(P, mh[J]);
         }
     }
     lanes::f2bot(hp.data(), N, P.HMF2, P.B0, P.B1, XBMAX, P.FOF2, tmp.data(), ok.data());

@@ -170,9 +170,11 @@ void DECIDE(Zelk& z, int16_t& IOK) {
 
         inversion::EPROF(inv, mod, cx, inv.ER(1));
         if (inv.ISTAT() != inversion::ISTAT_OK) break;
-        // The refined mode may choose the peak of an unseen E layer, with its valley.
-        const bool e_fitted = (inv.refine.valley || inv.refine.xstart) &&
-                              inversion::fit_e_peak(inv, mod, cx, x_trace(z.rec));
+        // The refined mode may choose the peak of an unseen E layer, with its valley, and
+        // fits the valley to the traces.
+        const bool fit_start = inv.refine.valley || inv.refine.xstart;
+        const inversion::XTrace xt = fit_start ? x_trace(z.rec) : inversion::XTrace{};
+        const bool e_fitted = fit_start && inversion::fit_e_peak(inv, mod, cx, xt);
         if (verbose) {
             using fio::edit_value;
             os << "  E:FS" << edit_value("(F5.3)", inv.FC(1)) << " FM"
@@ -187,8 +189,7 @@ void DECIDE(Zelk& z, int16_t& IOK) {
         if (!e_fitted) {
             inversion::MAHAGULY(inv, mod, cx);
             if (inv.ISTAT() != inversion::ISTAT_OK) break;
-            if (inv.refine.valley || inv.refine.xstart)
-                inversion::fit_valley(inv, mod, cx, x_trace(z.rec));
+            if (fit_start) inversion::fit_valley(inv, mod, cx, xt);
         }
         if (verbose) {
             using fio::edit_value;
