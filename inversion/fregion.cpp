@@ -31,10 +31,6 @@ namespace zelk::inversion {
 
 namespace {
 
-// KF1MODE values.
-static constexpr int32_t MODE_NORMAL = 0;
-static constexpr int32_t MODE_GAP = 1;
-static constexpr int32_t MODE_MERGED = 2;
 
 // foF1 below this (MHz) counts as a scaled F1 layer for the merged mode.
 static constexpr float FOF1_SCALED = 50.0f;
@@ -57,8 +53,6 @@ static constexpr float ER_F2_MAX = 99.999f;
 static constexpr float DFMIN_START = 99.0f;
 // Critical frequency over the plasma frequency of half the peak density: sqrt(2).
 static constexpr float SQRT2 = 1.4142135f;
-// RECVIRT mode that adds every solved part of the profile.
-static constexpr int RECVIRT_ALL = 5;
 
 // Display codes.
 static constexpr int PLOT_F1 = 3;

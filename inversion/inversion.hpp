@@ -61,6 +61,14 @@ static constexpr float FSTART_E = 0.2f;
 static constexpr float VLAW0 = 59.45f;
 static constexpr float VLAWSCALE = 14.63f;
 
+// KF1MODE: how the F layers are solved (normal, order by order from a gap, F1 in the F trace).
+static constexpr int32_t MODE_NORMAL = 0;
+static constexpr int32_t MODE_GAP = 1;
+static constexpr int32_t MODE_MERGED = 2;
+// The parts of a virtual height recomputed through the profile (RECVIRT, RECVIRTX MODE).
+static constexpr int RECVIRT_CURRENT = 1, RECVIRT_E = 2, RECVIRT_VALLEY = 3, RECVIRT_F1 = 4,
+                     RECVIRT_ALL = 5;
+
 // The parts of the refined mode (zelk-batch --refine). Each is a small step beside the
 // standard stages and is off in the standard mode, whose results it never changes.
 struct RefineOptions {
@@ -167,6 +175,10 @@ struct Inversion {
     // the region's start held at foot_slope (km/MHz) while foot_held is set.
     bool foot_held = false;
     float foot_slope = 0.0f;
+    // Refined mode (xstart): the record's X trace (MHz, km), whose points that reflect low in
+    // an F region join that region's least squares beside the O points (add_x_rows).
+    int16_t NXTR = 0;
+    F1<float, MAXTRC> XTRF, XTRH;
 
     // ---- Region results ----------------------------------------------------------------------
     F1<float, 3> ER;                 // mean absolute residuals of E, F1, F2 (km)
@@ -375,6 +387,11 @@ bool fit_e_peak(Inversion& inv, models::Models& mod, const Context& cx, const XT
 // false, changing nothing, when it does not apply.
 bool merge_f1(Inversion& inv);
 
+// Refined mode (xstart): adds to the normal equations NEQ of the current F region (solved
+// in the variable that starts at FSD for a profile that starts at FS0, end FEND) the rows of
+// the X points XTRF/XTRH that reflect inside the region, low on the F layer: the lowest
+// below the first O echo, where in gap mode the O trace is missing.
+void add_x_rows(Inversion& inv, float FS0, float FSD);
 // Slope dh/dfN (km/MHz) at the start FS of a region that ends at FE, of the coefficients
 // A(1..NN) (A points at element 0).
 float slope_at_start(const Inversion& inv, const float* A, int NN, float FS, float FE);

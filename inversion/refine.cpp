@@ -39,6 +39,10 @@ static constexpr float FOOT_SPAN = 1.5f;
 // above foE by more than this (MHz) and at most X_SPAN above the first O echo.
 static constexpr float X_ABOVE_FOE = 0.05f;
 static constexpr float X_SPAN = 1.0f;
+// Weight of an X point in the F layer's least squares (add_x_rows) against an O point: the
+// few X points below the first O echo stand against the many synthetic points that the
+// lower orders of gap mode put there.
+static constexpr float X_WEIGHT = 2.0f;
 // Fewest points of a trace part that make a fit criterion.
 static constexpr int MIN_POINTS = 3;
 // The depths whose best fits score within this share of the best one fit the trace equally
@@ -137,7 +141,7 @@ Points gather(const Inversion& inv, const XTrace& x, bool use_x, float& hmin,
 bool solve_f(Inversion& inv, models::Models& mod, const Context& cx) {
     if (inv.FOF1 <= 50.0f) {
         F1PROF(inv, mod, cx, inv.ER(2));
-        if (inv.KF1MODE != 2) {
+        if (inv.KF1MODE != MODE_MERGED) {
             if (inv.ISTAT() != ISTAT_OK) {
                 if (!merge_f1(inv)) return false;
             } else {
@@ -174,14 +178,14 @@ float misfit(Inversion& inv, const Points& p) {
     for (std::size_t i = 0; i < p.fo.size(); ++i) {
         inv.IRGN = static_cast<int16_t>(region_of(inv, p.fo[i]));
         if (inv.IRGN == 0) continue;
-        sum += std::fabs(RECVIRT(inv, p.fo[i], 5) - p.ho[i]);
+        sum += std::fabs(RECVIRT(inv, p.fo[i], RECVIRT_ALL) - p.ho[i]);
         ++n;
     }
     for (std::size_t i = 0; i < p.fx.size(); ++i) {
         const float f = p.fx[i];
         inv.IRGN = static_cast<int16_t>(region_of(inv, std::sqrt(f * (f - inv.FH))));
         if (inv.IRGN == 0) continue;
-        sum += std::fabs(RECVIRTX(inv, f, 5) - p.hx[i]);
+        sum += std::fabs(RECVIRTX(inv, f, RECVIRT_ALL) - p.hx[i]);
         ++n;
     }
     inv.IRGN = 3;
@@ -434,7 +438,7 @@ bool merge_f1(Inversion& inv) {
     inv.IROOT = 0;
     inv.NFQF = static_cast<int16_t>(inv.NFQF + inv.NFQF1);
     inv.NFQF1 = 0;
-    inv.KF1MODE = 2;
+    inv.KF1MODE = MODE_MERGED;
     inv.KF1MODEP = 0;
     inv.FC(3) = inv.FC(2);
     inv.A_F1.fill(0.0f);
@@ -442,6 +446,58 @@ bool merge_f1(Inversion& inv) {
     inv.HBASE(3) = inv.HBASE(2);
     inv.made_by = MadeBy::REFINED_F1_MERGED;
     return true;
+}
+
+// add_x_rows: the X wave of frequency f reflects where fN^2 = f (f - FH), below the O wave
+// of the same frequency, so the X trace reaches down into the part of the F layer that the
+// O trace misses when its first echoes are lost. In gap mode that part is otherwise filled
+// with points made by the lower orders alone. Each X point reflecting inside the region
+// (above FS0 and foE, below FEND) and below the first O echo gives one row: its X kernels
+// over [FS0, FEND] (SXIK), carried into the basis of the fit variable that starts at FSD by
+// the linear change CONTPRFL, against its virtual height less the X group paths of the E
+// layer, the valley and the F1 layer below (RECVIRTX). Those paths must be known: with a
+// model E layer (no E trace, no scaled foE) the X trace is left to fit_e_peak and fit_valley,
+// which choose the unseen E layer and valley from it. The mean error that ranks the
+// solver's trials stays that of the O points.
+void add_x_rows(Inversion& inv, float FS0, float FSD) {
+    if ((inv.IRGN != 2 && inv.IRGN != 3) || inv.KF1MODE != MODE_GAP || inv.IEFLAG == 2) return;
+    const int N = std::min<int>(inv.NN, MAXNN);
+    float ffirst = std::numeric_limits<float>::infinity();
+    for (int K = inv.NFQE + 1; K <= inv.NFQE + inv.NFQF1 + inv.NFQF && K <= MAXTRC; ++K)
+        if (seen(inv.TRH(K)) && inv.TRH(K) != inv.HMISS) ffirst = std::min(ffirst, inv.TRF(K));
+    const float flow = std::max(FS0, inv.FC(2) + X_ABOVE_FOE);
+    const float fhigh = std::min(ffirst, inv.FEND);
+    bool basis = false;
+    float C[MAXNN + 1][MAXNN + 1] = {};
+    XKernels x;
+    for (int k = 1; k <= inv.NXTR; ++k) {
+        const float f = inv.XTRF(k);
+        const float fn2 = f * (f - inv.FH);
+        if (!(fn2 > flow * flow) || !(fn2 < fhigh * fhigh)) continue;
+        CDX(FS0, inv.FH, f, x);
+        if (x.DF2X == 0.0f) continue;
+        if (!basis) {
+            // The change of basis: column j holds the FS0 coefficients of the FSD unit vector j.
+            for (int j = 1; j <= N; ++j) {
+                float e[MAXNN + 1] = {}, a[MAXNN + 1] = {};
+                e[j] = 1.0f;
+                CONTPRFL(N, FSD, inv.FEND, e, FS0, a);
+                for (int i = 1; i <= N; ++i) C[i][j] = a[i];
+            }
+            basis = true;
+        }
+        SXIK(inv, FS0, inv.FEND, N, f, x);
+        float below = RECVIRTX(inv, f, RECVIRT_E) + RECVIRTX(inv, f, RECVIRT_VALLEY);
+        if (inv.IRGN == 3) below += RECVIRTX(inv, f, RECVIRT_F1);
+        const float y = std::fmax(0.0f, inv.XTRH(k) - below);
+        float g[MAXNN + 1] = {};
+        for (int j = 1; j <= N; ++j)
+            for (int i = 1; i <= N; ++i) g[j] += x.GX(i) * C[i][j];
+        for (int i = 1; i <= N; ++i) {
+            for (int j = 1; j <= N; ++j) inv.NEQ(i, j) += X_WEIGHT * g[i] * g[j];
+            inv.NEQ(i, N + 1) += X_WEIGHT * y * g[i];
+        }
+    }
 }
 
 // slope_at_start: dh/dfN at FS of h = ZM + sqrt(u) sum A(k) T*_{k-1}(u), u = ln(fN/FE) /
@@ -473,7 +529,7 @@ float observed_misfit(Inversion& inv, const float* A, int NN, float FE, int N0) 
     double sum = 0.0;
     std::size_t n = 0;
     for (int K = 1; K <= N0 && K <= inv.NFQ; ++K) {
-        sum += std::fabs(RECVIRT(inv, inv.FQ(K), 5) - inv.HV(K));
+        sum += std::fabs(RECVIRT(inv, inv.FQ(K), RECVIRT_ALL) - inv.HV(K));
         ++n;
     }
     saved = keep;

@@ -244,6 +244,7 @@ void search_end(Inversion& inv, const Context& cx, float FS0, float FSD, float& 
             CHNGSIKP(inv, FSD);
         }
         ESTAB(inv);
+        if (inv.NXTR > 0) add_x_rows(inv, FS0, FSD);
         if (inv.foot_held) {
             hold_slope(inv, FS0, FSD);
             EQUTN(inv, cx, inv.NEQ, inv.NN + 1, inv.XS);
