@@ -100,7 +100,6 @@ bool PARSEB0B1DT(Bottomside& P, const std::string& PATH, bool BINARY) {
 }
 
 bool FITERR(Bottomside& P, float& E1, float& E2, float LIMSUM, float LIM1);
-float XHSEARCH(const Bottomside& P, float F, float* MEMO, int8_t* MEMOK);
 
 // One trial of the coordinate search: the parameters as they stand. False when they give no
 // usable model (hF1 or HZ zero) or no misfit below LIMIT; else the misfit in E.
@@ -208,7 +207,8 @@ namespace {
 // XE at the heights H(0..N-1) into OUT, N <= lanes::MAXLANES: the branches and the height
 // mappings that need no transcendental function are taken per value, the powers and
 // exponentials of all values together on SIMD lanes. Each value is the one XE gives.
-void XEBATCH(const Bottomside& P, const float* H, int N, float* OUT) {
+[[gnu::noinline]] void XEBATCH(const Bottomside& P, const float* H, int N, float* OUT) {
+    if (N <= 0) return;
     if (!simd::lanes()) {
         for (int k = 0; k < N; ++k) OUT[k] = XE(P, H[k]);
         return;
@@ -264,17 +264,16 @@ void XEBATCH(const Bottomside& P, const float* H, int N, float* OUT) {
     }
 }
 
-// One height search of XH, resumable: the bracket, the last midpoint (the result once DONE),
-// the node of the bisection tree the next midpoint belongs to (1 = root) and the halvings done.
-// The result, when not yet DONE, lies in [LO, HI].
+// One height search of XH: the bracket, the last midpoint (the result once DONE) and the
+// halvings done. The result, when not yet DONE, lies in [LO, HI].
 struct XHSTATE {
     float LO, HI, MID;
-    int NODE, IT;
+    int IT;
     bool DONE;
 };
 
 XHSTATE XHSTART(const Bottomside& P, float F) {
-    XHSTATE S{P.HVT, P.HMF2, P.HMF2, 1, 0, false};
+    XHSTATE S{P.HVT, P.HMF2, P.HMF2, 0, false};
     if (F > P.FOF2 || F < P.FOE) {
         S.MID = 0.0f;
         S.DONE = true;
@@ -284,52 +283,20 @@ XHSTATE XHSTART(const Bottomside& P, float F) {
     return S;
 }
 
-// Opens the next halving of the search S: its midpoint in S.MID. False when the search has
-// ended (or ends now at the cap) and needs no model value.
-bool XHNEXT(XHSTATE& S) {
-    if (S.DONE) return false;
-    if (S.IT >= MAXBISECT) {
-        S.DONE = true;
-        return false;
-    }
-    ++S.IT;
-    S.MID = 0.5f * (S.LO + S.HI);
-    return true;
-}
-
-// Completes the halving opened by XHNEXT with FM, the model value at S.MID.
-// Written without branches (the comparison with F goes either way at random); a search that
-// ends on a frequency match has its bracket moved as well, which nothing reads once DONE.
-void XHHALVE(float F, XHSTATE& S, float FM) {
-    const bool match = std::fabs(FM - F) < FTOL, above = FM > F;
-    S.HI = above ? S.MID : S.HI;
-    S.LO = above ? S.LO : S.MID;
-    S.NODE = 2 * S.NODE + (above ? 0 : 1);
-    S.DONE = match || S.HI - S.LO < HTOL;
-}
-
-// One halving of the search S for frequency F. With MEMO/MEMOK (1-based, MAXXEMEMO nodes) the
-// model values at the first levels of the bisection tree are taken from, or kept in, MEMO: the
-// same values XE gives, so the result is unchanged.
-void XHSTEP(const Bottomside& P, float F, XHSTATE& S, float* MEMO, int8_t* MEMOK) {
-    if (!XHNEXT(S)) return;
-    float fm;
-    if (MEMO != nullptr && S.NODE <= Bottomside::MAXXEMEMO) {
-        if (!MEMOK[S.NODE]) {
-            MEMO[S.NODE] = XE(P, S.MID);
-            MEMOK[S.NODE] = 1;
-        }
-        fm = MEMO[S.NODE];
-    } else {
-        fm = XE(P, S.MID);
-    }
-    XHHALVE(F, S, fm);
-}
-
-// The search of XH to its end.
-float XHSEARCH(const Bottomside& P, float F, float* MEMO, int8_t* MEMOK) {
+// The search of XH to its end: halvings of the bracket at its midpoint (the upper end comes
+// down where the model is above F), until the model is within FTOL of F, the bracket is
+// narrower than HTOL, or MAXBISECT halvings are done.
+float XHSEARCH(const Bottomside& P, float F) {
     XHSTATE S = XHSTART(P, F);
-    while (!S.DONE) XHSTEP(P, F, S, MEMO, MEMOK);
+    while (!S.DONE && S.IT < MAXBISECT) {
+        ++S.IT;
+        S.MID = 0.5f * (S.LO + S.HI);
+        const float fm = XE(P, S.MID);
+        const bool above = fm > F;
+        if (above) S.HI = S.MID;
+        else S.LO = S.MID;
+        S.DONE = std::fabs(fm - F) < FTOL || S.HI - S.LO < HTOL;
+    }
     return S.MID;
 }
 
@@ -338,7 +305,7 @@ float XHSEARCH(const Bottomside& P, float F, float* MEMO, int8_t* MEMOK) {
 // XH: the height (km) between the valley top and hmF2 where XE reaches F (MHz), by bisection
 // (frequency within 1e-5 MHz or bracket below 0.0001 km); foF2 gives hmF2, frequencies above
 // foF2 or below foE give 0.
-float XH(const Bottomside& P, float F) { return XHSEARCH(P, F, nullptr, nullptr); }
+float XH(const Bottomside& P, float F) { return XHSEARCH(P, F); }
 
 // CALHSTHZ: the intermediate region between the valley top and the F2 (MODE 2) or F1 (MODE 1)
 // bottomside. HST, the height where the F2 bottomside (F1-mapped in MODE 1, x^B1 unlimited)
@@ -373,105 +340,146 @@ namespace {
 // LIM1: the sums only grow, so a caller that needs a misfit below such a limit learns that it
 // cannot have one without the rest of the rows. Returns false when it gave up (E1, E2 and
 // HIRI then hold partial values).
-// The height searches of all rows advance together, one halving at a time; the model values
-// of one level are evaluated as one batch (XEBATCH), the first levels of the bisection tree
-// once for all rows that share a node (XEMEMO). With a finite limit the sums are bounded from
-// below in double: the IRI height of a row lies in its search bracket, so the row adds at
-// least the squared distance of its table height from the bracket. A bound above the limit by
-// 0.1 % (far more than the rounding of any sum of 999 terms in single precision) settles the
-// outcome early. Otherwise the sums are formed in the canonical order, top down, from the
-// heights found, so the misfit is the same to the last bit.
+// The height searches of all rows advance together, one halving at a time, each making the
+// halvings it would make alone (XHSEARCH): the same midpoints, so the same heights. The
+// searches still running are kept packed, one array per quantity, so that a halving of all
+// of them is one pass on SIMD lanes (lanes::halve). The model values of one level are
+// evaluated as one batch (XEBATCH), once for each run of rows with the same midpoint: all
+// searches start from the same bracket, so on the first levels whole runs of rows (which
+// come in order of frequency) share their midpoints, and the model, a function of the height
+// alone, has one value there. With a finite limit the sums are bounded from below in double:
+// the IRI height of a row lies in its search bracket, so the row adds at least the squared
+// distance of its table height from the bracket. A bound above the limit by 0.1 % (far more
+// than the rounding of any sum of 999 terms in single precision) settles the outcome early,
+// whatever the order in which the bound was summed. Otherwise the sums are formed in the
+// canonical order, top down, from the heights found, so the misfit is the same to the last
+// bit.
 bool FITERR(Bottomside& P, float& E1, float& E2, float LIMSUM, float LIM1) {
     static constexpr double MARGIN = 1.001;
     E1 = 0.0f;
     E2 = 0.0f;
     P.HIRI.fill(0.0f);
-    P.XEMEMOK.fill(0);
     const bool f1 = F1ACTIVE(P);
     auto infirst = [&P, f1](int i) {
         return f1 && (P.PRFFN1(i) < P.FOF1 || P.PRFHT1(i) < P.HF1);
     };
     int ilo = P.NPROW1 + 1;
     while (ilo > 1 && P.PRFFN1(ilo - 1) >= P.FOE) --ilo;
-    // Smallest square the row can add: from its result once found, else from its bracket.
-    auto low = [&P](int i, const XHSTATE& S) {
-        const float h = P.PRFHT1(i);
-        float d = 0.0f;
-        if (S.DONE) d = h - S.MID;
-        else if (h < S.LO) d = h - S.LO;
-        else if (h > S.HI) d = h - S.HI;
-        return static_cast<double>(d) * d;
-    };
     constexpr std::size_t NR = profile::MAXROW + 1;
-    std::array<XHSTATE, NR> S;
-    std::array<double, NR> lb;
-    std::array<uint8_t, NR> first;             // the row counts in E1
-    std::array<float, NR> fm;                  // the model value of a row's current halving
-    std::array<int16_t, NR> act;               // the rows still searching, ascending
-    std::array<float, lanes::MAXLANES> hq, vq; // the heights of one level's batch, their values
-    std::array<int16_t, lanes::MAXLANES> dest; // row of each batch value, or -node for XEMEMO
+    // The searches still running, packed: frequency, table height, bracket, midpoint, model
+    // value there, the row's smallest square so far, whether it counts in E1, whether it has
+    // ended, and its row.
+    std::array<float, NR> F, H, LO, HI, MID, FM;
+    std::array<double, NR> LB;
+    std::array<uint8_t, NR> FIRST, DONE;
+    std::array<int16_t, NR> ROW;
+    std::array<float, NR> RES;                  // the height found, by row
+    std::array<float, lanes::MAXLANES> hq, vq;  // the distinct midpoints of a level, values
+    static_assert(lanes::MAXLANES >= static_cast<int>(NR));
     const double cut = MARGIN * LIMSUM, cut1 = MARGIN * LIM1;
     double s = 0.0, s1 = 0.0;
     int nact = 0;
     for (int i = ilo; i <= P.NPROW1; ++i) {
         const auto n = static_cast<std::size_t>(i);
-        S[n] = XHSTART(P, P.PRFFN1(i));
-        first[n] = infirst(i);
-        lb[n] = low(i, S[n]);
-        s += lb[n];
-        if (first[n]) s1 += lb[n];
-        if (!S[n].DONE) act[static_cast<std::size_t>(nact++)] = static_cast<int16_t>(i);
+        const XHSTATE S0 = XHSTART(P, P.PRFFN1(i));
+        const float h = P.PRFHT1(i);
+        const bool fi = infirst(i);
+        float d = 0.0f;
+        if (S0.DONE) {
+            RES[n] = S0.MID;
+            d = h - S0.MID;
+        } else {
+            if (h < S0.LO) d = h - S0.LO;
+            else if (h > S0.HI) d = h - S0.HI;
+            const auto k = static_cast<std::size_t>(nact++);
+            F[k] = P.PRFFN1(i);
+            H[k] = h;
+            LO[k] = S0.LO;
+            HI[k] = S0.HI;
+            MID[k] = S0.MID;
+            LB[k] = static_cast<double>(d) * d;
+            FIRST[k] = fi;
+            ROW[k] = static_cast<int16_t>(i);
+        }
+        const double l = static_cast<double>(d) * d;
+        s += l;
+        if (fi) s1 += l;
     }
     if (s >= cut || s1 >= cut1) return false;
-    for (int level = 0; level <= MAXBISECT && nact > 0; ++level) {
-        // The midpoints of this level, each tree node below MAXXEMEMO once.
-        int nq = 0;
-        for (int a = 0; a < nact; ++a) {
-            const int i = act[static_cast<std::size_t>(a)];
-            XHSTATE& R = S[static_cast<std::size_t>(i)];
-            if (!XHNEXT(R)) continue;
-            if (R.NODE <= Bottomside::MAXXEMEMO) {
-                if (P.XEMEMOK(R.NODE)) continue;
-                P.XEMEMOK(R.NODE) = 1;
-                dest[static_cast<std::size_t>(nq)] = static_cast<int16_t>(-R.NODE);
-            } else {
-                dest[static_cast<std::size_t>(nq)] = static_cast<int16_t>(i);
+    for (int level = 0; nact > 0; ++level) {
+        const auto na = static_cast<std::size_t>(nact);
+        if (level >= MAXBISECT) {
+            // The cap: the searches end at their last midpoint.
+            for (std::size_t k = 0; k < na; ++k) RES[static_cast<std::size_t>(ROW[k])] = MID[k];
+            break;
+        }
+        for (std::size_t k = 0; k < na; ++k) MID[k] = 0.5f * (LO[k] + HI[k]);
+        // The model values, one per run of equal midpoints.
+        std::size_t nq = 0;
+        for (std::size_t k = 0; k < na; ++k)
+            if (k == 0 || std::bit_cast<uint32_t>(MID[k]) != std::bit_cast<uint32_t>(MID[k - 1]))
+                hq[nq++] = MID[k];
+        if (nq == na) {
+            XEBATCH(P, MID.data(), nact, FM.data());
+        } else {
+            XEBATCH(P, hq.data(), static_cast<int>(nq), vq.data());
+            std::size_t q = 0;
+            for (std::size_t k = 0; k < na; ++k) {
+                if (k > 0 && std::bit_cast<uint32_t>(MID[k]) == std::bit_cast<uint32_t>(MID[k - 1]))
+                    FM[k] = FM[k - 1];
+                else
+                    FM[k] = vq[q++];
             }
-            hq[static_cast<std::size_t>(nq++)] = R.MID;
         }
-        XEBATCH(P, hq.data(), nq, vq.data());
-        for (int q = 0; q < nq; ++q) {
-            const int d = dest[static_cast<std::size_t>(q)];
-            if (d < 0) P.XEMEMO(-d) = vq[static_cast<std::size_t>(q)];
-            else fm[static_cast<std::size_t>(d)] = vq[static_cast<std::size_t>(q)];
-        }
-        // The halvings, row by row, with the bound checked after each; the rows that end
-        // leave the list.
-        int keep = 0;
-        for (int a = 0; a < nact; ++a) {
-            const int i = act[static_cast<std::size_t>(a)];
-            const auto n = static_cast<std::size_t>(i);
-            XHSTATE& R = S[n];
-            if (!R.DONE) {
-                const int node = R.NODE;
-                XHHALVE(P.PRFFN1(i), R, node <= Bottomside::MAXXEMEMO ? P.XEMEMO(node) : fm[n]);
+        // The halvings and the rows' new bounds.
+        double ds = 0.0, ds1 = 0.0;
+        if (simd::lanes()) {
+            lanes::halve(nact, F.data(), FM.data(), MID.data(), H.data(), LO.data(), HI.data(),
+                         LB.data(), FIRST.data(), DONE.data(), FTOL, HTOL, ds, ds1);
+        } else {
+            for (std::size_t k = 0; k < na; ++k) {
+                const float fm = FM[k], f = F[k], mid = MID[k];
+                const bool above = fm > f;
+                const bool match = std::fabs(fm - f) < FTOL;
+                const float hi = above ? mid : HI[k];
+                const float lo = above ? LO[k] : mid;
+                HI[k] = hi;
+                LO[k] = lo;
+                const bool done = match || hi - lo < HTOL;
+                DONE[k] = done;
+                const float h = H[k];
+                const float d = done ? h - mid : (h < lo ? h - lo : (h > hi ? h - hi : 0.0f));
+                const double l = static_cast<double>(d) * d;
+                const double inc = l - LB[k];
+                LB[k] = l;
+                ds += inc;
+                ds1 += FIRST[k] ? inc : 0.0;
             }
-            if (!R.DONE) act[static_cast<std::size_t>(keep++)] = static_cast<int16_t>(i);
-            const double l = low(i, R);
-            s += l - lb[n];
-            if (first[n]) s1 += l - lb[n];
-            lb[n] = l;
-            if (s >= cut || s1 >= cut1) return false;
         }
-        nact = keep;
+        s += ds;
+        s1 += ds1;
+        if (s >= cut || s1 >= cut1) return false;
+        // The searches that ended leave the packed arrays.
+        std::size_t keep = 0;
+        for (std::size_t k = 0; k < na; ++k) {
+            if (DONE[k]) {
+                RES[static_cast<std::size_t>(ROW[k])] = MID[k];
+                continue;
+            }
+            F[keep] = F[k];
+            H[keep] = H[k];
+            LO[keep] = LO[k];
+            HI[keep] = HI[k];
+            LB[keep] = LB[k];
+            FIRST[keep] = FIRST[k];
+            ROW[keep] = ROW[k];
+            ++keep;
+        }
+        nact = static_cast<int>(keep);
     }
-    const bool found = nact == 0;
-    for (int i = ilo; i <= P.NPROW1; ++i) P.HIRI(i) = S[static_cast<std::size_t>(i)].MID;
+    for (int i = ilo; i <= P.NPROW1; ++i) P.HIRI(i) = RES[static_cast<std::size_t>(i)];
     for (int i = P.NPROW1; i >= ilo; --i) {
-        const float hi =
-            found ? P.HIRI(i) : XHSEARCH(P, P.PRFFN1(i), P.XEMEMO.data(), P.XEMEMOK.data());
-        P.HIRI(i) = hi;
-        const float d = P.PRFHT1(i) - hi;
+        const float d = P.PRFHT1(i) - P.HIRI(i);
         if (infirst(i)) E1 += d * d;
         else E2 += d * d;
         if (!(E1 + E2 < LIMSUM) || !(E1 < LIM1)) return false;

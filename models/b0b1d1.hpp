@@ -35,12 +35,6 @@ struct Bottomside {
     float X0 = 0.4882682f;                   // lowest fN/foF2 compared with the table
     F2<float, 5, 5> TIJ;                     // inner products of the profile basis
     F1<float, profile::MAXROW> HIRI;         // IRI height of each 1 km table row (0: none)
-    // The first levels of the height search of CAL_IRI_FIT_ERROR start from the same bracket
-    // for every row: their model values, node n with children 2n and 2n + 1, are kept here
-    // for the rows of one call (XEMEMOK(n) = 1 when node n holds a value).
-    static constexpr int MAXXEMEMO = 511;
-    F1<float, MAXXEMEMO> XEMEMO;
-    F1<int8_t, MAXXEMEMO> XEMEMOK;
     platform::DataFileStamp B0FILE;          // the parsed B0B1DT
     uint64_t FILESEQ = 0;                    // input file being processed, as the run loop
                                              // numbers them (see load_data_file); 0: none

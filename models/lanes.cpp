@@ -26,6 +26,7 @@ namespace {
 
 #include "models/lanes_vector.inc"
 typedef float v4f __attribute__((vector_size(4 * W)));
+typedef int32_t v4i __attribute__((vector_size(4 * W)));
 
 constexpr double ARGMAX = 700.0;   // exp kernel range |t| <= 700 (results stay normal)
 constexpr double XMIN = 1.0e-300;  // log kernel domain: normal positive arguments above this
@@ -70,6 +71,20 @@ namespace avx512 {
 #endif
 
 }  // namespace
+
+void halve(int N, const float* F, const float* FM, const float* MID, const float* H, float* LO,
+           float* HI, double* LB, const uint8_t* FIRST, uint8_t* DONE, float FTOL, float HTOL,
+           double& DS, double& DS1) {
+#ifdef ZELK_LANES_AVX512
+    if (simd::avx512())
+        return avx512::halve_lanes(N, F, FM, MID, H, LO, HI, LB, FIRST, DONE, FTOL, HTOL, DS, DS1);
+#endif
+#ifdef ZELK_LANES_AVX2
+    if (simd::avx2())
+        return avx2::halve_lanes(N, F, FM, MID, H, LO, HI, LB, FIRST, DONE, FTOL, HTOL, DS, DS1);
+#endif
+    base::halve_lanes(N, F, FM, MID, H, LO, HI, LB, FIRST, DONE, FTOL, HTOL, DS, DS1);
+}
 
 void f2bot(const float* H, int N, double HMF2, double B0, double B1, double XBM, double FOF2,
            float* OUT, uint8_t* OK) {

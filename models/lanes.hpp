@@ -29,4 +29,15 @@ void f2bot(const float* H, int N, double HMF2, double B0, double B1, double XBM,
 // R = (HF1 - H)/HF1. OK as for f2bot.
 void f1map(const float* H, int N, double HF1, double Y, float* OUT, uint8_t* OK);
 
+// One halving of N packed height searches of the shape misfit, each as XH makes it: with the
+// model value FM at the midpoint MID of the bracket [LO, HI] of frequency F, HI becomes MID
+// where FM > F, else LO does; DONE marks the searches that end (|FM - F| < FTOL or HI - LO < HTOL). LB gets each
+// row's smallest square (table height H less MID when done, else less the nearer end of the
+// bracket when outside it) in double; DS and DS1 the sums of the changes of LB over all rows
+// and over those with FIRST set. The brackets, nodes and ends are exact on every build; the
+// order of the two sums is not, which only a bound may depend on.
+void halve(int N, const float* F, const float* FM, const float* MID, const float* H, float* LO,
+           float* HI, double* LB, const uint8_t* FIRST, uint8_t* DONE, float FTOL, float HTOL,
+           double& DS, double& DS1);
+
 }  // namespace zelk::models::lanes

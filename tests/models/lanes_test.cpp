@@ -143,3 +143,80 @@ TEST(Lanes, OutOfRangeArgumentsGoToTheLibrary) {
     EXPECT_TRUE(ok[4]);
     EXPECT_EQ(out[4], 8.0f);
 }
+
+// One halving of packed height searches: on every instruction set the same brackets, ends and
+// squares, nothing written beyond the N searches (tails of every length up to the widest
+// vector), and the rules of one halving: a model value above the frequency brings the upper
+// end down, one within FTOL or a bracket narrower than HTOL ends the search, and an ended
+// search's square is that of the table height less its last midpoint.
+TEST(Lanes, HalvingsAgreeOnEveryInstructionSetAndStayInBounds) {
+    using zelk::simd::Mode;
+    constexpr float FTOL = 1.0e-5f, HTOL = 1.0e-4f;
+    std::mt19937_64 rng(777);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    struct State {
+        std::vector<float> lo, hi;
+        std::vector<double> lb;
+        std::vector<uint8_t> done;
+        double ds = 0.0, ds1 = 0.0;
+    };
+    for (const int n : {1, 3, 4, 7, 8, 9, 15, 16, 17, 100}) {
+        SCOPED_TRACE(n);
+        const int cap = n + 9;   // room behind the N searches, which must stay untouched
+        std::vector<float> f(cap), fm(cap), mid(cap), h(cap), lo0(cap), hi0(cap);
+        std::vector<double> lb0(cap);
+        std::vector<uint8_t> first(cap);
+        for (int k = 0; k < cap; ++k) {
+            lo0[k] = 200.0f + 100.0f * u(rng);
+            hi0[k] = lo0[k] + (k % 5 == 0 ? 1.5e-4f : 50.0f * u(rng));
+            mid[k] = 0.5f * (lo0[k] + hi0[k]);
+            f[k] = 2.0f + 8.0f * u(rng);
+            fm[k] = k % 7 == 1 ? f[k] + 0.5f * FTOL : (k % 11 == 2 ? NAN : 2.0f + 8.0f * u(rng));
+            h[k] = lo0[k] - 20.0f + 90.0f * u(rng);
+            lb0[k] = 0.0;
+            first[k] = k % 3 == 0;
+        }
+        auto run = [&](Mode m) {
+            State s{lo0, hi0, lb0, std::vector<uint8_t>(cap, 7)};
+            zelk::simd::set_mode(m);
+            lanes::halve(n, f.data(), fm.data(), mid.data(), h.data(), s.lo.data(), s.hi.data(),
+                         s.lb.data(), first.data(), s.done.data(), FTOL, HTOL, s.ds, s.ds1);
+            zelk::simd::set_mode(Mode::AUTO);
+            return s;
+        };
+        const State a = run(Mode::AUTO);
+        double all = 0.0, part = 0.0;
+        for (int k = 0; k < cap; ++k) {
+            SCOPED_TRACE(k);
+            if (k >= n) {
+                EXPECT_EQ(a.lo[k], lo0[k]);
+                EXPECT_EQ(a.hi[k], hi0[k]);
+                EXPECT_EQ(a.lb[k], lb0[k]);
+                EXPECT_EQ(a.done[k], 7);
+                continue;
+            }
+            const bool above = fm[k] > f[k];
+            EXPECT_EQ(a.hi[k], above ? mid[k] : hi0[k]);
+            EXPECT_EQ(a.lo[k], above ? lo0[k] : mid[k]);
+            const bool ends = std::fabs(fm[k] - f[k]) < FTOL || a.hi[k] - a.lo[k] < HTOL;
+            EXPECT_EQ(a.done[k], ends ? 1 : 0);
+            float d = 0.0f;
+            if (ends) d = h[k] - mid[k];
+            else if (h[k] < a.lo[k]) d = h[k] - a.lo[k];
+            else if (h[k] > a.hi[k]) d = h[k] - a.hi[k];
+            EXPECT_EQ(a.lb[k], static_cast<double>(d) * d);
+            all += a.lb[k];
+            if (first[k]) part += a.lb[k];
+        }
+        EXPECT_NEAR(a.ds, all, 1e-9 * all);
+        EXPECT_NEAR(a.ds1, part, 1e-9 * (part + 1.0));
+        for (const Mode m : {Mode::AVX2, Mode::BASELINE}) {
+            const State b = run(m);
+            EXPECT_EQ(b.lo, a.lo);
+            EXPECT_EQ(b.hi, a.hi);
+            EXPECT_EQ(b.lb, a.lb);
+            EXPECT_EQ(b.done, a.done);
+            EXPECT_NEAR(b.ds, a.ds, 1e-12 * (a.ds + 1.0));
+        }
+    }
+}
