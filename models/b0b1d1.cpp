@@ -204,64 +204,20 @@ float XE(const Bottomside& P, float H) {
 
 namespace {
 
-// XE at the heights H(0..N-1) into OUT, N <= lanes::MAXLANES: the branches and the height
-// mappings that need no transcendental function are taken per value, the powers and
-// exponentials of all values together on SIMD lanes. Each value is the one XE gives.
+// XE at the heights H(0..N-1) into OUT, N <= lanes::MAXLANES: on SIMD lanes (lanes::xe),
+// the values the lanes cannot vouch for by XE itself. Each value is the one XE gives.
 [[gnu::noinline]] void XEBATCH(const Bottomside& P, const float* H, int N, float* OUT) {
     if (N <= 0) return;
     if (!simd::lanes()) {
         for (int k = 0; k < N; ++k) OUT[k] = XE(P, H[k]);
         return;
     }
-    constexpr int M = lanes::MAXLANES;
-    std::array<float, M> hp, tmp, mh;
-    std::array<uint8_t, M> ok, f2;
-    std::array<int16_t, M> map;   // the values that need the F1 mapping, in order
-    const bool f1 = F1ACTIVE(P);
-    // The height on the F2 bottomside of every value, and which need the F1 mapping first.
-    int nmap = 0;
-    for (int k = 0; k < N; ++k) {
-        const auto K = static_cast<std::size_t>(k);
-        const float h = H[k];
-        f2[K] = 0;
-        hp[K] = P.HMF2;
-        if (h < 0.0f || h > P.HMF2) {
-            OUT[k] = 0.0f;
-            continue;
-        }
-        // The branches of XE: above hF1 (F1 modification active) or above HZ, the F2
-        // bottomside itself; below HZ, the intermediate region.
-        float x = h;
-        const bool above = f1 ? h >= P.HF1 : false;
-        const bool inter = !above && !(h >= P.HZ);
-        if (inter) {
-            if (P.HST < 0.0f) {
-                OUT[k] = P.FOE;
-                continue;
-            }
-            x = XE4HEIGHT(P, h);
-        }
-        hp[K] = x;
-        f2[K] = 1;
-        if (f1 && !above && P.HF1 > 0.0f && !(x >= P.HF1)) {
-            map[static_cast<std::size_t>(nmap)] = static_cast<int16_t>(k);
-            mh[static_cast<std::size_t>(nmap++)] = x;
-        }
-    }
-    // The F1 mapping of those that need it, packed together.
-    if (nmap > 0) {
-        lanes::f1map(mh.data(), nmap, P.HF1, 1.0 + P.D1, tmp.data(), ok.data());
-        for (int m = 0; m < nmap; ++m) {
-            const auto J = static_cast<std::size_t>(m);
-            const auto K = static_cast<std::size_t>(map[J]);
-            hp[K] = ok[J] ? tmp[J] : F1MAP(P, mh[J]);
-        }
-    }
-    lanes::f2bot(hp.data(), N, P.HMF2, P.B0, P.B1, XBMAX, P.FOF2, tmp.data(), ok.data());
-    for (int k = 0; k < N; ++k) {
-        const auto K = static_cast<std::size_t>(k);
-        if (f2[K]) OUT[k] = ok[K] ? tmp[K] : F2BOT(P, hp[K], XBMAX);
-    }
+    const lanes::XeModel M{P.HMF2, P.HF1, P.HZ, P.HST, P.HVT, P.T, P.FOE,
+                           P.B0, P.B1, XBMAX, P.FOF2, 1.0 + P.D1, F1ACTIVE(P)};
+    std::array<uint8_t, lanes::MAXLANES> ok;
+    lanes::xe(H, N, M, OUT, ok.data());
+    for (int k = 0; k < N; ++k)
+        if (!ok[static_cast<std::size_t>(k)]) OUT[k] = XE(P, H[k]);
 }
 
 // One height search of XH: the bracket, the last midpoint (the result once DONE) and the
@@ -372,7 +328,7 @@ bool FITERR(Bottomside& P, float& E1, float& E2, float LIMSUM, float LIM1) {
     std::array<float, NR> F, H, LO, HI, MID, FM;
     std::array<double, NR> LB;
     std::array<uint8_t, NR> FIRST, DONE;
-    std::array<int16_t, NR> ROW;
+    std::array<int16_t, NR> ROW, LEAD;
     std::array<float, NR> RES;                  // the height found, by row
     std::array<float, lanes::MAXLANES> hq, vq;  // the distinct midpoints of a level, values
     static_assert(lanes::MAXLANES >= static_cast<int>(NR));
@@ -406,6 +362,7 @@ bool FITERR(Bottomside& P, float& E1, float& E2, float LIMSUM, float LIM1) {
         if (fi) s1 += l;
     }
     if (s >= cut || s1 >= cut1) return false;
+    bool shared = true;
     for (int level = 0; nact > 0; ++level) {
         const auto na = static_cast<std::size_t>(nact);
         if (level >= MAXBISECT) {
@@ -414,22 +371,27 @@ bool FITERR(Bottomside& P, float& E1, float& E2, float LIMSUM, float LIM1) {
             break;
         }
         for (std::size_t k = 0; k < na; ++k) MID[k] = 0.5f * (LO[k] + HI[k]);
-        // The model values, one per run of equal midpoints.
-        std::size_t nq = 0;
-        for (std::size_t k = 0; k < na; ++k)
-            if (k == 0 || std::bit_cast<uint32_t>(MID[k]) != std::bit_cast<uint32_t>(MID[k - 1]))
-                hq[nq++] = MID[k];
+        // The model values, one per run of equal midpoints: the runs' first midpoints packed
+        // into hq, and each search's index there in LEAD.
+        // Searches whose brackets have parted never share a midpoint again: once every run
+        // is a single search, the runs are not looked for any more.
+        std::size_t nq = na;
+        if (shared) {
+            nq = 0;
+            for (std::size_t k = 0; k < na; ++k) {
+                const bool lead = k == 0 || std::bit_cast<uint32_t>(MID[k]) !=
+                                                std::bit_cast<uint32_t>(MID[k - 1]);
+                hq[nq] = MID[k];
+                nq += lead;
+                LEAD[k] = static_cast<int16_t>(nq - 1);
+            }
+            shared = nq < na;
+        }
         if (nq == na) {
             XEBATCH(P, MID.data(), nact, FM.data());
         } else {
             XEBATCH(P, hq.data(), static_cast<int>(nq), vq.data());
-            std::size_t q = 0;
-            for (std::size_t k = 0; k < na; ++k) {
-                if (k > 0 && std::bit_cast<uint32_t>(MID[k]) == std::bit_cast<uint32_t>(MID[k - 1]))
-                    FM[k] = FM[k - 1];
-                else
-                    FM[k] = vq[q++];
-            }
+            for (std::size_t k = 0; k < na; ++k) FM[k] = vq[static_cast<std::size_t>(LEAD[k])];
         }
         // The halvings and the rows' new bounds.
         double ds = 0.0, ds1 = 0.0;
@@ -459,9 +421,14 @@ bool FITERR(Bottomside& P, float& E1, float& E2, float LIMSUM, float LIM1) {
         s += ds;
         s1 += ds1;
         if (s >= cut || s1 >= cut1) return false;
-        // The searches that ended leave the packed arrays.
+        // The searches that ended leave the packed arrays (those before the first of them
+        // stay where they are).
+        std::size_t ended = 0;
+        for (std::size_t k = 0; k < na; ++k) ended += DONE[k];
+        if (ended == 0) continue;
         std::size_t keep = 0;
-        for (std::size_t k = 0; k < na; ++k) {
+        while (!DONE[keep]) ++keep;
+        for (std::size_t k = keep; k < na; ++k) {
             if (DONE[k]) {
                 RES[static_cast<std::size_t>(ROW[k])] = MID[k];
                 continue;

@@ -27,6 +27,7 @@ namespace {
 #include "models/lanes_vector.inc"
 typedef float v4f __attribute__((vector_size(4 * W)));
 typedef int32_t v4i __attribute__((vector_size(4 * W)));
+typedef uint8_t v4b __attribute__((vector_size(W)));
 
 constexpr double ARGMAX = 700.0;   // exp kernel range |t| <= 700 (results stay normal)
 constexpr double XMIN = 1.0e-300;  // log kernel domain: normal positive arguments above this
@@ -71,6 +72,16 @@ namespace avx512 {
 #endif
 
 }  // namespace
+
+void xe(const float* H, int N, const XeModel& M, float* OUT, uint8_t* OK) {
+#ifdef ZELK_LANES_AVX512
+    if (simd::avx512()) return avx512::xe_lanes(H, N, M, OUT, OK);
+#endif
+#ifdef ZELK_LANES_AVX2
+    if (simd::avx2()) return avx2::xe_lanes(H, N, M, OUT, OK);
+#endif
+    base::xe_lanes(H, N, M, OUT, OK);
+}
 
 void halve(int N, const float* F, const float* FM, const float* MID, const float* H, float* LO,
            float* HI, double* LB, const uint8_t* FIRST, uint8_t* DONE, float FTOL, float HTOL,

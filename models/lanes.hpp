@@ -29,6 +29,19 @@ void f2bot(const float* H, int N, double HMF2, double B0, double B1, double XBM,
 // R = (HF1 - H)/HF1. OK as for f2bot.
 void f1map(const float* H, int N, double HF1, double Y, float* OUT, uint8_t* OK);
 
+// The IRI bottomside as XE evaluates it: F2 peak, F1 height, the intermediate region (HZ,
+// HST, valley top HVT, T), foE; shape B0, B1, the x^B1 limit XBM, foF2, Y = 1 + D1, and
+// whether the F1 modification is active.
+struct XeModel {
+    float HMF2, HF1, HZ, HST, HVT, T, FOE;
+    double B0, B1, XBM, FOF2, Y;
+    bool F1;
+};
+
+// XE of the model M at the heights H(0..N-1) (km), every branch taken per value. OK as for
+// f2bot: where it is 0 the caller computes XE itself.
+void xe(const float* H, int N, const XeModel& M, float* OUT, uint8_t* OK);
+
 // One halving of N packed height searches of the shape misfit, each as XH makes it: with the
 // model value FM at the midpoint MID of the bracket [LO, HI] of frequency F, HI becomes MID
 // where FM > F, else LO does; DONE marks the searches that end (|FM - F| < FTOL or HI - LO < HTOL). LB gets each

@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <memory>
+#include <random>
+#include <vector>
 #include <sstream>
 
 #include "core/rounding.hpp"
@@ -12,6 +14,7 @@
 #include "zelk_calls.hpp"
 #include "inversion/inversion.hpp"
 #include "models/b0b1d1.hpp"
+#include "models/lanes.hpp"
 #include "products/products.hpp"
 
 using namespace zelk;
@@ -427,4 +430,53 @@ TEST(ShapeParameters, LanesGiveTheParametersOfThePlainLoops) {
                 for (int i = 1; i <= p->NPROW1; ++i) ASSERT_EQ(p->HIRI(i), plain->HIRI(i)) << i;
             }
         }
+}
+
+// The whole bottomside on SIMD lanes, every branch per value: each value the lanes vouch for
+// is the float XE gives, on every instruction set, for heights below 0, above the peak, in
+// the intermediate region (both of its height mappings and the one without a start), in the
+// F1-mapped part and on the F2 bottomside; nearly all are vouched for.
+TEST(ShapeParameters, BottomsideLanesGiveXE) {
+    using zelk::simd::Mode;
+    for (const bool f1 : {false, true}) {
+        Zelk z;
+        iri_profile(z, 100.0, 2.5);
+        if (f1) add_f1_ledge(z);
+        models::CALB0B1D1(z);
+        Products& P = z.bot;
+        std::mt19937 rng(f1 ? 5 : 6);
+        std::uniform_real_distribution<float> u(0.0f, 1.0f);
+        int accepted = 0, total = 0;
+        for (int variant = 0; variant < 4; ++variant) {
+            if (f1) P.HF1 = models::IRI_F2_BASIC2(P, P.FOF1);
+            models::CALHSTHZ(P, f1 ? 1 : 2);
+            ASSERT_NE(P.HZ, 0.0f);
+            // The three forms of the intermediate region: as fitted, T < 0 and no start.
+            if (variant == 1) P.T = -std::fabs(P.T) - 1.0f;
+            if (variant == 2) P.HST = -1.0f;
+            if (variant == 3) P.HST = P.HVT;
+            std::vector<float> h(300);
+            for (std::size_t k = 0; k < h.size(); ++k)
+                h[k] = k < 4 ? (k < 2 ? -1.0f - u(rng) : P.HMF2 + 1.0f + u(rng))
+                             : P.HVT - 5.0f + (P.HMF2 - P.HVT + 10.0f) * u(rng);
+            const models::lanes::XeModel M{P.HMF2, P.HF1, P.HZ, P.HST, P.HVT, P.T, P.FOE,
+                                           P.B0, P.B1, 10.0, P.FOF2, 1.0 + P.D1,
+                                           P.D1 > 0.0f && P.D1 < 90.0f};
+            for (const Mode m : {Mode::AUTO, Mode::AVX2, Mode::BASELINE}) {
+                std::vector<float> out(h.size());
+                std::vector<uint8_t> ok(h.size());
+                zelk::simd::set_mode(m);
+                models::lanes::xe(h.data(), static_cast<int>(h.size()), M, out.data(), ok.data());
+                zelk::simd::set_mode(Mode::AUTO);
+                for (std::size_t k = 0; k < h.size(); ++k) {
+                    ++total;
+                    if (!ok[k]) continue;
+                    ++accepted;
+                    ASSERT_EQ(out[k], models::XE(P, h[k]))
+                        << "h " << h[k] << " variant " << variant << " f1 " << f1;
+                }
+            }
+        }
+        EXPECT_GT(accepted, total * 99 / 100);
+    }
 }
