@@ -360,15 +360,24 @@ TEST(ShapeParameters, SearchesEndWhereThePlainSearchesEnd) {
         }
 }
 
+namespace {
+
+// The IRI profile of B0 100 km and B1 2.5, with an F1 ledge when F1, and its fitted shape.
+void fitted_profile(Zelk& z, bool f1) {
+    iri_profile(z, 100.0, 2.5);
+    if (f1) add_f1_ledge(z);
+    models::CALB0B1D1(z);
+}
+
+}  // namespace
+
 // The misfit evaluates the model of all rows level by level in batches on SIMD lanes; it must
 // be the sum of the squared differences from the heights XH finds row by row with the library
 // functions, to the bit, with and without the F1 modification and the intermediate region.
 TEST(ShapeParameters, BatchedMisfitIsTheRowByRowSum) {
     for (const bool f1 : {false, true}) {
         Zelk z;
-        iri_profile(z, 100.0, 2.5);
-        if (f1) add_f1_ledge(z);
-        models::CALB0B1D1(z);
+        fitted_profile(z, f1);
         Products& P = z.bot;
         int checked = 0;
         for (const float b0 : {60.0f, 97.3f, 140.0f})
@@ -440,9 +449,7 @@ TEST(ShapeParameters, BottomsideLanesGiveXE) {
     using zelk::simd::Mode;
     for (const bool f1 : {false, true}) {
         Zelk z;
-        iri_profile(z, 100.0, 2.5);
-        if (f1) add_f1_ledge(z);
-        models::CALB0B1D1(z);
+        fitted_profile(z, f1);
         Products& P = z.bot;
         std::mt19937 rng(f1 ? 5 : 6);
         std::uniform_real_distribution<float> u(0.0f, 1.0f);
