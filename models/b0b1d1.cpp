@@ -437,6 +437,7 @@ bool FITERR(Bottomside& P, float& E1, float& E2, float LIMSUM, float LIM1) {
             H[keep] = H[k];
             LO[keep] = LO[k];
             HI[keep] = HI[k];
+            MID[keep] = MID[k];   // the result of a search that reaches the cap next level
             LB[keep] = LB[k];
             FIRST[keep] = FIRST[k];
             ROW[keep] = ROW[k];

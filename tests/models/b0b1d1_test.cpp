@@ -487,3 +487,34 @@ TEST(ShapeParameters, BottomsideLanesGiveXE) {
         EXPECT_GT(accepted, total * 99 / 100);
     }
 }
+
+// Searches that end on their last allowed halving beside searches that reach the cap (heights
+// so large that the bracket stops shrinking): each row keeps its own height, as XH finds it,
+// in every build of the lanes and without them.
+TEST(ShapeParameters, SearchesAtTheHalvingCapKeepTheirOwnHeights) {
+    using zelk::simd::Mode;
+    auto P = std::make_unique<Products>();
+    P->HVT = 0.0f;
+    P->HMF2 = 1.0e26f;
+    P->B0 = 1.0e25f;
+    P->B1 = 40.0f;
+    P->FOF2 = 1.0e8f;
+    P->FOE = 1.0f;
+    P->HZ = 0.0f;
+    P->D1 = 0.0f;
+    P->NPROW1 = 900;
+    for (int i = 1; i <= P->NPROW1; ++i) {
+        P->PRFFN1(i) = static_cast<float>(std::pow(1.0e8, (i - 1) / 899.0));
+        P->PRFHT1(i) = static_cast<float>(i);
+    }
+    for (const Mode m : {Mode::AUTO, Mode::AVX2, Mode::BASELINE, Mode::OFF}) {
+        zelk::simd::set_mode(m);
+        float e1 = 0.0f, e2 = 0.0f;
+        models::CAL_IRI_FIT_ERROR(*P, e1, e2);
+        zelk::simd::set_mode(Mode::AUTO);
+        int wrong = 0;
+        for (int i = 1; i <= P->NPROW1; ++i)
+            if (P->HIRI(i) != models::XH(*P, P->PRFFN1(i))) ++wrong;
+        EXPECT_EQ(wrong, 0) << "mode " << static_cast<int>(m);
+    }
+}
