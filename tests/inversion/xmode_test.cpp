@@ -241,3 +241,84 @@ TEST(Recvirtx, KeptKernelsFollowEveryInput) {
         EXPECT_EQ(bits(RECVIRTX(*inv, F, 5)), bits(base)) << keep;
     }
 }
+
+// The X rows of the refined F-layer fit (add_x_rows): X virtual heights made through a known
+// F2 layer, fitted alone in the variable that starts one step above the layer's start, give
+// back the layer's coefficients once carried to its start. Rows in the wrong basis (no change
+// of start, or its transpose) give other coefficients. X points that reflect above the first
+// O echo, and any X point under a model E layer or outside gap mode, give no row.
+TEST(XRows, FitInTheShiftedVariableGivesTheLayerBack) {
+    auto inv = withDip(60.0);
+    inv->FH = 1.2f;
+    inv->FC(1) = 1.0f;
+    inv->FC(2) = 3.0f;
+    inv->FC(3) = 3.0f;
+    inv->FC(4) = 8.0f;
+    inv->HBASE(1) = 100.0f;
+    inv->ZME = 110.0f;
+    inv->A_E(1) = -8.0f;
+    inv->A_E(2) = -1.0f;
+    inv->A_E(3) = 0.5f;
+    const float a[4] = {0.0f, -80.0f, -10.0f, 5.0f};
+    for (int i = 1; i <= 3; ++i) inv->A_F2(i) = a[i];
+    inv->IRGN = 3;
+    inv->NN = 3;
+    inv->FEND = 8.0f;
+    inv->KF1MODE = MODE_GAP;
+    inv->IEFLAG = 1;
+    // The first O echo at 6 MHz; X points reflecting from 3.3 to 5.8 MHz, and two above it.
+    inv->NFQE = inv->NFQF1 = 0;
+    inv->NFQF = 1;
+    inv->TRF(1) = 6.0f;
+    inv->TRH(1) = 300.0f;
+    inv->NXTR = 0;
+    for (float fn : {3.3f, 3.7f, 4.1f, 4.5f, 4.9f, 5.3f, 5.8f, 6.3f, 7.0f}) {
+        const float f = (1.2f + std::sqrt(1.44f + 4.0f * fn * fn)) / 2.0f;
+        ++inv->NXTR;
+        inv->XTRF(inv->NXTR) = f;
+        inv->XTRH(inv->NXTR) = RECVIRTX(*inv, f, RECVIRT_ALL);
+    }
+    const float FS0 = 3.0f, FSD = 4.0f;
+    auto rows = [&inv](float fs0, float fsd) {
+        inv->NEQ.fill(0.0f);
+        add_x_rows(*inv, fs0, fsd);
+        double m[3][4];
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 4; ++j) m[i][j] = inv->NEQ(i + 1, j + 1);
+        return std::vector<double>(&m[0][0], &m[0][0] + 12);
+    };
+    auto solve = [](std::vector<double> m) {   // Gaussian elimination, 3 x 3 with rhs
+        for (int c = 0; c < 3; ++c) {
+            int p = c;
+            for (int r = c + 1; r < 3; ++r)
+                if (std::fabs(m[r * 4 + c]) > std::fabs(m[p * 4 + c])) p = r;
+            for (int j = 0; j < 4; ++j) std::swap(m[c * 4 + j], m[p * 4 + j]);
+            for (int r = 0; r < 3; ++r) {
+                if (r == c) continue;
+                const double q = m[r * 4 + c] / m[c * 4 + c];
+                for (int j = 0; j < 4; ++j) m[r * 4 + j] -= q * m[c * 4 + j];
+            }
+        }
+        return std::vector<double>{0.0, m[3] / m[0], m[7] / m[5], m[11] / m[10]};
+    };
+    const std::vector<double> xs = solve(rows(FS0, FSD));
+    float xsf[4] = {0.0f, static_cast<float>(xs[1]), static_cast<float>(xs[2]), static_cast<float>(xs[3])};
+    float back[4] = {};
+    profile::CONTPRFL(3, FSD, 8.0f, xsf, FS0, back);
+    for (int i = 1; i <= 3; ++i) EXPECT_NEAR(back[i], a[i], 0.02f * std::fabs(a[1])) << i;
+    // The same rows taken as if they were in the layer's own variable do not give it back.
+    float same[4] = {0.0f, xsf[1], xsf[2], xsf[3]};
+    float off = 0.0f;
+    for (int i = 1; i <= 3; ++i) off = std::max(off, std::fabs(same[i] - a[i]));
+    EXPECT_GT(off, 0.1f * std::fabs(a[1]));
+    // The points above the first O echo add nothing: dropping them leaves the same rows.
+    const std::vector<double> all = rows(FS0, FSD);
+    inv->NXTR = 7;
+    EXPECT_EQ(rows(FS0, FSD), all);
+    // No rows under a model E layer or outside gap mode.
+    inv->IEFLAG = 2;
+    EXPECT_EQ(rows(FS0, FSD), std::vector<double>(12, 0.0));
+    inv->IEFLAG = 1;
+    inv->KF1MODE = MODE_NORMAL;
+    EXPECT_EQ(rows(FS0, FSD), std::vector<double>(12, 0.0));
+}
