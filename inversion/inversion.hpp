@@ -392,6 +392,9 @@ bool merge_f1(Inversion& inv);
 // the X points XTRF/XTRH that reflect inside the region, low on the F layer: the lowest
 // below the first O echo, where in gap mode the O trace is missing.
 void add_x_rows(Inversion& inv, float FS0, float FSD);
+// The record's X trace X kept in XTRF/XTRH (NXTR points) for add_x_rows when xstart is among
+// the refined parts; NXTR = 0 otherwise.
+void keep_x_trace(Inversion& inv, const XTrace& x);
 // Slope dh/dfN (km/MHz) at the start FS of a region that ends at FE, of the coefficients
 // A(1..NN) (A points at element 0).
 float slope_at_start(const Inversion& inv, const float* A, int NN, float FS, float FE);

@@ -97,6 +97,19 @@ struct Points {
 
 bool seen(float h) { return h > 0.0f && h < 9998.0f; }
 
+// Calls FN(f, h) for every point of the F trace list (F1 then F2, rising frequency) that has a
+// height.
+template <class Fn>
+void each_f_echo(const Inversion& inv, Fn fn) {
+    const int first = inv.NFQE + 1, last = inv.NFQE + inv.NFQF1 + inv.NFQF;
+    for (int K = first; K <= last && K <= MAXTRC; ++K)
+        if (seen(inv.TRH(K)) && inv.TRH(K) != inv.HMISS) fn(inv.TRF(K), inv.TRH(K));
+}
+
+// An X point the fits can use: a height, and a frequency above the gyrofrequency (no X wave
+// below it).
+bool x_usable(const Inversion& inv, float f, float h) { return seen(h) && f > inv.FH; }
+
 // The F points of the trace list (F1 then F2, rising frequency) with a height within SPAN
 // (MHz) of the first F echo, the lowest F virtual height, and the X points of the record
 // that the fit can use.
@@ -105,13 +118,11 @@ Points gather(const Inversion& inv, const XTrace& x, bool use_x, float& hmin,
     Points p;
     hmin = std::numeric_limits<float>::infinity();
     std::vector<float> f, h;
-    const int first = inv.NFQE + 1, last = inv.NFQE + inv.NFQF1 + inv.NFQF;
-    for (int K = first; K <= last && K <= MAXTRC; ++K) {
-        if (!seen(inv.TRH(K)) || inv.TRH(K) == inv.HMISS) continue;
-        f.push_back(inv.TRF(K));
-        h.push_back(inv.TRH(K));
-        hmin = std::min(hmin, inv.TRH(K));
-    }
+    each_f_echo(inv, [&](float fk, float hk) {
+        f.push_back(fk);
+        h.push_back(hk);
+        hmin = std::min(hmin, hk);
+    });
     if (f.empty()) return p;
     const float ffirst = *std::min_element(f.begin(), f.end());
     for (std::size_t i = 0; i < f.size(); ++i)
@@ -122,7 +133,7 @@ Points gather(const Inversion& inv, const XTrace& x, bool use_x, float& hmin,
     if (!use_x) return p;
     for (std::size_t i = 0; i < x.f.size(); ++i) {
         const float fx = x.f[i];
-        if (!seen(x.h[i]) || !(fx > inv.FH)) continue;
+        if (!x_usable(inv, fx, x.h[i])) continue;
         const float fn = std::sqrt(fx * (fx - inv.FH));
         if (fn > inv.FC(2) + X_ABOVE_FOE && fn <= ffirst + X_SPAN) {
             p.fx.push_back(fx);
@@ -448,6 +459,18 @@ bool merge_f1(Inversion& inv) {
     return true;
 }
 
+// keep_x_trace: the X points add_x_rows may use; none without xstart.
+void keep_x_trace(Inversion& inv, const XTrace& x) {
+    inv.NXTR = 0;
+    if (!inv.refine.xstart) return;
+    for (std::size_t k = 0; k < x.f.size() && inv.NXTR < MAXTRC; ++k)
+        if (x_usable(inv, x.f[k], x.h[k])) {
+            ++inv.NXTR;
+            inv.XTRF(inv.NXTR) = x.f[k];
+            inv.XTRH(inv.NXTR) = x.h[k];
+        }
+}
+
 // add_x_rows: the X wave of frequency f reflects where fN^2 = f (f - FH), below the O wave
 // of the same frequency, so the X trace reaches down into the part of the F layer that the
 // O trace misses when its first echoes are lost. In gap mode that part is otherwise filled
@@ -463,8 +486,7 @@ void add_x_rows(Inversion& inv, float FS0, float FSD) {
     if ((inv.IRGN != 2 && inv.IRGN != 3) || inv.KF1MODE != MODE_GAP || inv.IEFLAG == 2) return;
     const int N = std::min<int>(inv.NN, MAXNN);
     float ffirst = std::numeric_limits<float>::infinity();
-    for (int K = inv.NFQE + 1; K <= inv.NFQE + inv.NFQF1 + inv.NFQF && K <= MAXTRC; ++K)
-        if (seen(inv.TRH(K)) && inv.TRH(K) != inv.HMISS) ffirst = std::min(ffirst, inv.TRF(K));
+    each_f_echo(inv, [&ffirst](float f, float) { ffirst = std::min(ffirst, f); });
     const float flow = std::max(FS0, inv.FC(2) + X_ABOVE_FOE);
     const float fhigh = std::min(ffirst, inv.FEND);
     bool basis = false;

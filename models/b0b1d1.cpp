@@ -239,19 +239,28 @@ XHSTATE XHSTART(const Bottomside& P, float F) {
     return S;
 }
 
-// The search of XH to its end: halvings of the bracket at its midpoint (the upper end comes
-// down where the model is above F), until the model is within FTOL of F, the bracket is
-// narrower than HTOL, or MAXBISECT halvings are done.
+// One halving of the bracket [LO, HI] of frequency F at its midpoint MID, with the model
+// value FM there: the upper end comes down where the model is above F. True when the search
+// ends: the model within FTOL of F, or the bracket narrower than HTOL.
+bool halve_bracket(float F, float FM, float MID, float& LO, float& HI) {
+    if (FM > F) HI = MID;
+    else LO = MID;
+    return std::fabs(FM - F) < FTOL || HI - LO < HTOL;
+}
+
+// How far the height H lies outside the bracket [LO, HI] (0 inside): the least by which a
+// height found in the bracket misses H.
+float outside(float H, float LO, float HI) {
+    return H < LO ? H - LO : (H > HI ? H - HI : 0.0f);
+}
+
+// The search of XH to its end: halvings until one ends it or MAXBISECT are done.
 float XHSEARCH(const Bottomside& P, float F) {
     XHSTATE S = XHSTART(P, F);
     while (!S.DONE && S.IT < MAXBISECT) {
         ++S.IT;
         S.MID = 0.5f * (S.LO + S.HI);
-        const float fm = XE(P, S.MID);
-        const bool above = fm > F;
-        if (above) S.HI = S.MID;
-        else S.LO = S.MID;
-        S.DONE = std::fabs(fm - F) < FTOL || S.HI - S.LO < HTOL;
+        S.DONE = halve_bracket(F, XE(P, S.MID), S.MID, S.LO, S.HI);
     }
     return S.MID;
 }
@@ -340,13 +349,10 @@ bool FITERR(Bottomside& P, float& E1, float& E2, float LIMSUM, float LIM1) {
         const XHSTATE S0 = XHSTART(P, P.PRFFN1(i));
         const float h = P.PRFHT1(i);
         const bool fi = infirst(i);
-        float d = 0.0f;
+        const float d = S0.DONE ? h - S0.MID : outside(h, S0.LO, S0.HI);
         if (S0.DONE) {
             RES[n] = S0.MID;
-            d = h - S0.MID;
         } else {
-            if (h < S0.LO) d = h - S0.LO;
-            else if (h > S0.HI) d = h - S0.HI;
             const auto k = static_cast<std::size_t>(nact++);
             F[k] = P.PRFFN1(i);
             H[k] = h;
@@ -400,17 +406,10 @@ bool FITERR(Bottomside& P, float& E1, float& E2, float LIMSUM, float LIM1) {
                          LB.data(), FIRST.data(), DONE.data(), FTOL, HTOL, ds, ds1);
         } else {
             for (std::size_t k = 0; k < na; ++k) {
-                const float fm = FM[k], f = F[k], mid = MID[k];
-                const bool above = fm > f;
-                const bool match = std::fabs(fm - f) < FTOL;
-                const float hi = above ? mid : HI[k];
-                const float lo = above ? LO[k] : mid;
-                HI[k] = hi;
-                LO[k] = lo;
-                const bool done = match || hi - lo < HTOL;
+                const float mid = MID[k];
+                const bool done = halve_bracket(F[k], FM[k], mid, LO[k], HI[k]);
                 DONE[k] = done;
-                const float h = H[k];
-                const float d = done ? h - mid : (h < lo ? h - lo : (h > hi ? h - hi : 0.0f));
+                const float d = done ? H[k] - mid : outside(H[k], LO[k], HI[k]);
                 const double l = static_cast<double>(d) * d;
                 const double inc = l - LB[k];
                 LB[k] = l;

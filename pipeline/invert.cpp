@@ -175,14 +175,7 @@ void DECIDE(Zelk& z, int16_t& IOK) {
         const bool fit_start = inv.refine.valley || inv.refine.xstart;
         const inversion::XTrace xt = fit_start ? x_trace(z.rec) : inversion::XTrace{};
         // With xstart, the X points join the F layers' least squares (add_x_rows).
-        inv.NXTR = 0;
-        if (inv.refine.xstart)
-            for (std::size_t k = 0; k < xt.f.size() && inv.NXTR < inversion::MAXTRC; ++k)
-                if (xt.h[k] > 0.0f && xt.h[k] < 9998.0f && xt.f[k] > inv.FH) {
-                    ++inv.NXTR;
-                    inv.XTRF(inv.NXTR) = xt.f[k];
-                    inv.XTRH(inv.NXTR) = xt.h[k];
-                }
+        inversion::keep_x_trace(inv, xt);
         const bool e_fitted = fit_start && inversion::fit_e_peak(inv, mod, cx, xt);
         if (verbose) {
             using fio::edit_value;
