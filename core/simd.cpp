@@ -10,7 +10,7 @@ std::atomic<Mode> current{Mode::AUTO};
 
 bool has_avx2() {
 #if defined(__x86_64__) && defined(__GNUC__)
-    static const bool yes = __builtin_cpu_supports("avx2");
+    static const bool yes = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     return yes;
 #else
     return false;

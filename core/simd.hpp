@@ -16,8 +16,8 @@ enum class Mode {
 
 void set_mode(Mode M);
 Mode mode();
-// True when the AVX2 build of the lanes is in use (by the kernels without an AVX-512 build,
-// also under AUTO on an AVX-512 processor).
+// True when the AVX2 build of the lanes is in use, on a processor with AVX2 and FMA (by the
+// kernels without an AVX-512 build, also under AUTO on an AVX-512 processor).
 bool avx2();
 // True when the AVX-512 build of the lanes is in use (AUTO on a processor with AVX-512F and
 // AVX-512DQ).

@@ -4,7 +4,8 @@
 // The vectors are the compiler's generic vector types: the AVX-512 build keeps eight doubles in
 // one register, the AVX2 build four, the baseline build splits each operation of four into two
 // SSE2 halves. All perform the same correctly rounded IEEE operations in the same order on each
-// lane, so the kernels give the same bits on every path.
+// lane, except the fused multiply-adds of the exp and log kernels (see lanes.hpp); the halving
+// steps give the same bits on every path.
 #include "models/lanes.hpp"
 
 #include "core/simd.hpp"
