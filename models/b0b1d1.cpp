@@ -401,14 +401,16 @@ bool FITERR(Bottomside& P, float& E1, float& E2, float LIMSUM, float LIM1) {
         }
         // The halvings and the rows' new bounds.
         double ds = 0.0, ds1 = 0.0;
+        int ended = 0;
         if (simd::lanes()) {
-            lanes::halve(nact, F.data(), FM.data(), MID.data(), H.data(), LO.data(), HI.data(),
-                         LB.data(), FIRST.data(), DONE.data(), FTOL, HTOL, ds, ds1);
+            ended = lanes::halve(nact, F.data(), FM.data(), MID.data(), H.data(), LO.data(),
+                                 HI.data(), LB.data(), FIRST.data(), DONE.data(), FTOL, HTOL, ds, ds1);
         } else {
             for (std::size_t k = 0; k < na; ++k) {
                 const float mid = MID[k];
                 const bool done = halve_bracket(F[k], FM[k], mid, LO[k], HI[k]);
                 DONE[k] = done;
+                ended += done;
                 const float d = done ? H[k] - mid : outside(H[k], LO[k], HI[k]);
                 const double l = static_cast<double>(d) * d;
                 const double inc = l - LB[k];
@@ -422,8 +424,6 @@ bool FITERR(Bottomside& P, float& E1, float& E2, float LIMSUM, float LIM1) {
         if (s >= cut || s1 >= cut1) return false;
         // The searches that ended leave the packed arrays (those before the first of them
         // stay where they are).
-        std::size_t ended = 0;
-        for (std::size_t k = 0; k < na; ++k) ended += DONE[k];
         if (ended == 0) continue;
         std::size_t keep = 0;
         while (!DONE[keep]) ++keep;

@@ -42,7 +42,7 @@ void xe(const float* H, int N, const XeModel& M, float* OUT, uint8_t* OK) {
     ZELK_LANES_CALL(xe_lanes, H, N, M, OUT, OK);
 }
 
-void halve(int N, const float* F, const float* FM, const float* MID, const float* H, float* LO,
+int halve(int N, const float* F, const float* FM, const float* MID, const float* H, float* LO,
            float* HI, double* LB, const uint8_t* FIRST, uint8_t* DONE, float FTOL, float HTOL,
            double& DS, double& DS1) {
     ZELK_LANES_CALL(halve_lanes, N, F, FM, MID, H, LO, HI, LB, FIRST, DONE, FTOL, HTOL, DS, DS1);

@@ -49,9 +49,10 @@ void xe(const float* H, int N, const XeModel& M, float* OUT, uint8_t* OK);
 // where FM > F, else LO does; DONE marks the searches that end (|FM - F| < FTOL or HI - LO < HTOL). LB gets each
 // row's smallest square (table height H less MID when done, else less the nearer end of the
 // bracket when outside it) in double; DS and DS1 the sums of the changes of LB over all rows
-// and over those with FIRST set. The brackets, nodes and ends are exact on every build; the
-// order of the two sums is not, which only a bound may depend on.
-void halve(int N, const float* F, const float* FM, const float* MID, const float* H, float* LO,
+// and over those with FIRST set. Returns the number of searches that ended. The brackets,
+// nodes and ends are exact on every build; the order of the two sums is not, which only a
+// bound may depend on.
+int halve(int N, const float* F, const float* FM, const float* MID, const float* H, float* LO,
            float* HI, double* LB, const uint8_t* FIRST, uint8_t* DONE, float FTOL, float HTOL,
            double& DS, double& DS1);
 

@@ -162,6 +162,7 @@ TEST(Lanes, HalvingsAgreeOnEveryInstructionSetAndStayInBounds) {
         std::vector<float> lo, hi;
         std::vector<double> lb;
         std::vector<uint8_t> done;
+        int ended = -1;
         double ds = 0.0, ds1 = 0.0;
     };
     for (const int n : {1, 3, 4, 7, 8, 9, 15, 16, 17, 100}) {
@@ -183,13 +184,15 @@ TEST(Lanes, HalvingsAgreeOnEveryInstructionSetAndStayInBounds) {
         auto run = [&](Mode m) {
             State s{lo0, hi0, lb0, std::vector<uint8_t>(cap, 7)};
             zelk::simd::set_mode(m);
-            lanes::halve(n, f.data(), fm.data(), mid.data(), h.data(), s.lo.data(), s.hi.data(),
-                         s.lb.data(), first.data(), s.done.data(), FTOL, HTOL, s.ds, s.ds1);
+            s.ended = lanes::halve(n, f.data(), fm.data(), mid.data(), h.data(), s.lo.data(),
+                                   s.hi.data(), s.lb.data(), first.data(), s.done.data(), FTOL,
+                                   HTOL, s.ds, s.ds1);
             zelk::simd::set_mode(Mode::AUTO);
             return s;
         };
         const State a = run(Mode::AUTO);
         double all = 0.0, part = 0.0;
+        int ends_seen = 0;
         for (int k = 0; k < cap; ++k) {
             SCOPED_TRACE(k);
             if (k >= n) {
@@ -204,6 +207,7 @@ TEST(Lanes, HalvingsAgreeOnEveryInstructionSetAndStayInBounds) {
             EXPECT_EQ(a.lo[k], above ? lo0[k] : mid[k]);
             const bool ends = std::fabs(fm[k] - f[k]) < FTOL || a.hi[k] - a.lo[k] < HTOL;
             EXPECT_EQ(a.done[k], ends ? 1 : 0);
+            ends_seen += ends;
             float d = 0.0f;
             if (ends) d = h[k] - mid[k];
             else if (h[k] < a.lo[k]) d = h[k] - a.lo[k];
@@ -212,6 +216,8 @@ TEST(Lanes, HalvingsAgreeOnEveryInstructionSetAndStayInBounds) {
             all += a.lb[k];
             if (first[k]) part += a.lb[k];
         }
+        // The count of ended searches leaves out the padding lanes past N.
+        EXPECT_EQ(a.ended, ends_seen);
         EXPECT_NEAR(a.ds, all, 1e-9 * all);
         EXPECT_NEAR(a.ds1, part, 1e-9 * (part + 1.0));
         for (const Mode m : {Mode::AVX2, Mode::BASELINE}) {
@@ -220,6 +226,7 @@ TEST(Lanes, HalvingsAgreeOnEveryInstructionSetAndStayInBounds) {
             EXPECT_EQ(b.hi, a.hi);
             EXPECT_EQ(b.lb, a.lb);
             EXPECT_EQ(b.done, a.done);
+            EXPECT_EQ(b.ended, a.ended);
             EXPECT_NEAR(b.ds, a.ds, 1e-12 * (a.ds + 1.0));
         }
     }
