@@ -18,6 +18,7 @@
 // After an accepted F2 solution FPROF computes HHALF and returns true: the pipeline then runs
 // the products (the 1 km N(h) table, the shape parameters B0/B1/D1, the electron content).
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <ostream>
@@ -184,9 +185,12 @@ void gap_mode(Inversion& inv, const Context& cx, float& ERR) {
             const float f = round3(inv.FQ(1) - static_cast<float>(k) * inv.FQINCR);
             if (!(f > flimit)) break;
             inv.FQ(n0 + k) = f;
-            inv.HV(n0 + k) = RECVIRT(inv, f, RECVIRT_ALL);
             added = k;
         }
+        // Their virtual heights in one batch (the same floats as one at a time).
+        std::array<float, MAXTRC> fsyn;
+        std::copy_n(inv.FQ.data() + n0 + 1, added, fsyn.data());
+        RECVIRT_MANY(inv, fsyn.data(), added, RECVIRT_ALL, inv.HV.data() + n0 + 1);
         inv.NFQ = static_cast<int16_t>(n0 + added);
         if (inv.NN >= NN_MAX) break;
 

@@ -283,8 +283,12 @@ void CHNGSIKP(Inversion& inv, float FP);
 // Model virtual height (km) at FQ(K) of the current coefficients and the layers below.
 float VIRTUAL(const Inversion& inv, int K);
 // Virtual height (km) at sounding frequency F through the solved profile up to IRGN; MODE
-// selects the part (1 current region, 2 E, 3 valley, 4 F1, 5 all). Sets FSTART/FEND.
+// selects the part (1 current region, 2 E, 3 valley, 4 F1, 5 all). Leaves the solver's state
+// as it found it.
 float RECVIRT(Inversion& inv, float F, int MODE);
+// RECVIRT at the N frequencies F(0..N-1) into H(0..N-1), the same floats, the kernels of each
+// part built once for all of them.
+void RECVIRT_MANY(Inversion& inv, const float* F, int N, int MODE, float* H);
 
 // ---- Extraordinary-wave virtual heights ------------------------------------------------------
 // Kernels of one sounding frequency for the X wave (scratch of CDX, SXIK, SXIKP).

@@ -184,12 +184,30 @@ float mean_misfit(double sum, std::size_t n) {
 // profile (O and X, each through the regions up to the one it reflects in) and the
 // observed ones, over the points of P.
 float misfit(Inversion& inv, const Points& p) {
+    // The O points' virtual heights, region by region in one batch each (RECVIRT_MANY), then
+    // summed in the points' order.
+    const std::size_t no = p.fo.size();
+    thread_local std::vector<int> region;
+    thread_local std::vector<float> f, h, hv;
+    region.resize(no);
+    hv.resize(no);
+    for (std::size_t i = 0; i < no; ++i) region[i] = region_of(inv, p.fo[i]);
+    for (int r = 1; r <= 3; ++r) {
+        f.clear();
+        for (std::size_t i = 0; i < no; ++i)
+            if (region[i] == r) f.push_back(p.fo[i]);
+        if (f.empty()) continue;
+        h.resize(f.size());
+        inv.IRGN = static_cast<int16_t>(r);
+        RECVIRT_MANY(inv, f.data(), static_cast<int>(f.size()), RECVIRT_ALL, h.data());
+        for (std::size_t i = 0, j = 0; i < no; ++i)
+            if (region[i] == r) hv[i] = h[j++];
+    }
     double sum = 0.0;
     std::size_t n = 0;
-    for (std::size_t i = 0; i < p.fo.size(); ++i) {
-        inv.IRGN = static_cast<int16_t>(region_of(inv, p.fo[i]));
-        if (inv.IRGN == 0) continue;
-        sum += std::fabs(RECVIRT(inv, p.fo[i], RECVIRT_ALL) - p.ho[i]);
+    for (std::size_t i = 0; i < no; ++i) {
+        if (region[i] == 0) continue;
+        sum += std::fabs(hv[i] - p.ho[i]);
         ++n;
     }
     for (std::size_t i = 0; i < p.fx.size(); ++i) {
@@ -548,10 +566,13 @@ float observed_misfit(Inversion& inv, const float* A, int NN, float FE, int N0) 
     saved.fill(0.0f);
     for (int j = 1; j <= std::min(NN, 5); ++j) saved(j) = A[j];
     inv.FC(iend) = FE;
+    const int n0 = std::max(0, std::min<int>(N0, inv.NFQ));
+    std::vector<float> f(inv.FQ.data() + 1, inv.FQ.data() + 1 + n0), h(static_cast<std::size_t>(n0));
+    RECVIRT_MANY(inv, f.data(), n0, RECVIRT_ALL, h.data());
     double sum = 0.0;
     std::size_t n = 0;
-    for (int K = 1; K <= N0 && K <= inv.NFQ; ++K) {
-        sum += std::fabs(RECVIRT(inv, inv.FQ(K), RECVIRT_ALL) - inv.HV(K));
+    for (int K = 1; K <= n0; ++K) {
+        sum += std::fabs(h[static_cast<std::size_t>(K - 1)] - inv.HV(K));
         ++n;
     }
     saved = keep;

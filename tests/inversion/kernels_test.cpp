@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <complex>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -449,6 +451,73 @@ void each_input_counts(Inversion& inv, const std::vector<float*>& inputs, Build 
 }
 
 }  // namespace
+
+// RECVIRT_MANY gives each frequency the float RECVIRT gives it alone, for every region and
+// part, with frequencies below foE, inside each region and above the top (the wave passing
+// through), in runs longer than one batch; and it leaves every column it used as it was.
+TEST(Recvirt, ManyFrequenciesAtOnceGiveEachItsOwnHeight) {
+    auto inv = std::make_unique<Inversion>();
+    setDip(*inv, 55.0);
+    SETCV(*inv);
+    inv->FH = 1.1f;
+    inv->FC(1) = 3.0f; inv->FC(2) = 6.0f; inv->FC(3) = 7.5f; inv->FC(4) = 10.0f;
+    inv->HBASE(1) = 200.0f;
+    inv->A_E(1) = -80.0f; inv->A_E(2) = -10.0f; inv->A_E(3) = 5.0f;
+    inv->ZME = 285.0f;
+    inv->VW = 30.0f;
+    inv->VW1 = 10.0f; inv->VW2 = 10.0f; inv->VW3 = 10.0f;
+    inv->FV = 4.8f;
+    F1<float, 5> c;
+    CONTPRFL(3, inv->FC(1), inv->FC(2), inv->A_E.data(), inv->FV, c.data());
+    for (int j = 1; j <= 3; ++j) inv->VSLOPE(j) = inv->VW1 * c(j) / -(c(1) + c(2) + c(3));
+    for (int i = 1; i <= 5; ++i) {
+        inv->A_F1(i) = i == 1 ? -40.0f : 2.0f;
+        inv->A_F2(i) = i == 1 ? -90.0f : -1.0f;
+    }
+    // Scratch the solver holds in the columns used: it must come back.
+    inv->FSTART = 7.5f; inv->FEND = 10.0f; inv->NN = 4; inv->NFQ = 17;
+    for (int K = 1; K <= MAXTRC; ++K) {
+        inv->FQ(K) = 0.01f * static_cast<float>(K);
+        inv->F2K(K) = 1.0f + static_cast<float>(K);
+        inv->DF2K(K) = 2.0f + static_cast<float>(K);
+        inv->DHV(K) = 3.0f + static_cast<float>(K);
+        for (int i = 1; i <= MAXNN; ++i) inv->G(i, K) = static_cast<float>(i * K);
+        for (int i = 1; i <= 5; ++i) inv->GP(i, K) = -static_cast<float>(i * K);
+    }
+    for (int i = 1; i <= MAXNN; ++i) inv->A(i) = static_cast<float>(i);
+    std::vector<float> f(300);
+    for (std::size_t k = 0; k < f.size(); ++k) f[k] = 3.1f + 0.025f * static_cast<float>(k);
+    const int n = static_cast<int>(f.size());
+    for (int irgn = 1; irgn <= 3; ++irgn)
+        for (const int mode : {0, 1, 2, 3, 4, 5}) {
+            SCOPED_TRACE("region " + std::to_string(irgn) + " mode " + std::to_string(mode));
+            inv->IRGN = static_cast<int16_t>(irgn);
+            const Inversion before = *inv;
+            std::vector<float> many(f.size(), -1.0f);
+            RECVIRT_MANY(*inv, f.data(), n, mode, many.data());
+            const auto one = on_fresh_thread(before, [&](Inversion& w) {
+                for (std::size_t k = 0; k < f.size(); ++k) w.HV(static_cast<int>(k) + 1) = RECVIRT(w, f[k], mode);
+            });
+            int differ = 0;
+            for (std::size_t k = 0; k < f.size(); ++k)
+                differ += std::bit_cast<uint32_t>(many[k]) != std::bit_cast<uint32_t>(one->HV(static_cast<int>(k) + 1));
+            EXPECT_EQ(differ, 0);
+            EXPECT_EQ(inv->FSTART, before.FSTART);
+            EXPECT_EQ(inv->FEND, before.FEND);
+            EXPECT_EQ(inv->NN, before.NN);
+            EXPECT_EQ(inv->NFQ, before.NFQ);
+            int changed = 0;
+            for (int i = 1; i <= MAXNN; ++i) changed += inv->A(i) != before.A(i);
+            for (int K = 1; K <= n; ++K) {
+                changed += inv->FQ(K) != before.FQ(K) || inv->F2K(K) != before.F2K(K) ||
+                           inv->DF2K(K) != before.DF2K(K) || inv->DHV(K) != before.DHV(K);
+                for (int i = 1; i <= MAXNN; ++i) changed += inv->G(i, K) != before.G(i, K);
+                for (int i = 1; i <= 5; ++i) changed += inv->GP(i, K) != before.GP(i, K);
+            }
+            EXPECT_EQ(changed, 0) << "scratch columns not restored";
+        }
+}
+
 
 TEST(KernelMemo, BuildsAgainGiveTheBitsOfAFreshBuildForEveryInput) {
     auto inv = std::make_unique<Inversion>();
