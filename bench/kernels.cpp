@@ -7,26 +7,20 @@
 
 #include "pipeline/zelk.hpp"
 #include "inversion/inversion.hpp"
+#include "inversion/layered_profile.hpp"
 
 using namespace zelk;
 using namespace zelk::inversion;
 
 namespace {
 
-// Dip constants of the ordinary ray for a dip of 60 degrees, as the run sets them.
-void setDip60(Inversion& inv) {
-    const double I = 60.0 * 3.14159265358979323846 / 180.0;
-    const double t2 = std::tan(I) * std::tan(I);
-    inv.GC1 = static_cast<float>(std::cos(I) * std::cos(I));
-    inv.GC2 = static_cast<float>(4.0 * t2);
-    inv.GC3 = static_cast<float>(2.0 * t2);
-    inv.GC4 = static_cast<float>(t2);
-}
+using zelk::inversion::fixtures::layered_profile;
+using zelk::inversion::fixtures::set_dip;
 
 // SIK for an F2-like region from 4 to 10 MHz with `range(0)` frequencies and 5 terms.
 void BM_SIK(benchmark::State& state) {
     auto inv = std::make_unique<Inversion>();
-    setDip60(*inv);
+    set_dip(*inv, 60.0);
     SETCV(*inv);
     inv->FH = 1.2f;
     inv->FSTART = 4.0f;
@@ -49,25 +43,8 @@ BENCHMARK(BM_SIK)->Arg(200)->Arg(400)->Unit(benchmark::kMicrosecond);
 // alone (the group path below the F2 region).
 void BM_RECVIRT(benchmark::State& state) {
     auto inv = std::make_unique<Inversion>();
-    setDip60(*inv);
-    SETCV(*inv);
-    inv->FH = 1.2f;
-    inv->FC(1) = 3.0f; inv->FC(2) = 6.0f; inv->FC(3) = 7.0f; inv->FC(4) = 10.0f;
-    inv->HBASE(1) = 200.0f;
-    inv->A_E(1) = -80.0f; inv->A_E(2) = -10.0f; inv->A_E(3) = 5.0f;
-    inv->ZME = 285.0f;
-    inv->VW = 30.0f;
-    inv->VW1 = 10.0f; inv->VW2 = 10.0f; inv->VW3 = 10.0f;
-    inv->FV = 4.8f;
-    F1<float, 5> c;
-    CONTPRFL(3, inv->FC(1), inv->FC(2), inv->A_E.data(), inv->FV, c.data());
-    for (int j = 1; j <= 3; ++j) inv->VSLOPE(j) = inv->VW1 * c(j) / -(c(1) + c(2) + c(3));
-    const float af1[5] = {-60.0f, 8.0f, -3.0f, 1.0f, -0.5f};
-    const float af2[5] = {-90.0f, 10.0f, -4.0f, 2.0f, -0.5f};
-    for (int i = 1; i <= 5; ++i) {
-        inv->A_F1(i) = af1[i - 1];
-        inv->A_F2(i) = af2[i - 1];
-    }
+    layered_profile(*inv, 60.0, 1.2f, 7.0f, 10.0f, {-60.0f, 8.0f, -3.0f, 1.0f, -0.5f},
+                    {-90.0f, 10.0f, -4.0f, 2.0f, -0.5f});
     inv->IRGN = 3;
     const int mode = static_cast<int>(state.range(0));
     if (mode == 5) {

@@ -11,6 +11,7 @@
 
 #include "pipeline/zelk.hpp"
 #include "inversion/inversion.hpp"
+#include "inversion/layered_profile.hpp"
 
 using namespace zelk;
 using namespace zelk::inversion;
@@ -19,15 +20,8 @@ namespace {
 
 constexpr double PI = 3.14159265358979323846;
 
-// The dip constants of the ordinary ray for a dip of `deg` degrees.
-void setDip(Inversion& inv, double deg) {
-    const double I = deg * PI / 180.0;
-    const double t2 = std::tan(I) * std::tan(I);
-    inv.GC1 = static_cast<float>(std::cos(I) * std::cos(I));
-    inv.GC2 = static_cast<float>(4.0 * t2);
-    inv.GC3 = static_cast<float>(2.0 * t2);
-    inv.GC4 = static_cast<float>(t2);
-}
+using zelk::inversion::fixtures::layered_profile;
+using zelk::inversion::fixtures::set_dip;
 
 // One region of a reference profile: h(fN) = HTOP + sum A(i) sqrt(u) T*_{i-1}(u).
 struct Segment {
@@ -110,7 +104,7 @@ double virtualHeightRef(const std::vector<Segment>& segs, double f, double fh, d
 
 // The E region example: FSTART 3, FEND 6, HBASE(1) 200, A = (-80, -10, 5), FH 1.2, dip 60.
 void setExampleE(Inversion& inv) {
-    setDip(inv, 60.0);
+    set_dip(inv, 60.0);
     SETCV(inv);
     inv.FH = 1.2f;
     inv.NGAUSS = 16;
@@ -130,10 +124,10 @@ const Segment kSegE{3.0, 6.0, 200.0, {-80.0, -10.0, 5.0}};
 
 TEST(Gosub, CheckValuesAndLimits) {
     Inversion inv;
-    setDip(inv, 60.0);
+    set_dip(inv, 60.0);
     EXPECT_NEAR(GOSUB(inv, 1.0f, 5.0f, 16.0f, 1.2f), 1.4363f, 5e-5);
     EXPECT_NEAR(GOSUB(inv, 0.5f, 5.0f, 16.0f, 1.2f), 0.5f * 1.4363f, 5e-5);
-    setDip(inv, 30.0);
+    set_dip(inv, 30.0);
     EXPECT_NEAR(GOSUB(inv, 1.0f, 3.0f, 4.0f, 1.4f), 1.2954f, 5e-5);
     // Vanishing field: the no-field group index 1/sqrt(1 - X).
     EXPECT_NEAR(GOSUB(inv, 1.0f, 5.0f, 16.0f, 1e-4f), 1.0f / 0.6f, 1e-4);
@@ -142,7 +136,7 @@ TEST(Gosub, CheckValuesAndLimits) {
     EXPECT_EQ(GOSUB(inv, 1.0f, 5.0f, 30.0f, 1.2f), 0.0f);
     // Agrees with the Appleton-Hartree group index computed independently.
     for (double dip : {10.0, 45.0, 75.0}) {
-        setDip(inv, dip);
+        set_dip(inv, dip);
         for (double fn2 : {1.0, 9.0, 20.0, 24.5}) {
             const double ref = groupIndexRef(5.0, std::sqrt(fn2), 1.3, dip * PI / 180.0);
             EXPECT_NEAR(GOSUB(inv, 1.0f, 5.0f, static_cast<float>(fn2), 1.3f), ref, 2e-5 * ref)
@@ -202,7 +196,7 @@ TEST(Sik, AgreesWithDirectIntegration) {
         const double tol = dip <= 60.0 ? 0.05 : (dip <= 70.0 ? 0.1 : 0.5);
         for (const Segment* s : {&kSegE, &five}) {
             Inversion inv;
-            setDip(inv, dip);
+            set_dip(inv, dip);
             SETCV(inv);
             inv.FH = 1.2f;
             inv.IRGN = 1;
@@ -293,7 +287,7 @@ TEST(Chngsikp, SplitKernelsMatchTheWholeRegion) {
 
 TEST(Recvirt, PartsOfTheSolvedProfile) {
     Inversion inv;
-    setDip(inv, 60.0);
+    set_dip(inv, 60.0);
     SETCV(inv);
     inv.FH = 1.2f;
     // E region as in the example, no valley, no F1 layer, an F2 region from foE to 9 MHz.
@@ -365,24 +359,8 @@ TEST(Recvirt, LeavesTheSolverStateAsItFoundIt) {
 // same frequency, and the parts of MODE 1 to 4 add up to the whole (MODE 5).
 TEST(Recvirt, ValleyPartAndTheSumOfTheParts) {
     Inversion inv;
-    setDip(inv, 60.0);
-    SETCV(inv);
-    inv.FH = 1.2f;
-    inv.FC(1) = 3.0f; inv.FC(2) = 6.0f; inv.FC(3) = 7.5f; inv.FC(4) = 10.0f;
-    inv.HBASE(1) = 200.0f;
-    inv.A_E(1) = -80.0f; inv.A_E(2) = -10.0f; inv.A_E(3) = 5.0f;
-    inv.ZME = 285.0f;
-    // A valley 30 km wide down to 0.8 foE, its falling side the top of the E layer.
-    inv.VW = 30.0f;
-    inv.VW1 = 10.0f; inv.VW2 = 10.0f; inv.VW3 = 10.0f;
-    inv.FV = 4.8f;
-    F1<float, 5> c;
-    CONTPRFL(3, inv.FC(1), inv.FC(2), inv.A_E.data(), inv.FV, c.data());
-    for (int j = 1; j <= 3; ++j) inv.VSLOPE(j) = inv.VW1 * c(j) / -(c(1) + c(2) + c(3));
-    for (int i = 1; i <= 5; ++i) {
-        inv.A_F1(i) = i == 1 ? -40.0f : 2.0f;
-        inv.A_F2(i) = i == 1 ? -90.0f : -1.0f;
-    }
+    layered_profile(inv, 60.0, 1.2f, 7.5f, 10.0f, {-40.0f, 2.0f, 2.0f, 2.0f, 2.0f},
+                    {-90.0f, -1.0f, -1.0f, -1.0f, -1.0f});
     inv.IRGN = 3;
 
     // FNDDHV over a set of fit frequencies, as the F stages call it.
@@ -457,23 +435,8 @@ void each_input_counts(Inversion& inv, const std::vector<float*>& inputs, Build 
 // through), in runs longer than one batch; and it leaves every column it used as it was.
 TEST(Recvirt, ManyFrequenciesAtOnceGiveEachItsOwnHeight) {
     auto inv = std::make_unique<Inversion>();
-    setDip(*inv, 55.0);
-    SETCV(*inv);
-    inv->FH = 1.1f;
-    inv->FC(1) = 3.0f; inv->FC(2) = 6.0f; inv->FC(3) = 7.5f; inv->FC(4) = 10.0f;
-    inv->HBASE(1) = 200.0f;
-    inv->A_E(1) = -80.0f; inv->A_E(2) = -10.0f; inv->A_E(3) = 5.0f;
-    inv->ZME = 285.0f;
-    inv->VW = 30.0f;
-    inv->VW1 = 10.0f; inv->VW2 = 10.0f; inv->VW3 = 10.0f;
-    inv->FV = 4.8f;
-    F1<float, 5> c;
-    CONTPRFL(3, inv->FC(1), inv->FC(2), inv->A_E.data(), inv->FV, c.data());
-    for (int j = 1; j <= 3; ++j) inv->VSLOPE(j) = inv->VW1 * c(j) / -(c(1) + c(2) + c(3));
-    for (int i = 1; i <= 5; ++i) {
-        inv->A_F1(i) = i == 1 ? -40.0f : 2.0f;
-        inv->A_F2(i) = i == 1 ? -90.0f : -1.0f;
-    }
+    layered_profile(*inv, 55.0, 1.1f, 7.5f, 10.0f, {-40.0f, 2.0f, 2.0f, 2.0f, 2.0f},
+                    {-90.0f, -1.0f, -1.0f, -1.0f, -1.0f});
     // Scratch the solver holds in the columns used: it must come back.
     inv->FSTART = 7.5f; inv->FEND = 10.0f; inv->NN = 4; inv->NFQ = 17;
     for (int K = 1; K <= MAXTRC; ++K) {
