@@ -308,9 +308,15 @@ void SXIK(const Inversion& inv, float FSTART, float FEND, int NN, float F, XKern
 // Partial X-wave kernels GPX over [FSTART, FP].
 void SXIKP(const Inversion& inv, float FSTART, float FEND, int NN, float FP, float F,
            XKernels& x);
+// SXIKP at the N frequencies F(0..N-1), the kernels of frequency k in GPX[k][1..NN] (the same
+// floats as one at a time; the nodes set up once).
+void SXIKP_MANY(const Inversion& inv, float FSTART, float FEND, int NN, float FP, const float* F,
+                int N, float (*GPX)[6]);
 // X-wave virtual height (km) at sounding frequency F through the solved profile (MODE as for
 // RECVIRT); reads the Inversion area only.
 float RECVIRTX(const Inversion& inv, float F, int MODE);
+// RECVIRTX at the N frequencies F(0..N-1) into H(0..N-1), the same floats as one at a time.
+void RECVIRTX_MANY(const Inversion& inv, const float* F, int N, int MODE, float* H);
 
 // ---- Profile representation (profile/profile.hpp) -------------------------------------------
 // The solved profile of one region (1 E, 2 F1, 3 F2) from FC, ZME/ZMF1/ZMF2 and A_E/A_F1/A_F2.

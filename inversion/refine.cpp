@@ -180,41 +180,52 @@ float mean_misfit(double sum, std::size_t n) {
     return std::isfinite(m) ? m : NO_FIT;
 }
 
-// Mean absolute difference (km) between the virtual heights recomputed through the solved
-// profile (O and X, each through the regions up to the one it reflects in) and the
-// observed ones, over the points of P.
-float misfit(Inversion& inv, const Points& p) {
-    // The O points' virtual heights, region by region in one batch each (RECVIRT_MANY), then
-    // summed in the points' order.
-    const std::size_t no = p.fo.size();
-    thread_local std::vector<int> region;
-    thread_local std::vector<float> f, h, hv;
-    region.resize(no);
-    hv.resize(no);
-    for (std::size_t i = 0; i < no; ++i) region[i] = region_of(inv, p.fo[i]);
+// The virtual heights H(i) of the frequencies F(i) through the profile, each through the
+// regions up to REGION(i), the one it reflects in (0: not computed): one batch per region
+// (MANY is RECVIRT_MANY or RECVIRTX_MANY, the same floats as one frequency at a time).
+template <class Many>
+void heights_by_region(Inversion& inv, const std::vector<float>& F, const std::vector<int>& region,
+                       std::vector<float>& H, Many many) {
+    thread_local std::vector<float> f, h;
+    H.resize(F.size());
     for (int r = 1; r <= 3; ++r) {
         f.clear();
-        for (std::size_t i = 0; i < no; ++i)
-            if (region[i] == r) f.push_back(p.fo[i]);
+        for (std::size_t i = 0; i < F.size(); ++i)
+            if (region[i] == r) f.push_back(F[i]);
         if (f.empty()) continue;
         h.resize(f.size());
         inv.IRGN = static_cast<int16_t>(r);
-        RECVIRT_MANY(inv, f.data(), static_cast<int>(f.size()), RECVIRT_ALL, h.data());
-        for (std::size_t i = 0, j = 0; i < no; ++i)
-            if (region[i] == r) hv[i] = h[j++];
+        many(inv, f.data(), static_cast<int>(f.size()), RECVIRT_ALL, h.data());
+        for (std::size_t i = 0, j = 0; i < F.size(); ++i)
+            if (region[i] == r) H[i] = h[j++];
     }
+}
+
+// Mean absolute difference (km) between the virtual heights recomputed through the solved
+// profile (O and X, each through the regions up to the one it reflects in) and the
+// observed ones, over the points of P, summed in the points' order.
+float misfit(Inversion& inv, const Points& p) {
+    thread_local std::vector<int> ro, rx;
+    thread_local std::vector<float> ho, hx;
+    ro.resize(p.fo.size());
+    for (std::size_t i = 0; i < p.fo.size(); ++i) ro[i] = region_of(inv, p.fo[i]);
+    rx.resize(p.fx.size());
+    for (std::size_t i = 0; i < p.fx.size(); ++i)
+        rx[i] = region_of(inv, std::sqrt(p.fx[i] * (p.fx[i] - inv.FH)));
+    heights_by_region(inv, p.fo, ro, ho, RECVIRT_MANY);
+    heights_by_region(inv, p.fx, rx, hx, [](Inversion& v, const float* f, int n, int mode, float* h) {
+        RECVIRTX_MANY(v, f, n, mode, h);
+    });
     double sum = 0.0;
     std::size_t n = 0;
-    for (std::size_t i = 0; i < no; ++i) {
-        if (region[i] == 0) continue;
-        sum += std::fabs(hv[i] - p.ho[i]);
+    for (std::size_t i = 0; i < p.fo.size(); ++i) {
+        if (ro[i] == 0) continue;
+        sum += std::fabs(ho[i] - p.ho[i]);
         ++n;
     }
     for (std::size_t i = 0; i < p.fx.size(); ++i) {
-        const float f = p.fx[i];
-        inv.IRGN = static_cast<int16_t>(region_of(inv, std::sqrt(f * (f - inv.FH))));
-        if (inv.IRGN == 0) continue;
-        sum += std::fabs(RECVIRTX(inv, f, RECVIRT_ALL) - p.hx[i]);
+        if (rx[i] == 0) continue;
+        sum += std::fabs(hx[i] - p.hx[i]);
         ++n;
     }
     inv.IRGN = 3;
@@ -510,12 +521,32 @@ void add_x_rows(Inversion& inv, float FS0, float FSD) {
     bool basis = false;
     float C[MAXNN + 1][MAXNN + 1] = {};
     XKernels x;
+    // The X points that give rows, and their group paths below the region (one batch per
+    // part, the same floats as one point at a time).
+    thread_local std::vector<int> use;
+    thread_local std::vector<float> fuse, below_e, below_v, below_f1;
+    use.clear();
+    fuse.clear();
     for (int k = 1; k <= inv.NXTR; ++k) {
         const float f = inv.XTRF(k);
         const float fn2 = f * (f - inv.FH);
         if (!(fn2 > flow * flow) || !(fn2 < fhigh * fhigh)) continue;
         CDX(FS0, inv.FH, f, x);
         if (x.DF2X == 0.0f) continue;
+        use.push_back(k);
+        fuse.push_back(f);
+    }
+    const int nuse = static_cast<int>(use.size());
+    below_e.resize(use.size());
+    below_v.resize(use.size());
+    below_f1.resize(use.size());
+    RECVIRTX_MANY(inv, fuse.data(), nuse, RECVIRT_E, below_e.data());
+    RECVIRTX_MANY(inv, fuse.data(), nuse, RECVIRT_VALLEY, below_v.data());
+    if (inv.IRGN == 3) RECVIRTX_MANY(inv, fuse.data(), nuse, RECVIRT_F1, below_f1.data());
+    for (int u = 0; u < nuse; ++u) {
+        const int k = use[static_cast<std::size_t>(u)];
+        const float f = inv.XTRF(k);
+        CDX(FS0, inv.FH, f, x);
         if (!basis) {
             // The change of basis: column j holds the FS0 coefficients of the FSD unit vector j.
             for (int j = 1; j <= N; ++j) {
@@ -527,8 +558,9 @@ void add_x_rows(Inversion& inv, float FS0, float FSD) {
             basis = true;
         }
         SXIK(inv, FS0, inv.FEND, N, f, x);
-        float below = RECVIRTX(inv, f, RECVIRT_E) + RECVIRTX(inv, f, RECVIRT_VALLEY);
-        if (inv.IRGN == 3) below += RECVIRTX(inv, f, RECVIRT_F1);
+        const auto su = static_cast<std::size_t>(u);
+        float below = below_e[su] + below_v[su];
+        if (inv.IRGN == 3) below += below_f1[su];
         const float y = std::fmax(0.0f, inv.XTRH(k) - below);
         float g[MAXNN + 1] = {};
         for (int j = 1; j <= N; ++j)

@@ -8,7 +8,9 @@
 // area: every routine reads the solved profile and keeps its kernels in an XKernels scratch,
 // so a plot may call them between solver steps without disturbing the solver.
 // Single precision throughout, as in the ordinary-wave model.
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "inversion/inversion.hpp"
 #include "inversion/memo.hpp"
@@ -132,33 +134,51 @@ void SXIK(const Inversion& inv, float FSTART, float FEND, int NN, float F, XKern
 //     GPX(i) = 0.5 (FP^2 - FSTART^2)/L sum_j GXSUB(t_j, F, ZX(j)) w_j DTST_i(u_j)/(ZX(j) sqrt(u_j)),
 // u_j from the node's plasma frequency, taken as FEND - 0.000001 MHz when it is not below
 // FEND. Nodes above the X reflection level contribute 0; FP <= FSTART gives zero kernels.
-void SXIKP(const Inversion& inv, float FSTART, float FEND, int NN, float FP, float F,
-           XKernels& x) {
+// SXIKP_MANY gives the same at N frequencies F(0..N-1), the kernels of frequency k in
+// GPX[k][1..NN]: the nodes do not depend on the frequency and are set up once.
+void SXIKP_MANY(const Inversion& inv, float FSTART, float FEND, int NN, float FP, const float* F,
+                int N, float (*GPX)[6]) {
     const int nn = clampNN(NN, 5);
-    x.GPX.fill(0.0f);
+    for (int k = 0; k < N; ++k)
+        for (int i = 0; i < 6; ++i) GPX[k][i] = 0.0f;
     const float R2 = FP * FP - FSTART * FSTART;
-    if (!(R2 > 0.0f)) return;
+    if (!(R2 > 0.0f) || N <= 0) return;
     KernelMemo& memo = sxikp_memo;
     memo.begin();
     add_x_common(memo, inv, nn);
-    for (float v : {FSTART, FEND, FP, F}) memo.add(v);
-    float* const row = &x.GPX(1);
-    if (memo.take(&row, 1, nn)) return;
+    for (float v : {FSTART, FEND, FP}) memo.add(v);
+    memo.add(F, N);
+    thread_local std::vector<float*> rows;
+    rows.resize(static_cast<std::size_t>(N));
+    for (int k = 0; k < N; ++k) rows[static_cast<std::size_t>(k)] = &GPX[k][1];
+    if (memo.take(rows.data(), N, nn)) return;
     const float L = std::log(FSTART / FEND);
     const float R = std::sqrt(R2);
-    float dt[MAXNN + 1];
-    float sum[5 + 1] = {};
+    float zx[NG], den[NG], dt[NG][MAXNN + 1];
     for (int j = 0; j < NG; ++j) {
-        const float zx = (FP + R * GLT[j]) * (FP - R * GLT[j]);
-        float fn = std::sqrt(zx);
+        zx[j] = (FP + R * GLT[j]) * (FP - R * GLT[j]);
+        float fn = std::sqrt(zx[j]);
         if (fn >= FEND) fn = FEND - FEND_MARGIN;
         const float u = std::log(fn / FEND) / L;
-        const float w = GXSUB(inv, GLT[j], F, zx, inv.FH) * GLW[j] / (zx * std::sqrt(u));
-        dtstAll(inv, u, nn, dt);
-        for (int i = 1; i <= nn; ++i) sum[i] += w * dt[i];
+        den[j] = zx[j] * std::sqrt(u);
+        dtstAll(inv, u, nn, dt[j]);
     }
-    for (int i = 1; i <= nn; ++i) x.GPX(i) = 0.5f * R2 / L * sum[i];
-    memo.keep(&row, 1, nn);
+    for (int k = 0; k < N; ++k) {
+        float sum[5 + 1] = {};
+        for (int j = 0; j < NG; ++j) {
+            const float w = GXSUB(inv, GLT[j], F[k], zx[j], inv.FH) * GLW[j] / den[j];
+            for (int i = 1; i <= nn; ++i) sum[i] += w * dt[j][i];
+        }
+        for (int i = 1; i <= nn; ++i) GPX[k][i] = 0.5f * R2 / L * sum[i];
+    }
+    memo.keep(rows.data(), N, nn);
+}
+
+void SXIKP(const Inversion& inv, float FSTART, float FEND, int NN, float FP, float F,
+           XKernels& x) {
+    float gpx[1][6];
+    SXIKP_MANY(inv, FSTART, FEND, NN, FP, &F, 1, gpx);
+    for (int i = 1; i <= 5; ++i) x.GPX(i) = gpx[0][i];
 }
 
 // RECVIRTX: X-wave virtual height (km) at sounding frequency F (MHz) through the solved
@@ -175,12 +195,19 @@ void SXIKP(const Inversion& inv, float FSTART, float FEND, int NN, float FP, flo
 //           each at least its width and skipped when its width is not positive;
 //   F1 part: for IRGN 3 when FC(3) differs from FC(2).
 // IRGN outside 1..3 gives 0.
-float RECVIRTX(const Inversion& inv, float F, int MODE) {
+namespace {
+
+// The most frequencies of one pass of RECVIRTX_MANY.
+constexpr int RECVIRTX_BATCH = 256;
+
+void recvirtx_batch(const Inversion& inv, const float* F, int n, int MODE, float* H) {
     const int irgn = inv.IRGN;
-    if (irgn < 1 || irgn > 3) return 0.0f;
     const bool all = MODE < 1 || MODE > 4;
     XKernels x;
-    float HCUR = 0.0f, HE = 0.0f, HVAL = 0.0f, HF1 = 0.0f;
+    float gpx[RECVIRTX_BATCH][6], fsub[RECVIRTX_BATCH];
+    int ks[RECVIRTX_BATCH];
+    float hcur[RECVIRTX_BATCH], he[RECVIRTX_BATCH], hval[RECVIRTX_BATCH], hf1[RECVIRTX_BATCH];
+    for (int k = 0; k < n; ++k) hcur[k] = he[k] = hval[k] = hf1[k] = 0.0f;
 
     if (all || MODE == 1) {
         const float FS = inv.FC(irgn), FE = inv.FC(irgn + 1);
@@ -188,58 +215,90 @@ float RECVIRTX(const Inversion& inv, float F, int MODE) {
         float a[5 + 1] = {};
         for (int i = 1; i <= nn; ++i)
             a[i] = irgn == 1 ? inv.A_E(i) : (irgn == 2 ? inv.A_F1(i) : inv.A_F2(i));
-        CDX(FS, inv.FH, F, x);
-        if (x.F2X > FE * FE) {
-            SXIKP(inv, FS, FE, nn, FE, F, x);
-            for (int i = 1; i <= nn; ++i) HCUR += a[i] * x.GPX(i);
-        } else {
-            SXIK(inv, FS, FE, nn, F, x);
-            for (int i = 1; i <= nn; ++i) HCUR += a[i] * x.GX(i);
+        // A wave that reflects above the region's top passes through it (its partial kernels
+        // up to the top, all such frequencies at once); the others reflect inside.
+        int m = 0;
+        for (int k = 0; k < n; ++k) {
+            CDX(FS, inv.FH, F[k], x);
+            if (x.F2X > FE * FE) {
+                ks[m] = k;
+                fsub[m++] = F[k];
+            } else {
+                SXIK(inv, FS, FE, nn, F[k], x);
+                for (int i = 1; i <= nn; ++i) hcur[k] += a[i] * x.GX(i);
+            }
         }
+        if (m > 0) SXIKP_MANY(inv, FS, FE, nn, FE, fsub, m, gpx);
+        for (int j = 0; j < m; ++j)
+            for (int i = 1; i <= nn; ++i) hcur[ks[j]] += a[i] * gpx[j][i];
     }
     if (all || MODE == 2) {
-        HE = inv.HBASE(1);
+        for (int k = 0; k < n; ++k) he[k] = inv.HBASE(1);
         if (irgn != 1) {
-            SXIKP(inv, inv.FC(1), inv.FC(2), 3, inv.FC(2), F, x);
-            for (int i = 1; i <= 3; ++i) HE += inv.A_E(i) * x.GPX(i);
-            if (HE < inv.ZME) HE = inv.ZME;
+            SXIKP_MANY(inv, inv.FC(1), inv.FC(2), 3, inv.FC(2), F, n, gpx);
+            for (int k = 0; k < n; ++k) {
+                for (int i = 1; i <= 3; ++i) he[k] += inv.A_E(i) * gpx[k][i];
+                if (he[k] < inv.ZME) he[k] = inv.ZME;
+            }
         }
     }
     if ((all || MODE == 3) && irgn >= 2 && inv.VW > 0.0f) {
         const float fe = inv.FC(2), FV = inv.FV;
         if (inv.VW1 > 0.0f) {
-            SXIKP(inv, FV, fe, 3, fe, F, x);
-            float d1 = 0.0f;
-            for (int j = 1; j <= 3; ++j) d1 += x.GPX(j) * inv.VSLOPE(j);
-            HVAL += std::fmax(d1, inv.VW1);
+            SXIKP_MANY(inv, FV, fe, 3, fe, F, n, gpx);
+            for (int k = 0; k < n; ++k) {
+                float d1 = 0.0f;
+                for (int j = 1; j <= 3; ++j) d1 += gpx[k][j] * inv.VSLOPE(j);
+                hval[k] += std::fmax(d1, inv.VW1);
+            }
         }
         // The X index at FV and its integral over the rising side do not depend on the
         // widths: kept.
         const float s2 = fe * fe - FV * FV;
-        KernelMemo& memo = valley_x_memo;
-        memo.begin();
-        add_x_common(memo, inv, 0);
-        for (float v : {F, fe, FV}) memo.add(v);
-        float index[2];
-        float* const row = index;
-        if (!memo.take(&row, 1, 2)) {
-            index[0] = GXSUB(inv, 1.0f, F, FV * FV, inv.FH);
-            float sum = 0.0f;
-            for (int k = 0; k < NG; ++k) {
-                const float p = fe * fe - s2 * GLT[k] * GLT[k];
-                sum += GLW[k] * GXSUB(inv, GLT[k], F, p, inv.FH) / std::sqrt(p);
+        for (int k = 0; k < n; ++k) {
+            KernelMemo& memo = valley_x_memo;
+            memo.begin();
+            add_x_common(memo, inv, 0);
+            for (float v : {F[k], fe, FV}) memo.add(v);
+            float index[2];
+            float* const row = index;
+            if (!memo.take(&row, 1, 2)) {
+                index[0] = GXSUB(inv, 1.0f, F[k], FV * FV, inv.FH);
+                float sum = 0.0f;
+                for (int j = 0; j < NG; ++j) {
+                    const float p = fe * fe - s2 * GLT[j] * GLT[j];
+                    sum += GLW[j] * GXSUB(inv, GLT[j], F[k], p, inv.FH) / std::sqrt(p);
+                }
+                index[1] = sum;
+                memo.keep(&row, 1, 2);
             }
-            index[1] = sum;
-            memo.keep(&row, 1, 2);
+            if (inv.VW2 > 0.0f) hval[k] += std::fmax(inv.VW2 * index[0], inv.VW2);
+            if (inv.VW3 > 0.0f) hval[k] += std::fmax(inv.VW3 / (fe - FV) * s2 * index[1], inv.VW3);
         }
-        if (inv.VW2 > 0.0f) HVAL += std::fmax(inv.VW2 * index[0], inv.VW2);
-        if (inv.VW3 > 0.0f) HVAL += std::fmax(inv.VW3 / (fe - FV) * s2 * index[1], inv.VW3);
     }
     if ((all || MODE == 4) && irgn == 3 && inv.FC(3) != inv.FC(2)) {
-        SXIKP(inv, inv.FC(2), inv.FC(3), 5, inv.FC(3), F, x);
-        for (int i = 1; i <= 5; ++i) HF1 += inv.A_F1(i) * x.GPX(i);
+        SXIKP_MANY(inv, inv.FC(2), inv.FC(3), 5, inv.FC(3), F, n, gpx);
+        for (int k = 0; k < n; ++k)
+            for (int i = 1; i <= 5; ++i) hf1[k] += inv.A_F1(i) * gpx[k][i];
     }
-    return HCUR + HE + HVAL + HF1;
+    for (int k = 0; k < n; ++k) H[k] = hcur[k] + he[k] + hval[k] + hf1[k];
+}
+
+}  // namespace
+
+void RECVIRTX_MANY(const Inversion& inv, const float* F, int N, int MODE, float* H) {
+    if (inv.IRGN < 1 || inv.IRGN > 3) {
+        for (int k = 0; k < N; ++k) H[k] = 0.0f;
+        return;
+    }
+    for (int k0 = 0; k0 < N; k0 += RECVIRTX_BATCH)
+        recvirtx_batch(inv, F + k0, std::min(RECVIRTX_BATCH, N - k0), MODE, H + k0);
+}
+
+float RECVIRTX(const Inversion& inv, float F, int MODE) {
+    float h = 0.0f;
+    RECVIRTX_MANY(inv, &F, 1, MODE, &h);
+    return h;
 }
 
 }  // namespace zelk::inversion

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <complex>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -240,6 +241,45 @@ TEST(Recvirtx, KeptKernelsFollowEveryInput) {
         *x = keep;
         EXPECT_EQ(bits(RECVIRTX(*inv, F, 5)), bits(base)) << keep;
     }
+}
+
+// RECVIRTX_MANY gives each frequency the float RECVIRTX gives it alone (on a thread that kept
+// no kernels), for every region and part, from below the gyrofrequency through waves that
+// reflect in each region to waves that pass through the top, in runs longer than one batch.
+TEST(Recvirtx, ManyFrequenciesAtOnceGiveEachItsOwnHeight) {
+    auto inv = withDip(50.0);
+    inv->FH = 1.2f;
+    const float fc[] = {1.0f, 3.0f, 4.5f, 7.0f};
+    for (int i = 1; i <= 4; ++i) inv->FC(i) = fc[i - 1];
+    inv->HBASE(1) = 100.0f;
+    inv->ZME = 110.0f;
+    inv->FV = 2.4f;
+    inv->VW = 30.0f;
+    inv->VW1 = inv->VW2 = inv->VW3 = 10.0f;
+    inv->VSLOPE(1) = -10.0f;
+    const float a[] = {-40.0f, 5.0f, -2.0f, 1.0f, -0.5f};
+    for (int i = 1; i <= 5; ++i) {
+        if (i <= 3) inv->A_E(i) = a[i - 1] / 4.0f;
+        inv->A_F1(i) = a[i - 1];
+        inv->A_F2(i) = 2.0f * a[i - 1];
+    }
+    std::vector<float> f(300);
+    for (std::size_t k = 0; k < f.size(); ++k) f[k] = 0.8f + 0.04f * static_cast<float>(k);
+    for (int irgn = 1; irgn <= 3; ++irgn)
+        for (const int mode : {0, 1, 2, 3, 4, 5}) {
+            SCOPED_TRACE("region " + std::to_string(irgn) + " mode " + std::to_string(mode));
+            inv->IRGN = static_cast<int16_t>(irgn);
+            std::vector<float> many(f.size(), -1.0f), one(f.size(), -2.0f);
+            RECVIRTX_MANY(*inv, f.data(), static_cast<int>(f.size()), mode, many.data());
+            std::thread t([&] {
+                for (std::size_t k = 0; k < f.size(); ++k) one[k] = RECVIRTX(*inv, f[k], mode);
+            });
+            t.join();
+            int differ = 0;
+            for (std::size_t k = 0; k < f.size(); ++k)
+                differ += std::memcmp(&many[k], &one[k], sizeof(float)) != 0;
+            EXPECT_EQ(differ, 0);
+        }
 }
 
 // The X rows of the refined F-layer fit (add_x_rows): X virtual heights made through a known
