@@ -86,6 +86,28 @@ double virtualHeightXRef(const Layer& L, double f, double fh, double dip) {
     return L.hbase + sum;
 }
 
+// A solved profile for X heights: dip 50 degrees, E layer 1 to 3 MHz, a 30 km valley down to
+// 2.4 MHz, F1 to 4.5 MHz and F2 to 7 MHz.
+std::unique_ptr<Inversion> layeredX() {
+    auto inv = withDip(50.0);
+    inv->FH = 1.2f;
+    const float fc[] = {1.0f, 3.0f, 4.5f, 7.0f};
+    for (int i = 1; i <= 4; ++i) inv->FC(i) = fc[i - 1];
+    inv->HBASE(1) = 100.0f;
+    inv->ZME = 110.0f;
+    inv->FV = 2.4f;
+    inv->VW = 30.0f;
+    inv->VW1 = inv->VW2 = inv->VW3 = 10.0f;
+    inv->VSLOPE(1) = -10.0f;
+    const float a[] = {-40.0f, 5.0f, -2.0f, 1.0f, -0.5f};
+    for (int i = 1; i <= 5; ++i) {
+        if (i <= 3) inv->A_E(i) = a[i - 1] / 4.0f;
+        inv->A_F1(i) = a[i - 1];
+        inv->A_F2(i) = 2.0f * a[i - 1];
+    }
+    return inv;
+}
+
 }  // namespace
 
 TEST(Gxsub, CheckValueAndAppletonHartree) {
@@ -200,23 +222,8 @@ TEST(Recvirtx, ValleyPartsAreAtLeastTheirWidths) {
 // changes (by 1e-4 of itself), the height is the one a thread that never computed anything
 // before gives, and it changes.
 TEST(Recvirtx, KeptKernelsFollowEveryInput) {
-    auto inv = withDip(50.0);
-    inv->FH = 1.2f;
+    auto inv = layeredX();
     inv->IRGN = 3;
-    const float fc[] = {1.0f, 3.0f, 4.5f, 7.0f};
-    for (int i = 1; i <= 4; ++i) inv->FC(i) = fc[i - 1];
-    inv->HBASE(1) = 100.0f;
-    inv->ZME = 110.0f;
-    inv->FV = 2.4f;
-    inv->VW = 30.0f;
-    inv->VW1 = inv->VW2 = inv->VW3 = 10.0f;
-    inv->VSLOPE(1) = -10.0f;
-    const float a[] = {-40.0f, 5.0f, -2.0f, 1.0f, -0.5f};
-    for (int i = 1; i <= 5; ++i) {
-        if (i <= 3) inv->A_E(i) = a[i - 1] / 4.0f;
-        inv->A_F1(i) = a[i - 1];
-        inv->A_F2(i) = 2.0f * a[i - 1];
-    }
     float F = 6.2f;
     auto fresh = [&] {
         float h = 0.0f;
@@ -247,22 +254,7 @@ TEST(Recvirtx, KeptKernelsFollowEveryInput) {
 // no kernels), for every region and part, from below the gyrofrequency through waves that
 // reflect in each region to waves that pass through the top, in runs longer than one batch.
 TEST(Recvirtx, ManyFrequenciesAtOnceGiveEachItsOwnHeight) {
-    auto inv = withDip(50.0);
-    inv->FH = 1.2f;
-    const float fc[] = {1.0f, 3.0f, 4.5f, 7.0f};
-    for (int i = 1; i <= 4; ++i) inv->FC(i) = fc[i - 1];
-    inv->HBASE(1) = 100.0f;
-    inv->ZME = 110.0f;
-    inv->FV = 2.4f;
-    inv->VW = 30.0f;
-    inv->VW1 = inv->VW2 = inv->VW3 = 10.0f;
-    inv->VSLOPE(1) = -10.0f;
-    const float a[] = {-40.0f, 5.0f, -2.0f, 1.0f, -0.5f};
-    for (int i = 1; i <= 5; ++i) {
-        if (i <= 3) inv->A_E(i) = a[i - 1] / 4.0f;
-        inv->A_F1(i) = a[i - 1];
-        inv->A_F2(i) = 2.0f * a[i - 1];
-    }
+    auto inv = layeredX();
     std::vector<float> f(300);
     for (std::size_t k = 0; k < f.size(); ++k) f[k] = 0.8f + 0.04f * static_cast<float>(k);
     for (int irgn = 1; irgn <= 3; ++irgn)
