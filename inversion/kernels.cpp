@@ -318,7 +318,7 @@ float VIRTUAL(const Inversion& inv, int K) {
 // each height is the float RECVIRT gives, for a fraction of the cost.
 namespace {
 
-// The most frequencies of one pass of RECVIRT_MANY (the columns it saves live on the stack).
+// The most frequencies of one pass of RECVIRT_MANY (the size of the columns it saves).
 constexpr int RECVIRT_BATCH = 256;
 
 // The columns 1..N of the solver's arrays that RECVIRT_MANY uses as scratch, and the scalars.
@@ -360,10 +360,10 @@ void restore_columns(Inversion& inv, int n, const RecvirtSaved& s) {
     for (int i = 1; i <= 5; ++i) std::memcpy(&inv.GP(i, 1), s.GP[i - 1], bytes);
 }
 
-// The frequencies F(K) for K in KS (N of them) as the fit frequencies 1..N.
-void set_frequencies(Inversion& inv, const float* F, const int* KS, int n) {
+// The frequencies F(KS(j)), j < N, as the fit frequencies 1..N; F(0..N-1) without KS.
+void set_frequencies(Inversion& inv, const float* F, int n, const int* KS = nullptr) {
     inv.NFQ = static_cast<int16_t>(n);
-    for (int j = 0; j < n; ++j) inv.FQ(j + 1) = F[KS[j]];
+    for (int j = 0; j < n; ++j) inv.FQ(j + 1) = F[KS ? KS[j] : j];
 }
 
 // One pass of RECVIRT_MANY, N <= RECVIRT_BATCH.
@@ -371,12 +371,9 @@ void recvirt_batch(Inversion& inv, const float* F, int n, int MODE, float* H) {
     const int irgn = inv.IRGN;
     thread_local RecvirtSaved saved;
     save_columns(inv, n, saved);
-    int ks[RECVIRT_BATCH];
     float hcur[RECVIRT_BATCH], he[RECVIRT_BATCH], hval[RECVIRT_BATCH], hf1[RECVIRT_BATCH];
     for (int k = 0; k < n; ++k) hcur[k] = he[k] = hval[k] = hf1[k] = 0.0f;
     const bool all = MODE < 1 || MODE > 4;
-    int nall = 0;
-    for (int k = 0; k < n; ++k) ks[nall++] = k;
 
     if (all || MODE == 1) {
         const int nn = irgn == 1 ? 3 : 5;
@@ -388,13 +385,13 @@ void recvirt_batch(Inversion& inv, const float* F, int n, int MODE, float* H) {
         // The frequencies that pass through the whole region get its group path up to the
         // top; the others the kernels up to their reflection.
         for (const bool through : {true, false}) {
-            int m = 0;
+            int ks[RECVIRT_BATCH], m = 0;
             for (int k = 0; k < n; ++k)
                 if ((F[k] > top) == through) ks[m++] = k;
             if (m == 0) continue;
             inv.FSTART = inv.FC(irgn);
             inv.FEND = top;
-            set_frequencies(inv, F, ks, m);
+            set_frequencies(inv, F, m, ks);
             if (through) {
                 SIKP(inv, inv.FEND);
             } else {
@@ -403,11 +400,11 @@ void recvirt_batch(Inversion& inv, const float* F, int n, int MODE, float* H) {
             }
             for (int j = 0; j < m; ++j) {
                 float h = 0.0f;
-                for (int i = 1; i <= nn; ++i) h += (through ? inv.GP(i, j + 1) : inv.G(i, j + 1)) * inv.A(i);
+                for (int i = 1; i <= nn; ++i)
+                    h += (through ? inv.GP(i, j + 1) : inv.G(i, j + 1)) * inv.A(i);
                 hcur[ks[j]] = h;
             }
         }
-        for (int k = 0; k < n; ++k) ks[k] = k;
     }
     if (all || MODE == 2) {
         if (irgn == 1) {
@@ -416,7 +413,7 @@ void recvirt_batch(Inversion& inv, const float* F, int n, int MODE, float* H) {
             inv.FSTART = inv.FC(1);
             inv.FEND = inv.FC(2);
             inv.NN = 3;
-            set_frequencies(inv, F, ks, nall);
+            set_frequencies(inv, F, n);
             SIKP(inv, inv.FC(2));
             for (int k = 0; k < n; ++k) {
                 float h = inv.HBASE(1);
@@ -428,7 +425,7 @@ void recvirt_batch(Inversion& inv, const float* F, int n, int MODE, float* H) {
     if ((all || MODE == 3) && irgn >= 2 && inv.VW > 0.0f) {
         inv.FSTART = inv.FC(irgn);
         inv.FEND = inv.FC(irgn + 1);
-        set_frequencies(inv, F, ks, nall);
+        set_frequencies(inv, F, n);
         FNDDHV(inv);
         for (int k = 0; k < n; ++k) hval[k] = inv.DHV(k + 1);
     }
@@ -436,7 +433,7 @@ void recvirt_batch(Inversion& inv, const float* F, int n, int MODE, float* H) {
         inv.FSTART = inv.FC(2);
         inv.FEND = inv.FC(3);
         inv.NN = 5;
-        set_frequencies(inv, F, ks, nall);
+        set_frequencies(inv, F, n);
         SIKP(inv, inv.FC(3));
         for (int k = 0; k < n; ++k) {
             float h = 0.0f;

@@ -213,9 +213,7 @@ float misfit(Inversion& inv, const Points& p) {
     for (std::size_t i = 0; i < p.fx.size(); ++i)
         rx[i] = region_of(inv, std::sqrt(p.fx[i] * (p.fx[i] - inv.FH)));
     heights_by_region(inv, p.fo, ro, ho, RECVIRT_MANY);
-    heights_by_region(inv, p.fx, rx, hx, [](Inversion& v, const float* f, int n, int mode, float* h) {
-        RECVIRTX_MANY(v, f, n, mode, h);
-    });
+    heights_by_region(inv, p.fx, rx, hx, RECVIRTX_MANY);
     double sum = 0.0;
     std::size_t n = 0;
     for (std::size_t i = 0; i < p.fo.size(); ++i) {
@@ -518,8 +516,6 @@ void add_x_rows(Inversion& inv, float FS0, float FSD) {
     each_f_echo(inv, [&ffirst](float f, float) { ffirst = std::min(ffirst, f); });
     const float flow = std::max(FS0, inv.FC(2) + X_ABOVE_FOE);
     const float fhigh = std::min(ffirst, inv.FEND);
-    bool basis = false;
-    float C[MAXNN + 1][MAXNN + 1] = {};
     XKernels x;
     // The X points that give rows, and their group paths below the region (one batch per
     // part, the same floats as one point at a time).
@@ -537,6 +533,15 @@ void add_x_rows(Inversion& inv, float FS0, float FSD) {
         fuse.push_back(f);
     }
     const int nuse = static_cast<int>(use.size());
+    if (nuse == 0) return;
+    // The change of basis: column j holds the FS0 coefficients of the FSD unit vector j.
+    float C[MAXNN + 1][MAXNN + 1] = {};
+    for (int j = 1; j <= N; ++j) {
+        float e[MAXNN + 1] = {}, a[MAXNN + 1] = {};
+        e[j] = 1.0f;
+        CONTPRFL(N, FSD, inv.FEND, e, FS0, a);
+        for (int i = 1; i <= N; ++i) C[i][j] = a[i];
+    }
     below_e.resize(use.size());
     below_v.resize(use.size());
     below_f1.resize(use.size());
@@ -547,16 +552,6 @@ void add_x_rows(Inversion& inv, float FS0, float FSD) {
         const int k = use[static_cast<std::size_t>(u)];
         const float f = inv.XTRF(k);
         CDX(FS0, inv.FH, f, x);
-        if (!basis) {
-            // The change of basis: column j holds the FS0 coefficients of the FSD unit vector j.
-            for (int j = 1; j <= N; ++j) {
-                float e[MAXNN + 1] = {}, a[MAXNN + 1] = {};
-                e[j] = 1.0f;
-                CONTPRFL(N, FSD, inv.FEND, e, FS0, a);
-                for (int i = 1; i <= N; ++i) C[i][j] = a[i];
-            }
-            basis = true;
-        }
         SXIK(inv, FS0, inv.FEND, N, f, x);
         const auto su = static_cast<std::size_t>(u);
         float below = below_e[su] + below_v[su];

@@ -202,6 +202,11 @@ float XE(const Bottomside& P, float H) {
     return XE4(P, H);
 }
 
+lanes::XeModel xe_model(const Bottomside& P) {
+    return {P.HMF2, P.HF1, P.HZ, P.HST, P.HVT, P.T, P.FOE,
+            P.B0, P.B1, XBMAX, P.FOF2, 1.0 + P.D1, F1ACTIVE(P)};
+}
+
 namespace {
 
 // XE at the heights H(0..N-1) into OUT, N <= lanes::MAXLANES: on SIMD lanes (lanes::xe),
@@ -212,10 +217,8 @@ namespace {
         for (int k = 0; k < N; ++k) OUT[k] = XE(P, H[k]);
         return;
     }
-    const lanes::XeModel M{P.HMF2, P.HF1, P.HZ, P.HST, P.HVT, P.T, P.FOE,
-                           P.B0, P.B1, XBMAX, P.FOF2, 1.0 + P.D1, F1ACTIVE(P)};
     std::array<uint8_t, lanes::MAXLANES> ok;
-    lanes::xe(H, N, M, OUT, ok.data());
+    lanes::xe(H, N, xe_model(P), OUT, ok.data());
     for (int k = 0; k < N; ++k)
         if (!ok[static_cast<std::size_t>(k)]) OUT[k] = XE(P, H[k]);
 }
@@ -350,6 +353,7 @@ bool FITERR(Bottomside& P, float& E1, float& E2, float LIMSUM, float LIM1) {
         const float h = P.PRFHT1(i);
         const bool fi = infirst(i);
         const float d = S0.DONE ? h - S0.MID : outside(h, S0.LO, S0.HI);
+        const double l = static_cast<double>(d) * d;
         if (S0.DONE) {
             RES[n] = S0.MID;
         } else {
@@ -359,11 +363,10 @@ bool FITERR(Bottomside& P, float& E1, float& E2, float LIMSUM, float LIM1) {
             LO[k] = S0.LO;
             HI[k] = S0.HI;
             MID[k] = S0.MID;
-            LB[k] = static_cast<double>(d) * d;
+            LB[k] = l;
             FIRST[k] = fi;
             ROW[k] = static_cast<int16_t>(i);
         }
-        const double l = static_cast<double>(d) * d;
         s += l;
         if (fi) s1 += l;
     }

@@ -10,6 +10,7 @@
 #include "core/markers.hpp"
 #include "core/diag.hpp"
 #include "core/farray.hpp"
+#include "models/lanes.hpp"
 #include "platform/datafile.hpp"
 #include "profile/profile.hpp"
 
@@ -83,6 +84,8 @@ float IRI_F2_BASIC1(const Bottomside& P, float H);
 float IRI_F2_BASIC2(const Bottomside& P, float F);
 // Full IRI bottomside plasma frequency (MHz) at height H (km).
 float XE(const Bottomside& P, float H);
+// The bottomside of P as XE evaluates it, for XE on SIMD lanes (lanes::xe).
+lanes::XeModel xe_model(const Bottomside& P);
 // Its inverse between the valley top and hmF2; 0 outside [foE, foF2].
 float XH(const Bottomside& P, float F);
 // Plasma frequency (MHz) of the intermediate region at height H (km).

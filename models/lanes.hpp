@@ -2,8 +2,8 @@
 // time on SIMD lanes, with results equal to those of the library functions.
 //
 // Each lane computes its value in double with exp and log kernels accurate to about 1e-14
-// relative (4e-16 absolute for the log), and the value is accepted only when every double within 1e-12 relative of it
-// rounds to the same float: the library's double result lies well inside that interval, so the
+// relative (4e-16 absolute for the log), and the value is accepted only when every double
+// within 1e-12 relative of it rounds to the same float: the library's double result lies well inside that interval, so the
 // float it gives is the accepted one. A lane that fails this test (or whose arguments leave the
 // kernels' range, or sit at the x^B1 limit) is marked, and the caller recomputes it with the
 // library functions. The kernels are built for AVX-512 (eight lanes), for AVX2 with FMA (four)
@@ -46,12 +46,12 @@ void xe(const float* H, int N, const XeModel& M, float* OUT, uint8_t* OK);
 
 // One halving of N packed height searches of the shape misfit, each as XH makes it: with the
 // model value FM at the midpoint MID of the bracket [LO, HI] of frequency F, HI becomes MID
-// where FM > F, else LO does; DONE marks the searches that end (|FM - F| < FTOL or HI - LO < HTOL). LB gets each
-// row's smallest square (table height H less MID when done, else less the nearer end of the
-// bracket when outside it) in double; DS and DS1 the sums of the changes of LB over all rows
-// and over those with FIRST set. Returns the number of searches that ended. The brackets,
-// nodes and ends are exact on every build; the order of the two sums is not, which only a
-// bound may depend on.
+// where FM > F, else LO does; DONE marks the searches that end (|FM - F| < FTOL or
+// HI - LO < HTOL). LB gets each row's smallest square (table height H less MID when done, else
+// less the nearer end of the bracket when outside it) in double; DS and DS1 the sums of the
+// changes of LB over all rows and over those with FIRST set. Returns the number of searches
+// that ended. The brackets and ends are exact on every build; the order of the two sums is
+// not, which only a bound may depend on.
 int halve(int N, const float* F, const float* FM, const float* MID, const float* H, float* LO,
            float* HI, double* LB, const uint8_t* FIRST, uint8_t* DONE, float FTOL, float HTOL,
            double& DS, double& DS1);

@@ -466,9 +466,7 @@ TEST(ShapeParameters, BottomsideLanesGiveXE) {
             for (std::size_t k = 0; k < h.size(); ++k)
                 h[k] = k < 4 ? (k < 2 ? -1.0f - u(rng) : P.HMF2 + 1.0f + u(rng))
                              : P.HVT - 5.0f + (P.HMF2 - P.HVT + 10.0f) * u(rng);
-            const models::lanes::XeModel M{P.HMF2, P.HF1, P.HZ, P.HST, P.HVT, P.T, P.FOE,
-                                           P.B0, P.B1, 10.0, P.FOF2, 1.0 + P.D1,
-                                           P.D1 > 0.0f && P.D1 < 90.0f};
+            const models::lanes::XeModel M = models::xe_model(P);
             for (const Mode m : {Mode::AUTO, Mode::AVX2, Mode::BASELINE}) {
                 std::vector<float> out(h.size());
                 std::vector<uint8_t> ok(h.size());
