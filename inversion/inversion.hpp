@@ -384,6 +384,9 @@ void set_valley(Inversion& inv, float VW, float rho);
 float law_depth(float VW);
 // FV, VD, VW1..VW3 and VSLOPE of a valley of width VW > 0 (already set) and depth rho <= 1.
 void valley_sides(Inversion& inv, float rho);
+// The group path of a valley part, never less than the part's width W > 0: the float
+// std::fmax(PATH, W) gives (a NaN path gives W), without its library call.
+inline float at_least_width(float PATH, float W) { return PATH > W ? PATH : W; }
 // The valley, after MAHAGULY, that best explains the O trace at the foot of the F layer and
 // the X trace X (refine.valley, refine.xstart).
 // Returns the misfit (km) of the valley kept.

@@ -12,71 +12,19 @@
 #include <cmath>
 #include <cstring>
 
+#include "inversion/group_index.hpp"
 #include "inversion/inversion.hpp"
 #include "inversion/memo.hpp"
+#include "inversion/quadrature.hpp"
 
 namespace zelk::inversion {
 
 namespace {
 
-// The 16-point Gauss-Legendre rule: abscissae x and weights W on [-1,1], positive half.
-constexpr double GLX[8] = {0.0950125098376374401853193, 0.2816035507792589132304605,
-                           0.4580167776572273863424194, 0.6178762444026437484466718,
-                           0.7554044083550030338951012, 0.8656312023878317438804679,
-                           0.9445750230732325760779884, 0.9894009349916499325961542};
-constexpr double GLW[8] = {0.1894506104550684962853967, 0.1826034150449235888667637,
-                           0.1691565193950025381893121, 0.1495959888165767320815017,
-                           0.1246289712555338720524763, 0.0951585116824927848099251,
-                           0.0622535239386478928628438, 0.0271524594117540948517806};
-
-constexpr int NG = 16;  // quadrature points: the tables below are this rule, NGAUSS is 16
-
-// The rule mapped to [0,1], rising nodes: t_j = (1 + x_j)/2, w_j = W_j/2, and t_j^2.
-struct GaussTables {
-    float T[NG];
-    float W[NG];
-    float T2[NG];
-};
-constexpr GaussTables makeTables() {
-    GaussTables g{};
-    for (int j = 0; j < NG; ++j) {
-        const bool lower = j < NG / 2;
-        const int m = lower ? NG / 2 - 1 - j : j - NG / 2;
-        const double t = 0.5 * (1.0 + (lower ? -GLX[m] : GLX[m]));
-        g.T[j] = static_cast<float>(t);
-        g.W[j] = static_cast<float>(0.5 * GLW[m]);
-        g.T2[j] = static_cast<float>(t * t);
-    }
-    return g;
-}
-constexpr GaussTables GL = makeTables();
 
 // Margin (MHz) by which SIKP keeps a node's plasma frequency below FEND, so that ln u stays
 // finite at the top of the region.
 constexpr float FEND_MARGIN = 0.000001f;
-
-// Tiny positive number (dimensionless) that makes the reflection test of groupIndex
-// branch-free; far below the smallest positive 1 - X a float can hold (2^-24).
-constexpr float DTINY = 1.0e-30f;
-
-// Ordinary-wave group refractive index times W (see GOSUB). Written without branches so that
-// a loop over quadrature nodes vectorises: `below` is 1 when D > 0 and 0 when D <= 0 (taken
-// from the sign of D - DTINY), and the index is evaluated at |D| + DTINY, which equals D for
-// every positive float D and keeps the discarded value finite when D <= 0.
-inline float groupIndex(float GC1, float GC2, float GC3, float GC4, float W, float F, float FN2,
-                        float FH) {
-    const float X = FN2 / (F * F);
-    const float D = 1.0f - X;
-    const float below = 0.5f + std::copysign(0.5f, D - DTINY);
-    const float Dc = std::fabs(D) + DTINY;
-    const float Y = FH / F;
-    const float S = std::sqrt(1.0f + Dc * Dc * GC2 / (GC1 * Y * Y));
-    const float P = GC3 / (S + 1.0f);
-    const float Q = 1.0f + Dc * P;
-    const float M = std::sqrt(Q / (P + 1.0f));
-    const float K = (1.0f + X) / S - 2.0f / (S + 1.0f);
-    return below * (W * M * (1.0f + GC4 * X * K / (Q * Q)) / std::sqrt(Dc));
-}
 
 // Rows 1..NN of the derivative table CV as one contiguous block, highest power first.
 struct CvRows {

@@ -9,8 +9,10 @@
 
 #include "core/markers.hpp"
 #include "core/rounding.hpp"
+#include "inversion/group_index.hpp"
 #include "inversion/inversion.hpp"
 #include "inversion/memo.hpp"
+#include "inversion/quadrature.hpp"
 #include "models/models.hpp"
 
 namespace zelk::inversion {
@@ -23,24 +25,10 @@ static constexpr float VWCAP = 0.7f;
 // Pi as the width law's degree-to-radian conversion has it (six digits).
 static constexpr float PI_LAW = 3.14159f;
 
-// 16-point Gauss-Legendre rule on [0,1]: nodes (1 + x_j)/2 and weights W_j/2 of the
-// standard rule on [-1,1], for the rising side of the valley.
-static constexpr int NGL = 16;
-
 // FNDDHV's group indices of the flat bottom and integrals over the rising side, kept per
 // thread, and the room they are computed in.
 thread_local KernelMemo valley_memo;
 thread_local std::array<float, 2 * MAXTRC> valley_index;
-static constexpr float GLT[NGL] = {
-    0.0052995325041750f, 0.0277124884633837f, 0.0671843988060841f, 0.1222977958224985f,
-    0.1910618777986781f, 0.2709916111713863f, 0.3591982246103705f, 0.4524937450811813f,
-    0.5475062549188188f, 0.6408017753896295f, 0.7290083888286137f, 0.8089381222013219f,
-    0.8777022041775016f, 0.9328156011939159f, 0.9722875115366163f, 0.9947004674958250f};
-static constexpr float GLW[NGL] = {
-    0.0135762297058770f, 0.0311267619693239f, 0.0475792558412464f, 0.0623144856277670f,
-    0.0747979944082884f, 0.0845782596975013f, 0.0913017075224618f, 0.0947253052275343f,
-    0.0947253052275343f, 0.0913017075224618f, 0.0845782596975013f, 0.0747979944082884f,
-    0.0623144856277670f, 0.0475792558412464f, 0.0311267619693239f, 0.0135762297058770f};
 
 // Inner products of the profile basis on [0,1]: PGRAM(j,k) = integral of
 // u T*_{j-1}(u) T*_{k-1}(u) du (exact rationals).
@@ -187,14 +175,18 @@ void FNDDHV(Inversion& inv) {
     float* const rising = valley_index.data() + MAXTRC;
     float* const rows[2] = {flat, rising};
     if (!memo.take(rows, 2, nfq)) {
+        const float FH = inv.FH, GC1 = inv.GC1, GC2 = inv.GC2, GC3 = inv.GC3, GC4 = inv.GC4;
         for (int K = 1; K <= nfq; ++K) {
             const float f = inv.FQ(K);
             flat[K - 1] = GOSUB(inv, 1.0f, f, FV * FV, inv.FH);
-            float sum = 0.0f;
-            for (int k = 0; k < NGL; ++k) {
-                const float p = fe * fe - s2 * GLT[k] * GLT[k];
-                sum += GLW[k] * GOSUB(inv, GLT[k], f, p, inv.FH) / std::sqrt(p);
+            // The nodes' terms in one vectorised pass, then their sum in node order.
+            float term[NG];
+            for (int k = 0; k < NG; ++k) {
+                const float p = fe * fe - s2 * GL.T[k] * GL.T[k];
+                term[k] = GL.W[k] * groupIndex(GC1, GC2, GC3, GC4, GL.T[k], f, p, FH) / std::sqrt(p);
             }
+            float sum = 0.0f;
+            for (int k = 0; k < NG; ++k) sum += term[k];
             rising[K - 1] = sum;
         }
         memo.keep(rows, 2, nfq);
@@ -203,10 +195,10 @@ void FNDDHV(Inversion& inv) {
         float D1 = 0.0f, D2 = 0.0f, D3 = 0.0f;
         if (inv.VW1 > 0.0f) {
             for (int j = 1; j <= 3; ++j) D1 += inv.GP(j, K) * inv.VSLOPE(j);
-            D1 = std::fmax(D1, inv.VW1);
+            D1 = at_least_width(D1, inv.VW1);
         }
-        if (inv.VW2 > 0.0f) D2 = std::fmax(inv.VW2 * flat[K - 1], inv.VW2);
-        if (inv.VW3 > 0.0f) D3 = std::fmax(inv.VW3 / (fe - FV) * s2 * rising[K - 1], inv.VW3);
+        if (inv.VW2 > 0.0f) D2 = at_least_width(inv.VW2 * flat[K - 1], inv.VW2);
+        if (inv.VW3 > 0.0f) D3 = at_least_width(inv.VW3 / (fe - FV) * s2 * rising[K - 1], inv.VW3);
         inv.DHV(K) = D1 + D2 + D3;
     }
     inv.NN = NNKEEP;

@@ -12,26 +12,15 @@
 #include <cmath>
 #include <vector>
 
+#include "inversion/group_index.hpp"
 #include "inversion/inversion.hpp"
 #include "inversion/memo.hpp"
+#include "inversion/quadrature.hpp"
 
 namespace zelk::inversion {
 
 namespace {
 
-// 16-point Gauss-Legendre rule on [0,1]: nodes (1 + x_j)/2 and weights W_j/2 of the standard
-// rule on [-1,1] (the same values as the ordinary-wave kernels use).
-constexpr int NG = 16;
-constexpr float GLT[NG] = {
-    0.0052995325041750f, 0.0277124884633837f, 0.0671843988060841f, 0.1222977958224985f,
-    0.1910618777986781f, 0.2709916111713863f, 0.3591982246103705f, 0.4524937450811813f,
-    0.5475062549188188f, 0.6408017753896295f, 0.7290083888286137f, 0.8089381222013219f,
-    0.8777022041775016f, 0.9328156011939159f, 0.9722875115366163f, 0.9947004674958250f};
-constexpr float GLW[NG] = {
-    0.0135762297058770f, 0.0311267619693239f, 0.0475792558412464f, 0.0623144856277670f,
-    0.0747979944082884f, 0.0845782596975013f, 0.0913017075224618f, 0.0947253052275343f,
-    0.0947253052275343f, 0.0913017075224618f, 0.0845782596975013f, 0.0747979944082884f,
-    0.0623144856277670f, 0.0475792558412464f, 0.0311267619693239f, 0.0135762297058770f};
 
 // Margin (MHz) that keeps a node's plasma frequency below FEND in SXIKP, as in SIKP.
 constexpr float FEND_MARGIN = 0.000001f;
@@ -42,6 +31,17 @@ void dtstAll(const Inversion& inv, float u, int nn, float* out) {
 }
 
 int clampNN(int nn, int hi) { return nn < 0 ? 0 : (nn > hi ? hi : nn); }
+
+// MU(j) = GXSUB(W(j), F, FN2(j)) at the NG nodes, in one pass that vectorises.
+void xIndices(const Inversion& inv, float F, const float* W, const float* FN2, float* MU) {
+    const XWave x = xWave(F, inv.FH);
+    if (!x.propagates()) {
+        for (int j = 0; j < NG; ++j) MU[j] = 0.0f;
+        return;
+    }
+    const float GX1 = inv.GX1, GX2 = inv.GX2;
+    for (int j = 0; j < NG; ++j) MU[j] = xIndex(x, GX1, GX2, W[j], FN2[j]);
+}
 
 // The X kernels and the valley's X group indices, kept per thread as the ordinary ones are
 // (memo.hpp): a profile is judged against the same X frequencies for every trial valley.
@@ -68,27 +68,8 @@ void add_x_common(KernelMemo& m, const Inversion& inv, int nn) {
 // negative number there). H vanishes at reflection like 1 - T, so callers pass the node t
 // as W to remove the singularity, as for the ordinary wave.
 float GXSUB(const Inversion& inv, float W, float F, float FN2, float FH) {
-    const float FX2 = F * (F - FH);
-    if (!(FX2 > 0.0f)) return 0.0f;
-    const float T = FN2 / FX2;
-    if (!(T < 1.0f)) return 0.0f;
-    const float D1 = 1.0f - T;
-    const float V = FH / std::sqrt(FX2);
-    const float W2 = (std::sqrt(V * V + 4.0f) - V) / 2.0f;
-    const float M = V * W2;
-    const float N = 1.0f - M;
-    const float T2 = N * T;
-    const float Q = (W2 / V) * D1;
-    const float Z = Q * (Q + 2.0f);
-    const float S = std::sqrt(1.0f + inv.GX1 * Z);
-    const float G = inv.GX2 / (S + 1.0f);
-    const float E = N + Q - M * Z * G;
-    const float H = (1.0f - G) * M * Z / E;
-    const float J = (Z + 1.0f) * (T2 + 1.0f) / S;
-    const float L = 2.0f * Z / (S + 1.0f) - J;
-    const float P = 1.0f + 0.5f * inv.GX2 * L;
-    const float R = 1.0f + T2 * P / (E * E);
-    return R * std::sqrt(W * W / H);
+    const XWave x = xWave(F, FH);
+    return x.propagates() ? xIndex(x, inv.GX1, inv.GX2, W, FN2) : 0.0f;
 }
 
 // CDX: F2X = F (F - FH), the plasma frequency squared at which the X wave of frequency F
@@ -117,12 +98,14 @@ void SXIK(const Inversion& inv, float FSTART, float FEND, int NN, float F, XKern
     float* const row = &x.GX(1);
     if (memo.take(&row, 1, nn)) return;
     const float L = std::log(FSTART / FEND);
+    // The group index at every node in one vectorised pass, then the sums in node order.
+    float zx[NG], mux[NG];
+    for (int j = 0; j < NG; ++j) zx[j] = x.F2X - x.DF2X * GL.T[j] * GL.T[j];
+    xIndices(inv, F, GL.T, zx, mux);
     float dt[MAXNN + 1];
     for (int j = 0; j < NG; ++j) {
-        const float zx = x.F2X - x.DF2X * GLT[j] * GLT[j];
-        const float mux = GXSUB(inv, GLT[j], F, zx, inv.FH);
-        const float u = std::log(std::sqrt(zx) / FEND) / L;
-        const float term = mux * x.DF2X * (0.5f / (zx * L)) * GLW[j] / std::sqrt(u);
+        const float u = std::log(std::sqrt(zx[j]) / FEND) / L;
+        const float term = mux[j] * x.DF2X * (0.5f / (zx[j] * L)) * GL.W[j] / std::sqrt(u);
         dtstAll(inv, u, nn, dt);
         for (int i = 1; i <= nn; ++i) x.GX(i) += term * dt[i];
     }
@@ -156,7 +139,7 @@ void SXIKP_MANY(const Inversion& inv, float FSTART, float FEND, int NN, float FP
     const float R = std::sqrt(R2);
     float zx[NG], den[NG], dt[NG][MAXNN + 1];
     for (int j = 0; j < NG; ++j) {
-        zx[j] = (FP + R * GLT[j]) * (FP - R * GLT[j]);
+        zx[j] = (FP + R * GL.T[j]) * (FP - R * GL.T[j]);
         float fn = std::sqrt(zx[j]);
         if (fn >= FEND) fn = FEND - FEND_MARGIN;
         const float u = std::log(fn / FEND) / L;
@@ -164,11 +147,12 @@ void SXIKP_MANY(const Inversion& inv, float FSTART, float FEND, int NN, float FP
         dtstAll(inv, u, nn, dt[j]);
     }
     for (int k = 0; k < N; ++k) {
+        float w[NG];
+        xIndices(inv, F[k], GL.T, zx, w);
+        for (int j = 0; j < NG; ++j) w[j] = w[j] * GL.W[j] / den[j];
         float sum[5 + 1] = {};
-        for (int j = 0; j < NG; ++j) {
-            const float w = GXSUB(inv, GLT[j], F[k], zx[j], inv.FH) * GLW[j] / den[j];
-            for (int i = 1; i <= nn; ++i) sum[i] += w * dt[j][i];
-        }
+        for (int j = 0; j < NG; ++j)
+            for (int i = 1; i <= nn; ++i) sum[i] += w[j] * dt[j][i];
         for (int i = 1; i <= nn; ++i) GPX[k][i] = 0.5f * R2 / L * sum[i];
     }
     memo.keep(rows.data(), N, nn);
@@ -249,7 +233,7 @@ void recvirtx_batch(const Inversion& inv, const float* F, int n, int MODE, float
             for (int k = 0; k < n; ++k) {
                 float d1 = 0.0f;
                 for (int j = 1; j <= 3; ++j) d1 += gpx[k][j] * inv.VSLOPE(j);
-                hval[k] += std::fmax(d1, inv.VW1);
+                hval[k] += at_least_width(d1, inv.VW1);
             }
         }
         // The X index at FV and its integral over the rising side do not depend on the
@@ -264,16 +248,16 @@ void recvirtx_batch(const Inversion& inv, const float* F, int n, int MODE, float
             float* const row = index;
             if (!memo.take(&row, 1, 2)) {
                 index[0] = GXSUB(inv, 1.0f, F[k], FV * FV, inv.FH);
+                float p[NG], mu[NG];
+                for (int j = 0; j < NG; ++j) p[j] = fe * fe - s2 * GL.T[j] * GL.T[j];
+                xIndices(inv, F[k], GL.T, p, mu);
                 float sum = 0.0f;
-                for (int j = 0; j < NG; ++j) {
-                    const float p = fe * fe - s2 * GLT[j] * GLT[j];
-                    sum += GLW[j] * GXSUB(inv, GLT[j], F[k], p, inv.FH) / std::sqrt(p);
-                }
+                for (int j = 0; j < NG; ++j) sum += GL.W[j] * mu[j] / std::sqrt(p[j]);
                 index[1] = sum;
                 memo.keep(&row, 1, 2);
             }
-            if (inv.VW2 > 0.0f) hval[k] += std::fmax(inv.VW2 * index[0], inv.VW2);
-            if (inv.VW3 > 0.0f) hval[k] += std::fmax(inv.VW3 / (fe - FV) * s2 * index[1], inv.VW3);
+            if (inv.VW2 > 0.0f) hval[k] += at_least_width(inv.VW2 * index[0], inv.VW2);
+            if (inv.VW3 > 0.0f) hval[k] += at_least_width(inv.VW3 / (fe - FV) * s2 * index[1], inv.VW3);
         }
     }
     if ((all || MODE == 4) && irgn == 3 && inv.FC(3) != inv.FC(2)) {

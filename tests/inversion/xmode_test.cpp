@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "inversion/group_index.hpp"
 #include "inversion/inversion.hpp"
 
 using namespace zelk;
@@ -140,6 +142,42 @@ TEST(Gxsub, NoPropagationGivesZero) {
     // No X wave at or below the gyrofrequency (the formula would take a negative root).
     EXPECT_EQ(GXSUB(*inv, 1.0f, 1.2f, 0.5f, 1.2f), 0.0f);
     EXPECT_EQ(GXSUB(*inv, 1.0f, 1.0f, 0.5f, 1.2f), 0.0f);
+}
+
+// The kernel builds evaluate the X index at all nodes in one vectorised loop (xIndex): every
+// lane must be the float GXSUB gives for that node alone, and a lane at or above reflection
+// exactly 0, not the NaN its own evaluation would give.
+TEST(Gxsub, ManyNodesAtOnceMatchOneAtATime) {
+    for (double dip : {5.0, 60.0, 85.0}) {
+        auto inv = withDip(dip);
+        for (float f : {1.3f, 2.0f, 5.0f, 9.0f}) {
+            const float fh = 1.2f, fx2 = f * (f - fh);
+            constexpr int N = 24;
+            float w[N], fn2[N], mu[N];
+            for (int j = 0; j < N; ++j) {
+                w[j] = 0.05f + 0.04f * static_cast<float>(j);
+                fn2[j] = fx2 * (0.1f * static_cast<float>(j) - 0.5f);   // -0.5 to 1.8 of FX2
+            }
+            fn2[N - 1] = NAN;
+            fn2[N - 2] = INFINITY;
+            fn2[N - 3] = fx2;
+            const XWave x = xWave(f, fh);
+            ASSERT_TRUE(x.propagates());
+            for (int j = 0; j < N; ++j) mu[j] = xIndex(x, inv->GX1, inv->GX2, w[j], fn2[j]);
+            for (int j = 0; j < N; ++j) {
+                const float one = GXSUB(*inv, w[j], f, fn2[j], fh);
+                EXPECT_EQ(std::bit_cast<std::uint32_t>(mu[j]), std::bit_cast<std::uint32_t>(one))
+                    << dip << " " << f << " node " << j;
+                if (!(fn2[j] < fx2)) {
+                    EXPECT_EQ(std::bit_cast<std::uint32_t>(mu[j]), 0u) << j;
+                } else if (fn2[j] >= 0.0f) {
+                    EXPECT_GT(mu[j], 0.0f) << j;
+                }
+            }
+        }
+    }
+    EXPECT_FALSE(xWave(1.2f, 1.2f).propagates());
+    EXPECT_FALSE(xWave(1.0f, 1.2f).propagates());
 }
 
 TEST(Cdx, WaveEntersTheRegionOnlyAboveFxs) {
