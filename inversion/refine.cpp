@@ -42,6 +42,15 @@ static constexpr float FOOT_SPAN = 1.5f;
 // above foE by more than this (MHz) and at most X_SPAN above the first O echo.
 static constexpr float X_ABOVE_FOE = 0.05f;
 static constexpr float X_SPAN = 1.0f;
+// X points are used only at frequencies of at least this many gyrofrequencies (Y = FH/f at
+// most 0.6). Close above the gyrofrequency the X wave is slowed strongly even by weak
+// ionisation, and steeply more so as Y nears 1: at night, when its echoes come from there,
+// much of its group delay is gathered in the weak ionisation under the F layer, whose shape
+// the valley model only approximates, and it depends on the field's strength there, which
+// falls by a tenth from 100 to 350 km while the model holds FH fixed. Such points pull the
+// fitted valley away from what the O trace says (a night layer lifted to 450-600 km: largest
+// error 12.4 km with them, 5.5 km without).
+static constexpr float X_ABOVE_FH = 1.0f / 0.6f;
 // Weight of an X point in the F layer's least squares (add_x_rows) against an O point: the
 // few X points below the first O echo stand against the many synthetic points that the
 // lower orders of gap mode put there.
@@ -131,9 +140,9 @@ void each_f_echo(const Inversion& inv, Fn fn) {
         if (seen(inv.TRH(K)) && inv.TRH(K) != inv.HMISS) fn(inv.TRF(K), inv.TRH(K));
 }
 
-// An X point the fits can use: a height, and a frequency above the gyrofrequency (no X wave
-// below it).
-bool x_usable(const Inversion& inv, float f, float h) { return seen(h) && f > inv.FH; }
+// An X point the fits can use: a height, and a frequency of at least X_ABOVE_FH times the
+// gyrofrequency (see there).
+bool x_usable(const Inversion& inv, float f, float h) { return seen(h) && f >= X_ABOVE_FH * inv.FH; }
 
 // The F points of the trace list (F1 then F2, rising frequency) with a height within SPAN
 // (MHz) of the first F echo, the lowest F virtual height, and the X points of the record
