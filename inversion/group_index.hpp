@@ -57,16 +57,14 @@ inline XWave xWave(float F, float FH) {
 
 // Extraordinary wave that propagates (x.propagates()): W times the group refractive index at
 // plasma frequency squared FN2 (MHz^2), with the X dip constants GX1 = 4 sin^2 I /
-// (1 + sin^2 I)^2 and GX2 = 2 sin^2 I / (1 + sin^2 I); 0 at or above reflection, T = FN2/FX2
-// >= 1 (and for a NaN FN2). At or above reflection the index is evaluated at T = 0 (free
-// space, where it is finite) and multiplied by 0. T is chosen by a mask on its bits: a
-// select of floats lets the compiler move the arithmetic that follows into two branches,
-// which keeps the loop from vectorising.
+// (1 + sin^2 I)^2 and GX2 = 2 sin^2 I / (1 + sin^2 I); +0 at or above reflection, T = FN2/FX2
+// >= 1 (and for a NaN FN2). Every lane evaluates the index, and a lane at or above
+// reflection has its result's bits cleared, whatever it came to (NaN, for one). The mask
+// works on the bits because a select of floats lets the compiler move the arithmetic before
+// it into two branches, which keeps the loop from vectorising.
 inline float xIndex(const XWave& x, float GX1, float GX2, float W, float FN2) {
-    const float Tin = FN2 / x.FX2;
-    const bool below = Tin < 1.0f;
-    const float T = std::bit_cast<float>(std::bit_cast<std::uint32_t>(Tin) &
-                                         (0u - static_cast<std::uint32_t>(below)));
+    const float T = FN2 / x.FX2;
+    const std::uint32_t keep = 0u - static_cast<std::uint32_t>(T < 1.0f);
     const float D1 = 1.0f - T;
     const float T2 = x.N * T;
     const float Q = x.WV * D1;
@@ -79,7 +77,7 @@ inline float xIndex(const XWave& x, float GX1, float GX2, float W, float FN2) {
     const float L = 2.0f * Z / (S + 1.0f) - J;
     const float P = 1.0f + 0.5f * GX2 * L;
     const float R = 1.0f + T2 * P / (E * E);
-    return (below ? 1.0f : 0.0f) * (R * std::sqrt(W * W / H));
+    return std::bit_cast<float>(std::bit_cast<std::uint32_t>(R * std::sqrt(W * W / H)) & keep);
 }
 
 }  // namespace zelk::inversion

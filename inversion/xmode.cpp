@@ -33,7 +33,8 @@ void dtstAll(const Inversion& inv, float u, int nn, float* out) {
 int clampNN(int nn, int hi) { return nn < 0 ? 0 : (nn > hi ? hi : nn); }
 
 // MU(j) = GXSUB(W(j), F, FN2(j)) at the NG nodes, in one pass that vectorises.
-void xIndices(const Inversion& inv, float F, const float* W, const float* FN2, float* MU) {
+void xIndices(const Inversion& inv, float F, const float* __restrict W, const float* __restrict FN2,
+              float* __restrict MU) {
     const XWave x = xWave(F, inv.FH);
     if (!x.propagates()) {
         for (int j = 0; j < NG; ++j) MU[j] = 0.0f;
@@ -64,7 +65,7 @@ void add_x_common(KernelMemo& m, const Inversion& inv, int nn) {
 // FN2 (MHz^2) and the gyrofrequency FH (MHz); reads the X dip constants GX1 = 4 sin^2 I /
 // (1 + sin^2 I)^2 and GX2 = 2 sin^2 I / (1 + sin^2 I) (GOGXCOM). Returns 0 where the X wave
 // cannot propagate: at or above its reflection level T = FN2 / (F (F - FH)) >= 1, and for
-// F <= FH (no X wave below the gyrofrequency; the form below would take the root of a
+// F <= FH (no X wave below the gyrofrequency; its formula would take the root of a
 // negative number there). H vanishes at reflection like 1 - T, so callers pass the node t
 // as W to remove the singularity, as for the ordinary wave.
 float GXSUB(const Inversion& inv, float W, float F, float FN2, float FH) {
