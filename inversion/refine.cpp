@@ -142,9 +142,11 @@ void each_f_echo(const Inversion& inv, Fn fn) {
         if (seen(inv.TRH(K)) && inv.TRH(K) != inv.HMISS) fn(inv.TRF(K), inv.TRH(K));
 }
 
-// An X point the fits can use: a height, and a frequency of at least X_ABOVE_FH times the
-// gyrofrequency (see there).
-bool x_usable(const Inversion& inv, float f, float h) { return seen(h) && f >= X_ABOVE_FH * inv.FH; }
+// An X point the fits can use: a height, and a frequency above the gyrofrequency (no X wave
+// below it) by a factor of at least X_ABOVE_FH (see there).
+bool x_usable(const Inversion& inv, float f, float h) {
+    return seen(h) && f > inv.FH && f >= X_ABOVE_FH * inv.FH;
+}
 
 // The F points of the trace list (F1 then F2, rising frequency) with a height within SPAN
 // (MHz) of the first F echo, the lowest F virtual height, and the X points of the record
