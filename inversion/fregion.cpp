@@ -18,7 +18,6 @@
 // After an accepted F2 solution FPROF computes HHALF and returns true: the pipeline then runs
 // the products (the 1 km N(h) table, the shape parameters B0/B1/D1, the electron content).
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdint>
 #include <ostream>
@@ -188,9 +187,7 @@ void gap_mode(Inversion& inv, const Context& cx, float& ERR) {
             added = k;
         }
         // Their virtual heights in one batch (the same floats as one at a time).
-        std::array<float, MAXTRC> fsyn;
-        std::copy_n(inv.FQ.data() + n0 + 1, added, fsyn.data());
-        RECVIRT_MANY(inv, fsyn.data(), added, RECVIRT_ALL, inv.HV.data() + n0 + 1);
+        RECVIRT_MANY(inv, inv.FQ.data() + n0 + 1, added, RECVIRT_ALL, inv.HV.data() + n0 + 1);
         inv.NFQ = static_cast<int16_t>(n0 + added);
         if (inv.NN >= NN_MAX) break;
 

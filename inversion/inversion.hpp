@@ -287,7 +287,8 @@ float VIRTUAL(const Inversion& inv, int K);
 // as it found it.
 float RECVIRT(Inversion& inv, float F, int MODE);
 // RECVIRT at the N frequencies F(0..N-1) into H(0..N-1), the same floats, the kernels of each
-// part built once for all of them. F must not point into FQ, which it uses as scratch.
+// part built once for all of them. F may lie in the solver's arrays (FQ, for one): each batch
+// is copied before FQ serves as scratch.
 void RECVIRT_MANY(Inversion& inv, const float* F, int N, int MODE, float* H);
 
 // ---- Extraordinary-wave virtual heights ------------------------------------------------------

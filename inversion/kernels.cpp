@@ -315,8 +315,11 @@ void set_frequencies(Inversion& inv, const float* F, int n, const int* KS = null
 }
 
 // One pass of RECVIRT_MANY, N <= RECVIRT_BATCH.
-void recvirt_batch(Inversion& inv, const float* F, int n, int MODE, float* H) {
+void recvirt_batch(Inversion& inv, const float* Fin, int n, int MODE, float* H) {
     const int irgn = inv.IRGN;
+    // The frequencies are copied first: the caller's may lie in FQ, the scratch below.
+    float F[RECVIRT_BATCH];
+    std::copy_n(Fin, n, F);
     thread_local RecvirtSaved saved;
     save_columns(inv, n, saved);
     float hcur[RECVIRT_BATCH], he[RECVIRT_BATCH], hval[RECVIRT_BATCH], hf1[RECVIRT_BATCH];

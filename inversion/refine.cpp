@@ -587,11 +587,11 @@ void add_x_rows(Inversion& inv, float FS0, float FSD) {
     RECVIRTX_MANY(inv, fuse.data(), nuse, RECVIRT_VALLEY, below_v.data());
     if (inv.IRGN == 3) RECVIRTX_MANY(inv, fuse.data(), nuse, RECVIRT_F1, below_f1.data());
     for (int u = 0; u < nuse; ++u) {
-        const int k = use[static_cast<std::size_t>(u)];
-        const float f = inv.XTRF(k);
+        const auto su = static_cast<std::size_t>(u);
+        const int k = use[su];
+        const float f = fuse[su];
         CDX(FS0, inv.FH, f, x);
         SXIK(inv, FS0, inv.FEND, N, f, x);
-        const auto su = static_cast<std::size_t>(u);
         float below = below_e[su] + below_v[su];
         if (inv.IRGN == 3) below += below_f1[su];
         const float y = std::fmax(0.0f, inv.XTRH(k) - below);
@@ -632,8 +632,8 @@ float observed_misfit(Inversion& inv, const float* A, int NN, float FE, int N0) 
     for (int j = 1; j <= std::min(NN, 5); ++j) saved(j) = A[j];
     inv.FC(iend) = FE;
     const int n0 = std::max(0, std::min<int>(N0, inv.NFQ));
-    std::vector<float> f(inv.FQ.data() + 1, inv.FQ.data() + 1 + n0), h(static_cast<std::size_t>(n0));
-    RECVIRT_MANY(inv, f.data(), n0, RECVIRT_ALL, h.data());
+    std::vector<float> h(static_cast<std::size_t>(n0));
+    RECVIRT_MANY(inv, inv.FQ.data() + 1, n0, RECVIRT_ALL, h.data());
     double sum = 0.0;
     std::size_t n = 0;
     for (int K = 1; K <= n0; ++K) {

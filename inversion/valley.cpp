@@ -176,15 +176,20 @@ void FNDDHV(Inversion& inv) {
     float* const rows[2] = {flat, rising};
     if (!memo.take(rows, 2, nfq)) {
         const float FH = inv.FH, GC1 = inv.GC1, GC2 = inv.GC2, GC3 = inv.GC3, GC4 = inv.GC4;
+        // The plasma frequencies squared of the rising side's nodes and their roots, the same
+        // for every fit frequency.
+        float p[NG], root[NG];
+        for (int k = 0; k < NG; ++k) {
+            p[k] = fe * fe - s2 * GL.T[k] * GL.T[k];
+            root[k] = std::sqrt(p[k]);
+        }
         for (int K = 1; K <= nfq; ++K) {
             const float f = inv.FQ(K);
             flat[K - 1] = GOSUB(inv, 1.0f, f, FV * FV, inv.FH);
             // The nodes' terms in one vectorised pass, then their sum in node order.
             float term[NG];
-            for (int k = 0; k < NG; ++k) {
-                const float p = fe * fe - s2 * GL.T[k] * GL.T[k];
-                term[k] = GL.W[k] * groupIndex(GC1, GC2, GC3, GC4, GL.T[k], f, p, FH) / std::sqrt(p);
-            }
+            for (int k = 0; k < NG; ++k)
+                term[k] = GL.W[k] * groupIndex(GC1, GC2, GC3, GC4, GL.T[k], f, p[k], FH) / root[k];
             float sum = 0.0f;
             for (int k = 0; k < NG; ++k) sum += term[k];
             rising[K - 1] = sum;

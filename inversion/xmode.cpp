@@ -32,16 +32,15 @@ void dtstAll(const Inversion& inv, float u, int nn, float* out) {
 
 int clampNN(int nn, int hi) { return nn < 0 ? 0 : (nn > hi ? hi : nn); }
 
-// MU(j) = GXSUB(W(j), F, FN2(j)) at the NG nodes, in one pass that vectorises.
-void xIndices(const Inversion& inv, float F, const float* __restrict W, const float* __restrict FN2,
-              float* __restrict MU) {
+// MU(j) = GXSUB(t_j, F, FN2(j)) at the NG quadrature nodes t_j, in one pass that vectorises.
+void xIndices(const Inversion& inv, float F, const float* __restrict FN2, float* __restrict MU) {
     const XWave x = xWave(F, inv.FH);
     if (!x.propagates()) {
         for (int j = 0; j < NG; ++j) MU[j] = 0.0f;
         return;
     }
     const float GX1 = inv.GX1, GX2 = inv.GX2;
-    for (int j = 0; j < NG; ++j) MU[j] = xIndex(x, GX1, GX2, W[j], FN2[j]);
+    for (int j = 0; j < NG; ++j) MU[j] = xIndex(x, GX1, GX2, GL.T[j], FN2[j]);
 }
 
 // The X kernels and the valley's X group indices, kept per thread as the ordinary ones are
@@ -102,7 +101,7 @@ void SXIK(const Inversion& inv, float FSTART, float FEND, int NN, float F, XKern
     // The group index at every node in one vectorised pass, then the sums in node order.
     float zx[NG], mux[NG];
     for (int j = 0; j < NG; ++j) zx[j] = x.F2X - x.DF2X * GL.T[j] * GL.T[j];
-    xIndices(inv, F, GL.T, zx, mux);
+    xIndices(inv, F, zx, mux);
     float dt[MAXNN + 1];
     for (int j = 0; j < NG; ++j) {
         const float u = std::log(std::sqrt(zx[j]) / FEND) / L;
@@ -149,7 +148,7 @@ void SXIKP_MANY(const Inversion& inv, float FSTART, float FEND, int NN, float FP
     }
     for (int k = 0; k < N; ++k) {
         float w[NG];
-        xIndices(inv, F[k], GL.T, zx, w);
+        xIndices(inv, F[k], zx, w);
         for (int j = 0; j < NG; ++j) w[j] = w[j] * GL.W[j] / den[j];
         float sum[5 + 1] = {};
         for (int j = 0; j < NG; ++j)
@@ -240,6 +239,9 @@ void recvirtx_batch(const Inversion& inv, const float* F, int n, int MODE, float
         // The X index at FV and its integral over the rising side do not depend on the
         // widths: kept.
         const float s2 = fe * fe - FV * FV;
+        // The plasma frequencies squared of the rising side's nodes, the same for every wave.
+        float p[NG];
+        for (int j = 0; j < NG; ++j) p[j] = fe * fe - s2 * GL.T[j] * GL.T[j];
         for (int k = 0; k < n; ++k) {
             KernelMemo& memo = valley_x_memo;
             memo.begin();
@@ -249,9 +251,8 @@ void recvirtx_batch(const Inversion& inv, const float* F, int n, int MODE, float
             float* const row = index;
             if (!memo.take(&row, 1, 2)) {
                 index[0] = GXSUB(inv, 1.0f, F[k], FV * FV, inv.FH);
-                float p[NG], mu[NG];
-                for (int j = 0; j < NG; ++j) p[j] = fe * fe - s2 * GL.T[j] * GL.T[j];
-                xIndices(inv, F[k], GL.T, p, mu);
+                float mu[NG];
+                xIndices(inv, F[k], p, mu);
                 float sum = 0.0f;
                 for (int j = 0; j < NG; ++j) sum += GL.W[j] * mu[j] / std::sqrt(p[j]);
                 index[1] = sum;

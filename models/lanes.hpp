@@ -3,15 +3,15 @@
 //
 // Each lane computes its value in double with exp and log kernels accurate to about 1e-14
 // relative (4e-16 absolute for the log), and the value is accepted only when every double
-// within 1e-12 relative of it rounds to the same float: the library's double result lies well inside that interval, so the
-// float it gives is the accepted one. A lane that fails this test (or whose arguments leave the
-// kernels' range, or sit at the x^B1 limit) is marked, and the caller recomputes it with the
-// library functions. The kernels are built for AVX-512 (eight lanes), for AVX2 with FMA (four)
-// and for the baseline instruction set; which is used is decided at run time (core/simd.hpp).
-// The AVX builds fuse the multiply-adds of the exp and log polynomials, the baseline rounds
-// them twice: the kernel values differ between builds by rounding, which can only move a value
-// a hair from the edge of the accepted interval in or out of it. Accepted values are the
-// library's floats on every build, so results are the same.
+// within 1e-12 relative of it rounds to the same float: the library's double result lies well
+// inside that interval, so the float it gives is the accepted one. A lane that fails this test
+// (or whose arguments leave the kernels' range, or sit at the x^B1 limit) is marked, and the
+// caller recomputes it with the library functions. The kernels are built for AVX-512 (eight
+// lanes), for AVX2 with FMA (four) and for the baseline instruction set; which is used is
+// decided at run time (core/simd.hpp). The AVX builds fuse the multiply-adds of the exp and log
+// polynomials, the baseline rounds them twice: the kernel values differ between builds by
+// rounding, which can only move a value a hair from the edge of the accepted interval in or out
+// of it. Accepted values are the library's floats on every build, so results are the same.
 #pragma once
 
 #include <cstdint>
