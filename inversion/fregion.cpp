@@ -54,11 +54,6 @@ static constexpr float DFMIN_START = 99.0f;
 // Critical frequency over the plasma frequency of half the peak density: sqrt(2).
 static constexpr float SQRT2 = 1.4142135f;
 
-// Display codes.
-static constexpr int PLOT_F1 = 3;
-static constexpr int PLOT_LAYER = 5;
-static constexpr int PLOT_DATA = 10;
-
 // Nearest integer, halves away from zero; values beyond the int range are clamped.
 int nint(float x) {
     if (!(x < 2.0e9f)) return x > 0.0f ? 2000000000 : 0;

@@ -27,7 +27,6 @@ namespace zelk::models {
 namespace {
 
 constexpr double LN2 = 0.69314718055994530942;
-constexpr double XBLIMIT = 10.0;    // limit of x^B1 in the full model
 constexpr double XBLIMIT1 = 80.0;   // limit of x^B1 where hF1 is found
 // A height solution that has to halve its bracket ends when the bracket is narrower than this
 // (Newton steps end it sooner: see shape_lanes::solve).
