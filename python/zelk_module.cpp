@@ -190,7 +190,8 @@ public:
 // Inverts the records of a VXO file as zelk-batch does with the same settings (one file,
 // a run context of its own, no output file). Returns (results, notices, opened); raises
 // DataFileError for a missing or malformed model data file.
-py::tuple run_file(const std::string& path, float hstep, float qpacc, const std::string& refine, int jobs) {
+py::tuple run_file(const std::string& path, float hstep, float qpacc, const std::string& refine, int jobs,
+                   bool fast) {
     const zelk::inversion::RefineOptions parts = refine_parts(refine);
     if (jobs < 1 || jobs > 64) throw py::value_error("jobs must be a whole number from 1 to 64");
     Collector fe;
@@ -206,6 +207,7 @@ py::tuple run_file(const std::string& path, float hstep, float qpacc, const std:
         z->run.HSTEP = hstep;
         z->run.QPACC = qpacc;
         z->inv.refine = parts;
+        z->bot.FAST = fast;
         z->run.record_jobs = jobs;
         VxoSteps steps;
         try {
@@ -300,9 +302,10 @@ struct Context {
 // record it writes. Returns "" or the reason the record cannot be inverted; a missing data
 // file throws zelk::Stop.
 std::string invert_in(Context& cx, const Record& r, float hstep, float qpacc,
-                      const zelk::inversion::RefineOptions& refine, Collected& out) {
+                      const zelk::inversion::RefineOptions& refine, bool fast, Collected& out) {
     zelk::Zelk& z = *cx.z;
     z.inv.refine = refine;
+    z.bot.FAST = fast;
     z.run.HSTEP = hstep;
     z.run.QPACC = qpacc;
     z.prod.FILESEQ = cx.fileseq;
@@ -333,7 +336,8 @@ std::string invert_in(Context& cx, const Record& r, float hstep, float qpacc,
     return {};
 }
 
-py::dict invert_record(const Record& r, float hstep, float qpacc, Context* context, const std::string& refine) {
+py::dict invert_record(const Record& r, float hstep, float qpacc, Context* context, const std::string& refine,
+                       bool fast) {
     const zelk::inversion::RefineOptions parts = refine_parts(refine);
     Collected c;
     std::string why, stop;
@@ -343,7 +347,7 @@ py::dict invert_record(const Record& r, float hstep, float qpacc, Context* conte
         Context& cx = context ? *context : *(fresh = std::make_unique<Context>());
         std::lock_guard<std::mutex> lock(cx.busy);
         try {
-            why = invert_in(cx, r, hstep, qpacc, parts, c);
+            why = invert_in(cx, r, hstep, qpacc, parts, fast, c);
         } catch (const zelk::Stop& e) {
             stop = e.what();
         }
@@ -536,14 +540,14 @@ thread at a time inverts in a context; others wait.)")
                                "The number of records inverted in this context.");
 
     m.def("run_file", &run_file, py::arg("path"), py::arg("hstep"), py::arg("qpacc"), py::arg("refine"),
-          py::arg("jobs") = 1,
+          py::arg("jobs") = 1, py::arg("fast") = false,
           "Inverts the records of a VXO file; (result fields, notices, opened). refine: the refined-mode "
           "parts as --refine-parts names them, \"all\", or \"\" for the standard mode; jobs: the "
-          "threads that make the records.");
+          "threads that make the records; fast: B0, B1 and D1 by the fast fit (--shape-fit fast).");
     m.def("read_file", &read_file, py::arg("path"), "Reads the records of a VXO file; (records, notices, opened).");
     m.def("invert_record", &invert_record, py::arg("record"), py::arg("hstep"), py::arg("qpacc"),
-          py::arg("context").none(true), py::arg("refine"),
-          "Inverts one record; its result fields. refine as for run_file.");
+          py::arg("context").none(true), py::arg("refine"), py::arg("fast") = false,
+          "Inverts one record; its result fields. refine and fast as for run_file.");
     m.def("write_file", &write_file, py::arg("path"), py::arg("records"),
           "Writes records in layout 5, complete or not at all; the notices of values written as missing.");
     m.def("set_home", &zelk::platform::set_program_dir, py::arg("dir"),

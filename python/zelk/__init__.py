@@ -154,6 +154,16 @@ def _refine(refine):
     return ",".join(parts)
 
 
+def _fast(shape_fit):
+    """Whether ``shape_fit`` asks for the fast fit of B0, B1 and D1: "search" (or None), the
+    coordinate search, is the default; "fast" the least-squares fit."""
+    if shape_fit is None or shape_fit == "search":
+        return False
+    if shape_fit == "fast":
+        return True
+    raise ValueError("shape_fit takes \"search\" or \"fast\", not %r" % (shape_fit,))
+
+
 def read(path):
     """Reads the ionogram records of the VXO file at ``path`` (any layout version).
 
@@ -171,13 +181,16 @@ def read(path):
     return records
 
 
-def invert(record, hstep=0.0, qpacc=0.0, context=None, refine=None):
+def invert(record, hstep=0.0, qpacc=0.0, context=None, refine=None, shape_fit=None):
     """Inverts one :class:`Record` and returns its :class:`Result`.
 
     ``hstep`` is the height step (km) of the N(h) table (0: none), ``qpacc`` the accuracy
     of the quasi-parabolic fit (0: none). ``refine`` inverts in the refined mode, as
     ``zelk-batch --refine`` (``True``) or ``--refine-parts`` (a list of the names in
-    ``REFINE_PARTS``) does; the result's ``mode`` says which method made it.
+    ``REFINE_PARTS``) does; the result's ``mode`` says which method made it. ``shape_fit``
+    says how B0, B1 and D1 are fitted, as ``zelk-batch --shape-fit`` does: ``"search"`` (the
+    default, the coordinate search) or ``"fast"`` (a least-squares fit, many times faster,
+    with a misfit no larger; its values may differ by a fraction of the search's steps).
 
     ``zelk-batch`` inverts the records of a file one after the other in one run context,
     which carries values from record to record. Give a :class:`Context` and invert the
@@ -197,20 +210,21 @@ def invert(record, hstep=0.0, qpacc=0.0, context=None, refine=None):
     Raises :class:`Error` for a record the program does not invert (a time stamp it cannot
     decode, no frequency or height step, an impossible station constant: where the batch
     program ends the file or skips the record), :class:`DataFileError` for a missing model
-    data file, ``ValueError`` for a negative ``hstep`` or ``qpacc`` or an unknown refined
-    part.
+    data file, ``ValueError`` for a negative ``hstep`` or ``qpacc``, an unknown refined
+    part or an unknown ``shape_fit``.
     """
     hstep, qpacc = _settings(hstep, qpacc)
     parts = _refine(refine)
+    fast = _fast(shape_fit)
     if not isinstance(record, Record):
         raise TypeError("zelk.invert takes a zelk.Record (from zelk.read), not %s" % type(record).__name__)
-    return Result(_zelk.invert_record(record, hstep, qpacc, context, parts))
+    return Result(_zelk.invert_record(record, hstep, qpacc, context, parts, fast))
 
 
-def run(path, hstep=0.0, qpacc=0.0, refine=None, jobs=1):
+def run(path, hstep=0.0, qpacc=0.0, refine=None, jobs=1, shape_fit=None):
     """Inverts the records of the VXO file at ``path`` as ``zelk-batch`` does.
 
-    ``hstep``, ``qpacc`` and ``refine`` as for :func:`invert`. ``jobs`` (1 to 64): the threads
+    ``hstep``, ``qpacc``, ``refine`` and ``shape_fit`` as for :func:`invert`. ``jobs`` (1 to 64): the threads
     that make the records, as ``zelk-batch --jobs`` does for one file; the results are the
     same with any number. Returns a list of :class:`Result`, one
     per record that reached the inversion, in file order (their ``output`` is ``None``;
@@ -218,14 +232,15 @@ def run(path, hstep=0.0, qpacc=0.0, refine=None, jobs=1):
     records after good ones are skipped with a ``RuntimeWarning`` carrying the program's
     notice. Raises :class:`Error` when the file cannot be opened or no record reached the
     inversion, :class:`DataFileError` when a model data file is missing or malformed, and
-    ``ValueError`` for a negative ``hstep`` or ``qpacc``, an unknown refined part or ``jobs``
-    outside 1 to 64.
+    ``ValueError`` for a negative ``hstep`` or ``qpacc``, an unknown refined part or
+    ``shape_fit``, or ``jobs`` outside 1 to 64.
     """
     path = os.fspath(path)
     hstep, qpacc = _settings(hstep, qpacc)
+    fast = _fast(shape_fit)
     if isinstance(jobs, bool) or not isinstance(jobs, int) or not 1 <= jobs <= 64:
         raise ValueError("jobs must be a whole number from 1 to 64, not %r" % (jobs,))
-    fields, notices, opened = _zelk.run_file(path, hstep, qpacc, _refine(refine), jobs)
+    fields, notices, opened = _zelk.run_file(path, hstep, qpacc, _refine(refine), jobs, fast)
     if not opened or not fields:
         raise Error("; ".join(notices) or "%s: no record reached the inversion" % path)
     for text in notices:

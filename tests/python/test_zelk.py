@@ -299,6 +299,26 @@ def test_refined_mode_equals_the_batch_program(tmp_path, refine, options):
     assert one == want
 
 
+def test_fast_shape_fit_equals_the_batch_program(tmp_path):
+    path = os.path.join(SOURCE, "examples", "equatorial-day.VXO")
+    want = batch_summary(tmp_path, path, "--shape-fit", "fast")
+    got = zelk.run(path, shape_fit="fast")
+    assert len(want) > 0
+    assert [r.as_dict() for r in got] == want
+    # The default is the search, whose shape parameters differ on some records.
+    search = zelk.run(path)
+    assert [r.as_dict() for r in zelk.run(path, shape_fit="search")] == [r.as_dict() for r in search]
+    assert [(r.B0, r.B1, r.D1) for r in search] != [(r.B0, r.B1, r.D1) for r in got]
+    ctx = zelk.Context()
+    assert [zelk.invert(r, context=ctx, shape_fit="fast").as_dict() for r in zelk.read(path)] == want
+    rec = zelk.read(path)[0]
+    for bad in ("Fast", "", 1, True):
+        with pytest.raises(ValueError):
+            zelk.invert(rec, shape_fit=bad)
+        with pytest.raises(ValueError):
+            zelk.run(path, shape_fit=bad)
+
+
 def test_refine_values():
     path = os.path.join(SOURCE, "examples", "midlat-day.VXO")
     rec = zelk.read(path)[0]
