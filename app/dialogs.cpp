@@ -163,6 +163,8 @@ SpecDialog::SpecDialog(const JobSettings& defaults, const std::string& FILELIST,
     nl->addWidget(qpacc_, 1, 1);
     for (QLineEdit* e : {hstep_, qpacc_}) e->setMaximumWidth(80);
     v->addLayout(nl);
+    shape_fast_ = named(new QCheckBox(QStringLiteral("B0, B1 and D1 by the fast least-squares fit (unchecked: the search)"), this), "1030");
+    v->addWidget(shape_fast_);
 
     auto* rg = named(new QGroupBox(QStringLiteral("REFINED INVERSION (nothing checked: the standard method)"), this), "1023");
     auto* rl = new QVBoxLayout(rg);
@@ -245,6 +247,7 @@ void SpecDialog::load() {
     f1_roots_->setChecked(job_.refine.f1_roots);
     gap_->setChecked(job_.refine.gap);
     show_refine_all();
+    shape_fast_->setChecked(job_.shape_fast);
 }
 
 void SpecDialog::show_refine_all() {
@@ -333,6 +336,7 @@ int SpecDialog::validate() {
     job_.refine.scaled_fc = scaled_fc_->isChecked();
     job_.refine.f1_roots = f1_roots_->isChecked();
     job_.refine.gap = gap_->isChecked();
+    job_.shape_fast = shape_fast_->isChecked();
     job_.NOCONV = true;
     job_.FMTVXO = vxo_->isChecked() ? 'Y' : 'N';
     if (others()) {

@@ -29,6 +29,7 @@ struct JobSettings {
     float HSTEP = 0.0f;           // N(h) table height step (km); 0: no table
     float QPACC = 0.0f;           // quasi-parabolic fit accuracy; 0: no fit
     inversion::RefineOptions refine;  // refined-inversion parts in use; none: the standard method
+    bool shape_fast = false;      // B0, B1, D1 by the fast fit (zelk-batch --shape-fit fast)
 };
 
 // Shows message CODE in the INSTRUCTIONS dialog and waits for OK. A code without a text of
@@ -100,6 +101,7 @@ private:
     QCheckBox* refine_all_ = nullptr;
     QCheckBox *valley_ = nullptr, *xstart_ = nullptr, *scaled_fc_ = nullptr, *f1_roots_ = nullptr,
               *gap_ = nullptr;
+    QCheckBox* shape_fast_ = nullptr;   // the fast fit of the shape parameters
 };
 
 // DODIALOG1: runs the job dialog until its entries pass or the user exits;

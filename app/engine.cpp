@@ -172,6 +172,7 @@ RunResult Engine::run(const JobSettings& job, const std::string& VERSID, const s
             z->run.HSTEP = job.HSTEP;
             z->run.QPACC = job.QPACC;
             z->inv.refine = job.refine;
+            z->bot.FAST = job.shape_fast;
             z->log.IDEBUG = static_cast<int16_t>(IDEBUG_);
             z->plot = &plot;
             // The box about a run without records comes once, for the whole run.

@@ -93,6 +93,7 @@ void MainWindow::start(const JobSettings& job) {
     QString running = QStringLiteral("Running ") + QString::fromStdString(job.INFILE);
     if (job.refine.any())
         running += QStringLiteral(" (refined mode: %1)").arg(QString::fromStdString(driver::refine_text(job.refine)));
+    if (job.shape_fast) running += QStringLiteral(" (fast shape fit)");
     status_->setText(running);
     thread_done_ = false;
     thread_ = std::thread([this, job] {

@@ -261,6 +261,29 @@ TEST_F(SpecTest, WholeRefinedModeAndItsParts) {
     EXPECT_TRUE(same(dlg->settings().refine, RefineOptions{false, true, true, true, true}));
 }
 
+// The fast fit of the shape parameters (1030): off by default, into the settings when
+// checked, kept through a rejected entry, and shown from the settings.
+TEST_F(SpecTest, FastShapeFitChoice) {
+    EXPECT_FALSE(ctl<QCheckBox>(*dlg, "1030")->isChecked());
+    click(*dlg, "1030");
+    EXPECT_EQ(ok(), std::vector<int>{2});   // blank input: the dialog again, the box kept
+    EXPECT_TRUE(ctl<QCheckBox>(*dlg, "1030")->isChecked());
+    dir.write("A1.VXO", "x\n");
+    type(*dlg, "1000", dir.file("A1.VXO").string());
+    EXPECT_TRUE(ok().empty());
+    EXPECT_TRUE(dlg->settings().shape_fast);
+    EXPECT_FALSE(dlg->settings().refine.any());
+    dlg->show();
+    click(*dlg, "1030");
+    EXPECT_TRUE(ok().empty());
+    EXPECT_FALSE(dlg->settings().shape_fast);
+
+    JobSettings job;
+    job.shape_fast = true;
+    SpecDialog shown(job, dir.file("FILELIST.TMP").string());
+    EXPECT_TRUE(ctl<QCheckBox>(shown, "1030")->isChecked());
+}
+
 TEST_F(SpecTest, RefinedChoiceKeptThroughARejectedEntryAndShownFromTheSettings) {
     click(*dlg, "1027");
     click(*dlg, "1028");

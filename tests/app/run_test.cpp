@@ -190,7 +190,33 @@ TEST_F(AppRun, RefinedChoiceWritesWhatTheBatchProgramWritesWithIt) {
     }
 }
 
-TEST_F(AppRun, StatusLineNamesTheRefinedChoice) {
+// The fast shape fit chosen in the dialog: the outputs are those zelk-batch writes with
+// --shape-fit fast, which are not those of the search.
+TEST_F(AppRun, FastShapeFitWritesWhatTheBatchProgramWritesWithIt) {
+    ztest::ScratchDir in, out, ref, search;
+    for (const char* f : {"midlat-day.VXO", "equatorial-day.VXO"})
+        fs::copy_file(std::string(ZELK_EXAMPLES) + "/" + f, in.file(f));
+    fill_dialog(in.str() + "/*.*", out.str() + "/*.430", {"1030"});
+    w->COVER();
+    ASSERT_TRUE(ztest::process_until([&] { return w->started() && !w->running(); }, 300000));
+
+    const std::string batch = std::string(ZELK_BATCH_EXE) + " --hstep 10 --qpacc 0.01 ";
+    ASSERT_EQ(std::system((batch + "--shape-fit fast -o " + ref.str() + "/ " + in.str() + " 2>/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system((batch + "-o " + search.str() + "/ " + in.str() + " 2>/dev/null").c_str()), 0);
+    const auto made = names(out.path());
+    ASSERT_EQ(made, names(ref.path()));
+    ASSERT_EQ(made.size(), 2u);
+    bool differs = false;
+    for (const std::string& n : made) {
+        EXPECT_TRUE(slurp(out.file(n)) == slurp(ref.file(n))) << n;
+        differs = differs || slurp(out.file(n)) != slurp(search.file(n));
+    }
+    EXPECT_TRUE(differs) << "the fast fit wrote what the search writes";
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(AppRun, StatusLineNamesTheRefinedChoiceAndTheFastShapeFit) {
     JobSettings job;
     job.INFILE = std::string(ZELK_EXAMPLES) + "/midlat-day.VXO";
     job.refine.valley = job.refine.scaled_fc = true;
@@ -200,7 +226,14 @@ TEST_F(AppRun, StatusLineNamesTheRefinedChoice) {
     EXPECT_EQ(w->status(), "Finished: 1 record inverted from 1 file, 0 written (refined 1). Close the window to end.");
 
     fresh_window();
+    job.shape_fast = true;
+    w->start(job);
+    EXPECT_EQ(w->status(), "Running " + job.INFILE + " (refined mode: valley,fc) (fast shape fit)");
+    ASSERT_TRUE(ztest::process_until([&] { return !w->running(); }));
+
+    fresh_window();
     job.refine = {};
+    job.shape_fast = false;
     w->start(job);
     EXPECT_EQ(w->status(), "Running " + job.INFILE);
     ASSERT_TRUE(ztest::process_until([&] { return !w->running(); }));
