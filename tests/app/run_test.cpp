@@ -140,6 +140,25 @@ std::array<int, 4> modes_of(const fs::path& csv) {
     return n;
 }
 
+// The N outputs of a run in OUT against those zelk-batch wrote into REF: the same files with
+// the same bytes (each failure reported). True when they are, and at least one differs from
+// its namesake in OTHER, the outputs of another choice.
+bool same_outputs_unlike(const ztest::ScratchDir& out, const ztest::ScratchDir& ref,
+                         const ztest::ScratchDir& other, std::size_t N) {
+    const auto made = names(out.path());
+    EXPECT_EQ(made, names(ref.path()));
+    EXPECT_EQ(made.size(), N);
+    if (made != names(ref.path()) || made.size() != N) return false;
+    bool same = true, differs = false;
+    for (const std::string& n : made) {
+        const bool equal = slurp(out.file(n)) == slurp(ref.file(n));
+        EXPECT_TRUE(equal) << n;
+        same = same && equal;
+        differs = differs || slurp(out.file(n)) != slurp(other.file(n));
+    }
+    return same && differs;
+}
+
 // The refined inversion chosen in the dialog: the outputs are those zelk-batch writes with
 // the same choice (--refine for the whole mode, --refine-parts for some parts), and they
 // are not the standard method's. The status line counts the records by the method that
@@ -170,15 +189,8 @@ TEST_F(AppRun, RefinedChoiceWritesWhatTheBatchProgramWritesWithIt) {
         const std::string cmd = std::string(ZELK_BATCH_EXE) + common + c.option + " --summary " +
                                 summary.str() + "/run.csv -o " + ref.str() + "/ " + in.str() + " 2>/dev/null";
         ASSERT_EQ(std::system(cmd.c_str()), 0);
-        const auto made = names(out.path());
-        ASSERT_EQ(made, names(ref.path()));
-        ASSERT_EQ(made.size(), 2u);
-        bool differs = false;
-        for (const std::string& n : made) {
-            EXPECT_TRUE(slurp(out.file(n)) == slurp(ref.file(n))) << n;
-            differs = differs || slurp(out.file(n)) != slurp(standard.file(n));
-        }
-        EXPECT_TRUE(differs) << "the refined run wrote what the standard method writes";
+        EXPECT_TRUE(same_outputs_unlike(out, ref, standard, 2))
+            << "the refined run wrote what the standard method writes";
 
         const RunResult& r = w->result();
         EXPECT_EQ(r.made_by, modes_of(summary.file("run.csv")));
@@ -203,15 +215,7 @@ TEST_F(AppRun, FastShapeFitWritesWhatTheBatchProgramWritesWithIt) {
     const std::string batch = std::string(ZELK_BATCH_EXE) + " --hstep 10 --qpacc 0.01 ";
     ASSERT_EQ(std::system((batch + "--shape-fit fast -o " + ref.str() + "/ " + in.str() + " 2>/dev/null").c_str()), 0);
     ASSERT_EQ(std::system((batch + "-o " + search.str() + "/ " + in.str() + " 2>/dev/null").c_str()), 0);
-    const auto made = names(out.path());
-    ASSERT_EQ(made, names(ref.path()));
-    ASSERT_EQ(made.size(), 2u);
-    bool differs = false;
-    for (const std::string& n : made) {
-        EXPECT_TRUE(slurp(out.file(n)) == slurp(ref.file(n))) << n;
-        differs = differs || slurp(out.file(n)) != slurp(search.file(n));
-    }
-    EXPECT_TRUE(differs) << "the fast fit wrote what the search writes";
+    EXPECT_TRUE(same_outputs_unlike(out, ref, search, 2)) << "the fast fit wrote what the search writes";
     EXPECT_TRUE(messages.empty());
     EXPECT_TRUE(boxes.empty());
 }
