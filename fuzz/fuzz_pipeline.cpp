@@ -1,7 +1,9 @@
 // libFuzzer target: the whole record pipeline of the batch program over any input, through
 // the run loop: read, prepare, invert, products (N(h) table and quasi-parabolic fit), record
-// update, write and read back. Findings: a crash, a sanitizer report, a non-finite value the
-// computation put into a record, or a written record that does not read back (abort).
+// update, write and read back; the standard or the refined inversion, the search or the fast
+// fit of the shape parameters, by the input (see LLVMFuzzerTestOneInput). Findings: a crash,
+// a sanitizer report, a non-finite value the computation put into a record, or a written
+// record that does not read back (abort).
 #include <unistd.h>
 
 #include <cmath>
@@ -65,7 +67,9 @@ public:
     long long position() const override { return in_ ? in_->bytes_read() : 0; }
     std::string refusal() const override { return iondata::vxo_refusal_text(place_); }
     void close() override { in_.reset(); }
-    void invert(Zelk& z) override { pipeline::PROFIL1(z); }
+    // As the program inverts a record: in the refined mode, the standard method when the
+    // refined one gives no profile.
+    void invert(Zelk& z) override { pipeline::invert_record(z); }
     void write(std::ostream& out, Zelk& z) override {
         pipeline::update_record(z);
         const iondata::IonogramRecord& r = z.rec;
@@ -122,6 +126,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     z->log.out = &null;
     z->run.HSTEP = 5.0f;
     z->run.QPACC = 0.02f;
+    // The run's options follow from the input's length, so that an input always meets the
+    // same ones and a finding replays: one input in two through the refined inversion (all
+    // its parts), and, independently, one in two with the fast shape fit.
+    if (size % 2 == 1) {
+        z->inv.refine.valley = z->inv.refine.xstart = z->inv.refine.scaled_fc = true;
+        z->inv.refine.f1_roots = z->inv.refine.gap = true;
+    }
+    z->bot.FAST = size % 4 >= 2;
     FuzzSteps steps(std::string_view(reinterpret_cast<const char*>(data), size));
     driver::Frontend fe;
     const driver::FileJob job{"fuzz-input", workdir + "/out.430"};

@@ -10,7 +10,6 @@ namespace zelk::pipeline {
 
 namespace {
 
-// ISTAT of an inverted profile.
 // Capacities of the X traces of the F2 and F1 layers (groups 22-25, 26-29).
 static constexpr int NXF2 = 400;
 static constexpr int NXF1 = 150;
