@@ -21,7 +21,6 @@ namespace zelk::inversion {
 
 namespace {
 
-
 // Margin (MHz) by which SIKP keeps a node's plasma frequency below FEND, so that ln u stays
 // finite at the top of the region.
 constexpr float FEND_MARGIN = 0.000001f;

@@ -3,6 +3,8 @@
 // [-1,1], rising nodes, and t_j^2.
 #pragma once
 
+#include <cmath>
+
 namespace zelk::inversion {
 
 inline constexpr int NG = 16;
@@ -39,5 +41,15 @@ constexpr GaussTables makeGaussTables() {
 }
 
 inline constexpr GaussTables GL = makeGaussTables();
+
+// The rule's nodes on the rising side of the valley, from FV up to the top fe of the region
+// below (S2 = fe^2 - FV^2): the plasma frequencies squared P and their roots ROOT, the same
+// for every wave and frequency that crosses it.
+inline void valley_rising_nodes(float fe, float S2, float* P, float* ROOT) {
+    for (int k = 0; k < NG; ++k) {
+        P[k] = fe * fe - S2 * GL.T[k] * GL.T[k];
+        ROOT[k] = std::sqrt(P[k]);
+    }
+}
 
 }  // namespace zelk::inversion

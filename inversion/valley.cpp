@@ -176,13 +176,8 @@ void FNDDHV(Inversion& inv) {
     float* const rows[2] = {flat, rising};
     if (!memo.take(rows, 2, nfq)) {
         const float FH = inv.FH, GC1 = inv.GC1, GC2 = inv.GC2, GC3 = inv.GC3, GC4 = inv.GC4;
-        // The plasma frequencies squared of the rising side's nodes and their roots, the same
-        // for every fit frequency.
         float p[NG], root[NG];
-        for (int k = 0; k < NG; ++k) {
-            p[k] = fe * fe - s2 * GL.T[k] * GL.T[k];
-            root[k] = std::sqrt(p[k]);
-        }
+        valley_rising_nodes(fe, s2, p, root);
         for (int K = 1; K <= nfq; ++K) {
             const float f = inv.FQ(K);
             flat[K - 1] = GOSUB(inv, 1.0f, f, FV * FV, inv.FH);

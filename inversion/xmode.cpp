@@ -21,7 +21,6 @@ namespace zelk::inversion {
 
 namespace {
 
-
 // Margin (MHz) that keeps a node's plasma frequency below FEND in SXIKP, as in SIKP.
 constexpr float FEND_MARGIN = 0.000001f;
 
@@ -239,9 +238,8 @@ void recvirtx_batch(const Inversion& inv, const float* F, int n, int MODE, float
         // The X index at FV and its integral over the rising side do not depend on the
         // widths: kept.
         const float s2 = fe * fe - FV * FV;
-        // The plasma frequencies squared of the rising side's nodes, the same for every wave.
-        float p[NG];
-        for (int j = 0; j < NG; ++j) p[j] = fe * fe - s2 * GL.T[j] * GL.T[j];
+        float p[NG], root[NG];
+        valley_rising_nodes(fe, s2, p, root);
         for (int k = 0; k < n; ++k) {
             KernelMemo& memo = valley_x_memo;
             memo.begin();
@@ -254,7 +252,7 @@ void recvirtx_batch(const Inversion& inv, const float* F, int n, int MODE, float
                 float mu[NG];
                 xIndices(inv, F[k], p, mu);
                 float sum = 0.0f;
-                for (int j = 0; j < NG; ++j) sum += GL.W[j] * mu[j] / std::sqrt(p[j]);
+                for (int j = 0; j < NG; ++j) sum += GL.W[j] * mu[j] / root[j];
                 index[1] = sum;
                 memo.keep(&row, 1, 2);
             }
