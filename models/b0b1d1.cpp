@@ -31,6 +31,8 @@ constexpr float X0LOW = 0.4882682f;  // lowest fN/foF2 of the part compared with
 constexpr float FTOL = 1.0e-5f;      // frequency match that ends a height search (MHz)
 constexpr float HTOL = 0.0001f;      // bracket width that ends a height search (km)
 constexpr int MAXBISECT = 100;       // cap on the halvings of a search
+constexpr int BATCHLEVELS = 4;      // halvings per batch of model values (15 of them)
+static_assert((1 << BATCHLEVELS) - 1 <= 64);
 constexpr float BIG = 1.0e10f;       // "no error yet"
 constexpr float XBMAX1 = 80.0f;      // limit of x^B1 in IRI_F2_BASIC1
 constexpr float XBMAX = 10.0f;       // limit of x^B1 in XE and XE4
@@ -72,6 +74,55 @@ float XE4HEIGHT(const Bottomside& P, float H) {
         }
     }
     return hp;
+}
+
+// The bisection of IRI_F2_BASIC2 and CALHSTHZ: the height in [LO, HI] where the model, rising
+// with height, reaches T. Each halving takes the midpoint and ends the search when the model
+// value there MATCHes; else the upper end comes down to the midpoint where the value is above
+// T, or the lower end comes up, and the search ends once the bracket is narrower than HTOL.
+// Returns the last midpoint; at most MAXBISECT halvings. VALUE(h) is the model at one height,
+// VALUES(h, n, out) at n heights at once (the lanes, each value the one VALUE gives): with
+// lanes, the values of BATCHLEVELS levels are evaluated as one batch, at the midpoints of the
+// subtree below the bracket (each formed from its own bracket, so the same floats as the
+// plain loop's), and the halvings are then taken one by one.
+template <class Value, class Values, class Match>
+float BISECT(float LO, float HI, float T, Value VALUE, Values VALUES, Match MATCH) {
+    auto halve = [&](float mid, float fm) {
+        if (MATCH(fm)) return true;
+        if (fm > T) HI = mid; else LO = mid;
+        return HI - LO < HTOL;
+    };
+    float mid = HI;
+    if (!simd::lanes()) {
+        for (int it = 0; it < MAXBISECT; ++it) {
+            mid = 0.5f * (LO + HI);
+            if (halve(mid, VALUE(mid))) break;
+        }
+        return mid;
+    }
+    constexpr int N = (1 << BATCHLEVELS) - 1;
+    int it = 0;
+    while (it < MAXBISECT) {
+        float lo[N], hi[N], h[N], v[N];
+        lo[0] = LO;
+        hi[0] = HI;
+        for (int n = 0; n < N; ++n) {
+            h[n] = 0.5f * (lo[n] + hi[n]);
+            if (2 * n + 2 < N) {
+                lo[2 * n + 1] = lo[n];
+                hi[2 * n + 1] = h[n];
+                lo[2 * n + 2] = h[n];
+                hi[2 * n + 2] = hi[n];
+            }
+        }
+        VALUES(h, N, v);
+        for (int node = 0, level = 0; level < BATCHLEVELS && it < MAXBISECT; ++level, ++it) {
+            mid = h[node];
+            if (halve(mid, v[node])) return mid;
+            node = 2 * node + (v[node] > T ? 1 : 2);
+        }
+    }
+    return mid;
 }
 
 // Parses B0B1DT.BIN (records of six 4-byte reals) or B0B1DT.ASC (list-directed text, six
@@ -168,15 +219,15 @@ float IRI_F2_BASIC1(const Bottomside& P, float H) { return F2BOT(P, H, XBMAX1); 
 // Frequencies below fN(0) or above foF2 give 0.
 float IRI_F2_BASIC2(const Bottomside& P, float F) {
     if (F > P.FOF2 || F < IRI_F2_BASIC1(P, 0.0f)) return 0.0f;
-    float lo = 0.0f, hi = P.HMF2, mid = hi;
-    for (int it = 0; it < MAXBISECT; ++it) {
-        mid = 0.5f * (lo + hi);
-        const float fm = IRI_F2_BASIC1(P, mid);
-        if (std::fabs(fm - F) < FTOL) break;
-        if (fm > F) hi = mid; else lo = mid;
-        if (hi - lo < HTOL) break;
-    }
-    return mid;
+    const auto value = [&P](float h) { return IRI_F2_BASIC1(P, h); };
+    const auto values = [&P, value](const float* h, int n, float* out) {
+        std::array<uint8_t, 64> ok;
+        lanes::f2bot(h, n, P.HMF2, P.B0, P.B1, XBMAX1, P.FOF2, out, ok.data());
+        for (std::size_t k = 0; k < static_cast<std::size_t>(n); ++k)
+            if (!ok[k]) out[k] = value(h[k]);
+    };
+    return BISECT(0.0f, P.HMF2, F, value, values,
+                  [F](float fm) { return std::fabs(fm - F) < FTOL; });
 }
 
 // XE4: the intermediate region below HZ. HST < 0: foE. Otherwise the height is carried to the
@@ -286,16 +337,26 @@ void CALHSTHZ(Bottomside& P, int MODE) {
         P.HZ = 0.0f;
         return;
     }
-    const float hs = MODE == 1 ? P.HF1 : P.HMF2;
-    float lo = 0.0f, hi = hs, mid = hi;
-    for (int it = 0; it < MAXBISECT; ++it) {
-        mid = 0.5f * (lo + hi);
-        const float h = MODE == 1 ? F1MAP(P, mid) : mid;
-        const float fm = F2BOT(P, h, 0.0f);
-        if (fm > P.FOE && fm - P.FOE < FTOL) break;
-        if (fm > P.FOE) hi = mid; else lo = mid;
-        if (hi - lo < HTOL) break;
-    }
+    const float hs = MODE == 1 ? P.HF1 : P.HMF2, foe = P.FOE;
+    const auto height = [&P, MODE](float h) { return MODE == 1 ? F1MAP(P, h) : h; };
+    const auto value = [&P, height](float h) { return F2BOT(P, height(h), 0.0f); };
+    const auto values = [&P, MODE, height](const float* h, int n, float* out) {
+        std::array<float, 64> hm;
+        std::array<uint8_t, 64> ok;
+        const auto N = static_cast<std::size_t>(n);
+        std::copy(h, h + n, hm.begin());
+        if (MODE == 1 && P.HF1 > 0.0f) {
+            // The lanes map the heights below hF1; above it the height stays.
+            lanes::f1map(h, n, P.HF1, 1.0 + P.D1, hm.data(), ok.data());
+            for (std::size_t k = 0; k < N; ++k)
+                if (h[k] >= P.HF1 || !ok[k]) hm[k] = height(h[k]);
+        }
+        lanes::f2bot(hm.data(), n, P.HMF2, P.B0, P.B1, 0.0, P.FOF2, out, ok.data());
+        for (std::size_t k = 0; k < N; ++k)
+            if (!ok[k]) out[k] = F2BOT(P, hm[k], 0.0f);
+    };
+    const float mid = BISECT(0.0f, hs, foe, value, values,
+                             [foe](float fm) { return fm > foe && fm - foe < FTOL; });
     P.HST = mid;
     P.HZ = 0.5f * (hs + P.HST);
     P.T = P.HST == P.HVT ? 0.0f : (P.HZ - P.HST) * (P.HZ - P.HST) / (P.HST - P.HVT);

@@ -31,6 +31,7 @@ constexpr double ARGMAX = 700.0;   // exp kernel range |t| <= 700 (results stay 
 constexpr double XMIN = 1.0e-300;  // log kernel domain: normal positive arguments above this
 constexpr double GUARD = 1.0e-12;  // relative width of the interval that must round as one
 constexpr double XBNEAR = 1.0e-11; // relative distance from the x^B1 limit left to the library
+constexpr double XBACC = 80.0;     // largest unlimited x^B1 the lanes take (see f2bot_vecs)
 
 #define ZELK_LANES_BODY "models/lanes_kernels.inc"
 #include "models/lanes_builds.inc"

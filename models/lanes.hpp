@@ -22,7 +22,8 @@ namespace zelk::models::lanes {
 inline constexpr int MAXLANES = 1536;
 
 // The F2 bottomside at the heights H(0..N-1) (km): with x = (HMF2 - H)/B0, foF2 where x is not
-// positive, else foF2 sqrt(exp(-x^B1)/cosh(x)) as float, x^B1 limited to XBM > 0.
+// positive, else foF2 sqrt(exp(-x^B1)/cosh(x)) as float, x^B1 limited to XBM (no limit when
+// XBM <= 0).
 // OK[k] = 1 where OUT[k] is the library's float, 0 where the caller must compute it.
 void f2bot(const float* H, int N, double HMF2, double B0, double B1, double XBM, double FOF2,
            float* OUT, uint8_t* OK);

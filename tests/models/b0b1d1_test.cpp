@@ -2,7 +2,9 @@
 // F2 layer is the IRI bottomside with known parameters.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <random>
 #include <vector>
@@ -439,6 +441,53 @@ TEST(ShapeParameters, LanesGiveTheParametersOfThePlainLoops) {
                 for (int i = 1; i <= p->NPROW1; ++i) ASSERT_EQ(p->HIRI(i), plain->HIRI(i)) << i;
             }
         }
+}
+
+// The bisections of the F1 height (IRI_F2_BASIC2) and of the intermediate region's start
+// (CALHSTHZ, with and without the F1 mapping) take their model values a subtree at a time
+// from the lanes: on every instruction set they end where the plain loops end, bit for bit,
+// also where no value matches (foE above foF2, frequencies between the floats) and where the
+// heights are so large that the bracket stops shrinking and the halving cap ends the search.
+TEST(ShapeParameters, BatchedBisectionsAreThePlainLoops) {
+    using zelk::simd::Mode;
+    std::mt19937 rng(97);
+    std::uniform_real_distribution<float> u(0.0f, 1.0f);
+    int checked = 0;
+    for (int round = 0; round < 300; ++round) {
+        auto P = std::make_unique<Products>();
+        P->HMF2 = round % 50 == 7 ? 3.0e6f : 200.0f + 250.0f * u(rng);
+        P->B0 = round % 50 == 7 ? 1.0e6f : 30.0f + 150.0f * u(rng);
+        P->B1 = 1.0f + 5.0f * u(rng);
+        P->FOF2 = 3.0f + 10.0f * u(rng);
+        P->FOE = round % 25 == 3 ? P->FOF2 + 1.0f : (1.0f + 2.5f * u(rng));
+        P->HVT = 90.0f + 30.0f * u(rng);
+        P->D1 = round % 4 == 0 ? 0.0f : 0.05f + 1.0f * u(rng);
+        const float fof1 = P->FOE + (P->FOF2 - P->FOE) * u(rng);
+        struct Result {
+            float hf1, hst, hz, t;
+        };
+        auto run = [&](Mode m) {
+            zelk::simd::set_mode(m);
+            Result r{};
+            r.hf1 = P->HF1 = models::IRI_F2_BASIC2(*P, fof1);
+            models::CALHSTHZ(*P, P->HF1 > 0.0f && round % 2 ? 1 : 2);
+            r.hst = P->HST;
+            r.hz = P->HZ;
+            r.t = P->T;
+            zelk::simd::set_mode(Mode::AUTO);
+            return r;
+        };
+        const Result plain = run(Mode::OFF);
+        for (const Mode m : {Mode::AUTO, Mode::AVX2, Mode::BASELINE}) {
+            const Result r = run(m);
+            ASSERT_EQ(r.hf1, plain.hf1) << "round " << round;
+            ASSERT_EQ(r.hst, plain.hst) << "round " << round;
+            ASSERT_EQ(r.hz, plain.hz) << "round " << round;
+            ASSERT_EQ(std::bit_cast<uint32_t>(r.t), std::bit_cast<uint32_t>(plain.t)) << "round " << round;
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, 900);
 }
 
 // The whole bottomside on SIMD lanes, every branch per value: each value the lanes vouch for
