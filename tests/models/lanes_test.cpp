@@ -62,6 +62,22 @@ Outcome both(F run, int n) {
     return a;
 }
 
+// A random F2 layer: B1 1-6, B0 from B0MIN over B0SPAN km, foF2 2-15 MHz, hmF2 200-450 km,
+// each a float.
+struct Layer {
+    double b1, b0, fof2, hmf2;
+};
+template <class Rng>
+Layer random_layer(Rng& rng, double b0min, double b0span) {
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    Layer l{};
+    l.b1 = static_cast<float>(1.0 + 5.0 * u(rng));
+    l.b0 = static_cast<float>(b0min + b0span * u(rng));
+    l.fof2 = static_cast<float>(2.0 + 13.0 * u(rng));
+    l.hmf2 = static_cast<float>(200.0 + 250.0 * u(rng));
+    return l;
+}
+
 }  // namespace
 
 TEST(Lanes, BottomsideValuesAreTheLibraryFloats) {
@@ -69,10 +85,7 @@ TEST(Lanes, BottomsideValuesAreTheLibraryFloats) {
     std::uniform_real_distribution<double> u(0.0, 1.0);
     int accepted = 0, total = 0;
     for (int round = 0; round < 200; ++round) {
-        const double b1 = static_cast<float>(1.0 + 5.0 * u(rng));
-        const double b0 = static_cast<float>(10.0 + 200.0 * u(rng));
-        const double fof2 = static_cast<float>(2.0 + 13.0 * u(rng));
-        const double hmf2 = static_cast<float>(200.0 + 250.0 * u(rng));
+        const auto [b1, b0, fof2, hmf2] = random_layer(rng, 10.0, 200.0);
         const double xbm = round % 2 ? 10.0 : 80.0;
         // Depths x from just below the peak to far down the layer on a log scale, heights at
         // and above the peak, and heights that put x^B1 on the limit itself.
@@ -113,10 +126,7 @@ TEST(Lanes, UnlimitedPowerValuesAreTheLibraryFloats) {
     std::uniform_real_distribution<double> u(0.0, 1.0);
     int small = 0, small_accepted = 0;
     for (int round = 0; round < 100; ++round) {
-        const double b1 = static_cast<float>(1.0 + 5.0 * u(rng));
-        const double b0 = static_cast<float>(30.0 + 150.0 * u(rng));
-        const double fof2 = static_cast<float>(2.0 + 13.0 * u(rng));
-        const double hmf2 = static_cast<float>(200.0 + 250.0 * u(rng));
+        const auto [b1, b0, fof2, hmf2] = random_layer(rng, 30.0, 150.0);
         // x^B1 from 1e-6 to 1e4 on a log scale.
         std::vector<float> h(301);
         for (auto& v : h) {
