@@ -78,11 +78,17 @@ Layer random_layer(Rng& rng, double b0min, double b0span) {
     return l;
 }
 
+// A value between LO and HI, uniform on a log scale.
+template <class Rng>
+double log_uniform(Rng& rng, double lo, double hi) {
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    return std::exp(std::log(lo) + (std::log(hi) - std::log(lo)) * u(rng));
+}
+
 }  // namespace
 
 TEST(Lanes, BottomsideValuesAreTheLibraryFloats) {
     std::mt19937_64 rng(12345);
-    std::uniform_real_distribution<double> u(0.0, 1.0);
     int accepted = 0, total = 0;
     for (int round = 0; round < 200; ++round) {
         const auto [b1, b0, fof2, hmf2] = random_layer(rng, 10.0, 200.0);
@@ -90,10 +96,7 @@ TEST(Lanes, BottomsideValuesAreTheLibraryFloats) {
         // Depths x from just below the peak to far down the layer on a log scale, heights at
         // and above the peak, and heights that put x^B1 on the limit itself.
         std::vector<float> h(lanes::MAXLANES / 2 + 5);
-        for (auto& v : h) {
-            const double x = std::exp(std::log(1e-6) + (std::log(40.0) - std::log(1e-6)) * u(rng));
-            v = static_cast<float>(hmf2 - x * b0);
-        }
+        for (auto& v : h) v = static_cast<float>(hmf2 - log_uniform(rng, 1e-6, 40.0) * b0);
         const float hlim = static_cast<float>(hmf2 - std::pow(xbm, 1.0 / b1) * b0);
         h[0] = hlim;
         h[1] = std::nextafter(hlim, 0.0f);
@@ -123,16 +126,13 @@ TEST(Lanes, BottomsideValuesAreTheLibraryFloats) {
 // and hand back every value beyond it (x^B1 far too large for the exp kernel among them).
 TEST(Lanes, UnlimitedPowerValuesAreTheLibraryFloats) {
     std::mt19937_64 rng(2468);
-    std::uniform_real_distribution<double> u(0.0, 1.0);
     int small = 0, small_accepted = 0;
     for (int round = 0; round < 100; ++round) {
         const auto [b1, b0, fof2, hmf2] = random_layer(rng, 30.0, 150.0);
         // x^B1 from 1e-6 to 1e4 on a log scale.
         std::vector<float> h(301);
-        for (auto& v : h) {
-            const double xb = std::exp(std::log(1e-6) + (std::log(1e4) - std::log(1e-6)) * u(rng));
-            v = static_cast<float>(hmf2 - std::pow(xb, 1.0 / b1) * b0);
-        }
+        for (auto& v : h)
+            v = static_cast<float>(hmf2 - std::pow(log_uniform(rng, 1e-6, 1e4), 1.0 / b1) * b0);
         const int n = static_cast<int>(h.size());
         const Outcome o = both(
             [&](float* out, uint8_t* ok) {
