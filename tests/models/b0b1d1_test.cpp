@@ -446,8 +446,9 @@ TEST(ShapeParameters, LanesGiveTheParametersOfThePlainLoops) {
 // The bisections of the F1 height (IRI_F2_BASIC2) and of the intermediate region's start
 // (CALHSTHZ, with and without the F1 mapping) take their model values a subtree at a time
 // from the lanes: on every instruction set they end where the plain loops end, bit for bit,
-// also where no value matches (foE above foF2, frequencies between the floats) and where the
-// heights are so large that the bracket stops shrinking and the halving cap ends the search.
+// also where no value matches (foE above foF2, frequencies between the floats), where D1 is 0
+// (the F1 mapping's exponent exactly 1) and where the peak is so high (3e6 km, floats 0.25 km
+// apart) that the bracket stops shrinking and the halving cap ends nearly every search.
 TEST(ShapeParameters, BatchedBisectionsAreThePlainLoops) {
     using zelk::simd::Mode;
     std::mt19937 rng(97);
@@ -455,13 +456,13 @@ TEST(ShapeParameters, BatchedBisectionsAreThePlainLoops) {
     int checked = 0;
     for (int round = 0; round < 300; ++round) {
         auto P = std::make_unique<Products>();
-        P->HMF2 = round % 50 == 7 ? 3.0e6f : 200.0f + 250.0f * u(rng);
-        P->B0 = round % 50 == 7 ? 1.0e6f : 30.0f + 150.0f * u(rng);
+        P->HMF2 = round % 25 == 7 ? 3.0e6f : 200.0f + 250.0f * u(rng);
+        P->B0 = 30.0f + 150.0f * u(rng);
         P->B1 = 1.0f + 5.0f * u(rng);
         P->FOF2 = 3.0f + 10.0f * u(rng);
         P->FOE = round % 25 == 3 ? P->FOF2 + 1.0f : (1.0f + 2.5f * u(rng));
         P->HVT = 90.0f + 30.0f * u(rng);
-        P->D1 = round % 4 == 0 ? 0.0f : 0.05f + 1.0f * u(rng);
+        P->D1 = round % 4 == 1 ? 0.0f : 0.05f + 1.0f * u(rng);
         const float fof1 = P->FOE + (P->FOF2 - P->FOE) * u(rng);
         struct Result {
             float hf1, hst, hz, t;
