@@ -76,22 +76,27 @@ float XE4HEIGHT(const Bottomside& P, float H) {
     return hp;
 }
 
+// One halving of the bracket [LO, HI] towards the height where the model, rising with height,
+// reaches T, at the midpoint MID with the model value FM there: the upper end comes down where
+// the value is above T, else the lower end comes up. True when the search ends: the value
+// MATCHes, or the bracket is narrower than HTOL.
+bool halve_toward(float T, float FM, float MID, bool MATCH, float& LO, float& HI) {
+    if (FM > T) HI = MID;
+    else LO = MID;
+    return MATCH || HI - LO < HTOL;
+}
+
 // The bisection of IRI_F2_BASIC2 and CALHSTHZ: the height in [LO, HI] where the model, rising
-// with height, reaches T. Each halving takes the midpoint and ends the search when the model
-// value there MATCHes; else the upper end comes down to the midpoint where the value is above
-// T, or the lower end comes up, and the search ends once the bracket is narrower than HTOL.
-// Returns the last midpoint; at most MAXBISECT halvings. VALUE(h) is the model at one height,
+// with height, reaches T, by halvings at the midpoints (halve_toward, with MATCH(value) saying
+// whether the value there ends the search). Returns the last midpoint; at most MAXBISECT
+// halvings. VALUE(h) is the model at one height,
 // VALUES(h, n, out) at n heights at once (the lanes, each value the one VALUE gives): with
 // lanes, the values of BATCHLEVELS levels are evaluated as one batch, at the midpoints of the
 // subtree below the bracket (each formed from its own bracket, so the same floats as the
 // plain loop's), and the halvings are then taken one by one.
 template <class Value, class Values, class Match>
 float BISECT(float LO, float HI, float T, Value VALUE, Values VALUES, Match MATCH) {
-    auto halve = [&](float mid, float fm) {
-        if (MATCH(fm)) return true;
-        if (fm > T) HI = mid; else LO = mid;
-        return HI - LO < HTOL;
-    };
+    auto halve = [&](float mid, float fm) { return halve_toward(T, fm, mid, MATCH(fm), LO, HI); };
     float mid = HI;
     if (!simd::lanes()) {
         for (int it = 0; it < MAXBISECT; ++it) {
@@ -297,9 +302,7 @@ XHSTATE XHSTART(const Bottomside& P, float F) {
 // value FM there: the upper end comes down where the model is above F. True when the search
 // ends: the model within FTOL of F, or the bracket narrower than HTOL.
 bool halve_bracket(float F, float FM, float MID, float& LO, float& HI) {
-    if (FM > F) HI = MID;
-    else LO = MID;
-    return std::fabs(FM - F) < FTOL || HI - LO < HTOL;
+    return halve_toward(F, FM, MID, std::fabs(FM - F) < FTOL, LO, HI);
 }
 
 // How far the height H lies outside the bracket [LO, HI] (0 inside): the least by which a
